@@ -1,0 +1,35 @@
+# Turns src/resources/messages.txt ("<number> <text>" per line) into
+#   messages_table.inc  - C++ initialisers {number, "text"} for the engine
+#   messages.rc         - the STRINGTABLE block for the resource compiler
+# Both outputs are regenerated whenever the list changes.
+function(vesk_generate_messages list_file out_dir)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${list_file})
+  file(STRINGS ${list_file} lines ENCODING UTF-8)
+  set(cxx "// Generated from messages.txt; do not edit.\n")
+  set(rc "// Generated from messages.txt; do not edit.\nSTRINGTABLE\nBEGIN\n")
+  foreach(line IN LISTS lines)
+    if(line MATCHES "^#" OR line STREQUAL "")
+      continue()
+    endif()
+    if(NOT line MATCHES "^([0-9]+) (.*)$")
+      message(FATAL_ERROR "messages.txt: malformed line: ${line}")
+    endif()
+    set(number ${CMAKE_MATCH_1})
+    set(text "${CMAKE_MATCH_2}")
+    string(REPLACE "\\" "\\\\" c_text "${text}")
+    string(REPLACE "\"" "\\\"" c_text "${c_text}")
+    string(REPLACE "\"" "\"\"" rc_text "${text}")
+    string(APPEND cxx "{${number}, \"${c_text}\"},\n")
+    string(APPEND rc "  ${number}, \"${rc_text}\"\n")
+  endforeach()
+  string(APPEND rc "END\n")
+  file(MAKE_DIRECTORY ${out_dir})
+  # Write through a scratch file so that an unchanged list leaves the outputs'
+  # time stamps alone (no needless rebuilds).
+  foreach(pair "messages_table.inc;cxx" "messages.rc;rc")
+    list(GET pair 0 name)
+    list(GET pair 1 var)
+    file(WRITE ${out_dir}/${name}.tmp "${${var}}")
+    configure_file(${out_dir}/${name}.tmp ${out_dir}/${name} COPYONLY)
+  endforeach()
+endfunction()

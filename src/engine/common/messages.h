@@ -1,0 +1,47 @@
+#pragma once
+
+#include <string>
+
+namespace vesk {
+
+// Numbers of the library's message texts (the string table of the DLL holds
+// the same list).
+enum MessageId : int {
+  kMsgLibraryName = 100,
+  kMsgBadConnection = 101,
+  kMsgBadUserName = 102,
+  kMsgBadUserNameOnUser = 103,
+  kMsgBadPassword = 104,
+  kMsgQuitFailed = 105,
+  kMsgDeleFailed = 106,
+  kMsgRsetFailed = 107,
+  kMsgStatFailed = 108,
+  kMsgNoopFailed = 109,
+  kMsgListFailed = 110,
+  kMsgSocketReadFailed = 111,
+  kMsgRetrFailed = 112,
+  kMsgSocketError = 113,
+  kMsgOpenFileFailed = 114,
+  kMsgCannotConnect = 116,
+  kMsgMailFromRejected = 117,
+  kMsgHeloRejected = 118,
+  kMsgRcptRejected = 119,
+  kMsgDataFailed = 120,
+  kMsgInvalidMessageObject = 121,
+  kMsgCannotCreateMessage = 122,
+  kMsgEndOfDataRejected = 124,
+  kMsgTopFailed = 125,
+  kMsgUnknownValueType = 128,
+  kMsgMultipartPreamble = 129,
+};
+
+// The text of a message, or nullptr when the list has no such number.
+const char* FindMessageText(int id);
+
+// The text of a message, or "Unknown Error" when the list has no such number.
+std::string MessageText(int id);
+
+// A message used as a printf-style format with the given arguments.
+std::string FormatMessageText(int id, ...);
+
+}  // namespace vesk
