@@ -1,0 +1,3 @@
+#include <initguid.h>
+
+#include "automation/frame/page_engine.h"

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "automation/frame/win.h"
+
+namespace vesk::com {
+
+// Automation string to narrow text through the ANSI code page. A null BSTR is
+// the empty text.
+std::string ToNarrow(BSTR text);
+
+// Narrow text (ANSI code page) to a new BSTR owned by the caller.
+HRESULT ToBstr(std::string_view text, BSTR* result);
+
+// Owning BSTR holder.
+class Bstr {
+ public:
+  Bstr() = default;
+  explicit Bstr(const wchar_t* text) : s_(SysAllocString(text)) {}
+  Bstr(const Bstr&) = delete;
+  Bstr& operator=(const Bstr&) = delete;
+  Bstr(Bstr&& other) noexcept : s_(other.detach()) {}
+  ~Bstr() { SysFreeString(s_); }
+
+  BSTR get() const { return s_; }
+  BSTR* put() {
+    SysFreeString(s_);
+    s_ = nullptr;
+    return &s_;
+  }
+  BSTR detach() {
+    BSTR s = s_;
+    s_ = nullptr;
+    return s;
+  }
+  UINT length() const { return SysStringLen(s_); }
+
+ private:
+  BSTR s_ = nullptr;
+};
+
+// Owning VARIANT holder.
+class Variant {
+ public:
+  Variant() { VariantInit(&v_); }
+  Variant(const Variant&) = delete;
+  Variant& operator=(const Variant&) = delete;
+  ~Variant() { VariantClear(&v_); }
+  VARIANT* get() { return &v_; }
+  VARIANT* put() {
+    VariantClear(&v_);
+    return &v_;
+  }
+  VARIANT* operator->() { return &v_; }
+
+ private:
+  VARIANT v_;
+};
+
+}  // namespace vesk::com

@@ -1,0 +1,46 @@
+#pragma once
+
+#include "automation/frame/com_object.h"
+#include "automation/frame/com_ptr.h"
+#include "automation/frame/page_engine.h"
+
+namespace vesk::com {
+
+// VeskMail.MIMEMessage: a MIME message to build, render, parse, load and save.
+class MimeMessageObject : public DispatchObject<MimeMessageObject, IMIMEMessage, ErrorInfoSupport<IMIMEMessage>> {
+ public:
+  STDMETHODIMP get_Subject(BSTR* value) override;
+  STDMETHODIMP put_Subject(BSTR value) override;
+  STDMETHODIMP get_MessageID(BSTR* value) override;
+  STDMETHODIMP put_MessageID(BSTR value) override;
+  STDMETHODIMP get_Text(BSTR* value) override;
+  STDMETHODIMP put_Text(BSTR value) override;
+  STDMETHODIMP get_Date(VARIANT* value) override;
+  STDMETHODIMP put_Date(VARIANT value) override;
+  STDMETHODIMP get_From(IMailAddress** value) override;
+  STDMETHODIMP get_To(IMailAddresses** value) override;
+  STDMETHODIMP get_Cc(IMailAddresses** value) override;
+  STDMETHODIMP get_Bcc(IMailAddresses** value) override;
+  STDMETHODIMP get_MimeBody(IMimeBody** value) override;
+  STDMETHODIMP get_RawMessage(BSTR* value) override;
+  STDMETHODIMP put_RawMessage(BSTR value) override;
+  STDMETHODIMP get_Attachments(IMimeBodies** value) override;
+  STDMETHODIMP get_HeaderFields(IFieldDictionary** value) override;
+  STDMETHODIMP Append(BSTR text) override;
+  STDMETHODIMP Empty() override;
+  STDMETHODIMP Save(BSTR file_name) override;
+  STDMETHODIMP Load(BSTR file_name) override;
+  STDMETHODIMP Attach(BSTR file_name) override;
+  STDMETHODIMP OnStartPage(IUnknown* context) override;
+  STDMETHODIMP OnEndPage() override;
+  STDMETHODIMP get_UseVirtualPath(VARIANT_BOOL* use) override;
+  STDMETHODIMP put_UseVirtualPath(VARIANT_BOOL use) override;
+  STDMETHODIMP get_DenyPhysicalPath(VARIANT_BOOL* deny) override;
+
+ private:
+  ComPtr<IServer> page_server_;
+  bool page_started_ = false;
+  VARIANT_BOOL use_virtual_path_ = VARIANT_FALSE;
+};
+
+}  // namespace vesk::com
