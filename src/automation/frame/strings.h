@@ -47,6 +47,7 @@ class Variant {
   Variant() { VariantInit(&v_); }
   Variant(const Variant&) = delete;
   Variant& operator=(const Variant&) = delete;
+  Variant(Variant&& other) noexcept : v_(other.v_) { VariantInit(&other.v_); }
   ~Variant() { VariantClear(&v_); }
   VARIANT* get() { return &v_; }
   VARIANT* put() {

@@ -1,0 +1,79 @@
+#!/usr/bin/env bash
+# Every test: the native engine suite, the automation suite under Wine, the
+# script scenarios under cscript, and a short run of each fuzz target.
+# Prints one "N passed, M failed" line per harness; exits non-zero on any
+# failure.
+source "$(dirname "$0")/common.sh"
+ensure_packages "${PACKAGES[@]}"
+mkdir -p "$BUILD/results"
+
+FUZZ_SECONDS=${FUZZ_SECONDS:-15}
+summary=()
+failed=0
+
+# "passed failed" from a GoogleTest XML report.
+gtest_counts() {
+  local xml=$1
+  if [ ! -f "$xml" ]; then echo "0 1"; return; fi
+  local head tests failures errors
+  head=$(grep -m1 '<testsuites' "$xml")
+  tests=$(sed -E 's/.* tests="([0-9]+)".*/\1/' <<<"$head")
+  failures=$(sed -E 's/.* failures="([0-9]+)".*/\1/' <<<"$head")
+  errors=$(sed -E 's/.* errors="([0-9]+)".*/\1/' <<<"$head")
+  echo "$((tests - failures - errors)) $((failures + errors))"
+}
+
+record() {
+  local harness=$1 passed=$2 failures=$3
+  summary+=("$harness: $passed passed, $failures failed")
+  [ "$failures" -eq 0 ] || failed=1
+}
+
+echo "== engine (native)"
+build_preset native
+rm -f "$BUILD/results/engine.xml"
+(cd "$BUILD/native" && GTEST_OUTPUT="xml:$BUILD/results/engine.xml" ctest --output-on-failure) || true
+read -r passed failures < <(gtest_counts "$BUILD/results/engine.xml")
+record engine "$passed" "$failures"
+
+echo "== veskmail.dll (x64 and x86)"
+build_preset win64
+build_preset win32
+
+echo "== automation (Wine)"
+prepare_wine
+rm -f "$BUILD/results/automation.xml"
+(cd "$BUILD/win64/bin" && timeout 600 wine automation_tests.exe --gtest_brief=1 \
+  "--gtest_output=xml:$(winpath "$BUILD/results")\\automation.xml") || true
+read -r passed failures < <(gtest_counts "$BUILD/results/automation.xml")
+record automation "$passed" "$failures"
+
+echo "== scripts (cscript under Wine)"
+read -r passed failures < <("$ROOT/tools/run_scripts.sh" "$ROOT/tests/scripts" | tee /dev/stderr | tail -1 |
+  sed -E 's/^([0-9]+) passed, ([0-9]+) failed$/\1 \2/')
+record scripts "$passed" "$failures"
+stop_wine
+
+echo "== fuzz (${FUZZ_SECONDS}s per target)"
+build_preset fuzz
+passed=0
+failures=0
+for target in "$BUILD"/fuzz/fuzz/fuzz_*; do
+  [ -x "$target" ] || continue
+  name=$(basename "$target")
+  corpus="$BUILD/results/corpus/$name"
+  mkdir -p "$corpus"
+  if "$target" -max_total_time="$FUZZ_SECONDS" -rss_limit_mb=2048 -print_final_stats=0 "$corpus" \
+    >"$BUILD/results/$name.log" 2>&1; then
+    passed=$((passed + 1))
+  else
+    failures=$((failures + 1))
+    tail -30 "$BUILD/results/$name.log"
+    echo "fuzz target $name found a problem (log: $BUILD/results/$name.log)"
+  fi
+done
+record fuzz "$passed" "$failures"
+
+echo
+printf '%s\n' "${summary[@]}"
+exit "$failed"
