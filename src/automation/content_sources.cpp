@@ -1,0 +1,96 @@
+#include "automation/content_sources.h"
+
+#include <cstdio>
+
+#include "automation/frame/com_ptr.h"
+#include "automation/frame/strings.h"
+
+namespace vesk::com {
+
+HRESULT TextToContent(BSTR text, std::string& bytes, std::string& error) {
+  const UINT length = SysStringLen(text);
+  std::string result;
+  result.reserve(length);
+  for (UINT i = 0; i < length; ++i) {
+    const wchar_t c = text[i];
+    if (c <= 0xFF) {
+      result.push_back(static_cast<char>(c));
+      continue;
+    }
+    // A surrogate pair converts as one character.
+    const int units = (c >= 0xD800 && c <= 0xDBFF && i + 1 < length) ? 2 : 1;
+    char converted[8];
+    BOOL lossy = FALSE;
+    const int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text + i, units, converted, sizeof converted,
+                                      nullptr, &lossy);
+    if (n <= 0 || lossy) {
+      char code[16];
+      std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(c));
+      error = std::string("The text holds the character ") + code +
+              ", which the ANSI code page of this system cannot represent";
+      return E_INVALIDARG;
+    }
+    result.append(converted, static_cast<size_t>(n));
+    i += units - 1;
+  }
+  bytes = std::move(result);
+  return S_OK;
+}
+
+HRESULT ContentToText(std::string_view bytes, BSTR* text) { return ToBstr(bytes, text); }
+
+namespace {
+
+HRESULT BytesFromBinarySource(IBinarySource* source, std::string& bytes) {
+  Variant value;
+  HRESULT hr = source->GetBytes(value.get());
+  if (FAILED(hr)) return hr;
+  VARIANT* v = value.get();
+  if (V_VT(v) == (VT_BYREF | VT_VARIANT) && V_VARIANTREF(v)) v = V_VARIANTREF(v);
+  SAFEARRAY* array = nullptr;
+  if (V_VT(v) == (VT_ARRAY | VT_UI1)) {
+    array = V_ARRAY(v);
+  } else if (V_VT(v) == (VT_BYREF | VT_ARRAY | VT_UI1) && V_ARRAYREF(v)) {
+    array = *V_ARRAYREF(v);
+  }
+  if (!array || SafeArrayGetDim(array) != 1) return E_INVALIDARG;
+  LONG lower = 0, upper = -1;
+  hr = SafeArrayGetLBound(array, 1, &lower);
+  if (FAILED(hr)) return hr;
+  hr = SafeArrayGetUBound(array, 1, &upper);
+  if (FAILED(hr)) return hr;
+  const LONG count = upper - lower + 1;
+  if (count <= 0) {
+    bytes.clear();
+    return S_OK;
+  }
+  void* data = nullptr;
+  hr = SafeArrayAccessData(array, &data);
+  if (FAILED(hr)) return hr;
+  bytes.assign(static_cast<const char*>(data), static_cast<size_t>(count));
+  SafeArrayUnaccessData(array);
+  return S_OK;
+}
+
+}  // namespace
+
+HRESULT ContentFromObject(IUnknown* source, std::string& bytes, std::string& error) {
+  if (!source) return E_INVALIDARG;
+  ComPtr<IBinarySource> binary;
+  if (SUCCEEDED(source->QueryInterface(kIidBinarySource, binary.put_void())) && binary) {
+    std::string result;
+    const HRESULT hr = BytesFromBinarySource(binary.get(), result);
+    if (SUCCEEDED(hr)) bytes = std::move(result);
+    return hr;
+  }
+  ComPtr<ITextStreamPrefix> stream;
+  if (SUCCEEDED(source->QueryInterface(kIidTextStream, stream.put_void())) && stream) {
+    Bstr text;
+    const HRESULT hr = stream->ReadAll(text.put());
+    if (FAILED(hr)) return hr;
+    return TextToContent(text.get(), bytes, error);
+  }
+  return E_INVALIDARG;
+}
+
+}  // namespace vesk::com
