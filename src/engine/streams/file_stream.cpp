@@ -25,10 +25,10 @@ void FileStream::DropReadAhead() {
 
 bool FileStream::Refill() {
   if (!write_buffer_.empty() && !Flush()) return false;
-  if (!read_buffer_) read_buffer_ = std::make_unique<char[]>(kBufferSize);
+  if (!read_buffer_) read_buffer_ = std::make_unique<char[]>(buffer_size_);
   read_pos_ = read_end_ = 0;
   size_t got = 0;
-  if (!files::Read(file_, read_buffer_.get(), kBufferSize, &got) || got == 0) return false;
+  if (!files::Read(file_, read_buffer_.get(), buffer_size_, &got) || got == 0) return false;
   read_end_ = got;
   return true;
 }
@@ -58,8 +58,8 @@ bool FileStream::ReadLine(std::string& text) {
 
 bool FileStream::Write(const char* bytes, size_t length) {
   DropReadAhead();
-  if (write_buffer_.size() + length > kBufferSize && !Flush()) return false;
-  if (length >= kBufferSize) return files::Write(file_, bytes, length);
+  if (write_buffer_.size() + length > buffer_size_ && !Flush()) return false;
+  if (length >= buffer_size_) return files::Write(file_, bytes, length);
   write_buffer_.append(bytes, length);
   return true;
 }

@@ -15,7 +15,11 @@ namespace vesk {
 // just after the last byte delivered) and writes out what it gathered.
 class FileStream final : public Stream {
  public:
-  explicit FileStream(files::FileHandle file) : file_(file) {}
+  static constexpr size_t kDefaultBufferSize = 64 * 1024;
+
+  // `buffer_size` is the most read or gathered at once (at least 1).
+  explicit FileStream(files::FileHandle file, size_t buffer_size = kDefaultBufferSize)
+      : file_(file), buffer_size_(buffer_size ? buffer_size : 1) {}
   ~FileStream() override;
   FileStream(const FileStream&) = delete;
   FileStream& operator=(const FileStream&) = delete;
@@ -30,14 +34,13 @@ class FileStream final : public Stream {
   bool Flush();
 
  private:
-  static constexpr size_t kBufferSize = 64 * 1024;
-
   // Refills the read buffer; false at the end of the file or on failure.
   bool Refill();
   // Gives the bytes read ahead back to the file.
   void DropReadAhead();
 
   files::FileHandle file_;
+  size_t buffer_size_;
   std::unique_ptr<char[]> read_buffer_;
   size_t read_pos_ = 0;
   size_t read_end_ = 0;
