@@ -147,7 +147,6 @@ void FeedInto(Base64Decoder& decoder, const char* text, size_t size, ByteBuffer&
 }
 
 constexpr size_t kBytesPerLine = 57;
-constexpr size_t kLineChars = 76;
 
 // Encodes `size` bytes (at most one line's worth) into `out` and returns the
 // number of characters written.
