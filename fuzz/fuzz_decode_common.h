@@ -1,0 +1,52 @@
+#pragma once
+
+// The check every decoder target makes: the stream form over a scanning
+// stream, the stream form over the byte-by-byte reader and the byte-run form
+// all give the same bytes; then encoding those bytes and decoding the result
+// gives them back where the encoding is lossless.
+
+#include <cstdint>
+#include <string>
+
+#include "engine/mime/transfer_codec.h"
+#include "engine/streams/byte_buffer.h"
+#include "engine/streams/string_stream.h"
+#include "fuzz_support.h"
+
+namespace vesk::fuzz {
+
+using RunDecoder = void (*)(std::string_view, ByteBuffer&);
+using RunEncoder = void (*)(const uint8_t*, size_t, std::string&);
+
+inline std::string DecodeThroughStream(TransferCodec& codec, Stream& stream) {
+  ByteBuffer target;
+  codec.Decode(stream, target);
+  return std::string(target.view());
+}
+
+inline void CheckDecoder(const uint8_t* data, size_t size, TransferEncoding encoding, RunDecoder run_decoder,
+                         RunEncoder run_encoder, bool lossless) {
+  const std::string_view input(reinterpret_cast<const char*>(data), size);
+  const auto codec = MakeTransferCodec(encoding);
+  StringStream fast{std::string(input)};
+  ByteByByteStream shared(input);
+  const std::string decoded = DecodeThroughStream(*codec, fast);
+  Check(decoded == DecodeThroughStream(*codec, shared), "stream kinds agree");
+  ByteBuffer run;
+  run_decoder(input, run);
+  Check(run.view() == decoded, "byte-run and stream forms agree");
+
+  if (!lossless) return;
+  std::string encoded;
+  run_encoder(reinterpret_cast<const uint8_t*>(decoded.data()), decoded.size(), encoded);
+  StringStream encoded_stream(encoded);
+  Check(DecodeThroughStream(*codec, encoded_stream) == decoded, "encoding then decoding gives the bytes back");
+  // The raw input as content must come back too.
+  std::string raw_encoded;
+  run_encoder(data, size, raw_encoded);
+  ByteBuffer raw_back;
+  run_decoder(raw_encoded, raw_back);
+  Check(raw_back.view() == input, "arbitrary content survives a round trip");
+}
+
+}  // namespace vesk::fuzz

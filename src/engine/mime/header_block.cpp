@@ -1,0 +1,81 @@
+// The text form of a header block: reading it from a Stream into a FieldList
+// and writing a FieldList back (RFC 5322 section 2.2).
+
+#include <string>
+
+#include "engine/common/ascii.h"
+#include "engine/mime/field_list.h"
+#include "engine/streams/stream.h"
+
+namespace vesk {
+namespace {
+
+// Turns a pending header text into a field: the name is everything before the
+// colon as it stands; one space or tab right after the colon is dropped.
+void AddPendingHeader(FieldList& list, const std::string& pending, size_t colon) {
+  size_t value_start = colon + 1;
+  if (value_start < pending.size() && IsSpaceOrTab(pending[value_start])) ++value_start;
+  list.Add(std::string_view(pending).substr(0, colon), std::string_view(pending).substr(value_start));
+}
+
+}  // namespace
+
+void FieldList::ReadHeaderBlock(Stream& stream) {
+  std::string line;
+  std::string pending;
+  size_t colon = 0;
+  bool has_pending = false;
+  // Only lines that ended with LF count: a line source that reports its end
+  // may leave text of its own in the line (a boundary line, a cut last line).
+  while (stream.ReadLine(line)) {
+    if (has_pending && !line.empty() && IsSpaceOrTab(line[0])) {
+      pending += '\n';
+      pending += line;
+      continue;
+    }
+    if (has_pending) {
+      AddPendingHeader(*this, pending, colon);
+      has_pending = false;
+    }
+    if (line.empty()) return;
+    colon = line.find(':');
+    if (colon == std::string::npos) return;
+    pending.swap(line);
+    has_pending = true;
+  }
+  if (has_pending) AddPendingHeader(*this, pending, colon);
+}
+
+void AppendWireHeaderValue(std::string& out, std::string_view value) {
+  size_t start = 0;
+  for (;;) {
+    const size_t brk = value.find_first_of("\r\n", start);
+    if (brk == std::string_view::npos) {
+      out.append(value.substr(start));
+      return;
+    }
+    out.append(value.substr(start, brk - start));
+    size_t next = brk + 1;
+    if (value[brk] == '\r' && next < value.size() && value[next] == '\n') ++next;
+    out += "\r\n";
+    if (next >= value.size() || !IsSpaceOrTab(value[next])) out += ' ';
+    start = next;
+  }
+}
+
+void FieldList::WriteHeaderBlock(Stream& stream) {
+  std::string line;
+  // The hook may change the list while a value is read; the loop re-reads the
+  // count and keeps the field alive for the duration of its line.
+  for (size_t i = 0; i < fields_.size(); ++i) {
+    const Ref<Field> field = fields_[i];
+    const std::string value = ReadValueAt(i);
+    line.assign(field->name());
+    line += ": ";
+    AppendWireHeaderValue(line, value);
+    line += "\r\n";
+    WriteText(stream, line);
+  }
+}
+
+}  // namespace vesk

@@ -1,0 +1,206 @@
+// Quoted-printable (RFC 2045 section 6.7).
+//
+// Encoding: printable ASCII other than "=" and TAB stand for themselves; every
+// other byte, CR included, becomes "=" and two upper-case hex digits; LF is a
+// hard line break written as CR LF, with a space or TAB before it escaped
+// (rule 3). A line is broken softly ("=" CR LF) as soon as it holds more than
+// 72 characters, so no line exceeds 76 (rule 5). "From " at the start of a
+// line is written "=46rom " so that mbox tools do not mangle it.
+//
+// Decoding: "=" and two hex digits (either case) give one byte; "=" at the end
+// of a line is a soft line break; an "=" not followed by two hex digits is kept
+// as it stands, with what follows it (section 6.7, note 2).
+
+#include <array>
+#include <cstring>
+#include <limits>
+
+#include "engine/mime/transfer_codec.h"
+#include "engine/streams/byte_buffer.h"
+#include "engine/streams/stream.h"
+
+namespace vesk {
+namespace {
+
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+constexpr uint8_t kNotHex = 0xFF;
+
+constexpr std::array<uint8_t, 256> MakeHexValues() {
+  std::array<uint8_t, 256> table{};
+  for (auto& entry : table) entry = kNotHex;
+  for (uint8_t i = 0; i < 10; ++i) table['0' + i] = i;
+  for (uint8_t i = 0; i < 6; ++i) {
+    table['A' + i] = static_cast<uint8_t>(10 + i);
+    table['a' + i] = static_cast<uint8_t>(10 + i);
+  }
+  return table;
+}
+
+constexpr std::array<uint8_t, 256> kHexValue = MakeHexValues();
+
+enum ByteClass : uint8_t { kLiteral, kLineFeed, kEscaped };
+
+constexpr std::array<uint8_t, 256> MakeClasses() {
+  std::array<uint8_t, 256> table{};
+  for (size_t c = 0; c < 256; ++c) {
+    table[c] = ((c >= 0x20 && c <= 0x7E && c != '=') || c == '\t') ? kLiteral : kEscaped;
+  }
+  table['\n'] = kLineFeed;
+  return table;
+}
+
+constexpr std::array<uint8_t, 256> kClass = MakeClasses();
+
+constexpr size_t kSoftBreakColumn = 72;  // a line longer than this is broken
+
+// Encodes the whole source into `out` (appending). After each line end, when
+// the output has reached `flush_at` characters, `flush` is given the
+// characters so far and the output starts again from empty.
+template <class Flush>
+void EncodeQuotedPrintableInto(const uint8_t* src, size_t size, std::string& out, size_t flush_at, Flush&& flush) {
+  // Room for the longest step ("=46rom ", then a soft break "=" CR LF).
+  constexpr size_t kStepRoom = 16;
+  size_t pos = out.size();
+  size_t col = 0;
+  auto soft_break_or_flush = [&](char* o) {
+    if (pos >= flush_at) {
+      flush(o, pos);
+      pos = 0;
+    }
+  };
+  for (size_t i = 0; i < size; ++i) {
+    if (out.size() - pos < kStepRoom) out.resize(out.size() * 2 + kStepRoom * 4);
+    char* const o = out.data();
+    const uint8_t c = src[i];
+    switch (kClass[c]) {
+      case kLiteral:
+        if (c == 'F' && col == 0 && size - i - 1 > 4 && std::memcmp(src + i + 1, "rom ", 4) == 0) {
+          std::memcpy(o + pos, "=46rom ", 7);
+          pos += 7;
+          col += 7;
+          i += 4;
+        } else {
+          o[pos++] = static_cast<char>(c);
+          ++col;
+        }
+        break;
+      case kLineFeed:
+        if (col > 0 && (o[pos - 1] == ' ' || o[pos - 1] == '\t')) {
+          const uint8_t white = static_cast<uint8_t>(o[pos - 1]);
+          o[pos - 1] = '=';
+          o[pos] = kHexDigits[white >> 4];
+          o[pos + 1] = kHexDigits[white & 15];
+          pos += 2;
+        }
+        o[pos++] = '\r';
+        o[pos++] = '\n';
+        col = 0;
+        soft_break_or_flush(o);
+        continue;
+      default:
+        o[pos] = '=';
+        o[pos + 1] = kHexDigits[c >> 4];
+        o[pos + 2] = kHexDigits[c & 15];
+        pos += 3;
+        col += 3;
+        break;
+    }
+    if (col > kSoftBreakColumn) {
+      std::memcpy(o + pos, "=\r\n", 3);
+      pos += 3;
+      col = 0;
+      soft_break_or_flush(o);
+    }
+  }
+  if (col != 0) {
+    if (out.size() - pos < 3) out.resize(pos + 3);
+    std::memcpy(out.data() + pos, "=\r\n", 3);
+    pos += 3;
+  }
+  out.resize(pos);
+}
+
+// Decodes one line (without its line end, without CRs) into `out`, which has
+// room for size + 1 bytes; returns the number of bytes written. The LF of a
+// hard line end is included.
+size_t DecodeLine(const char* in, size_t size, uint8_t* out) {
+  const char* const end = in + size;
+  uint8_t* const start = out;
+  while (in < end) {
+    const void* found = std::memchr(in, '=', static_cast<size_t>(end - in));
+    const char* equals = found ? static_cast<const char*>(found) : end;
+    const size_t run = static_cast<size_t>(equals - in);
+    std::memcpy(out, in, run);
+    out += run;
+    in = equals;
+    if (in == end) break;
+    if (end - in == 1) return static_cast<size_t>(out - start);  // soft line break
+    if (end - in >= 3) {
+      const uint8_t high = kHexValue[static_cast<uint8_t>(in[1])];
+      const uint8_t low = kHexValue[static_cast<uint8_t>(in[2])];
+      if (high != kNotHex && low != kNotHex) {
+        *out++ = static_cast<uint8_t>((high << 4) | low);
+        in += 3;
+        continue;
+      }
+    }
+    *out++ = '=';
+    ++in;
+  }
+  *out++ = '\n';
+  return static_cast<size_t>(out - start);
+}
+
+void AppendDecodedLine(const char* in, size_t size, ByteBuffer& target) {
+  uint8_t* out = target.PrepareAppend(size + 1);
+  target.CommitAppend(DecodeLine(in, size, out));
+}
+
+}  // namespace
+
+bool QuotedPrintableCodec::Decode(Stream& source, ByteBuffer& target) {
+  target.Clear();
+  std::string line;
+  while (source.ReadLine(line)) AppendDecodedLine(line.data(), line.size(), target);
+  return true;
+}
+
+bool QuotedPrintableCodec::Encode(Stream& target, const ByteBuffer& source) {
+  constexpr size_t kRun = 60 * 1024;
+  std::string out;
+  out.reserve(kRun + 256);
+  EncodeQuotedPrintableInto(source.data(), source.size(), out, kRun,
+                            [&](const char* text, size_t size) { target.Write(text, size); });
+  if (!out.empty()) target.Write(out.data(), out.size());
+  return true;
+}
+
+void EncodeQuotedPrintable(const uint8_t* data, size_t size, std::string& out) {
+  out.reserve(out.size() + size + size / 8 + 16);
+  EncodeQuotedPrintableInto(data, size, out, std::numeric_limits<size_t>::max(), [](const char*, size_t) {});
+}
+
+void DecodeQuotedPrintable(std::string_view text, ByteBuffer& target) {
+  target.Clear();
+  target.PrepareAppend(text.size() + 1);
+  std::string line;
+  size_t start = 0;
+  for (;;) {
+    const size_t lf = text.find('\n', start);
+    if (lf == std::string_view::npos) return;  // a last line without LF does not count
+    // Lines hold no CR once read; the usual one sits right before the LF.
+    size_t end = lf;
+    if (end > start && text[end - 1] == '\r') --end;
+    const std::string_view body = text.substr(start, end - start);
+    if (body.find('\r') == std::string_view::npos) {
+      AppendDecodedLine(body.data(), body.size(), target);
+    } else {
+      line.clear();
+      AppendWithoutCarriageReturns(line, body.data(), body.data() + body.size());
+      AppendDecodedLine(line.data(), line.size(), target);
+    }
+    start = lf + 1;
+  }
+}
+
+}  // namespace vesk

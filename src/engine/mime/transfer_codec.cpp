@@ -1,0 +1,31 @@
+#include "engine/mime/transfer_codec.h"
+
+#include "engine/common/ascii.h"
+
+namespace vesk {
+
+TransferEncoding TransferEncodingFromValue(std::string_view value) {
+  // Surrounding white space (a stray blank after the word, a folded line) is
+  // not part of the mechanism name (RFC 2045 section 6.1).
+  const size_t first = value.find_first_not_of(" \t\r\n");
+  if (first == std::string_view::npos) return TransferEncoding::kPlain;
+  value = value.substr(first, value.find_last_not_of(" \t\r\n") - first + 1);
+  if (EqualsIgnoringAsciiCase(value, "quoted-printable")) return TransferEncoding::kQuotedPrintable;
+  if (EqualsIgnoringAsciiCase(value, "base64")) return TransferEncoding::kBase64;
+  return TransferEncoding::kPlain;
+}
+
+std::unique_ptr<TransferCodec> MakeTransferCodec(TransferEncoding encoding) {
+  switch (encoding) {
+    case TransferEncoding::kQuotedPrintable: return std::make_unique<QuotedPrintableCodec>();
+    case TransferEncoding::kBase64: return std::make_unique<Base64Codec>();
+    case TransferEncoding::kPlain: break;
+  }
+  return std::make_unique<PlainCodec>();
+}
+
+std::unique_ptr<TransferCodec> MakeTransferCodec(std::string_view value) {
+  return MakeTransferCodec(TransferEncodingFromValue(value));
+}
+
+}  // namespace vesk

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "engine/platform/files.h"
+
+namespace vesk {
+
+// The bytes of a leaf part's decoded content. Appending grows the block
+// geometrically, so filling a buffer line by line costs amortised constant time
+// per byte. Conversions to and from automation strings live in the automation
+// layer; it works on data()/size() and Assign().
+class ByteBuffer {
+ public:
+  ByteBuffer() = default;
+  ByteBuffer(const ByteBuffer& other) { Assign(other.data(), other.size()); }
+  ByteBuffer& operator=(const ByteBuffer& other);
+  ByteBuffer(ByteBuffer&& other) noexcept;
+  ByteBuffer& operator=(ByteBuffer&& other) noexcept;
+  ~ByteBuffer() = default;
+
+  // Releases the block; the length becomes 0.
+  void Clear();
+  // The content becomes a copy of the n bytes.
+  void Assign(const void* bytes, size_t n);
+  // Adds the n bytes after the current content.
+  void Append(const void* bytes, size_t n);
+  void Append(std::string_view text) { Append(text.data(), text.size()); }
+
+  // For producers that write in place: room for at least n more bytes, then
+  // CommitAppend with the number actually written.
+  uint8_t* PrepareAppend(size_t n);
+  void CommitAppend(size_t n) { size_ += n; }
+
+  const uint8_t* data() const { return bytes_.get(); }
+  size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  std::string_view view() const {
+    return size_ ? std::string_view(reinterpret_cast<const char*>(bytes_.get()), size_) : std::string_view();
+  }
+
+  // The content becomes the whole file: the file position is moved to its
+  // start and every byte is read. False (content unchanged) when the size
+  // cannot be learnt, memory runs out or a read fails.
+  bool LoadFromHandle(files::FileHandle file);
+  // Writes the content at the file position. False when the write fails.
+  bool SaveToHandle(files::FileHandle file) const;
+
+  // Opens the named file (narrow text), loads it and closes it. False, with
+  // the content unchanged, when the file cannot be opened or read.
+  bool LoadFromFile(const std::string& path);
+  // Creates (or replaces) the named file and writes the content to it. False
+  // when the file cannot be created or written.
+  bool SaveToFile(const std::string& path) const;
+
+ private:
+  void Reserve(size_t capacity);
+
+  std::unique_ptr<uint8_t[]> bytes_;
+  size_t size_ = 0;
+  size_t capacity_ = 0;
+};
+
+}  // namespace vesk
