@@ -156,6 +156,9 @@ class DispatchObject : public ComObject<Derived, Main, Others...> {
     ITypeInfo* type_info = nullptr;
     const HRESULT hr = TypeInfoFor(__uuidof(Main), &type_info);
     if (FAILED(hr)) return hr;
+    // A failure without a description of its own must not pick up the error
+    // object an earlier, unrelated failure left on the thread.
+    SetErrorInfo(0, nullptr);
     return type_info->Invoke(static_cast<Main*>(this), id, flags, params, result, exception, arg_error);
   }
 };
