@@ -275,10 +275,9 @@ bool SocketConnection::ReadLine(std::string& line, int timeout_ms) {
         line.resize(WithoutLineEnd(line.data(), line.size()));
         return true;
       }
-      std::size_t taken = Buffered();
-      if (from[taken - 1] == '\r') --taken;  // its LF may come next
-      line.append(from, taken);
-      Consume(taken);
+      // The CR of a CR LF cut apart by the stream is removed with its LF.
+      line.append(from, Buffered());
+      Consume(Buffered());
     }
     if (!ReceiveMore(clock)) return false;
   }
