@@ -359,7 +359,7 @@ TEST(SocketConnection, ConnectsByDottedAddressAndByName) {
 TEST(SocketConnection, NameThatDoesNotResolveGives10022) {
   SocketConnection connection;
   ASSERT_TRUE(connection.Create());
-  EXPECT_FALSE(connection.ConnectTo("no-such-host.invalid", 25));
+  EXPECT_FALSE(connection.ConnectTo(testing::UnresolvableHostName(), 25));
   EXPECT_EQ(connection.LastError(), sockets::kErrInvalid);
   EXPECT_EQ(sockets::LastError(), sockets::kErrInvalid);
 }

@@ -217,4 +217,6 @@ std::uint16_t UnusedLoopbackPort() {
   return port;
 }
 
+std::string UnresolvableHostName() { return std::string(64, 'u') + ".invalid"; }
+
 }  // namespace vesk::testing

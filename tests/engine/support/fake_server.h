@@ -81,4 +81,9 @@ class FakeServer {
 // A loopback port on which nothing listens (bound once, then released).
 std::uint16_t UnusedLoopbackPort();
 
+// A host name that cannot resolve and whose lookup sends nothing over the
+// network: its first label is longer than the 63 octets a DNS name may hold
+// (RFC 1035 section 2.3.4), so the resolver gives up before building a query.
+std::string UnresolvableHostName();
+
 }  // namespace vesk::testing
