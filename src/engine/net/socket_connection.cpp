@@ -269,10 +269,10 @@ bool SocketConnection::ReadLine(std::string& line, int timeout_ms) {
       const char* from = BufferedData();
       const char* lf = static_cast<const char*>(std::memchr(from, '\n', Buffered()));
       if (lf) {
-        const std::size_t with_lf = static_cast<std::size_t>(lf - from) + 1;
-        line.append(from, with_lf);
-        Consume(with_lf);
-        line.resize(WithoutLineEnd(line.data(), line.size()));
+        const std::size_t length = static_cast<std::size_t>(lf - from);
+        line.append(from, length);
+        Consume(length + 1);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
         return true;
       }
       // The CR of a CR LF cut apart by the stream is removed with its LF.
