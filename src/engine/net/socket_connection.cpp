@@ -1,0 +1,309 @@
+#include "engine/net/socket_connection.h"
+
+#include <algorithm>
+#include <chrono>
+#include <climits>
+#include <cstring>
+#include <utility>
+
+namespace vesk {
+namespace {
+
+// Large enough that a big block costs one receive per few dozen lines.
+constexpr std::size_t kReceiveBufferSize = 64 * 1024;
+
+// Removes the LF at text[length-1] and a CR just before it; the new length.
+std::size_t WithoutLineEnd(const char* text, std::size_t length) {
+  --length;
+  if (length > 0 && text[length - 1] == '\r') --length;
+  return length;
+}
+
+}  // namespace
+
+// Counts the polls of one read that find nothing. Fifty in a row end the read;
+// after every poll that found bytes the count starts again (one empty poll
+// then only restarts it), so only silence ends a read, never slowness.
+class SocketConnection::InactivityClock {
+ public:
+  explicit InactivityClock(int timeout_ms)
+      : pause_ms_(timeout_ms > 0 ? timeout_ms / kEmptyPollsBeforeTimeOut : 0) {}
+
+  int pause_ms() const { return pause_ms_; }
+  void NoteBytes() { bytes_seen_ = true; }
+
+  // False when this empty poll is the one that ends the read.
+  bool NoteEmptyPoll() {
+    if (bytes_seen_) {
+      bytes_seen_ = false;
+      empty_polls_left_ = kEmptyPollsBeforeTimeOut;
+      return true;
+    }
+    return --empty_polls_left_ > 0;
+  }
+
+ private:
+  int pause_ms_;
+  int empty_polls_left_ = kEmptyPollsBeforeTimeOut;
+  bool bytes_seen_ = false;
+};
+
+SocketConnection::SocketConnection() : buffer_(new char[kReceiveBufferSize]) {}
+
+SocketConnection::~SocketConnection() { Close(); }
+
+bool SocketConnection::Fail(int error) {
+  last_error_ = error;
+  sockets::SetLastError(error);
+  return false;
+}
+
+int SocketConnection::FailWithMinusOne(int error) {
+  Fail(error);
+  return -1;
+}
+
+bool SocketConnection::Create() {
+  if (HasSocket()) return true;
+  sockets::Handle socket = sockets::CreateTcpSocket();
+  if (socket == sockets::kInvalidHandle) return Fail(sockets::LastError());
+  socket_ = socket;
+  peer_closed_ = false;
+  begin_ = end_ = 0;
+  return true;
+}
+
+bool SocketConnection::ConnectTo(const std::string& host, std::uint16_t port) {
+  if (!HasSocket()) return Fail(sockets::kErrNotSocket);
+  sockets::Ipv4Address address = sockets::ParseDottedAddress(host.c_str());
+  if (address == sockets::kNoAddress) {
+    address = sockets::LookUpHost(host.c_str());
+    if (address == sockets::kNoAddress) return Fail(sockets::kErrInvalid);
+  }
+  if (!sockets::Connect(socket_, address, port)) return Fail(sockets::LastError());
+  return true;
+}
+
+int SocketConnection::SendBytes(const char* data, int length, int flags) {
+  if (!HasSocket()) return FailWithMinusOne(sockets::kErrNotSocket);
+  int sent = 0;
+  while (sent < length) {
+    int n = sockets::Send(socket_, data + sent, length - sent, flags);
+    if (n < 0) return FailWithMinusOne(sockets::LastError());
+    if (n == 0) break;  // a blocking send never does this; do not spin on it
+    sent += n;
+  }
+  return sent;
+}
+
+int SocketConnection::SendBytes(std::string_view bytes) {
+  if (bytes.size() > static_cast<std::size_t>(INT_MAX)) return FailWithMinusOne(sockets::kErrMessageSize);
+  return SendBytes(bytes.data(), static_cast<int>(bytes.size()));
+}
+
+void SocketConnection::Consume(std::size_t count) {
+  begin_ += count;
+  if (begin_ == end_) begin_ = end_ = 0;
+}
+
+// One poll: moves the bytes the socket holds into the buffer without
+// blocking. The count moved (0 when none are pending), or -1.
+int SocketConnection::TakeWhatIsPending() {
+  if (peer_closed_) return 0;
+  long pending = sockets::PendingBytes(socket_);
+  if (pending < 0) return FailWithMinusOne(sockets::LastError());
+  if (pending == 0) return 0;
+  if (begin_ > 0) {
+    std::memmove(buffer_.get(), buffer_.get() + begin_, Buffered());
+    end_ -= begin_;
+    begin_ = 0;
+  }
+  int room = static_cast<int>(kReceiveBufferSize - end_);
+  int n = sockets::Receive(socket_, buffer_.get() + end_, room, sockets::ReceiveMode::kConsume);
+  if (n < 0) return FailWithMinusOne(sockets::LastError());
+  end_ += static_cast<std::size_t>(n);
+  return n;
+}
+
+// The pause between two empty polls: a wait for readability that ends as soon
+// as bytes arrive. At the end of the stream (or after a reset) the socket is
+// readable for good, so from then on the pause is slept: a closed peer is
+// noticed, like silence, only when the inactivity period has passed.
+// Returns the count of bytes that arrived (taken into the buffer), or -1.
+int SocketConnection::Pause(int milliseconds) {
+  if (peer_closed_) {
+    sockets::SleepMilliseconds(milliseconds);
+    return 0;
+  }
+  const auto started = std::chrono::steady_clock::now();
+  int ready = sockets::WaitReadable(socket_, milliseconds);
+  if (ready < 0) return FailWithMinusOne(sockets::LastError());
+  if (ready == 0) return 0;
+  int n = TakeWhatIsPending();
+  if (n != 0) return n;
+  // Readable with nothing pending: the stream has ended, or it failed.
+  char probe;
+  n = sockets::Receive(socket_, &probe, 1, sockets::ReceiveMode::kPeek);
+  if (n > 0) return TakeWhatIsPending();  // bytes arrived just now after all
+  if (n < 0) {
+    int error = sockets::LastError();
+    if (error != sockets::kErrConnectionReset && error != sockets::kErrConnectionAborted) {
+      return FailWithMinusOne(error);
+    }
+  }
+  peer_closed_ = true;
+  auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::steady_clock::now() - started);
+  sockets::SleepMilliseconds(milliseconds - static_cast<int>(spent.count()));
+  return 0;
+}
+
+// Polls and pauses until at least one new byte is in the buffer. False on a
+// time-out (10060) or a socket failure.
+bool SocketConnection::ReceiveMore(InactivityClock& clock) {
+  for (;;) {
+    int n = TakeWhatIsPending();
+    if (n < 0) return false;
+    if (n == 0) {
+      if (!clock.NoteEmptyPoll()) return Fail(sockets::kErrTimedOut);
+      n = Pause(clock.pause_ms());
+      if (n < 0) return false;
+    }
+    if (n > 0) {
+      clock.NoteBytes();
+      return true;
+    }
+  }
+}
+
+int SocketConnection::ReadLineRaw(char* buffer, std::size_t size, int timeout_ms, bool& complete) {
+  complete = false;
+  if (!HasSocket()) return FailWithMinusOne(sockets::kErrNotSocket);
+  if (buffer == nullptr || size == 0) return FailWithMinusOne(sockets::kErrFault);
+  const std::size_t room = std::min<std::size_t>(size - 1, INT_MAX);
+  std::size_t stored = 0;
+  InactivityClock clock(timeout_ms);
+  while (stored < room) {
+    if (Buffered() == 0 && !ReceiveMore(clock)) return -1;
+    clock.NoteBytes();
+    const std::size_t take = std::min(Buffered(), room - stored);
+    const char* from = BufferedData();
+    const char* lf = static_cast<const char*>(std::memchr(from, '\n', take));
+    const std::size_t count = lf ? static_cast<std::size_t>(lf - from) + 1 : take;
+    std::memcpy(buffer + stored, from, count);
+    Consume(count);
+    stored += count;
+    if (lf) {
+      // Only a CR stored in this buffer is removed: an LF at the buffer's
+      // first byte has nothing before it.
+      stored = WithoutLineEnd(buffer, stored);
+      buffer[stored] = '\0';
+      complete = true;
+      return static_cast<int>(stored);
+    }
+  }
+  buffer[stored] = '\0';
+  return static_cast<int>(stored);
+}
+
+int SocketConnection::ReadResponseLine(char* buffer, std::size_t size, int timeout_ms) {
+  bool complete = false;
+  int length = ReadLineRaw(buffer, size, timeout_ms, complete);
+  if (length < 0) return -1;
+  char scratch[kScratchSize];
+  while (!complete) {
+    if (ReadLineRaw(scratch, sizeof scratch, timeout_ms, complete) < 0) return -1;
+  }
+  return length;
+}
+
+bool SocketConnection::ReadDotTerminated(std::string& text, int timeout_ms) {
+  text.clear();
+  if (!HasSocket()) return Fail(sockets::kErrNotSocket);
+  bool at_line_start = true;
+  InactivityClock clock(timeout_ms);
+  for (;;) {
+    while (const char* lf = static_cast<const char*>(std::memchr(BufferedData(), '\n', Buffered()))) {
+      const char* line = BufferedData();
+      const std::size_t with_lf = static_cast<std::size_t>(lf - line) + 1;
+      std::size_t length = WithoutLineEnd(line, with_lf);
+      if (at_line_start && length > 0 && line[0] == '.') {
+        if (length == 1) {
+          Consume(with_lf);
+          return true;
+        }
+        ++line;  // the server doubled a leading period
+        --length;
+      }
+      text.append(line, length);
+      text.push_back('\n');
+      Consume(with_lf);
+      at_line_start = true;
+      // Each line read starts its own inactivity count.
+      clock = InactivityClock(timeout_ms);
+    }
+    if (Buffered() > 0) clock.NoteBytes();
+    // A line longer than the buffer goes to the text in parts; a final CR is
+    // kept back because the LF that ends the line may follow it.
+    if (Buffered() == kReceiveBufferSize) {
+      const char* part = BufferedData();
+      std::size_t length = Buffered() - 1;
+      if (part[length] != '\r') ++length;
+      std::size_t taken = length;
+      if (at_line_start && part[0] == '.') ++part, --length;
+      text.append(part, length);
+      Consume(taken);
+      at_line_start = false;
+    }
+    if (!ReceiveMore(clock)) return false;
+  }
+}
+
+bool SocketConnection::ReadLine(std::string& line, int timeout_ms) {
+  line.clear();
+  if (!HasSocket()) return Fail(sockets::kErrNotSocket);
+  InactivityClock clock(timeout_ms);
+  for (;;) {
+    if (Buffered() > 0) {
+      clock.NoteBytes();
+      const char* from = BufferedData();
+      const char* lf = static_cast<const char*>(std::memchr(from, '\n', Buffered()));
+      if (lf) {
+        const std::size_t length = static_cast<std::size_t>(lf - from);
+        line.append(from, length);
+        Consume(length + 1);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        return true;
+      }
+      // The CR of a CR LF cut apart by the stream is removed with its LF.
+      line.append(from, Buffered());
+      Consume(Buffered());
+    }
+    if (!ReceiveMore(clock)) return false;
+  }
+}
+
+bool SocketConnection::ReadBytes(std::string& bytes, std::size_t count, int timeout_ms) {
+  if (!HasSocket()) return Fail(sockets::kErrNotSocket);
+  InactivityClock clock(timeout_ms);
+  while (count > 0) {
+    if (Buffered() == 0 && !ReceiveMore(clock)) return false;
+    clock.NoteBytes();
+    const std::size_t take = std::min(Buffered(), count);
+    bytes.append(BufferedData(), take);
+    Consume(take);
+    count -= take;
+  }
+  return true;
+}
+
+bool SocketConnection::Close() {
+  if (!HasSocket()) return true;
+  sockets::Handle socket = std::exchange(socket_, sockets::kInvalidHandle);
+  begin_ = end_ = 0;
+  peer_closed_ = false;
+  if (!sockets::CloseSocket(socket)) return Fail(sockets::LastError());
+  return true;
+}
+
+}  // namespace vesk

@@ -1,0 +1,103 @@
+#pragma once
+
+// SocketConnection: the one blocking IPv4 TCP client connection a protocol
+// object talks through. Reads are line oriented and bounded by an inactivity
+// time-out: a read fails with 10060 after fifty consecutive polls that find
+// nothing, with a pause of TimeOut/50 milliseconds between two polls. A pause
+// ends early as soon as bytes arrive, so a reply costs its round trip only.
+//
+// The connection keeps a receive buffer of its own. Every read takes exactly
+// what it returns from that buffer; whatever the server sent after it stays
+// there for the next read of the same connection.
+//
+// Failing operations give false or -1 and keep the reason as a Windows Sockets
+// error number, both in LastError() and in the platform's last socket error.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "engine/platform/sockets.h"
+
+namespace vesk {
+
+class SocketConnection {
+ public:
+  // Empty polls in a row that make a read fail with 10060.
+  static constexpr int kEmptyPollsBeforeTimeOut = 50;
+  // Size of the scratch buffer that takes the rest of an overlong reply line.
+  static constexpr std::size_t kScratchSize = 1024;
+
+  SocketConnection();
+  ~SocketConnection();  // closes the socket
+  SocketConnection(const SocketConnection&) = delete;
+  SocketConnection& operator=(const SocketConnection&) = delete;
+
+  // Obtains the socket. A second call while one is held keeps the first.
+  bool Create();
+
+  // Connects to a dotted IPv4 address or, when the host is not one, to the
+  // first address a name lookup gives (10022 when the name does not resolve).
+  // The connect has no time-out of its own.
+  bool ConnectTo(const std::string& host, std::uint16_t port);
+
+  // Hands every byte to the socket, continuing after short sends. The count
+  // sent (length), or -1.
+  int SendBytes(const char* data, int length, int flags = 0);
+  int SendBytes(std::string_view bytes);
+
+  // Reads one line into buffer[0 .. size-1), storing at most size-1 bytes and
+  // a NUL. Returns the length stored, or -1. `complete` tells whether the
+  // line's LF was reached: the LF and a CR just before it are removed then.
+  // A line that does not fit is returned cut (complete false); the next read
+  // goes on with its rest.
+  int ReadLineRaw(char* buffer, std::size_t size, int timeout_ms, bool& complete);
+
+  // Reads one reply line cut to size-1 bytes; the rest of a longer line, up to
+  // and including its LF, is read and thrown away. The length stored, or -1.
+  int ReadResponseLine(char* buffer, std::size_t size, int timeout_ms);
+
+  // Reads the lines of a block ended by a line holding a single period
+  // (RFC 1939 section 3): a doubled leading period is undone, lines are joined
+  // with LF, and the ending line is not added. False on a read failure; the
+  // text then keeps the lines gathered so far.
+  bool ReadDotTerminated(std::string& text, int timeout_ms);
+
+  // For protocol layers that need more than fixed-size reply lines:
+  // one whole line of any length, without its LF and the CR before it,
+  bool ReadLine(std::string& line, int timeout_ms);
+  // and exactly `count` bytes (an IMAP literal), appended to `bytes`.
+  bool ReadBytes(std::string& bytes, std::size_t count, int timeout_ms);
+
+  // Closes the socket. True when there was nothing to close or the close
+  // succeeded; closing twice is harmless.
+  bool Close();
+
+  bool HasSocket() const { return socket_ != sockets::kInvalidHandle; }
+  int LastError() const { return last_error_; }
+
+ private:
+  class InactivityClock;
+
+  std::size_t Buffered() const { return end_ - begin_; }
+  const char* BufferedData() const { return buffer_.get() + begin_; }
+  void Consume(std::size_t count);
+  int TakeWhatIsPending();
+  int Pause(int milliseconds);
+  bool ReceiveMore(InactivityClock& clock);
+  bool Fail(int error);
+  int FailWithMinusOne(int error);
+
+  sockets::Handle socket_ = sockets::kInvalidHandle;
+  int last_error_ = 0;
+  // Set once the peer has ended the stream (or reset it): from then on the
+  // socket is always readable, so pauses are slept instead of waited.
+  bool peer_closed_ = false;
+  std::unique_ptr<char[]> buffer_;
+  std::size_t begin_ = 0;
+  std::size_t end_ = 0;
+};
+
+}  // namespace vesk

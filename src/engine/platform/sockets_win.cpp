@@ -1,0 +1,83 @@
+// Windows Sockets side of the sockets seam. Only calls of Windows Sockets 1.1
+// are made; the library starts Windows Sockets when it is loaded.
+
+#include "engine/platform/sockets.h"
+
+#include "engine/platform/windows_support.h"
+
+#include <cstring>
+
+namespace vesk::sockets {
+namespace {
+
+SOCKET Native(Handle socket) { return static_cast<SOCKET>(socket); }
+
+}  // namespace
+
+Handle CreateTcpSocket() {
+  SOCKET s = ::socket(AF_INET, SOCK_STREAM, 0);
+  return s == INVALID_SOCKET ? kInvalidHandle : static_cast<Handle>(s);
+}
+
+bool Connect(Handle socket, Ipv4Address address, std::uint16_t port) {
+  sockaddr_in peer{};
+  peer.sin_family = AF_INET;
+  peer.sin_port = htons(port);
+  peer.sin_addr.s_addr = address;
+  return ::connect(Native(socket), reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0;
+}
+
+Ipv4Address ParseDottedAddress(const char* text) { return ::inet_addr(text); }
+
+Ipv4Address LookUpHost(const char* name) {
+  const hostent* host = ::gethostbyname(name);
+  if (host == nullptr || host->h_addrtype != AF_INET || host->h_addr_list == nullptr ||
+      host->h_addr_list[0] == nullptr) {
+    if (host != nullptr) ::WSASetLastError(kErrNoData);
+    return kNoAddress;
+  }
+  Ipv4Address address;
+  std::memcpy(&address, host->h_addr_list[0], sizeof address);
+  return address;
+}
+
+int Send(Handle socket, const char* data, int length, int flags) {
+  int sent = ::send(Native(socket), data, length, flags);
+  return sent == SOCKET_ERROR ? -1 : sent;
+}
+
+long PendingBytes(Handle socket) {
+  u_long pending = 0;
+  if (::ioctlsocket(Native(socket), FIONREAD, &pending) != 0) return -1;
+  return static_cast<long>(pending);
+}
+
+int Receive(Handle socket, char* buffer, int length, ReceiveMode mode) {
+  int received = ::recv(Native(socket), buffer, length, mode == ReceiveMode::kPeek ? MSG_PEEK : 0);
+  return received == SOCKET_ERROR ? -1 : received;
+}
+
+int WaitReadable(Handle socket, int timeout_ms) {
+  if (timeout_ms < 0) timeout_ms = 0;
+  fd_set readable;
+  FD_ZERO(&readable);
+  FD_SET(Native(socket), &readable);
+  timeval limit;
+  limit.tv_sec = timeout_ms / 1000;
+  limit.tv_usec = (timeout_ms % 1000) * 1000;
+  int rc = ::select(0, &readable, nullptr, nullptr, &limit);
+  if (rc == SOCKET_ERROR) return -1;
+  return rc > 0 ? 1 : 0;
+}
+
+bool CloseSocket(Handle socket) { return ::closesocket(Native(socket)) == 0; }
+
+bool LocalHostName(char* buffer, int size) { return ::gethostname(buffer, size) == 0; }
+
+void SleepMilliseconds(int milliseconds) { ::Sleep(milliseconds > 0 ? static_cast<DWORD>(milliseconds) : 0); }
+
+int LastError() { return ::WSAGetLastError(); }
+
+void SetLastError(int error) { ::WSASetLastError(error); }
+
+}  // namespace vesk::sockets
