@@ -49,6 +49,10 @@ prepare_wine() {
     wineserver -w
   fi
   wine regsvr32 /s "$(winpath "$BUILD/win64/bin/veskmail.dll")"
+  # Test stand-ins (page context, byte source), present in test builds only.
+  if [ -f "$BUILD/win64/bin/vesktest_components.dll" ]; then
+    wine regsvr32 /s "$(winpath "$BUILD/win64/bin/vesktest_components.dll")"
+  fi
 }
 
 stop_wine() { wineserver -k 2>/dev/null || true; }

@@ -38,6 +38,14 @@ struct ITextStreamPrefix : IDispatch {
   virtual HRESULT STDMETHODCALLTYPE ReadAll(BSTR* text) = 0;
 };
 
+}  // namespace vesk::com
+
+__CRT_UUID_DECL(vesk::com::IBinarySource, 0x41489745, 0x858E, 0x4F8E, 0x97, 0x38, 0x93, 0x98, 0xE4, 0x65, 0xE7, 0xA2)
+__CRT_UUID_DECL(vesk::com::ITextStreamPrefix, 0x53BAD8C1, 0xE718, 0x11CF, 0x89, 0x3D, 0x00, 0xA0, 0xC9, 0x05, 0x42,
+                0x28)
+
+namespace vesk::com {
+
 // Text given by a caller as content bytes. Characters up to U+00FF become the
 // byte of the same value (U+0000 included: nothing after it is lost); a
 // character above U+00FF becomes its ANSI code page bytes, so that text made

@@ -112,6 +112,18 @@ TEST(ContentFromObject, BinarySourceGivesItsBytes) {
   EXPECT_EQ(bytes, "kept");
 }
 
+TEST(ContentFromObject, RegisteredByteSourceStandIn) {
+  ComPtr<IDispatch> source;
+  ASSERT_EQ(CreateByProgId(L"VeskTest.ByteSource", source), S_OK);
+  Variant text;
+  V_VT(text.get()) = VT_BSTR;
+  V_BSTR(text.get()) = SysAllocString(L"GIF89a\x01\xFF");
+  ASSERT_EQ(InvokeByName(source.get(), L"Text", DISPATCH_PROPERTYPUT, text.get(), 1, nullptr), S_OK);
+  std::string bytes, error;
+  ASSERT_EQ(ContentFromObject(source.get(), bytes, error), S_OK);
+  EXPECT_EQ(bytes, "GIF89a\x01\xFF");
+}
+
 TEST(ContentFromObject, TextStreamOfTheScriptingRuntime) {
   ComPtr<IDispatch> fso;
   ASSERT_EQ(CreateByProgId(L"Scripting.FileSystemObject", fso), S_OK);

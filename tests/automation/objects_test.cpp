@@ -214,6 +214,21 @@ TEST(PageHooks, NullContextIsRefusedAndEndPageAlwaysSucceeds) {
   EXPECT_EQ(message->OnStartPage(pop3.get()), E_NOINTERFACE);
 }
 
+TEST(PageHooks, MessageInsideAPageMayUseVirtualPaths) {
+  ComPtr<IMIMEMessage> message;
+  ComPtr<IUnknown> context;
+  ASSERT_EQ(CreateByProgId(L"VeskMail.MIMEMessage", message), S_OK);
+  ASSERT_EQ(CreateByProgId(L"VeskTest.PageContext", context), S_OK);
+  ASSERT_EQ(message->OnStartPage(context.get()), S_OK);
+  EXPECT_EQ(message->put_UseVirtualPath(VARIANT_TRUE), S_OK);
+  VARIANT_BOOL flag = VARIANT_FALSE;
+  ASSERT_EQ(message->get_UseVirtualPath(&flag), S_OK);
+  EXPECT_EQ(flag, VARIANT_TRUE);
+  EXPECT_EQ(message->OnEndPage(), S_OK);
+  ASSERT_EQ(message->get_UseVirtualPath(&flag), S_OK);
+  EXPECT_EQ(flag, VARIANT_TRUE) << "the end of the page changes nothing";
+}
+
 TEST(PageHooks, MessageOutsideAPageKeepsPhysicalPaths) {
   ComPtr<IMIMEMessage> message;
   ASSERT_EQ(CreateByProgId(L"VeskMail.MIMEMessage", message), S_OK);
