@@ -105,6 +105,59 @@ TEST_F(Registration, ReplacesAStaleClassKeyWhole) {
   EXPECT_TRUE(KeyExists(L"CLSID\\" + GuidText(CLSID_VeskSMTP) + L"\\InprocServer32"));
 }
 
+// A copy of the DLL without its embedded type library registers the .tlb file
+// that stands beside it.
+TEST_F(Registration, FallsBackToATlbFileBesideTheDll) {
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  const std::wstring folder = std::wstring(temp) + L"vesk-tlb-fallback";
+  CreateDirectoryW(folder.c_str(), nullptr);
+  const std::wstring copy = folder + L"\\veskcopy.dll";
+  const std::wstring tlb = folder + L"\\veskcopy.tlb";
+  ASSERT_TRUE(CopyFileW(DllPath().c_str(), copy.c_str(), FALSE));
+  const std::wstring dll = DllPath();
+  const std::wstring built_tlb = dll.substr(0, dll.find_last_of(L'\\')) + L"\\..\\generated\\veskmail.tlb";
+  ASSERT_TRUE(CopyFileW(built_tlb.c_str(), tlb.c_str(), FALSE));
+
+  // Rename the resource type in the copy's resource directory, so that the
+  // type library is no longer found in it.
+  std::string image;
+  {
+    HANDLE file = CreateFileW(copy.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    image.resize(GetFileSize(file, nullptr));
+    DWORD got = 0;
+    ReadFile(file, image.data(), static_cast<DWORD>(image.size()), &got, nullptr);
+    CloseHandle(file);
+  }
+  const std::string type_name(reinterpret_cast<const char*>(L"TYPELIB"), 7 * sizeof(wchar_t));
+  size_t renamed = 0;
+  for (size_t at = image.find(type_name); at != std::string::npos; at = image.find(type_name, at + 1)) {
+    image[at + 6 * sizeof(wchar_t)] = 'X';
+    ++renamed;
+  }
+  ASSERT_GT(renamed, 0u);
+  {
+    HANDLE file = CreateFileW(copy.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    WriteFile(file, image.data(), static_cast<DWORD>(image.size()), &written, nullptr);
+    CloseHandle(file);
+  }
+
+  HMODULE module = LoadLibraryW(copy.c_str());
+  ASSERT_NE(module, nullptr);
+  ComPtr<ITypeLib> embedded;
+  EXPECT_TRUE(FAILED(LoadTypeLibEx(copy.c_str(), REGKIND_NONE, embedded.put()))) << "resource still present";
+  auto register_copy = reinterpret_cast<ServerFunction>(reinterpret_cast<void*>(GetProcAddress(module, "DllRegisterServer")));
+  ASSERT_EQ(register_copy(), S_OK);
+  const std::wstring key = L"TypeLib\\" + GuidText(LIBID_VESKMAILLib) + L"\\1.0\\0\\win64";
+  EXPECT_EQ(Value(key), tlb);
+  FreeLibrary(module);
+  DeleteFileW(copy.c_str());
+  DeleteFileW(tlb.c_str());
+  RemoveDirectoryW(folder.c_str());
+}
+
 TEST_F(Registration, UnregistrationRemovesWhatRegistrationWrote) {
   ASSERT_EQ(Register(), S_OK);
   ASSERT_EQ(Unregister(), S_OK);

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <string>
+
+#include "automation/frame/page_engine.h"
+
+namespace vesk::com {
+
+// Turns a file name given by a caller into the path actually opened. With
+// virtual paths off, the name is the path. With them on, the page's Server
+// object maps it (its MapPath); without a Server object, or when MapPath
+// fails, there is no path and the caller fails with E_FAIL.
+bool MapFilePath(IServer* server, bool use_virtual_path, const std::string& name, std::string& physical);
+
+}  // namespace vesk::com
