@@ -249,8 +249,11 @@ bool SocketConnection::ReadDotTerminated(std::string& text, int timeout_ms) {
       const char* part = BufferedData();
       std::size_t length = Buffered() - 1;
       if (part[length] != '\r') ++length;
-      std::size_t taken = length;
-      if (at_line_start && part[0] == '.') ++part, --length;
+      const std::size_t taken = length;
+      if (at_line_start && part[0] == '.') {  // doubled: the line is longer than "."
+        ++part;
+        --length;
+      }
       text.append(part, length);
       Consume(taken);
       at_line_start = false;
