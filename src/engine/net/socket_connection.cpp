@@ -31,6 +31,11 @@ class SocketConnection::InactivityClock {
 
   int pause_ms() const { return pause_ms_; }
   void NoteBytes() { bytes_seen_ = true; }
+  // A new read begins: the count starts from the beginning.
+  void Restart() {
+    empty_polls_left_ = kEmptyPollsBeforeTimeOut;
+    bytes_seen_ = false;
+  }
 
   // False when this empty poll is the one that ends the read.
   bool NoteEmptyPoll() {
@@ -223,24 +228,39 @@ bool SocketConnection::ReadDotTerminated(std::string& text, int timeout_ms) {
   bool at_line_start = true;
   InactivityClock clock(timeout_ms);
   for (;;) {
-    while (const char* lf = static_cast<const char*>(std::memchr(BufferedData(), '\n', Buffered()))) {
-      const char* line = BufferedData();
-      const std::size_t with_lf = static_cast<std::size_t>(lf - line) + 1;
-      std::size_t length = WithoutLineEnd(line, with_lf);
-      if (at_line_start && length > 0 && line[0] == '.') {
-        if (length == 1) {
-          Consume(with_lf);
-          return true;
+    // The complete lines in the buffer go to the text in one pass. A line
+    // never grows on the way (CR LF becomes LF), so the buffered size is
+    // room enough; the text is cut back to what was written afterwards.
+    const char* const first = BufferedData();
+    const char* const end = first + Buffered();
+    const char* lf = static_cast<const char*>(std::memchr(first, '\n', Buffered()));
+    if (lf) {
+      const char* next = first;
+      std::size_t written = text.size();
+      text.resize(written + Buffered());
+      char* out = text.data() + written;
+      for (; lf; lf = static_cast<const char*>(std::memchr(next, '\n', static_cast<std::size_t>(end - next)))) {
+        const char* line = next;
+        std::size_t length = WithoutLineEnd(line, static_cast<std::size_t>(lf - line) + 1);
+        next = lf + 1;
+        if (at_line_start && length > 0 && line[0] == '.') {
+          if (length == 1) {
+            text.resize(static_cast<std::size_t>(out - text.data()));
+            Consume(static_cast<std::size_t>(next - first));
+            return true;
+          }
+          ++line;  // the server doubled a leading period
+          --length;
         }
-        ++line;  // the server doubled a leading period
-        --length;
+        std::memcpy(out, line, length);
+        out += length;
+        *out++ = '\n';
+        at_line_start = true;
       }
-      text.append(line, length);
-      text.push_back('\n');
-      Consume(with_lf);
-      at_line_start = true;
+      text.resize(static_cast<std::size_t>(out - text.data()));
+      Consume(static_cast<std::size_t>(next - first));
       // Each line read starts its own inactivity count.
-      clock = InactivityClock(timeout_ms);
+      clock.Restart();
     }
     if (Buffered() > 0) clock.NoteBytes();
     // A line longer than the buffer goes to the text in parts; a final CR is
@@ -249,8 +269,11 @@ bool SocketConnection::ReadDotTerminated(std::string& text, int timeout_ms) {
       const char* part = BufferedData();
       std::size_t length = Buffered() - 1;
       if (part[length] != '\r') ++length;
-      std::size_t taken = length;
-      if (at_line_start && part[0] == '.') ++part, --length;
+      const std::size_t taken = length;
+      if (at_line_start && part[0] == '.') {  // doubled: the line is longer than "."
+        ++part;
+        --length;
+      }
       text.append(part, length);
       Consume(taken);
       at_line_start = false;

@@ -16,7 +16,6 @@
 namespace vesk {
 namespace {
 
-using ::testing::IsEmpty;
 using testing::FakeServer;
 
 constexpr int kErrTimedOut = 10060;
@@ -409,23 +408,6 @@ TEST(SocketConnection, OperationsWithoutSocketFailWith10038) {
   EXPECT_FALSE(connection.ReadLine(text, 1000));
   EXPECT_FALSE(connection.ReadBytes(text, 1, 1000));
   EXPECT_EQ(connection.LastError(), sockets::kErrNotSocket);
-}
-
-TEST(SocketConnection, CommandAndReplyDialogue) {
-  FakeServer server;
-  server.Send("220 hi\r\n").ExpectLine("HELO me").Send("250 ok\r\n").ExpectLine("QUIT");
-  server.Start();
-  auto connection = ConnectTo(server);
-  char line[260];
-  ASSERT_EQ(connection->ReadResponseLine(line, sizeof line, 2000), 6);
-  connection->SendBytes("HELO me\r\n");
-  ASSERT_EQ(connection->ReadResponseLine(line, sizeof line, 2000), 6);
-  EXPECT_STREQ(line, "250 ok");
-  connection->SendBytes("QUIT\r\n");
-  connection->Close();
-  server.Finish();
-  EXPECT_THAT(server.Problems(), IsEmpty());
-  EXPECT_EQ(server.Received(), "HELO me\r\nQUIT\r\n");
 }
 
 }  // namespace
