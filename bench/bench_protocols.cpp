@@ -1,0 +1,306 @@
+// The SMTP and POP3 dialogues side by side with curl, against the loopback
+// Postfix and Dovecot of tools/mailservers.sh (start them first):
+//
+//   Send1000/...       1,000 small messages in one SMTP session: SmtpClient
+//                      (MAIL, RCPT, DATA per message) against one curl run
+//                      given 1,000 uploads to the same server, which it sends
+//                      over one connection.
+//   Retrieve1000/...   RETR of messages 1 to 1,000 in one POP3 session:
+//                      Pop3Client against one curl run given the 1,000 URLs.
+//
+// Target: the engine no slower than curl (ratio curl time / engine time of
+// 1.0 or more). The ratios of the medians are printed at the end.
+//
+// Before each SMTP run the mailbox is emptied and the server's delivery of
+// the previous run has finished, so both sides meet the same idle server.
+//
+// Run:
+//   tools/mailservers.sh start
+//   cmake --preset bench && cmake --build --preset bench --target bench_protocols
+//   build/bench/bench/bench_protocols
+//
+// Settings as for the tests: VESK_SMTP_PORT (2525), VESK_POP3_PORT (2110),
+// VESK_MAIL_USER (vesk), VESK_MAIL_PASSWORD (vesk-pass), VESK_MAIL_ADDRESS
+// (vesk@localhost).
+
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/protocols/pop3_client.h"
+#include "engine/protocols/smtp_client.h"
+
+namespace {
+
+constexpr int kMessages = 1000;
+constexpr char kSender[] = "bench@vesk.test";
+
+std::string Setting(const char* name, const char* fallback) {
+  const char* value = std::getenv(name);
+  return value && *value ? value : fallback;
+}
+
+const std::string& SmtpPort() {
+  static const std::string port = Setting("VESK_SMTP_PORT", "2525");
+  return port;
+}
+const std::string& Pop3Port() {
+  static const std::string port = Setting("VESK_POP3_PORT", "2110");
+  return port;
+}
+const std::string& User() {
+  static const std::string user = Setting("VESK_MAIL_USER", "vesk");
+  return user;
+}
+const std::string& Password() {
+  static const std::string password = Setting("VESK_MAIL_PASSWORD", "vesk-pass");
+  return password;
+}
+const std::string& Address() {
+  static const std::string address = Setting("VESK_MAIL_ADDRESS", "vesk@localhost");
+  return address;
+}
+
+// About 600 bytes, as a short notification mail has them; one line starts
+// with a period so that both sides do the transparency work.
+const std::string& SmallMessage() {
+  static const std::string message = [] {
+    std::string text = "From: Bench <" + std::string(kSender) + ">\r\nTo: <" + Address() +
+                       ">\r\nSubject: benchmark message\r\n"
+                       "Date: Sun, 6 Dec 2026 10:00:00 +0000\r\n"
+                       "MIME-Version: 1.0\r\nContent-Type: text/plain; charset=us-ascii\r\n\r\n";
+    for (int line = 0; line < 7; ++line) {
+      text += (line == 3 ? "." : "") +
+              std::string("The quick brown fox jumps over the lazy dog, line ") +
+              std::to_string(line) + ".\r\n";
+    }
+    return text;
+  }();
+  return message;
+}
+
+void PointAt(vesk::SmtpClient& client) {
+  client.set_host("127.0.0.1");
+  client.set_port(static_cast<std::int16_t>(std::atoi(SmtpPort().c_str())));
+}
+
+void PointAt(vesk::Pop3Client& client) {
+  client.set_host("127.0.0.1");
+  client.set_port(static_cast<std::int16_t>(std::atoi(Pop3Port().c_str())));
+  client.set_user(User());
+  client.set_password(Password());
+}
+
+int CountMessages() {
+  vesk::Pop3Client client;
+  PointAt(client);
+  if (!client.Connect()) return -1;
+  const int count = client.message_count();
+  client.Disconnect();
+  return count;
+}
+
+// Waits until the count has stayed at `count` (delivery finished).
+bool WaitForCount(int count) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (CountMessages() == count) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  return false;
+}
+
+bool EmptyMailbox() {
+  vesk::Pop3Client client;
+  PointAt(client);
+  if (!client.Connect()) return false;
+  for (int n = 1; n <= client.message_count(); ++n) {
+    if (!client.Delete(static_cast<std::int16_t>(n))) return false;
+  }
+  return client.Disconnect() && CountMessages() == 0;
+}
+
+bool SendWithEngine(int count) {
+  vesk::SmtpClient client;
+  PointAt(client);
+  if (!client.Connect()) return false;
+  const std::vector<std::string> recipients = {Address()};
+  for (int i = 0; i < count; ++i) {
+    if (!client.Send(kSender, recipients, SmallMessage())) return false;
+  }
+  return client.Disconnect();
+}
+
+// A private scratch folder for curl's inputs.
+const std::string& ScratchDir() {
+  static const std::string dir = [] {
+    char pattern[] = "/tmp/vesk-bench-XXXXXX";
+    const char* made = ::mkdtemp(pattern);
+    return std::string(made ? made : "/tmp");
+  }();
+  return dir;
+}
+
+// One curl run over a config file (no shell quoting of 1,000 arguments).
+bool RunCurl(const std::string& config_text) {
+  const std::string config = ScratchDir() + "/curl.conf";
+  std::ofstream(config, std::ios::binary | std::ios::trunc) << config_text;
+  return std::system(("curl --silent --show-error --fail --config " + config).c_str()) == 0;
+}
+
+std::string CurlSendConfig() {
+  const std::string message_file = ScratchDir() + "/message.eml";
+  std::ofstream(message_file, std::ios::binary | std::ios::trunc) << SmallMessage();
+  std::string config = "mail-from = \"" + std::string(kSender) + "\"\nmail-rcpt = \"" + Address() +
+                       "\"\n";
+  for (int i = 0; i < kMessages; ++i) {
+    config += "upload-file = \"" + message_file + "\"\nurl = \"smtp://127.0.0.1:" + SmtpPort() +
+              "\"\n";
+  }
+  return config;
+}
+
+std::string CurlRetrieveConfig() {
+  std::string config = "user = \"" + User() + ":" + Password() + "\"\n";
+  for (int i = 1; i <= kMessages; ++i) {
+    config += "url = \"pop3://127.0.0.1:" + Pop3Port() + "/" + std::to_string(i) +
+              "\"\noutput = \"/dev/null\"\n";
+  }
+  return config;
+}
+
+// An empty mailbox and an idle server, outside the timing.
+bool PrepareSendRun(benchmark::State& state) {
+  state.PauseTiming();
+  const bool ready = EmptyMailbox();
+  state.ResumeTiming();
+  if (!ready) state.SkipWithError("cannot empty the mailbox: are the servers running?");
+  return ready;
+}
+
+bool CheckDelivered(benchmark::State& state) {
+  state.PauseTiming();
+  const bool delivered = WaitForCount(kMessages);
+  state.ResumeTiming();
+  if (!delivered) state.SkipWithError("the server did not deliver all messages");
+  return delivered;
+}
+
+void BM_Send1000_Engine(benchmark::State& state) {
+  for (auto _ : state) {
+    if (!PrepareSendRun(state)) return;
+    if (!SendWithEngine(kMessages)) return state.SkipWithError("SmtpClient failed");
+    if (!CheckDelivered(state)) return;
+  }
+  state.counters["msg/s"] = benchmark::Counter(kMessages, benchmark::Counter::kIsRate);
+}
+
+void BM_Send1000_Curl(benchmark::State& state) {
+  const std::string config = CurlSendConfig();
+  for (auto _ : state) {
+    if (!PrepareSendRun(state)) return;
+    if (!RunCurl(config)) return state.SkipWithError("curl failed");
+    if (!CheckDelivered(state)) return;
+  }
+  state.counters["msg/s"] = benchmark::Counter(kMessages, benchmark::Counter::kIsRate);
+}
+
+// Exactly kMessages messages in the mailbox, filled once.
+bool MailboxOfThousand() {
+  static const bool filled = [] {
+    if (CountMessages() == kMessages) return true;
+    return EmptyMailbox() && SendWithEngine(kMessages) && WaitForCount(kMessages);
+  }();
+  return filled;
+}
+
+void BM_Retrieve1000_Engine(benchmark::State& state) {
+  if (!MailboxOfThousand()) return state.SkipWithError("cannot fill the mailbox");
+  std::size_t bytes = 0;
+  for (auto _ : state) {
+    vesk::Pop3Client client;
+    PointAt(client);
+    if (!client.Connect()) return state.SkipWithError(client.last_error().c_str());
+    for (int n = 1; n <= kMessages; ++n) {
+      if (!client.Retrieve(static_cast<std::int16_t>(n))) {
+        return state.SkipWithError(client.last_error().c_str());
+      }
+      bytes += client.retrieved_text().size();
+    }
+    client.Disconnect();
+  }
+  benchmark::DoNotOptimize(bytes);
+  state.counters["msg/s"] = benchmark::Counter(kMessages, benchmark::Counter::kIsRate);
+}
+
+void BM_Retrieve1000_Curl(benchmark::State& state) {
+  if (!MailboxOfThousand()) return state.SkipWithError("cannot fill the mailbox");
+  const std::string config = CurlRetrieveConfig();
+  for (auto _ : state) {
+    if (!RunCurl(config)) return state.SkipWithError("curl failed");
+  }
+  state.counters["msg/s"] = benchmark::Counter(kMessages, benchmark::Counter::kIsRate);
+}
+
+constexpr int kRepetitions = 3;
+
+BENCHMARK(BM_Send1000_Engine)->Iterations(1)->Repetitions(kRepetitions)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Send1000_Curl)->Iterations(1)->Repetitions(kRepetitions)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Retrieve1000_Engine)->Iterations(1)->Repetitions(kRepetitions)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Retrieve1000_Curl)->Iterations(1)->Repetitions(kRepetitions)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The console report, plus the medians kept for the ratios at the end.
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& run : runs) {
+      if (run.error_occurred) continue;
+      const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+      if (median || run.repetitions <= 1) medians_[run.run_name.function_name] = run.GetAdjustedRealTime();
+    }
+    ConsoleReporter::ReportRuns(runs);
+  }
+
+  void PrintRatios() const {
+    for (const char* task : {"BM_Send1000", "BM_Retrieve1000"}) {
+      auto engine = medians_.find(std::string(task) + "_Engine");
+      auto curl = medians_.find(std::string(task) + "_Curl");
+      if (engine == medians_.end() || curl == medians_.end() || engine->second <= 0) continue;
+      std::printf("%-16s engine %8.1f ms   curl %8.1f ms   ratio curl/engine %.2f (target >= 1.0)\n",
+                  task + 3, engine->second, curl->second, curl->second / engine->second);
+    }
+  }
+
+ private:
+  std::map<std::string, double> medians_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  if (CountMessages() < 0) {
+    std::cerr << "No POP3 server on 127.0.0.1:" << Pop3Port()
+              << ": start the servers with tools/mailservers.sh start\n";
+    return 1;
+  }
+  RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  reporter.PrintRatios();
+  benchmark::Shutdown();
+  std::string scratch = ScratchDir();
+  std::remove((scratch + "/curl.conf").c_str());
+  std::remove((scratch + "/message.eml").c_str());
+  ::rmdir(scratch.c_str());
+  return 0;
+}

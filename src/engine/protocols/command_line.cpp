@@ -1,0 +1,27 @@
+#include "engine/protocols/command_line.h"
+
+#include <cstring>
+#include <limits>
+
+namespace vesk {
+
+bool IsSafeCommandText(std::string_view text) {
+  return text.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
+}
+
+std::int32_t LeadingInteger(const char* text) {
+  // The white space of the C locale's isspace.
+  while (*text != '\0' && std::strchr(" \t\n\v\f\r", *text) != nullptr) ++text;
+  bool negative = false;
+  if (*text == '+' || *text == '-') negative = (*text++ == '-');
+  constexpr std::int64_t kLimit = std::numeric_limits<std::int32_t>::max();
+  std::int64_t value = 0;
+  for (; *text >= '0' && *text <= '9'; ++text) {
+    value = value * 10 + (*text - '0');
+    if (value > kLimit + 1) value = kLimit + 1;  // held; more digits change nothing
+  }
+  if (negative) return static_cast<std::int32_t>(-value);
+  return static_cast<std::int32_t>(value > kLimit ? kLimit : value);
+}
+
+}  // namespace vesk

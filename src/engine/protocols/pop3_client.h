@@ -1,0 +1,92 @@
+#pragma once
+
+// The POP3 dialogue of the POP3 object (RFC 1939): log-in with USER and PASS,
+// the message count from STAT, sizes from LIST, whole messages from RETR and
+// heads from TOP, deletion marks with DELE and RSET, and QUIT. A status line
+// is negative when it begins with "-ERR" in any letter case; any other status
+// line counts as positive.
+//
+// The client owns one connection for its whole life: Connect connects it,
+// Disconnect only says QUIT, and the socket is closed when the client is
+// destroyed. A second Connect on the same client therefore fails.
+
+#include <cstdint>
+#include <string>
+
+#include "engine/net/socket_connection.h"
+
+namespace vesk {
+
+class Pop3Client {
+ public:
+  static constexpr std::int16_t kDefaultPort = 110;
+  static constexpr std::int32_t kDefaultTimeOutMs = 5000;
+
+  Pop3Client();
+  Pop3Client(const Pop3Client&) = delete;
+  Pop3Client& operator=(const Pop3Client&) = delete;
+
+  const std::string& user() const { return user_; }
+  void set_user(std::string user) { user_ = std::move(user); }
+  const std::string& password() const { return password_; }
+  void set_password(std::string password) { password_ = std::move(password); }
+  const std::string& host() const { return host_; }
+  void set_host(std::string host) { host_ = std::move(host); }
+  // The port as the automation interface holds it (16-bit signed); it is
+  // used as the unsigned port number with the same bits.
+  std::int16_t port() const { return port_; }
+  void set_port(std::int16_t port) { port_ = port; }
+  // Inactivity time-out of every read, in milliseconds.
+  std::int32_t timeout_ms() const { return timeout_ms_; }
+  void set_timeout_ms(std::int32_t timeout_ms) { timeout_ms_ = timeout_ms; }
+
+  // The count the STAT of the last successful Connect gave; 0 before.
+  std::int16_t message_count() const { return message_count_; }
+  // The size the last positive LIST gave.
+  std::int32_t last_size() const { return last_size_; }
+  // The text of the last RETR or TOP: lines joined with LF, doubled leading
+  // periods undone, the ending line left out.
+  const std::string& retrieved_text() const { return retrieved_text_; }
+  // Description of the last failure (a message text); kept until the next one.
+  const std::string& last_error() const { return last_error_; }
+
+  // Connects, reads the greeting, logs in with USER and PASS and learns the
+  // message count with STAT. A user name or password that holds CR, LF or
+  // NUL, or makes its command too long, is refused before connecting.
+  bool Connect();
+  // Says QUIT; the server then applies the deletions. The connection stays
+  // open until the client is destroyed.
+  bool Disconnect();
+  // LIST number: `size` is the message's size, or 0 when the step fails.
+  bool GetMessageSize(std::int16_t number, std::int32_t& size);
+  // RETR number, into retrieved_text().
+  bool Retrieve(std::int16_t number);
+  // TOP number lines: the header and the first `lines` lines of the body,
+  // into retrieved_text().
+  bool RetrieveTop(std::int16_t number, std::int16_t lines = 0);
+  // DELE number: marks the message for deletion.
+  bool Delete(std::int16_t number);
+  // RSET: removes every deletion mark.
+  bool Reset();
+
+ private:
+  enum Command : int;
+
+  template <typename... Args>
+  bool Execute(Command command, Args... args);
+  bool ReadStatus(Command command);
+  bool Refuse(Command command);
+
+  std::string user_;
+  std::string password_;
+  std::string host_ = "localhost";
+  std::int16_t port_ = kDefaultPort;
+  std::int32_t timeout_ms_ = kDefaultTimeOutMs;
+  std::int16_t message_count_ = 0;
+  std::int32_t last_size_ = 0;
+  std::string retrieved_text_;
+  std::string last_error_;
+  SocketConnection connection_;
+};
+
+}  // namespace vesk

@@ -1,0 +1,179 @@
+// SMTP client dialogue (RFC 5321; the transaction of section 3.3, the reply
+// format of section 4.2, transparency of section 4.5.2).
+
+#include "engine/protocols/smtp_client.h"
+
+#include <cstdint>
+
+#include "engine/common/messages.h"
+#include "engine/platform/sockets.h"
+#include "engine/protocols/command_line.h"
+
+namespace vesk {
+
+enum SmtpClient::Command : int {
+  kGreeting,
+  kHelo,
+  kMail,
+  kRcpt,
+  kData,
+  kQuit,
+  kEndOfData,
+};
+
+namespace {
+
+constexpr std::size_t kHostNameSize = 80;
+
+// One step of the dialogue: what is sent (nothing for a null template), the
+// reply codes that let it succeed (0: no second code) and the message that
+// describes any other reply.
+struct SmtpCommandEntry {
+  const char* command_template;
+  int expected_code;
+  int also_accepted_code;
+  MessageId failure;
+};
+
+constexpr SmtpCommandEntry kSmtpCommandTable[] = {
+    /* kGreeting  */ {nullptr, 220, 0, kMsgBadConnection},
+    /* kHelo      */ {"HELO %s\r\n", 250, 0, kMsgHeloRejected},
+    /* kMail      */ {"MAIL From: <%s>\r\n", 250, 0, kMsgMailFromRejected},
+    // 251 "user not local; will forward" is as positive as 250 (section 4.2.2).
+    /* kRcpt      */ {"RCPT TO: <%s>\r\n", 250, 251, kMsgRcptRejected},
+    /* kData      */ {"DATA\r\n", 354, 0, kMsgDataFailed},
+    /* kQuit      */ {"QUIT\r\n", 221, 0, kMsgQuitFailed},
+    /* kEndOfData */ {nullptr, 250, 0, kMsgEndOfDataRejected},
+};
+
+const SmtpCommandEntry& EntryOf(int command) { return kSmtpCommandTable[command]; }
+
+// A line of a multi-line reply other than its last: three digits and a
+// hyphen (section 4.2.1). The last line has a space, or nothing, after the code.
+bool ContinuesReply(const char* line) {
+  for (int i = 0; i < 3; ++i) {
+    if (line[i] < '0' || line[i] > '9') return false;
+  }
+  return line[3] == '-';
+}
+
+std::string LocalHostNameOrFallback() {
+  char name[kHostNameSize];
+  if (!sockets::LocalHostName(name, sizeof name) || name[0] == '\0') return "localhost";
+  return name;
+}
+
+// Appends a piece of a line, with one more period in front when the piece
+// starts the line and begins with a period.
+void AppendLineText(std::string& out, std::string_view text, bool at_line_start) {
+  if (at_line_start && !text.empty() && text.front() == '.') out.push_back('.');
+  out.append(text);
+}
+
+}  // namespace
+
+SmtpClient::SmtpClient() { connection_.Create(); }
+
+bool SmtpClient::Refuse(Command command) {
+  last_error_ = MessageText(EntryOf(command).failure);
+  return false;
+}
+
+bool SmtpClient::Fits(Command command, std::string_view argument) const {
+  if (!IsSafeCommandText(argument)) return false;
+  char buffer[kCommandBufferSize];
+  return FormatCommand(buffer, EntryOf(command).command_template, std::string(argument).c_str());
+}
+
+// The one place that sends a command: formats it into the command buffer,
+// hands it to the connection and has its reply judged.
+bool SmtpClient::Execute(Command command, const std::string& argument) {
+  const SmtpCommandEntry& entry = EntryOf(command);
+  if (entry.command_template != nullptr) {
+    char buffer[kCommandBufferSize];
+    if (!IsSafeCommandText(argument) ||
+        !FormatCommand(buffer, entry.command_template, argument.c_str())) {
+      return Refuse(command);
+    }
+    // A failed send is noticed by the read of the reply that follows.
+    connection_.SendBytes(buffer);
+  }
+  return ReadReply(command);
+}
+
+// The one place that judges a reply: all lines of a multi-line reply are read
+// so that the next command meets its own reply, and the code of the last line
+// decides.
+bool SmtpClient::ReadReply(Command command) {
+  char line[kCommandBufferSize];
+  do {
+    if (connection_.ReadResponseLine(line, sizeof line, timeout_ms_) < 0) {
+      last_error_ = FormatMessageText(kMsgSocketError, connection_.LastError());
+      return false;
+    }
+  } while (ContinuesReply(line));
+  const SmtpCommandEntry& entry = EntryOf(command);
+  const std::int32_t code = LeadingInteger(line);
+  if (code == entry.expected_code ||
+      (entry.also_accepted_code != 0 && code == entry.also_accepted_code)) {
+    return true;
+  }
+  return Refuse(command);
+}
+
+bool SmtpClient::Connect() {
+  const std::string name = helo_name_.empty() ? LocalHostNameOrFallback() : helo_name_;
+  if (!Fits(kHelo, name)) return Refuse(kHelo);
+  if (!connection_.ConnectTo(host_, static_cast<std::uint16_t>(port_))) {
+    last_error_ = MessageText(kMsgCannotConnect);
+    return false;
+  }
+  return Execute(kGreeting) && Execute(kHelo, name);
+}
+
+bool SmtpClient::Disconnect() { return Execute(kQuit); }
+
+bool SmtpClient::Send(std::string_view sender, const std::vector<std::string>& recipients,
+                      std::string_view message) {
+  // Everything the caller gave is checked before the first command goes out,
+  // so a refused argument leaves no half-begun transaction behind.
+  if (!Fits(kMail, sender)) return Refuse(kMail);
+  for (const std::string& recipient : recipients) {
+    if (!Fits(kRcpt, recipient)) return Refuse(kRcpt);
+  }
+  if (!Execute(kMail, std::string(sender))) return false;
+  for (const std::string& recipient : recipients) {
+    if (!Execute(kRcpt, recipient)) return false;
+  }
+  if (!Execute(kData)) return false;
+  connection_.SendBytes(DataBlock(message));
+  return Execute(kEndOfData);
+}
+
+std::string SmtpClient::DataBlock(std::string_view message) {
+  std::string out;
+  out.reserve(message.size() + message.size() / 16 + 8);
+  bool at_line_start = true;
+  std::size_t position = 0;
+  while (position < message.size()) {
+    const std::size_t line_end = message.find_first_of("\r\n", position);
+    if (line_end == std::string_view::npos) {
+      AppendLineText(out, message.substr(position), at_line_start);
+      break;
+    }
+    AppendLineText(out, message.substr(position, line_end - position), at_line_start);
+    // CR LF, a CR alone and an LF alone each end one line; all go out as CR LF.
+    out.append("\r\n");
+    position = line_end + 1;
+    if (message[line_end] == '\r' && position < message.size() && message[position] == '\n') {
+      ++position;
+    }
+    at_line_start = true;
+  }
+  // The end-of-data line, always after a line end of its own; a message that
+  // already ends with one thus ends with an empty line as well.
+  out.append("\r\n.\r\n");
+  return out;
+}
+
+}  // namespace vesk

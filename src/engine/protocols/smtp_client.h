@@ -1,0 +1,84 @@
+#pragma once
+
+// The SMTP dialogue of the SMTP object: plain SMTP as in RFC 5321 without
+// extensions (HELO, MAIL, RCPT, DATA, QUIT), every reply judged by its code
+// against the code its step expects.
+//
+// The client owns one connection for its whole life: Connect connects it,
+// Disconnect only says QUIT, and the socket is closed when the client is
+// destroyed. A second Connect on the same client therefore fails.
+//
+// What a sending caller hands over is plain data: the envelope sender, the
+// recipients in the order they are to be given, and the message bytes.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/net/socket_connection.h"
+
+namespace vesk {
+
+class SmtpClient {
+ public:
+  static constexpr std::int16_t kDefaultPort = 25;
+  static constexpr std::int32_t kDefaultTimeOutMs = 5000;
+
+  SmtpClient();
+  SmtpClient(const SmtpClient&) = delete;
+  SmtpClient& operator=(const SmtpClient&) = delete;
+
+  const std::string& host() const { return host_; }
+  void set_host(std::string host) { host_ = std::move(host); }
+  // The port as the automation interface holds it (16-bit signed); it is
+  // used as the unsigned port number with the same bits.
+  std::int16_t port() const { return port_; }
+  void set_port(std::int16_t port) { port_ = port; }
+  // Inactivity time-out of every reply read, in milliseconds.
+  std::int32_t timeout_ms() const { return timeout_ms_; }
+  void set_timeout_ms(std::int32_t timeout_ms) { timeout_ms_ = timeout_ms; }
+  // The name given with HELO; empty (the default) means the local host name.
+  const std::string& helo_name() const { return helo_name_; }
+  void set_helo_name(std::string name) { helo_name_ = std::move(name); }
+
+  // Description of the last failure (a message text); kept until the next one.
+  const std::string& last_error() const { return last_error_; }
+  // Lets the owner record a failure found before the dialogue (such as an
+  // unusable message object) in the same place.
+  void set_last_error(std::string text) { last_error_ = std::move(text); }
+
+  // Connects, reads the greeting (220) and says HELO (250).
+  bool Connect();
+  // Says QUIT (221). The connection stays open until the client is destroyed.
+  bool Disconnect();
+  // One mail transaction: MAIL From: <sender> (250), RCPT TO: <recipient>
+  // for each recipient in order (250 or 251), DATA (354), the message made
+  // transparent with CR LF line ends, and the end-of-data line (250).
+  // Caller text that holds CR, LF or NUL, or makes a command too long, is
+  // refused before anything is sent, with the message of its step.
+  bool Send(std::string_view sender, const std::vector<std::string>& recipients,
+            std::string_view message);
+
+  // The bytes that carry `message` after DATA: every line end made CR LF
+  // (a CR or LF alone counts as a line end), a period put before each line
+  // that starts with one (RFC 5321 section 4.5.2), then CR LF . CR LF.
+  static std::string DataBlock(std::string_view message);
+
+ private:
+  enum Command : int;
+
+  bool Execute(Command command, const std::string& argument = std::string());
+  bool ReadReply(Command command);
+  bool Refuse(Command command);
+  bool Fits(Command command, std::string_view argument) const;
+
+  std::string host_ = "localhost";
+  std::int16_t port_ = kDefaultPort;
+  std::int32_t timeout_ms_ = kDefaultTimeOutMs;
+  std::string helo_name_;
+  std::string last_error_;
+  SocketConnection connection_;
+};
+
+}  // namespace vesk

@@ -1,0 +1,308 @@
+#!/usr/bin/env bash
+# Real mail servers on loopback for tests and benchmarks: Postfix (SMTP) and
+# Dovecot (POP3 and IMAP4), each run from a private directory with its own
+# configuration, never as the system's daemons.
+#
+#   tools/mailservers.sh start    install if needed, start (quick when running)
+#   tools/mailservers.sh stop     stop exactly the instances started here
+#   tools/mailservers.sh status   say what runs; exit 0 only when both do
+#   tools/mailservers.sh env      print the settings as shell assignments
+#
+# Mail to vesk@localhost is delivered into one Maildir, which Dovecot serves
+# to user "vesk" with password "vesk-pass" (plain log-in, no TLS, loopback).
+#
+# Settings (environment, with defaults):
+#   VESK_MAILSERVERS_DIR   <repository>/build/mailservers
+#   VESK_SMTP_PORT 2525, VESK_POP3_PORT 2110, VESK_IMAP_PORT 2143
+set -euo pipefail
+
+repo_root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+dir="${VESK_MAILSERVERS_DIR:-$repo_root/build/mailservers}"
+smtp_port="${VESK_SMTP_PORT:-2525}"
+pop3_port="${VESK_POP3_PORT:-2110}"
+imap_port="${VESK_IMAP_PORT:-2143}"
+mail_user="vesk"
+mail_password="vesk-pass"
+mail_address="vesk@localhost"
+
+postfix_config="$dir/postfix/etc"
+postfix_queue="$dir/postfix/queue"
+postfix_data="$dir/postfix/data"
+postfix_log="$dir/postfix/postfix.log"
+dovecot_dir="$dir/dovecot"
+dovecot_config="$dovecot_dir/dovecot.conf"
+dovecot_log="$dovecot_dir/dovecot.log"
+mail_base="$dir/mail"
+maildir="$mail_base/$mail_user/Maildir"
+
+say() { printf 'mailservers: %s\n' "$*" >&2; }
+die() { say "$*"; exit 1; }
+
+# True when something accepts connections on 127.0.0.1:$1.
+port_open() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
+
+pid_alive() { [[ -s "$1" ]] && kill -0 "$(tr -dc 0-9 <"$1")" 2>/dev/null; }
+
+postfix_running() { pid_alive "$postfix_queue/pid/master.pid" && port_open "$smtp_port"; }
+dovecot_running() {
+  pid_alive "$dovecot_dir/run/master.pid" && port_open "$pop3_port" && port_open "$imap_port"
+}
+
+need_install() {
+  [[ -x /usr/sbin/postfix && -x /usr/lib/postfix/sbin/master && -x /usr/sbin/dovecot &&
+     -x /usr/lib/dovecot/pop3 && -x /usr/lib/dovecot/imap ]] && return 1
+  return 0
+}
+
+# Installs the Debian packages without letting their scripts start the
+# system's daemons: a policy-rc.d that denies every start is put in place for
+# the installation and removed again, unless one was there already.
+install_packages() {
+  [[ $(id -u) -eq 0 ]] || die "installing the servers needs root"
+  local policy=/usr/sbin/policy-rc.d placed=0
+  if [[ ! -e $policy ]]; then
+    printf '#!/bin/sh\nexit 101\n' >"$policy"
+    chmod 755 "$policy"
+    placed=1
+  fi
+  # shellcheck disable=SC2064
+  trap "[[ $placed -eq 1 ]] && rm -f '$policy'" EXIT
+  say "installing postfix and dovecot"
+  echo "postfix postfix/main_mailer_type select No configuration" | debconf-set-selections
+  if ! DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends \
+      postfix dovecot-core dovecot-pop3d dovecot-imapd >/dev/null; then
+    apt-get update >/dev/null
+    DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends \
+      postfix dovecot-core dovecot-pop3d dovecot-imapd >/dev/null
+  fi
+  if [[ $placed -eq 1 ]]; then rm -f "$policy"; fi
+  trap - EXIT
+}
+
+write_postfix_config() {
+  mkdir -p "$postfix_config" "$postfix_queue" "$postfix_data"
+  chown postfix "$postfix_data"
+  local mail_uid mail_gid
+  mail_uid=$(id -u mail)
+  mail_gid=$(id -g mail)
+  cat >"$postfix_config/main.cf" <<EOF
+# Private instance for VeskMail tests: loopback only, local delivery only.
+compatibility_level = 3.6
+config_directory = $postfix_config
+queue_directory = $postfix_queue
+data_directory = $postfix_data
+meta_directory = /etc/postfix
+mail_owner = postfix
+setgid_group = postdrop
+myhostname = mail.vesk.test
+mydomain = vesk.test
+myorigin = \$myhostname
+inet_interfaces = 127.0.0.1
+inet_protocols = ipv4
+mydestination =
+mynetworks = 127.0.0.0/8
+relayhost =
+# Nothing is relayed and nothing leaves the machine: mail for any other
+# domain is refused at RCPT, and would bounce if it were ever queued.
+smtpd_relay_restrictions = reject_unauth_destination
+default_transport = error:no mail leaves this test instance
+relay_transport = error:no mail leaves this test instance
+smtpd_peername_lookup = no
+# Long sessions of many transactions (benchmarks) are not treated as abuse.
+smtpd_junk_command_limit = 100000
+smtpd_error_sleep_time = 0
+smtpd_soft_error_limit = 100000
+smtpd_hard_error_limit = 100000
+smtp_dns_support_level = disabled
+biff = no
+# No header rewriting for loopback clients: what a client sends is stored.
+local_header_rewrite_clients =
+# Without syslog the log goes to a file of its own.
+maillog_file = $postfix_log
+maillog_file_prefixes = $dir
+# One mailbox: $mail_address, a Maildir owned by Debian's mail user.
+virtual_mailbox_domains = localhost
+virtual_mailbox_base = $mail_base
+virtual_mailbox_maps = inline:{ $mail_address=$mail_user/Maildir/ }
+virtual_uid_maps = static:$mail_uid
+virtual_gid_maps = static:$mail_gid
+virtual_minimum_uid = $mail_uid
+alias_maps =
+alias_database =
+EOF
+  cat >"$postfix_config/master.cf" <<EOF
+# service      type  private unpriv chroot wakeup maxproc command
+127.0.0.1:$smtp_port inet n - n - - smtpd
+pickup         unix  n       -      n      60     1       pickup
+cleanup        unix  n       -      n      -      0       cleanup
+qmgr           unix  n       -      n      300    1       qmgr
+tlsmgr         unix  -       -      n      1000?  1       tlsmgr
+rewrite        unix  -       -      n      -      -       trivial-rewrite
+bounce         unix  -       -      n      -      0       bounce
+defer          unix  -       -      n      -      0       bounce
+trace          unix  -       -      n      -      0       bounce
+verify         unix  -       -      n      -      1       verify
+flush          unix  n       -      n      1000?  0       flush
+proxymap       unix  -       -      n      -      -       proxymap
+smtp           unix  -       -      n      -      -       smtp
+relay          unix  -       -      n      -      -       smtp
+showq          unix  n       -      n      -      -       showq
+error          unix  -       -      n      -      -       error
+retry          unix  -       -      n      -      -       error
+discard        unix  -       -      n      -      -       discard
+local          unix  -       n      n      -      -       local
+virtual        unix  -       n      n      -      -       virtual
+lmtp           unix  -       -      n      -      -       lmtp
+anvil          unix  -       -      n      -      1       anvil
+scache         unix  -       -      n      -      1       scache
+postlog        unix-dgram n  -      n      -      1       postlogd
+EOF
+}
+
+write_dovecot_config() {
+  mkdir -p "$dovecot_dir/run" "$dovecot_dir/state"
+  printf '%s:{PLAIN}%s::::::\n' "$mail_user" "$mail_password" >"$dovecot_dir/users"
+  chmod 640 "$dovecot_dir/users"
+  chgrp dovecot "$dovecot_dir/users"
+  local mail_uid
+  mail_uid=$(id -u mail)
+  cat >"$dovecot_config" <<EOF
+# Private instance for VeskMail tests: POP3 and IMAP4 on loopback, one user.
+instance_name = vesk-dovecot
+base_dir = $dovecot_dir/run
+state_dir = $dovecot_dir/state
+log_path = $dovecot_log
+listen = 127.0.0.1
+protocols = pop3 imap
+ssl = no
+disable_plaintext_auth = no
+auth_mechanisms = plain login
+default_internal_user = dovecot
+default_login_user = dovenull
+first_valid_uid = $mail_uid
+mail_location = maildir:~/Maildir
+passdb {
+  driver = passwd-file
+  args = scheme=PLAIN username_format=%u $dovecot_dir/users
+}
+userdb {
+  driver = static
+  args = uid=mail gid=mail home=$mail_base/%u
+}
+service pop3-login {
+  inet_listener pop3 {
+    address = 127.0.0.1
+    port = $pop3_port
+  }
+  inet_listener pop3s {
+    port = 0
+  }
+}
+service imap-login {
+  inet_listener imap {
+    address = 127.0.0.1
+    port = $imap_port
+  }
+  inet_listener imaps {
+    port = 0
+  }
+}
+service stats {
+  unix_listener stats-reader {
+    mode = 0600
+  }
+  unix_listener stats-writer {
+    mode = 0600
+  }
+}
+protocol pop3 {
+  pop3_uidl_format = %08Xu%08Xv
+}
+EOF
+}
+
+prepare_maildir() {
+  mkdir -p "$maildir"/{cur,new,tmp}
+  chown -R mail:mail "$mail_base"
+  chmod -R u+rwX,go-rwx "$mail_base"
+}
+
+wait_for() {  # command..., up to 10 s
+  for _ in $(seq 100); do
+    if "$@"; then return 0; fi
+    sleep 0.1
+  done
+  return 1
+}
+
+start() {
+  if postfix_running && dovecot_running; then
+    say "already running (SMTP $smtp_port, POP3 $pop3_port, IMAP $imap_port)"
+    return 0
+  fi
+  if need_install; then install_packages; fi
+  mkdir -p "$dir"
+  prepare_maildir
+  if ! postfix_running; then
+    write_postfix_config
+    /usr/sbin/postfix -c "$postfix_config" start >>"$dir/postfix-start.log" 2>&1 ||
+      die "postfix did not start; see $dir/postfix-start.log and $postfix_log"
+    wait_for postfix_running || die "postfix does not answer on 127.0.0.1:$smtp_port"
+  fi
+  if ! dovecot_running; then
+    write_dovecot_config
+    /usr/sbin/dovecot -c "$dovecot_config" >>"$dir/dovecot-start.log" 2>&1 ||
+      die "dovecot did not start; see $dir/dovecot-start.log and $dovecot_log"
+    wait_for dovecot_running || die "dovecot does not answer on 127.0.0.1:$pop3_port/$imap_port"
+  fi
+  say "running: SMTP 127.0.0.1:$smtp_port, POP3 127.0.0.1:$pop3_port, IMAP 127.0.0.1:$imap_port"
+}
+
+pid_gone() { ! kill -0 "$1" 2>/dev/null; }
+
+stop() {
+  local pid
+  if pid_alive "$dovecot_dir/run/master.pid"; then
+    pid=$(tr -dc 0-9 <"$dovecot_dir/run/master.pid")
+    /usr/bin/doveadm -c "$dovecot_config" stop >/dev/null 2>&1 || kill "$pid" 2>/dev/null || true
+    wait_for pid_gone "$pid" || say "dovecot (pid $pid) did not stop"
+  fi
+  if pid_alive "$postfix_queue/pid/master.pid"; then
+    pid=$(tr -dc 0-9 <"$postfix_queue/pid/master.pid")
+    /usr/sbin/postfix -c "$postfix_config" stop >>"$dir/postfix-start.log" 2>&1 || true
+    wait_for pid_gone "$pid" || say "postfix (pid $pid) did not stop"
+  fi
+  say "stopped"
+}
+
+status() {
+  local rc=0
+  if postfix_running; then say "postfix: running on 127.0.0.1:$smtp_port"; else say "postfix: stopped"; rc=1; fi
+  if dovecot_running; then
+    say "dovecot: running on 127.0.0.1:$pop3_port (POP3), 127.0.0.1:$imap_port (IMAP)"
+  else
+    say "dovecot: stopped"
+    rc=1
+  fi
+  return $rc
+}
+
+print_env() {
+  cat <<EOF
+VESK_SMTP_PORT=$smtp_port
+VESK_POP3_PORT=$pop3_port
+VESK_IMAP_PORT=$imap_port
+VESK_MAIL_USER=$mail_user
+VESK_MAIL_PASSWORD=$mail_password
+VESK_MAIL_ADDRESS=$mail_address
+VESK_MAILDIR=$maildir
+EOF
+}
+
+case "${1:-}" in
+  start) start ;;
+  stop) stop ;;
+  status) status ;;
+  env) print_env ;;
+  *) die "usage: $0 start|stop|status|env" ;;
+esac
