@@ -1,11 +1,9 @@
 #pragma once
 
-#include <cstdint>
-#include <string>
-
 #include "automation/frame/com_object.h"
 #include "automation/frame/connection_points.h"
 #include "automation/frame/page_context.h"
+#include "engine/protocols/pop3_client.h"
 
 namespace vesk::com {
 
@@ -35,13 +33,10 @@ class Pop3Object : public DispatchObject<Pop3Object, IVeskPOP3, ErrorInfoSupport
   STDMETHODIMP OnEndPage() override;
 
  private:
-  std::string user_;
-  std::string password_;
-  std::string host_ = "localhost";
-  int16_t port_ = 110;
-  int16_t message_count_ = 0;
-  int32_t timeout_ = 5000;
-  std::string last_error_;
+  HRESULT Outcome(bool succeeded);
+  HRESULT HandOut(IDispatch** message);
+
+  Pop3Client client_;
   PageContextHolder page_;
 };
 

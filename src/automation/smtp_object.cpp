@@ -1,27 +1,108 @@
 #include "automation/smtp_object.h"
 
+#include "automation/frame/com_ptr.h"
 #include "automation/frame/errors.h"
 #include "automation/frame/properties.h"
+#include "automation/retrieved_message.h"
+#include "engine/common/messages.h"
 
 namespace vesk::com {
 
-STDMETHODIMP SmtpObject::get_Port(short* value) { return GetValue(port_, value); }
+STDMETHODIMP SmtpObject::get_Port(short* value) { return GetValue(client_.port(), value); }
 STDMETHODIMP SmtpObject::put_Port(short value) {
-  port_ = value;
+  client_.set_port(value);
   return S_OK;
 }
-STDMETHODIMP SmtpObject::get_Host(BSTR* value) { return GetText(host_, value); }
-STDMETHODIMP SmtpObject::put_Host(BSTR value) { return SetText(host_, value); }
-STDMETHODIMP SmtpObject::get_TimeOut(LONG* value) { return GetValue(timeout_, value); }
+STDMETHODIMP SmtpObject::get_Host(BSTR* value) { return GetText(client_.host(), value); }
+STDMETHODIMP SmtpObject::put_Host(BSTR value) {
+  return Guarded([&] {
+    client_.set_host(ToNarrow(value));
+    return S_OK;
+  });
+}
+STDMETHODIMP SmtpObject::get_TimeOut(LONG* value) { return GetValue(client_.timeout_ms(), value); }
 STDMETHODIMP SmtpObject::put_TimeOut(LONG value) {
-  timeout_ = value;
+  client_.set_timeout_ms(value);
   return S_OK;
 }
 
-STDMETHODIMP SmtpObject::Connect() { return ReportNotImplemented(CLSID_VeskSMTP, "Connect", &last_error_); }
-STDMETHODIMP SmtpObject::Disconnect() { return ReportNotImplemented(CLSID_VeskSMTP, "Disconnect", &last_error_); }
-STDMETHODIMP SmtpObject::Send(IDispatch*, BSTR, BSTR) {
-  return ReportNotImplemented(CLSID_VeskSMTP, "Send", &last_error_);
+HRESULT SmtpObject::Failure() { return ProtocolFailure(CLSID_VeskSMTP, client_.last_error()); }
+
+STDMETHODIMP SmtpObject::Connect() {
+  return Guarded([&] { return client_.Connect() ? S_OK : Failure(); });
+}
+
+STDMETHODIMP SmtpObject::Disconnect() {
+  return Guarded([&] { return client_.Disconnect() ? S_OK : Failure(); });
+}
+
+namespace {
+
+// The Address of every item of one of the message's address collections, in
+// order. A collection the message cannot give counts as empty.
+bool AppendAddresses(IMailAddresses* collection, std::vector<std::string>& recipients) {
+  if (!collection) return true;
+  LONG count = 0;
+  if (FAILED(collection->get_Count(&count))) return false;
+  for (LONG i = 1; i <= count; ++i) {
+    ComPtr<IMailAddress> item;
+    Bstr address;
+    if (FAILED(collection->get_Item(i, item.put())) || !item || FAILED(item->get_Address(address.put()))) {
+      return false;
+    }
+    recipients.push_back(ToNarrow(address.get()));
+  }
+  return true;
+}
+
+}  // namespace
+
+// Sender and recipients: the arguments when given, else the message's From
+// address and its To, Cc and Bcc addresses in that order (duplicates kept).
+HRESULT SmtpObject::CollectEnvelope(IMIMEMessage* message, BSTR to, BSTR from, std::string& sender,
+                                    std::vector<std::string>& recipients) {
+  sender = ToNarrow(from);
+  if (sender.empty()) {
+    ComPtr<IMailAddress> from_address;
+    Bstr address;
+    if (SUCCEEDED(message->get_From(from_address.put())) && from_address &&
+        SUCCEEDED(from_address->get_Address(address.put()))) {
+      sender = ToNarrow(address.get());
+    }
+  }
+  const std::string single = ToNarrow(to);
+  if (!single.empty()) {
+    recipients.push_back(single);  // used whole, as one address
+    return S_OK;
+  }
+  using Getter = HRESULT (STDMETHODCALLTYPE IMIMEMessage::*)(IMailAddresses**);
+  for (Getter getter : {&IMIMEMessage::get_To, &IMIMEMessage::get_Cc, &IMIMEMessage::get_Bcc}) {
+    ComPtr<IMailAddresses> collection;
+    (message->*getter)(collection.put());
+    if (!AppendAddresses(collection.get(), recipients)) {
+      client_.set_last_error(MessageText(kMsgRcptRejected));
+      return E_FAIL;
+    }
+  }
+  return S_OK;
+}
+
+STDMETHODIMP SmtpObject::Send(IDispatch* message_object, BSTR to, BSTR from) {
+  return Guarded([&] {
+    client_.set_last_error(MessageText(kMsgInvalidMessageObject));
+    ComPtr<IMIMEMessage> message;
+    if (!message_object || FAILED(message_object->QueryInterface(IID_IMIMEMessage, message.put_void()))) {
+      return Failure();
+    }
+    std::string sender;
+    std::vector<std::string> recipients;
+    if (FAILED(CollectEnvelope(message.get(), to, from, sender, recipients))) return Failure();
+    // The text goes out in the ANSI code page, the inverse of how RawMessage
+    // was made from the message's bytes.
+    Bstr raw;
+    if (FAILED(message->get_RawMessage(raw.put()))) return Failure();
+    return client_.Send(sender, recipients, ToNarrow(raw.get())) ? S_OK : Failure();
+  });
 }
 
 }  // namespace vesk::com

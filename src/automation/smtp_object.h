@@ -1,10 +1,8 @@
 #pragma once
 
-#include <cstdint>
-#include <string>
-
 #include "automation/frame/com_object.h"
 #include "automation/frame/connection_points.h"
+#include "engine/protocols/smtp_client.h"
 
 namespace vesk::com {
 
@@ -23,10 +21,11 @@ class SmtpObject : public DispatchObject<SmtpObject, IVeskSMTP, ErrorInfoSupport
   STDMETHODIMP Send(IDispatch* message, BSTR to, BSTR from) override;
 
  private:
-  std::string host_ = "localhost";
-  int16_t port_ = 25;
-  int32_t timeout_ = 5000;
-  std::string last_error_;
+  HRESULT Failure();
+  HRESULT CollectEnvelope(IMIMEMessage* message, BSTR to, BSTR from, std::string& sender,
+                          std::vector<std::string>& recipients);
+
+  SmtpClient client_;
 };
 
 }  // namespace vesk::com

@@ -1,0 +1,30 @@
+#include "automation/retrieved_message.h"
+
+#include "automation/frame/com_ptr.h"
+#include "automation/frame/errors.h"
+#include "automation/frame/strings.h"
+
+namespace vesk::com {
+
+HRESULT MakeRetrievedMessage(IUnknown* page_context, const std::string& text, IMIMEMessage** message) {
+  if (!message) return E_INVALIDARG;
+  *message = nullptr;
+  ComPtr<IClassFactory> factory;
+  HRESULT hr = CoGetClassObject(CLSID_MIMEMessage, CLSCTX_SERVER, nullptr, IID_IClassFactory, factory.put_void());
+  if (FAILED(hr)) return hr;
+  ComPtr<IMIMEMessage> created;
+  hr = factory->CreateInstance(nullptr, IID_IMIMEMessage, created.put_void());
+  if (FAILED(hr)) return hr;
+  if (page_context) created->OnStartPage(page_context);
+  Bstr raw;
+  if (SUCCEEDED(ToBstr(text, raw.put()))) created->put_RawMessage(raw.get());
+  *message = created.detach();
+  return S_OK;
+}
+
+HRESULT ProtocolFailure(REFCLSID clsid, const std::string& last_error) {
+  ReportError(clsid, last_error);
+  return E_FAIL;
+}
+
+}  // namespace vesk::com
