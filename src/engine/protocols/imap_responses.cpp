@@ -346,7 +346,8 @@ bool ReadSearchNumbers(std::string_view line, std::vector<std::int32_t>& numbers
     }
     std::uint32_t number = 0;
     const auto [after, error] = std::from_chars(p, end, number);
-    if (error == std::errc() && number <= static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max())) {
+    const bool whole = error == std::errc() && (after == end || IsSpaceOrTab(*after));
+    if (whole && number <= static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max())) {
       numbers.push_back(static_cast<std::int32_t>(number));
     }
     // Skip what is not a number (an extension's data) up to the next blank.
