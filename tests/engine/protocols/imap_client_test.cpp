@@ -148,6 +148,16 @@ TEST_F(ImapDialogue, ReleasingALoggedInClientLogsOut) {
   EXPECT_THAT(Transcript(), ElementsAreArray(Lines({Tag(2) + " LOGOUT"})));
 }
 
+// The LOGOUT sent on release waits at most half a second for its reply; this
+// test checks that it is sent all the same.
+TEST_F(ImapDialogue, ReleasingWhileTheServerIsSilentStillSendsLogout) {
+  ScriptConnect();
+  server_.ExpectLine(Tag(2) + " LOGOUT");
+  StartAndConnect();
+  client().timeout_ms = 5000;
+  EXPECT_THAT(Transcript(), ElementsAreArray(Lines({Tag(2) + " LOGOUT"})));
+}
+
 TEST_F(ImapDialogue, AFailedLoginIsNeitherLoggedInNorLoggedOut) {
   server_.Send("* OK ready\r\n")
       .ExpectLine(Tag(0) + " LOGIN user lemonade")
