@@ -22,7 +22,7 @@ enum class Reading {
   kFlags,
   kSize,
   kMessageText,
-  kNotSent,
+  kNotSent,  // not for ExecuteCommand
 };
 
 struct CommandSpec {
@@ -42,6 +42,7 @@ constexpr CommandSpec kCommands[] = {
     {ImapCommand::kCreate, " CREATE %s\r\n", Reading::kCompletionOnly},
     {ImapCommand::kDelete, " DELETE %s\r\n", Reading::kCompletionOnly},
     {ImapCommand::kRename, " RENAME %s %s\r\n", Reading::kCompletionOnly},
+    // AppendMessage's own: the literal follows only after the go-ahead.
     {ImapCommand::kAppend, " APPEND %s {%i}\r\n", Reading::kNotSent},
     {ImapCommand::kStore, " STORE %i:%i %s (%s)\r\n", Reading::kCompletionOnly},
     {ImapCommand::kExpunge, " EXPUNGE\r\n", Reading::kCompletionOnly},
@@ -167,15 +168,13 @@ bool ImapClient::MailboxArgument(std::string_view client_name, std::string& argu
   return true;
 }
 
-// The stored MailboxName (already in server form) as a command argument.
-bool ImapClient::StoredMailboxArgument(std::string& argument) {
+// The stored MailboxName (already in server form) must be fit to be sent.
+bool ImapClient::CheckStoredMailboxName() {
   if (mailbox_name.size() > static_cast<std::size_t>(kMaxMailboxNameLength)) {
     last_error = FormatMessageText(kMsgMailboxNameTooLong, kMaxMailboxNameLength);
     return false;
   }
-  if (!RefuseLineBreaks(mailbox_name)) return false;
-  argument = ImapAstring(mailbox_name);
-  return true;
+  return RefuseLineBreaks(mailbox_name);
 }
 
 void ImapClient::NextTag() { current_tag_ = tag_prefix_ + std::to_string(command_counter_++); }
@@ -434,9 +433,8 @@ bool ImapClient::Disconnect() {
 }
 
 bool ImapClient::SelectMailbox(bool read_only) {
-  std::string name;
-  if (!StoredMailboxArgument(name)) return false;
-  return ExecuteCommand(read_only ? ImapCommand::kExamine : ImapCommand::kSelect, {name});
+  return CheckStoredMailboxName() &&
+         ExecuteCommand(read_only ? ImapCommand::kExamine : ImapCommand::kSelect, {ImapAstring(mailbox_name)});
 }
 
 bool ImapClient::CreateMailbox(std::string_view client_name) {
@@ -457,11 +455,8 @@ bool ImapClient::RenameMailbox(std::string_view old_client_name, std::string_vie
 }
 
 bool ImapClient::GetMailboxesList() {
-  if (mailbox_name.size() > static_cast<std::size_t>(kMaxMailboxNameLength)) {
-    last_error = FormatMessageText(kMsgMailboxNameTooLong, kMaxMailboxNameLength);
-    return false;
-  }
-  if (!RefuseLineBreaks(mailbox_name)) return false;
+  if (!CheckStoredMailboxName()) return false;
+  // The mailbox's children: the reference is the name with the delimiter.
   std::string reference = mailbox_name;
   if (!hierarchy_delimiter.empty()) reference.push_back(hierarchy_delimiter.front());
   return ExecuteCommand(ImapCommand::kList, {ImapAstring(reference), "\"*\""});
@@ -471,7 +466,9 @@ bool ImapClient::AppendMessage(std::string_view client_name, std::string_view me
   std::string name;
   if (!MailboxArgument(client_name, name)) return false;
   if (message.size() > kMaxLiteralBytes) return Fail(kMsgInvalidCommandArguments);
-  const std::string line = " APPEND " + name + " {" + std::to_string(message.size()) + "}\r\n";
+  // The literal's length is its count of bytes (RFC 3501 section 4.3).
+  std::string line;
+  FormatCommand(FindCommand(ImapCommand::kAppend)->format, {name, static_cast<std::int32_t>(message.size())}, line);
   if (line.size() > static_cast<std::size_t>(kMaxCommandLength)) {
     last_error = FormatMessageText(kMsgCommandTooLong, kMaxCommandLength);
     return false;
@@ -575,8 +572,8 @@ bool ImapClient::StoreFlags(std::int32_t number, std::int32_t bits, StoreMode mo
 }
 
 bool ImapClient::UpdateStatus() {
-  std::string name;
-  return StoredMailboxArgument(name) && ExecuteCommand(ImapCommand::kStatus, {name, kStatusItems});
+  return CheckStoredMailboxName() &&
+         ExecuteCommand(ImapCommand::kStatus, {ImapAstring(mailbox_name), kStatusItems});
 }
 
 }  // namespace vesk

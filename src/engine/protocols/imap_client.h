@@ -167,7 +167,7 @@ class ImapClient {
   bool FailWithSocketError();
   bool RefuseLineBreaks(std::string_view text);
   bool MailboxArgument(std::string_view client_name, std::string& argument);
-  bool StoredMailboxArgument(std::string& argument);
+  bool CheckStoredMailboxName();
   bool SearchSentDate(std::string_view keyword, int year, int month, int day);
   void NextTag();
   bool SendCommandLine(std::string_view command);
