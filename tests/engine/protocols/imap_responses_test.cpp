@@ -48,14 +48,6 @@ TEST(ImapArguments, AtomsStayAndEverythingElseIsQuoted) {
   for (const Case& c : cases) EXPECT_EQ(ImapAstring(c.text), c.argument) << c.text;
 }
 
-TEST(ImapArguments, LineBreaksAndNulAreFound) {
-  EXPECT_TRUE(HasLineBreakOrNul("pass\r\nword"));
-  EXPECT_TRUE(HasLineBreakOrNul("a\rb"));
-  EXPECT_TRUE(HasLineBreakOrNul("a\nb"));
-  EXPECT_TRUE(HasLineBreakOrNul(std::string("a\0b", 3)));
-  EXPECT_FALSE(HasLineBreakOrNul("a b\t\"c\""));
-}
-
 TEST(ImapArguments, FlagListsAndSearchKeywordsFollowTheBits) {
   struct Case {
     std::int32_t bits;
