@@ -25,7 +25,7 @@ enum class Reading {
   kNotSent,  // not for ExecuteCommand
 };
 
-struct CommandSpec {
+struct CommandEntry {
   ImapCommand command;
   const char* format;  // "%i" takes a number, "%s" text inserted as given
   Reading reading;
@@ -34,7 +34,7 @@ struct CommandSpec {
 // The command table. Each template starts with the blank that follows the tag
 // and ends with the line's CR LF. Every FETCH, STORE and COPY names one
 // message, so both ends of its range are the same number.
-constexpr CommandSpec kCommands[] = {
+constexpr CommandEntry kCommands[] = {
     {ImapCommand::kLogin, " LOGIN %s %s\r\n", Reading::kCompletionOnly},
     {ImapCommand::kSelect, " SELECT %s\r\n", Reading::kMailboxCounters},
     {ImapCommand::kExamine, " EXAMINE %s\r\n", Reading::kMailboxCounters},
@@ -60,9 +60,9 @@ constexpr CommandSpec kCommands[] = {
 constexpr std::string_view kStatusItems = "MESSAGES RECENT UNSEEN";
 constexpr std::size_t kChunkSize = 64 * 1024;
 
-const CommandSpec* FindCommand(ImapCommand command) {
-  for (const CommandSpec& spec : kCommands) {
-    if (spec.command == command) return &spec;
+const CommandEntry* FindCommand(ImapCommand command) {
+  for (const CommandEntry& entry : kCommands) {
+    if (entry.command == command) return &entry;
   }
   return nullptr;
 }
@@ -188,9 +188,9 @@ bool ImapClient::SendCommandLine(std::string_view command) {
 }
 
 bool ImapClient::ExecuteCommand(ImapCommand command, std::initializer_list<ImapCommandArg> args) {
-  const CommandSpec* spec = FindCommand(command);
+  const CommandEntry* entry = FindCommand(command);
   std::string line;
-  if (spec == nullptr || spec->reading == Reading::kNotSent || !FormatCommand(spec->format, args, line)) {
+  if (entry == nullptr || entry->reading == Reading::kNotSent || !FormatCommand(entry->format, args, line)) {
     return Fail(kMsgInvalidCommandArguments);
   }
   // Only the template's own CR LF may end the line.
@@ -203,7 +203,7 @@ bool ImapClient::ExecuteCommand(ImapCommand command, std::initializer_list<ImapC
   NextTag();
   responses_.clear();
   if (!SendCommandLine(line) || !CollectResponses(timeout_ms)) return false;
-  if (spec->reading == Reading::kCompletionOnly) return CheckCompletion();
+  if (entry->reading == Reading::kCompletionOnly) return CheckCompletion();
   if (!CheckCompletion()) return false;
   std::int32_t number = 0;
   for (const ImapCommandArg& arg : args) {

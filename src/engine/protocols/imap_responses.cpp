@@ -241,8 +241,10 @@ LiteralAnnouncement FindLiteralAnnouncement(std::string_view line, std::uint64_t
   const std::size_t open = line.rfind('{');
   if (open == std::string_view::npos) return LiteralAnnouncement::kNone;
   const std::string_view digits = line.substr(open + 1, line.size() - open - 2);
+  // Braces round anything but digits are text (a human-readable remark may
+  // end that way); only digits announce a literal.
   if (digits.empty() || !std::all_of(digits.begin(), digits.end(), IsDigit)) {
-    return LiteralAnnouncement::kInvalid;
+    return LiteralAnnouncement::kNone;
   }
   const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), count);
   if (error != std::errc() || end != digits.data() + digits.size()) return LiteralAnnouncement::kInvalid;

@@ -70,8 +70,8 @@ bool StartsWithTag(std::string_view line, std::string_view tag);
 
 // A literal announcement "{n}" closing a line of untagged data.
 enum class LiteralAnnouncement { kNone, kValid, kInvalid };
-// kValid with the count in `count`; kInvalid for braces that end the line but
-// do not hold a count that fits in 64 bits.
+// kValid with the count in `count`; kInvalid for digits in braces that do
+// not fit in 64 bits; kNone when the line does not end in braces round digits.
 LiteralAnnouncement FindLiteralAnnouncement(std::string_view line, std::uint64_t& count);
 
 // A number as the C conversion %i reads it: optional sign, then hexadecimal

@@ -496,12 +496,18 @@ TEST_F(ImapDialogue, HeaderFromAQuotedStringAndOtherMessagesPassedOver) {
   EXPECT_EQ(client().message_text, "X: \"y\"");
 }
 
-TEST_F(ImapDialogue, ABrokenLiteralAnnouncementFails) {
+TEST_F(ImapDialogue, AnImpossibleLiteralFails) {
   ScriptConnect();
-  server_.ExpectLine(Tag(2) + " FETCH 1:1 RFC822").Send("* 1 FETCH (RFC822 {12x}\r\n");
-  ScriptLogout(3);
+  server_.ExpectLine(Tag(2) + " FETCH 1:1 RFC822")
+      .Send("* 1 FETCH (RFC822 {99999999999999999999999}\r\n")
+      .ExpectLine(Tag(3) + " FETCH 2:2 RFC822")
+      .Send("* 2 FETCH (RFC822 {2147483648}\r\n");
+  ScriptLogout(4);
   StartAndConnect();
   EXPECT_FALSE(client().Retrieve(1));
+  EXPECT_EQ(client().last_error, "Invalid literal in server response");
+  client().last_error.clear();
+  EXPECT_FALSE(client().Retrieve(2));  // beyond the largest literal taken
   EXPECT_EQ(client().last_error, "Invalid literal in server response");
 }
 

