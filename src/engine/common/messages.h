@@ -33,6 +33,13 @@ enum MessageId : int {
   kMsgTopFailed = 125,
   kMsgUnknownValueType = 128,
   kMsgMultipartPreamble = 129,
+  kMsgLineBreakInCommand = 140,
+  kMsgCommandTooLong = 141,
+  kMsgMailboxNameTooLong = 142,
+  kMsgResponseLineTooLong = 143,
+  kMsgInvalidLiteral = 144,
+  kMsgInvalidDate = 145,
+  kMsgInvalidCommandArguments = 146,
 };
 
 // The text of a message, or nullptr when the list has no such number.

@@ -1,0 +1,579 @@
+#include "engine/protocols/imap_client.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <utility>
+
+#include "engine/common/ascii.h"
+#include "engine/common/messages.h"
+#include "engine/platform/unique_id.h"
+#include "engine/protocols/imap_mailbox_names.h"
+
+namespace vesk {
+namespace {
+
+// What the client reads after a successful tagged reply.
+enum class Reading {
+  kCompletionOnly,
+  kMailboxCounters,  // EXISTS, RECENT and the UNSEEN code
+  kList,
+  kStatus,
+  kSearch,
+  kFlags,
+  kSize,
+  kMessageText,
+  kNotSent,  // not for ExecuteCommand
+};
+
+struct CommandEntry {
+  ImapCommand command;
+  const char* format;  // "%i" takes a number, "%s" text inserted as given
+  Reading reading;
+};
+
+// The command table. Each template starts with the blank that follows the tag
+// and ends with the line's CR LF. Every FETCH, STORE and COPY names one
+// message, so both ends of its range are the same number.
+constexpr CommandEntry kCommands[] = {
+    {ImapCommand::kLogin, " LOGIN %s %s\r\n", Reading::kCompletionOnly},
+    {ImapCommand::kSelect, " SELECT %s\r\n", Reading::kMailboxCounters},
+    {ImapCommand::kExamine, " EXAMINE %s\r\n", Reading::kMailboxCounters},
+    {ImapCommand::kList, " LIST %s %s\r\n", Reading::kList},
+    {ImapCommand::kCreate, " CREATE %s\r\n", Reading::kCompletionOnly},
+    {ImapCommand::kDelete, " DELETE %s\r\n", Reading::kCompletionOnly},
+    {ImapCommand::kRename, " RENAME %s %s\r\n", Reading::kCompletionOnly},
+    // AppendMessage's own: the literal follows only after the go-ahead.
+    {ImapCommand::kAppend, " APPEND %s {%i}\r\n", Reading::kNotSent},
+    {ImapCommand::kStore, " STORE %i:%i %s (%s)\r\n", Reading::kCompletionOnly},
+    {ImapCommand::kExpunge, " EXPUNGE\r\n", Reading::kCompletionOnly},
+    {ImapCommand::kCopy, " COPY %i:%i %s\r\n", Reading::kCompletionOnly},
+    {ImapCommand::kStatus, " STATUS %s (%s)\r\n", Reading::kStatus},
+    {ImapCommand::kSearch, " SEARCH %s\r\n", Reading::kSearch},
+    {ImapCommand::kFetchFlags, " FETCH %i:%i FLAGS\r\n", Reading::kFlags},
+    {ImapCommand::kFetchSize, " FETCH %i:%i RFC822.SIZE\r\n", Reading::kSize},
+    {ImapCommand::kFetchHeader, " FETCH %i:%i RFC822.HEADER\r\n", Reading::kMessageText},
+    {ImapCommand::kFetchTextPart, " FETCH %i:%i BODY[TEXT]<0.%i>\r\n", Reading::kMessageText},
+    {ImapCommand::kFetchMessage, " FETCH %i:%i RFC822\r\n", Reading::kMessageText},
+    {ImapCommand::kLogout, " LOGOUT\r\n", Reading::kCompletionOnly},
+};
+
+constexpr std::string_view kStatusItems = "MESSAGES RECENT UNSEEN";
+constexpr std::size_t kChunkSize = 64 * 1024;
+
+const CommandEntry* FindCommand(ImapCommand command) {
+  for (const CommandEntry& entry : kCommands) {
+    if (entry.command == command) return &entry;
+  }
+  return nullptr;
+}
+
+bool FormatCommand(const char* format, std::initializer_list<ImapCommandArg> args, std::string& line) {
+  auto next = args.begin();
+  for (const char* p = format; *p != '\0'; ++p) {
+    if (*p != '%') {
+      line.push_back(*p);
+      continue;
+    }
+    ++p;
+    if (next == args.end()) return false;
+    if (*p == 'i' && next->is_number()) {
+      line += std::to_string(next->number());
+    } else if (*p == 's' && !next->is_number()) {
+      line += next->text();
+    } else {
+      return false;
+    }
+    ++next;
+  }
+  return next == args.end();
+}
+
+std::string MakeTagPrefix() {
+  const UniqueId id = NewUniqueId();
+  char prefix[24];
+  std::snprintf(prefix, sizeof prefix, "[%08X%04X%04X%02X]", static_cast<unsigned>(id.data1),
+                static_cast<unsigned>(id.data2), static_cast<unsigned>(id.data3),
+                static_cast<unsigned>(id.data4[0]));
+  return prefix;
+}
+
+// The name of the fetch item that carries the text each fetch asks for.
+std::string_view MessageItemName(ImapCommand command) {
+  switch (command) {
+    case ImapCommand::kFetchHeader: return "RFC822.HEADER";
+    case ImapCommand::kFetchTextPart: return "BODY[TEXT]";
+    default: return "RFC822";
+  }
+}
+
+// "BODY[TEXT]" answers as "BODY[TEXT]<0>" to a partial fetch; "RFC822" must
+// not match "RFC822.SIZE".
+bool IsItem(const ImapFetchItem& item, std::string_view name) {
+  if (item.name.size() < name.size() || !EqualsIgnoringAsciiCase(std::string_view(item.name).substr(0, name.size()), name)) {
+    return false;
+  }
+  return item.name.size() == name.size() || item.name[name.size()] == '<';
+}
+
+bool IsText(const ImapFetchItem& item) {
+  return item.kind == ImapFetchItem::Kind::kString || item.kind == ImapFetchItem::Kind::kNil;
+}
+
+}  // namespace
+
+ImapClient::ImapClient() : tag_prefix_(MakeTagPrefix()), chunk_(kChunkSize) { connection_.Create(); }
+
+ImapClient::~ImapClient() {
+  // A session still logged in is ended politely, but a script's last line
+  // must not wait for a server that does not answer.
+  if (logged_in_) {
+    timeout_ms = std::min(timeout_ms, kLogoutOnDestructionWaitMs);
+    ExecuteCommand(ImapCommand::kLogout);
+  }
+  connection_.Close();
+}
+
+std::string ImapClient::MailboxNameForClient() const {
+  return MapSeparator(mailbox_name, hierarchy_delimiter, client_separator);
+}
+
+void ImapClient::SetMailboxNameFromClient(std::string_view client_name) {
+  mailbox_name = MapSeparator(client_name, client_separator, hierarchy_delimiter);
+}
+
+bool ImapClient::Fail(int message_id) {
+  last_error = MessageText(message_id);
+  return false;
+}
+
+bool ImapClient::FailWithSocketError() {
+  last_error = FormatMessageText(kMsgSocketError, connection_.LastError());
+  return false;
+}
+
+bool ImapClient::RefuseLineBreaks(std::string_view text) {
+  if (!HasLineBreakOrNul(text)) return true;
+  return Fail(kMsgLineBreakInCommand);
+}
+
+// A caller's mailbox name as a command argument: checked, mapped to the
+// server's delimiter and quoted when it is not an atom.
+bool ImapClient::MailboxArgument(std::string_view client_name, std::string& argument) {
+  if (client_name.size() > static_cast<std::size_t>(kMaxMailboxNameLength)) {
+    last_error = FormatMessageText(kMsgMailboxNameTooLong, kMaxMailboxNameLength);
+    return false;
+  }
+  if (!RefuseLineBreaks(client_name)) return false;
+  argument = ImapAstring(MapSeparator(client_name, client_separator, hierarchy_delimiter));
+  return true;
+}
+
+// The stored MailboxName (already in server form) must be fit to be sent.
+bool ImapClient::CheckStoredMailboxName() {
+  if (mailbox_name.size() > static_cast<std::size_t>(kMaxMailboxNameLength)) {
+    last_error = FormatMessageText(kMsgMailboxNameTooLong, kMaxMailboxNameLength);
+    return false;
+  }
+  return RefuseLineBreaks(mailbox_name);
+}
+
+void ImapClient::NextTag() { current_tag_ = tag_prefix_ + std::to_string(command_counter_++); }
+
+bool ImapClient::SendCommandLine(std::string_view command) {
+  std::string line;
+  line.reserve(current_tag_.size() + command.size());
+  line.append(current_tag_).append(command);
+  if (connection_.SendBytes(line) < 0) return FailWithSocketError();
+  return true;
+}
+
+bool ImapClient::ExecuteCommand(ImapCommand command, std::initializer_list<ImapCommandArg> args) {
+  const CommandEntry* entry = FindCommand(command);
+  std::string line;
+  if (entry == nullptr || entry->reading == Reading::kNotSent || !FormatCommand(entry->format, args, line)) {
+    return Fail(kMsgInvalidCommandArguments);
+  }
+  // Only the template's own CR LF may end the line.
+  if (!RefuseLineBreaks(std::string_view(line).substr(0, line.size() - 2))) return false;
+  if (line.size() > static_cast<std::size_t>(kMaxCommandLength)) {
+    last_error = FormatMessageText(kMsgCommandTooLong, kMaxCommandLength);
+    return false;
+  }
+
+  NextTag();
+  responses_.clear();
+  if (!SendCommandLine(line) || !CollectResponses(timeout_ms)) return false;
+  if (entry->reading == Reading::kCompletionOnly) return CheckCompletion();
+  if (!CheckCompletion()) return false;
+  std::int32_t number = 0;
+  for (const ImapCommandArg& arg : args) {
+    if (arg.is_number()) {
+      number = arg.number();
+      break;
+    }
+  }
+  Interpret(command, number);
+  return true;
+}
+
+// Reads responses, appending them to responses_, up to and including the one
+// that carries the current tag.
+bool ImapClient::CollectResponses(int timeout) {
+  for (;;) {
+    ImapResponse response;
+    if (!ReadResponse(response, timeout)) return false;
+    const bool tagged = IsTagged(response);
+    responses_.push_back(std::move(response));
+    if (tagged) return true;
+  }
+}
+
+bool ImapClient::IsTagged(const ImapResponse& response) const {
+  return StartsWithTag(response.text, current_tag_);
+}
+
+// One response: a line, and when it is untagged data that ends in a literal
+// announcement, the literal's bytes and the rest of the response after them
+// (RFC 3501 section 4.3). Only untagged data carries literals; a tagged or a
+// continuation line is always one line.
+bool ImapClient::ReadResponse(ImapResponse& response, int timeout) {
+  response = ImapResponse();
+  std::uint64_t literal_total = 0;
+  std::string line;
+  for (;;) {
+    if (!ReadWholeLine(line, timeout)) return false;
+    if (response.text.size() + line.size() > max_line_bytes) {
+      last_error = FormatMessageText(kMsgResponseLineTooLong, static_cast<int>(max_line_bytes));
+      return false;
+    }
+    response.text += line;
+    if (response.text.empty() || response.text.front() != '*') return true;
+    std::uint64_t count = 0;
+    switch (FindLiteralAnnouncement(line, count)) {
+      case LiteralAnnouncement::kNone:
+        return true;
+      case LiteralAnnouncement::kInvalid:
+        return Fail(kMsgInvalidLiteral);
+      case LiteralAnnouncement::kValid:
+        break;
+    }
+    literal_total += count;
+    if (count > kMaxLiteralBytes || literal_total > kMaxLiteralBytes) return Fail(kMsgInvalidLiteral);
+    std::string& bytes = response.literals.emplace_back();
+    bytes.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(count, kChunkSize * 16)));
+    if (!connection_.ReadBytes(bytes, static_cast<std::size_t>(count), timeout)) return FailWithSocketError();
+    response.literal_ends.push_back(response.text.size());
+  }
+}
+
+// One line of any length up to max_line_bytes, without its CR LF.
+bool ImapClient::ReadWholeLine(std::string& line, int timeout) {
+  line.clear();
+  for (;;) {
+    bool complete = false;
+    const int length = connection_.ReadLineRaw(chunk_.data(), chunk_.size(), timeout, complete);
+    if (length < 0) return FailWithSocketError();
+    // A CR that ended the previous piece belongs to the CR LF just found.
+    if (complete && length == 0 && !line.empty() && line.back() == '\r') line.pop_back();
+    if (line.size() + static_cast<std::size_t>(length) > max_line_bytes) {
+      last_error = FormatMessageText(kMsgResponseLineTooLong, static_cast<int>(max_line_bytes));
+      return false;
+    }
+    line.append(chunk_.data(), static_cast<std::size_t>(length));
+    if (complete) return true;
+  }
+}
+
+// The command succeeded when the tagged line says OK. On success that line is
+// dropped, so that only the untagged data remains; otherwise last_error takes
+// the server's text after the status word ("NO text" gives "text", and "BAD
+// text" gives " text").
+bool ImapClient::CheckCompletion() {
+  if (responses_.empty()) {
+    last_error.clear();
+    return false;
+  }
+  const std::string& line = responses_.back().text;
+  if (line.compare(0, current_tag_.size(), current_tag_) == 0 &&
+      line.compare(current_tag_.size(), 3, " OK") == 0) {
+    responses_.pop_back();
+    return true;
+  }
+  last_error.clear();
+  // Tags hold only brackets, digits and the letters A to F, so the first
+  // "N", "O" or blank is the blank after the tag.
+  std::size_t found = line.find_first_of("NO ");
+  if (found == std::string::npos) found = line.find_first_of("BAD");
+  if (found != std::string::npos && found + 4 <= line.size()) last_error = line.substr(found + 4);
+  return false;
+}
+
+void ImapClient::Interpret(ImapCommand command, std::int32_t number) {
+  switch (FindCommand(command)->reading) {
+    case Reading::kMailboxCounters:
+      for (const ImapResponse& response : responses_) {
+        ReadMailboxCounters(response.text, message_count, recent_count, first_unseen);
+      }
+      break;
+    case Reading::kList:
+      ReadList();
+      break;
+    case Reading::kStatus:
+      for (const ImapResponse& response : responses_) {
+        if (ReadStatusCounts(response, message_count, recent_count)) break;
+      }
+      break;
+    case Reading::kSearch:
+      search_results.clear();
+      for (const ImapResponse& response : responses_) {
+        if (ReadSearchNumbers(response.text, search_results)) break;
+      }
+      break;
+    case Reading::kFlags: {
+      last_flags = 0;
+      for (const ImapResponse& response : responses_) {
+        if (!ReadFetch(response, fetch_) || fetch_.number != number) continue;
+        if (const ImapFetchItem* flags = fetch_.Find("FLAGS")) {
+          last_flags = ReadFlagBits(flags->value);
+          break;
+        }
+      }
+      break;
+    }
+    case Reading::kSize:
+      for (const ImapResponse& response : responses_) {
+        if (!ReadFetch(response, fetch_) || fetch_.number != number) continue;
+        if (const ImapFetchItem* size = fetch_.Find("RFC822.SIZE")) {
+          std::string_view value = size->value;
+          ReadCNumber(value, last_size);
+          break;
+        }
+      }
+      break;
+    case Reading::kMessageText:
+      ReadMessageText(command, number);
+      break;
+    case Reading::kCompletionOnly:
+    case Reading::kNotSent:
+      break;
+  }
+}
+
+// LIST answers (RFC 3501 section 7.2.2): the root line (an empty name) gives
+// the server's hierarchy delimiter, every other line a mailbox name, mapped
+// to the callers' separator.
+void ImapClient::ReadList() {
+  mailbox_list.clear();
+  ImapListEntry entry;
+  for (const ImapResponse& response : responses_) {
+    if (!ReadListEntry(response, entry)) continue;
+    if (entry.name.empty()) {
+      if (!entry.delimiter.empty()) hierarchy_delimiter = entry.delimiter.substr(0, 1);
+    } else {
+      mailbox_list.push_back(MapSeparator(entry.name, hierarchy_delimiter, client_separator));
+    }
+  }
+}
+
+// The text a fetch asked for is the value of its item in the FETCH response
+// for that message: a literal's bytes exactly, or a quoted string. Other FETCH
+// responses (flag changes of other messages) are passed over.
+void ImapClient::ReadMessageText(ImapCommand command, std::int32_t number) {
+  message_text.clear();
+  const std::string_view wanted = MessageItemName(command);
+  for (const ImapResponse& response : responses_) {
+    if (!ReadFetch(response, fetch_) || fetch_.number != number) continue;
+    ImapFetchItem* found = nullptr;
+    for (ImapFetchItem& item : fetch_.items) {
+      if (IsText(item) && IsItem(item, wanted)) {
+        found = &item;
+        break;
+      }
+    }
+    if (found == nullptr) {
+      for (ImapFetchItem& item : fetch_.items) {
+        if (item.kind == ImapFetchItem::Kind::kString) {
+          found = &item;
+          break;
+        }
+      }
+    }
+    if (found != nullptr) {
+      message_text = std::move(found->value);
+      return;
+    }
+  }
+}
+
+bool ImapClient::Connect() {
+  // Refused before the connection is even made: nothing of it may be sent.
+  if (!RefuseLineBreaks(user) || !RefuseLineBreaks(password)) return false;
+  if (!connection_.ConnectTo(host, port)) return Fail(kMsgCannotConnect);
+  // The greeting must be "* OK" (RFC 3501 section 7.1.1); a missing or other
+  // greeting fails without a new description.
+  const std::string unchanged = last_error;
+  std::string greeting;
+  if (!ReadWholeLine(greeting, timeout_ms)) {
+    last_error = unchanged;
+    return false;
+  }
+  if (greeting.size() < 4 || !EqualsIgnoringAsciiCase(std::string_view(greeting).substr(0, 4), "* OK")) {
+    return false;
+  }
+  if (!ExecuteCommand(ImapCommand::kLogin, {ImapAstring(user), ImapAstring(password)})) return false;
+  logged_in_ = true;
+  // The root line of LIST "" "" tells the hierarchy delimiter.
+  return ExecuteCommand(ImapCommand::kList, {"\"\"", "\"\""});
+}
+
+bool ImapClient::Disconnect() {
+  if (!ExecuteCommand(ImapCommand::kLogout)) return false;
+  logged_in_ = false;
+  return true;
+}
+
+bool ImapClient::SelectMailbox(bool read_only) {
+  return CheckStoredMailboxName() &&
+         ExecuteCommand(read_only ? ImapCommand::kExamine : ImapCommand::kSelect, {ImapAstring(mailbox_name)});
+}
+
+bool ImapClient::CreateMailbox(std::string_view client_name) {
+  std::string name;
+  return MailboxArgument(client_name, name) && ExecuteCommand(ImapCommand::kCreate, {name});
+}
+
+bool ImapClient::DeleteMailbox(std::string_view client_name) {
+  std::string name;
+  return MailboxArgument(client_name, name) && ExecuteCommand(ImapCommand::kDelete, {name});
+}
+
+bool ImapClient::RenameMailbox(std::string_view old_client_name, std::string_view new_client_name) {
+  std::string old_name;
+  std::string new_name;
+  return MailboxArgument(old_client_name, old_name) && MailboxArgument(new_client_name, new_name) &&
+         ExecuteCommand(ImapCommand::kRename, {old_name, new_name});
+}
+
+bool ImapClient::GetMailboxesList() {
+  if (!CheckStoredMailboxName()) return false;
+  // The mailbox's children: the reference is the name with the delimiter.
+  std::string reference = mailbox_name;
+  if (!hierarchy_delimiter.empty()) reference.push_back(hierarchy_delimiter.front());
+  return ExecuteCommand(ImapCommand::kList, {ImapAstring(reference), "\"*\""});
+}
+
+bool ImapClient::AppendMessage(std::string_view client_name, std::string_view message) {
+  std::string name;
+  if (!MailboxArgument(client_name, name)) return false;
+  if (message.size() > kMaxLiteralBytes) return Fail(kMsgInvalidCommandArguments);
+  // The literal's length is its count of bytes (RFC 3501 section 4.3).
+  std::string line;
+  FormatCommand(FindCommand(ImapCommand::kAppend)->format, {name, static_cast<std::int32_t>(message.size())}, line);
+  if (line.size() > static_cast<std::size_t>(kMaxCommandLength)) {
+    last_error = FormatMessageText(kMsgCommandTooLong, kMaxCommandLength);
+    return false;
+  }
+
+  NextTag();
+  responses_.clear();
+  if (!SendCommandLine(line)) return false;
+  // The literal goes only after the server's go-ahead (RFC 3501 section 7.5);
+  // a tagged answer instead means the server will not read it.
+  for (;;) {
+    ImapResponse response;
+    if (!ReadResponse(response, timeout_ms)) return false;
+    const bool tagged = IsTagged(response);
+    const bool go_ahead = !tagged && !response.text.empty() && response.text.front() == '+';
+    responses_.push_back(std::move(response));
+    if (tagged) return CheckCompletion();
+    if (go_ahead) break;
+  }
+  // One send, so that the final CR LF does not wait behind the message.
+  std::string literal;
+  literal.reserve(message.size() + 2);
+  literal.append(message).append("\r\n");
+  if (connection_.SendBytes(literal) < 0) return FailWithSocketError();
+  return CollectResponses(timeout_ms) && CheckCompletion();
+}
+
+bool ImapClient::DeleteMessage(std::int32_t number) {
+  return StoreFlags(number, kImapFlagDeleted, StoreMode::kAdd);
+}
+
+bool ImapClient::Expunge() { return ExecuteCommand(ImapCommand::kExpunge); }
+
+bool ImapClient::CopyMessage(std::int32_t number, std::string_view client_name) {
+  std::string name;
+  return MailboxArgument(client_name, name) && ExecuteCommand(ImapCommand::kCopy, {number, number, name});
+}
+
+bool ImapClient::Search(std::string_view criteria) {
+  return RefuseLineBreaks(criteria) && ExecuteCommand(ImapCommand::kSearch, {criteria});
+}
+
+bool ImapClient::SearchByFlags(std::int32_t flags) { return Search(SearchFlagCriteria(flags)); }
+
+bool ImapClient::SearchSentDate(std::string_view keyword, int year, int month, int day) {
+  std::string date;
+  if (!FormatImapDate(year, month, day, date)) return Fail(kMsgInvalidDate);
+  std::string criteria(keyword);
+  criteria += date;
+  return Search(criteria);
+}
+
+bool ImapClient::SearchSentOn(int year, int month, int day) {
+  return SearchSentDate("SENTON ", year, month, day);
+}
+
+bool ImapClient::SearchSentBefore(int year, int month, int day) {
+  return SearchSentDate("SENTBEFORE ", year, month, day);
+}
+
+bool ImapClient::SearchSentSince(int year, int month, int day) {
+  return SearchSentDate("SENTSINCE ", year, month, day);
+}
+
+bool ImapClient::Retrieve(std::int32_t number) {
+  return ExecuteCommand(ImapCommand::kFetchMessage, {number, number});
+}
+
+bool ImapClient::RetrieveHeader(std::int32_t number) {
+  return ExecuteCommand(ImapCommand::kFetchHeader, {number, number});
+}
+
+bool ImapClient::RetrieveTop(std::int32_t number, std::int32_t bytes) {
+  if (!ExecuteCommand(ImapCommand::kFetchHeader, {number, number})) return false;
+  std::string header = message_text;
+  if (!ExecuteCommand(ImapCommand::kFetchTextPart, {number, number, bytes})) return false;
+  header += message_text;
+  header += "\r\n\r\n";
+  message_text = std::move(header);
+  return true;
+}
+
+bool ImapClient::GetMessageSize(std::int32_t number) {
+  return ExecuteCommand(ImapCommand::kFetchSize, {number, number});
+}
+
+bool ImapClient::GetMessageFlags(std::int32_t number, std::int32_t& flags) {
+  flags = 0;
+  if (!ExecuteCommand(ImapCommand::kFetchFlags, {number, number})) return false;
+  flags = last_flags & kImapAllFlags;
+  return true;
+}
+
+bool ImapClient::PutMessageFlags(std::int32_t number, std::int32_t flags) {
+  return StoreFlags(number, ~flags, StoreMode::kRemove) && StoreFlags(number, flags, StoreMode::kAdd);
+}
+
+bool ImapClient::StoreFlags(std::int32_t number, std::int32_t bits, StoreMode mode) {
+  const char* store_mode = mode == StoreMode::kAdd ? "+FLAGS.SILENT" : "-FLAGS.SILENT";
+  return ExecuteCommand(ImapCommand::kStore, {number, number, store_mode, StoreFlagList(bits)});
+}
+
+bool ImapClient::UpdateStatus() {
+  return CheckStoredMailboxName() &&
+         ExecuteCommand(ImapCommand::kStatus, {ImapAstring(mailbox_name), kStatusItems});
+}
+
+}  // namespace vesk

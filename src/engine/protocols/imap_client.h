@@ -1,0 +1,193 @@
+#pragma once
+
+// ImapClient: the IMAP4 dialogue of one account over one connection
+// (RFC 3501). Every command goes through ExecuteCommand: it formats the
+// command from the command table, puts a fresh tag in front, sends the line in
+// one piece, collects the responses up to the tagged one, judges that one with
+// CheckCompletion and reads the untagged data the command asked for.
+//
+// Responses are read whole: untagged data that announces a literal ("{n}" at
+// the end of a line) is followed by exactly n bytes taken as they are, so the
+// lines of a message can never be taken for a tagged reply, and a line of any
+// length stays intact. A response line may hold up to max_line_bytes bytes; a
+// longer one fails the command (the session should then be given up, as the
+// rest of that line is still on its way).
+//
+// Caller text that goes into a command (user, password, mailbox names, search
+// criteria) is refused, before anything is sent, when it holds CR, LF or NUL;
+// user, password and mailbox names are sent as atoms or, when they need it, as
+// quoted strings (RFC 3501 section 4.3).
+//
+// Methods return true on success; on failure last_error says why. Nothing here
+// knows about automation types: dates come as year, month and day, lists and
+// message text as standard containers and narrow text.
+
+#include <cstddef>
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/net/socket_connection.h"
+#include "engine/protocols/imap_responses.h"
+
+namespace vesk {
+
+// Command numbers of the command table.
+enum class ImapCommand : int {
+  kLogin = 1,
+  kSelect = 2,
+  kExamine = 3,
+  kList = 4,
+  kCreate = 5,
+  kDelete = 6,
+  kRename = 7,
+  kAppend = 8,  // composed by AppendMessage, never sent through ExecuteCommand
+  kStore = 9,
+  kExpunge = 10,
+  kCopy = 11,
+  kStatus = 12,
+  kSearch = 13,
+  kFetchFlags = 14,
+  kFetchSize = 15,
+  kFetchHeader = 16,
+  kFetchTextPart = 17,
+  kFetchMessage = 18,
+  kLogout = 19,
+};
+
+// One argument of a command template: a number for "%i", text for "%s".
+class ImapCommandArg {
+ public:
+  ImapCommandArg(std::int32_t number) : is_number_(true), number_(number) {}
+  ImapCommandArg(std::string_view text) : text_(text) {}
+  ImapCommandArg(const char* text) : text_(text) {}
+  ImapCommandArg(const std::string& text) : text_(text) {}
+
+  bool is_number() const { return is_number_; }
+  std::int32_t number() const { return number_; }
+  std::string_view text() const { return text_; }
+
+ private:
+  bool is_number_ = false;
+  std::int32_t number_ = 0;
+  std::string_view text_;
+};
+
+class ImapClient {
+ public:
+  // Longest command (without the tag) the client sends.
+  static constexpr int kMaxCommandLength = 1023;
+  // Longest mailbox name a caller may give.
+  static constexpr int kMaxMailboxNameLength = 259;
+  // Default limit of one response line (literal bytes not counted): room for
+  // a SEARCH answer listing more than a million message numbers.
+  static constexpr std::size_t kDefaultMaxLineBytes = 16u << 20;
+  // Largest literal (one fetched message) the client accepts.
+  static constexpr std::uint64_t kMaxLiteralBytes = 1u << 30;
+  // Longest wait for the reply to the LOGOUT sent at destruction.
+  static constexpr int kLogoutOnDestructionWaitMs = 500;
+
+  enum class StoreMode { kAdd, kRemove };
+
+  ImapClient();   // opens the socket and makes the tag prefix
+  ~ImapClient();  // logs out when still logged in (briefly), closes the socket
+  ImapClient(const ImapClient&) = delete;
+  ImapClient& operator=(const ImapClient&) = delete;
+
+  // ---- Settings ------------------------------------------------------------
+  std::string host = "localhost";
+  std::uint16_t port = 143;
+  int timeout_ms = 5000;
+  std::string user = "user";
+  std::string password = "lemonade";
+  std::string mailbox_name = "INBOX";  // server form
+  std::string hierarchy_delimiter = ".";  // the server's; its first character counts
+  std::string client_separator = "\\";    // the callers'; its first character counts
+  std::size_t max_line_bytes = kDefaultMaxLineBytes;
+
+  // MailboxName as callers read and write it: the stored server form mapped
+  // to and from client form with the delimiter known at that moment.
+  std::string MailboxNameForClient() const;
+  void SetMailboxNameFromClient(std::string_view client_name);
+
+  // ---- State ---------------------------------------------------------------
+  std::int32_t message_count = 0;
+  std::int32_t recent_count = 0;
+  std::int32_t first_unseen = 0;
+  std::vector<std::string> mailbox_list;  // client form, from the last LIST
+  std::vector<std::int32_t> search_results;
+  std::int32_t last_flags = 0;
+  std::int32_t last_size = 0;
+  std::string message_text;  // the last fetched message, header or part
+  std::string last_error = "Unknown error";
+
+  const std::string& tag_prefix() const { return tag_prefix_; }
+  const std::string& current_tag() const { return current_tag_; }
+  bool logged_in() const { return logged_in_; }
+  // The responses of the last command (after a successful CheckCompletion,
+  // without the tagged one).
+  const std::vector<ImapResponse>& responses() const { return responses_; }
+
+  // ---- Protocol members ----------------------------------------------------
+  bool Connect();
+  bool Disconnect();
+  bool SelectMailbox(bool read_only);
+  bool CreateMailbox(std::string_view client_name);
+  bool DeleteMailbox(std::string_view client_name);
+  bool RenameMailbox(std::string_view old_client_name, std::string_view new_client_name);
+  bool GetMailboxesList();  // fills mailbox_list
+  // `message` is the raw message text; it is sent as a literal of its bytes.
+  bool AppendMessage(std::string_view client_name, std::string_view message);
+  bool DeleteMessage(std::int32_t number);
+  bool Expunge();
+  bool CopyMessage(std::int32_t number, std::string_view client_name);
+  bool Search(std::string_view criteria);  // fills search_results
+  bool SearchByFlags(std::int32_t flags);
+  bool SearchSentOn(int year, int month, int day);
+  bool SearchSentBefore(int year, int month, int day);
+  bool SearchSentSince(int year, int month, int day);
+  bool Retrieve(std::int32_t number);        // fills message_text
+  bool RetrieveHeader(std::int32_t number);  // fills message_text
+  bool RetrieveTop(std::int32_t number, std::int32_t bytes);  // fills message_text
+  bool GetMessageSize(std::int32_t number);   // fills last_size
+  // Fills last_flags; `flags` gets its six flag bits, or 0 on failure.
+  bool GetMessageFlags(std::int32_t number, std::int32_t& flags);
+  bool PutMessageFlags(std::int32_t number, std::int32_t flags);
+  bool UpdateStatus();
+
+  // ---- The operations the members are made of ------------------------------
+  bool ExecuteCommand(ImapCommand command, std::initializer_list<ImapCommandArg> args = {});
+  bool CheckCompletion();
+  bool StoreFlags(std::int32_t number, std::int32_t bits, StoreMode mode);
+
+ private:
+  bool Fail(int message_id);
+  bool FailWithSocketError();
+  bool RefuseLineBreaks(std::string_view text);
+  bool MailboxArgument(std::string_view client_name, std::string& argument);
+  bool CheckStoredMailboxName();
+  bool SearchSentDate(std::string_view keyword, int year, int month, int day);
+  void NextTag();
+  bool SendCommandLine(std::string_view command);
+  bool CollectResponses(int timeout_ms);
+  bool ReadResponse(ImapResponse& response, int timeout_ms);
+  bool ReadWholeLine(std::string& line, int timeout_ms);
+  bool IsTagged(const ImapResponse& response) const;
+  void Interpret(ImapCommand command, std::int32_t number);
+  void ReadList();
+  void ReadMessageText(ImapCommand command, std::int32_t number);
+  const ImapFetch* FindFetch(std::int32_t number);
+
+  SocketConnection connection_;
+  std::string tag_prefix_;
+  std::string current_tag_;
+  std::uint32_t command_counter_ = 0;
+  bool logged_in_ = false;
+  std::vector<ImapResponse> responses_;
+  ImapFetch fetch_;  // scratch for FindFetch
+  std::vector<char> chunk_;
+};
+
+}  // namespace vesk
