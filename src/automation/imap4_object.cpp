@@ -1,108 +1,169 @@
 #include "automation/imap4_object.h"
 
+#include "automation/frame/arrays.h"
 #include "automation/frame/errors.h"
 #include "automation/frame/properties.h"
-#include "engine/protocols/imap_mailbox_names.h"
+#include "automation/retrieved_message.h"
+#include "engine/common/messages.h"
 
 namespace vesk::com {
 
-STDMETHODIMP Imap4Object::get_Host(BSTR* value) { return GetText(host_, value); }
-STDMETHODIMP Imap4Object::put_Host(BSTR value) { return SetText(host_, value); }
-STDMETHODIMP Imap4Object::get_Port(short* value) { return GetValue(port_, value); }
+STDMETHODIMP Imap4Object::get_Host(BSTR* value) { return GetText(client_.host, value); }
+STDMETHODIMP Imap4Object::put_Host(BSTR value) { return SetText(client_.host, value); }
+// The interface holds the port as a 16-bit signed number; the bits are the
+// port number (ports above 32767 read back negative, as they were given).
+STDMETHODIMP Imap4Object::get_Port(short* value) { return GetValue(static_cast<int16_t>(client_.port), value); }
 STDMETHODIMP Imap4Object::put_Port(short value) {
-  port_ = value;
+  client_.port = static_cast<uint16_t>(value);
   return S_OK;
 }
-STDMETHODIMP Imap4Object::get_TimeOut(LONG* value) { return GetValue(timeout_, value); }
+STDMETHODIMP Imap4Object::get_TimeOut(LONG* value) { return GetValue(client_.timeout_ms, value); }
 STDMETHODIMP Imap4Object::put_TimeOut(LONG value) {
-  timeout_ = value;
+  client_.timeout_ms = value;
   return S_OK;
 }
-STDMETHODIMP Imap4Object::get_User(BSTR* value) { return GetText(user_, value); }
-STDMETHODIMP Imap4Object::put_User(BSTR value) { return SetText(user_, value); }
-STDMETHODIMP Imap4Object::get_Password(BSTR* value) { return GetText(password_, value); }
-STDMETHODIMP Imap4Object::put_Password(BSTR value) { return SetText(password_, value); }
-STDMETHODIMP Imap4Object::get_MessageCount(LONG* value) { return GetValue(message_count_, value); }
-STDMETHODIMP Imap4Object::get_RecentCount(LONG* value) { return GetValue(recent_count_, value); }
-STDMETHODIMP Imap4Object::get_FirstUnseen(LONG* value) { return GetValue(first_unseen_, value); }
-
-// The name is kept in the server's form, mapped with the delimiter known when
-// it was written; reading maps the current delimiter back to backslashes.
+STDMETHODIMP Imap4Object::get_User(BSTR* value) { return GetText(client_.user, value); }
+STDMETHODIMP Imap4Object::put_User(BSTR value) { return SetText(client_.user, value); }
+STDMETHODIMP Imap4Object::get_Password(BSTR* value) { return GetText(client_.password, value); }
+STDMETHODIMP Imap4Object::put_Password(BSTR value) { return SetText(client_.password, value); }
+STDMETHODIMP Imap4Object::get_MessageCount(LONG* value) { return GetValue(client_.message_count, value); }
+STDMETHODIMP Imap4Object::get_RecentCount(LONG* value) { return GetValue(client_.recent_count, value); }
+STDMETHODIMP Imap4Object::get_FirstUnseen(LONG* value) { return GetValue(client_.first_unseen, value); }
 STDMETHODIMP Imap4Object::get_MailboxName(BSTR* value) {
-  return Guarded([&] { return GetText(MapSeparator(mailbox_name_, hierarchy_delimiter_, client_separator_), value); });
+  return Guarded([&] { return GetText(client_.MailboxNameForClient(), value); });
 }
 STDMETHODIMP Imap4Object::put_MailboxName(BSTR value) {
   return Guarded([&] {
-    mailbox_name_ = MapSeparator(ToNarrow(value), client_separator_, hierarchy_delimiter_);
+    client_.SetMailboxNameFromClient(ToNarrow(value));
     return S_OK;
   });
 }
 
-HRESULT Imap4Object::NotYet(const char* member) {
-  return ReportNotImplemented(CLSID_VeskIMAP4, member, &last_error_);
+HRESULT Imap4Object::Outcome(bool succeeded) {
+  return succeeded ? S_OK : ProtocolFailure(CLSID_VeskIMAP4, client_.last_error);
 }
 
-template <class T>
-static void ClearResult(T* result) {
-  if (result) *result = T{};
+HRESULT Imap4Object::SearchOutcome(bool succeeded, VARIANT* results) {
+  if (results) VariantInit(results);
+  if (!succeeded) return Outcome(false);
+  // An array that cannot be made fails without a description.
+  return FAILED(MakeIntegerArray(client_.search_results, results)) ? E_FAIL : S_OK;
 }
 
-STDMETHODIMP Imap4Object::Connect() { return NotYet("Connect"); }
-STDMETHODIMP Imap4Object::Disconnect() { return NotYet("Disconnect"); }
-STDMETHODIMP Imap4Object::SelectMailbox(VARIANT_BOOL) { return NotYet("SelectMailbox"); }
-STDMETHODIMP Imap4Object::CreateMailbox(BSTR) { return NotYet("CreateMailbox"); }
-STDMETHODIMP Imap4Object::DeleteMailbox(BSTR) { return NotYet("DeleteMailbox"); }
-STDMETHODIMP Imap4Object::RenameMailbox(BSTR, BSTR) { return NotYet("RenameMailbox"); }
+// Searches by the calendar day of an automation date; the time of day does
+// not count.
+HRESULT Imap4Object::SearchDate(SearchByDate search, DATE date, VARIANT* results) {
+  return Guarded([&] {
+    SYSTEMTIME day{};
+    if (!VariantTimeToSystemTime(date, &day)) {
+      client_.last_error = MessageText(kMsgInvalidDate);
+      return SearchOutcome(false, results);
+    }
+    return SearchOutcome((client_.*search)(day.wYear, day.wMonth, day.wDay), results);
+  });
+}
+
+HRESULT Imap4Object::HandOut(bool fetched, IMIMEMessage** message) {
+  if (message) *message = nullptr;
+  if (!fetched) return Outcome(false);
+  return MakeRetrievedMessage(page_.get(), client_.message_text, message);
+}
+
+STDMETHODIMP Imap4Object::Connect() {
+  return Guarded([&] { return Outcome(client_.Connect()); });
+}
+STDMETHODIMP Imap4Object::Disconnect() {
+  return Guarded([&] { return Outcome(client_.Disconnect()); });
+}
+STDMETHODIMP Imap4Object::SelectMailbox(VARIANT_BOOL read_only) {
+  return Guarded([&] { return Outcome(client_.SelectMailbox(read_only != VARIANT_FALSE)); });
+}
+STDMETHODIMP Imap4Object::CreateMailbox(BSTR name) {
+  return Guarded([&] { return Outcome(client_.CreateMailbox(ToNarrow(name))); });
+}
+STDMETHODIMP Imap4Object::DeleteMailbox(BSTR name) {
+  return Guarded([&] { return Outcome(client_.DeleteMailbox(ToNarrow(name))); });
+}
+STDMETHODIMP Imap4Object::RenameMailbox(BSTR old_name, BSTR new_name) {
+  return Guarded([&] { return Outcome(client_.RenameMailbox(ToNarrow(old_name), ToNarrow(new_name))); });
+}
 STDMETHODIMP Imap4Object::GetMailboxesList(VARIANT* list) {
-  if (list) VariantInit(list);
-  return NotYet("GetMailboxesList");
+  return Guarded([&] {
+    if (list) VariantInit(list);
+    if (!client_.GetMailboxesList()) return Outcome(false);
+    return FAILED(MakeTextArray(client_.mailbox_list, list)) ? E_FAIL : S_OK;
+  });
 }
-STDMETHODIMP Imap4Object::AppendMessage(BSTR, IMIMEMessage*) { return NotYet("AppendMessage"); }
-STDMETHODIMP Imap4Object::DeleteMessage(LONG) { return NotYet("DeleteMessage"); }
-STDMETHODIMP Imap4Object::Expunge() { return NotYet("Expunge"); }
-STDMETHODIMP Imap4Object::CopyMessage(LONG, BSTR) { return NotYet("CopyMessage"); }
-STDMETHODIMP Imap4Object::Search(BSTR, VARIANT* results) {
-  if (results) VariantInit(results);
-  return NotYet("Search");
+
+// The message's text goes out as the bytes the ANSI code page gives it; the
+// literal announces that byte count.
+STDMETHODIMP Imap4Object::AppendMessage(BSTR name, IMIMEMessage* message) {
+  return Guarded([&] {
+    if (!message) return E_INVALIDARG;
+    Bstr raw;
+    message->get_RawMessage(raw.put());
+    return Outcome(client_.AppendMessage(ToNarrow(name), ToNarrow(raw.get())));
+  });
 }
-STDMETHODIMP Imap4Object::SearchByFlags(LONG, VARIANT* results) {
-  if (results) VariantInit(results);
-  return NotYet("SearchByFlags");
+STDMETHODIMP Imap4Object::DeleteMessage(LONG number) {
+  return Guarded([&] { return Outcome(client_.DeleteMessage(number)); });
 }
-STDMETHODIMP Imap4Object::SearchSentOn(DATE, VARIANT* results) {
-  if (results) VariantInit(results);
-  return NotYet("SearchSentOn");
+STDMETHODIMP Imap4Object::Expunge() {
+  return Guarded([&] { return Outcome(client_.Expunge()); });
 }
-STDMETHODIMP Imap4Object::SearchSentBefore(DATE, VARIANT* results) {
-  if (results) VariantInit(results);
-  return NotYet("SearchSentBefore");
+STDMETHODIMP Imap4Object::CopyMessage(LONG number, BSTR name) {
+  return Guarded([&] { return Outcome(client_.CopyMessage(number, ToNarrow(name))); });
 }
-STDMETHODIMP Imap4Object::SearchSentSince(DATE, VARIANT* results) {
-  if (results) VariantInit(results);
-  return NotYet("SearchSentSince");
+STDMETHODIMP Imap4Object::Search(BSTR criteria, VARIANT* results) {
+  return Guarded([&] { return SearchOutcome(client_.Search(ToNarrow(criteria)), results); });
 }
-STDMETHODIMP Imap4Object::Retrieve(LONG, IMIMEMessage** message) {
-  ClearResult(message);
-  return NotYet("Retrieve");
+STDMETHODIMP Imap4Object::SearchByFlags(LONG flags, VARIANT* results) {
+  return Guarded([&] { return SearchOutcome(client_.SearchByFlags(flags), results); });
 }
-STDMETHODIMP Imap4Object::RetrieveHeader(LONG, IMIMEMessage** message) {
-  ClearResult(message);
-  return NotYet("RetrieveHeader");
+STDMETHODIMP Imap4Object::SearchSentOn(DATE date, VARIANT* results) {
+  return SearchDate(&ImapClient::SearchSentOn, date, results);
 }
-STDMETHODIMP Imap4Object::RetrieveTop(LONG, LONG, IMIMEMessage** message) {
-  ClearResult(message);
-  return NotYet("RetrieveTop");
+STDMETHODIMP Imap4Object::SearchSentBefore(DATE date, VARIANT* results) {
+  return SearchDate(&ImapClient::SearchSentBefore, date, results);
 }
-STDMETHODIMP Imap4Object::GetMessageSize(LONG, LONG* size) {
-  ClearResult(size);
-  return NotYet("GetMessageSize");
+STDMETHODIMP Imap4Object::SearchSentSince(DATE date, VARIANT* results) {
+  return SearchDate(&ImapClient::SearchSentSince, date, results);
 }
-STDMETHODIMP Imap4Object::GetMessageFlags(LONG, LONG* flags) {
-  ClearResult(flags);
-  return NotYet("GetMessageFlags");
+STDMETHODIMP Imap4Object::Retrieve(LONG number, IMIMEMessage** message) {
+  return Guarded([&] {
+    return HandOut(client_.Retrieve(number), message);
+  });
 }
-STDMETHODIMP Imap4Object::PutMessageFlags(LONG, LONG) { return NotYet("PutMessageFlags"); }
-STDMETHODIMP Imap4Object::UpdateStatus() { return NotYet("UpdateStatus"); }
+STDMETHODIMP Imap4Object::RetrieveHeader(LONG number, IMIMEMessage** message) {
+  return Guarded([&] {
+    return HandOut(client_.RetrieveHeader(number), message);
+  });
+}
+STDMETHODIMP Imap4Object::RetrieveTop(LONG number, LONG bytes, IMIMEMessage** message) {
+  return Guarded([&] {
+    return HandOut(client_.RetrieveTop(number, bytes), message);
+  });
+}
+STDMETHODIMP Imap4Object::GetMessageSize(LONG number, LONG* size) {
+  return Guarded([&] {
+    if (!client_.GetMessageSize(number)) return Outcome(false);
+    return GetValue(client_.last_size, size);
+  });
+}
+STDMETHODIMP Imap4Object::GetMessageFlags(LONG number, LONG* flags) {
+  return Guarded([&] {
+    if (flags) *flags = 0;
+    int32_t found = 0;
+    if (!client_.GetMessageFlags(number, found)) return Outcome(false);
+    return GetValue(found, flags);
+  });
+}
+STDMETHODIMP Imap4Object::PutMessageFlags(LONG number, LONG flags) {
+  return Guarded([&] { return Outcome(client_.PutMessageFlags(number, flags)); });
+}
+STDMETHODIMP Imap4Object::UpdateStatus() {
+  return Guarded([&] { return Outcome(client_.UpdateStatus()); });
+}
 
 STDMETHODIMP Imap4Object::OnStartPage(IUnknown* context) { return page_.OnStartPage(context); }
 STDMETHODIMP Imap4Object::OnEndPage() { return page_.OnEndPage(); }

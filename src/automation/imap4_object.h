@@ -1,10 +1,8 @@
 #pragma once
 
-#include <cstdint>
-#include <string>
-
 #include "automation/frame/com_object.h"
 #include "automation/frame/page_context.h"
+#include "engine/protocols/imap_client.h"
 
 namespace vesk::com {
 
@@ -53,20 +51,14 @@ class Imap4Object : public DispatchObject<Imap4Object, IVeskIMAP4, ErrorInfoSupp
   STDMETHODIMP OnEndPage() override;
 
  private:
-  HRESULT NotYet(const char* member);
+  using SearchByDate = bool (ImapClient::*)(int year, int month, int day);
 
-  int16_t port_ = 143;
-  int32_t timeout_ = 5000;
-  std::string host_ = "localhost";
-  std::string mailbox_name_ = "INBOX";  // server form
-  std::string password_ = "lemonade";
-  std::string user_ = "user";
-  std::string hierarchy_delimiter_ = ".";
-  std::string client_separator_ = "\\";
-  int32_t message_count_ = 0;
-  int32_t recent_count_ = 0;
-  int32_t first_unseen_ = 0;
-  std::string last_error_ = "Unknown error";
+  HRESULT Outcome(bool succeeded);
+  HRESULT SearchOutcome(bool succeeded, VARIANT* results);
+  HRESULT SearchDate(SearchByDate search, DATE date, VARIANT* results);
+  HRESULT HandOut(bool fetched, IMIMEMessage** message);
+
+  ImapClient client_;
   PageContextHolder page_;
 };
 

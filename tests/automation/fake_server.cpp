@@ -30,12 +30,18 @@ void ScriptedServer::Run() {
   SOCKET client = accept(listener_, nullptr, nullptr);
   if (client == INVALID_SOCKET) return;
   std::string pending;
+  std::string tag;  // first word of the client's last line
   for (const Step& step : script_) {
-    if (!step.send.empty()) send(client, step.send.data(), static_cast<int>(step.send.size()), 0);
+    std::string reply = step.send;
+    for (size_t at = reply.find("{tag}"); at != std::string::npos; at = reply.find("{tag}", at + tag.size())) {
+      reply.replace(at, 5, tag);
+    }
+    if (!reply.empty()) send(client, reply.data(), static_cast<int>(reply.size()), 0);
     if (step.wait_for_line.empty()) continue;
     for (;;) {
       const size_t end = pending.find('\n');
       if (end != std::string::npos) {
+        tag = pending.substr(0, std::min(end, pending.find(' ')));
         pending.erase(0, end + 1);
         break;
       }

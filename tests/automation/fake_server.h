@@ -19,7 +19,8 @@ namespace vesk::test {
 class ScriptedServer {
  public:
   struct Step {
-    std::string send;         // sent first (may be empty)
+    std::string send;           // sent first (may be empty); "{tag}" becomes the
+                                // first word of the client's last line
     std::string wait_for_line;  // then a client line is awaited unless empty
   };
 

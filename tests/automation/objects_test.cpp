@@ -2,6 +2,7 @@
 // properties through the vtable and through IDispatch, error information.
 #include <gtest/gtest.h>
 
+#include "automation/fake_server.h"
 #include "automation/support.h"
 
 namespace vesk::test {
@@ -165,13 +166,15 @@ TEST(Errors, EveryCreatableClassSupportsErrorInfoForItsMainInterfaceOnly) {
 TEST(Errors, FailingMethodReportsWithTheVersionedProgIdAsSource) {
   ComPtr<IVeskIMAP4> imap;
   ASSERT_EQ(CreateByProgId(L"VeskMail.IMAP4", imap), S_OK);
+  Bstr host(L"127.0.0.1");
+  imap->put_Host(host.get());
+  imap->put_Port(static_cast<short>(UnusedPort()));
   SetErrorInfo(0, nullptr);
-  const HRESULT hr = imap->Connect();
-  EXPECT_TRUE(FAILED(hr));
+  EXPECT_EQ(imap->Connect(), E_FAIL);
   ErrorInfoText error = TakeErrorInfo();
   ASSERT_TRUE(error.present);
   EXPECT_EQ(error.source, L"VeskMail.IMAP4.1");
-  EXPECT_FALSE(error.description.empty());
+  EXPECT_EQ(error.description, L"Server cannot be connected");
 }
 
 TEST(ConnectionPoints, Pop3AndSmtpOfferAnEmptyContainer) {

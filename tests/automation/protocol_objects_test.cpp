@@ -89,3 +89,88 @@ TEST(Pop3Object, RetrieveHandsOutANewMessageObject) {
 
 }  // namespace
 }  // namespace vesk::test
+
+namespace vesk::test {
+namespace {
+
+// Reads a list result: a VT_ARRAY | VT_VARIANT with lower bound 0.
+std::vector<VARIANT> Elements(VARIANT& list) {
+  std::vector<VARIANT> elements;
+  EXPECT_EQ(V_VT(&list), VT_ARRAY | VT_VARIANT);
+  if (V_VT(&list) != (VT_ARRAY | VT_VARIANT)) return elements;
+  LONG lower = -1, upper = -1;
+  SafeArrayGetLBound(V_ARRAY(&list), 1, &lower);
+  SafeArrayGetUBound(V_ARRAY(&list), 1, &upper);
+  EXPECT_EQ(lower, 0);
+  for (LONG i = lower; i <= upper; ++i) {
+    elements.emplace_back();
+    VariantInit(&elements.back());
+    SafeArrayGetElement(V_ARRAY(&list), &i, &elements.back());
+  }
+  return elements;
+}
+
+TEST(Imap4Object, ListsSearchesAndDatesCrossAsAutomationValues) {
+  ScriptedServer server({{"* OK ready\r\n", "LOGIN"},
+                         {"{tag} OK logged in\r\n", "LIST"},
+                         {"* LIST (\\Noselect) \"/\" \"\"\r\n{tag} OK done\r\n", "LIST"},
+                         {"* LIST () \"/\" \"INBOX/Work\"\r\n* LIST () \"/\" \"INBOX/Old Mail\"\r\n{tag} OK\r\n",
+                          "SEARCH"},
+                         {"* SEARCH 2 84 882\r\n{tag} OK\r\n", "SEARCH"},
+                         {"* SEARCH\r\n{tag} OK\r\n", ""}});
+  ComPtr<IVeskIMAP4> imap;
+  ASSERT_EQ(CreateByProgId(L"VeskMail.IMAP4", imap), S_OK);
+  PointAt(imap.get(), server.port());
+  ASSERT_EQ(imap->Connect(), S_OK);
+
+  Variant list;
+  ASSERT_EQ(imap->GetMailboxesList(list.get()), S_OK);
+  std::vector<VARIANT> names = Elements(*list.get());
+  ASSERT_EQ(names.size(), 2u);
+  EXPECT_EQ(V_VT(&names[0]), VT_BSTR);
+  EXPECT_EQ(Narrow(V_BSTR(&names[0])), "INBOX\\Work");
+  EXPECT_EQ(Narrow(V_BSTR(&names[1])), "INBOX\\Old Mail");
+  for (VARIANT& name : names) VariantClear(&name);
+
+  Variant found;
+  Bstr criteria(L"FROM \"bob\"");
+  ASSERT_EQ(imap->Search(criteria.get(), found.get()), S_OK);
+  std::vector<VARIANT> numbers = Elements(*found.get());
+  ASSERT_EQ(numbers.size(), 3u);
+  EXPECT_EQ(V_VT(&numbers[0]), VT_I4);
+  EXPECT_EQ(V_I4(&numbers[2]), 882);
+
+  // 1 January 2003, 18:30: only the day counts, in English month names.
+  SYSTEMTIME when{2003, 1, 3, 1, 18, 30, 0, 0};
+  DATE date = 0;
+  ASSERT_TRUE(SystemTimeToVariantTime(&when, &date));
+  Variant none;
+  ASSERT_EQ(imap->SearchSentBefore(date, none.get()), S_OK);
+  EXPECT_TRUE(Elements(*none.get()).empty());
+
+  // The mailbox name now maps backslashes to the server's slash.
+  Bstr mailbox(L"INBOX\\Work");
+  ASSERT_EQ(imap->put_MailboxName(mailbox.get()), S_OK);
+  Bstr back;
+  ASSERT_EQ(imap->get_MailboxName(back.put()), S_OK);
+  EXPECT_EQ(Narrow(back.get()), "INBOX\\Work");
+
+  const std::string sent = server.Received();
+  EXPECT_NE(sent.find(" SEARCH FROM \"bob\"\r\n"), std::string::npos) << sent;
+  EXPECT_NE(sent.find(" SEARCH SENTBEFORE 01-Jan-2003\r\n"), std::string::npos) << sent;
+}
+
+TEST(Imap4Object, FailuresCarryTheServersText) {
+  ScriptedServer server({{"* OK ready\r\n", "LOGIN"},
+                         {"{tag} NO [AUTHENTICATIONFAILED] Authentication failed.\r\n", ""}});
+  ComPtr<IVeskIMAP4> imap;
+  ASSERT_EQ(CreateByProgId(L"VeskMail.IMAP4", imap), S_OK);
+  PointAt(imap.get(), server.port());
+  EXPECT_EQ(imap->Connect(), E_FAIL);
+  ErrorInfoText error = TakeErrorInfo();
+  EXPECT_EQ(error.source, L"VeskMail.IMAP4.1");
+  EXPECT_EQ(error.description, L"[AUTHENTICATIONFAILED] Authentication failed.");
+}
+
+}  // namespace
+}  // namespace vesk::test
