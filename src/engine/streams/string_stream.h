@@ -32,6 +32,13 @@ class StringStream final : public Stream {
   }
   size_t position() const { return position_; }
 
+  // The bytes not read yet, and a way to mark some of them read: for readers
+  // that scan the text in place instead of line by line.
+  std::string_view unread() const {
+    return position_ < text_.size() ? std::string_view(text_).substr(position_) : std::string_view();
+  }
+  void Skip(size_t count) { position_ = count < text_.size() - position_ ? position_ + count : text_.size(); }
+
  private:
   std::string text_;
   size_t position_ = 0;  // index of the next byte to read

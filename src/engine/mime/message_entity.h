@@ -1,0 +1,68 @@
+#pragma once
+
+// A whole message: its header list, the address lists bound to its address
+// headers and the root part that carries its body. The root part shares the
+// message's header list, so the live Content-Type and Content-Disposition
+// fields of the message header describe the root part. The same model is the
+// content of an embedded message/* part.
+
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "engine/common/ref_counted.h"
+#include "engine/mime/addresses.h"
+#include "engine/mime/field_list.h"
+#include "engine/mime/mime_part.h"
+
+namespace vesk {
+
+class Stream;
+
+class MessageEntity final : public RefCounted {
+ public:
+  // An empty header list, no bindings and a new root part without a type.
+  MessageEntity();
+
+  // Detaches the header list (anyone still holding it keeps a plain list),
+  // drops every binding and starts again with a new list and a new root.
+  void Reset();
+
+  // Reset, then the header block and the root part's body from the stream.
+  bool Read(Stream& stream);
+  // The header block, CR LF, then the root part's body.
+  bool Write(Stream& stream);
+
+  const Ref<FieldList>& headers() const { return headers_; }
+  const Ref<MimePart>& root() const { return root_; }
+  // Makes `part` the root; the part must share this message's header list
+  // (as the results of EnsureMultipartMixed and GetOrCreateMainText do).
+  void set_root(Ref<MimePart> part) { root_ = std::move(part); }
+
+  // The root after making sure it is multipart/mixed (it may be a new part).
+  Ref<MimePart> EnsureMultipartMixedRoot();
+  // The content of the main text part, created (and the root replaced) when
+  // there is none.
+  Ref<ContentBuffer> GetOrCreateMainText();
+
+  // The address list bound to the header `name` (ASCII letter case ignored).
+  // When there is none and `create` is set, a new list is bound: it takes the
+  // field's current value, or an empty field of that name is appended. Null
+  // when there is none and `create` is not set.
+  Ref<AddressList> FindAddressList(std::string_view name, bool create);
+  size_t binding_count() const { return bindings_.size(); }
+
+ private:
+  ~MessageEntity() override;
+
+  static int HeaderHook(void* context, FieldList& list, size_t position, std::string& text, HookMode mode);
+  int OnHeaderField(FieldList& list, size_t position, std::string& text, HookMode mode);
+  std::vector<std::pair<std::string, Ref<AddressList>>>::iterator FindBinding(std::string_view name);
+
+  Ref<FieldList> headers_;
+  std::vector<std::pair<std::string, Ref<AddressList>>> bindings_;
+  Ref<MimePart> root_;
+};
+
+}  // namespace vesk

@@ -1,0 +1,340 @@
+#include "engine/mime/mime_part.h"
+
+#include <cstdio>
+
+#include "engine/common/ascii.h"
+#include "engine/common/messages.h"
+#include "engine/mime/content_fields.h"
+#include "engine/mime/message_entity.h"
+#include "engine/mime/mime_reader.h"
+#include "engine/mime/transfer_codec.h"
+#include "engine/platform/unique_id.h"
+#include "engine/streams/stream.h"
+
+namespace vesk {
+namespace {
+
+constexpr std::string_view kContentType = "Content-Type";
+constexpr std::string_view kContentDisposition = "Content-Disposition";
+constexpr std::string_view kTransferEncoding = "Content-Transfer-Encoding";
+constexpr std::string_view kMimeVersion = "Mime-Version";
+
+class LeafBody final : public Body {
+ public:
+  explicit LeafBody(MimePart& part) : Body(part), content_(MakeRef<ContentBuffer>()) {}
+  bool Read(MimeReader& reader) override { return reader.ReadLeafBody(part_); }
+  bool Write(Stream& stream) override {
+    std::string encoding;
+    part_.GetTransferEncoding(encoding);
+    return MakeTransferCodec(encoding)->Encode(stream, *content_);
+  }
+  BodyContent Content() const override { return {BodyKind::kLeaf, content_, {}, {}}; }
+
+ private:
+  Ref<ContentBuffer> content_;
+};
+
+class MultipartBody final : public Body {
+ public:
+  explicit MultipartBody(MimePart& part) : Body(part), parts_(MakeRef<PartList>()) {}
+  bool Read(MimeReader& reader) override { return reader.ReadMultipartBody(part_, *parts_); }
+  bool Write(Stream& stream) override;
+  BodyContent Content() const override { return {BodyKind::kMultipart, {}, parts_, {}}; }
+
+ private:
+  Ref<PartList> parts_;
+};
+
+class MessageBody final : public Body {
+ public:
+  explicit MessageBody(MimePart& part) : Body(part), message_(MakeRef<MessageEntity>()) {}
+  bool Read(MimeReader& reader) override { return reader.ReadMessageBody(*message_); }
+  bool Write(Stream& stream) override { return message_->Write(stream); }
+  BodyContent Content() const override { return {BodyKind::kMessage, {}, {}, message_}; }
+
+ private:
+  Ref<MessageEntity> message_;
+};
+
+// RFC 2046 section 5.1.1: the preamble, then each child after CR LF and its
+// delimiter line, then CR LF and the closing delimiter. The CR LF before each
+// delimiter belongs to the delimiter, so a child's content keeps its own last
+// line end.
+bool MultipartBody::Write(Stream& stream) {
+  std::string boundary;
+  if (!part_.content_type_parameters()->Get("boundary", boundary)) return false;
+  bool complete = true;
+  WriteText(stream, parts_->preamble());
+  std::string delimiter = "\r\n--" + boundary + "\r\n";
+  for (size_t i = 0; i < parts_->Count(); ++i) {
+    // The child may be shared with automation objects; hold it for the write.
+    const Ref<MimePart> child = parts_->At(i);
+    WriteText(stream, delimiter);
+    if (!child->WriteTo(stream)) complete = false;
+  }
+  delimiter.insert(delimiter.size() - 2, "--");
+  WriteText(stream, delimiter);
+  return complete;
+}
+
+int OwnHeaderHook(void* context, FieldList& list, size_t position, std::string& text, HookMode mode) {
+  return static_cast<MimePart*>(context)->OnHeaderField(list, position, text, mode);
+}
+
+}  // namespace
+
+void PartList::Insert(size_t index, Ref<MimePart> part) {
+  if (index > parts_.size()) index = parts_.size();
+  parts_.insert(parts_.begin() + static_cast<std::ptrdiff_t>(index), std::move(part));
+}
+
+bool PartList::RemoveAt(size_t index) {
+  if (index >= parts_.size()) return false;
+  parts_.erase(parts_.begin() + static_cast<std::ptrdiff_t>(index));
+  return true;
+}
+
+std::string NewBoundary() {
+  const UniqueId id = NewUniqueId();
+  char text[64];
+  std::snprintf(text, sizeof text, "----=_NextPart_%08X_%04X_%04X_%02X%02X%02X%02X.%02X%02X%02X%02X",
+                static_cast<unsigned>(id.data1), static_cast<unsigned>(id.data2), static_cast<unsigned>(id.data3),
+                id.data4[0], id.data4[1], id.data4[2], id.data4[3], id.data4[4], id.data4[5], id.data4[6],
+                id.data4[7]);
+  return text;
+}
+
+MimePart::MimePart()
+    : content_type_parameters_(MakeRef<FieldList>()),
+      disposition_parameters_(MakeRef<FieldList>()),
+      headers_(MakeRef<FieldList>()),
+      body_(std::make_unique<LeafBody>(*this)) {
+  InstallOwnHook();
+}
+
+MimePart::~MimePart() {
+  // The list may outlive the part in the hands of a dictionary object.
+  if (!headers_shared_) headers_->ClearHook();
+}
+
+void MimePart::InstallOwnHook() { headers_->SetHook(&OwnHeaderHook, this); }
+
+BodyKind MimePart::body_kind() const { return body_ ? body_->Content().kind : BodyKind::kNone; }
+
+Ref<MessageEntity> MimePart::message() const { return GetBody().message; }
+
+bool MimePart::HasContentTypeInfo() const {
+  return !type_.empty() || !subtype_.empty() || content_type_parameters_->Count() != 0;
+}
+
+bool MimePart::HasDispositionInfo() const {
+  return !disposition_.empty() || disposition_parameters_->Count() != 0;
+}
+
+std::string MimePart::ComposedContentType() const {
+  return ComposeContentType(type_, subtype_, *content_type_parameters_);
+}
+
+std::string MimePart::ComposedContentDisposition() const {
+  return ComposeContentDisposition(disposition_, *disposition_parameters_);
+}
+
+void MimePart::MakeMultipartBody() {
+  body_ = std::make_unique<MultipartBody>(*this);
+  // An existing boundary parameter stays; a new one is made only when absent.
+  if (!content_type_parameters_->Find("boundary")) content_type_parameters_->Set("boundary", NewBoundary());
+  body_->Content().parts->set_preamble(MessageText(kMsgMultipartPreamble));
+}
+
+void MimePart::ReplaceBodyWithLeaf() {
+  if (body_kind() != BodyKind::kLeaf) body_ = std::make_unique<LeafBody>(*this);
+}
+
+void MimePart::SetType(std::string_view type) {
+  if (EqualsIgnoringAsciiCase(type, "multipart")) {
+    MakeMultipartBody();
+  } else if (EqualsIgnoringAsciiCase(type, "message")) {
+    body_ = std::make_unique<MessageBody>(*this);
+  } else {
+    ReplaceBodyWithLeaf();
+  }
+  type_.assign(type);
+  if (ApplyContentTypeRule()) ApplyMimeVersionRule();
+}
+
+void MimePart::SetSubtype(std::string_view subtype) {
+  subtype_.assign(subtype);
+  if (ApplyContentTypeRule()) ApplyMimeVersionRule();
+}
+
+void MimePart::SetDisposition(std::string_view disposition) {
+  disposition_.assign(disposition);
+  if (ApplyDispositionRule()) ApplyMimeVersionRule();
+}
+
+bool MimePart::GetTransferEncoding(std::string& value) { return headers_->Get(kTransferEncoding, value); }
+
+void MimePart::SetTransferEncoding(std::string_view value) {
+  headers_->Set(kTransferEncoding, value);
+  ApplyMimeVersionRule();
+}
+
+bool MimePart::ApplyPresenceRule(std::string_view name, bool wanted) {
+  const std::optional<size_t> position = headers_->Find(name);
+  if (position && !wanted) return headers_->RemoveAt(*position);
+  if (!position && wanted) {
+    headers_->AddEmpty(name);
+    return true;
+  }
+  return false;
+}
+
+bool MimePart::ApplyContentTypeRule() { return ApplyPresenceRule(kContentType, HasContentTypeInfo()); }
+
+bool MimePart::ApplyDispositionRule() { return ApplyPresenceRule(kContentDisposition, HasDispositionInfo()); }
+
+// RFC 2045 section 4: a message whose root part carries MIME information says
+// so with "Mime-Version: 1.0". Only the root part (the one sharing its
+// message's header list) keeps that field.
+void MimePart::ApplyMimeVersionRule() {
+  if (!headers_shared_) return;
+  const bool needed = HasContentTypeInfo() || HasDispositionInfo() || headers_->Find(kTransferEncoding);
+  const std::optional<size_t> position = headers_->Find(kMimeVersion);
+  if (position && !needed) {
+    headers_->RemoveAt(*position);
+  } else if (!position && needed) {
+    headers_->AddEmpty(kMimeVersion)->WriteValue("1.0");
+  }
+}
+
+void MimePart::ParseContentType(std::string_view text) {
+  std::string type;
+  std::string subtype;
+  const size_t rest = ScanTwoTokens(text, 0, '/', ';', type, subtype);
+  SetType(type);
+  SetSubtype(subtype);
+  content_type_parameters_->Clear();
+  ParseParameters(text, rest, *content_type_parameters_);
+}
+
+void MimePart::ParseContentDisposition(std::string_view text) {
+  size_t position = 0;
+  while (position < text.size() && IsCSpace(text[position])) ++position;
+  const size_t start = position;
+  while (position < text.size() && !IsCSpace(text[position]) && text[position] != ';') ++position;
+  SetDisposition(text.substr(start, position - start));
+  const size_t semicolon = text.find(';', position);
+  disposition_parameters_->Clear();
+  if (semicolon != std::string_view::npos) ParseParameters(text, semicolon + 1, *disposition_parameters_);
+}
+
+int MimePart::OnHeaderField(FieldList& list, size_t position, std::string& text, HookMode mode) {
+  const std::string& name = list.At(position)->name();
+  const bool is_type = EqualsIgnoringAsciiCase(name, kContentType);
+  if (!is_type && !EqualsIgnoringAsciiCase(name, kContentDisposition)) return 0;
+  if (mode == HookMode::kWrite) {
+    // The field keeps the text as written; the structured data takes it in.
+    // Parsing may remove or add fields; the list keeps the written field alive.
+    const std::string written = text;
+    if (is_type) {
+      ParseContentType(written);
+    } else {
+      ParseContentDisposition(written);
+    }
+    return 1;
+  }
+  if (is_type ? !HasContentTypeInfo() : !HasDispositionInfo()) return 0;
+  text = is_type ? ComposedContentType() : ComposedContentDisposition();
+  return 1;
+}
+
+void MimePart::ReplaceHeaderList(Ref<FieldList> list, bool shared) {
+  std::string encoding;
+  const bool had_encoding = headers_->Get(kTransferEncoding, encoding);
+  if (!headers_shared_) headers_->ClearHook();
+  headers_ = std::move(list);
+  headers_shared_ = shared;
+  if (ApplyContentTypeRule()) ApplyMimeVersionRule();
+  if (had_encoding) SetTransferEncoding(encoding);
+  if (ApplyDispositionRule()) ApplyMimeVersionRule();
+  if (!headers_shared_) InstallOwnHook();
+}
+
+bool MimePart::ReadFrom(Stream& stream) {
+  MimeReader reader(stream);
+  return reader.ReadTopPart(*this);
+}
+
+bool MimePart::WriteTo(Stream& stream) {
+  if (!headers_shared_) {
+    headers_->WriteHeaderBlock(stream);
+    WriteLineEnd(stream);
+  }
+  return body_->Write(stream);
+}
+
+Ref<MimePart> FindMainTextPart(const Ref<MimePart>& root) {
+  // Depth first, children in order, with a stack of its own so that no tree
+  // can exhaust the call stack.
+  Ref<MimePart> best;
+  int best_score = 0;
+  std::vector<Ref<MimePart>> pending{root};
+  while (!pending.empty()) {
+    const Ref<MimePart> part = std::move(pending.back());
+    pending.pop_back();
+    if (!part) continue;
+    if (const Ref<PartList> children = part->parts()) {
+      for (size_t i = children->Count(); i > 0; --i) pending.push_back(children->At(i - 1));
+      continue;
+    }
+    int score;
+    if (part->type().empty()) {
+      score = 2;
+    } else if (EqualsIgnoringAsciiCase(part->type(), "multipart") ||
+               EqualsIgnoringAsciiCase(part->type(), "message")) {
+      score = 0;
+    } else if (!EqualsIgnoringAsciiCase(part->type(), "text")) {
+      score = 1;
+    } else {
+      score = EqualsIgnoringAsciiCase(part->subtype(), "plain") ? 4 : 3;
+    }
+    if (score > best_score) {
+      best = part;
+      best_score = score;
+    }
+  }
+  return best;
+}
+
+Ref<MimePart> EnsureMultipartMixed(const Ref<MimePart>& root) {
+  if (EqualsIgnoringAsciiCase(root->type(), "multipart") && EqualsIgnoringAsciiCase(root->subtype(), "mixed")) {
+    return root;
+  }
+  Ref<MimePart> wrapper = MakeRef<MimePart>();
+  wrapper->SetType("multipart");
+  wrapper->SetSubtype("mixed");
+  wrapper->parts()->Append(root);
+  // The old root lets go of its list before the wrapper takes it, so that the
+  // hook the wrapper installs on a list of the old root's own stays in place.
+  const Ref<FieldList> headers = root->headers();
+  const bool shared = root->headers_shared();
+  root->ReplaceHeaderList(MakeRef<FieldList>(), false);
+  wrapper->ReplaceHeaderList(headers, shared);
+  return wrapper;
+}
+
+Ref<ContentBuffer> GetOrCreateMainText(Ref<MimePart>& root) {
+  if (const Ref<MimePart> found = FindMainTextPart(root)) {
+    // A message part scores 0 and a multipart is never scored, so the part
+    // found is a leaf unless its body was forced by the reader's limits.
+    if (Ref<ContentBuffer> content = found->content()) return content;
+  }
+  const Ref<MimePart> text = MakeRef<MimePart>();
+  text->SetType("text");
+  text->SetSubtype("plain");
+  root = EnsureMultipartMixed(root);
+  root->parts()->Append(text);
+  return text->content();
+}
+
+}  // namespace vesk

@@ -1,0 +1,198 @@
+#pragma once
+
+// One MIME entity (RFC 2045, RFC 2046) and the tree of them that holds a
+// message's content. A part keeps two views of its content description in
+// step: the structured data (type, subtype, disposition and their parameter
+// lists) owns the truth, and the "Content-Type" and "Content-Disposition"
+// fields of its header list are live: writing one parses it into the
+// structured data, reading one composes it from there.
+//
+// The body is one of three kinds, chosen by the media type: a leaf holding the
+// decoded content, a multipart holding child parts, or an embedded message.
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/common/ref_counted.h"
+#include "engine/mime/field_list.h"
+#include "engine/streams/byte_buffer.h"
+
+namespace vesk {
+
+class MessageEntity;
+class MimePart;
+class MimeReader;
+class Stream;
+
+enum class BodyKind : int { kNone = 0, kLeaf = 1, kMultipart = 2, kMessage = 3 };
+
+// The decoded content of a leaf part. Counted, so that an object that exposes
+// the content keeps it alive after the part has moved on.
+class ContentBuffer final : public RefCounted, public ByteBuffer {};
+
+// The children of a multipart part, in order, and the text before its first
+// boundary line.
+class PartList final : public RefCounted {
+ public:
+  size_t Count() const { return parts_.size(); }
+  // The child at an index (from 0); the index must be below Count().
+  const Ref<MimePart>& At(size_t index) const { return parts_[index]; }
+  void Append(Ref<MimePart> part) { parts_.push_back(std::move(part)); }
+  void Insert(size_t index, Ref<MimePart> part);
+  bool RemoveAt(size_t index);
+  void Clear() { parts_.clear(); }
+
+  // Written as stored before the first delimiter line; no line end is added.
+  const std::string& preamble() const { return preamble_; }
+  void set_preamble(std::string text) { preamble_ = std::move(text); }
+
+  // One counted object of the automation layer's choice, passed on to the
+  // children it hands out; the engine never looks inside.
+  Ref<RefCounted> user_data;
+
+ private:
+  std::vector<Ref<MimePart>> parts_;
+  std::string preamble_;
+};
+
+// What GetBody hands out: the kind and a reference to its content holder (the
+// one that matches the kind; the others are empty).
+struct BodyContent {
+  BodyKind kind = BodyKind::kNone;
+  Ref<ContentBuffer> leaf;
+  Ref<PartList> parts;
+  Ref<MessageEntity> message;
+};
+
+// A part's body. Each kind reads its lines, writes its text and reports its
+// content holder.
+class Body {
+ public:
+  virtual ~Body() = default;
+  virtual bool Read(MimeReader& reader) = 0;
+  virtual bool Write(Stream& stream) = 0;
+  virtual BodyContent Content() const = 0;
+
+ protected:
+  explicit Body(MimePart& part) : part_(part) {}
+  MimePart& part_;
+};
+
+class MimePart final : public RefCounted {
+ public:
+  // An empty part: no type, no disposition, empty parameter lists, an empty
+  // header list of its own and an empty leaf body.
+  MimePart();
+
+  const std::string& type() const { return type_; }
+  const std::string& subtype() const { return subtype_; }
+  const std::string& disposition() const { return disposition_; }
+
+  // Stores the type as given and picks the body that fits it: "multipart"
+  // (any case) always makes a new, empty multipart body, "message" a new,
+  // empty embedded message; anything else keeps a leaf body with its content,
+  // or makes an empty one. Then keeps the Content-Type field present exactly
+  // when there is content-type information.
+  void SetType(std::string_view type);
+  void SetSubtype(std::string_view subtype);
+  void SetDisposition(std::string_view disposition);
+
+  // The "Content-Transfer-Encoding" field; false when it is absent.
+  bool GetTransferEncoding(std::string& value);
+  // Sets that field (appending it when absent).
+  void SetTransferEncoding(std::string_view value);
+
+  // Direct access: changing a parameter runs none of the presence rules.
+  const Ref<FieldList>& content_type_parameters() const { return content_type_parameters_; }
+  const Ref<FieldList>& disposition_parameters() const { return disposition_parameters_; }
+
+  bool HasContentTypeInfo() const;
+  bool HasDispositionInfo() const;
+
+  // The Content-Type and Content-Disposition text composed from the
+  // structured data.
+  std::string ComposedContentType() const;
+  std::string ComposedContentDisposition() const;
+
+  BodyKind body_kind() const;
+  BodyContent GetBody() const { return body_ ? body_->Content() : BodyContent{}; }
+  // The content holders; empty when the body is of another kind.
+  Ref<ContentBuffer> content() const { return GetBody().leaf; }
+  Ref<PartList> parts() const { return GetBody().parts; }
+  Ref<MessageEntity> message() const;
+
+  const Ref<FieldList>& headers() const { return headers_; }
+  bool headers_shared() const { return headers_shared_; }
+  // Takes `list` as the part's header list; `shared` says that it belongs to
+  // the message that owns the part (which then reads and writes it). The
+  // Content-Type and Content-Disposition fields of the new list are brought
+  // in step with the part, and its transfer encoding is carried over.
+  void ReplaceHeaderList(Ref<FieldList> list, bool shared);
+
+  // Reads the part from MIME text: its header block (unless the list is
+  // shared), then its body. False when the part is a multipart without a
+  // boundary parameter.
+  bool ReadFrom(Stream& stream);
+  // Writes the header block (unless shared) and CR LF, then the body. False
+  // when a multipart without a boundary parameter was met on the way.
+  bool WriteTo(Stream& stream);
+
+  // The live-field logic of the header list: the hook of the part's own list,
+  // and what the owning message's hook calls first for a shared list.
+  int OnHeaderField(FieldList& list, size_t position, std::string& text, HookMode mode);
+
+  // One counted object of the automation layer's choice (for example what a
+  // page handed out with the part); the engine never looks inside.
+  Ref<RefCounted> user_data;
+
+ private:
+  friend class MimeReader;
+  ~MimePart() override;
+
+  void InstallOwnHook();
+  void ParseContentType(std::string_view text);
+  void ParseContentDisposition(std::string_view text);
+  // Presence rules: keep a field present exactly while there is information
+  // for it. They return whether they changed the list.
+  bool ApplyContentTypeRule();
+  bool ApplyDispositionRule();
+  bool ApplyPresenceRule(std::string_view name, bool wanted);
+  void ApplyMimeVersionRule();
+  void MakeMultipartBody();
+  // Used by the reader for parts that are read as plain content whatever
+  // their type (too deep, or past the limit on parts).
+  void ReplaceBodyWithLeaf();
+
+  std::string type_;
+  std::string subtype_;
+  std::string disposition_;
+  Ref<FieldList> content_type_parameters_;
+  Ref<FieldList> disposition_parameters_;
+  Ref<FieldList> headers_;
+  bool headers_shared_ = false;
+  std::unique_ptr<Body> body_;
+};
+
+// The part that best serves as the message's text: a depth-first search that
+// scores every part that is not a multipart (text/plain 4, other text 3, no
+// type 2, any other type but multipart and message 1) and keeps the first with
+// the highest score above 0. Null when there is none.
+Ref<MimePart> FindMainTextPart(const Ref<MimePart>& root);
+
+// `root` itself when it is multipart/mixed; otherwise a new multipart/mixed
+// part that takes over root's header list (and whether it is shared) and holds
+// root, now with a header list of its own, as its first child.
+Ref<MimePart> EnsureMultipartMixed(const Ref<MimePart>& root);
+
+// The content of the main text part. When there is none, a new text/plain part
+// is appended to the result of EnsureMultipartMixed, which replaces `root`.
+Ref<ContentBuffer> GetOrCreateMainText(Ref<MimePart>& root);
+
+// The boundary made for a new multipart body: "----=_NextPart_" and the
+// fields of a fresh unique identifier in hexadecimal.
+std::string NewBoundary();
+
+}  // namespace vesk

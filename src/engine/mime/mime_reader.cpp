@@ -1,0 +1,306 @@
+#include "engine/mime/mime_reader.h"
+
+#include <cstring>
+
+#include "engine/mime/message_entity.h"
+#include "engine/mime/mime_part.h"
+#include "engine/mime/transfer_codec.h"
+#include "engine/streams/string_stream.h"
+
+namespace vesk {
+namespace {
+
+bool IsCrOnly(const char* begin, const char* end) {
+  for (; begin < end; ++begin) {
+    if (*begin != '\r') return false;
+  }
+  return true;
+}
+
+// Whether the line, with its CRs dropped, begins with `delimiter`; if so,
+// `closing` tells whether "--" follows it.
+bool BeginsWithDelimiter(const char* begin, const char* end, std::string_view delimiter, bool& closing) {
+  size_t matched = 0;
+  while (matched < delimiter.size()) {
+    if (begin == end) return false;
+    const char c = *begin++;
+    if (c == '\r') continue;
+    if (c != delimiter[matched]) return false;
+    ++matched;
+  }
+  int dashes = 0;
+  while (begin != end && dashes < 2) {
+    const char c = *begin++;
+    if (c == '\r') continue;
+    if (c != '-') break;
+    ++dashes;
+  }
+  closing = dashes == 2;
+  return true;
+}
+
+// The lines of a run, CRs dropped, each followed by CR LF.
+std::string LinesWithCrLf(std::string_view run) {
+  std::string text;
+  text.reserve(run.size() + run.size() / 32);
+  const char* p = run.data();
+  const char* const end = p + run.size();
+  while (p < end) {
+    const char* lf = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
+    if (!lf) break;
+    AppendWithoutCarriageReturns(text, p, lf);
+    text += "\r\n";
+    p = lf + 1;
+  }
+  return text;
+}
+
+}  // namespace
+
+// The lines of the current level as a Stream, for the header block reader.
+// Its single-byte read always reports the end and its write does nothing.
+class MimeReader::BoundaryReader final : public Stream {
+ public:
+  explicit BoundaryReader(MimeReader& reader) : reader_(reader) {}
+  bool ReadLine(std::string& text) override {
+    text.clear();
+    Line line;
+    if (!reader_.ReadLine(line)) return false;
+    AppendWithoutCarriageReturns(text, line.begin, line.end);
+    return true;
+  }
+  bool ReadChar(char&) override { return false; }
+  bool Write(const char*, size_t) override { return false; }
+
+ private:
+  MimeReader& reader_;
+};
+
+MimeReader::MimeReader(Stream& stream) {
+  if (auto* string_stream = dynamic_cast<StringStream*>(&stream)) {
+    string_stream_ = string_stream;
+    text_ = string_stream->unread();
+  } else {
+    std::string line;
+    while (stream.ReadLine(line)) {
+      owned_text_ += line;
+      owned_text_ += '\n';
+    }
+    text_ = owned_text_;
+  }
+  pos_ = text_.data();
+  end_ = pos_ + text_.size();
+  levels_.emplace_back();
+}
+
+MimeReader::~MimeReader() {
+  if (string_stream_) string_stream_->Skip(static_cast<size_t>(pos_ - text_.data()));
+}
+
+bool MimeReader::NextRawLine(const char* from, Line& line) const {
+  if (from >= end_) return false;
+  const void* lf = std::memchr(from, '\n', static_cast<size_t>(end_ - from));
+  if (!lf) return false;
+  line.begin = from;
+  line.end = static_cast<const char*>(lf);
+  return true;
+}
+
+size_t MimeReader::MatchLevel(const Line& line, bool& closing) const {
+  const char* first = line.begin;
+  while (first < line.end && *first == '\r') ++first;
+  if (first == line.end || *first != '-') return 0;
+  for (size_t j = 1; j < levels_.size(); ++j) {
+    if (BeginsWithDelimiter(line.begin, line.end, levels_[j].delimiter, closing)) return j;
+  }
+  return 0;
+}
+
+void MimeReader::EndLevels(size_t matched, bool closing) {
+  levels_[matched].done = true;
+  if (closing) levels_[matched].last = true;
+  for (size_t i = matched + 1; i < levels_.size(); ++i) levels_[i].done = levels_[i].last = true;
+}
+
+bool MimeReader::ReadLine(Line& line) {
+  const size_t current = levels_.size() - 1;
+  if (current == 0) {
+    if (!NextRawLine(pos_, line)) {
+      pos_ = end_;
+      return false;
+    }
+    pos_ = line.end + 1;
+    return true;
+  }
+  Level& level = levels_[current];
+  if (level.done) return false;
+  level.holds_look_ahead = false;
+  if (!NextRawLine(pos_, line)) {
+    pos_ = end_;
+    EndLevels(1, true);
+    return false;
+  }
+  bool closing = false;
+  if (IsCrOnly(line.begin, line.end)) {
+    // An empty line is delivered only when the line after it is no boundary
+    // line; that line is then held by this level until it asks again.
+    Line next;
+    if (!NextRawLine(line.end + 1, next)) {
+      pos_ = line.end + 1;
+      return true;
+    }
+    if (const size_t matched = MatchLevel(next, closing)) {
+      pos_ = next.end + 1;
+      EndLevels(matched, closing);
+      return false;
+    }
+    pos_ = line.end + 1;
+    level.holds_look_ahead = true;
+    return true;
+  }
+  if (const size_t matched = MatchLevel(line, closing)) {
+    pos_ = line.end + 1;
+    EndLevels(matched, closing);
+    return false;
+  }
+  pos_ = line.end + 1;
+  return true;
+}
+
+std::string_view MimeReader::ReadRun(bool absorb_own_delimiters) {
+  const char* const start = pos_;
+  const size_t current = levels_.size() - 1;
+  if (current == 0) {
+    // Only complete lines count; a last line without LF is consumed unread.
+    const char* last_lf = end_;
+    while (last_lf > start && last_lf[-1] != '\n') --last_lf;
+    pos_ = end_;
+    return {start, static_cast<size_t>(last_lf - start)};
+  }
+  Level& level = levels_[current];
+  if (level.done) return {};
+  level.holds_look_ahead = false;
+  const char* previous = nullptr;  // the line before the one looked at
+  const char* p = pos_;
+  for (;;) {
+    const char* lf = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end_ - p)));
+    if (!lf) {
+      pos_ = end_;
+      EndLevels(1, true);
+      return {start, static_cast<size_t>(p - start)};
+    }
+    // Speed (2): only a line that starts with "-" or CR can be a boundary line.
+    if (*p == '-' || *p == '\r') {
+      bool closing = false;
+      const size_t matched = MatchLevel(Line{p, lf}, closing);
+      if (matched && !(absorb_own_delimiters && matched == current && !closing)) {
+        const char* run_end = p;
+        if (previous && IsCrOnly(previous, p - 1)) run_end = previous;
+        pos_ = lf + 1;
+        EndLevels(matched, closing);
+        return {start, static_cast<size_t>(run_end - start)};
+      }
+    }
+    previous = p;
+    p = lf + 1;
+  }
+}
+
+void MimeReader::OpenLevel(std::string delimiter) {
+  // The new level reads on from here, so a line held by the level around it
+  // is the new level's first line, not something to drop later.
+  Level& outer = levels_.back();
+  outer.holds_look_ahead = false;
+  // A level opened inside one that has already ended meets its end at once.
+  const bool ended = outer.done;
+  levels_.push_back(Level{std::move(delimiter), ended, ended, false});
+}
+
+void MimeReader::CloseLevel() { levels_.pop_back(); }
+
+void MimeReader::ResetLevel() {
+  Level& level = levels_.back();
+  level.done = false;
+  if (level.holds_look_ahead) {
+    Line held;
+    pos_ = NextRawLine(pos_, held) ? held.end + 1 : end_;
+    level.holds_look_ahead = false;
+  }
+}
+
+bool MimeReader::ReadTopPart(MimePart& part) {
+  ++parts_made_;
+  return ReadPart(part, false);
+}
+
+void MimeReader::ReadTopMessage(MessageEntity& message) { ReadMessage(message); }
+
+bool MimeReader::ReadPart(MimePart& part, bool past_part_limit) {
+  ++depth_;
+  if (!part.headers_shared_) {
+    BoundaryReader lines(*this);
+    part.headers_->ReadHeaderBlock(lines);
+  }
+  bool result = true;
+  if (past_part_limit || depth_ > kMaxNestingDepth) {
+    part.ReplaceBodyWithLeaf();
+    ReadLeafContent(part, past_part_limit);
+  } else {
+    result = part.body_->Read(*this);
+  }
+  --depth_;
+  return result;
+}
+
+void MimeReader::ReadMessage(MessageEntity& message) {
+  message.Reset();
+  ++parts_made_;
+  {
+    BoundaryReader lines(*this);
+    message.headers()->ReadHeaderBlock(lines);
+  }
+  const Ref<MimePart> root = message.root();
+  ReadPart(*root, false);
+}
+
+bool MimeReader::ReadMessageBody(MessageEntity& message) {
+  ReadMessage(message);
+  return true;
+}
+
+bool MimeReader::ReadLeafBody(MimePart& part) {
+  ReadLeafContent(part, false);
+  return true;
+}
+
+void MimeReader::ReadLeafContent(MimePart& part, bool absorb_own_delimiters) {
+  std::string encoding;
+  part.GetTransferEncoding(encoding);
+  const std::string_view run = ReadRun(absorb_own_delimiters);
+  ContentBuffer& content = *part.content();
+  switch (TransferEncodingFromValue(encoding)) {
+    case TransferEncoding::kBase64: DecodeBase64(run, content); break;
+    case TransferEncoding::kQuotedPrintable: DecodeQuotedPrintable(run, content); break;
+    case TransferEncoding::kPlain: DecodePlain(run, content); break;
+  }
+}
+
+bool MimeReader::ReadMultipartBody(MimePart& part, PartList& list) {
+  std::string boundary;
+  if (!part.content_type_parameters()->Get("boundary", boundary)) return false;
+  list.Clear();
+  OpenLevel("--" + boundary);
+  list.set_preamble(LinesWithCrLf(ReadRun()));
+  while (!levels_.back().last) {
+    ResetLevel();
+    const Ref<MimePart> child = MakeRef<MimePart>();
+    list.Append(child);
+    const bool past_part_limit = ++parts_made_ >= kMaxPartsPerMessage;
+    ReadPart(*child, past_part_limit);
+  }
+  CloseLevel();
+  ReadRun();  // the epilogue is not kept
+  return true;
+}
+
+}  // namespace vesk
