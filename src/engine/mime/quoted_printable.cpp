@@ -104,6 +104,7 @@ inline size_t LiteralRun(const uint8_t* src, size_t size, size_t i, size_t limit
   if (j >= limit) return limit - i;
 #endif
   (void)vector;
+  (void)size;
   while (j < limit && kClass[src[j]] == kLiteral) {
     o[j - i] = static_cast<char>(src[j]);
     ++j;
