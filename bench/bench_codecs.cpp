@@ -5,8 +5,9 @@
 // Each codec benchmark is named "<codec>/<direction>/<who>"; "vesk" is the
 // byte-run form (encoders writing into storage allocated once, as GMime's
 // are measured; decoders into a ByteBuffer that is reused), "vesk_string" an
-// encoder appending to a std::string, "vesk_stream" the codec through the
-// Stream interface (StringStream), "gmime" the peer. After the run a table gives vesk / gmime throughput.
+// encoder appending to a std::string, "vesk_portable" the byte-run form with
+// the vector paths switched off, "vesk_stream" the codec through the Stream
+// interface (StringStream), "gmime" the peer. Throughput counts input bytes. After the run a table gives vesk / gmime throughput.
 //
 // Run: cmake --preset bench && cmake --build --preset bench -j2 &&
 //      build/bench/bench/bench_codecs
@@ -49,8 +50,9 @@ const std::string& BinaryContent() {
   return content;
 }
 
-// Mail-like text: lines of 40 to 90 characters, mostly ASCII, with some
-// Latin-1 letters, "=" signs and trailing blanks, LF line ends.
+// Text dense with escapes (a Latin-1 letter or an "=" in about a third of the
+// words, some trailing blanks): the hard case for quoted-printable. Lines of
+// 40 to 90 characters, LF line ends.
 const std::string& TextContent() {
   static const std::string content = [] {
     std::mt19937 generator(7);
@@ -81,6 +83,40 @@ const std::string& TextContent() {
   return content;
 }
 
+// Mostly ASCII text, as most quoted-printable mail is: an escape (a Latin-1
+// letter or an "=") about every eighty characters, lines of 40 to 90.
+const std::string& AsciiTextContent() {
+  static const std::string content = [] {
+    std::mt19937 generator(11);
+    const char kWords[][10] = {"the", "mail", "message", "of", "a", "header", "line", "body", "text", "server",
+                               "client", "and", "to", "is", "for", "with", "r\xE9sum\xE9", "=", "From"};
+    std::string text;
+    text.reserve(kInputSize + 100);
+    size_t line = 0;
+    size_t width = 60;
+    while (text.size() < kInputSize) {
+      // The last two words are rarer than the others.
+      size_t pick = generator() % (std::size(kWords) * 6);
+      const char* word = pick < (std::size(kWords) - 3) * 6 ? kWords[pick % (std::size(kWords) - 3)]
+                                                          : kWords[std::size(kWords) - 3 + pick % 3];
+      text += word;
+      line += std::strlen(word);
+      if (line >= width) {
+        text += '\n';
+        line = 0;
+        width = 40 + generator() % 50;
+      } else {
+        text += ' ';
+        ++line;
+      }
+    }
+    text.resize(kInputSize);
+    text.back() = '\n';
+    return text;
+  }();
+  return content;
+}
+
 const uint8_t* Bytes(const std::string& s) { return reinterpret_cast<const uint8_t*>(s.data()); }
 
 const std::string& Base64Text() {
@@ -96,6 +132,15 @@ const std::string& QuotedPrintableText() {
   static const std::string text = [] {
     std::string out;
     vesk::EncodeQuotedPrintable(Bytes(TextContent()), TextContent().size(), out);
+    return out;
+  }();
+  return text;
+}
+
+const std::string& AsciiQuotedPrintableText() {
+  static const std::string text = [] {
+    std::string out;
+    vesk::EncodeQuotedPrintable(Bytes(AsciiTextContent()), AsciiTextContent().size(), out);
     return out;
   }();
   return text;
@@ -147,6 +192,17 @@ void VeskEncodeInto(benchmark::State& state, const std::string& input) {
     benchmark::DoNotOptimize(out.data());
   }
   SetBytes(state, input.size());
+}
+
+// Runs a benchmark with the vector paths switched off: what targets without
+// them get.
+template <class Run>
+auto Portable(Run run) {
+  return [run](benchmark::State& state) {
+    vesk::SetVectorCodecsEnabled(false);
+    run(state);
+    vesk::SetVectorCodecsEnabled(true);
+  };
 }
 
 // ---- vesk: through the Stream interface ----
@@ -240,15 +296,30 @@ void RegisterAll() {
   benchmark::RegisterBenchmark("base64/encode/vesk_string", VeskEncode<vesk::EncodeBase64>, binary);
   benchmark::RegisterBenchmark("base64/encode/vesk_stream", VeskStreamEncode, TransferEncoding::kBase64, binary);
   benchmark::RegisterBenchmark("base64/decode/vesk", VeskDecode<vesk::DecodeBase64>, Base64Text());
+  benchmark::RegisterBenchmark("base64/decode/vesk_portable", Portable([](benchmark::State& state) {
+                                 VeskDecode<vesk::DecodeBase64>(state, Base64Text());
+                               }));
   benchmark::RegisterBenchmark("base64/decode/vesk_stream", VeskStreamDecode, TransferEncoding::kBase64,
                                Base64Text());
   benchmark::RegisterBenchmark(
       "qp/encode/vesk", VeskEncodeInto<vesk::QuotedPrintableEncodedBound, vesk::EncodeQuotedPrintable>, text);
   benchmark::RegisterBenchmark("qp/encode/vesk_string", VeskEncode<vesk::EncodeQuotedPrintable>, text);
+  benchmark::RegisterBenchmark("qp/encode/vesk_portable", Portable([](benchmark::State& state) {
+                                 VeskEncodeInto<vesk::QuotedPrintableEncodedBound, vesk::EncodeQuotedPrintable>(
+                                     state, TextContent());
+                               }));
   benchmark::RegisterBenchmark("qp/encode/vesk_stream", VeskStreamEncode, TransferEncoding::kQuotedPrintable, text);
   benchmark::RegisterBenchmark("qp/decode/vesk", VeskDecode<vesk::DecodeQuotedPrintable>, QuotedPrintableText());
+  benchmark::RegisterBenchmark("qp/decode/vesk_portable", Portable([](benchmark::State& state) {
+                                 VeskDecode<vesk::DecodeQuotedPrintable>(state, QuotedPrintableText());
+                               }));
   benchmark::RegisterBenchmark("qp/decode/vesk_stream", VeskStreamDecode, TransferEncoding::kQuotedPrintable,
                                QuotedPrintableText());
+  const std::string& ascii = AsciiTextContent();
+  benchmark::RegisterBenchmark(
+      "qp_ascii/encode/vesk", VeskEncodeInto<vesk::QuotedPrintableEncodedBound, vesk::EncodeQuotedPrintable>, ascii);
+  benchmark::RegisterBenchmark("qp_ascii/decode/vesk", VeskDecode<vesk::DecodeQuotedPrintable>,
+                               AsciiQuotedPrintableText());
   benchmark::RegisterBenchmark("plain/encode/vesk", VeskEncode<vesk::EncodePlain>, text);
   benchmark::RegisterBenchmark("plain/encode/vesk_stream", VeskStreamEncode, TransferEncoding::kPlain, text);
   benchmark::RegisterBenchmark("plain/decode/vesk", VeskDecode<vesk::DecodePlain>, CrLfText());
@@ -263,6 +334,10 @@ void RegisterAll() {
                                GMIME_QP_ENCODE_LEN(text.size()) + text.size() * 3, text);
   benchmark::RegisterBenchmark("qp/decode/gmime", GMimeCodec, g_mime_encoding_quoted_decode_step,
                                QuotedPrintableText().size(), QuotedPrintableText());
+  benchmark::RegisterBenchmark("qp_ascii/encode/gmime", GMimeCodec, g_mime_encoding_quoted_encode_close,
+                               GMIME_QP_ENCODE_LEN(ascii.size()) + ascii.size() * 3, ascii);
+  benchmark::RegisterBenchmark("qp_ascii/decode/gmime", GMimeCodec, g_mime_encoding_quoted_decode_step,
+                               AsciiQuotedPrintableText().size(), AsciiQuotedPrintableText());
   benchmark::RegisterBenchmark("plain/encode/gmime", GMimeLineFilter, g_mime_filter_unix2dos_new, text);
   benchmark::RegisterBenchmark("plain/decode/gmime", GMimeLineFilter, g_mime_filter_dos2unix_new, CrLfText());
 #endif
@@ -276,6 +351,8 @@ void RegisterAll() {
 // Collects throughput per name and, at the end, prints vesk / gmime ratios.
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
+  RatioReporter() : ConsoleReporter(OO_None) {}
+
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& run : runs) {
       const auto found = run.counters.find("bytes_per_second");
@@ -285,14 +362,16 @@ class RatioReporter : public benchmark::ConsoleReporter {
   }
 
   void PrintRatios() const {
-    std::printf("\n%-16s %12s %12s %12s %8s\n", "codec", "vesk MB/s", "stream MB/s", "gmime MB/s", "ratio");
-    for (const char* codec : {"base64/encode", "base64/decode", "qp/encode", "qp/decode", "plain/encode",
-                              "plain/decode"}) {
+    std::printf("\n%-16s %10s %10s %10s %10s %8s\n", "codec", "vesk MB/s", "portable", "stream", "gmime MB/s",
+                "ratio");
+    for (const char* codec : {"base64/encode", "base64/decode", "qp/encode", "qp/decode", "qp_ascii/encode",
+                              "qp_ascii/decode", "plain/encode", "plain/decode"}) {
       const double vesk = Get(std::string(codec) + "/vesk");
+      const double portable = Get(std::string(codec) + "/vesk_portable");
       const double stream = Get(std::string(codec) + "/vesk_stream");
       const double gmime = Get(std::string(codec) + "/gmime");
-      std::printf("%-16s %12.0f %12.0f %12.0f %8.2f\n", codec, vesk / 1e6, stream / 1e6, gmime / 1e6,
-                  gmime > 0 ? vesk / gmime : 0.0);
+      std::printf("%-16s %10.0f %10.0f %10.0f %10.0f %8.2f\n", codec, vesk / 1e6, portable / 1e6, stream / 1e6,
+                  gmime / 1e6, gmime > 0 ? vesk / gmime : 0.0);
     }
   }
 

@@ -202,21 +202,25 @@ constexpr uint64_t kHighs = 0x8080808080808080ull;
 constexpr uint64_t ZeroBytes(uint64_t v) { return (v - kOnes) & ~v & kHighs; }
 
 // The usual special characters met by the fast scans of DecodeLines: an
-// escape with two hex digits, LF, CR LF. Returns false, moving nothing, for
-// anything else (or when fewer than three characters are left), which the
-// careful path then handles.
+// escape with two hex digits, a soft line break ("=" before LF or CR LF), LF,
+// CR LF. Returns false, moving nothing, for anything else (or when fewer than
+// three characters are left), which the careful path then handles.
 inline bool DecodeUsualSpecial(const char*& in, const char* end, uint8_t*& o) {
   if (end - in < 3) return false;
-  // Worked out without branching on which of the three it is: the kinds mix
+  // Worked out without branching on which kind it is: the kinds mix
   // irregularly in text, and a mispredicted branch costs more than the sums.
   const uint8_t high = kHexValue[static_cast<uint8_t>(in[1])];
   const uint8_t low = kHexValue[static_cast<uint8_t>(in[2])];
-  const bool escape = in[0] == '=' && (high | low) < 16;
+  const bool equals = in[0] == '=';
+  const bool escape = equals && (high | low) < 16;
+  const bool soft_cr_lf = equals && in[1] == '\r' && in[2] == '\n';
+  const bool soft_lf = equals && in[1] == '\n';
   const bool line_feed = in[0] == '\n';
   const bool cr_lf = in[0] == '\r' && in[1] == '\n';
-  if (!(escape | line_feed | cr_lf)) return false;
-  *o++ = escape ? static_cast<uint8_t>((high << 4) | low) : static_cast<uint8_t>('\n');
-  in += escape ? 3 : (line_feed ? 1 : 2);
+  if (!(escape | soft_cr_lf | soft_lf | line_feed | cr_lf)) return false;
+  *o = escape ? static_cast<uint8_t>((high << 4) | low) : static_cast<uint8_t>('\n');
+  o += escape | line_feed | cr_lf;
+  in += (escape | soft_cr_lf) ? 3 : ((soft_lf | cr_lf) ? 2 : 1);
   return true;
 }
 
@@ -230,11 +234,53 @@ inline void DecodeFast(const char*& in, const char* end, uint8_t*& o, bool vecto
     const __m128i equals = _mm_set1_epi8('=');
     const __m128i cr = _mm_set1_epi8('\r');
     const __m128i lf = _mm_set1_epi8('\n');
+    auto specials = [&](__m128i chars) {
+      return static_cast<uint64_t>(_mm_movemask_epi8(
+          _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(chars, equals), _mm_cmpeq_epi8(chars, cr)), _mm_cmpeq_epi8(chars, lf))));
+    };
+    // Thirty-two characters a step. All the specials among them are decoded
+    // one after the other from the mask, without loading the window again, so
+    // that a step does not wait on the decoding of each special before it can
+    // look for the next one. The plain stretch before each special is copied
+    // with two wide stores, so a step needs 66 characters left.
+    while (end - in >= 66) {
+      const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+      const __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 16));
+      uint64_t mask = specials(first) | (specials(second) << 16);
+      if (mask == 0) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o), first);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 16), second);
+        o += 32;
+        in += 32;
+        continue;
+      }
+      size_t done = 0;  // characters of the window handled so far
+      do {
+        const size_t at = static_cast<size_t>(std::countr_zero(mask));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o), _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + done)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 16),
+                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + done + 16)));
+        o += at - done;
+        const char* here = in + at;
+        if (!DecodeUsualSpecial(here, end, o)) {
+          in = here;
+          return;
+        }
+        done = static_cast<size_t>(here - in);  // at most 34
+        mask &= ~uint64_t{0} << done;           // specials inside what was decoded are done
+      } while (mask != 0);
+      if (done < 32) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o), _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + done)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 16),
+                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + done + 16)));
+        o += 32 - done;
+        done = 32;
+      }
+      in += done;
+    }
     while (end - in >= 16) {
       const __m128i chars = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
-      const __m128i special =
-          _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(chars, equals), _mm_cmpeq_epi8(chars, cr)), _mm_cmpeq_epi8(chars, lf));
-      const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(special));
+      const unsigned mask = static_cast<unsigned>(specials(chars));
       _mm_storeu_si128(reinterpret_cast<__m128i*>(o), chars);
       if (mask == 0) {
         o += 16;
