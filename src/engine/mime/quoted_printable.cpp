@@ -16,13 +16,15 @@
 // Speed (1): the encoder copies runs of literal characters at once, bounded in
 // advance by the room left on the line; with SSE2 it classifies sixteen bytes
 // with a few compares and finds the end of the run from the mask.
-// Speed (2): the decoder looks for "=", CR and LF sixteen bytes at a time with
-// SSE2 compares where the compiler may use them, else eight at a time with
-// word arithmetic (a byte equal to X is a zero byte of word XOR X, found by the
-// borrow trick: (v - 0x01..01) & ~v & 0x80..80 flags it; flags can be wrong
-// only above a true zero byte, so the lowest flag is exact). The plain bytes
-// before the first one found are copied with one wide store, and escapes and
-// line ends are decoded on the spot without leaving the scan.
+// Speed (2): the decoder finds "=", CR and LF with SSE2 compares, thirty-two
+// bytes at a time, and decodes all of them from the one mask, copying the plain
+// stretches between them with wide stores; the usual specials (escapes, soft
+// and hard line ends) are worked out without branching on their kind. Without
+// SSE2 it looks eight bytes at a time with word arithmetic (a byte equal to X
+// is a zero byte of word XOR X, found by the borrow trick:
+// (v - 0x01..01) & ~v & 0x80..80 flags it; flags can be wrong only above a true
+// zero byte, so the lowest flag is exact). Anything unusual goes to a careful
+// byte-by-byte path.
 
 #include <array>
 #include <bit>
