@@ -142,7 +142,12 @@ __attribute__((target("ssse3"))) void DecodeBlocksSsse3(const uint8_t*& in, cons
   }
 }
 
-const bool kHaveSsse3 = __builtin_cpu_supports("ssse3");
+// Asked once at start-up; the feature table is filled first in case this runs
+// before the runtime's own initialiser.
+const bool kHaveSsse3 = [] {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("ssse3") != 0;
+}();
 #endif
 
 // Decoding state that lasts across lines: the sextets of an incomplete group
