@@ -240,43 +240,38 @@ inline void DecodeFast(const char*& in, const char* end, uint8_t*& o, bool vecto
       return static_cast<uint64_t>(_mm_movemask_epi8(
           _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(chars, equals), _mm_cmpeq_epi8(chars, cr)), _mm_cmpeq_epi8(chars, lf))));
     };
-    // Thirty-two characters a step. All the specials among them are decoded
+    // Sixty-four characters a step. All the specials among them are decoded
     // one after the other from the mask, without loading the window again, so
     // that a step does not wait on the decoding of each special before it can
     // look for the next one. The plain stretch before each special is copied
-    // with two wide stores, so a step needs 66 characters left.
-    while (end - in >= 66) {
-      const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
-      const __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 16));
-      uint64_t mask = specials(first) | (specials(second) << 16);
-      if (mask == 0) {
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(o), first);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 16), second);
-        o += 32;
-        in += 32;
-        continue;
+    // with four wide stores, so a step needs 130 characters left.
+    auto copy64 = [](uint8_t* to, const char* from) {
+      for (int k = 0; k < 64; k += 16) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + k), _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + k)));
+      }
+    };
+    while (end - in >= 130) {
+      uint64_t mask = 0;
+      for (int k = 0; k < 64; k += 16) {
+        mask |= specials(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + k))) << k;
       }
       size_t done = 0;  // characters of the window handled so far
-      do {
+      while (mask != 0) {
         const size_t at = static_cast<size_t>(std::countr_zero(mask));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(o), _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + done)));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 16),
-                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + done + 16)));
+        copy64(o, in + done);
         o += at - done;
         const char* here = in + at;
         if (!DecodeUsualSpecial(here, end, o)) {
           in = here;
           return;
         }
-        done = static_cast<size_t>(here - in);  // at most 34
-        mask &= ~uint64_t{0} << done;           // specials inside what was decoded are done
-      } while (mask != 0);
-      if (done < 32) {
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(o), _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + done)));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 16),
-                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + done + 16)));
-        o += 32 - done;
-        done = 32;
+        done = static_cast<size_t>(here - in);  // at most 66
+        mask = done >= 64 ? 0 : mask & (~uint64_t{0} << done);  // specials inside what was decoded are done
+      }
+      if (done < 64) {
+        copy64(o, in + done);
+        o += 64 - done;
+        done = 64;
       }
       in += done;
     }
