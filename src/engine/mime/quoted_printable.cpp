@@ -16,7 +16,7 @@
 // Speed (1): the encoder copies runs of literal characters at once, bounded in
 // advance by the room left on the line; with SSE2 it classifies sixteen bytes
 // with a few compares and finds the end of the run from the mask.
-// Speed (2): the decoder finds "=", CR and LF with SSE2 compares, thirty-two
+// Speed (2): the decoder finds "=", CR and LF with SSE2 compares, sixty-four
 // bytes at a time, and decodes all of them from the one mask, copying the plain
 // stretches between them with wide stores; the usual specials (escapes, soft
 // and hard line ends) are worked out without branching on their kind. Without
