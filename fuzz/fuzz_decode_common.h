@@ -2,7 +2,8 @@
 
 // The check every decoder target makes: the stream form over a scanning
 // stream, the stream form over the byte-by-byte reader and the byte-run form
-// all give the same bytes; then encoding those bytes and decoding the result
+// all give the same bytes, with the vector paths and with the portable ones;
+// then encoding those bytes and decoding the result
 // gives them back where the encoding is lossless.
 
 #include <cstdint>
@@ -35,10 +36,22 @@ inline void CheckDecoder(const uint8_t* data, size_t size, TransferEncoding enco
   ByteBuffer run;
   run_decoder(input, run);
   Check(run.view() == decoded, "byte-run and stream forms agree");
+  SetVectorCodecsEnabled(false);
+  ByteBuffer portable;
+  run_decoder(input, portable);
+  StringStream portable_stream{std::string(input)};
+  const std::string portable_decoded = DecodeThroughStream(*codec, portable_stream);
+  SetVectorCodecsEnabled(true);
+  Check(portable.view() == decoded && portable_decoded == decoded, "vector and portable paths agree");
 
   if (!lossless) return;
   std::string encoded;
   run_encoder(reinterpret_cast<const uint8_t*>(decoded.data()), decoded.size(), encoded);
+  SetVectorCodecsEnabled(false);
+  std::string portable_encoded;
+  run_encoder(reinterpret_cast<const uint8_t*>(decoded.data()), decoded.size(), portable_encoded);
+  SetVectorCodecsEnabled(true);
+  Check(portable_encoded == encoded, "vector and portable encoders agree");
   StringStream encoded_stream(encoded);
   Check(DecodeThroughStream(*codec, encoded_stream) == decoded, "encoding then decoding gives the bytes back");
   // The raw input as content must come back too.

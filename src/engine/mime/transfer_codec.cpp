@@ -1,8 +1,19 @@
 #include "engine/mime/transfer_codec.h"
 
+#include <atomic>
+
 #include "engine/common/ascii.h"
 
 namespace vesk {
+namespace {
+
+std::atomic<bool> vector_codecs_enabled{true};
+
+}  // namespace
+
+void SetVectorCodecsEnabled(bool enabled) { vector_codecs_enabled.store(enabled, std::memory_order_relaxed); }
+
+bool VectorCodecsEnabled() { return vector_codecs_enabled.load(std::memory_order_relaxed); }
 
 TransferEncoding TransferEncodingFromValue(std::string_view value) {
   // Surrounding white space (a stray blank after the word, a folded line) is

@@ -59,6 +59,16 @@ uint8_t* ByteBuffer::PrepareAppend(size_t n) {
   return bytes_.get() + size_;
 }
 
+uint8_t* ByteBuffer::PrepareReplace(size_t n) {
+  size_ = 0;
+  const bool fits = n <= capacity_ && capacity_ - n <= n + 64 * 1024;
+  if (!fits) {
+    Clear();
+    Reserve(n ? n : 1);
+  }
+  return bytes_.get();
+}
+
 void ByteBuffer::Append(const void* bytes, size_t n) {
   if (n == 0) return;
   std::memcpy(PrepareAppend(n), bytes, n);

@@ -35,6 +35,11 @@ class ByteBuffer {
   // CommitAppend with the number actually written.
   uint8_t* PrepareAppend(size_t n);
   void CommitAppend(size_t n) { size_ += n; }
+  // For producers that replace the whole content: empties the buffer and
+  // gives room for at least n bytes, keeping the current block when it fits n
+  // without wasting much (so a buffer filled again and again is not
+  // reallocated each time). Follow with CommitAppend.
+  uint8_t* PrepareReplace(size_t n);
 
   const uint8_t* data() const { return bytes_.get(); }
   size_t size() const { return size_; }

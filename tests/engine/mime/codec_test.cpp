@@ -58,6 +58,18 @@ std::string DecodedRun(TransferEncoding encoding, std::string_view text) {
   return std::string(target.view());
 }
 
+// Runs `check` with the vector paths of the codecs and again with the
+// portable ones, so that both are held to the same results.
+template <class Check>
+void OnEveryPath(Check&& check) {
+  for (bool vector : {true, false}) {
+    SCOPED_TRACE(vector ? "vector paths" : "portable paths");
+    SetVectorCodecsEnabled(vector);
+    check();
+  }
+  SetVectorCodecsEnabled(true);
+}
+
 constexpr TransferEncoding kPlain = TransferEncoding::kPlain;
 constexpr TransferEncoding kQp = TransferEncoding::kQuotedPrintable;
 constexpr TransferEncoding kBase64 = TransferEncoding::kBase64;
@@ -113,8 +125,10 @@ class EncodeTest : public ::testing::TestWithParam<CodecCase> {};
 
 TEST_P(EncodeTest, GivesTheKnownText) {
   const CodecCase& c = GetParam();
-  EXPECT_EQ(Encoded(c.encoding, c.decoded), c.encoded);
-  EXPECT_EQ(EncodedRun(c.encoding, c.decoded), c.encoded);
+  OnEveryPath([&] {
+    EXPECT_EQ(Encoded(c.encoding, c.decoded), c.encoded);
+    EXPECT_EQ(EncodedRun(c.encoding, c.decoded), c.encoded);
+  });
 }
 
 INSTANTIATE_TEST_SUITE_P(Codecs, EncodeTest, ::testing::ValuesIn(EncodeCases()),
@@ -155,14 +169,16 @@ class DecodeTest : public ::testing::TestWithParam<CodecCase> {};
 
 TEST_P(DecodeTest, GivesTheKnownBytes) {
   const CodecCase& c = GetParam();
-  EXPECT_EQ(Decoded(c.encoding, c.encoded), c.decoded);
-  EXPECT_EQ(DecodedRun(c.encoding, c.encoded), c.decoded);
-  // LF-only line ends read exactly like CR LF ones.
-  std::string lf_only = c.encoded;
-  std::erase(lf_only, '\r');
-  if (c.name != std::string("PlainCrsAnywhereAreDropped")) {
-    EXPECT_EQ(Decoded(c.encoding, lf_only), c.decoded) << "LF only";
-  }
+  OnEveryPath([&] {
+    EXPECT_EQ(Decoded(c.encoding, c.encoded), c.decoded);
+    EXPECT_EQ(DecodedRun(c.encoding, c.encoded), c.decoded);
+    // LF-only line ends read exactly like CR LF ones.
+    std::string lf_only = c.encoded;
+    std::erase(lf_only, '\r');
+    if (c.name != std::string("PlainCrsAnywhereAreDropped")) {
+      EXPECT_EQ(Decoded(c.encoding, lf_only), c.decoded) << "LF only";
+    }
+  });
 }
 
 INSTANTIATE_TEST_SUITE_P(Codecs, DecodeTest, ::testing::ValuesIn(DecodeCases()),
@@ -197,20 +213,22 @@ std::string RandomBytes(size_t size, uint32_t seed, bool text_like) {
 // Encoding then decoding gives the content back, whatever the chunks in which
 // the encoded text arrives.
 TEST(CodecRoundTrip, ContentComesBackOverEveryChunkSize) {
-  for (uint32_t seed = 1; seed <= 6; ++seed) {
-    for (bool text_like : {false, true}) {
-      const std::string content = RandomBytes(5000 + seed * 17, seed, text_like);
-      for (TransferEncoding encoding : {kQp, kBase64}) {
-        const std::string encoded = Encoded(encoding, content);
-        for (size_t chunk : {size_t{1}, size_t{16}, size_t{4096}}) {
-          ChunkedStream stream(encoded, chunk);
-          ByteBuffer decoded;
-          MakeTransferCodec(encoding)->Decode(stream, decoded);
-          ASSERT_EQ(decoded.view(), content) << "seed " << seed << " chunk " << chunk;
+  OnEveryPath([] {
+    for (uint32_t seed = 1; seed <= 6; ++seed) {
+      for (bool text_like : {false, true}) {
+        const std::string content = RandomBytes(5000 + seed * 17, seed, text_like);
+        for (TransferEncoding encoding : {kQp, kBase64}) {
+          const std::string encoded = Encoded(encoding, content);
+          for (size_t chunk : {size_t{1}, size_t{16}, size_t{4096}}) {
+            ChunkedStream stream(encoded, chunk);
+            ByteBuffer decoded;
+            MakeTransferCodec(encoding)->Decode(stream, decoded);
+            ASSERT_EQ(decoded.view(), content) << "seed " << seed << " chunk " << chunk;
+          }
         }
       }
     }
-  }
+  });
 }
 
 TEST(CodecRoundTrip, PlainTextWithFinalLineEndComesBack) {
@@ -243,6 +261,27 @@ TEST(CodecRoundTrip, EncodersWriteLinesOfAtMost76Characters) {
   }
 }
 
+// Quoted-printable text dense with every kind of special, in long lines so
+// that the wide scans meet them at every offset of a block.
+TEST(QuotedPrintableDecoding, VectorAndPortablePathsAgreeOnDenseSpecials) {
+  std::mt19937 generator(99);
+  const char* pieces[] = {"=", "=4", "=41", "=4g", "=\r", "\r", "\n", "\r\n", "=\r\n", "=\n", "abc", "x",
+                          "0123456789abcdef", " ", "\t", "=3D", "=e9", "\xE9"};
+  for (int round = 0; round < 200; ++round) {
+    std::string text;
+    const int count = 1 + static_cast<int>(generator() % 120);
+    for (int i = 0; i < count; ++i) text += pieces[generator() % std::size(pieces)];
+    text += '\n';
+    SetVectorCodecsEnabled(false);
+    const std::string portable = DecodedRun(kQp, text);
+    const std::string portable_stream = Decoded(kQp, text);
+    SetVectorCodecsEnabled(true);
+    ASSERT_EQ(DecodedRun(kQp, text), portable) << text;
+    ASSERT_EQ(Decoded(kQp, text), portable_stream) << text;
+    ASSERT_EQ(portable, portable_stream) << text;
+  }
+}
+
 TEST(CodecRoundTrip, LargeEncodingsWrittenInRunsMatchTheWholeRun) {
   const std::string content = RandomBytes(300000, 11, false);
   for (TransferEncoding encoding : {kPlain, kQp, kBase64}) {
@@ -262,8 +301,10 @@ TEST(Base64Decoding, RewrappedTextDecodesTheSame) {
   for (size_t width : {size_t{1}, size_t{16}, size_t{4096}}) {
     std::string wrapped;
     for (size_t i = 0; i < flat.size(); i += width) wrapped += flat.substr(i, width) + "\r\n";
-    EXPECT_EQ(Decoded(kBase64, wrapped), content) << "width " << width;
-    EXPECT_EQ(DecodedRun(kBase64, wrapped), content) << "width " << width;
+    OnEveryPath([&] {
+      EXPECT_EQ(Decoded(kBase64, wrapped), content) << "width " << width;
+      EXPECT_EQ(DecodedRun(kBase64, wrapped), content) << "width " << width;
+    });
   }
 }
 
@@ -282,15 +323,21 @@ TEST(KnownGoodPairs, Base64AsOtherMailersWriteIt) {
   for (const char* name : {"random_76_crlf.b64", "random_unwrapped.b64", "random_64_lf.b64", "random_72_crlf.b64",
                            "random_75_lf.b64", "random_stray.b64"}) {
     const std::string encoded = ReadDataFile(name);
-    EXPECT_EQ(Decoded(kBase64, encoded), content) << name;
-    EXPECT_EQ(DecodedRun(kBase64, encoded), content) << name;
+    OnEveryPath([&] {
+      EXPECT_EQ(Decoded(kBase64, encoded), content) << name;
+      EXPECT_EQ(DecodedRun(kBase64, encoded), content) << name;
+    });
   }
 }
 
 TEST(KnownGoodPairs, QuotedPrintableFromAnotherEncoder) {
   const std::string text = ReadDataFile("text.txt");
-  EXPECT_EQ(Decoded(kQp, ReadDataFile("text_crlf.qp")), text);
-  EXPECT_EQ(Decoded(kQp, Encoded(kQp, text)), text);
+  const std::string encoded = ReadDataFile("text_crlf.qp");
+  OnEveryPath([&] {
+    EXPECT_EQ(Decoded(kQp, encoded), text);
+    EXPECT_EQ(DecodedRun(kQp, encoded), text);
+    EXPECT_EQ(Decoded(kQp, Encoded(kQp, text)), text);
+  });
 }
 
 }  // namespace

@@ -56,13 +56,6 @@ TEST(Files, WriteSizeSeekAndRead) {
   Close(in);
 }
 
-TEST(Files, CreateForWriteTruncates) {
-  const TempFile file;
-  file.WriteAll("a long first content");
-  file.WriteAll("short");
-  EXPECT_EQ(file.ReadAll(), "short");
-}
-
 TEST(Files, TemporaryFilesAreNewEmptyAndCarryThePrefix) {
   std::string first, second;
   ASSERT_TRUE(MakeTempFile("vmx", &first));

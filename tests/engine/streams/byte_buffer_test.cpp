@@ -102,11 +102,5 @@ TEST(ByteBuffer, LoadFromHandleReadsTheWholeFileFromItsStart) {
   EXPECT_EQ(buffer.view(), big);
 }
 
-TEST(ByteBuffer, SaveToUnwritablePlaceFails) {
-  ByteBuffer buffer;
-  buffer.Assign("x", 1);
-  EXPECT_FALSE(buffer.SaveToFile("/nonexistent-folder/file.bin"));
-}
-
 }  // namespace
 }  // namespace vesk
