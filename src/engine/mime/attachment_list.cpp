@@ -1,0 +1,110 @@
+#include "engine/mime/attachment_list.h"
+
+#include "engine/common/ascii.h"
+#include "engine/platform/file_types.h"
+
+namespace vesk {
+
+bool IsAttachmentPart(const MimePart& part) {
+  return part.body_kind() == BodyKind::kLeaf && part.disposition() == "attachment";
+}
+
+std::string FileNameOfPath(std::string_view path) {
+  size_t start = 0;
+  for (size_t i = 0; i < path.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(path[i]);
+    if (IsAnsiLeadByte(c)) {
+      ++i;  // the trail byte is part of this character
+    } else if (c == '\\' || c == '/') {
+      start = i + 1;
+    }
+  }
+  return std::string(path.substr(start));
+}
+
+bool AttachmentList::RootIsMultipart() const { return message_->root()->body_kind() == BodyKind::kMultipart; }
+
+std::vector<Ref<MimePart>> AttachmentList::Snapshot() const {
+  std::vector<Ref<MimePart>> attachments;
+  const Ref<PartList> children = message_->root()->parts();
+  if (!children) return attachments;
+  for (size_t i = 0; i < children->Count(); ++i) {
+    if (IsAttachmentPart(*children->At(i))) attachments.push_back(children->At(i));
+  }
+  return attachments;
+}
+
+size_t AttachmentList::Count() const { return Snapshot().size(); }
+
+Ref<MimePart> AttachmentList::Item(size_t position) const {
+  std::vector<Ref<MimePart>> attachments = Snapshot();
+  if (position < 1 || position > attachments.size()) return {};
+  return attachments[position - 1];
+}
+
+Ref<MimePart> AttachmentList::Add() {
+  const Ref<MimePart> root = message_->EnsureMultipartMixedRoot();
+  Ref<MimePart> part = MakeRef<MimePart>();
+  part->SetDisposition("attachment");
+  root->parts()->Append(part);
+  return part;
+}
+
+bool AttachmentList::Remove(size_t position) {
+  const Ref<PartList> children = message_->root()->parts();
+  if (!children || position < 1) return false;
+  size_t seen = 0;
+  for (size_t i = 0; i < children->Count(); ++i) {
+    if (IsAttachmentPart(*children->At(i)) && ++seen == position) return children->RemoveAt(i);
+  }
+  return false;
+}
+
+void AttachmentList::Clear() {
+  const Ref<PartList> children = message_->root()->parts();
+  if (!children) return;
+  for (size_t i = 0; i < children->Count();) {
+    if (IsAttachmentPart(*children->At(i))) {
+      children->RemoveAt(i);
+    } else {
+      ++i;
+    }
+  }
+}
+
+bool AttachmentList::AttachFile(const std::string& path) {
+  // The file is read before the message is touched: a file that cannot be
+  // read leaves no empty attachment behind.
+  ByteBuffer bytes;
+  if (!bytes.LoadFromFile(path)) return false;
+
+  const Ref<MimePart> part = Add();
+  const std::string file_name = FileNameOfPath(path);
+
+  // The type comes from the extension: the text after the last period of the
+  // whole path, as the system registers it. A type that would give the part
+  // a multipart or message body could not hold the file's bytes, so such a
+  // registration counts as none.
+  std::string content_type;
+  const size_t dot = path.find_last_of('.');
+  if (dot == std::string::npos || !ContentTypeForExtension(std::string_view(path).substr(dot), content_type)) {
+    content_type = "application/octet-stream";
+  }
+  const size_t slash = content_type.find('/');
+  std::string_view type = std::string_view(content_type).substr(0, slash);
+  if (EqualsIgnoringAsciiCase(type, "multipart") || EqualsIgnoringAsciiCase(type, "message")) {
+    content_type = "application/octet-stream";
+  }
+  const size_t split = content_type.find('/');
+  part->SetType(std::string_view(content_type).substr(0, split));
+  part->SetSubtype(split == std::string::npos ? std::string_view() : std::string_view(content_type).substr(split + 1));
+
+  part->SetTransferEncoding("base64");
+  part->disposition_parameters()->Set("filename", file_name);
+  part->SetDisposition("attachment");
+  part->content_type_parameters()->Set("name", file_name);
+  static_cast<ByteBuffer&>(*part->content()) = std::move(bytes);
+  return true;
+}
+
+}  // namespace vesk
