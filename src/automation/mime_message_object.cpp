@@ -1,48 +1,222 @@
 #include "automation/mime_message_object.h"
 
+#include <algorithm>
+
+#include "automation/content_sources.h"
+#include "automation/field_dictionary_object.h"
 #include "automation/frame/errors.h"
 #include "automation/frame/properties.h"
+#include "automation/mail_address_objects.h"
+#include "automation/mime_body_objects.h"
+#include "automation/page_server.h"
+#include "automation/path_mapper.h"
+#include "engine/common/messages.h"
+#include "engine/platform/files.h"
+#include "engine/streams/file_stream.h"
+#include "engine/streams/string_stream.h"
 
 namespace vesk::com {
-namespace {
 
-HRESULT NotYet(const char* member) { return ReportNotImplemented(CLSID_MIMEMessage, member); }
-
-template <class T>
-HRESULT NotYetWithResult(const char* member, T** result) {
-  if (result) *result = nullptr;
-  return NotYet(member);
+HRESULT MimeMessageObject::GetHeader(const char* name, BSTR* value) {
+  return Guarded([&] {
+    std::string text;
+    message_->headers()->Get(name, text);
+    return GetText(text, value);
+  });
 }
 
-}  // namespace
+HRESULT MimeMessageObject::SetHeader(const char* name, BSTR value) {
+  return Guarded([&] {
+    message_->headers()->Set(name, ToNarrow(value));
+    return S_OK;
+  });
+}
 
-STDMETHODIMP MimeMessageObject::get_Subject(BSTR* value) { return NotYetWithResult("Subject", value); }
-STDMETHODIMP MimeMessageObject::put_Subject(BSTR) { return NotYet("Subject"); }
-STDMETHODIMP MimeMessageObject::get_MessageID(BSTR* value) { return NotYetWithResult("MessageID", value); }
-STDMETHODIMP MimeMessageObject::put_MessageID(BSTR) { return NotYet("MessageID"); }
-STDMETHODIMP MimeMessageObject::get_Text(BSTR* value) { return NotYetWithResult("Text", value); }
-STDMETHODIMP MimeMessageObject::put_Text(BSTR) { return NotYet("Text"); }
+STDMETHODIMP MimeMessageObject::get_Subject(BSTR* value) { return GetHeader("Subject", value); }
+STDMETHODIMP MimeMessageObject::put_Subject(BSTR value) { return SetHeader("Subject", value); }
+STDMETHODIMP MimeMessageObject::get_MessageID(BSTR* value) { return GetHeader("Message-ID", value); }
+STDMETHODIMP MimeMessageObject::put_MessageID(BSTR value) { return SetHeader("Message-ID", value); }
+
+STDMETHODIMP MimeMessageObject::get_Text(BSTR* value) {
+  return Guarded([&] { return ContentToText(message_->GetOrCreateMainText()->view(), value); });
+}
+
+STDMETHODIMP MimeMessageObject::put_Text(BSTR value) {
+  return Guarded([&] {
+    std::string bytes, error;
+    if (HRESULT hr = TextToContent(value, bytes, error); FAILED(hr)) {
+      return ReportError(CLSID_MIMEMessage, error, GUID_NULL, hr);
+    }
+    message_->GetOrCreateMainText()->Assign(bytes.data(), bytes.size());
+    return S_OK;
+  });
+}
+
+// Appended text keeps bare line feeds: carriage returns are dropped.
+STDMETHODIMP MimeMessageObject::Append(BSTR text) {
+  return Guarded([&] {
+    std::string bytes, error;
+    if (HRESULT hr = TextToContent(text, bytes, error); FAILED(hr)) {
+      return ReportError(CLSID_MIMEMessage, error, GUID_NULL, hr);
+    }
+    bytes.erase(std::remove(bytes.begin(), bytes.end(), '\r'), bytes.end());
+    message_->GetOrCreateMainText()->Append(bytes.data(), bytes.size());
+    return S_OK;
+  });
+}
+
+// The Date field as a date when the user's locale can read it, else as the
+// text it holds.
 STDMETHODIMP MimeMessageObject::get_Date(VARIANT* value) {
-  if (value) VariantInit(value);
-  return NotYet("Date");
+  return Guarded([&] {
+    if (!value) return E_POINTER;
+    VariantInit(value);
+    std::string text;
+    message_->headers()->Get("Date", text);
+    Bstr wide;
+    if (HRESULT hr = ToBstr(text, wide.put()); FAILED(hr)) return hr;
+    DATE date = 0;
+    if (SUCCEEDED(VarDateFromStr(wide.get(), LOCALE_USER_DEFAULT, 0, &date))) {
+      V_VT(value) = VT_DATE;
+      V_DATE(value) = date;
+    } else {
+      V_VT(value) = VT_BSTR;
+      V_BSTR(value) = wide.detach();
+    }
+    return S_OK;
+  });
 }
-STDMETHODIMP MimeMessageObject::put_Date(VARIANT) { return NotYet("Date"); }
-STDMETHODIMP MimeMessageObject::get_From(IMailAddress** value) { return NotYetWithResult("From", value); }
-STDMETHODIMP MimeMessageObject::get_To(IMailAddresses** value) { return NotYetWithResult("To", value); }
-STDMETHODIMP MimeMessageObject::get_Cc(IMailAddresses** value) { return NotYetWithResult("Cc", value); }
-STDMETHODIMP MimeMessageObject::get_Bcc(IMailAddresses** value) { return NotYetWithResult("Bcc", value); }
-STDMETHODIMP MimeMessageObject::get_MimeBody(IMimeBody** value) { return NotYetWithResult("MimeBody", value); }
-STDMETHODIMP MimeMessageObject::get_RawMessage(BSTR* value) { return NotYetWithResult("RawMessage", value); }
-STDMETHODIMP MimeMessageObject::put_RawMessage(BSTR) { return NotYet("RawMessage"); }
-STDMETHODIMP MimeMessageObject::get_Attachments(IMimeBodies** value) { return NotYetWithResult("Attachments", value); }
+
+// A date is written in the user's locale's format; a string as it is. Any
+// other kind of value is refused and the field stays as it was.
+STDMETHODIMP MimeMessageObject::put_Date(VARIANT value) {
+  return Guarded([&] {
+    const VARIANT* given = &value;
+    if (V_VT(given) == (VT_BYREF | VT_VARIANT) && V_VARIANTREF(given)) given = V_VARIANTREF(given);
+    Bstr text;
+    if (V_VT(given) == VT_DATE) {
+      if (HRESULT hr = VarBstrFromDate(V_DATE(given), LOCALE_USER_DEFAULT, 0, text.put()); FAILED(hr)) return hr;
+    } else if (V_VT(given) == VT_BSTR) {
+      *text.put() = SysAllocStringLen(V_BSTR(given), SysStringLen(V_BSTR(given)));
+    } else {
+      return ReportErrorById(CLSID_MIMEMessage, kMsgUnknownValueType);
+    }
+    message_->headers()->Set("Date", ToNarrow(text.get()));
+    return S_OK;
+  });
+}
+
+STDMETHODIMP MimeMessageObject::get_From(IMailAddress** value) {
+  return Guarded([&] {
+    const Ref<AddressList> list = message_->FindAddressList("From", true);
+    if (list->Count() == 0) list->Add();
+    return MailAddressObject::Create(list->Item(0), value);
+  });
+}
+
+HRESULT MimeMessageObject::GetAddresses(const char* name, IMailAddresses** value) {
+  return Guarded([&] { return MailAddressesObject::Create(message_->FindAddressList(name, true), value); });
+}
+
+STDMETHODIMP MimeMessageObject::get_To(IMailAddresses** value) { return GetAddresses("To", value); }
+STDMETHODIMP MimeMessageObject::get_Cc(IMailAddresses** value) { return GetAddresses("Cc", value); }
+STDMETHODIMP MimeMessageObject::get_Bcc(IMailAddresses** value) { return GetAddresses("Bcc", value); }
+
+STDMETHODIMP MimeMessageObject::get_MimeBody(IMimeBody** value) {
+  return Guarded([&] {
+    const Ref<MimePart> root = message_->root();
+    root->user_data = MakePageServerSlot(page_server_.get());
+    return MimeBodyObject::Create(root, PartHolder{message_, {}}, value);
+  });
+}
+
+// Rendered in memory: the same bytes Save writes to a file.
+STDMETHODIMP MimeMessageObject::get_RawMessage(BSTR* value) {
+  return Guarded([&] {
+    if (!value) return E_POINTER;
+    StringStream out;
+    message_->Write(out);
+    return ToBstr(out.text(), value);
+  });
+}
+
+STDMETHODIMP MimeMessageObject::put_RawMessage(BSTR value) {
+  return Guarded([&] {
+    StringStream in(ToNarrow(value));
+    message_->Read(in);
+    return S_OK;
+  });
+}
+
+STDMETHODIMP MimeMessageObject::get_Attachments(IMimeBodies** value) {
+  return Guarded([&] {
+    return MimeBodiesObject::CreateForAttachments(attachments_, message_, page_server_.get(), value);
+  });
+}
+
 STDMETHODIMP MimeMessageObject::get_HeaderFields(IFieldDictionary** value) {
-  return NotYetWithResult("HeaderFields", value);
+  return Guarded([&] { return FieldDictionaryObject::Create(message_->headers(), value); });
 }
-STDMETHODIMP MimeMessageObject::Append(BSTR) { return NotYet("Append"); }
-STDMETHODIMP MimeMessageObject::Empty() { return NotYet("Empty"); }
-STDMETHODIMP MimeMessageObject::Save(BSTR) { return NotYet("Save"); }
-STDMETHODIMP MimeMessageObject::Load(BSTR) { return NotYet("Load"); }
-STDMETHODIMP MimeMessageObject::Attach(BSTR) { return NotYet("Attach"); }
+
+STDMETHODIMP MimeMessageObject::Empty() {
+  return Guarded([&] {
+    message_->Reset();
+    return S_OK;
+  });
+}
+
+HRESULT MimeMessageObject::MapPath(BSTR file_name, std::string& physical) {
+  return MapFilePath(page_server_.get(), use_virtual_path_ != VARIANT_FALSE, ToNarrow(file_name), physical) ? S_OK
+                                                                                                          : E_FAIL;
+}
+
+HRESULT MimeMessageObject::ReportOpenFailure(const std::string& physical) {
+  ReportError(CLSID_MIMEMessage, FormatMessageText(kMsgOpenFileFailed, physical.c_str()));
+  return E_FAIL;
+}
+
+// The file is written whole or not at all: the text is rendered first, then
+// the file is created and written in one go.
+STDMETHODIMP MimeMessageObject::Save(BSTR file_name) {
+  return Guarded([&] {
+    std::string path;
+    if (FAILED(MapPath(file_name, path))) return E_FAIL;
+    StringStream out;
+    message_->Write(out);
+    const files::FileHandle file = files::CreateForWrite(path);
+    if (file == files::kNoFile) return ReportOpenFailure(path);
+    const bool written = files::Write(file, out.text().data(), out.text().size());
+    files::Close(file);
+    if (!written) {
+      files::Remove(path);
+      return ReportOpenFailure(path);
+    }
+    return S_OK;
+  });
+}
+
+STDMETHODIMP MimeMessageObject::Load(BSTR file_name) {
+  return Guarded([&] {
+    std::string path;
+    if (FAILED(MapPath(file_name, path))) return E_FAIL;
+    const files::FileHandle file = files::OpenForRead(path);
+    if (file == files::kNoFile) return ReportOpenFailure(path);
+    {
+      FileStream in(file);
+      message_->Read(in);
+    }
+    files::Close(file);
+    return S_OK;
+  });
+}
+
+STDMETHODIMP MimeMessageObject::Attach(BSTR file_name) {
+  return Guarded([&] {
+    std::string path;
+    if (FAILED(MapPath(file_name, path))) return E_FAIL;
+    return attachments_->AttachFile(path) ? S_OK : ReportOpenFailure(path);
+  });
+}
 
 // Keeps the page's Server object, through which virtual file names are mapped.
 STDMETHODIMP MimeMessageObject::OnStartPage(IUnknown* context) {

@@ -3,6 +3,9 @@
 #include "automation/frame/com_object.h"
 #include "automation/frame/com_ptr.h"
 #include "automation/frame/page_engine.h"
+#include "engine/common/ref_counted.h"
+#include "engine/mime/attachment_list.h"
+#include "engine/mime/message_entity.h"
 
 namespace vesk::com {
 
@@ -38,6 +41,14 @@ class MimeMessageObject : public DispatchObject<MimeMessageObject, IMIMEMessage,
   STDMETHODIMP get_DenyPhysicalPath(VARIANT_BOOL* deny) override;
 
  private:
+  HRESULT GetHeader(const char* name, BSTR* value);
+  HRESULT SetHeader(const char* name, BSTR value);
+  HRESULT GetAddresses(const char* name, IMailAddresses** value);
+  HRESULT MapPath(BSTR file_name, std::string& physical);
+  HRESULT ReportOpenFailure(const std::string& physical);
+
+  Ref<MessageEntity> message_ = MakeRef<MessageEntity>();
+  Ref<AttachmentList> attachments_ = MakeRef<AttachmentList>(message_);
   ComPtr<IServer> page_server_;
   bool page_started_ = false;
   VARIANT_BOOL use_virtual_path_ = VARIANT_FALSE;

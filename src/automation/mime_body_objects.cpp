@@ -1,0 +1,362 @@
+#include "automation/mime_body_objects.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "automation/content_sources.h"
+#include "automation/field_dictionary_object.h"
+#include "automation/frame/errors.h"
+#include "automation/frame/properties.h"
+#include "automation/page_server.h"
+#include "automation/path_mapper.h"
+#include "engine/streams/string_stream.h"
+
+namespace vesk::com {
+namespace {
+
+// Descriptions for what the body members refuse beyond their documented codes.
+constexpr char kNotLeafContent[] = "This body holds other body parts, not content of its own";
+
+HRESULT BodyError(const char* text, HRESULT hr) { return ReportError(CLSID_MIMEMessage, text, GUID_NULL, hr); }
+
+}  // namespace
+
+// --- MimeBodyObject -------------------------------------------------------
+
+STDMETHODIMP MimeBodyObject::get_ContentEncoding(BSTR* value) {
+  return Guarded([&] {
+    std::string encoding;
+    part_->GetTransferEncoding(encoding);
+    return GetText(encoding, value);
+  });
+}
+
+STDMETHODIMP MimeBodyObject::put_ContentEncoding(BSTR value) {
+  return Guarded([&] {
+    part_->SetTransferEncoding(ToNarrow(value));
+    return S_OK;
+  });
+}
+
+STDMETHODIMP MimeBodyObject::get_ContentType(BSTR* value) {
+  return Guarded([&] { return GetText(part_->type() + "/" + part_->subtype(), value); });
+}
+
+// "type/subtype" taken as it stands: whatever follows the first slash is the
+// subtype. Without a slash nothing changes.
+STDMETHODIMP MimeBodyObject::put_ContentType(BSTR value) {
+  return Guarded([&] {
+    const std::string text = ToNarrow(value);
+    const size_t slash = text.find('/');
+    if (slash == std::string::npos) return E_INVALIDARG;
+    part_->SetType(std::string_view(text).substr(0, slash));
+    part_->SetSubtype(std::string_view(text).substr(slash + 1));
+    return S_OK;
+  });
+}
+
+STDMETHODIMP MimeBodyObject::get_Charset(BSTR* value) {
+  return Guarded([&] {
+    std::string charset;
+    part_->content_type_parameters()->Get("charset", charset);
+    return GetText(charset, value);
+  });
+}
+
+STDMETHODIMP MimeBodyObject::put_Charset(BSTR value) {
+  return Guarded([&] {
+    part_->content_type_parameters()->Set("charset", ToNarrow(value));
+    return S_OK;
+  });
+}
+
+STDMETHODIMP MimeBodyObject::get_FileName(BSTR* value) {
+  return Guarded([&] {
+    std::string name;
+    part_->disposition_parameters()->Get("filename", name);
+    return GetText(name, value);
+  });
+}
+
+// The same name goes to Content-Disposition (filename) and Content-Type
+// (name), as mail readers look for either.
+STDMETHODIMP MimeBodyObject::put_FileName(BSTR value) {
+  return Guarded([&] {
+    const std::string name = ToNarrow(value);
+    part_->disposition_parameters()->Set("filename", name);
+    part_->content_type_parameters()->Set("name", name);
+    return S_OK;
+  });
+}
+
+STDMETHODIMP MimeBodyObject::get_SimpleContent(BSTR* value) {
+  return Guarded([&] {
+    const Ref<ContentBuffer> content = part_->content();
+    return content ? ContentToText(content->view(), value) : GetText(std::string(), value);
+  });
+}
+
+STDMETHODIMP MimeBodyObject::get_RawMessage(BSTR* value) {
+  return Guarded([&] {
+    if (!value) return E_POINTER;
+    StringStream out;
+    part_->WriteTo(out);
+    return ToBstr(out.text(), value);
+  });
+}
+
+// The fields read are appended after those the part has; the body follows
+// whatever Content-Type they bring.
+STDMETHODIMP MimeBodyObject::put_RawMessage(BSTR value) {
+  return Guarded([&] {
+    StringStream in(ToNarrow(value));
+    return part_->ReadFrom(in) ? S_OK : E_FAIL;
+  });
+}
+
+STDMETHODIMP MimeBodyObject::get_MimeBodies(IMimeBodies** value) {
+  return Guarded([&] {
+    if (!value) return E_POINTER;
+    *value = nullptr;
+    if (part_->body_kind() != BodyKind::kMultipart) {
+      const Ref<MimePart> wrapper = EnsureMultipartMixed(part_);
+      // Whoever held the part now holds the wrapper, so that parts added
+      // through it belong to the message.
+      if (holder_.message && holder_.message->root() == part_) {
+        holder_.message->set_root(wrapper);
+      } else if (holder_.parent) {
+        for (size_t i = 0; i < holder_.parent->Count(); ++i) {
+          if (holder_.parent->At(i) == part_) {
+            holder_.parent->RemoveAt(i);
+            holder_.parent->Insert(i, wrapper);
+            break;
+          }
+        }
+      }
+      wrapper->user_data = part_->user_data;
+      part_ = wrapper;
+    }
+    const Ref<PartList> children = part_->parts();
+    children->user_data = part_->user_data;
+    return MimeBodiesObject::CreateForChildren(children, value);
+  });
+}
+
+STDMETHODIMP MimeBodyObject::get_HeaderFields(IFieldDictionary** value) {
+  return Guarded([&] { return FieldDictionaryObject::Create(part_->headers(), value); });
+}
+
+HRESULT MimeBodyObject::MapPath(BSTR file_name, std::string& physical) {
+  return MapFilePath(PageServerOf(part_->user_data), use_virtual_path_ != VARIANT_FALSE, ToNarrow(file_name), physical)
+             ? S_OK
+             : E_FAIL;
+}
+
+HRESULT MimeBodyObject::LeafContent(Ref<ContentBuffer>& content) {
+  content = part_->content();
+  return content ? S_OK : BodyError(kNotLeafContent, E_FAIL);
+}
+
+STDMETHODIMP MimeBodyObject::LoadFile(BSTR file_name) {
+  return Guarded([&] {
+    std::string path;
+    Ref<ContentBuffer> content;
+    if (FAILED(MapPath(file_name, path))) return E_FAIL;
+    if (HRESULT hr = LeafContent(content); FAILED(hr)) return hr;
+    return content->LoadFromFile(path) ? S_OK : E_FAIL;
+  });
+}
+
+STDMETHODIMP MimeBodyObject::Save(BSTR file_name) {
+  return Guarded([&] {
+    std::string path;
+    Ref<ContentBuffer> content;
+    if (FAILED(MapPath(file_name, path))) return E_FAIL;
+    if (HRESULT hr = LeafContent(content); FAILED(hr)) return hr;
+    return content->SaveToFile(path) ? S_OK : E_FAIL;
+  });
+}
+
+STDMETHODIMP MimeBodyObject::get_UseVirtualPath(VARIANT_BOOL* use) { return GetValue(use_virtual_path_, use); }
+STDMETHODIMP MimeBodyObject::put_UseVirtualPath(VARIANT_BOOL use) {
+  use_virtual_path_ = use;
+  return S_OK;
+}
+STDMETHODIMP MimeBodyObject::get_DenyPhysicalPath(VARIANT_BOOL* deny) { return GetValue(VARIANT_FALSE, deny); }
+
+// Content from a string, from a byte source or from a TextStream; other kinds
+// of value change nothing.
+STDMETHODIMP MimeBodyObject::Load(VARIANT data) {
+  return Guarded([&] {
+    const VARIANT* value = &data;
+    if (V_VT(value) == (VT_BYREF | VT_VARIANT) && V_VARIANTREF(value)) value = V_VARIANTREF(value);
+    const VARTYPE type = V_VT(value) & ~VT_BYREF;
+    if (type != VT_BSTR && type != VT_DISPATCH) return S_OK;
+    Ref<ContentBuffer> content;
+    if (HRESULT hr = LeafContent(content); FAILED(hr)) return hr;
+    std::string bytes, error;
+    HRESULT hr;
+    if (type == VT_BSTR) {
+      hr = TextToContent((V_VT(value) & VT_BYREF) ? *V_BSTRREF(value) : V_BSTR(value), bytes, error);
+    } else {
+      IDispatch* source = (V_VT(value) & VT_BYREF) ? *V_DISPATCHREF(value) : V_DISPATCH(value);
+      hr = ContentFromObject(source, bytes, error);
+    }
+    if (FAILED(hr)) return error.empty() ? hr : BodyError(error.c_str(), hr);
+    content->Assign(bytes.data(), bytes.size());
+    return S_OK;
+  });
+}
+
+// --- BodyEnumerator --------------------------------------------------------
+
+namespace {
+
+// Walks the children of a part list as they are at each call, or a fixed
+// list of parts (the attachments when it was made).
+class BodyEnumerator : public ComObject<BodyEnumerator, IEnumVARIANT> {
+ public:
+  BodyEnumerator(ComPtr<IMimeBodies> owner, Ref<PartList> children, std::vector<Ref<MimePart>> snapshot,
+                 size_t position)
+      : owner_(std::move(owner)), children_(std::move(children)), snapshot_(std::move(snapshot)),
+        position_(position) {}
+
+  STDMETHODIMP Next(ULONG count, VARIANT* items, ULONG* fetched) override {
+    return Guarded([&] {
+      if (!items || (count != 1 && !fetched)) return E_POINTER;
+      ULONG delivered = 0;
+      while (delivered < count && position_ < Size()) {
+        VARIANT& item = items[delivered];
+        VariantInit(&item);
+        IMimeBody* body = nullptr;
+        const HRESULT hr = MimeBodyObject::Create(At(position_), PartHolder{{}, children_}, &body);
+        if (FAILED(hr)) {
+          for (ULONG i = 0; i < delivered; ++i) VariantClear(&items[i]);
+          if (fetched) *fetched = 0;
+          return hr;
+        }
+        V_VT(&item) = VT_DISPATCH;
+        V_DISPATCH(&item) = body;
+        ++delivered;
+        ++position_;
+      }
+      if (fetched) *fetched = delivered;
+      return delivered < count ? S_FALSE : S_OK;
+    });
+  }
+
+  STDMETHODIMP Skip(ULONG count) override {
+    const size_t left = position_ < Size() ? Size() - position_ : 0;
+    const size_t skipped = std::min<size_t>(count, left);
+    position_ += skipped;
+    return skipped == count ? S_OK : S_FALSE;
+  }
+
+  STDMETHODIMP Reset() override {
+    position_ = 0;
+    return S_OK;
+  }
+
+  STDMETHODIMP Clone(IEnumVARIANT** result) override {
+    return Guarded([&] { return CreateInstance(result, owner_, children_, snapshot_, position_); });
+  }
+
+ private:
+  size_t Size() const { return children_ ? children_->Count() : snapshot_.size(); }
+  const Ref<MimePart>& At(size_t index) const { return children_ ? children_->At(index) : snapshot_[index]; }
+
+  ComPtr<IMimeBodies> owner_;  // keeps the collection (and its list) alive
+  Ref<PartList> children_;
+  std::vector<Ref<MimePart>> snapshot_;
+  size_t position_;
+};
+
+bool ToIndex(LONG position, size_t count, size_t& index) {
+  if (position < 1 || static_cast<size_t>(position) > count) return false;
+  index = static_cast<size_t>(position - 1);
+  return true;
+}
+
+}  // namespace
+
+// --- MimeBodiesObject -------------------------------------------------------
+
+HRESULT MimeBodiesObject::HandOut(const Ref<MimePart>& part, bool give_server, IMimeBody** item) {
+  if (give_server) part->user_data = children_ ? children_->user_data : MakePageServerSlot(server_.get());
+  Ref<PartList> parent = children_ ? children_ : message_->root()->parts();
+  return MimeBodyObject::Create(part, PartHolder{{}, parent}, item);
+}
+
+STDMETHODIMP MimeBodiesObject::get_Count(LONG* count) {
+  return Guarded([&] { return GetValue(children_ ? children_->Count() : attachments_->Count(), count); });
+}
+
+STDMETHODIMP MimeBodiesObject::get_Item(LONG position, IMimeBody** item) {
+  return Guarded([&] {
+    if (!item) return E_POINTER;
+    *item = nullptr;
+    if (children_) {
+      size_t index = 0;
+      if (!ToIndex(position, children_->Count(), index)) return DISP_E_BADINDEX;
+      return HandOut(children_->At(index), true, item);
+    }
+    if (!attachments_->RootIsMultipart()) return E_UNEXPECTED;
+    const Ref<MimePart> part = position < 1 ? Ref<MimePart>() : attachments_->Item(static_cast<size_t>(position));
+    if (!part) return DISP_E_BADINDEX;
+    return HandOut(part, true, item);
+  });
+}
+
+STDMETHODIMP MimeBodiesObject::get__NewEnum(IUnknown** enumerator) {
+  return Guarded([&] {
+    if (!enumerator) return E_POINTER;
+    *enumerator = nullptr;
+    std::vector<Ref<MimePart>> snapshot;
+    if (!children_) {
+      if (!attachments_->RootIsMultipart()) return E_UNEXPECTED;
+      snapshot = attachments_->Snapshot();
+    }
+    IEnumVARIANT* created = nullptr;
+    const HRESULT hr =
+        BodyEnumerator::CreateInstance(&created, ComPtr<IMimeBodies>(this), children_, std::move(snapshot), size_t{0});
+    *enumerator = created;
+    return hr;
+  });
+}
+
+STDMETHODIMP MimeBodiesObject::Add(IMimeBody** item) {
+  return Guarded([&] {
+    if (!item) return E_POINTER;
+    *item = nullptr;
+    if (!children_) return HandOut(attachments_->Add(), true, item);
+    const Ref<MimePart> part = MakeRef<MimePart>();
+    children_->Append(part);
+    return HandOut(part, true, item);
+  });
+}
+
+STDMETHODIMP MimeBodiesObject::Remove(LONG position) {
+  return Guarded([&] {
+    if (children_) {
+      size_t index = 0;
+      if (!ToIndex(position, children_->Count(), index)) return DISP_E_BADINDEX;
+      children_->RemoveAt(index);
+      return S_OK;
+    }
+    if (!attachments_->RootIsMultipart()) return E_UNEXPECTED;
+    return position >= 1 && attachments_->Remove(static_cast<size_t>(position)) ? S_OK : DISP_E_BADINDEX;
+  });
+}
+
+STDMETHODIMP MimeBodiesObject::Clear() {
+  return Guarded([&] {
+    if (children_) {
+      children_->Clear();
+    } else {
+      attachments_->Clear();
+    }
+    return S_OK;
+  });
+}
+
+}  // namespace vesk::com
