@@ -159,6 +159,9 @@ class DispatchObject : public ComObject<Derived, Main, Others...> {
     // A failure without a description of its own must not pick up the error
     // object an earlier, unrelated failure left on the thread.
     SetErrorInfo(0, nullptr);
+    // Callers that treat every member as a method (JScript's Enumerator asks
+    // for _NewEnum that way) reach property reads too, as on Windows.
+    if ((flags & DISPATCH_METHOD) && result) flags |= DISPATCH_PROPERTYGET;
     return type_info->Invoke(static_cast<Main*>(this), id, flags, params, result, exception, arg_error);
   }
 };

@@ -1,0 +1,119 @@
+// Walking and editing the parts of a message from JScript: header fields,
+// nested multiparts, body content from files, strings, TextStreams and a
+// byte-source component.
+var failures = 0;
+function check(condition, what) {
+  if (!condition) { WScript.Echo("FAIL: " + what); failures++; }
+}
+
+var fso = new ActiveXObject("Scripting.FileSystemObject");
+var folder = fso.BuildPath(fso.GetSpecialFolder(2), "vesk-bodies-js");
+if (!fso.FolderExists(folder)) fso.CreateFolder(folder);
+
+// A nested message as a mail reader receives it.
+var raw = [
+  "From: \"Ann\" <ann@example.com>",
+  "To: bob@example.com, \"Carl, Jr.\" <carl@example.org>",
+  "Subject: nested",
+  "Content-Type: multipart/mixed; boundary=\"outer\"",
+  "",
+  "preamble",
+  "--outer",
+  "Content-Type: multipart/alternative; boundary=\"inner\"",
+  "",
+  "--inner",
+  "Content-Type: text/plain; charset=\"us-ascii\"",
+  "",
+  "plain text",
+  "--inner",
+  "Content-Type: text/html",
+  "Content-Transfer-Encoding: quoted-printable",
+  "",
+  "<p>caf=E9</p>",
+  "--inner--",
+  "--outer",
+  "Content-Type: image/gif; name=\"dot.gif\"",
+  "Content-Disposition: attachment; filename=\"dot.gif\"",
+  "Content-Transfer-Encoding: base64",
+  "",
+  "R0lGODlhAQABAAAAACw=",
+  "--outer--",
+  ""].join("\r\n");
+
+var message = new ActiveXObject("VeskMail.MIMEMessage");
+message.RawMessage = raw;
+check(message.Subject === "nested", "subject");
+
+var to = [];
+for (var e = new Enumerator(message.To); !e.atEnd(); e.moveNext()) to.push(e.item().Name + "|" + e.item().Address);
+check(to.join(";") === "|bob@example.com;Carl, Jr.|carl@example.org", "Enumerator over To: " + to.join(";"));
+
+var root = message.MimeBody;
+check(root.ContentType === "multipart/mixed", "root type " + root.ContentType);
+var parts = root.MimeBodies;
+check(parts.Count === 2, "two children");
+var alternative = parts.Item(1);
+check(alternative.ContentType === "multipart/alternative", "first child is the alternative");
+var inner = alternative.MimeBodies;
+check(inner.Count === 2, "two alternatives");
+check(inner.Item(1).Charset === "us-ascii" && inner.Item(1).SimpleContent === "plain text\n", "plain part");
+check(inner.Item(2).SimpleContent === "<p>caf\u00e9</p>\n", "quoted-printable decoded");
+check(message.Text === "plain text\n", "the message text is the text/plain part");
+var kinds = [];
+for (var b = new Enumerator(parts); !b.atEnd(); b.moveNext()) kinds.push(b.item().ContentType);
+check(kinds.join(",") === "multipart/alternative,image/gif", "Enumerator over bodies: " + kinds.join(","));
+check(message.Attachments.Count === 1 && message.Attachments.Item(1).FileName === "dot.gif", "one attachment");
+
+// Header fields of the message.
+var fields = message.HeaderFields;
+check(fields.Exists("subject") === true, "Exists answers true");
+fields.Item("X-Mailer") = "VeskMail test";
+fields.Add("X-Priority", "3");
+var names = new VBArray(fields.FieldsNames()).toArray();
+check(names[0] === "From" && names[names.length - 1] === "X-Priority", "FieldsNames: " + names.join(","));
+check(message.RawMessage.indexOf("X-Mailer: VeskMail test\r\n") > 0, "a field set through the dictionary is rendered");
+
+// Body content from a file and back to a file.
+var gif = fso.BuildPath(folder, "dot.gif");
+message.Attachments.Item(1).Save(gif);
+var added = message.Attachments.Add();
+added.LoadFile(gif);
+added.FileName = "copy.gif";
+added.ContentType = "image/gif";
+added.ContentEncoding = "base64";
+check(added.SimpleContent === message.Attachments.Item(1).SimpleContent, "LoadFile reads what Save wrote");
+check(message.Attachments.Count === 2, "Add made a second attachment");
+
+// Body content from a string, a TextStream and a byte source.
+var body = message.Attachments.Add();
+body.Load("from a string");
+check(body.SimpleContent === "from a string", "Load from a string");
+var textFile = fso.BuildPath(folder, "in.txt");
+var writer = fso.CreateTextFile(textFile, true);
+writer.Write("from a TextStream\r\n");
+writer.Close();
+var reader = fso.OpenTextFile(textFile);
+body.Load(reader);
+reader.Close();
+check(body.SimpleContent === "from a TextStream\r\n", "Load from a TextStream");
+var source = new ActiveXObject("VeskTest.ByteSource");
+source.Text = "GIF89a\u0001\u00ff";
+body.Load(source);
+check(body.SimpleContent.length === 8 && body.SimpleContent.charCodeAt(7) === 0xff, "Load from a byte source");
+body.Load(42);
+check(body.SimpleContent.length === 8, "Load of a number changes nothing");
+
+// Wrapping a single body: the new children belong to the message.
+var single = new ActiveXObject("VeskMail.MIMEMessage");
+single.Text = "only text";
+var wrapped = single.MimeBody.MimeBodies;
+check(wrapped.Count === 1, "a single body becomes the first child");
+wrapped.Add().Load("second part");
+check(single.RawMessage.indexOf("second part") > 0, "a part added after wrapping is rendered");
+
+try { fso.DeleteFolder(folder, true); } catch (ignored) {}
+if (failures === 0) {
+  WScript.Echo("SCRIPT PASSED");
+  WScript.Quit(0);
+}
+WScript.Quit(1);
