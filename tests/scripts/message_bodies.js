@@ -103,6 +103,14 @@ check(body.SimpleContent.length === 8 && body.SimpleContent.charCodeAt(7) === 0x
 body.Load(42);
 check(body.SimpleContent.length === 8, "Load of a number changes nothing");
 
+// Text the ANSI code page cannot hold is refused, not cut short.
+var refused = null;
+try { body.Load("snow \u2603 man"); } catch (x) { refused = x; }
+check(refused !== null && refused.description.indexOf("U+2603") >= 0, "unrepresentable text refused");
+check(body.SimpleContent.length === 8, "a refused Load changes nothing");
+try { message.Text = "euro \u20ac"; } catch (x) { refused = null; }
+check(message.Text === "euro \u20ac", "the euro sign goes through the code page");
+
 // Wrapping a single body: the new children belong to the message.
 var single = new ActiveXObject("VeskMail.MIMEMessage");
 single.Text = "only text";
