@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <vector>
+
 namespace vesk::test {
 
 std::wstring DllPath() {
@@ -57,12 +60,37 @@ std::string Narrow(const std::wstring& text) {
 
 }  // namespace vesk::test
 
+namespace {
+
+// After every test the DLL must be unloadable: every object a test made has
+// been released. Tests that leave objects alive are listed and fail the run.
+class LeakWatch : public testing::EmptyTestEventListener {
+ public:
+  void OnTestEnd(const testing::TestInfo& test) override {
+    using CanUnloadFunction = HRESULT(WINAPI*)();
+    auto can_unload = vesk::test::DllExport<CanUnloadFunction>("DllCanUnloadNow");
+    if (can_unload && can_unload() != S_OK) {
+      leaks_.push_back(std::string(test.test_suite_name()) + "." + test.name());
+      std::printf("[  LEAK    ] %s left objects alive\n", leaks_.back().c_str());
+    }
+  }
+  bool clean() const { return leaks_.empty(); }
+
+ private:
+  std::vector<std::string> leaks_;
+};
+
+}  // namespace
+
 // COM is initialised once for the whole run, in a single-threaded apartment
 // as script hosts do.
 int main(int argc, char** argv) {
   testing::InitGoogleTest(&argc, argv);
   CoInitialize(nullptr);
+  auto* watch = new LeakWatch;
+  testing::UnitTest::GetInstance()->listeners().Append(watch);
   const int result = RUN_ALL_TESTS();
+  const bool clean = watch->clean();
   CoUninitialize();
-  return result;
+  return result != 0 || !clean ? 1 : 0;
 }
