@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Every test: the native engine suite, the automation suite under Wine, the
-# script scenarios under cscript, and a short run of each fuzz target.
+# script scenarios under cscript (alone and against Postfix and Dovecot run
+# privately on loopback), and a short run of each fuzz target.
 # Prints one "N passed, M failed" line per harness; exits non-zero on any
 # failure.
 source "$(dirname "$0")/common.sh"
@@ -29,6 +30,12 @@ record() {
   [ "$failures" -eq 0 ] || failed=1
 }
 
+echo "== mail servers (Postfix and Dovecot on loopback)"
+"$ROOT/tools/mailservers.sh" start
+trap '"$ROOT/tools/mailservers.sh" stop >/dev/null 2>&1 || true' EXIT
+eval "$("$ROOT/tools/mailservers.sh" env | sed 's/^/export /')"
+export VESK_MAILSERVERS=1
+
 echo "== engine (native)"
 build_preset native
 rm -f "$BUILD/results/engine.xml"
@@ -54,6 +61,11 @@ echo "== scripts (cscript under Wine)"
 read -r passed failures < <("$ROOT/tools/run_scripts.sh" "$ROOT/tests/scripts" | tee /dev/stderr | tail -1 |
   sed -E 's/^([0-9]+) passed, ([0-9]+) failed$/\1 \2/')
 record scripts "$passed" "$failures"
+
+echo "== scripts against the real servers"
+read -r passed failures < <("$ROOT/tools/run_scripts.sh" "$ROOT/tests/scripts/servers" | tee /dev/stderr | tail -1 |
+  sed -E 's/^([0-9]+) passed, ([0-9]+) failed$/\1 \2/')
+record "server scripts" "$passed" "$failures"
 stop_wine
 
 echo "== fuzz (${FUZZ_SECONDS}s per target)"
