@@ -25,6 +25,17 @@ inline std::string DecodeThroughStream(TransferCodec& codec, Stream& stream) {
   return std::string(target.view());
 }
 
+// What content looks like after encoding and decoding: quoted-printable
+// carries a CR LF as a line end, which decodes to LF.
+inline std::string AfterRoundTrip(TransferEncoding encoding, std::string_view content) {
+  std::string expected(content);
+  if (encoding != TransferEncoding::kQuotedPrintable) return expected;
+  for (size_t at = expected.find("\r\n"); at != std::string::npos; at = expected.find("\r\n", at)) {
+    expected.erase(at, 1);
+  }
+  return expected;
+}
+
 inline void CheckDecoder(const uint8_t* data, size_t size, TransferEncoding encoding, RunDecoder run_decoder,
                          RunEncoder run_encoder, bool lossless) {
   const std::string_view input(reinterpret_cast<const char*>(data), size);
@@ -53,13 +64,14 @@ inline void CheckDecoder(const uint8_t* data, size_t size, TransferEncoding enco
   SetVectorCodecsEnabled(true);
   Check(portable_encoded == encoded, "vector and portable encoders agree");
   StringStream encoded_stream(encoded);
-  Check(DecodeThroughStream(*codec, encoded_stream) == decoded, "encoding then decoding gives the bytes back");
+  Check(DecodeThroughStream(*codec, encoded_stream) == AfterRoundTrip(encoding, decoded),
+        "encoding then decoding gives the bytes back");
   // The raw input as content must come back too.
   std::string raw_encoded;
   run_encoder(data, size, raw_encoded);
   ByteBuffer raw_back;
   run_decoder(raw_encoded, raw_back);
-  Check(raw_back.view() == input, "arbitrary content survives a round trip");
+  Check(raw_back.view() == AfterRoundTrip(encoding, input), "arbitrary content survives a round trip");
 }
 
 }  // namespace vesk::fuzz

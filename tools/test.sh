@@ -62,6 +62,13 @@ read -r passed failures < <("$ROOT/tools/run_scripts.sh" "$ROOT/tests/scripts" |
   sed -E 's/^([0-9]+) passed, ([0-9]+) failed$/\1 \2/')
 record scripts "$passed" "$failures"
 
+echo "== saved messages read by Python's email package"
+rm -rf "$BUILD/results/interop" && mkdir -p "$BUILD/results/interop"
+wine cscript //nologo "$(winpath "$ROOT/tests/interop/make_messages.vbs")" "$(winpath "$BUILD/results/interop")" >/dev/null || true
+read -r passed failures < <(python3 "$ROOT/tests/interop/check_messages.py" "$BUILD/results/interop" | tee /dev/stderr |
+  tail -1 | sed -E 's/^([0-9]+) passed, ([0-9]+) failed$/\1 \2/')
+record interop "${passed:-0}" "${failures:-1}"
+
 echo "== scripts against the real servers"
 read -r passed failures < <("$ROOT/tools/run_scripts.sh" "$ROOT/tests/scripts/servers" | tee /dev/stderr | tail -1 |
   sed -E 's/^([0-9]+) passed, ([0-9]+) failed$/\1 \2/')

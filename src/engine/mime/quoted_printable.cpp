@@ -163,6 +163,12 @@ size_t EncodeUntil(const uint8_t* src, size_t size, size_t* next, size_t stop, c
         ++i;
         continue;
       default:
+        // A CR right before an LF belongs to the line end (content put in
+        // with CR LF line ends must not reach readers as "=0D" plus a break).
+        if (c == '\r' && i + 1 < size && src[i + 1] == '\n') {
+          ++i;
+          continue;
+        }
         o[0] = '=';
         o[1] = kHexDigits[c >> 4];
         o[2] = kHexDigits[c & 15];

@@ -103,7 +103,8 @@ std::vector<CodecCase> EncodeCases() {
       {"QpTrailingSpace", kQp, "a b \n", "a b=20\r\n"},
       {"QpTrailingTab", kQp, "a\t\n", "a=09\r\n"},
       {"QpEqualsAndHighByte", kQp, "=\xE9\n", "=3D=E9\r\n"},
-      {"QpCrIsEscaped", kQp, "a\r\n", "a=0D\r\n"},
+      {"QpCrLfIsALineEnd", kQp, "a\r\nb \r\n", "a\r\nb=20\r\n"},
+      {"QpLoneCrIsEscaped", kQp, "a\rb\r\r\n", "a=0Db=0D\r\n"},
       {"QpNoFinalLf", kQp, "abc", "abc=\r\n"},
       {"QpEmpty", kQp, "", ""},
       {"QpTrailingSpaceAtEnd", kQp, "a ", "a =\r\n"},
@@ -219,11 +220,19 @@ TEST(CodecRoundTrip, ContentComesBackOverEveryChunkSize) {
         const std::string content = RandomBytes(5000 + seed * 17, seed, text_like);
         for (TransferEncoding encoding : {kQp, kBase64}) {
           const std::string encoded = Encoded(encoding, content);
+          // Quoted-printable carries a CR LF of the content as a line end,
+          // which decodes to LF like every line end.
+          std::string expected = content;
+          if (encoding == kQp) {
+            for (size_t at = expected.find("\r\n"); at != std::string::npos; at = expected.find("\r\n", at)) {
+              expected.erase(at, 1);
+            }
+          }
           for (size_t chunk : {size_t{1}, size_t{16}, size_t{4096}}) {
             ChunkedStream stream(encoded, chunk);
             ByteBuffer decoded;
             MakeTransferCodec(encoding)->Decode(stream, decoded);
-            ASSERT_EQ(decoded.view(), content) << "seed " << seed << " chunk " << chunk;
+            ASSERT_EQ(decoded.view(), expected) << "seed " << seed << " chunk " << chunk;
           }
         }
       }

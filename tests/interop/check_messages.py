@@ -1,0 +1,31 @@
+#!/usr/bin/env python3
+"""Reads the messages make_messages.vbs saved with Python's email package and
+checks that every part has the content type, file name and decoded bytes the
+component put in (the manifest lists them)."""
+import email
+import email.policy
+import pathlib
+import sys
+
+folder = pathlib.Path(sys.argv[1])
+problems = []
+checked = 0
+for line in (folder / "manifest.txt").read_text(encoding="latin-1").splitlines():
+    name, index, content_type, file_name, content_hex = line.split("|")
+    expected = bytes.fromhex(content_hex)
+    message = email.message_from_bytes((folder / name).read_bytes(), policy=email.policy.compat32)
+    parts = [message] if not message.is_multipart() else message.get_payload()
+    part = parts[int(index)]
+    got = part.get_payload(decode=True) or b""
+    if content_type not in ("/", "") and part.get_content_type() != content_type.lower():
+        problems.append(f"{name}[{index}]: type {part.get_content_type()} != {content_type}")
+    if (part.get_filename() or "") != file_name:
+        problems.append(f"{name}[{index}]: file name {part.get_filename()!r} != {file_name!r}")
+    # Plain text decodes with the line ends of the wire; the component keeps LF.
+    if got.replace(b"\r\n", b"\n") != expected.replace(b"\r\n", b"\n"):
+        problems.append(f"{name}[{index}]: content {got!r} != {expected!r}")
+    checked += 1
+for problem in problems:
+    print("FAIL:", problem)
+print(f"{checked - len(problems)} passed, {len(problems)} failed")
+sys.exit(1 if problems or checked == 0 else 0)
