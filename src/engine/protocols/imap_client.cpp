@@ -394,8 +394,10 @@ void ImapClient::ReadList() {
 }
 
 // The text a fetch asked for is the value of its item in the FETCH response
-// for that message: a literal's bytes exactly, or a quoted string. Other FETCH
-// responses (flag changes of other messages) are passed over.
+// for that message: a literal's bytes exactly, or a quoted string. NIL (what
+// Dovecot sends for a message that another session has expunged, with a
+// tagged OK [EXPUNGEISSUED]) is no text at all. Other FETCH responses (flag
+// changes of other messages) are passed over.
 void ImapClient::ReadMessageText(ImapCommand command, std::int32_t number) {
   message_text.clear();
   const std::string_view wanted = MessageItemName(command);
@@ -417,7 +419,7 @@ void ImapClient::ReadMessageText(ImapCommand command, std::int32_t number) {
       }
     }
     if (found != nullptr) {
-      message_text = std::move(found->value);
+      if (found->kind != ImapFetchItem::Kind::kNil) message_text = std::move(found->value);
       return;
     }
   }

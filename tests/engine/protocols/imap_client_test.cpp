@@ -547,6 +547,26 @@ TEST_F(ImapDialogue, HeaderFromAQuotedStringAndOtherMessagesPassedOver) {
   EXPECT_EQ(client().message_text, "X: \"y\"");
 }
 
+// Dovecot's answer for a message that another session has expunged (this one
+// has not been told yet): the text is NIL, and the tagged reply is OK.
+TEST_F(ImapDialogue, ANilTextIsAnEmptyMessageNotTheWordNil) {
+  ScriptConnect();
+  server_.ExpectLine(Tag(2) + " FETCH 1:1 RFC822")
+      .Send("* 1 FETCH (FLAGS (\\Deleted \\Seen \\Recent) RFC822 NIL)\r\n" + Tag(2) +
+            " OK [EXPUNGEISSUED] Some messages were already expunged (0.004 + 0.000 + 0.003 secs).\r\n")
+      .ExpectLine(Tag(3) + " FETCH 1:1 RFC822.HEADER")
+      .Send("* 1 FETCH (RFC822.HEADER NIL)\r\n" + Tag(3) + " OK [EXPUNGEISSUED] Some messages were already expunged\r\n")
+      .ExpectLine(Tag(4) + " FETCH 1:1 BODY[TEXT]<0.3>")
+      .Send("* 1 FETCH (BODY[TEXT]<0> NIL)\r\n" + Tag(4) + " OK [EXPUNGEISSUED] Some messages were already expunged\r\n");
+  ScriptLogout(5);
+  StartAndConnect();
+  client().message_text = "left over";
+  ASSERT_TRUE(client().Retrieve(1)) << client().last_error;
+  EXPECT_EQ(client().message_text, "");
+  ASSERT_TRUE(client().RetrieveTop(1, 3)) << client().last_error;
+  EXPECT_EQ(client().message_text, "\r\n\r\n");
+}
+
 TEST_F(ImapDialogue, AnImpossibleLiteralFails) {
   ScriptConnect();
   server_.ExpectLine(Tag(2) + " FETCH 1:1 RFC822")
