@@ -10,10 +10,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/common/messages.h"
@@ -530,6 +532,69 @@ TEST_F(ImapRealServer, CopyAndExpunge) {
   EXPECT_EQ(client().message_text, messages[1]);
   ASSERT_TRUE(client().Retrieve(2)) << client().last_error;
   EXPECT_EQ(client().message_text, messages[2]);
+}
+
+// Another session changes the selected mailbox: its news (EXISTS, RECENT,
+// FETCH with the new flags) comes in front of the answers to this session's
+// commands and must not be taken for them.
+TEST_F(ImapRealServer, NewsFromAnotherSessionDoesNotDisturbTheAnswers) {
+  const std::string box = Box("Shared");
+  ASSERT_TRUE(client().CreateMailbox(box)) << client().last_error;
+  const std::string first = SimpleMessage("first", "Sun, 06 Dec 2026 12:00:00 +0000", "one\r\n");
+  const std::string second = SimpleMessage("second", "Sun, 06 Dec 2026 12:00:00 +0000", "second one\r\n");
+  ASSERT_TRUE(client().AppendMessage(box, first)) << client().last_error;
+  ASSERT_TRUE(Select(client(), box)) << client().last_error;
+  ASSERT_EQ(client().message_count, 1);
+
+  auto other = Connected();
+  ASSERT_TRUE(other);
+  ASSERT_TRUE(other->AppendMessage(box, second)) << other->last_error;
+  ASSERT_TRUE(Select(*other, box)) << other->last_error;
+  ASSERT_TRUE(other->PutMessageFlags(1, kImapFlagFlagged | kImapFlagAnswered)) << other->last_error;
+
+  // The server tells this session of the new message with one of its
+  // answers, as soon as it has noticed the other session's change.
+  std::vector<std::string> news;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    ASSERT_TRUE(client().Search("ALL")) << client().last_error;
+    for (const ImapResponse& response : client().responses()) news.push_back(response.text);
+    if (client().search_results.size() == 2) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  EXPECT_THAT(client().search_results, ElementsAre(1, 2));
+  EXPECT_THAT(news, ::testing::Contains("* 2 EXISTS"));
+
+  ASSERT_TRUE(client().GetMessageSize(2)) << client().last_error;
+  EXPECT_EQ(client().last_size, static_cast<std::int32_t>(second.size()));
+  std::int32_t flags = 0;
+  ASSERT_TRUE(client().GetMessageFlags(2, flags)) << client().last_error;
+  EXPECT_EQ(flags, 0);
+  ASSERT_TRUE(client().GetMessageFlags(1, flags)) << client().last_error;
+  EXPECT_EQ(flags, kImapFlagFlagged | kImapFlagAnswered | kImapFlagRecent);
+
+  ASSERT_TRUE(other->PutMessageFlags(2, kImapFlagSeen)) << other->last_error;
+  ASSERT_TRUE(client().Retrieve(1)) << client().last_error;
+  EXPECT_EQ(client().message_text, first);
+  ASSERT_TRUE(other->PutMessageFlags(1, kImapFlagDraft)) << other->last_error;
+  ASSERT_TRUE(client().Retrieve(2)) << client().last_error;
+  EXPECT_EQ(client().message_text, second);
+
+  // An expunge by the other session. Until a command may announce it (not
+  // SEARCH or FETCH, RFC 3501 section 7.4.1), this session keeps its numbers
+  // and the expunged message comes back without text.
+  ASSERT_TRUE(other->DeleteMessage(1)) << other->last_error;
+  ASSERT_TRUE(other->Expunge()) << other->last_error;
+  ASSERT_TRUE(client().Search("ALL")) << client().last_error;
+  EXPECT_THAT(client().search_results, ElementsAre(1, 2));
+  ASSERT_TRUE(client().Retrieve(1)) << client().last_error;
+  EXPECT_EQ(client().message_text, "");
+  ASSERT_TRUE(client().Retrieve(2)) << client().last_error;
+  EXPECT_EQ(client().message_text, second);
+  // SELECT again: the numbers of now.
+  ASSERT_TRUE(client().SelectMailbox(true)) << client().last_error;
+  EXPECT_EQ(client().message_count, 1);
+  ASSERT_TRUE(client().Retrieve(1)) << client().last_error;
+  EXPECT_EQ(client().message_text, second);
 }
 
 // ---- Hostile input and refusals ---------------------------------------------
