@@ -88,10 +88,14 @@ bool FormatCommand(const char* format, std::initializer_list<ImapCommandArg> arg
   return next == args.end();
 }
 
+// "[" and 18 hexadecimal digits from a fresh unique identifier, closed by a
+// period: 20 characters. The period stands where a closing bracket would look
+// natural because "]", although RFC 3501 allows it in a tag, is refused by
+// Dovecot, which then answers with an untagged BAD and never with the tag.
 std::string MakeTagPrefix() {
   const UniqueId id = NewUniqueId();
   char prefix[24];
-  std::snprintf(prefix, sizeof prefix, "[%08X%04X%04X%02X]", static_cast<unsigned>(id.data1),
+  std::snprintf(prefix, sizeof prefix, "[%08X%04X%04X%02X.", static_cast<unsigned>(id.data1),
                 static_cast<unsigned>(id.data2), static_cast<unsigned>(id.data3),
                 static_cast<unsigned>(id.data4[0]));
   return prefix;
@@ -202,7 +206,7 @@ bool ImapClient::ExecuteCommand(ImapCommand command, std::initializer_list<ImapC
 
   NextTag();
   responses_.clear();
-  if (!SendCommandLine(line) || !CollectResponses(timeout_ms)) return false;
+  if (!SendCommandLine(line) || !CollectResponses(timeout_ms, command == ImapCommand::kLogout)) return false;
   if (entry->reading == Reading::kCompletionOnly) return CheckCompletion();
   if (!CheckCompletion()) return false;
   std::int32_t number = 0;
@@ -218,14 +222,28 @@ bool ImapClient::ExecuteCommand(ImapCommand command, std::initializer_list<ImapC
 
 // Reads responses, appending them to responses_, up to and including the one
 // that carries the current tag.
-bool ImapClient::CollectResponses(int timeout) {
+bool ImapClient::CollectResponses(int timeout, bool logging_out) {
   for (;;) {
     ImapResponse response;
     if (!ReadResponse(response, timeout)) return false;
     const bool tagged = IsTagged(response);
     responses_.push_back(std::move(response));
     if (tagged) return true;
+    if (!logging_out && IsGoodbye(responses_.back())) return false;
   }
+}
+
+// "* BYE text" outside LOGOUT: the server is closing the connection (RFC 3501
+// section 7.1.5), for instance after the selected mailbox was deleted, and
+// the tagged reply may never come. The command fails at once with the
+// server's text rather than after the time-out, and the session is over.
+bool ImapClient::IsGoodbye(const ImapResponse& response) {
+  const std::string& text = response.text;
+  if (text.size() < 5 || !EqualsIgnoringAsciiCase(std::string_view(text).substr(0, 5), "* BYE")) return false;
+  if (text.size() > 5 && text[5] != ' ') return false;
+  last_error = text.size() > 6 ? text.substr(6) : std::string();
+  logged_in_ = false;
+  return true;
 }
 
 bool ImapClient::IsTagged(const ImapResponse& response) const {
@@ -300,7 +318,7 @@ bool ImapClient::CheckCompletion() {
     return true;
   }
   last_error.clear();
-  // Tags hold only brackets, digits and the letters A to F, so the first
+  // Tags hold only "[", ".", digits and the letters A to F, so the first
   // "N", "O" or blank is the blank after the tag.
   std::size_t found = line.find_first_of("NO ");
   if (found == std::string::npos) found = line.find_first_of("BAD");
@@ -376,8 +394,10 @@ void ImapClient::ReadList() {
 }
 
 // The text a fetch asked for is the value of its item in the FETCH response
-// for that message: a literal's bytes exactly, or a quoted string. Other FETCH
-// responses (flag changes of other messages) are passed over.
+// for that message: a literal's bytes exactly, or a quoted string. NIL (what
+// Dovecot sends for a message that another session has expunged, with a
+// tagged OK [EXPUNGEISSUED]) is no text at all. Other FETCH responses (flag
+// changes of other messages) are passed over.
 void ImapClient::ReadMessageText(ImapCommand command, std::int32_t number) {
   message_text.clear();
   const std::string_view wanted = MessageItemName(command);
@@ -399,7 +419,7 @@ void ImapClient::ReadMessageText(ImapCommand command, std::int32_t number) {
       }
     }
     if (found != nullptr) {
-      message_text = std::move(found->value);
+      if (found->kind != ImapFetchItem::Kind::kNil) message_text = std::move(found->value);
       return;
     }
   }
@@ -487,6 +507,7 @@ bool ImapClient::AppendMessage(std::string_view client_name, std::string_view me
     responses_.push_back(std::move(response));
     if (tagged) return CheckCompletion();
     if (go_ahead) break;
+    if (IsGoodbye(responses_.back())) return false;
   }
   // One send, so that the final CR LF does not wait behind the message.
   std::string literal;

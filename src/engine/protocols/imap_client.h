@@ -18,6 +18,10 @@
 // user, password and mailbox names are sent as atoms or, when they need it, as
 // quoted strings (RFC 3501 section 4.3).
 //
+// An untagged BYE while a command other than LOGOUT waits for its tagged
+// reply means the server is closing the connection: the command fails at once
+// with the server's text, and the session counts as logged out.
+//
 // Methods return true on success; on failure last_error says why. Nothing here
 // knows about automation types: dates come as year, month and day, lists and
 // message text as standard containers and narrow text.
@@ -171,7 +175,8 @@ class ImapClient {
   bool SearchSentDate(std::string_view keyword, int year, int month, int day);
   void NextTag();
   bool SendCommandLine(std::string_view command);
-  bool CollectResponses(int timeout_ms);
+  bool CollectResponses(int timeout_ms, bool logging_out = false);
+  bool IsGoodbye(const ImapResponse& response);
   bool ReadResponse(ImapResponse& response, int timeout_ms);
   bool ReadWholeLine(std::string& line, int timeout_ms);
   bool IsTagged(const ImapResponse& response) const;

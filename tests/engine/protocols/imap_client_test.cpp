@@ -99,10 +99,10 @@ TEST(ImapClientObject, StartsWithTheDocumentedSettings) {
   EXPECT_FALSE(client.logged_in());
 }
 
-TEST(ImapClientObject, TagPrefixesAreTwentyHexCharactersInBracketsAndDifferPerObject) {
+TEST(ImapClientObject, TagPrefixesAreABracketEighteenHexDigitsAndAPeriodAndDifferPerObject) {
   ImapClient first;
   ImapClient second;
-  EXPECT_THAT(first.tag_prefix(), MatchesRegex("\\[[0-9A-F]{18}\\]"));
+  EXPECT_THAT(first.tag_prefix(), MatchesRegex("\\[[0-9A-F]{18}\\."));
   EXPECT_EQ(first.tag_prefix().size(), 20u);
   EXPECT_NE(first.tag_prefix(), second.tag_prefix());
 }
@@ -139,6 +139,24 @@ TEST_F(ImapDialogue, ConnectLogsInReadsTheDelimiterAndTagsCountFromZero) {
   EXPECT_FALSE(client().logged_in());
   // Released after Disconnect: no second LOGOUT.
   EXPECT_THAT(Transcript(), ElementsAreArray(Lines({Tag(2) + " LOGOUT"})));
+}
+
+// Dovecot refuses a tag that holds "]" with an untagged BAD and never answers
+// the command itself; every tag the client sends is free of it.
+TEST_F(ImapDialogue, TagsHoldNoClosingBracketThatStrictServersRefuse) {
+  ScriptConnect();
+  server_.ExpectLine(Tag(2) + " SELECT INBOX")
+      .Send("* 0 EXISTS\r\n" + Tag(2) + " OK [READ-WRITE] Select completed (0.001 + 0.000 secs).\r\n");
+  ScriptLogout(3);
+  StartAndConnect();
+  ASSERT_TRUE(client().SelectMailbox(false)) << client().last_error;
+  const std::vector<std::string> lines = Transcript();
+  ASSERT_EQ(lines.size(), 4u);
+  for (const std::string& line : lines) {
+    const std::string tag = line.substr(0, line.find(' '));
+    EXPECT_THAT(tag, MatchesRegex("\\[[0-9A-F]{18}\\.[0-9]+")) << line;
+    EXPECT_EQ(tag.find(']'), std::string::npos) << line;
+  }
 }
 
 TEST_F(ImapDialogue, ReleasingALoggedInClientLogsOut) {
@@ -203,6 +221,39 @@ TEST_F(ImapDialogue, ConnectAfterDisconnectCannotBeConnected) {
   ASSERT_TRUE(client().Disconnect());
   EXPECT_FALSE(client().Connect());
   EXPECT_EQ(client().last_error, "Server cannot be connected");
+}
+
+// Dovecot, after deleting the selected mailbox, answers OK and then says BYE
+// and closes. The next command reads the BYE and fails with its text at once
+// (not with the time-out), and releasing the client sends no LOGOUT.
+TEST_F(ImapDialogue, AnUntaggedByeEndsTheCommandWithTheServersText) {
+  ScriptConnect();
+  server_.ExpectLine(Tag(2) + " DELETE Work")
+      .Send(Tag(2) + " OK Delete completed (0.003 + 0.000 + 0.002 secs).\r\n"
+                     "* BYE Selected mailbox was deleted, have to disconnect.\r\n")
+      .ExpectLine(Tag(3) + " DELETE Old")
+      .Close();
+  StartAndConnect();
+  client().timeout_ms = 10000;  // the time-out would give another text
+  ASSERT_TRUE(client().DeleteMailbox("Work")) << client().last_error;
+  EXPECT_TRUE(client().logged_in());
+  EXPECT_FALSE(client().DeleteMailbox("Old"));
+  EXPECT_EQ(client().last_error, "Selected mailbox was deleted, have to disconnect.");
+  EXPECT_FALSE(client().logged_in());
+  EXPECT_THAT(Transcript(), ElementsAreArray(Lines({Tag(2) + " DELETE Work", Tag(3) + " DELETE Old"})));
+}
+
+TEST_F(ImapDialogue, AByeBeforeTheGoAheadOfAnAppendSendsNoMessage) {
+  ScriptConnect();
+  server_.ExpectLine(Tag(2) + " APPEND INBOX {17}")
+      .Send("* BYE Server shutting down.\r\n")
+      .Close();
+  StartAndConnect();
+  client().timeout_ms = 10000;
+  EXPECT_FALSE(client().AppendMessage("INBOX", "Subject: x\r\n\r\nx\r\n"));
+  EXPECT_EQ(client().last_error, "Server shutting down.");
+  EXPECT_FALSE(client().logged_in());
+  EXPECT_THAT(Transcript(), ElementsAreArray(Lines({Tag(2) + " APPEND INBOX {17}"})));
 }
 
 TEST_F(ImapDialogue, NoWithAResponseCodeAndBadGiveTheServersText) {
@@ -494,6 +545,26 @@ TEST_F(ImapDialogue, HeaderFromAQuotedStringAndOtherMessagesPassedOver) {
   StartAndConnect();
   ASSERT_TRUE(client().RetrieveHeader(2));
   EXPECT_EQ(client().message_text, "X: \"y\"");
+}
+
+// Dovecot's answer for a message that another session has expunged (this one
+// has not been told yet): the text is NIL, and the tagged reply is OK.
+TEST_F(ImapDialogue, ANilTextIsAnEmptyMessageNotTheWordNil) {
+  ScriptConnect();
+  server_.ExpectLine(Tag(2) + " FETCH 1:1 RFC822")
+      .Send("* 1 FETCH (FLAGS (\\Deleted \\Seen \\Recent) RFC822 NIL)\r\n" + Tag(2) +
+            " OK [EXPUNGEISSUED] Some messages were already expunged (0.004 + 0.000 + 0.003 secs).\r\n")
+      .ExpectLine(Tag(3) + " FETCH 1:1 RFC822.HEADER")
+      .Send("* 1 FETCH (RFC822.HEADER NIL)\r\n" + Tag(3) + " OK [EXPUNGEISSUED] Some messages were already expunged\r\n")
+      .ExpectLine(Tag(4) + " FETCH 1:1 BODY[TEXT]<0.3>")
+      .Send("* 1 FETCH (BODY[TEXT]<0> NIL)\r\n" + Tag(4) + " OK [EXPUNGEISSUED] Some messages were already expunged\r\n");
+  ScriptLogout(5);
+  StartAndConnect();
+  client().message_text = "left over";
+  ASSERT_TRUE(client().Retrieve(1)) << client().last_error;
+  EXPECT_EQ(client().message_text, "");
+  ASSERT_TRUE(client().RetrieveTop(1, 3)) << client().last_error;
+  EXPECT_EQ(client().message_text, "\r\n\r\n");
 }
 
 TEST_F(ImapDialogue, AnImpossibleLiteralFails) {
