@@ -19,3 +19,6 @@ echo "== examples/send_and_fetch.vbs"
 wine cscript //nologo "$(winpath "$ROOT/examples/send_and_fetch.vbs")" /host:127.0.0.1 \
   "/smtp:$local_VESK_SMTP_PORT" "/pop3:$local_VESK_POP3_PORT" "/user:$local_VESK_MAIL_USER" \
   "/password:$local_VESK_MAIL_PASSWORD" "/to:$local_VESK_MAIL_ADDRESS"
+echo "== examples/imap_folders.vbs"
+wine cscript //nologo "$(winpath "$ROOT/examples/imap_folders.vbs")" /host:127.0.0.1 \
+  "/port:$local_VESK_IMAP_PORT" "/user:$local_VESK_MAIL_USER" "/password:$local_VESK_MAIL_PASSWORD"
