@@ -1,6 +1,7 @@
 #include "engine/mime/mime_part.h"
 
 #include <cstdio>
+#include <utility>
 
 #include "engine/common/ascii.h"
 #include "engine/common/messages.h"
@@ -60,9 +61,14 @@ class MessageBody final : public Body {
 // delimiter line, then CR LF and the closing delimiter. The CR LF before each
 // delimiter belongs to the delimiter, so a child's content keeps its own last
 // line end.
+//
+// A boundary that holds a line break could delimit nothing (bchars exclude CR
+// and LF) and would put a bare line end on the wire, so such a multipart is
+// written like one without a boundary: no body, and the write fails.
 bool MultipartBody::Write(Stream& stream) {
   std::string boundary;
   if (!part_.content_type_parameters()->Get("boundary", boundary)) return false;
+  if (boundary.find_first_of("\r\n") != std::string::npos) return false;
   bool complete = true;
   WriteText(stream, parts_->preamble());
   std::string delimiter = "\r\n--" + boundary + "\r\n";
@@ -181,6 +187,11 @@ void MimePart::SetTransferEncoding(std::string_view value) {
 
 bool MimePart::ApplyPresenceRule(std::string_view name, bool wanted) {
   const std::optional<size_t> position = headers_->Find(name);
+  // The field whose value is being taken in stays: its type may be empty for
+  // a moment (a value such as "/html" or one with parameters only), and
+  // removing it there would move the field to the end once the rest of the
+  // value arrives, and add Mime-Version, every time the text is read again.
+  if (position && !wanted && headers_->At(*position).get() == field_being_written_) return false;
   if (position && !wanted) return headers_->RemoveAt(*position);
   if (!position && wanted) {
     headers_->AddEmpty(name);
@@ -236,11 +247,13 @@ int MimePart::OnHeaderField(FieldList& list, size_t position, std::string& text,
     // The field keeps the text as written; the structured data takes it in.
     // Parsing may remove or add fields; the list keeps the written field alive.
     const std::string written = text;
+    const Field* const outer = std::exchange(field_being_written_, list.At(position).get());
     if (is_type) {
       ParseContentType(written);
     } else {
       ParseContentDisposition(written);
     }
+    field_being_written_ = outer;
     return 1;
   }
   if (is_type ? !HasContentTypeInfo() : !HasDispositionInfo()) return 0;
