@@ -186,12 +186,14 @@ void MimePart::SetTransferEncoding(std::string_view value) {
 }
 
 bool MimePart::ApplyPresenceRule(std::string_view name, bool wanted) {
+  // While a field's value is being taken in, the list stays as it stands: the
+  // type may be empty for a moment (a value such as "/html", or an empty
+  // value after one with parameters), and removing a field there (the one
+  // written, or an earlier one of the same name) would move fields and add
+  // Mime-Version anew each time the rendered text is read again. Outside a
+  // write the rule runs as it always does.
+  if (field_being_written_) return false;
   const std::optional<size_t> position = headers_->Find(name);
-  // The field whose value is being taken in stays: its type may be empty for
-  // a moment (a value such as "/html" or one with parameters only), and
-  // removing it there would move the field to the end once the rest of the
-  // value arrives, and add Mime-Version, every time the text is read again.
-  if (position && !wanted && headers_->At(*position).get() == field_being_written_) return false;
   if (position && !wanted) return headers_->RemoveAt(*position);
   if (!position && wanted) {
     headers_->AddEmpty(name);

@@ -175,7 +175,7 @@ class MimePart final : public RefCounted {
   bool headers_shared_ = false;
   std::unique_ptr<Body> body_;
   // The Content-Type or Content-Disposition field whose written value is
-  // being parsed; the presence rules leave it in place.
+  // being parsed; the presence rules leave the list alone meanwhile.
   const Field* field_being_written_ = nullptr;
 };
 

@@ -296,6 +296,14 @@ TEST(PresenceRules, FieldsFollowTheStructuredDataAndMimeVersionOnlyTheRoot) {
   EXPECT_EQ(FieldValue(*untyped->headers(), "Content-Type"), "");
   untyped->SetType("");
   EXPECT_EQ(untyped->headers()->Names(), (std::vector<std::string>{"X-First", "X-Last"}));
+  // Several values in one block are each taken in; none removes another.
+  const Ref<MimePart> several = MakeRef<MimePart>();
+  several->headers()->Add("Content-Type", "text/plain; a=b");
+  several->headers()->Add("Content-Type", "");
+  several->headers()->Add("Content-Type", "/x");
+  EXPECT_EQ(several->headers()->Count(), 3u);
+  EXPECT_EQ(several->type(), "");
+  EXPECT_EQ(several->subtype(), "x");
 
   const Ref<MimePart> child = MakeRef<MimePart>();
   child->SetType("text");

@@ -6,6 +6,7 @@
 // difference is allowed only as that rule describes it, and counted.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
