@@ -57,6 +57,28 @@ class MessageBody final : public Body {
   Ref<MessageEntity> message_;
 };
 
+// The preamble as stored, except that a line break other than CR LF (a lone
+// LF or CR put in by a caller) goes out as CR LF. A preamble that was read
+// holds CR LF line ends only and is written unchanged.
+void WritePreamble(Stream& stream, std::string_view preamble) {
+  if (preamble.find_first_of("\r\n") == std::string_view::npos) {
+    WriteText(stream, preamble);
+    return;
+  }
+  std::string text;
+  text.reserve(preamble.size() + 16);
+  for (size_t i = 0; i < preamble.size(); ++i) {
+    const char c = preamble[i];
+    if (c == '\r' || c == '\n') {
+      text += "\r\n";
+      if (c == '\r' && i + 1 < preamble.size() && preamble[i + 1] == '\n') ++i;
+    } else {
+      text += c;
+    }
+  }
+  WriteText(stream, text);
+}
+
 // RFC 2046 section 5.1.1: the preamble, then each child after CR LF and its
 // delimiter line, then CR LF and the closing delimiter. The CR LF before each
 // delimiter belongs to the delimiter, so a child's content keeps its own last
@@ -70,7 +92,7 @@ bool MultipartBody::Write(Stream& stream) {
   if (!part_.content_type_parameters()->Get("boundary", boundary)) return false;
   if (boundary.find_first_of("\r\n") != std::string::npos) return false;
   bool complete = true;
-  WriteText(stream, parts_->preamble());
+  WritePreamble(stream, parts_->preamble());
   std::string delimiter = "\r\n--" + boundary + "\r\n";
   for (size_t i = 0; i < parts_->Count(); ++i) {
     // The child may be shared with automation objects; hold it for the write.

@@ -81,6 +81,7 @@ class MimeReader {
   size_t parts_made() const { return parts_made_; }
 
  private:
+  friend class MimeReaderTestPeer;  // the tests drive the levels directly
   class BoundaryReader;
   struct Level {
     std::string delimiter;

@@ -75,6 +75,13 @@ TEST(MimePartRendering, ChildrenFollowCrLfAndTheirDelimiterLine) {
             "\r\n--xyz--\r\n");
 }
 
+TEST(MimePartRendering, PreambleLineBreaksGoOutAsCrLf) {
+  const Ref<MimePart> part = MakeMultipart("mixed", "B");
+  part->parts()->set_preamble("a\nb\rc\r\n");
+  EXPECT_EQ(Render(*part), "Content-Type: multipart/mixed;\r\n\tboundary=\"B\"\r\n\r\n"
+                           "a\r\nb\r\nc\r\n\r\n--B--\r\n");
+}
+
 TEST(MimePartRendering, MultipartWithoutBoundaryWritesOnlyItsHeaderAndFails) {
   const Ref<MimePart> outer = MakeMultipart("mixed", "out");
   const Ref<MimePart> inner = MakeMultipart("mixed", "in");
