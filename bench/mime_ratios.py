@@ -9,7 +9,11 @@ import sys
 def main():
     results = {}
     for run in json.load(sys.stdin)["benchmarks"]:
-        name = run["name"].split("/")[0]
+        # With --benchmark_repetitions, only the medians are used.
+        if run.get("run_type") == "aggregate" and run.get("aggregate_name") != "median":
+            continue
+        name = run["run_name"] if "run_name" in run else run["name"]
+        name = name.replace("/iterations:1/manual_time", "")
         results[name] = run
     for case in ("Large_Parse", "Large_Render", "Corpus_Parse", "Corpus_Render"):
         ours = results.get("BM_Vesk_" + case)

@@ -445,14 +445,5 @@ TEST(EnsureMultipartMixed, WrapperTakesTheMessageHeaderAndTheOldRootKeepsItsOwnF
   EXPECT_EQ(old_root->subtype(), "html");
 }
 
-TEST(UserData, TravelsWithThePartAndTheList) {
-  const Ref<MimePart> part = MakeMultipart("mixed", "b");
-  const Ref<FieldList> marker = MakeRef<FieldList>();
-  part->user_data = marker;
-  part->parts()->user_data = marker;
-  EXPECT_EQ(part->user_data.get(), marker.get());
-  EXPECT_EQ(marker->RefCount(), 3u);
-}
-
 }  // namespace
 }  // namespace vesk
