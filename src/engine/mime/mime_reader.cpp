@@ -77,6 +77,7 @@ class MimeReader::BoundaryReader final : public Stream {
 };
 
 MimeReader::MimeReader(Stream& stream) {
+  // Speed (1): a StringStream is read where its text stands.
   if (auto* string_stream = dynamic_cast<StringStream*>(&stream)) {
     string_stream_ = string_stream;
     text_ = string_stream->unread();
