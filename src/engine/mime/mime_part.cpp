@@ -1,6 +1,7 @@
 #include "engine/mime/mime_part.h"
 
 #include <cstdio>
+#include <utility>
 
 #include "engine/common/ascii.h"
 #include "engine/common/messages.h"
@@ -56,15 +57,42 @@ class MessageBody final : public Body {
   Ref<MessageEntity> message_;
 };
 
+// The preamble as stored, except that a line break other than CR LF (a lone
+// LF or CR put in by a caller) goes out as CR LF. A preamble that was read
+// holds CR LF line ends only and is written unchanged.
+void WritePreamble(Stream& stream, std::string_view preamble) {
+  if (preamble.find_first_of("\r\n") == std::string_view::npos) {
+    WriteText(stream, preamble);
+    return;
+  }
+  std::string text;
+  text.reserve(preamble.size() + 16);
+  for (size_t i = 0; i < preamble.size(); ++i) {
+    const char c = preamble[i];
+    if (c == '\r' || c == '\n') {
+      text += "\r\n";
+      if (c == '\r' && i + 1 < preamble.size() && preamble[i + 1] == '\n') ++i;
+    } else {
+      text += c;
+    }
+  }
+  WriteText(stream, text);
+}
+
 // RFC 2046 section 5.1.1: the preamble, then each child after CR LF and its
 // delimiter line, then CR LF and the closing delimiter. The CR LF before each
 // delimiter belongs to the delimiter, so a child's content keeps its own last
 // line end.
+//
+// A boundary that holds a line break could delimit nothing (bchars exclude CR
+// and LF) and would put a bare line end on the wire, so such a multipart is
+// written like one without a boundary: no body, and the write fails.
 bool MultipartBody::Write(Stream& stream) {
   std::string boundary;
   if (!part_.content_type_parameters()->Get("boundary", boundary)) return false;
+  if (boundary.find_first_of("\r\n") != std::string::npos) return false;
   bool complete = true;
-  WriteText(stream, parts_->preamble());
+  WritePreamble(stream, parts_->preamble());
   std::string delimiter = "\r\n--" + boundary + "\r\n";
   for (size_t i = 0; i < parts_->Count(); ++i) {
     // The child may be shared with automation objects; hold it for the write.
@@ -180,6 +208,13 @@ void MimePart::SetTransferEncoding(std::string_view value) {
 }
 
 bool MimePart::ApplyPresenceRule(std::string_view name, bool wanted) {
+  // While a field's value is being taken in, the list stays as it stands: the
+  // type may be empty for a moment (a value such as "/html", or an empty
+  // value after one with parameters), and removing a field there (the one
+  // written, or an earlier one of the same name) would move fields and add
+  // Mime-Version anew each time the rendered text is read again. Outside a
+  // write the rule runs as it always does.
+  if (field_being_written_) return false;
   const std::optional<size_t> position = headers_->Find(name);
   if (position && !wanted) return headers_->RemoveAt(*position);
   if (!position && wanted) {
@@ -236,11 +271,13 @@ int MimePart::OnHeaderField(FieldList& list, size_t position, std::string& text,
     // The field keeps the text as written; the structured data takes it in.
     // Parsing may remove or add fields; the list keeps the written field alive.
     const std::string written = text;
+    const Field* const outer = std::exchange(field_being_written_, list.At(position).get());
     if (is_type) {
       ParseContentType(written);
     } else {
       ParseContentDisposition(written);
     }
+    field_being_written_ = outer;
     return 1;
   }
   if (is_type ? !HasContentTypeInfo() : !HasDispositionInfo()) return 0;

@@ -174,6 +174,9 @@ class MimePart final : public RefCounted {
   Ref<FieldList> headers_;
   bool headers_shared_ = false;
   std::unique_ptr<Body> body_;
+  // The Content-Type or Content-Disposition field whose written value is
+  // being parsed; the presence rules leave the list alone meanwhile.
+  const Field* field_being_written_ = nullptr;
 };
 
 // The part that best serves as the message's text: a depth-first search that

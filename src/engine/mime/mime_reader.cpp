@@ -77,6 +77,7 @@ class MimeReader::BoundaryReader final : public Stream {
 };
 
 MimeReader::MimeReader(Stream& stream) {
+  // Speed (1): a StringStream is read where its text stands.
   if (auto* string_stream = dynamic_cast<StringStream*>(&stream)) {
     string_stream_ = string_stream;
     text_ = string_stream->unread();
@@ -170,40 +171,48 @@ bool MimeReader::ReadLine(Line& line) {
 std::string_view MimeReader::ReadRun(bool absorb_own_delimiters) {
   const char* const start = pos_;
   const size_t current = levels_.size() - 1;
-  if (current == 0) {
-    // Only complete lines count; a last line without LF is consumed unread.
-    const char* last_lf = end_;
-    while (last_lf > start && last_lf[-1] != '\n') --last_lf;
-    pos_ = end_;
-    return {start, static_cast<size_t>(last_lf - start)};
-  }
-  Level& level = levels_[current];
-  if (level.done) return {};
-  level.holds_look_ahead = false;
-  const char* previous = nullptr;  // the line before the one looked at
-  const char* p = pos_;
-  for (;;) {
-    const char* lf = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end_ - p)));
-    if (!lf) {
-      pos_ = end_;
-      EndLevels(1, true);
-      return {start, static_cast<size_t>(p - start)};
-    }
-    // Speed (2): only a line that starts with "-" or CR can be a boundary line.
-    if (*p == '-' || *p == '\r') {
+  if (current > 0) {
+    Level& level = levels_[current];
+    if (level.done) return {};
+    level.holds_look_ahead = false;
+    // Speed (2): a boundary line has "-" as its first byte other than CR, so
+    // only the dashes of the run are looked at, and only those that stand at
+    // the start of a line (after CRs at most) lead to a closer look.
+    const char* search = start;
+    while (const void* found = std::memchr(search, '-', static_cast<size_t>(end_ - search))) {
+      const char* const dash = static_cast<const char*>(found);
+      const char* line_start = dash;
+      while (line_start > start && line_start[-1] == '\r') --line_start;
+      if (line_start != start && line_start[-1] != '\n') {
+        search = dash + 1;
+        continue;
+      }
+      const char* const lf = static_cast<const char*>(std::memchr(dash, '\n', static_cast<size_t>(end_ - dash)));
+      if (!lf) break;  // a last line without LF is no line
       bool closing = false;
-      const size_t matched = MatchLevel(Line{p, lf}, closing);
+      const size_t matched = MatchLevel(Line{line_start, lf}, closing);
       if (matched && !(absorb_own_delimiters && matched == current && !closing)) {
-        const char* run_end = p;
-        if (previous && IsCrOnly(previous, p - 1)) run_end = previous;
+        // An empty line right before the boundary line belongs to it.
+        const char* run_end = line_start;
+        if (run_end != start) {
+          const char* previous = run_end - 1;  // on the LF that ends the line before
+          while (previous > start && previous[-1] == '\r') --previous;
+          if (previous == start || previous[-1] == '\n') run_end = previous;
+        }
         pos_ = lf + 1;
         EndLevels(matched, closing);
         return {start, static_cast<size_t>(run_end - start)};
       }
+      search = lf + 1;
     }
-    previous = p;
-    p = lf + 1;
+    EndLevels(1, true);
   }
+  // The rest of the input: only complete lines count; a last line without LF
+  // is consumed unread.
+  const char* last_lf = end_;
+  while (last_lf > start && last_lf[-1] != '\n') --last_lf;
+  pos_ = end_;
+  return {start, static_cast<size_t>(last_lf - start)};
 }
 
 void MimeReader::OpenLevel(std::string delimiter) {

@@ -35,10 +35,11 @@
 //
 // Speed (1): the input is one block of memory (the text of a StringStream as
 // it stands, anything else read once line by line), and lines are views into
-// it; nothing is copied per line except header lines.
-// Speed (2): a leaf's lines are found in one scan that only looks closer at
-// lines whose first byte is "-" or CR, and the run of lines is decoded in one
-// call of the whole-run decoders.
+// it; nothing is copied per line except header lines (see MimeReader()).
+// Speed (2): a leaf's lines (and a preamble's, and an epilogue's) are found in
+// one scan from dash to dash, since a boundary line begins with "-" once its
+// CRs are dropped; only a dash at the start of a line leads to a closer look.
+// The run of lines is then decoded in one call of the whole-run decoders.
 
 #include <cstddef>
 #include <string>
@@ -81,6 +82,7 @@ class MimeReader {
   size_t parts_made() const { return parts_made_; }
 
  private:
+  friend class MimeReaderTestPeer;  // the tests drive the levels directly
   class BoundaryReader;
   struct Level {
     std::string delimiter;

@@ -75,6 +75,13 @@ TEST(MimePartRendering, ChildrenFollowCrLfAndTheirDelimiterLine) {
             "\r\n--xyz--\r\n");
 }
 
+TEST(MimePartRendering, PreambleLineBreaksGoOutAsCrLf) {
+  const Ref<MimePart> part = MakeMultipart("mixed", "B");
+  part->parts()->set_preamble("a\nb\rc\r\n");
+  EXPECT_EQ(Render(*part), "Content-Type: multipart/mixed;\r\n\tboundary=\"B\"\r\n\r\n"
+                           "a\r\nb\r\nc\r\n\r\n--B--\r\n");
+}
+
 TEST(MimePartRendering, MultipartWithoutBoundaryWritesOnlyItsHeaderAndFails) {
   const Ref<MimePart> outer = MakeMultipart("mixed", "out");
   const Ref<MimePart> inner = MakeMultipart("mixed", "in");
@@ -85,6 +92,12 @@ TEST(MimePartRendering, MultipartWithoutBoundaryWritesOnlyItsHeaderAndFails) {
   StringStream out;
   EXPECT_FALSE(inner->WriteTo(out));
   EXPECT_EQ(out.text(), "Content-Type: multipart/mixed\r\n\r\n");
+  // A boundary holding a line break cannot delimit anything and would put a
+  // bare line end on the wire; it is treated as no boundary.
+  const Ref<MimePart> broken = MakeMultipart("mixed", "a\n\tb");
+  StringStream broken_out;
+  EXPECT_FALSE(broken->WriteTo(broken_out));
+  EXPECT_EQ(broken_out.text(), "Content-Type: multipart/mixed;\r\n\tboundary=\"a\r\n\tb\"\r\n\r\n");
   StringStream whole;
   EXPECT_FALSE(outer->WriteTo(whole));
   // The parent goes on with its next child after the failed one.
@@ -234,6 +247,7 @@ INSTANTIATE_TEST_SUITE_P(
         // first separator.
         ComposeCase{"NameTokenIsNotCutAtSemicolon", "a/b;; x=1", "a", "b", {{";", "1"}},
                     "a/b;\r\n\t;=\"1\""},
+        ComposeCase{"ParametersWithoutType", "/;x=1", "", "", {{"x", "1"}}, "/;\r\n\tx=\"1\""},
         ComposeCase{"SemicolonWithoutSlashStaysInTheType", "text;x=1", "text;x=1", "", {}, "text;x=1/"},
         ComposeCase{"QuotedSubtypeThatWouldNotScanIsQuoted", "text/\"a b\"", "text", "a b", {},
                     "text/\"a b\""}),
@@ -277,13 +291,26 @@ TEST(PresenceRules, FieldsFollowTheStructuredDataAndMimeVersionOnlyTheRoot) {
   root->SetTransferEncoding("8bit");
   EXPECT_TRUE(message->headers()->Find("Mime-Version"));
 
-  // The presence rule runs as the type is taken in, before the parameters
-  // are: a value with parameters but no type removes its own field.
+  // Writing a value never removes the field being written, even while its
+  // type is empty; the type set by itself does.
   const Ref<MimePart> untyped = MakeRef<MimePart>();
-  untyped->headers()->Add("Content-Type", "/;x=1");
-  EXPECT_EQ(untyped->headers()->Count(), 0u);
-  EXPECT_EQ(untyped->content_type_parameters()->Count(), 1u);
-  EXPECT_EQ(untyped->ComposedContentType(), "/;\r\n\tx=\"1\"");
+  untyped->headers()->Add("X-First", "1");
+  untyped->headers()->Add("Content-Type", "/html");
+  untyped->headers()->Add("X-Last", "2");
+  EXPECT_EQ(untyped->headers()->Names(), (std::vector<std::string>{"X-First", "Content-Type", "X-Last"}));
+  untyped->headers()->Set("Content-Type", "");
+  EXPECT_EQ(untyped->headers()->Names(), (std::vector<std::string>{"X-First", "Content-Type", "X-Last"}));
+  EXPECT_EQ(FieldValue(*untyped->headers(), "Content-Type"), "");
+  untyped->SetType("");
+  EXPECT_EQ(untyped->headers()->Names(), (std::vector<std::string>{"X-First", "X-Last"}));
+  // Several values in one block are each taken in; none removes another.
+  const Ref<MimePart> several = MakeRef<MimePart>();
+  several->headers()->Add("Content-Type", "text/plain; a=b");
+  several->headers()->Add("Content-Type", "");
+  several->headers()->Add("Content-Type", "/x");
+  EXPECT_EQ(several->headers()->Count(), 3u);
+  EXPECT_EQ(several->type(), "");
+  EXPECT_EQ(several->subtype(), "x");
 
   const Ref<MimePart> child = MakeRef<MimePart>();
   child->SetType("text");
@@ -416,15 +443,6 @@ TEST(EnsureMultipartMixed, WrapperTakesTheMessageHeaderAndTheOldRootKeepsItsOwnF
   // The old root's own list is live.
   old_root->headers()->Set("Content-Type", "text/html");
   EXPECT_EQ(old_root->subtype(), "html");
-}
-
-TEST(UserData, TravelsWithThePartAndTheList) {
-  const Ref<MimePart> part = MakeMultipart("mixed", "b");
-  const Ref<FieldList> marker = MakeRef<FieldList>();
-  part->user_data = marker;
-  part->parts()->user_data = marker;
-  EXPECT_EQ(part->user_data.get(), marker.get());
-  EXPECT_EQ(marker->RefCount(), 3u);
 }
 
 }  // namespace
