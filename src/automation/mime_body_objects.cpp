@@ -7,6 +7,7 @@
 #include "automation/field_dictionary_object.h"
 #include "automation/frame/errors.h"
 #include "automation/frame/properties.h"
+#include "automation/frame/variant_enumerator.h"
 #include "automation/page_server.h"
 #include "automation/path_mapper.h"
 #include "engine/streams/string_stream.h"
@@ -208,74 +209,22 @@ STDMETHODIMP MimeBodyObject::Load(VARIANT data) {
   });
 }
 
-// --- BodyEnumerator --------------------------------------------------------
+// --- Enumeration ------------------------------------------------------------
 
 namespace {
 
-// Walks the children of a part list as they are at each call, or a fixed
-// list of parts (the attachments when it was made).
-class BodyEnumerator : public ComObject<BodyEnumerator, IEnumVARIANT> {
- public:
-  BodyEnumerator(ComPtr<IMimeBodies> owner, Ref<PartList> children, std::vector<Ref<MimePart>> snapshot,
-                 size_t position)
-      : owner_(std::move(owner)), children_(std::move(children)), snapshot_(std::move(snapshot)),
-        position_(position) {}
-
-  STDMETHODIMP Next(ULONG count, VARIANT* items, ULONG* fetched) override {
-    return Guarded([&] {
-      if (!items || (count != 1 && !fetched)) return E_POINTER;
-      ULONG delivered = 0;
-      while (delivered < count && position_ < Size()) {
-        VARIANT& item = items[delivered];
-        VariantInit(&item);
-        IMimeBody* body = nullptr;
-        const HRESULT hr = MimeBodyObject::Create(At(position_), PartHolder{{}, children_}, &body);
-        if (FAILED(hr)) {
-          for (ULONG i = 0; i < delivered; ++i) VariantClear(&items[i]);
-          if (fetched) *fetched = 0;
-          return hr;
-        }
-        V_VT(&item) = VT_DISPATCH;
-        V_DISPATCH(&item) = body;
-        ++delivered;
-        ++position_;
-      }
-      if (fetched) *fetched = delivered;
-      return delivered < count ? S_FALSE : S_OK;
-    });
+// The children of a part list as they are at each call, or a fixed list of
+// parts (the attachments when the enumerator was made).
+struct BodySequence {
+  ComPtr<IMimeBodies> owner;  // keeps the collection (and its list) alive
+  Ref<PartList> children;
+  std::vector<Ref<MimePart>> snapshot;
+  size_t Size() const { return children ? children->Count() : snapshot.size(); }
+  HRESULT MakeItem(size_t index, IDispatch** item) const {
+    const Ref<MimePart>& part = children ? children->At(index) : snapshot[index];
+    return MimeBodyObject::Create(part, PartHolder{{}, children}, reinterpret_cast<IMimeBody**>(item));
   }
-
-  STDMETHODIMP Skip(ULONG count) override {
-    const size_t left = position_ < Size() ? Size() - position_ : 0;
-    const size_t skipped = std::min<size_t>(count, left);
-    position_ += skipped;
-    return skipped == count ? S_OK : S_FALSE;
-  }
-
-  STDMETHODIMP Reset() override {
-    position_ = 0;
-    return S_OK;
-  }
-
-  STDMETHODIMP Clone(IEnumVARIANT** result) override {
-    return Guarded([&] { return CreateInstance(result, owner_, children_, snapshot_, position_); });
-  }
-
- private:
-  size_t Size() const { return children_ ? children_->Count() : snapshot_.size(); }
-  const Ref<MimePart>& At(size_t index) const { return children_ ? children_->At(index) : snapshot_[index]; }
-
-  ComPtr<IMimeBodies> owner_;  // keeps the collection (and its list) alive
-  Ref<PartList> children_;
-  std::vector<Ref<MimePart>> snapshot_;
-  size_t position_;
 };
-
-bool ToIndex(LONG position, size_t count, size_t& index) {
-  if (position < 1 || static_cast<size_t>(position) > count) return false;
-  index = static_cast<size_t>(position - 1);
-  return true;
-}
 
 }  // namespace
 
@@ -316,11 +265,8 @@ STDMETHODIMP MimeBodiesObject::get__NewEnum(IUnknown** enumerator) {
       if (!attachments_->RootIsMultipart()) return E_UNEXPECTED;
       snapshot = attachments_->Snapshot();
     }
-    IEnumVARIANT* created = nullptr;
-    const HRESULT hr =
-        BodyEnumerator::CreateInstance(&created, ComPtr<IMimeBodies>(this), children_, std::move(snapshot), size_t{0});
-    *enumerator = created;
-    return hr;
+    return VariantEnumerator<BodySequence>::Create({ComPtr<IMimeBodies>(this), children_, std::move(snapshot)},
+                                                  enumerator);
   });
 }
 
