@@ -4,7 +4,7 @@
 # Wine's cscript exits 0 even after a run-time error, so the marker is what
 # tells a finished script from one that stopped half-way.
 source "$(dirname "$0")/common.sh"
-folder=${1:-$ROOT/tests/scripts}
+folder=$(realpath "${1:-$ROOT/tests/scripts}")
 passed=0
 failures=0
 for script in "$folder"/*.vbs "$folder"/*.js; do
