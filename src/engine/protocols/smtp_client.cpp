@@ -170,9 +170,11 @@ std::string SmtpClient::DataBlock(std::string_view message) {
     }
     at_line_start = true;
   }
-  // The end-of-data line, always after a line end of its own; a message that
-  // already ends with one thus ends with an empty line as well.
-  out.append("\r\n.\r\n");
+  // The end-of-data line (RFC 5321 section 4.1.1.4): the CR LF that ends the
+  // message's last line is the first half of CR LF . CR LF, so only a message
+  // without a final line end gets one more; otherwise the message would
+  // arrive with an empty line added.
+  out.append(out.empty() || out.ends_with("\r\n") ? ".\r\n" : "\r\n.\r\n");
   return out;
 }
 

@@ -62,7 +62,8 @@ class SmtpClient {
 
   // The bytes that carry `message` after DATA: every line end made CR LF
   // (a CR or LF alone counts as a line end), a period put before each line
-  // that starts with one (RFC 5321 section 4.5.2), then CR LF . CR LF.
+  // that starts with one (RFC 5321 section 4.5.2), then the end-of-data line
+  // (after a CR LF of its own only when the message's last line has none).
   static std::string DataBlock(std::string_view message);
 
  private:

@@ -87,7 +87,7 @@ std::string AsRetrieved(const std::string& sent) {
     if (sent[i] == '\r' && i + 1 < sent.size() && sent[i + 1] == '\n') continue;
     text.push_back(sent[i] == '\r' ? '\n' : sent[i]);
   }
-  return text + "\n";
+  return text;
 }
 
 std::size_t CountLines(const std::string& text) {

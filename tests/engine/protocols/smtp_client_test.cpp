@@ -77,7 +77,7 @@ std::function<bool(SmtpClient&)> ConnectAndSend(std::string sender,
 
 std::vector<SmtpDialogueCase> DialogueCases() {
   const std::string message = "Subject: hi\r\n\r\nbody\r\n";
-  const std::vector<std::string> data_lines = {"Subject: hi", "", "body", "", "."};
+  const std::vector<std::string> data_lines = {"Subject: hi", "", "body", "."};
   return {
       {"ConnectGreetsAndSaysHelo", Greeted({}), ConnectOnly, true, ""},
       {"GreetingOtherThan220", {{{}, "421 busy\r\n"}}, ConnectOnly, false, kBadConnection},
@@ -207,16 +207,18 @@ struct DataCase {
 
 std::vector<DataCase> DataCases() {
   return {
-      {"Empty", "", "\r\n.\r\n"},
-      {"CrLfLinesStayAsTheyAre", "a\r\nb\r\n", "a\r\nb\r\n\r\n.\r\n"},
+      {"Empty", "", ".\r\n"},
+      {"CrLfLinesStayAsTheyAre", "a\r\nb\r\n", "a\r\nb\r\n.\r\n"},
       {"LastLineWithoutLineEnd", "a\r\nb", "a\r\nb\r\n.\r\n"},
-      {"BareLfBecomesCrLf", "a\nb\n", "a\r\nb\r\n\r\n.\r\n"},
+      {"BareLfBecomesCrLf", "a\nb\n", "a\r\nb\r\n.\r\n"},
       {"BareCrBecomesCrLf", "a\rb", "a\r\nb\r\n.\r\n"},
       {"CrCrLfIsTwoLineEnds", "a\r\r\nb", "a\r\n\r\nb\r\n.\r\n"},
       {"LfCrIsTwoLineEnds", "a\n\rb", "a\r\n\r\nb\r\n.\r\n"},
       {"LonePeriodLineIsDoubled", "a\r\n.\r\nb", "a\r\n..\r\nb\r\n.\r\n"},
-      {"LeadingPeriodAtTheStart", ".hidden\r\n", "..hidden\r\n\r\n.\r\n"},
-      {"PeriodsInsideALineStay", "a.b.\r\n", "a.b.\r\n\r\n.\r\n"},
+      {"LeadingPeriodAtTheStart", ".hidden\r\n", "..hidden\r\n.\r\n"},
+      {"PeriodsInsideALineStay", "a.b.\r\n", "a.b.\r\n.\r\n"},
+      // A message that ends with an empty line keeps it.
+      {"FinalEmptyLineKept", "a\r\n\r\n", "a\r\n\r\n.\r\n"},
       // The smuggling shapes: a period line cut out by bare line ends.
       {"PeriodBetweenBareLfs", "a\n.\nMAIL From: <x>", "a\r\n..\r\nMAIL From: <x>\r\n.\r\n"},
       {"PeriodAfterBareCr", "a\r.\r\nb", "a\r\n..\r\nb\r\n.\r\n"},
