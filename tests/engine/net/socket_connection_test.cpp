@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/platform/sockets.h"
+#include "support/elapsed.h"
 #include "support/fake_server.h"
 
 namespace vesk {
@@ -20,11 +21,7 @@ using testing::FakeServer;
 
 constexpr int kErrTimedOut = 10060;
 
-long long MillisecondsSince(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
-                                                               start)
-      .count();
-}
+using testing::MillisecondsSince;
 
 // CPU time of the calling thread: a wait that spins shows up here.
 long long ThreadCpuMilliseconds() {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "support/dialogue_script.h"
+#include "support/elapsed.h"
 #include "support/fake_server.h"
 
 namespace vesk {
@@ -23,11 +24,7 @@ using testing::ScriptDialogue;
 
 constexpr char kCannotConnect[] = "Server cannot be connected";
 
-long long MillisecondsSince(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
-                                                               start)
-      .count();
-}
+using testing::MillisecondsSince;
 
 void PointAt(Pop3Client& client, const FakeServer& server, int timeout_ms = 2000) {
   client.set_host("127.0.0.1");

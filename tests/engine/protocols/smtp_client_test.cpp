@@ -10,6 +10,7 @@
 
 #include "engine/platform/sockets.h"
 #include "support/dialogue_script.h"
+#include "support/elapsed.h"
 #include "support/fake_server.h"
 
 namespace vesk {
@@ -32,11 +33,7 @@ constexpr char kEndOfDataRejected[] = "Udefined end of data transfer.";
 constexpr char kQuitFailed[] = "Error occured during QUIT";
 constexpr char kCannotConnect[] = "Server cannot be connected";
 
-long long MillisecondsSince(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
-                                                               start)
-      .count();
-}
+using testing::MillisecondsSince;
 
 // Ephemeral ports lie above 32767, so every dialogue here also shows that a
 // port held as a negative 16-bit value reaches the right server.
