@@ -33,6 +33,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+
+#include "support/mail_servers.h"
 #include <fstream>
 #include <iostream>
 #include <map>
@@ -43,26 +45,10 @@
 
 namespace {
 
+using namespace vesk::bench;
+
 constexpr int kMessages = 1000;
 constexpr char kMailbox[] = "VeskBench";
-
-std::string Setting(const char* name, const char* fallback) {
-  const char* value = std::getenv(name);
-  return value && *value ? value : fallback;
-}
-
-const std::string& ImapPort() {
-  static const std::string port = Setting("VESK_IMAP_PORT", "2143");
-  return port;
-}
-const std::string& User() {
-  static const std::string user = Setting("VESK_MAIL_USER", "vesk");
-  return user;
-}
-const std::string& Password() {
-  static const std::string password = Setting("VESK_MAIL_PASSWORD", "vesk-pass");
-  return password;
-}
 
 void PointAt(vesk::ImapClient& client) {
   client.host = "127.0.0.1";

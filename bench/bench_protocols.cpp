@@ -30,6 +30,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+
+#include "support/mail_servers.h"
 #include <fstream>
 #include <iostream>
 #include <map>
@@ -42,34 +44,10 @@
 
 namespace {
 
+using namespace vesk::bench;
+
 constexpr int kMessages = 1000;
 constexpr char kSender[] = "bench@vesk.test";
-
-std::string Setting(const char* name, const char* fallback) {
-  const char* value = std::getenv(name);
-  return value && *value ? value : fallback;
-}
-
-const std::string& SmtpPort() {
-  static const std::string port = Setting("VESK_SMTP_PORT", "2525");
-  return port;
-}
-const std::string& Pop3Port() {
-  static const std::string port = Setting("VESK_POP3_PORT", "2110");
-  return port;
-}
-const std::string& User() {
-  static const std::string user = Setting("VESK_MAIL_USER", "vesk");
-  return user;
-}
-const std::string& Password() {
-  static const std::string password = Setting("VESK_MAIL_PASSWORD", "vesk-pass");
-  return password;
-}
-const std::string& Address() {
-  static const std::string address = Setting("VESK_MAIL_ADDRESS", "vesk@localhost");
-  return address;
-}
 
 // About 600 bytes, as a short notification mail has them; one line starts
 // with a period so that both sides do the transparency work.
