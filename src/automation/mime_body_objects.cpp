@@ -260,11 +260,10 @@ STDMETHODIMP MimeBodiesObject::get__NewEnum(IUnknown** enumerator) {
   return Guarded([&] {
     if (!enumerator) return E_POINTER;
     *enumerator = nullptr;
+    // A message whose body is a single part has no attachments: walking them
+    // yields nothing (Count says 0), so that For Each works on any message.
     std::vector<Ref<MimePart>> snapshot;
-    if (!children_) {
-      if (!attachments_->RootIsMultipart()) return E_UNEXPECTED;
-      snapshot = attachments_->Snapshot();
-    }
+    if (!children_) snapshot = attachments_->Snapshot();
     return VariantEnumerator<BodySequence>::Create({ComPtr<IMimeBodies>(this), children_, std::move(snapshot)},
                                                   enumerator);
   });

@@ -78,6 +78,15 @@ Check loaded.Attachments(1).SimpleContent = "%PDF-1.4 pretend", "attachment byte
 Check loaded.Attachments(2).ContentEncoding = "base64", "attachments are base64"
 Check loaded.Attachments(2).SimpleContent = "first" & vbCrLf & "second" & vbCrLf, "CR LF kept inside base64"
 
+' A message without attachments walks as an empty collection.
+Dim plainMessage, walked : walked = 0
+Set plainMessage = CreateObject("VeskMail.MIMEMessage")
+plainMessage.Text = "no files here"
+For Each attachment In plainMessage.Attachments
+  walked = walked + 1
+Next
+Check walked = 0 And plainMessage.Attachments.Count = 0, "For Each over the attachments of a plain message"
+
 ' Saving an attachment's content writes its decoded bytes.
 Dim copy : copy = fso.BuildPath(folder, "copy.pdf")
 loaded.Attachments(1).Save copy
