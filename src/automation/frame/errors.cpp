@@ -36,13 +36,6 @@ HRESULT ReportErrorById(REFCLSID clsid, UINT id, REFIID iid, HRESULT hr) {
   return ReportError(clsid, text, iid, hr);
 }
 
-HRESULT ReportNotImplemented(REFCLSID clsid, const char* member, std::string* last_error) {
-  std::string text = std::string(member) + " is not available in this version of the library";
-  ReportError(clsid, text, GUID_NULL, E_NOTIMPL);
-  if (last_error) *last_error = std::move(text);
-  return E_NOTIMPL;
-}
-
 bool LoadStringTableText(UINT id, std::string& text) {
   char buffer[1024];
   const int length = LoadStringA(Module::Instance(), id, buffer, sizeof buffer);

@@ -26,10 +26,6 @@ void LoadErrorText(std::string& last_error, UINT id);
 // Sets `last_error` to string-table entry `id` used as a printf format.
 void FormatErrorText(std::string& last_error, UINT id, ...);
 
-// Members that this build does not provide yet fail with E_NOTIMPL and say
-// so in the error description (and in `last_error` when the object keeps one).
-HRESULT ReportNotImplemented(REFCLSID clsid, const char* member, std::string* last_error = nullptr);
-
 // Runs a member body so that no exception crosses the COM boundary.
 template <class Body>
 HRESULT Guarded(Body&& body) noexcept {
