@@ -31,6 +31,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "support/interleaved.h"
 #include "support/mail_servers.h"
 #include <fstream>
 #include <iostream>
@@ -265,16 +266,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // The load of a shared machine drifts: the repetitions of the engine and of
-  // curl are interleaved at random unless the command line says otherwise.
-  std::vector<char*> args(argv, argv + argc);
-  char interleave[] = "--benchmark_enable_random_interleaving=true";
-  args.insert(args.begin() + 1, interleave);
-  int count = static_cast<int>(args.size());
-  benchmark::Initialize(&count, args.data());
-  argc = count;
-  argv = args.data();
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  if (!InitializeInterleaved(argc, argv)) return 1;
   if (CountMessages() < 0) {
     std::cerr << "No POP3 server on 127.0.0.1:" << Pop3Port()
               << ": start the servers with tools/mailservers.sh start\n";
