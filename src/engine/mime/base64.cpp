@@ -206,17 +206,28 @@ class Base64Decoder {
           bits_ = 0;
         }
       } else if (c == '=') {
-        // Padding: two sextets carry one byte, three carry two.
-        if (pending_ == 2) {
-          *out++ = static_cast<uint8_t>(bits_ >> 4);
-        } else if (pending_ == 3) {
-          *out++ = static_cast<uint8_t>(bits_ >> 10);
-          *out++ = static_cast<uint8_t>(bits_ >> 2);
-        }
-        finished_ = true;
+        out += Finish(out);
       }
     }
     return static_cast<size_t>(out - start);
+  }
+
+  // Ends the data (padding, or the end of the content when the padding is
+  // missing): two sextets carry one byte, three carry two. Returns the number
+  // of bytes written to `out` (at most two).
+  size_t Finish(uint8_t* out) {
+    if (finished_) return 0;
+    finished_ = true;
+    if (pending_ == 2) {
+      out[0] = static_cast<uint8_t>(bits_ >> 4);
+      return 1;
+    }
+    if (pending_ == 3) {
+      out[0] = static_cast<uint8_t>(bits_ >> 10);
+      out[1] = static_cast<uint8_t>(bits_ >> 2);
+      return 2;
+    }
+    return 0;
   }
 
  private:
@@ -282,9 +293,11 @@ bool Base64Codec::Decode(Stream& source, ByteBuffer& target) {
   target.Clear();
   Base64Decoder decoder;
   std::string line;
+  bool ended_by_lf;
   // Lines after the padding are still read, so that the whole content is
   // consumed.
-  while (source.ReadLine(line)) FeedInto(decoder, line.data(), line.size(), target);
+  while (ReadAnyLine(source, line, ended_by_lf)) FeedInto(decoder, line.data(), line.size(), target);
+  target.CommitAppend(decoder.Finish(target.PrepareAppend(2)));
   return true;
 }
 
@@ -331,15 +344,11 @@ void EncodeBase64(const uint8_t* data, size_t size, std::string& out) {
 }
 
 void DecodeBase64(std::string_view text, ByteBuffer& target) {
-  // As over a stream, only what stands before the last LF counts.
-  const size_t last_lf = text.rfind('\n');
-  if (last_lf == std::string_view::npos) {
-    target.Clear();
-    return;
-  }
-  uint8_t* out = target.PrepareReplace(Base64Decoder::Capacity(last_lf));
+  uint8_t* out = target.PrepareReplace(Base64Decoder::Capacity(text.size()));
   Base64Decoder decoder;
-  target.CommitAppend(decoder.Feed(reinterpret_cast<const uint8_t*>(text.data()), last_lf, out));
+  size_t written = decoder.Feed(reinterpret_cast<const uint8_t*>(text.data()), text.size(), out);
+  written += decoder.Finish(out + written);
+  target.CommitAppend(written);
   if (target.empty()) target.Clear();
 }
 

@@ -25,9 +25,9 @@ void FieldList::ReadHeaderBlock(Stream& stream) {
   std::string pending;
   size_t colon = 0;
   bool has_pending = false;
-  // Only lines that ended with LF count: a line source that reports its end
-  // may leave text of its own in the line (a boundary line, a cut last line).
-  while (stream.ReadLine(line)) {
+  bool ended_by_lf;
+  // A last line without LF is a header line like any other.
+  while (ReadAnyLine(stream, line, ended_by_lf)) {
     if (has_pending && !line.empty() && IsSpaceOrTab(line[0])) {
       pending += '\n';
       pending += line;

@@ -39,18 +39,19 @@ bool BeginsWithDelimiter(const char* begin, const char* end, std::string_view de
   return true;
 }
 
-// The lines of a run, CRs dropped, each followed by CR LF.
+// The lines of a run, CRs dropped, each followed by CR LF (a last line
+// without LF too: what follows it is written on a line of its own).
 std::string LinesWithCrLf(std::string_view run) {
   std::string text;
   text.reserve(run.size() + run.size() / 32);
   const char* p = run.data();
   const char* const end = p + run.size();
   while (p < end) {
-    const char* lf = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
-    if (!lf) break;
-    AppendWithoutCarriageReturns(text, p, lf);
+    const void* found = std::memchr(p, '\n', static_cast<size_t>(end - p));
+    const char* const stop = found ? static_cast<const char*>(found) : end;
+    AppendWithoutCarriageReturns(text, p, stop);
     text += "\r\n";
-    p = lf + 1;
+    p = stop + 1;
   }
   return text;
 }
@@ -83,9 +84,10 @@ MimeReader::MimeReader(Stream& stream) {
     text_ = string_stream->unread();
   } else {
     std::string line;
-    while (stream.ReadLine(line)) {
+    bool ended_by_lf;
+    while (ReadAnyLine(stream, line, ended_by_lf)) {
       owned_text_ += line;
-      owned_text_ += '\n';
+      if (ended_by_lf) owned_text_ += '\n';
     }
     text_ = owned_text_;
   }
@@ -101,9 +103,11 @@ MimeReader::~MimeReader() {
 bool MimeReader::NextRawLine(const char* from, Line& line) const {
   if (from >= end_) return false;
   const void* lf = std::memchr(from, '\n', static_cast<size_t>(end_ - from));
-  if (!lf) return false;
+  // CRs alone after the last LF are no line: nothing is left once they go.
+  if (!lf && IsCrOnly(from, end_)) return false;
   line.begin = from;
-  line.end = static_cast<const char*>(lf);
+  line.end = lf ? static_cast<const char*>(lf) : end_;
+  line.next = lf ? line.end + 1 : end_;
   return true;
 }
 
@@ -130,7 +134,7 @@ bool MimeReader::ReadLine(Line& line) {
       pos_ = end_;
       return false;
     }
-    pos_ = line.end + 1;
+    pos_ = line.next;
     return true;
   }
   Level& level = levels_[current];
@@ -146,25 +150,25 @@ bool MimeReader::ReadLine(Line& line) {
     // An empty line is delivered only when the line after it is no boundary
     // line; that line is then held by this level until it asks again.
     Line next;
-    if (!NextRawLine(line.end + 1, next)) {
-      pos_ = line.end + 1;
+    if (!NextRawLine(line.next, next)) {
+      pos_ = line.next;
       return true;
     }
     if (const size_t matched = MatchLevel(next, closing)) {
-      pos_ = next.end + 1;
+      pos_ = next.next;
       EndLevels(matched, closing);
       return false;
     }
-    pos_ = line.end + 1;
+    pos_ = line.next;
     level.holds_look_ahead = true;
     return true;
   }
   if (const size_t matched = MatchLevel(line, closing)) {
-    pos_ = line.end + 1;
+    pos_ = line.next;
     EndLevels(matched, closing);
     return false;
   }
-  pos_ = line.end + 1;
+  pos_ = line.next;
   return true;
 }
 
@@ -187,10 +191,11 @@ std::string_view MimeReader::ReadRun(bool absorb_own_delimiters) {
         search = dash + 1;
         continue;
       }
-      const char* const lf = static_cast<const char*>(std::memchr(dash, '\n', static_cast<size_t>(end_ - dash)));
-      if (!lf) break;  // a last line without LF is no line
+      const void* const lf = std::memchr(dash, '\n', static_cast<size_t>(end_ - dash));
+      const char* const line_end = lf ? static_cast<const char*>(lf) : end_;
+      const char* const next_line = lf ? line_end + 1 : end_;
       bool closing = false;
-      const size_t matched = MatchLevel(Line{line_start, lf}, closing);
+      const size_t matched = MatchLevel(Line{line_start, line_end, next_line}, closing);
       if (matched && !(absorb_own_delimiters && matched == current && !closing)) {
         // An empty line right before the boundary line belongs to it.
         const char* run_end = line_start;
@@ -199,20 +204,17 @@ std::string_view MimeReader::ReadRun(bool absorb_own_delimiters) {
           while (previous > start && previous[-1] == '\r') --previous;
           if (previous == start || previous[-1] == '\n') run_end = previous;
         }
-        pos_ = lf + 1;
+        pos_ = next_line;
         EndLevels(matched, closing);
         return {start, static_cast<size_t>(run_end - start)};
       }
-      search = lf + 1;
+      search = next_line;
     }
     EndLevels(1, true);
   }
-  // The rest of the input: only complete lines count; a last line without LF
-  // is consumed unread.
-  const char* last_lf = end_;
-  while (last_lf > start && last_lf[-1] != '\n') --last_lf;
+  // The rest of the input, a last line without LF included.
   pos_ = end_;
-  return {start, static_cast<size_t>(last_lf - start)};
+  return {start, static_cast<size_t>(end_ - start)};
 }
 
 void MimeReader::OpenLevel(std::string delimiter) {
@@ -232,7 +234,7 @@ void MimeReader::ResetLevel() {
   level.done = false;
   if (level.holds_look_ahead) {
     Line held;
-    pos_ = NextRawLine(pos_, held) ? held.end + 1 : end_;
+    pos_ = NextRawLine(pos_, held) ? held.next : end_;
     level.holds_look_ahead = false;
   }
 }

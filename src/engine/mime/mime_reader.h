@@ -6,9 +6,10 @@
 // a multipart splits its lines at its boundary lines, a message part reads an
 // embedded message.
 //
-// Lines follow Stream::ReadLine: a line ends at LF, every CR is dropped, and a
-// last line without LF is not a line. Input with LF-only line ends therefore
-// reads exactly like CR LF input.
+// Lines follow Stream::ReadLine: a line ends at LF and every CR is dropped;
+// a last line without LF is a line all the same (ending where the text ends,
+// so a leaf's content gets no LF that the text did not have). Input with
+// LF-only line ends therefore reads exactly like CR LF input.
 //
 // Boundary lines. Each open multipart body is one level. A line belongs to
 // the innermost level unless, with its CRs dropped, it begins with the
@@ -92,7 +93,8 @@ class MimeReader {
   };
   struct Line {
     const char* begin;
-    const char* end;  // before the LF
+    const char* end;   // at the LF, or at the end of the text
+    const char* next;  // where the line after it begins
   };
 
   bool ReadPart(MimePart& part, bool past_part_limit);

@@ -35,8 +35,9 @@ void ForEachContentLine(const uint8_t* data, size_t size, Emit&& emit) {
 bool PlainCodec::Decode(Stream& source, ByteBuffer& target) {
   target.Clear();
   std::string line;
-  while (source.ReadLine(line)) {
-    line += '\n';
+  bool ended_by_lf;
+  while (ReadAnyLine(source, line, ended_by_lf)) {
+    if (ended_by_lf) line += '\n';
     target.Append(line);
   }
   return true;
@@ -60,13 +61,12 @@ void EncodePlain(const uint8_t* data, size_t size, std::string& out) {
 
 void DecodePlain(std::string_view text, ByteBuffer& target) {
   target.Clear();
-  // Only what stands up to the last LF counts, as over a stream; CRs are
-  // dropped wherever they stand.
-  const size_t last_lf = text.rfind('\n');
-  if (last_lf == std::string_view::npos) return;
+  // CRs are dropped wherever they stand; a last line without LF is content
+  // as it stands.
+  if (text.empty()) return;
   const char* in = text.data();
-  const char* const end = in + last_lf + 1;
-  uint8_t* out = target.PrepareAppend(last_lf + 1);
+  const char* const end = in + text.size();
+  uint8_t* out = target.PrepareAppend(text.size());
   uint8_t* const start = out;
   while (in < end) {
     const void* found = std::memchr(in, '\r', static_cast<size_t>(end - in));

@@ -142,8 +142,9 @@ void EncodeQuotedPrintableInto(const uint8_t* src, size_t size, std::string& out
 
 // Decodes one line (without its line end, without CRs) into `out`, which has
 // room for size + 1 bytes; returns the number of bytes written. The LF of a
-// hard line end is included.
-size_t DecodeLine(const char* in, size_t size, uint8_t* out) {
+// hard line end is included; a last line that no LF ended has no line end to
+// give.
+size_t DecodeLine(const char* in, size_t size, uint8_t* out, bool ended_by_lf) {
   const char* const end = in + size;
   uint8_t* const start = out;
   while (in < end) {
@@ -167,13 +168,13 @@ size_t DecodeLine(const char* in, size_t size, uint8_t* out) {
     *out++ = '=';
     ++in;
   }
-  *out++ = '\n';
+  if (ended_by_lf) *out++ = '\n';
   return static_cast<size_t>(out - start);
 }
 
-void AppendDecodedLine(const char* in, size_t size, ByteBuffer& target) {
+void AppendDecodedLine(const char* in, size_t size, bool ended_by_lf, ByteBuffer& target) {
   uint8_t* out = target.PrepareAppend(size + 1);
-  target.CommitAppend(DecodeLine(in, size, out));
+  target.CommitAppend(DecodeLine(in, size, out, ended_by_lf));
 }
 
 }  // namespace
@@ -181,7 +182,8 @@ void AppendDecodedLine(const char* in, size_t size, ByteBuffer& target) {
 bool QuotedPrintableCodec::Decode(Stream& source, ByteBuffer& target) {
   target.Clear();
   std::string line;
-  while (source.ReadLine(line)) AppendDecodedLine(line.data(), line.size(), target);
+  bool ended_by_lf;
+  while (ReadAnyLine(source, line, ended_by_lf)) AppendDecodedLine(line.data(), line.size(), ended_by_lf, target);
   return true;
 }
 
@@ -205,20 +207,21 @@ void DecodeQuotedPrintable(std::string_view text, ByteBuffer& target) {
   target.PrepareAppend(text.size() + 1);
   std::string line;
   size_t start = 0;
-  for (;;) {
+  while (start < text.size()) {
     const size_t lf = text.find('\n', start);
-    if (lf == std::string_view::npos) return;  // a last line without LF does not count
+    const bool ended_by_lf = lf != std::string_view::npos;
     // Lines hold no CR once read; the usual one sits right before the LF.
-    size_t end = lf;
+    size_t end = ended_by_lf ? lf : text.size();
     if (end > start && text[end - 1] == '\r') --end;
     const std::string_view body = text.substr(start, end - start);
     if (body.find('\r') == std::string_view::npos) {
-      AppendDecodedLine(body.data(), body.size(), target);
+      AppendDecodedLine(body.data(), body.size(), ended_by_lf, target);
     } else {
       line.clear();
       AppendWithoutCarriageReturns(line, body.data(), body.data() + body.size());
-      AppendDecodedLine(line.data(), line.size(), target);
+      AppendDecodedLine(line.data(), line.size(), ended_by_lf, target);
     }
+    if (!ended_by_lf) return;
     start = lf + 1;
   }
 }

@@ -66,12 +66,10 @@ void DecodeQuotedPrintable(std::string_view text, ByteBuffer& target);
 void DecodeBase64(std::string_view text, ByteBuffer& target);
 
 // Encoders that write into storage the caller provides, which must have room
-// for the size the matching function gives; they return the number of
+// for the size the function below gives; they return the number of
 // characters written.
 size_t Base64EncodedSize(size_t size);
 size_t EncodeBase64(const uint8_t* data, size_t size, char* out);
-size_t QuotedPrintableEncodedBound(size_t size);
-size_t EncodeQuotedPrintable(const uint8_t* data, size_t size, char* out);
 
 // Whether the codecs may use the vector instructions of the processor where it
 // has them (the default). Tests and benchmarks switch this off to check and

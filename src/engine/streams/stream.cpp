@@ -32,6 +32,11 @@ bool Stream::ReadLine(std::string& text) {
   }
 }
 
+bool ReadAnyLine(Stream& stream, std::string& text, bool& ended_by_lf) {
+  ended_by_lf = stream.ReadLine(text);
+  return ended_by_lf || !text.empty();
+}
+
 bool WriteText(Stream& stream, const char* text, std::ptrdiff_t length) {
   const size_t count = length == -1 ? std::strlen(text) : static_cast<size_t>(length);
   stream.Write(text, count);

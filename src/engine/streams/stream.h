@@ -35,6 +35,11 @@ class Stream {
   virtual ~Stream() = default;
 };
 
+// Reads one line as Stream::ReadLine does, counting a last line without LF
+// as a line too: true when a line was read, with `ended_by_lf` telling
+// whether an LF ended it; false once nothing is left.
+bool ReadAnyLine(Stream& stream, std::string& text, bool& ended_by_lf);
+
 // Writes `length` bytes of `text`, or up to its NUL when length is -1. Always
 // true: the result of Write is not passed on.
 bool WriteText(Stream& stream, const char* text, std::ptrdiff_t length = -1);

@@ -24,12 +24,13 @@ class MimeReaderTestPeer {
   bool last() const { return reader_.levels_.back().last; }
   bool done(size_t level) const { return reader_.levels_[level].done; }
   size_t offset() const { return static_cast<size_t>(reader_.pos_ - reader_.text_.data()); }
-  // One line without its CRs, or nullopt-like false at the end.
-  bool ReadLine(std::string& text) {
+  // One line without its CRs, or false at the end.
+  bool ReadLine(std::string& text, bool* ended_by_lf = nullptr) {
     MimeReader::Line line;
     text.clear();
     if (!reader_.ReadLine(line)) return false;
     AppendWithoutCarriageReturns(text, line.begin, line.end);
+    if (ended_by_lf) *ended_by_lf = line.next != line.end;
     return true;
   }
   std::string ReadRun() { return std::string(reader_.ReadRun()); }
@@ -47,16 +48,17 @@ class LiteralBoundaryReader final : public Stream {
   bool ReadLine(std::string& text) override {
     if (done_) return false;
     std::string current;
+    bool ended_by_lf;
     if (waiting_) {
       current = pending_;
       waiting_ = false;
-    } else if (!outer_.ReadLine(current)) {
+    } else if (!ReadAnyLine(outer_, current, ended_by_lf)) {
       done_ = last_ = true;
       return false;
     }
     const std::string* tested = &current;
     if (current.empty()) {
-      if (!outer_.ReadLine(pending_)) {
+      if (!ReadAnyLine(outer_, pending_, ended_by_lf)) {
         text = current;
         return true;
       }
@@ -159,7 +161,8 @@ TEST(BoundaryLevels, OneScanReadGivesTheLinesOfTheLineReads) {
     }
     std::string lines;
     std::string line;
-    while (by_lines.ReadLine(line)) lines += line + "\n";
+    bool ended_by_lf = true;
+    while (by_lines.ReadLine(line, &ended_by_lf)) lines += line + (ended_by_lf ? "\n" : "");
     std::string run = by_run.ReadRun();
     std::erase(run, '\r');
     ASSERT_EQ(run, lines) << "input: " << ::testing::PrintToString(text);

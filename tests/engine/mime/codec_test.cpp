@@ -139,7 +139,7 @@ INSTANTIATE_TEST_SUITE_P(Codecs, EncodeTest, ::testing::ValuesIn(EncodeCases()),
 std::vector<CodecCase> DecodeCases() {
   return {
       {"PlainCrLf", kPlain, "a\nb\n", "a\r\nb\r\n"},
-      {"PlainLastLineWithoutLfIsNotALine", kPlain, "a\n", "a\r\nb"},
+      {"PlainLastLineWithoutLfEndsWhereTheTextEnds", kPlain, "a\nb", "a\r\nb"},
       {"PlainCrsAnywhereAreDropped", kPlain, "ab\n", "a\rb\r\n"},
       {"PlainEmpty", kPlain, "", ""},
       {"QpSoftBreak", kQp, "abcdef\n", "abc=\r\ndef\r\n"},
@@ -151,8 +151,10 @@ std::vector<CodecCase> DecodeCases() {
       {"QpEscapesAllValues", kQp, std::string("\x00\x7F\x80\xFF\n", 5), "=00=7F=80=FF\r\n"},
       {"QpEndsInSoftBreak", kQp, "abc", "abc=\r\n"},
       {"QpSoftBreakOnEmptyLine", kQp, "", "=\r\n"},
+      {"QpLastLineWithoutLfKeepsItsEscapes", kQp, "a\nb ", "a\r\nb=20"},
+      {"QpLastLineWithoutLfEndingInSoftBreak", kQp, "ab", "a=\r\nb="},
       {"Base64TwoLines", kBase64, "ABCD", "QUJD\r\nRA==\r\n"},
-      {"Base64ThreeCharactersGiveNothing", kBase64, "", "QUJ\r\n"},
+      {"Base64UnpaddedLastGroupCounts", kBase64, "AB", "QUJ\r\n"},
       {"Base64GroupAcrossLines", kBase64, "ABCD", "QU\r\nJDRA\r\n==\r\n"},
       {"Base64LongLineIsNotCut", kBase64, std::string(75, '\0'), std::string(100, 'A') + "\r\n"},
       {"Base64StrayCharactersIgnored", kBase64, "ABC", " Q U\tJ!D \r\n"},
@@ -161,7 +163,7 @@ std::vector<CodecCase> DecodeCases() {
       {"Base64PadTooEarly", kBase64, "", "Q===\r\n"},
       {"Base64PadFirst", kBase64, "", "=QUJD\r\n"},
       {"Base64HighBytesIgnored", kBase64, "ABC", "\xC0QUJD\xFF\r\n"},
-      {"Base64LastLineWithoutLfIsNotALine", kBase64, "ABC", "QUJD\r\nQUJD"},
+      {"Base64LastLineWithoutLf", kBase64, "ABCAB", "QUJD\r\nQUI="},
       {"Base64Empty", kBase64, "", ""},
   };
 }

@@ -46,7 +46,7 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"TabAfterColon", "Subject:\tx\r\n\r\n", {{"Subject", "x"}}, ""},
         ReadCase{"NothingAfterColon", "Subject:\r\nTo: b\r\n\r\n", {{"Subject", ""}, {"To", "b"}}, ""},
         ReadCase{"EndsWithoutEmptyLine", "A: 1\r\nB: 2\r\n", {{"A", "1"}, {"B", "2"}}, ""},
-        ReadCase{"LastLineWithoutLfIsNotALine", "A: 1\r\nB: 2", {{"A", "1"}}, ""},
+        ReadCase{"LastLineWithoutLf", "A: 1\r\nB: 2", {{"A", "1"}, {"B", "2"}}, ""},
         ReadCase{"SameNameTwice", "Received: 1\r\nReceived: 2\r\n\r\n", {{"Received", "1"}, {"Received", "2"}}, ""},
         ReadCase{"LineStartingWithColon", ": empty name\r\n\r\n", {{"", "empty name"}}, ""},
         ReadCase{"NameKeptAsItStands", "X-Name : v:w\r\n\r\n", {{"X-Name ", "v:w"}}, ""},
