@@ -119,6 +119,28 @@ check(wrapped.Count === 1, "a single body becomes the first child");
 wrapped.Add().Load("second part");
 check(single.RawMessage.indexOf("second part") > 0, "a part added after wrapping is rendered");
 
+// Text whose last line has no line end keeps that line: plain, quoted-
+// printable and base64 content, and a closing delimiter at the very end.
+var unended = new ActiveXObject("VeskMail.MIMEMessage");
+unended.RawMessage = "Subject: x\r\n\r\nHello";
+check(unended.Text === "Hello", "plain last line: " + unended.Text);
+unended.RawMessage = "Content-Transfer-Encoding: quoted-printable\r\n\r\nHello=20";
+check(unended.Text === "Hello ", "quoted-printable last line: [" + unended.Text + "]");
+unended.RawMessage = ["Content-Type: multipart/mixed; boundary=b", "", "--b",
+  "Content-Type: application/octet-stream", "Content-Disposition: attachment; filename=a.bin",
+  "Content-Transfer-Encoding: base64", "",
+  "QUJD", "QUI=", "--b--"].join("\r\n");
+check(unended.Attachments.Count === 1 && unended.Attachments.Item(1).SimpleContent === "ABCAB",
+      "base64 last group before a closing delimiter without line end");
+
+// A property read called as a statement keeps its own error.
+try {
+  unended.To.Item(9);
+  check(false, "Item(9) as a statement succeeded");
+} catch (e) {
+  check((e.number >>> 0) === 0x8002000B, "Item(9) as a statement: " + (e.number >>> 0).toString(16));
+}
+
 try { fso.DeleteFolder(folder, true); } catch (ignored) {}
 if (failures === 0) {
   WScript.Echo("SCRIPT PASSED");

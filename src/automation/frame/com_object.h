@@ -160,9 +160,21 @@ class DispatchObject : public ComObject<Derived, Main, Others...> {
     // object an earlier, unrelated failure left on the thread.
     SetErrorInfo(0, nullptr);
     // Callers that treat every member as a method (JScript's Enumerator asks
-    // for _NewEnum that way) reach property reads too, as on Windows.
-    if ((flags & DISPATCH_METHOD) && result) flags |= DISPATCH_PROPERTYGET;
-    return type_info->Invoke(static_cast<Main*>(this), id, flags, params, result, exception, arg_error);
+    // for _NewEnum that way, and a statement such as "m.To.Item(9);" asks
+    // with no room for a result) reach property reads too, as on Windows; a
+    // result nobody asked for is received here and let go.
+    VARIANT unused;
+    if (flags & DISPATCH_METHOD) {
+      flags |= DISPATCH_PROPERTYGET;
+      if (!result) {
+        VariantInit(&unused);
+        result = &unused;
+      }
+    }
+    const HRESULT invoked =
+        type_info->Invoke(static_cast<Main*>(this), id, flags, params, result, exception, arg_error);
+    if (result == &unused) VariantClear(&unused);
+    return invoked;
   }
 };
 
