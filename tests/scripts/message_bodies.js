@@ -133,6 +133,25 @@ unended.RawMessage = ["Content-Type: multipart/mixed; boundary=b", "", "--b",
 check(unended.Attachments.Count === 1 && unended.Attachments.Item(1).SimpleContent === "ABCAB",
       "base64 last group before a closing delimiter without line end");
 
+// Messages as other mail programs write them: a boundary folded inside its
+// quotes, an empty parameter before a folded one, a type without a subtype,
+// a folded file name, and a part whose content starts right under its header.
+function partsOf(lines) {
+  var m = new ActiveXObject("VeskMail.MIMEMessage");
+  m.RawMessage = lines.join("\r\n");
+  return m;
+}
+var folded = partsOf(["Content-type: multipart/mixed; boundary=\"simple", " boundary\"", "", "preamble",
+  "--simple boundary", "", "first", "--simple boundary", "Content-Type: application-x-gzip; name=\"doc.xml.gz\"",
+  "Content-Disposition: attachment; filename=\"a long", " name.txt\"", "Content-Transfer-Encoding: base64",
+  "QUJD", "--simple boundary--", ""]);
+check(folded.MimeBody.MimeBodies.Count === 2 && folded.Text === "first\n", "folded boundary: " + folded.Text);
+check(folded.Attachments.Count === 1 && folded.Attachments.Item(1).FileName === "a long name.txt",
+      "folded file name");
+check(folded.Attachments.Item(1).SimpleContent === "ABC", "content right under the header");
+var semicolons = partsOf(["Content-Type: multipart/mixed;;", "\tBoundary=\"b\"", "", "--b", "", "text", "--b--"]);
+check(semicolons.Text === "text\n" && semicolons.RawMessage.indexOf(";=") < 0, "empty parameter skipped");
+
 // A property read called as a statement keeps its own error.
 try {
   unended.To.Item(9);

@@ -32,9 +32,12 @@ size_t SkipPast(std::string_view text, size_t position, char separator) {
   return found == std::string_view::npos ? text.size() : found + 1;
 }
 
-size_t TakeRun(std::string_view text, size_t position, char separator, std::string& token) {
+// A run up to white space or one of `stops`.
+size_t TakeRun(std::string_view text, size_t position, std::string_view stops, std::string& token) {
   const size_t start = position;
-  while (position < text.size() && !IsCSpace(text[position]) && text[position] != separator) ++position;
+  while (position < text.size() && !IsCSpace(text[position]) && stops.find(text[position]) == std::string_view::npos) {
+    ++position;
+  }
   token.assign(text.substr(start, position - start));
   return position;
 }
@@ -88,24 +91,54 @@ std::string ComposeContentDisposition(std::string_view disposition, FieldList& p
   return text;
 }
 
-size_t ScanTwoTokens(std::string_view text, size_t position, char first_separator, char second_separator,
-                     std::string& first, std::string& second) {
-  position = TakeRun(text, SkipSpace(text, position), first_separator, first);
-  position = SkipPast(text, position, first_separator);
-  position = SkipSpace(text, position);
-  if (position < text.size() && text[position] == '"') {
-    position = TakeQuoted(text, position, second);
-  } else {
-    position = TakeRun(text, position, second_separator, second);
+namespace {
+
+// A quoted string or a run up to white space or ";".
+size_t TakeValue(std::string_view text, size_t position, std::string& value) {
+  if (position < text.size() && text[position] == '"') return TakeQuoted(text, position, value);
+  return TakeRun(text, position, ";", value);
+}
+
+}  // namespace
+
+std::string Unfolded(std::string_view value) {
+  std::string text;
+  text.reserve(value.size());
+  for (size_t i = 0; i < value.size(); ++i) {
+    const char c = value[i];
+    if (c == '\r' || c == '\n') {
+      size_t next = i + 1;
+      if (c == '\r' && next < value.size() && value[next] == '\n') ++next;
+      if (next < value.size() && (value[next] == ' ' || value[next] == '\t')) {
+        i = next - 1;
+        continue;
+      }
+    }
+    text += c;
   }
-  return SkipPast(text, position, second_separator);
+  return text;
+}
+
+size_t SplitMediaType(std::string_view text, std::string& type, std::string& subtype) {
+  size_t position = TakeRun(text, SkipSpace(text, 0), "/;", type);
+  position = SkipSpace(text, position);
+  subtype.clear();
+  if (position < text.size() && text[position] == '/') position = TakeValue(text, SkipSpace(text, position + 1), subtype);
+  return SkipPast(text, position, ';');
 }
 
 void ParseParameters(std::string_view text, size_t position, FieldList& parameters) {
   std::string name;
   std::string value;
-  while (position < text.size()) {
-    position = ScanTwoTokens(text, position, '=', ';', name, value);
+  while ((position = SkipSpace(text, position)) < text.size()) {
+    if (text[position] == ';') {  // an empty parameter
+      ++position;
+      continue;
+    }
+    position = SkipSpace(text, TakeRun(text, position, "=;", name));
+    value.clear();
+    if (position < text.size() && text[position] == '=') position = TakeValue(text, SkipSpace(text, position + 1), value);
+    position = SkipPast(text, position, ';');
     if (!name.empty() || !value.empty()) parameters.Add(name, value);
   }
 }

@@ -32,19 +32,22 @@ std::string ComposeContentType(std::string_view type, std::string_view subtype, 
 // The disposition word followed by the parameters.
 std::string ComposeContentDisposition(std::string_view disposition, FieldList& parameters);
 
-// The two-token scanner shared by the type/subtype split and by parameters.
-// Starting at `position`, it skips white space, takes the first token up to
-// white space or `first_separator`, moves past that separator, skips white
-// space and takes the second token: a quoted string (up to the closing quote,
-// with the quoted pairs \" and \\ undone) or a run up to white space or
-// `second_separator`. It then moves past the second separator and returns the
-// position where the next scan begins.
-size_t ScanTwoTokens(std::string_view text, size_t position, char first_separator, char second_separator,
-                     std::string& first, std::string& second);
+// The value of a structured field as it reads unfolded (RFC 5322 section
+// 2.2.3): a line break followed by white space stands for the white space
+// alone.
+std::string Unfolded(std::string_view value);
+
+// Splits "type/subtype; parameters" (unfolded text). The type ends at white
+// space, "/" or ";"; without a "/" the subtype is empty. The subtype is a
+// quoted string (with the quoted pairs \" and \\ undone) or a run up to white
+// space or ";". Returns the position just past the ";" that begins the
+// parameters (the end of the text when there is none).
+size_t SplitMediaType(std::string_view text, std::string& type, std::string& subtype);
 
 // Appends every name=value pair of `text` from `position` on to `parameters`
-// (pairs with an empty name and an empty value are skipped; repeated names
-// are all kept, in order).
+// (repeated names are all kept, in order). A name ends at white space, "=" or
+// ";"; a value is a quoted string or a run up to white space or ";". Empty
+// parameters (nothing but white space before a ";" or the end) are skipped.
 void ParseParameters(std::string_view text, size_t position, FieldList& parameters);
 
 }  // namespace vesk

@@ -108,9 +108,12 @@ class FieldList final : public RefCounted {
 
   // Reads a header block (RFC 5322 section 2.2) and appends its fields with
   // Add. Lines come from Stream::ReadLine; the block ends at an empty line
-  // (consumed), at a line without a colon (consumed, not kept) or at the end of
-  // the input. Continuation lines are kept in the value behind a line feed.
-  void ReadHeaderBlock(Stream& stream);
+  // (consumed), at a line without a colon or at the end of the input.
+  // Continuation lines are kept in the value behind a line feed. Returns true
+  // when a line without a colon ended the block: that line was read from the
+  // stream but belongs to what follows the block (the content, when a sender
+  // left out the empty line), so a caller that can step back gives it there.
+  bool ReadHeaderBlock(Stream& stream);
   // Writes every field as name, ": ", value read through the hook, CR LF. The
   // empty line that ends the block is the caller's to write.
   void WriteHeaderBlock(Stream& stream);

@@ -20,7 +20,7 @@ void AddPendingHeader(FieldList& list, const std::string& pending, size_t colon)
 
 }  // namespace
 
-void FieldList::ReadHeaderBlock(Stream& stream) {
+bool FieldList::ReadHeaderBlock(Stream& stream) {
   std::string line;
   std::string pending;
   size_t colon = 0;
@@ -37,13 +37,14 @@ void FieldList::ReadHeaderBlock(Stream& stream) {
       AddPendingHeader(*this, pending, colon);
       has_pending = false;
     }
-    if (line.empty()) return;
+    if (line.empty()) return false;
     colon = line.find(':');
-    if (colon == std::string::npos) return;
+    if (colon == std::string::npos) return true;
     pending.swap(line);
     has_pending = true;
   }
   if (has_pending) AddPendingHeader(*this, pending, colon);
+  return false;
 }
 
 void AppendWireHeaderValue(std::string& out, std::string_view value) {

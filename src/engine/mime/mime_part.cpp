@@ -86,13 +86,17 @@ void WritePreamble(Stream& stream, std::string_view preamble) {
 //
 // A boundary that holds a line break could delimit nothing (bchars exclude CR
 // and LF) and would put a bare line end on the wire, so such a multipart is
-// written like one without a boundary: no body, and the write fails.
+// written like one without a boundary: the preamble alone (where the reader
+// keeps the lines of a body it could not split), and the write fails when
+// there were parts to delimit.
 bool MultipartBody::Write(Stream& stream) {
   std::string boundary;
-  if (!part_.content_type_parameters()->Get("boundary", boundary)) return false;
-  if (boundary.find_first_of("\r\n") != std::string::npos) return false;
-  bool complete = true;
   WritePreamble(stream, parts_->preamble());
+  if (!part_.content_type_parameters()->Get("boundary", boundary) ||
+      boundary.find_first_of("\r\n") != std::string::npos) {
+    return parts_->Count() == 0;
+  }
+  bool complete = true;
   std::string delimiter = "\r\n--" + boundary + "\r\n";
   for (size_t i = 0; i < parts_->Count(); ++i) {
     // The child may be shared with automation objects; hold it for the write.
@@ -243,16 +247,19 @@ void MimePart::ApplyMimeVersionRule() {
 }
 
 void MimePart::ParseContentType(std::string_view text) {
+  const std::string unfolded = Unfolded(text);
   std::string type;
   std::string subtype;
-  const size_t rest = ScanTwoTokens(text, 0, '/', ';', type, subtype);
+  const size_t rest = SplitMediaType(unfolded, type, subtype);
   SetType(type);
   SetSubtype(subtype);
   content_type_parameters_->Clear();
-  ParseParameters(text, rest, *content_type_parameters_);
+  ParseParameters(unfolded, rest, *content_type_parameters_);
 }
 
-void MimePart::ParseContentDisposition(std::string_view text) {
+void MimePart::ParseContentDisposition(std::string_view folded) {
+  const std::string unfolded = Unfolded(folded);
+  const std::string_view text = unfolded;
   size_t position = 0;
   while (position < text.size() && IsCSpace(text[position])) ++position;
   const size_t start = position;

@@ -67,14 +67,24 @@ class MimeReader::BoundaryReader final : public Stream {
     text.clear();
     Line line;
     if (!reader_.ReadLine(line)) return false;
+    last_line_ = line.begin;
     AppendWithoutCarriageReturns(text, line.begin, line.end);
     return true;
   }
   bool ReadChar(char&) override { return false; }
   bool Write(const char*, size_t) override { return false; }
 
+  // Reads a header block into `fields`. A line that ended the block without
+  // being empty is given back: it is the first line of the content. (Only a
+  // line with text can do that, and reading such a line moves nothing but
+  // the position, so stepping back over it is exact.)
+  void ReadHeaderBlock(FieldList& fields) {
+    if (fields.ReadHeaderBlock(*this)) reader_.pos_ = last_line_;
+  }
+
  private:
   MimeReader& reader_;
+  const char* last_line_ = nullptr;
 };
 
 MimeReader::MimeReader(Stream& stream) {
@@ -248,10 +258,7 @@ void MimeReader::ReadTopMessage(MessageEntity& message) { ReadMessage(message); 
 
 bool MimeReader::ReadPart(MimePart& part, bool past_part_limit) {
   ++depth_;
-  if (!part.headers_shared_) {
-    BoundaryReader lines(*this);
-    part.headers_->ReadHeaderBlock(lines);
-  }
+  if (!part.headers_shared_) BoundaryReader(*this).ReadHeaderBlock(*part.headers_);
   bool result = true;
   if (past_part_limit || depth_ > kMaxNestingDepth) {
     part.ReplaceBodyWithLeaf();
@@ -266,10 +273,7 @@ bool MimeReader::ReadPart(MimePart& part, bool past_part_limit) {
 void MimeReader::ReadMessage(MessageEntity& message) {
   message.Reset();
   ++parts_made_;
-  {
-    BoundaryReader lines(*this);
-    message.headers()->ReadHeaderBlock(lines);
-  }
+  BoundaryReader(*this).ReadHeaderBlock(*message.headers());
   const Ref<MimePart> root = message.root();
   ReadPart(*root, false);
 }
@@ -298,8 +302,14 @@ void MimeReader::ReadLeafContent(MimePart& part, bool absorb_own_delimiters) {
 
 bool MimeReader::ReadMultipartBody(MimePart& part, PartList& list) {
   std::string boundary;
-  if (!part.content_type_parameters()->Get("boundary", boundary)) return false;
   list.Clear();
+  if (!part.content_type_parameters()->Get("boundary", boundary) ||
+      boundary.find_first_of("\r\n") != std::string::npos) {
+    // Without a boundary that a line can hold, nothing delimits parts: the
+    // lines are kept as the preamble, so that writing the part gives them back.
+    list.set_preamble(LinesWithCrLf(ReadRun()));
+    return true;
+  }
   OpenLevel("--" + boundary);
   list.set_preamble(LinesWithCrLf(ReadRun()));
   while (!levels_.back().last) {

@@ -82,7 +82,7 @@ TEST(MimePartRendering, PreambleLineBreaksGoOutAsCrLf) {
                            "a\r\nb\r\nc\r\n\r\n--B--\r\n");
 }
 
-TEST(MimePartRendering, MultipartWithoutBoundaryWritesOnlyItsHeaderAndFails) {
+TEST(MimePartRendering, MultipartWithoutBoundaryWritesItsPreambleAndFailsWhenItHasParts) {
   const Ref<MimePart> outer = MakeMultipart("mixed", "out");
   const Ref<MimePart> inner = MakeMultipart("mixed", "in");
   inner->content_type_parameters()->Remove("boundary");
@@ -91,17 +91,25 @@ TEST(MimePartRendering, MultipartWithoutBoundaryWritesOnlyItsHeaderAndFails) {
   outer->parts()->Append(MakeRef<MimePart>());
   StringStream out;
   EXPECT_FALSE(inner->WriteTo(out));
-  EXPECT_EQ(out.text(), "Content-Type: multipart/mixed\r\n\r\n");
+  EXPECT_EQ(out.text(), std::string("Content-Type: multipart/mixed\r\n\r\n") + kPreamble);
+  inner->parts()->Clear();
+  StringStream unsplit;
+  EXPECT_TRUE(inner->WriteTo(unsplit));
+  EXPECT_EQ(unsplit.text(), out.text());
+  inner->parts()->Append(MakePart("text", "plain"));
   // A boundary holding a line break cannot delimit anything and would put a
   // bare line end on the wire; it is treated as no boundary.
   const Ref<MimePart> broken = MakeMultipart("mixed", "a\n\tb");
+  broken->parts()->Append(MakePart("text", "plain"));
   StringStream broken_out;
   EXPECT_FALSE(broken->WriteTo(broken_out));
-  EXPECT_EQ(broken_out.text(), "Content-Type: multipart/mixed;\r\n\tboundary=\"a\r\n\tb\"\r\n\r\n");
+  EXPECT_EQ(broken_out.text(),
+            std::string("Content-Type: multipart/mixed;\r\n\tboundary=\"a\r\n\tb\"\r\n\r\n") + kPreamble);
   StringStream whole;
   EXPECT_FALSE(outer->WriteTo(whole));
   // The parent goes on with its next child after the failed one.
-  EXPECT_NE(whole.text().find("Content-Type: multipart/mixed\r\n\r\n\r\n--out\r\n\r\n\r\n--out--\r\n"),
+  EXPECT_NE(whole.text().find(std::string("Content-Type: multipart/mixed\r\n\r\n") + kPreamble +
+                              "\r\n--out\r\n\r\n\r\n--out--\r\n"),
             std::string::npos);
 }
 
@@ -245,10 +253,19 @@ INSTANTIATE_TEST_SUITE_P(
         ComposeCase{"EmptyPairsSkipped", "a/b; x=1;  ", "a", "b", {{"x", "1"}}, "a/b;\r\n\tx=\"1\""},
         // A name runs to white space or "=", not to ";": the scanner has one
         // first separator.
-        ComposeCase{"NameTokenIsNotCutAtSemicolon", "a/b;; x=1", "a", "b", {{";", "1"}},
-                    "a/b;\r\n\t;=\"1\""},
+        ComposeCase{"EmptyParametersAreSkipped", "a/b;; ; x=1;", "a", "b", {{"x", "1"}}, "a/b;\r\n\tx=\"1\""},
+        ComposeCase{"FoldedAfterAnEmptyParameter", "multipart/mixed;;\n\tBoundary=\"q\"", "multipart", "mixed",
+                    {{"Boundary", "q"}}, "multipart/mixed;\r\n\tBoundary=\"q\""},
+        ComposeCase{"FoldInsideAQuotedValueIsItsWhiteSpace", "multipart/mixed; boundary=\"simple\r\n boundary\"",
+                    "multipart", "mixed", {{"boundary", "simple boundary"}},
+                    "multipart/mixed;\r\n\tboundary=\"simple boundary\""},
+        ComposeCase{"FoldRightAfterTheOpeningQuote", "a/b; name=\"\n\tx.txt\"", "a", "b", {{"name", "\tx.txt"}},
+                    "a/b;\r\n\tname=\"\tx.txt\""},
         ComposeCase{"ParametersWithoutType", "/;x=1", "", "", {{"x", "1"}}, "/;\r\n\tx=\"1\""},
-        ComposeCase{"SemicolonWithoutSlashStaysInTheType", "text;x=1", "text;x=1", "", {}, "text;x=1/"},
+        ComposeCase{"TypeWithoutSubtypeKeepsItsParameters", "application-x-gzip; name=\"document.xml.gz\"",
+                    "application-x-gzip", "", {{"name", "document.xml.gz"}},
+                    "application-x-gzip/;\r\n\tname=\"document.xml.gz\""},
+        ComposeCase{"SlashWithoutSubtype", "text/;x=1", "text", "", {{"x", "1"}}, "text/;\r\n\tx=\"1\""},
         ComposeCase{"QuotedSubtypeThatWouldNotScanIsQuoted", "text/\"a b\"", "text", "a b", {},
                     "text/\"a b\""}),
     [](const auto& info) { return std::string(info.param.name); });
