@@ -73,9 +73,7 @@ STDMETHODIMP MimeBodyObject::put_Charset(BSTR value) {
 
 STDMETHODIMP MimeBodyObject::get_FileName(BSTR* value) {
   return Guarded([&] {
-    std::string name;
-    part_->disposition_parameters()->Get("filename", name);
-    return GetText(name, value);
+    return GetText(part_->FileName(), value);
   });
 }
 

@@ -127,6 +127,66 @@ size_t SplitMediaType(std::string_view text, std::string& type, std::string& sub
   return SkipPast(text, position, ';');
 }
 
+namespace {
+
+int HexDigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+// RFC 2231 section 4: %XX stands for the byte XX; anything else stands for
+// itself.
+void AppendPercentDecoded(std::string& out, std::string_view text) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 2 < text.size() && HexDigitValue(text[i + 1]) >= 0 &&
+        HexDigitValue(text[i + 2]) >= 0) {
+      out += static_cast<char>(HexDigitValue(text[i + 1]) * 16 + HexDigitValue(text[i + 2]));
+      i += 2;
+    } else {
+      out += text[i];
+    }
+  }
+}
+
+// The encoded text after "charset'language'", or all of it when the two
+// quotes are missing.
+std::string_view WithoutCharsetAndLanguage(std::string_view text) {
+  const size_t first = text.find('\'');
+  const size_t second = first == std::string_view::npos ? first : text.find('\'', first + 1);
+  return second == std::string_view::npos ? text : text.substr(second + 1);
+}
+
+}  // namespace
+
+bool GetParameter(FieldList& parameters, std::string_view name, std::string& value) {
+  if (parameters.Get(name, value)) return true;
+  std::string key(name);
+  key += '*';
+  std::string piece;
+  if (parameters.Get(key, piece)) {
+    value.clear();
+    AppendPercentDecoded(value, WithoutCharsetAndLanguage(piece));
+    return true;
+  }
+  value.clear();
+  bool found = false;
+  // There are never more pieces than parameters.
+  for (size_t i = 0; i < parameters.Count(); ++i) {
+    const std::string numbered = key + std::to_string(i);
+    if (parameters.Get(numbered, piece)) {
+      value += piece;
+    } else if (parameters.Get(numbered + "*", piece)) {
+      AppendPercentDecoded(value, i == 0 ? WithoutCharsetAndLanguage(piece) : std::string_view(piece));
+    } else {
+      break;
+    }
+    found = true;
+  }
+  return found;
+}
+
 void ParseParameters(std::string_view text, size_t position, FieldList& parameters) {
   std::string name;
   std::string value;

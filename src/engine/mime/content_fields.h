@@ -50,4 +50,11 @@ size_t SplitMediaType(std::string_view text, std::string& type, std::string& sub
 // parameters (nothing but white space before a ";" or the end) are skipped.
 void ParseParameters(std::string_view text, size_t position, FieldList& parameters);
 
+// The value of parameter `name`, written plainly or in the forms of RFC 2231
+// section 3 and 4: "name*" (charset'language'percent-encoded) or continued
+// over "name*0", "name*1"... (each piece percent-encoded when its name ends
+// in "*"). The bytes come back as they were encoded; the charset is not
+// applied. False when no form is present.
+bool GetParameter(FieldList& parameters, std::string_view name, std::string& value);
+
 }  // namespace vesk

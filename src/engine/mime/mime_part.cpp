@@ -92,8 +92,8 @@ void WritePreamble(Stream& stream, std::string_view preamble) {
 bool MultipartBody::Write(Stream& stream) {
   std::string boundary;
   WritePreamble(stream, parts_->preamble());
-  if (!part_.content_type_parameters()->Get("boundary", boundary) ||
-      boundary.find_first_of("\r\n") != std::string::npos) {
+  if (parts_->unsplit()) return true;
+  if (!part_.GetBoundary(boundary) || boundary.find_first_of("\r\n") != std::string::npos) {
     return parts_->Count() == 0;
   }
   bool complete = true;
@@ -116,6 +116,7 @@ int OwnHeaderHook(void* context, FieldList& list, size_t position, std::string& 
 }  // namespace
 
 void PartList::Insert(size_t index, Ref<MimePart> part) {
+  unsplit_ = false;
   if (index > parts_.size()) index = parts_.size();
   parts_.insert(parts_.begin() + static_cast<std::ptrdiff_t>(index), std::move(part));
 }
@@ -163,6 +164,17 @@ bool MimePart::HasDispositionInfo() const {
   return !disposition_.empty() || disposition_parameters_->Count() != 0;
 }
 
+bool MimePart::GetBoundary(std::string& boundary) const {
+  return GetParameter(*content_type_parameters_, "boundary", boundary);
+}
+
+std::string MimePart::FileName() const {
+  std::string name;
+  if (GetParameter(*disposition_parameters_, "filename", name) && !name.empty()) return name;
+  if (!GetParameter(*content_type_parameters_, "name", name)) name.clear();
+  return name;
+}
+
 std::string MimePart::ComposedContentType() const {
   return ComposeContentType(type_, subtype_, *content_type_parameters_);
 }
@@ -174,7 +186,8 @@ std::string MimePart::ComposedContentDisposition() const {
 void MimePart::MakeMultipartBody() {
   body_ = std::make_unique<MultipartBody>(*this);
   // An existing boundary parameter stays; a new one is made only when absent.
-  if (!content_type_parameters_->Find("boundary")) content_type_parameters_->Set("boundary", NewBoundary());
+  std::string boundary;
+  if (!GetBoundary(boundary)) content_type_parameters_->Set("boundary", NewBoundary());
   body_->Content().parts->set_preamble(MessageText(kMsgMultipartPreamble));
 }
 

@@ -40,7 +40,10 @@ class PartList final : public RefCounted {
   size_t Count() const { return parts_.size(); }
   // The child at an index (from 0); the index must be below Count().
   const Ref<MimePart>& At(size_t index) const { return parts_[index]; }
-  void Append(Ref<MimePart> part) { parts_.push_back(std::move(part)); }
+  void Append(Ref<MimePart> part) {
+    unsplit_ = false;
+    parts_.push_back(std::move(part));
+  }
   void Insert(size_t index, Ref<MimePart> part);
   bool RemoveAt(size_t index);
   void Clear() { parts_.clear(); }
@@ -49,6 +52,13 @@ class PartList final : public RefCounted {
   const std::string& preamble() const { return preamble_; }
   void set_preamble(std::string text) { preamble_ = std::move(text); }
 
+  // Set by the reader when no boundary could split the body (its lines are
+  // the preamble): the body is then written as the preamble alone, with no
+  // closing delimiter that could end a multipart around it. Adding a part
+  // clears it.
+  bool unsplit() const { return unsplit_; }
+  void set_unsplit() { unsplit_ = true; }
+
   // One counted object of the automation layer's choice, passed on to the
   // children it hands out; the engine never looks inside.
   Ref<RefCounted> user_data;
@@ -56,6 +66,7 @@ class PartList final : public RefCounted {
  private:
   std::vector<Ref<MimePart>> parts_;
   std::string preamble_;
+  bool unsplit_ = false;
 };
 
 // What GetBody hands out: the kind and a reference to its content holder (the
@@ -115,6 +126,12 @@ class MimePart final : public RefCounted {
   // The Content-Type and Content-Disposition text composed from the
   // structured data.
   std::string ComposedContentType() const;
+  // The boundary parameter in any of its written forms; false when absent.
+  bool GetBoundary(std::string& boundary) const;
+  // The part's file name as mail readers find it: the disposition's
+  // "filename", else the type's "name" (each in any of its written forms);
+  // empty when neither is there.
+  std::string FileName() const;
   std::string ComposedContentDisposition() const;
 
   BodyKind body_kind() const;

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "engine/common/ascii.h"
 #include "engine/mime/message_entity.h"
 #include "engine/mime/mime_part.h"
 #include "engine/mime/transfer_codec.h"
@@ -256,9 +257,13 @@ bool MimeReader::ReadTopPart(MimePart& part) {
 
 void MimeReader::ReadTopMessage(MessageEntity& message) { ReadMessage(message); }
 
-bool MimeReader::ReadPart(MimePart& part, bool past_part_limit) {
+bool MimeReader::ReadPart(MimePart& part, bool past_part_limit, bool in_digest) {
   ++depth_;
   if (!part.headers_shared_) BoundaryReader(*this).ReadHeaderBlock(*part.headers_);
+  if (in_digest && part.type().empty() && part.subtype().empty()) {
+    part.SetType("message");
+    part.SetSubtype("rfc822");
+  }
   bool result = true;
   if (past_part_limit || depth_ > kMaxNestingDepth) {
     part.ReplaceBodyWithLeaf();
@@ -303,13 +308,18 @@ void MimeReader::ReadLeafContent(MimePart& part, bool absorb_own_delimiters) {
 bool MimeReader::ReadMultipartBody(MimePart& part, PartList& list) {
   std::string boundary;
   list.Clear();
-  if (!part.content_type_parameters()->Get("boundary", boundary) ||
-      boundary.find_first_of("\r\n") != std::string::npos) {
-    // Without a boundary that a line can hold, nothing delimits parts: the
-    // lines are kept as the preamble, so that writing the part gives them back.
+  // Without a boundary that a line can hold, or with the boundary of a
+  // multipart it is nested in (whose level would take every delimiter line),
+  // nothing delimits parts: the lines are kept as the preamble, so that
+  // writing the part gives them back.
+  bool usable = part.GetBoundary(boundary) && boundary.find_first_of("\r\n") == std::string::npos;
+  for (size_t i = 1; usable && i < levels_.size(); ++i) usable = levels_[i].delimiter != "--" + boundary;
+  if (!usable) {
     list.set_preamble(LinesWithCrLf(ReadRun()));
+    list.set_unsplit();
     return true;
   }
+  const bool in_digest = EqualsIgnoringAsciiCase(part.subtype(), "digest");
   OpenLevel("--" + boundary);
   list.set_preamble(LinesWithCrLf(ReadRun()));
   while (!levels_.back().last) {
@@ -317,7 +327,7 @@ bool MimeReader::ReadMultipartBody(MimePart& part, PartList& list) {
     const Ref<MimePart> child = MakeRef<MimePart>();
     list.Append(child);
     const bool past_part_limit = ++parts_made_ >= kMaxPartsPerMessage;
-    ReadPart(*child, past_part_limit);
+    ReadPart(*child, past_part_limit, in_digest);
   }
   CloseLevel();
   ReadRun();  // the epilogue is not kept

@@ -97,7 +97,9 @@ class MimeReader {
     const char* next;  // where the line after it begins
   };
 
-  bool ReadPart(MimePart& part, bool past_part_limit);
+  // `in_digest`: the part is a child of a multipart/digest, where a part
+  // without a type is an embedded message (RFC 2046 section 5.1.5).
+  bool ReadPart(MimePart& part, bool past_part_limit, bool in_digest = false);
   void ReadMessage(MessageEntity& message);
   void ReadLeafContent(MimePart& part, bool absorb_own_delimiters);
 
