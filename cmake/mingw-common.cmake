@@ -10,4 +10,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
-set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+# Test programs run with the loader of their architecture in the build tree's
+# private prefix for that architecture (as tools/common.sh does); plain "wine"
+# would pick the 32-bit loader whenever wine32 is installed.
+set(CMAKE_CROSSCOMPILING_EMULATOR env WINEARCH=${VESK_WINEARCH} WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix
+    WINEDEBUG=-all ${VESK_WINE_LOADER})

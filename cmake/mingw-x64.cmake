@@ -1,4 +1,6 @@
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(VESK_TRIPLET x86_64-w64-mingw32)
+set(VESK_WINEARCH win64)
+set(VESK_WINE_LOADER /usr/lib/wine/wine64)
 include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

@@ -1,4 +1,6 @@
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86)
 set(VESK_TRIPLET i686-w64-mingw32)
+set(VESK_WINEARCH win32)
+set(VESK_WINE_LOADER /usr/lib/wine/wine)
 include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

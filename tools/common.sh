@@ -22,11 +22,25 @@ ensure_packages() {
   fi
 }
 
-# A private Wine prefix inside the build tree; never the user's own.
-export WINEPREFIX="$BUILD/win64/wineprefix"
+# Wine runs each architecture with its own loader in its own private prefix
+# inside the build tree (never the user's). Programs are started through the
+# loader's full path: once wine32 is installed, plain "wine" starts the 32-bit
+# loader, which in a 64-bit prefix runs the 32-bit copy of a system program
+# from syswow64 (a 32-bit cscript that finds no 64-bit classes).
+#   use_arch x64|x86   selects WINE (the loader), WINEPREFIX, WINEARCH and
+#                      ARCH_BUILD (the build folder of that architecture)
+# VESK_ARCH (default x64) chooses the architecture a tool starts with.
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
-export WINEARCH=win64
+use_arch() {
+  case $1 in
+    x64) ARCH_BUILD="$BUILD/win64" WINE=/usr/lib/wine/wine64 WINEARCH=win64 ;;
+    x86) ARCH_BUILD="$BUILD/win32" WINE=/usr/lib/wine/wine WINEARCH=win32 ;;
+    *) echo "unknown architecture: $1" >&2; return 1 ;;
+  esac
+  export VESK_ARCH=$1 WINEARCH WINEPREFIX="$ARCH_BUILD/wineprefix"
+}
+use_arch "${VESK_ARCH:-x64}"
 
 # Windows path of a Linux path (Wine maps / to drive Z:).
 winpath() { printf 'Z:%s' "$(realpath "$1" | tr '/' '\\')"; }
@@ -41,17 +55,27 @@ build_preset() {
   }
 }
 
-# Creates the prefix once, then registers the freshly built DLL in it.
+# True when the prefix starts a program of its architecture.
+wine_prefix_works() {
+  [ -f "$WINEPREFIX/system.reg" ] &&
+    [ "$(timeout 120 "$WINE" cmd.exe /c echo vesk-prefix-ok 2>/dev/null | tr -d '\r')" = vesk-prefix-ok ]
+}
+
+# Creates the prefix when it is missing or no longer starts (one made before
+# wine32 was installed, or for the other architecture), then registers the
+# freshly built DLL (and the test stand-ins of a test build) in it.
 prepare_wine() {
-  if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    echo "Creating Wine prefix $WINEPREFIX"
-    wine wineboot -i >/dev/null 2>&1 || true
+  if ! wine_prefix_works; then
+    echo "Creating Wine prefix $WINEPREFIX ($WINEARCH)"
+    stop_wine
+    rm -rf "$WINEPREFIX"
+    "$WINE" wineboot -i >/dev/null 2>&1 || true
     wineserver -w
+    wine_prefix_works || { echo "Wine prefix $WINEPREFIX does not start programs"; return 1; }
   fi
-  wine regsvr32 /s "$(winpath "$BUILD/win64/bin/veskmail.dll")"
-  # Test stand-ins (page context, byte source), present in test builds only.
-  if [ -f "$BUILD/win64/bin/vesktest_components.dll" ]; then
-    wine regsvr32 /s "$(winpath "$BUILD/win64/bin/vesktest_components.dll")"
+  "$WINE" regsvr32 /s "$(winpath "$ARCH_BUILD/bin/veskmail.dll")"
+  if [ -f "$ARCH_BUILD/bin/vesktest_components.dll" ]; then
+    "$WINE" regsvr32 /s "$(winpath "$ARCH_BUILD/bin/vesktest_components.dll")"
   fi
 }
 

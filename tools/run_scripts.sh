@@ -9,7 +9,7 @@ passed=0
 failures=0
 for script in "$folder"/*.vbs "$folder"/*.js; do
   [ -f "$script" ] || continue
-  output=$(cd "$(dirname "$script")" && timeout 300 wine cscript //nologo "$(winpath "$script")" 2>&1) && status=0 || status=$?
+  output=$(cd "$(dirname "$script")" && timeout 300 "$WINE" cscript //nologo "$(winpath "$script")" 2>&1) && status=0 || status=$?
   if [ "$status" -eq 0 ] && [ "$(printf '%s\n' "$output" | tr -d '\r' | grep -v '^$' | tail -1)" = "SCRIPT PASSED" ]; then
     passed=$((passed + 1))
   else

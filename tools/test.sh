@@ -52,9 +52,10 @@ build_preset win64
 build_preset win32
 
 echo "== automation (Wine)"
+use_arch x64
 prepare_wine
 rm -f "$BUILD/results/automation.xml"
-(cd "$BUILD/win64/bin" && timeout 600 wine automation_tests.exe --gtest_brief=1 \
+(cd "$BUILD/win64/bin" && timeout 600 "$WINE" automation_tests.exe --gtest_brief=1 \
   "--gtest_output=xml:$(winpath "$BUILD/results")\\automation.xml") | tee "$BUILD/results/automation.log" || true
 read -r passed failures < <(gtest_counts "$BUILD/results/automation.xml")
 # A test that leaves objects alive fails too (the program lists it as LEAK).
@@ -68,7 +69,7 @@ record scripts "$passed" "$failures"
 
 echo "== saved messages read by Python's email package"
 rm -rf "$BUILD/results/interop" && mkdir -p "$BUILD/results/interop"
-wine cscript //nologo "$(winpath "$ROOT/tests/interop/make_messages.vbs")" "$(winpath "$BUILD/results/interop")" >/dev/null || true
+"$WINE" cscript //nologo "$(winpath "$ROOT/tests/interop/make_messages.vbs")" "$(winpath "$BUILD/results/interop")" >/dev/null || true
 read -r passed failures < <(python3 "$ROOT/tests/interop/check_messages.py" "$BUILD/results/interop" | tee /dev/stderr |
   tail -1 | sed -E 's/^([0-9]+) passed, ([0-9]+) failed$/\1 \2/')
 record interop "${passed:-0}" "${failures:-1}"
