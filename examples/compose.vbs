@@ -79,3 +79,4 @@ ShowBody loaded.MimeBody, "  "
 
 WScript.Echo "Text:"
 WScript.Echo "  " & Replace(loaded.Text, vbLf, vbLf & "  ")
+WScript.Echo "Done."

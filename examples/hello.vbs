@@ -32,3 +32,4 @@ If Err.Number <> 0 Then
   WScript.Echo "  Err.Description=" & Err.Description
 End If
 On Error GoTo 0
+WScript.Echo "Done."

@@ -27,8 +27,9 @@ ensure_packages() {
 # loader's full path: once wine32 is installed, plain "wine" starts the 32-bit
 # loader, which in a 64-bit prefix runs the 32-bit copy of a system program
 # from syswow64 (a 32-bit cscript that finds no 64-bit classes).
-#   use_arch x64|x86   selects WINE (the loader), WINEPREFIX, WINEARCH and
-#                      ARCH_BUILD (the build folder of that architecture)
+#   use_arch x64|x86   selects WINE (the loader), WINEPREFIX, WINEARCH,
+#                      ARCH_BUILD (the build folder of that architecture) and
+#                      SCRIPT_HOST (our script host built there)
 # VESK_ARCH (default x64) chooses the architecture a tool starts with.
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
@@ -39,6 +40,7 @@ use_arch() {
     *) echo "unknown architecture: $1" >&2; return 1 ;;
   esac
   export VESK_ARCH=$1 WINEARCH WINEPREFIX="$ARCH_BUILD/wineprefix"
+  SCRIPT_HOST="$ARCH_BUILD/bin/script_host.exe"
 }
 use_arch "${VESK_ARCH:-x64}"
 
@@ -76,6 +78,30 @@ prepare_wine() {
   "$WINE" regsvr32 /s "$(winpath "$ARCH_BUILD/bin/veskmail.dll")"
   if [ -f "$ARCH_BUILD/bin/vesktest_components.dll" ]; then
     "$WINE" regsvr32 /s "$(winpath "$ARCH_BUILD/bin/vesktest_components.dll")"
+  fi
+}
+
+# Runs a .vbs or .js file from its own folder with our script host (Wine's
+# cscript prints nothing for an error that stops a script and exits 0; the
+# host names the file, line, error number and description and exits 1), and
+# shows what it prints. Succeeds only when the host exits 0 and the last line
+# printed matches the extended regular expression LAST_LINE.
+#   run_script FILE LAST_LINE [ARGUMENTS...]
+run_script() {
+  local script=$1 last_line=$2 log last status=0
+  shift 2
+  log=$(mktemp)
+  (cd "$(dirname "$script")" && timeout 300 "$WINE" "$SCRIPT_HOST" "$(winpath "$script")" "$@") 2>&1 |
+    tee "$log" || status=$?
+  last=$(tr -d '\r' <"$log" | grep -v '^$' | tail -1 || true)
+  rm -f "$log"
+  if [ "$status" -ne 0 ]; then
+    echo "$(basename "$script") failed (exit status $status)" >&2
+    return 1
+  fi
+  if ! [[ $last =~ ^($last_line)$ ]]; then
+    echo "$(basename "$script") stopped before its last line (last printed: \"$last\")" >&2
+    return 1
   fi
 }
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Every test: the native engine suite, the automation suite under Wine, the
-# script scenarios under cscript (alone and against Postfix and Dovecot run
-# privately on loopback), and a short run of each fuzz target.
+# script scenarios run by our script host (alone and against Postfix and
+# Dovecot run privately on loopback), and a short run of each fuzz target.
 # Prints one "N passed, M failed" line per harness; exits non-zero on any
 # failure.
 source "$(dirname "$0")/common.sh"
@@ -47,38 +47,75 @@ echo "== benchmarks (built, not run)"
 ensure_packages libgmime-3.0-dev || echo "GMime 3 could not be installed: the benchmarks build without their GMime side"
 if build_preset bench; then record "benchmark build" 1 0; else record "benchmark build" 0 1; fi
 
+# "passed failed" from a harness whose last line is "N passed, M failed".
+harness_counts() { tail -1 | sed -E 's/^([0-9]+) passed, ([0-9]+) failed$/\1 \2/'; }
+
+# Both broken scripts must fail, each with the host's report of its error.
+check_failure_reports() {
+  local output passed=0 failures=0 expected
+  if output=$("$ROOT/tools/run_scripts.sh" "$ROOT/tests/scripts/broken" 2>&1); then
+    failures=1
+    echo "the harness succeeded on scripts that stop on an error"
+  fi
+  for expected in "missing_class.vbs(3, 15): error 429 (0x800A01AD)|ActiveX component can't create object" \
+    "runtime_error.js(3, 1): error 438 (0x800A01B6)|Object doesn't support this property or method"; do
+    if grep -qF "${expected%%|*}" <<<"$output" && grep -qF "${expected#*|}" <<<"$output"; then
+      passed=$((passed + 1))
+    else
+      failures=$((failures + 1))
+      echo "not reported: ${expected/|/: }"
+    fi
+  done
+  [ "$failures" -eq 0 ] || printf '%s\n' "$output"
+  echo "$passed passed, $failures failed"
+}
+
+# The DLL of one architecture, registered in that architecture's prefix: the
+# automation suite, the script scenarios (alone and against the servers), the
+# failure reports of broken scripts, and saved messages read by Python.
+wine_suites() {
+  local arch=$1 passed failures leaks
+  use_arch "$arch"
+  echo "== automation $arch (Wine)"
+  prepare_wine
+  rm -f "$BUILD/results/automation-$arch.xml"
+  (cd "$ARCH_BUILD/bin" && timeout 600 "$WINE" automation_tests.exe --gtest_brief=1 \
+    "--gtest_output=xml:$(winpath "$BUILD/results")\\automation-$arch.xml") | tee "$BUILD/results/automation-$arch.log" || true
+  read -r passed failures < <(gtest_counts "$BUILD/results/automation-$arch.xml")
+  # A test that leaves objects alive fails too (the program lists it as LEAK).
+  leaks=$(grep -c '^\[  LEAK' "$BUILD/results/automation-$arch.log" || true)
+  record "automation $arch" "$((passed - leaks))" "$((failures + leaks))"
+
+  echo "== scripts $arch"
+  read -r passed failures < <("$ROOT/tools/run_scripts.sh" "$ROOT/tests/scripts" | tee /dev/stderr | harness_counts)
+  record "scripts $arch" "${passed:-0}" "${failures:-1}"
+
+  echo "== failure reports $arch (scripts that stop on an error fail the harness)"
+  read -r passed failures < <(check_failure_reports | tee /dev/stderr | harness_counts)
+  record "failure reports $arch" "${passed:-0}" "${failures:-1}"
+
+  echo "== saved messages read by Python's email package ($arch)"
+  local interop="$BUILD/results/interop-$arch"
+  rm -rf "$interop" && mkdir -p "$interop"
+  local output
+  if output=$(run_script "$ROOT/tests/interop/make_messages.vbs" "SCRIPT PASSED" "$(winpath "$interop")" 2>&1); then
+    read -r passed failures < <(python3 "$ROOT/tests/interop/check_messages.py" "$interop" | tee /dev/stderr | harness_counts)
+  else
+    printf '%s\n' "$output"
+    passed=0 failures=1
+  fi
+  record "interop $arch" "${passed:-0}" "${failures:-1}"
+
+  echo "== scripts against the real servers $arch"
+  read -r passed failures < <("$ROOT/tools/run_scripts.sh" "$ROOT/tests/scripts/servers" | tee /dev/stderr | harness_counts)
+  record "server scripts $arch" "${passed:-0}" "${failures:-1}"
+  stop_wine
+}
+
 echo "== veskmail.dll (x64 and x86)"
 build_preset win64
 build_preset win32
-
-echo "== automation (Wine)"
-use_arch x64
-prepare_wine
-rm -f "$BUILD/results/automation.xml"
-(cd "$BUILD/win64/bin" && timeout 600 "$WINE" automation_tests.exe --gtest_brief=1 \
-  "--gtest_output=xml:$(winpath "$BUILD/results")\\automation.xml") | tee "$BUILD/results/automation.log" || true
-read -r passed failures < <(gtest_counts "$BUILD/results/automation.xml")
-# A test that leaves objects alive fails too (the program lists it as LEAK).
-leaks=$(grep -c '^\[  LEAK' "$BUILD/results/automation.log" || true)
-record automation "$((passed - leaks))" "$((failures + leaks))"
-
-echo "== scripts (cscript under Wine)"
-read -r passed failures < <("$ROOT/tools/run_scripts.sh" "$ROOT/tests/scripts" | tee /dev/stderr | tail -1 |
-  sed -E 's/^([0-9]+) passed, ([0-9]+) failed$/\1 \2/')
-record scripts "$passed" "$failures"
-
-echo "== saved messages read by Python's email package"
-rm -rf "$BUILD/results/interop" && mkdir -p "$BUILD/results/interop"
-"$WINE" cscript //nologo "$(winpath "$ROOT/tests/interop/make_messages.vbs")" "$(winpath "$BUILD/results/interop")" >/dev/null || true
-read -r passed failures < <(python3 "$ROOT/tests/interop/check_messages.py" "$BUILD/results/interop" | tee /dev/stderr |
-  tail -1 | sed -E 's/^([0-9]+) passed, ([0-9]+) failed$/\1 \2/')
-record interop "${passed:-0}" "${failures:-1}"
-
-echo "== scripts against the real servers"
-read -r passed failures < <("$ROOT/tools/run_scripts.sh" "$ROOT/tests/scripts/servers" | tee /dev/stderr | tail -1 |
-  sed -E 's/^([0-9]+) passed, ([0-9]+) failed$/\1 \2/')
-record "server scripts" "$passed" "$failures"
-stop_wine
+wine_suites x64
 
 echo "== fuzz (${FUZZ_SECONDS}s per target)"
 build_preset fuzz

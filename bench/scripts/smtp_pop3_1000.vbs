@@ -1,7 +1,7 @@
 ' Sends 1,000 small messages over one SMTP connection and retrieves 1,000
 ' messages over one POP3 connection, through veskmail.dll, and prints the
 ' times. Run with the private servers started (tools/mailservers.sh start):
-'   /usr/lib/wine/wine64 cscript //nologo smtp_pop3_1000.vbs /smtp:2525 /pop3:2110
+'   /usr/lib/wine/wine64 build/win64/bin/script_host.exe bench/scripts/smtp_pop3_1000.vbs /smtp:2525 /pop3:2110
 Option Explicit
 Const MESSAGES = 1000
 
