@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Every test: the native engine suite, the automation suite under Wine, the
-# script scenarios run by our script host (alone and against Postfix and
-# Dovecot run privately on loopback), and a short run of each fuzz target.
+# Every test: the native engine suite; for the x64 and the x86 DLL each, the
+# automation suite under Wine and the script scenarios run by our script host
+# (alone and against Postfix and Dovecot run privately on loopback); and a
+# short run of each fuzz target. wine32 is installed for the x86 side.
 # Prints one "N passed, M failed" line per harness; exits non-zero on any
 # failure.
 source "$(dirname "$0")/common.sh"
@@ -49,6 +50,15 @@ if build_preset bench; then record "benchmark build" 1 0; else record "benchmark
 
 # "passed failed" from a harness whose last line is "N passed, M failed".
 harness_counts() { tail -1 | sed -E 's/^([0-9]+) passed, ([0-9]+) failed$/\1 \2/'; }
+
+# The x86 DLL runs under 32-bit Wine (Debian's wine32, an i386 package).
+ensure_wine32() {
+  [ -x /usr/lib/wine/wine ] && return 0
+  echo "Installing wine32 (log: $BUILD/wine32-install.log)"
+  (dpkg --add-architecture i386 && apt-get update -qq &&
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq wine32) >"$BUILD/wine32-install.log" 2>&1 || true
+  [ -x /usr/lib/wine/wine ]
+}
 
 # Both broken scripts must fail, each with the host's report of its error.
 check_failure_reports() {
@@ -115,7 +125,18 @@ wine_suites() {
 echo "== veskmail.dll (x64 and x86)"
 build_preset win64
 build_preset win32
+# Installed before any prefix is used: a prefix made before wine32 came is
+# made anew, which costs time.
+ensure_wine32 && have_wine32=1 || have_wine32=0
 wine_suites x64
+if [ "$have_wine32" -eq 1 ]; then
+  wine_suites x86
+else
+  echo "wine32 could not be installed (log: $BUILD/wine32-install.log): the x86 suites are skipped"
+  for harness in automation scripts "failure reports" interop "server scripts"; do
+    summary+=("$harness x86: skipped: wine32 not installable")
+  done
+fi
 
 echo "== fuzz (${FUZZ_SECONDS}s per target)"
 build_preset fuzz

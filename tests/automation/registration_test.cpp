@@ -10,6 +10,9 @@ namespace {
 
 using ServerFunction = HRESULT(WINAPI*)();
 
+// The platform key under which RegisterTypeLib files a type library of this build.
+const std::wstring kTypeLibPlatform = sizeof(void*) == 8 ? L"\\0\\win64" : L"\\0\\win32";
+
 std::wstring GuidText(const GUID& guid) {
   wchar_t text[40] = {};
   StringFromGUID2(guid, text, 40);
@@ -90,7 +93,7 @@ TEST_F(Registration, RegistersTheTypeLibraryWithTheDllsDirectoryForHelp) {
   std::optional<std::wstring> help = Value(key + L"\\HELPDIR");
   ASSERT_TRUE(help);
   EXPECT_EQ(help->substr(0, directory.size()), directory);
-  EXPECT_EQ(Value(key + L"\\0\\win64"), dll);
+  EXPECT_EQ(Value(key + kTypeLibPlatform), dll);
   for (const IID* iid : kInterfaces) EXPECT_TRUE(KeyExists(L"Interface\\" + GuidText(*iid)));
 }
 
@@ -150,7 +153,7 @@ TEST_F(Registration, FallsBackToATlbFileBesideTheDll) {
   EXPECT_TRUE(FAILED(LoadTypeLibEx(copy.c_str(), REGKIND_NONE, embedded.put()))) << "resource still present";
   auto register_copy = reinterpret_cast<ServerFunction>(reinterpret_cast<void*>(GetProcAddress(module, "DllRegisterServer")));
   ASSERT_EQ(register_copy(), S_OK);
-  const std::wstring key = L"TypeLib\\" + GuidText(LIBID_VESKMAILLib) + L"\\1.0\\0\\win64";
+  const std::wstring key = L"TypeLib\\" + GuidText(LIBID_VESKMAILLib) + L"\\1.0" + kTypeLibPlatform;
   EXPECT_EQ(Value(key), tlb);
   FreeLibrary(module);
   DeleteFileW(copy.c_str());
