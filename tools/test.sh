@@ -48,8 +48,17 @@ echo "== benchmarks (built, not run)"
 ensure_packages libgmime-3.0-dev || echo "GMime 3 could not be installed: the benchmarks build without their GMime side"
 if build_preset bench; then record "benchmark build" 1 0; else record "benchmark build" 0 1; fi
 
-# "passed failed" from a harness whose last line is "N passed, M failed".
-harness_counts() { tail -1 | sed -E 's/^([0-9]+) passed, ([0-9]+) failed$/\1 \2/'; }
+# Shows a harness's output on stderr as it comes and gives "passed failed"
+# from its last line, "N passed, M failed". (Not tee /dev/stderr: that opens
+# stderr anew, and when stderr is a log file, truncates it.)
+harness_counts() {
+  local line last=""
+  while IFS= read -r line; do
+    printf '%s\n' "$line" >&2
+    last=$line
+  done
+  sed -E 's/^([0-9]+) passed, ([0-9]+) failed$/\1 \2/' <<<"$last"
+}
 
 # The x86 DLL runs under 32-bit Wine (Debian's wine32, an i386 package).
 ensure_wine32() {
@@ -97,11 +106,11 @@ wine_suites() {
   record "automation $arch" "$((passed - leaks))" "$((failures + leaks))"
 
   echo "== scripts $arch"
-  read -r passed failures < <("$ROOT/tools/run_scripts.sh" "$ROOT/tests/scripts" | tee /dev/stderr | harness_counts)
+  read -r passed failures < <("$ROOT/tools/run_scripts.sh" "$ROOT/tests/scripts" | harness_counts)
   record "scripts $arch" "${passed:-0}" "${failures:-1}"
 
   echo "== failure reports $arch (scripts that stop on an error fail the harness)"
-  read -r passed failures < <(check_failure_reports | tee /dev/stderr | harness_counts)
+  read -r passed failures < <(check_failure_reports | harness_counts)
   record "failure reports $arch" "${passed:-0}" "${failures:-1}"
 
   echo "== saved messages read by Python's email package ($arch)"
@@ -109,7 +118,7 @@ wine_suites() {
   rm -rf "$interop" && mkdir -p "$interop"
   local output
   if output=$(run_script "$ROOT/tests/interop/make_messages.vbs" "SCRIPT PASSED" "$(winpath "$interop")" 2>&1); then
-    read -r passed failures < <(python3 "$ROOT/tests/interop/check_messages.py" "$interop" | tee /dev/stderr | harness_counts)
+    read -r passed failures < <(python3 "$ROOT/tests/interop/check_messages.py" "$interop" | harness_counts)
   else
     printf '%s\n' "$output"
     passed=0 failures=1
@@ -117,7 +126,7 @@ wine_suites() {
   record "interop $arch" "${passed:-0}" "${failures:-1}"
 
   echo "== scripts against the real servers $arch"
-  read -r passed failures < <("$ROOT/tools/run_scripts.sh" "$ROOT/tests/scripts/servers" | tee /dev/stderr | harness_counts)
+  read -r passed failures < <("$ROOT/tools/run_scripts.sh" "$ROOT/tests/scripts/servers" | harness_counts)
   record "server scripts $arch" "${passed:-0}" "${failures:-1}"
   stop_wine
 }
