@@ -31,9 +31,25 @@ record() {
   [ "$failures" -eq 0 ] || failed=1
 }
 
+# Two small file systems for saves that must fail cleanly: one that fills
+# up, one read-only holding old.eml. Where mounting is not allowed, those
+# cases say they are skipped.
+mounts="$BUILD/results/mounts"
+unmount_test_file_systems() { umount "$mounts/full" "$mounts/readonly" 2>/dev/null || true; }
+unmount_test_file_systems
+mkdir -p "$mounts/full" "$mounts/readonly"
+if mount -t tmpfs -o size=128k tmpfs "$mounts/full" 2>/dev/null &&
+  mount -t tmpfs -o size=128k tmpfs "$mounts/readonly" 2>/dev/null &&
+  printf 'old content\n' >"$mounts/readonly/old.eml" && mount -o remount,ro "$mounts/readonly" 2>/dev/null; then
+  export VESK_FULL_FS="$mounts/full" VESK_READONLY_FS="$mounts/readonly"
+else
+  unmount_test_file_systems
+  echo "skipped: no small file systems can be mounted here, so saves on a full or read-only one are not tried"
+fi
+
 echo "== mail servers (Postfix and Dovecot on loopback)"
 "$ROOT/tools/mailservers.sh" start
-trap '"$ROOT/tools/mailservers.sh" stop >/dev/null 2>&1 || true' EXIT
+trap '"$ROOT/tools/mailservers.sh" stop >/dev/null 2>&1 || true; unmount_test_file_systems' EXIT
 eval "$("$ROOT/tools/mailservers.sh" env | sed 's/^/export /')"
 export VESK_MAILSERVERS=1
 

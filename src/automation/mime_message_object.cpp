@@ -176,21 +176,15 @@ HRESULT MimeMessageObject::ReportOpenFailure(const std::string& physical) {
 }
 
 // The file is written whole or not at all: the text is rendered first, then
-// the file is created and written in one go.
+// written beside the file, which it replaces only once complete (an old file
+// stays as it was when writing fails).
 STDMETHODIMP MimeMessageObject::Save(BSTR file_name) {
   return Guarded([&] {
     std::string path;
     if (FAILED(MapPath(file_name, path))) return E_FAIL;
     StringStream out;
     message_->Write(out);
-    const files::FileHandle file = files::CreateForWrite(path);
-    if (file == files::kNoFile) return ReportOpenFailure(path);
-    const bool written = files::Write(file, out.text().data(), out.text().size());
-    files::Close(file);
-    if (!written) {
-      files::Remove(path);
-      return ReportOpenFailure(path);
-    }
+    if (!files::WriteWholeFile(path, out.text().data(), out.text().size())) return ReportOpenFailure(path);
     return S_OK;
   });
 }

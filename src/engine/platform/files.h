@@ -67,6 +67,13 @@ void Close(FileHandle file);
 // only its first three characters, as the platform does).
 bool MakeTempFile(const std::string& prefix, std::string* path);
 
+// Makes `length` bytes the whole content of the file at `path`, so that the
+// file is either the old one or the complete new one, never half-written:
+// the bytes go to a new file beside it (same folder, so the same volume),
+// are flushed, and only then does that file replace the old one. On failure
+// the new file is removed and the old one, if any, is as it was.
+bool WriteWholeFile(const std::string& path, const void* bytes, size_t length);
+
 // Deletes a file by name.
 bool Remove(const std::string& path);
 

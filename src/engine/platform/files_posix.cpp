@@ -150,6 +150,21 @@ bool MakeTempFile(const std::string& prefix, std::string* path) {
   return true;
 }
 
+bool WriteWholeFile(const std::string& path, const void* bytes, size_t length) {
+  std::string temp = path + ".XXXXXX";
+  const int fd = ::mkstemp(temp.data());
+  if (fd < 0) return Fail();
+  ::fchmod(fd, 0644);  // mkstemp's 0600 would hide the file from others
+  bool written = Write(fd, bytes, length);
+  if (written && ::fsync(fd) != 0) written = Fail();
+  if (::close(fd) != 0 && written) written = Fail();
+  if (written && ::rename(temp.c_str(), path.c_str()) == 0) return true;
+  if (written) Fail();
+  const uint32_t error = last_error;
+  ::unlink(temp.c_str());
+  return Fail(error);
+}
+
 bool Remove(const std::string& path) {
   if (::unlink(path.c_str()) != 0) return Fail();
   return true;

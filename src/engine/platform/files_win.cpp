@@ -115,6 +115,27 @@ bool MakeTempFile(const std::string& prefix, std::string* path) {
   return true;
 }
 
+bool WriteWholeFile(const std::string& path, const void* bytes, size_t length) {
+  const size_t slash = path.find_last_of("\\/");
+  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  char temp[MAX_PATH];
+  if (!::GetTempFileNameA(folder.c_str(), "vsk", 0, temp)) return Fail();
+  HANDLE handle = ::CreateFileA(temp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    Fail();
+    ::DeleteFileA(temp);
+    return false;
+  }
+  bool written = Write(reinterpret_cast<FileHandle>(handle), bytes, length);
+  if (written && !::FlushFileBuffers(handle)) written = Fail();
+  ::CloseHandle(handle);
+  if (written && ::MoveFileExA(temp, path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+  if (written) Fail();
+  const uint32_t error = last_error;
+  ::DeleteFileA(temp);
+  return Fail(error);
+}
+
 bool Remove(const std::string& path) {
   if (!::DeleteFileA(path.c_str())) return Fail();
   return true;

@@ -113,11 +113,7 @@ bool ByteBuffer::LoadFromFile(const std::string& path) {
 }
 
 bool ByteBuffer::SaveToFile(const std::string& path) const {
-  const files::FileHandle file = files::CreateForWrite(path);
-  if (file == files::kNoFile) return false;
-  const bool saved = SaveToHandle(file);
-  files::Close(file);
-  return saved;
+  return files::WriteWholeFile(path, bytes_.get(), size_);
 }
 
 }  // namespace vesk

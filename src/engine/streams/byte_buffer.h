@@ -58,8 +58,8 @@ class ByteBuffer {
   // Opens the named file (narrow text), loads it and closes it. False, with
   // the content unchanged, when the file cannot be opened or read.
   bool LoadFromFile(const std::string& path);
-  // Creates (or replaces) the named file and writes the content to it. False
-  // when the file cannot be created or written.
+  // Makes the content the whole of the named file, created or replaced whole
+  // or not at all (files::WriteWholeFile). False when it cannot be written.
   bool SaveToFile(const std::string& path) const;
 
  private:

@@ -1,0 +1,59 @@
+' Save never leaves a half-written file: on a full file system and in a
+' read-only one (both mounted by the test command) the old file stays as it
+' was and nothing is left beside it.
+Option Explicit
+Dim fso, env, failures
+Set fso = CreateObject("Scripting.FileSystemObject")
+Set env = CreateObject("WScript.Shell").Environment("PROCESS")
+failures = 0
+
+Sub Check(condition, what)
+  If Not condition Then
+    WScript.Echo "FAIL: " & what
+    failures = failures + 1
+  End If
+End Sub
+
+Function WinPath(unixPath)
+  WinPath = "Z:" & Replace(unixPath, "/", "\")
+End Function
+
+Function ContentOf(path)
+  ContentOf = fso.OpenTextFile(path, 1).ReadAll
+End Function
+
+' Saves over old.eml in `folder` and expects a failure that leaves it alone.
+Sub SaveFails(folder, message, what)
+  Dim target : target = fso.BuildPath(folder, "old.eml")
+  Dim before : before = fso.GetFolder(folder).Files.Count
+  On Error Resume Next
+  message.Save target
+  Dim number : number = Err.Number
+  Dim description : description = Err.Description
+  On Error GoTo 0
+  Check number <> 0, what & ": Save reported success"
+  Check InStr(description, "old.eml") > 0, what & ": the error names the file: " & description
+  Check ContentOf(target) = "old content" & vbLf, what & ": the old file changed"
+  Check fso.GetFolder(folder).Files.Count = before, what & ": something was left beside the file"
+End Sub
+
+If env("VESK_FULL_FS") = "" Or env("VESK_READONLY_FS") = "" Then
+  WScript.Echo "skipped: no small file systems mounted for the failing saves"
+Else
+  Dim big, full, stream
+  Set big = CreateObject("VeskMail.MIMEMessage")
+  big.Text = String(400000, "x")
+  full = WinPath(env("VESK_FULL_FS"))
+  Set stream = fso.CreateTextFile(fso.BuildPath(full, "old.eml"), True)
+  stream.Write "old content" & vbLf
+  stream.Close
+  SaveFails full, big, "full file system"
+  fso.DeleteFile fso.BuildPath(full, "old.eml")
+  SaveFails WinPath(env("VESK_READONLY_FS")), big, "read-only folder"
+End If
+
+If failures = 0 Then
+  WScript.Echo "SCRIPT PASSED"
+  WScript.Quit 0
+End If
+WScript.Quit 1
