@@ -141,6 +141,18 @@ wine_suites() {
   fi
   record "interop $arch" "${passed:-0}" "${failures:-1}"
 
+  echo "== messages from the wild loaded and saved again, read by Python's email package ($arch)"
+  local corpus=/usr/lib/python3.11/test/test_email/data resaved="$BUILD/results/resaved-$arch"
+  rm -rf "$resaved" && mkdir -p "$resaved"
+  if output=$(run_script "$ROOT/tests/interop/resave_messages.vbs" "SCRIPT PASSED" "$(winpath "$corpus")" \
+    "$(winpath "$resaved")" 2>&1); then
+    read -r passed failures < <(python3 "$ROOT/tests/interop/check_resaved.py" "$corpus" "$resaved" | harness_counts)
+  else
+    printf '%s\n' "$output"
+    passed=0 failures=1
+  fi
+  record "messages from the wild $arch" "${passed:-0}" "${failures:-1}"
+
   echo "== scripts against the real servers $arch"
   read -r passed failures < <("$ROOT/tools/run_scripts.sh" "$ROOT/tests/scripts/servers" | harness_counts)
   record "server scripts $arch" "${passed:-0}" "${failures:-1}"
@@ -158,7 +170,7 @@ if [ "$have_wine32" -eq 1 ]; then
   wine_suites x86
 else
   echo "wine32 could not be installed (log: $BUILD/wine32-install.log): the x86 suites are skipped"
-  for harness in automation scripts "failure reports" interop "server scripts"; do
+  for harness in automation scripts "failure reports" interop "messages from the wild" "server scripts"; do
     summary+=("$harness x86: skipped: wine32 not installable")
   done
 fi

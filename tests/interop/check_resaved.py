@@ -1,0 +1,56 @@
+#!/usr/bin/env python3
+"""Reads messages from the wild and the same messages loaded and saved by the
+component with Python's email package: each leaf must keep its content type,
+file name and decoded bytes (line ends at the very end of a part aside, which
+the component keeps with the content).
+
+Usage: check_resaved.py ORIGINALS SAVED"""
+import email
+import email.policy
+import pathlib
+import sys
+
+# Messages whose saved form differs on purpose: a nested multipart reuses its
+# parent's boundary, so the delimiters after the first closing one fall into
+# the outer multipart's epilogue, which is not kept.
+# msg_37.txt: the empty parts between adjacent delimiter lines are kept and
+# saved as empty parts, which Python then reads as parts. msg_14.txt: the
+# type "text" without a subtype is written as "text/", which Python no longer
+# replaces with its default text/plain.
+KNOWN = {"msg_15.txt", "msg_39.txt", "msg_37.txt", "msg_14.txt"}
+
+
+def leaves(path):
+    message = email.message_from_bytes(path.read_bytes(), policy=email.policy.compat32)
+    out = []
+    for part in message.walk():
+        if part.is_multipart():
+            continue
+        data = (part.get_payload(decode=True) or b"").replace(b"\r\n", b"\n").rstrip(b"\n")
+        out.append((part.get_content_type(), part.get_filename(), data))
+    return out
+
+
+originals, saved = pathlib.Path(sys.argv[1]), pathlib.Path(sys.argv[2])
+passed = failed = 0
+for original in sorted(originals.glob("msg_*.txt")):
+    copy = saved / original.name
+    if original.name in KNOWN:
+        print(f"known: {original.name}")
+        continue
+    if not copy.exists():
+        print(f"FAIL: {original.name} was not saved")
+        failed += 1
+        continue
+    theirs, ours = leaves(original), leaves(copy)
+    if theirs == ours:
+        passed += 1
+        continue
+    failed += 1
+    print(f"FAIL: {original.name}: {len(theirs)} parts read, {len(ours)} after saving")
+    for before, after in zip(theirs, ours):
+        if before != after:
+            print(f"    {before[0]} {before[1]!r} {len(before[2])} bytes -> {after[0]} {after[1]!r} {len(after[2])} bytes")
+            break
+print(f"{passed} passed, {failed} failed")
+sys.exit(1 if failed or passed == 0 else 0)
