@@ -43,6 +43,36 @@ TEST(SmtpObject, SendRefusesWhatIsNotAMessage) {
   EXPECT_EQ(sent.find("MAIL"), std::string::npos) << "nothing of a transaction is sent";
 }
 
+// What Send transmits: Bcc addresses are recipients but not in the text, and
+// an address collection that was only read writes no empty field.
+TEST(SmtpObject, SendKeepsBlindCopiesOutOfTheTextAndWritesNoEmptyAddressField) {
+  std::vector<ScriptedServer::Step> script = {{"220 ready\r\n", "HELO"}, {"250 hi\r\n", "MAIL"},
+                                              {"250 ok\r\n", "RCPT"},   {"250 ok\r\n", "RCPT"},
+                                              {"250 ok\r\n", "DATA"},   {"354 go\r\n", "line"}};
+  for (int line = 1; line < 6; ++line) script.push_back({"", "line"});  // From To Subject, empty, body, "."
+  script.push_back({"250 ok\r\n", ""});
+  ScriptedServer server(script);
+  ComPtr<IVeskSMTP> smtp;
+  ComPtr<IMIMEMessage> message;
+  ASSERT_EQ(CreateByProgId(L"VeskMail.SMTP", smtp), S_OK);
+  ASSERT_EQ(CreateByProgId(L"VeskMail.MIMEMessage", message), S_OK);
+  Bstr raw(L"From: a@example.com\r\nTo: b@example.com\r\nBcc: hidden@example.com\r\nSubject: s\r\n\r\nbody\r\n");
+  ASSERT_EQ(message->put_RawMessage(raw.get()), S_OK);
+  ComPtr<IMailAddresses> cc;
+  ASSERT_EQ(message->get_Cc(cc.put()), S_OK);
+  PointAt(smtp.get(), server.port());
+  ASSERT_EQ(smtp->Connect(), S_OK);
+  ASSERT_EQ(smtp->Send(message.get(), nullptr, nullptr), S_OK);
+  const std::string sent = server.Received();
+  EXPECT_NE(sent.find("RCPT TO: <hidden@example.com>"), std::string::npos) << sent;
+  EXPECT_EQ(sent.find("Bcc"), std::string::npos) << sent;
+  EXPECT_EQ(sent.find("Cc:"), std::string::npos) << sent;
+  // The sender's own copy keeps its Bcc.
+  Bstr kept;
+  ASSERT_EQ(message->get_RawMessage(kept.put()), S_OK);
+  EXPECT_NE(Narrow(kept.get()).find("Bcc: hidden@example.com"), std::string::npos);
+}
+
 TEST(Pop3Object, ConnectCountsMessagesAndFailuresCarryTheStepsText) {
   ScriptedServer server({{"+OK ready\r\n", "USER alice"},
                          {"+OK\r\n", "PASS secret"},

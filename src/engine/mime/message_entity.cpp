@@ -28,8 +28,23 @@ bool MessageEntity::Read(Stream& stream) {
   return true;
 }
 
+namespace {
+
+// An address field that holds no address is not written: RFC 5322 requires
+// at least one address in From, To, Cc and Reply-To (Bcc may be empty but
+// says nothing then), and reading a collection is enough to create its field.
+bool IsEmptyAddressField(std::string_view name, std::string_view value) {
+  if (value.find_first_not_of(" \t\r\n") != std::string_view::npos) return false;
+  for (const std::string_view address_field : {"From", "To", "Cc", "Bcc", "Reply-To"}) {
+    if (EqualsIgnoringAsciiCase(name, address_field)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 bool MessageEntity::Write(Stream& stream) {
-  headers_->WriteHeaderBlock(stream);
+  headers_->WriteHeaderBlock(stream, IsEmptyAddressField);
   WriteLineEnd(stream);
   // The root may be replaced while it writes (it cannot, but a hook could);
   // hold it for the duration.

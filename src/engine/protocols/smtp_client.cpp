@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "engine/common/ascii.h"
 #include "engine/common/messages.h"
 #include "engine/platform/sockets.h"
 #include "engine/protocols/command_line.h"
@@ -150,18 +151,48 @@ bool SmtpClient::Send(std::string_view sender, const std::vector<std::string>& r
   return Execute(kEndOfData);
 }
 
+namespace {
+
+// Whether a header line begins a Bcc or Resent-Bcc field.
+bool BeginsBlindCopyField(std::string_view line) {
+  const std::size_t colon = line.find(':');
+  if (colon == std::string_view::npos) return false;
+  std::string_view name = line.substr(0, colon);
+  while (!name.empty() && IsSpaceOrTab(name.back())) name.remove_suffix(1);
+  return EqualsIgnoringAsciiCase(name, "bcc") || EqualsIgnoringAsciiCase(name, "resent-bcc");
+}
+
+}  // namespace
+
 std::string SmtpClient::DataBlock(std::string_view message) {
   std::string out;
   out.reserve(message.size() + message.size() / 16 + 8);
   bool at_line_start = true;
+  bool in_header = true;      // until the first empty line
+  bool leaving_out = false;   // inside a Bcc field (its first line or a continuation)
   std::size_t position = 0;
   while (position < message.size()) {
     const std::size_t line_end = message.find_first_of("\r\n", position);
+    const std::string_view line =
+        message.substr(position, line_end == std::string_view::npos ? std::string_view::npos : line_end - position);
+    if (in_header) {
+      if (line.empty()) {
+        in_header = leaving_out = false;
+      } else if (!IsSpaceOrTab(line.front())) {
+        leaving_out = BeginsBlindCopyField(line);
+      }
+    }
+    if (leaving_out) {
+      if (line_end == std::string_view::npos) break;
+      position = line_end + 1;
+      if (message[line_end] == '\r' && position < message.size() && message[position] == '\n') ++position;
+      continue;
+    }
     if (line_end == std::string_view::npos) {
-      AppendLineText(out, message.substr(position), at_line_start);
+      AppendLineText(out, line, at_line_start);
       break;
     }
-    AppendLineText(out, message.substr(position, line_end - position), at_line_start);
+    AppendLineText(out, line, at_line_start);
     // CR LF, a CR alone and an LF alone each end one line; all go out as CR LF.
     out.append("\r\n");
     position = line_end + 1;

@@ -64,6 +64,9 @@ class SmtpClient {
   // (a CR or LF alone counts as a line end), a period put before each line
   // that starts with one (RFC 5321 section 4.5.2), then the end-of-data line
   // (after a CR LF of its own only when the message's last line has none).
+  // The message's own Bcc and Resent-Bcc fields are left out (RFC 5322
+  // section 3.6.3): its blind copies are recipients, not something every
+  // recipient may read.
   static std::string DataBlock(std::string_view message);
 
  private:

@@ -27,7 +27,13 @@ TEST(MessageEntity, LookupWithCreateAppendsAnEmptyFieldRenderedFromTheList) {
   const Ref<AddressList> to = message->FindAddressList("To", true);
   ASSERT_TRUE(to);
   EXPECT_EQ(message->headers()->Names(), (std::vector<std::string>{"Subject", "To"}));
-  EXPECT_EQ(Render(*message), "Subject: s\r\nTo: \r\n\r\n");
+  // The field is in the list, but an address field without an address is
+  // not written.
+  EXPECT_EQ(Render(*message), "Subject: s\r\n\r\n");
+  message->headers()->Add("Reply-To", " ");
+  message->headers()->Add("X-Empty", "");
+  EXPECT_EQ(Render(*message), "Subject: s\r\nX-Empty: \r\n\r\n");
+  message->headers()->Remove("Reply-To");
   EXPECT_EQ(message->FindAddressList("to", false), to);
   EXPECT_EQ(message->FindAddressList("TO", true), to);
   EXPECT_EQ(message->binding_count(), 1u);

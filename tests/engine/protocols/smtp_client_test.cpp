@@ -220,6 +220,11 @@ std::vector<DataCase> DataCases() {
       {"PeriodBetweenBareLfs", "a\n.\nMAIL From: <x>", "a\r\n..\r\nMAIL From: <x>\r\n.\r\n"},
       {"PeriodAfterBareCr", "a\r.\r\nb", "a\r\n..\r\nb\r\n.\r\n"},
       {"PeriodAfterCrLfBeforeBareLf", "a\r\n.\nb", "a\r\n..\r\nb\r\n.\r\n"},
+      // Blind copies stay hidden: the header's Bcc and Resent-Bcc fields (any
+      // case, folded or not) are left out; the body is not touched.
+      {"BccFieldsLeftOut", "From: a\r\nBcc: x@y,\r\n z@w\r\nTo: b\r\nresent-BCC : q\r\n\r\nBcc: kept\r\n",
+       "From: a\r\nTo: b\r\n\r\nBcc: kept\r\n.\r\n"},
+      {"BccLastInTheHeaderWithBareLfs", "Subject: s\nBcc: x\n\nbody", "Subject: s\r\n\r\nbody\r\n.\r\n"},
       {"NulAndHighBytesPassUnchanged", std::string("\0\xff\x80", 3),
        std::string("\0\xff\x80\r\n.\r\n", 8)},
   };
