@@ -30,11 +30,14 @@ STDMETHODIMP Imap4Object::get_MessageCount(LONG* value) { return GetValue(client
 STDMETHODIMP Imap4Object::get_RecentCount(LONG* value) { return GetValue(client_.recent_count, value); }
 STDMETHODIMP Imap4Object::get_FirstUnseen(LONG* value) { return GetValue(client_.first_unseen, value); }
 STDMETHODIMP Imap4Object::get_MailboxName(BSTR* value) {
-  return Guarded([&] { return GetText(client_.MailboxNameForClient(), value); });
+  return Guarded([&] {
+    if (!value) return E_POINTER;
+    return ToBstr(client_.MailboxNameForClient(), value, CP_UTF8);
+  });
 }
 STDMETHODIMP Imap4Object::put_MailboxName(BSTR value) {
   return Guarded([&] {
-    client_.SetMailboxNameFromClient(ToNarrow(value));
+    client_.SetMailboxNameFromClient(ToNarrow(value, CP_UTF8));
     return S_OK;
   });
 }
@@ -79,19 +82,20 @@ STDMETHODIMP Imap4Object::SelectMailbox(VARIANT_BOOL read_only) {
   return Guarded([&] { return Outcome(client_.SelectMailbox(read_only != VARIANT_FALSE)); });
 }
 STDMETHODIMP Imap4Object::CreateMailbox(BSTR name) {
-  return Guarded([&] { return Outcome(client_.CreateMailbox(ToNarrow(name))); });
+  return Guarded([&] { return Outcome(client_.CreateMailbox(ToNarrow(name, CP_UTF8))); });
 }
 STDMETHODIMP Imap4Object::DeleteMailbox(BSTR name) {
-  return Guarded([&] { return Outcome(client_.DeleteMailbox(ToNarrow(name))); });
+  return Guarded([&] { return Outcome(client_.DeleteMailbox(ToNarrow(name, CP_UTF8))); });
 }
 STDMETHODIMP Imap4Object::RenameMailbox(BSTR old_name, BSTR new_name) {
-  return Guarded([&] { return Outcome(client_.RenameMailbox(ToNarrow(old_name), ToNarrow(new_name))); });
+  return Guarded(
+      [&] { return Outcome(client_.RenameMailbox(ToNarrow(old_name, CP_UTF8), ToNarrow(new_name, CP_UTF8))); });
 }
 STDMETHODIMP Imap4Object::GetMailboxesList(VARIANT* list) {
   return Guarded([&] {
     if (list) VariantInit(list);
     if (!client_.GetMailboxesList()) return Outcome(false);
-    return FAILED(MakeTextArray(client_.mailbox_list, list)) ? E_FAIL : S_OK;
+    return FAILED(MakeTextArray(client_.mailbox_list, list, CP_UTF8)) ? E_FAIL : S_OK;
   });
 }
 
@@ -102,7 +106,7 @@ STDMETHODIMP Imap4Object::AppendMessage(BSTR name, IMIMEMessage* message) {
     if (!message) return E_INVALIDARG;
     Bstr raw;
     message->get_RawMessage(raw.put());
-    return Outcome(client_.AppendMessage(ToNarrow(name), ToNarrow(raw.get())));
+    return Outcome(client_.AppendMessage(ToNarrow(name, CP_UTF8), ToNarrow(raw.get())));
   });
 }
 STDMETHODIMP Imap4Object::DeleteMessage(LONG number) {
@@ -112,7 +116,7 @@ STDMETHODIMP Imap4Object::Expunge() {
   return Guarded([&] { return Outcome(client_.Expunge()); });
 }
 STDMETHODIMP Imap4Object::CopyMessage(LONG number, BSTR name) {
-  return Guarded([&] { return Outcome(client_.CopyMessage(number, ToNarrow(name))); });
+  return Guarded([&] { return Outcome(client_.CopyMessage(number, ToNarrow(name, CP_UTF8))); });
 }
 STDMETHODIMP Imap4Object::Search(BSTR criteria, VARIANT* results) {
   return Guarded([&] { return SearchOutcome(client_.Search(ToNarrow(criteria)), results); });

@@ -26,10 +26,10 @@ HRESULT MakeVariantArray(const std::vector<Item>& items, VARIANT* result, Fill f
 
 }  // namespace
 
-HRESULT MakeTextArray(const std::vector<std::string>& items, VARIANT* result) {
-  return MakeVariantArray(items, result, [](const std::string& item, VARIANT& element) {
+HRESULT MakeTextArray(const std::vector<std::string>& items, VARIANT* result, UINT code_page) {
+  return MakeVariantArray(items, result, [code_page](const std::string& item, VARIANT& element) {
     V_VT(&element) = VT_BSTR;
-    return ToBstr(item, &V_BSTR(&element));
+    return ToBstr(item, &V_BSTR(&element), code_page);
   });
 }
 

@@ -4,27 +4,27 @@
 
 namespace vesk::com {
 
-std::string ToNarrow(BSTR text) {
+std::string ToNarrow(BSTR text, UINT code_page) {
   const UINT length = SysStringLen(text);
   if (length == 0) return {};
   const int wide_length = static_cast<int>(length);
-  const int needed = WideCharToMultiByte(CP_ACP, 0, text, wide_length, nullptr, 0, nullptr, nullptr);
+  const int needed = WideCharToMultiByte(code_page, 0, text, wide_length, nullptr, 0, nullptr, nullptr);
   std::string result(static_cast<size_t>(needed > 0 ? needed : 0), '\0');
   if (needed > 0) {
-    WideCharToMultiByte(CP_ACP, 0, text, wide_length, result.data(), needed, nullptr, nullptr);
+    WideCharToMultiByte(code_page, 0, text, wide_length, result.data(), needed, nullptr, nullptr);
   }
   return result;
 }
 
-HRESULT ToBstr(std::string_view text, BSTR* result) {
+HRESULT ToBstr(std::string_view text, BSTR* result, UINT code_page) {
   if (!result) return E_POINTER;
   *result = nullptr;
   if (text.size() > static_cast<size_t>(std::numeric_limits<int>::max())) return E_OUTOFMEMORY;
   const int length = static_cast<int>(text.size());
-  const int needed = length ? MultiByteToWideChar(CP_ACP, 0, text.data(), length, nullptr, 0) : 0;
+  const int needed = length ? MultiByteToWideChar(code_page, 0, text.data(), length, nullptr, 0) : 0;
   BSTR s = SysAllocStringLen(nullptr, static_cast<UINT>(needed));
   if (!s) return E_OUTOFMEMORY;
-  if (needed) MultiByteToWideChar(CP_ACP, 0, text.data(), length, s, needed);
+  if (needed) MultiByteToWideChar(code_page, 0, text.data(), length, s, needed);
   *result = s;
   return S_OK;
 }

@@ -7,12 +7,13 @@
 
 namespace vesk::com {
 
-// Automation string to narrow text through the ANSI code page. A null BSTR is
-// the empty text.
-std::string ToNarrow(BSTR text);
+// Automation string to narrow text through a code page (the ANSI code page
+// unless told; CP_UTF8 where the engine keeps UTF-8). A null BSTR is the
+// empty text.
+std::string ToNarrow(BSTR text, UINT code_page = CP_ACP);
 
-// Narrow text (ANSI code page) to a new BSTR owned by the caller.
-HRESULT ToBstr(std::string_view text, BSTR* result);
+// Narrow text in a code page to a new BSTR owned by the caller.
+HRESULT ToBstr(std::string_view text, BSTR* result, UINT code_page = CP_ACP);
 
 // Owning BSTR holder.
 class Bstr {

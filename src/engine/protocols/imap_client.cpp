@@ -137,12 +137,24 @@ ImapClient::~ImapClient() {
   connection_.Close();
 }
 
+namespace {
+
+// A name as the server wrote it, with the caller's separator, in UTF-8 when
+// it is valid modified UTF-7 and as it came otherwise.
+std::string ClientFormOf(std::string_view server_name, std::string_view delimiter, std::string_view separator) {
+  const std::string mapped = MapSeparator(server_name, delimiter, separator);
+  std::string decoded;
+  return DecodeMailboxName(mapped, decoded) ? decoded : mapped;
+}
+
+}  // namespace
+
 std::string ImapClient::MailboxNameForClient() const {
-  return MapSeparator(mailbox_name, hierarchy_delimiter, client_separator);
+  return ClientFormOf(mailbox_name, hierarchy_delimiter, client_separator);
 }
 
 void ImapClient::SetMailboxNameFromClient(std::string_view client_name) {
-  mailbox_name = MapSeparator(client_name, client_separator, hierarchy_delimiter);
+  mailbox_name = EncodeMailboxName(MapSeparator(client_name, client_separator, hierarchy_delimiter));
 }
 
 bool ImapClient::Fail(int message_id) {
@@ -168,7 +180,7 @@ bool ImapClient::MailboxArgument(std::string_view client_name, std::string& argu
     return false;
   }
   if (!RefuseLineBreaks(client_name)) return false;
-  argument = ImapAstring(MapSeparator(client_name, client_separator, hierarchy_delimiter));
+  argument = ImapAstring(EncodeMailboxName(MapSeparator(client_name, client_separator, hierarchy_delimiter)));
   return true;
 }
 
@@ -388,7 +400,7 @@ void ImapClient::ReadList() {
     if (entry.name.empty()) {
       if (!entry.delimiter.empty()) hierarchy_delimiter = entry.delimiter.substr(0, 1);
     } else {
-      mailbox_list.push_back(MapSeparator(entry.name, hierarchy_delimiter, client_separator));
+      mailbox_list.push_back(ClientFormOf(entry.name, hierarchy_delimiter, client_separator));
     }
   }
 }

@@ -18,6 +18,11 @@
 // user, password and mailbox names are sent as atoms or, when they need it, as
 // quoted strings (RFC 3501 section 4.3).
 //
+// Mailbox names in client form are UTF-8 text with the caller's separator;
+// in server form they are modified UTF-7 with the server's delimiter (see
+// imap_mailbox_names.h). A name the server sends that is not valid modified
+// UTF-7 reaches the caller as it came.
+//
 // An untagged BYE while a command other than LOGOUT waits for its tagged
 // reply means the server is closing the connection: the command fails at once
 // with the server's text, and the session counts as logged out.

@@ -11,4 +11,14 @@ namespace vesk {
 // an empty `from` or `to` leaves the name as it is.
 std::string MapSeparator(std::string_view name, std::string_view from, std::string_view to);
 
+// Mailbox names on the wire (RFC 3501 section 5.1.3, modified UTF-7): the
+// caller's names are UTF-8 text; printable ASCII other than "&" stays as it
+// is, "&" becomes "&-", and every run of other characters becomes "&", the
+// modified base64 of its UTF-16 units, "-". A byte that is not valid UTF-8 is
+// taken as the character of the same number.
+std::string EncodeMailboxName(std::string_view name);
+// The reverse, into UTF-8; false (and `decoded` unusable) when the name is
+// not valid modified UTF-7, which the caller then uses as it came.
+bool DecodeMailboxName(std::string_view name, std::string& decoded);
+
 }  // namespace vesk
