@@ -11,6 +11,7 @@
 #include "automation/page_server.h"
 #include "automation/path_mapper.h"
 #include "engine/common/messages.h"
+#include "engine/mime/mail_dates.h"
 #include "engine/platform/files.h"
 #include "engine/streams/file_stream.h"
 #include "engine/streams/string_stream.h"
@@ -67,6 +68,46 @@ STDMETHODIMP MimeMessageObject::Append(BSTR text) {
 
 // The Date field as a date when the user's locale can read it, else as the
 // text it holds.
+namespace {
+
+// An RFC 5322 date as local time.
+bool LocalDateOfMailDate(const std::string& text, DATE& date) {
+  CivilTime utc;
+  if (!ParseMailDate(text, utc)) return false;
+  SYSTEMTIME universal{};
+  universal.wYear = static_cast<WORD>(utc.year);
+  universal.wMonth = static_cast<WORD>(utc.month);
+  universal.wDay = static_cast<WORD>(utc.day);
+  universal.wHour = static_cast<WORD>(utc.hour);
+  universal.wMinute = static_cast<WORD>(utc.minute);
+  universal.wSecond = static_cast<WORD>(utc.second);
+  SYSTEMTIME local{};
+  return utc.year >= 1601 && SystemTimeToTzSpecificLocalTime(nullptr, &universal, &local) &&
+         SystemTimeToVariantTime(&local, &date);
+}
+
+// A local date as an RFC 5322 date with the zone offset in force then.
+bool MailDateOfLocalDate(DATE date, std::string& text) {
+  SYSTEMTIME local{};
+  if (!VariantTimeToSystemTime(date, &local)) return false;
+  int offset_minutes = 0;
+  SYSTEMTIME universal{};
+  FILETIME local_file{};
+  FILETIME universal_file{};
+  if (TzSpecificLocalTimeToSystemTime(nullptr, &local, &universal) && SystemTimeToFileTime(&local, &local_file) &&
+      SystemTimeToFileTime(&universal, &universal_file)) {
+    const auto ticks = [](const FILETIME& time) {
+      return static_cast<long long>((static_cast<unsigned long long>(time.dwHighDateTime) << 32) | time.dwLowDateTime);
+    };
+    offset_minutes = static_cast<int>((ticks(local_file) - ticks(universal_file)) / 600000000LL);
+  }
+  text = FormatMailDate({local.wYear, local.wMonth, local.wDay, local.wHour, local.wMinute, local.wSecond},
+                        offset_minutes);
+  return true;
+}
+
+}  // namespace
+
 STDMETHODIMP MimeMessageObject::get_Date(VARIANT* value) {
   return Guarded([&] {
     if (!value) return E_POINTER;
@@ -76,7 +117,7 @@ STDMETHODIMP MimeMessageObject::get_Date(VARIANT* value) {
     Bstr wide;
     if (HRESULT hr = ToBstr(text, wide.put()); FAILED(hr)) return hr;
     DATE date = 0;
-    if (SUCCEEDED(VarDateFromStr(wide.get(), LOCALE_USER_DEFAULT, 0, &date))) {
+    if (LocalDateOfMailDate(text, date) || SUCCEEDED(VarDateFromStr(wide.get(), LOCALE_USER_DEFAULT, 0, &date))) {
       V_VT(value) = VT_DATE;
       V_DATE(value) = date;
     } else {
@@ -87,21 +128,21 @@ STDMETHODIMP MimeMessageObject::get_Date(VARIANT* value) {
   });
 }
 
-// A date is written in the user's locale's format; a string as it is. Any
-// other kind of value is refused and the field stays as it was.
+// A date is written as an RFC 5322 date with the local zone offset; a string
+// as it is. Any other kind of value is refused and the field stays as it was.
 STDMETHODIMP MimeMessageObject::put_Date(VARIANT value) {
   return Guarded([&] {
     const VARIANT* given = &value;
     if (V_VT(given) == (VT_BYREF | VT_VARIANT) && V_VARIANTREF(given)) given = V_VARIANTREF(given);
-    Bstr text;
+    std::string text;
     if (V_VT(given) == VT_DATE) {
-      if (HRESULT hr = VarBstrFromDate(V_DATE(given), LOCALE_USER_DEFAULT, 0, text.put()); FAILED(hr)) return hr;
+      if (!MailDateOfLocalDate(V_DATE(given), text)) return E_INVALIDARG;
     } else if (V_VT(given) == VT_BSTR) {
-      *text.put() = SysAllocStringLen(V_BSTR(given), SysStringLen(V_BSTR(given)));
+      text = ToNarrow(V_BSTR(given));
     } else {
       return ReportErrorById(CLSID_MIMEMessage, kMsgUnknownValueType);
     }
-    message_->headers()->Set("Date", ToNarrow(text.get()));
+    message_->headers()->Set("Date", text);
     return S_OK;
   });
 }
