@@ -25,6 +25,18 @@ for line in (folder / "manifest.txt").read_text(encoding="latin-1").splitlines()
     if got.replace(b"\r\n", b"\n") != expected.replace(b"\r\n", b"\n"):
         problems.append(f"{name}[{index}]: content {got!r} != {expected!r}")
     checked += 1
+# Header text outside ASCII arrives as encoded-words that a strict reader
+# decodes to what the script set.
+strict = email.policy.default.clone(raise_on_defect=True)
+international = email.message_from_bytes((folder / "international.eml").read_bytes(), policy=strict)
+if str(international["Subject"]) != "Grüße aus Köln, € 5":
+    problems.append(f"international.eml: Subject {str(international['Subject'])!r}")
+if international["From"].addresses[0].display_name != "Müller, Jörg":
+    problems.append(f"international.eml: From {str(international['From'])!r}")
+if any(len(line) > 78 for line in (folder / "international.eml").read_bytes().split(b"\r\n")):
+    problems.append("international.eml: a line longer than 78 characters")
+checked += 1
+
 for problem in problems:
     print("FAIL:", problem)
 print(f"{checked - len(problems)} passed, {len(problems)} failed")

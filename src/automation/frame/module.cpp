@@ -4,6 +4,8 @@
 #include "automation/frame/class_factory.h"
 #include "automation/frame/dispatch.h"
 #include "automation/frame/registration.h"
+#include "automation/frame/strings.h"
+#include "engine/mime/encoded_words.h"
 
 namespace vesk::com {
 
@@ -27,6 +29,8 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
   if (reason == DLL_PROCESS_ATTACH) {
     Module::Attach(instance);
     DisableThreadLibraryCalls(instance);
+    // Callers' narrow text is in the ANSI code page; encoded-words are UTF-8.
+    vesk::SetNarrowToUtf8(vesk::com::AnsiToUtf8);
     // The socket code relies on Windows Sockets 1.1 exactly; without it the
     // library refuses to load.
     WSADATA data;

@@ -16,6 +16,12 @@ std::string ToNarrow(BSTR text, UINT code_page) {
   return result;
 }
 
+std::string AnsiToUtf8(std::string_view text) {
+  Bstr wide;
+  if (FAILED(ToBstr(text, wide.put()))) return std::string(text);
+  return ToNarrow(wide.get(), CP_UTF8);
+}
+
 HRESULT ToBstr(std::string_view text, BSTR* result, UINT code_page) {
   if (!result) return E_POINTER;
   *result = nullptr;

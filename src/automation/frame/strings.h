@@ -15,6 +15,9 @@ std::string ToNarrow(BSTR text, UINT code_page = CP_ACP);
 // Narrow text in a code page to a new BSTR owned by the caller.
 HRESULT ToBstr(std::string_view text, BSTR* result, UINT code_page = CP_ACP);
 
+// Narrow text in the ANSI code page as UTF-8.
+std::string AnsiToUtf8(std::string_view text);
+
 // Owning BSTR holder.
 class Bstr {
  public:

@@ -114,10 +114,12 @@ class FieldList final : public RefCounted {
   // stream but belongs to what follows the block (the content, when a sender
   // left out the empty line), so a caller that can step back gives it there.
   bool ReadHeaderBlock(Stream& stream);
-  // Writes every field as name, ": ", value read through the hook, CR LF,
-  // except those for which `omit` (when given) says true. The empty line that
-  // ends the block is the caller's to write.
-  void WriteHeaderBlock(Stream& stream, bool (*omit)(std::string_view name, std::string_view value) = nullptr);
+  // Writes every field as name, ": ", value read through the hook, CR LF.
+  // `prepare` (when given) sees each value first: it may rewrite it for the
+  // wire, or say false to leave the field out. The empty line that ends the
+  // block is the caller's to write.
+  using PrepareForWire = bool (*)(std::string_view name, std::string& value);
+  void WriteHeaderBlock(Stream& stream, PrepareForWire prepare = nullptr);
 
  private:
   friend class Field;

@@ -64,14 +64,14 @@ void AppendWireHeaderValue(std::string& out, std::string_view value) {
   }
 }
 
-void FieldList::WriteHeaderBlock(Stream& stream, bool (*omit)(std::string_view name, std::string_view value)) {
+void FieldList::WriteHeaderBlock(Stream& stream, PrepareForWire prepare) {
   std::string line;
   // The hook may change the list while a value is read; the loop re-reads the
   // count and keeps the field alive for the duration of its line.
   for (size_t i = 0; i < fields_.size(); ++i) {
     const Ref<Field> field = fields_[i];
-    const std::string value = ReadValueAt(i);
-    if (omit && omit(field->name(), value)) continue;
+    std::string value = ReadValueAt(i);
+    if (prepare && !prepare(field->name(), value)) continue;
     line.assign(field->name());
     line += ": ";
     AppendWireHeaderValue(line, value);

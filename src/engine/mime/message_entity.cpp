@@ -1,6 +1,7 @@
 #include "engine/mime/message_entity.h"
 
 #include "engine/common/ascii.h"
+#include "engine/mime/encoded_words.h"
 #include "engine/mime/mime_reader.h"
 #include "engine/streams/stream.h"
 
@@ -30,21 +31,25 @@ bool MessageEntity::Read(Stream& stream) {
 
 namespace {
 
-// An address field that holds no address is not written: RFC 5322 requires
-// at least one address in From, To, Cc and Reply-To (Bcc may be empty but
-// says nothing then), and reading a collection is enough to create its field.
-bool IsEmptyAddressField(std::string_view name, std::string_view value) {
-  if (value.find_first_not_of(" \t\r\n") != std::string_view::npos) return false;
-  for (const std::string_view address_field : {"From", "To", "Cc", "Bcc", "Reply-To"}) {
-    if (EqualsIgnoringAsciiCase(name, address_field)) return true;
+// What a message's field looks like on the wire. An address field that holds
+// no address is not written: RFC 5322 requires at least one address in From,
+// To, Cc and Reply-To (Bcc may be empty but says nothing then), and reading a
+// collection is enough to create its field. Bytes outside ASCII are written
+// as encoded-words.
+bool PrepareMessageField(std::string_view name, std::string& value) {
+  if (value.find_first_not_of(" \t\r\n") == std::string::npos) {
+    for (const std::string_view address_field : {"From", "To", "Cc", "Bcc", "Reply-To"}) {
+      if (EqualsIgnoringAsciiCase(name, address_field)) return false;
+    }
   }
-  return false;
+  value = WireHeaderValue(name, value);
+  return true;
 }
 
 }  // namespace
 
 bool MessageEntity::Write(Stream& stream) {
-  headers_->WriteHeaderBlock(stream, IsEmptyAddressField);
+  headers_->WriteHeaderBlock(stream, PrepareMessageField);
   WriteLineEnd(stream);
   // The root may be replaced while it writes (it cannot, but a hook could);
   // hold it for the duration.

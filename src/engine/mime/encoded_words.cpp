@@ -1,0 +1,185 @@
+#include "engine/mime/encoded_words.h"
+
+#include <algorithm>
+
+#include "engine/common/ascii.h"
+#include "engine/mime/addresses.h"
+#include "engine/mime/content_fields.h"
+
+namespace vesk {
+namespace {
+
+std::string AsIs(std::string_view text) { return std::string(text); }
+
+NarrowToUtf8 narrow_to_utf8 = AsIs;
+
+bool IsAscii(std::string_view text) {
+  for (const char c : text) {
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  }
+  return true;
+}
+
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+constexpr char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+constexpr std::string_view kQPrefix = "=?utf-8?Q?";
+constexpr std::string_view kBPrefix = "=?utf-8?B?";
+constexpr std::size_t kMaxWord = 75;   // RFC 2047 section 2
+constexpr std::size_t kMaxLine = 78;   // RFC 5322 section 2.1.1
+
+// Characters that stand for themselves in a Q word of a header (RFC 2047
+// section 5 (3)); a space is written as "_".
+bool IsPlainInQ(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '!' || c == '*' ||
+         c == '+' || c == '-' || c == '/';
+}
+
+std::size_t QLength(std::string_view bytes) {
+  std::size_t length = 0;
+  for (const char c : bytes) length += IsPlainInQ(c) || c == ' ' ? 1 : 3;
+  return length;
+}
+
+void AppendQ(std::string& out, std::string_view bytes) {
+  for (const char c : bytes) {
+    if (IsPlainInQ(c)) {
+      out += c;
+    } else if (c == ' ') {
+      out += '_';
+    } else {
+      const auto byte = static_cast<unsigned char>(c);
+      out += '=';
+      out += kHexDigits[byte >> 4];
+      out += kHexDigits[byte & 15];
+    }
+  }
+}
+
+void AppendB(std::string& out, std::string_view bytes) {
+  std::size_t i = 0;
+  for (; i + 2 < bytes.size(); i += 3) {
+    const unsigned group = (static_cast<unsigned char>(bytes[i]) << 16) |
+                           (static_cast<unsigned char>(bytes[i + 1]) << 8) | static_cast<unsigned char>(bytes[i + 2]);
+    for (int shift = 18; shift >= 0; shift -= 6) out += kBase64[(group >> shift) & 63];
+  }
+  if (i < bytes.size()) {
+    const unsigned high = static_cast<unsigned char>(bytes[i]);
+    const unsigned low = i + 1 < bytes.size() ? static_cast<unsigned char>(bytes[i + 1]) : 0;
+    const unsigned group = (high << 16) | (low << 8);
+    out += kBase64[(group >> 18) & 63];
+    out += kBase64[(group >> 12) & 63];
+    out += i + 1 < bytes.size() ? kBase64[(group >> 6) & 63] : '=';
+    out += '=';
+  }
+}
+
+// Length of the UTF-8 character that starts with `lead` (1 for a byte that
+// starts none, so that no text can stall the split).
+std::size_t CharacterLength(unsigned char lead) {
+  return lead >= 0xF0 && lead < 0xF8 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+}
+
+// The longest run of whole characters from `text` whose word fits in
+// `room` characters (at least one character, so that every text advances).
+std::size_t FittingPrefix(std::string_view text, std::size_t room) {
+  std::size_t taken = 0;
+  while (taken < text.size()) {
+    const std::size_t next =
+        std::min(text.size(), taken + CharacterLength(static_cast<unsigned char>(text[taken])));
+    const std::string_view candidate = text.substr(0, next);
+    const std::size_t q = kQPrefix.size() + QLength(candidate) + 2;
+    const std::size_t b = kBPrefix.size() + (candidate.size() + 2) / 3 * 4 + 2;
+    if (std::min(q, b) > room) break;
+    taken = next;
+  }
+  return taken == 0 && !text.empty() ? CharacterLength(static_cast<unsigned char>(text[0])) : taken;
+}
+
+bool IsAddressField(std::string_view name) {
+  for (const std::string_view field : {"From", "To", "Cc", "Bcc", "Reply-To", "Sender", "Resent-From", "Resent-To",
+                                       "Resent-Cc", "Resent-Bcc", "Resent-Sender"}) {
+    if (EqualsIgnoringAsciiCase(name, field)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+void SetNarrowToUtf8(NarrowToUtf8 convert) { narrow_to_utf8 = convert ? convert : AsIs; }
+
+std::string EncodedWords(std::string_view utf8_text, std::size_t column) {
+  // The smallest word worth starting on a line that has already begun.
+  constexpr std::size_t kSmallestWord = 20;
+  std::string out;
+  while (!utf8_text.empty()) {
+    const std::size_t separator = out.empty() ? 0 : 1;
+    std::size_t room = column + separator < kMaxLine ? kMaxLine - column - separator : 0;
+    if (!out.empty() && room < kSmallestWord) {
+      out += "\r\n";
+      column = 0;
+      room = kMaxLine - 1;
+    }
+    const std::string_view piece =
+        utf8_text.substr(0, FittingPrefix(utf8_text, std::clamp(room, kSmallestWord, kMaxWord)));
+    utf8_text.remove_prefix(piece.size());
+    std::string word;
+    const bool q = QLength(piece) <= (piece.size() + 2) / 3 * 4;
+    word += q ? kQPrefix : kBPrefix;
+    if (q) {
+      AppendQ(word, piece);
+    } else {
+      AppendB(word, piece);
+    }
+    word += "?=";
+    if (!out.empty()) {
+      if (column + 1 + word.size() > kMaxLine) {
+        out += "\r\n";
+        column = 0;
+      }
+      out += ' ';
+      ++column;
+    }
+    out += word;
+    column += word.size();
+  }
+  return out;
+}
+
+std::string WireHeaderValue(std::string_view name, std::string_view folded) {
+  if (IsAscii(folded)) return std::string(folded);
+  const std::string unfolded = Unfolded(folded);
+  const std::string_view value = unfolded;
+  const std::size_t start_column = name.size() + 2;  // "Name: "
+  if (IsAddressField(name)) {
+    // One entry a line: the display name as encoded-words where it needs them.
+    std::string out;
+    for (const std::string& entry : SplitAddressEntries(value)) {
+      const Ref<AddressItem> item = MakeRef<AddressItem>(entry);
+      if (!out.empty()) out += ",\r\n ";
+      if (IsAscii(item->Name())) {
+        const std::size_t text_start = entry.find_first_not_of(" \t");
+        if (text_start != std::string::npos) out += entry.substr(text_start);
+      } else {
+        out += EncodedWords(narrow_to_utf8(item->Name()), out.empty() ? start_column : 1);
+        out += " <" + item->Address() + ">";
+      }
+    }
+    return out;
+  }
+  // Unstructured: the words before the first and after the last word with a
+  // byte outside ASCII stay as they are; the run between becomes encoded-words
+  // (its spaces inside them, since white space between encoded-words is not
+  // shown).
+  std::size_t first = 0;
+  while (static_cast<unsigned char>(value[first]) < 0x80) ++first;
+  std::size_t last = value.size();
+  while (static_cast<unsigned char>(value[last - 1]) < 0x80) --last;
+  while (first > 0 && !IsSpaceOrTab(value[first - 1])) --first;
+  while (last < value.size() && !IsSpaceOrTab(value[last])) ++last;
+  std::string out(value.substr(0, first));
+  out += EncodedWords(narrow_to_utf8(value.substr(first, last - first)), start_column + first);
+  out += value.substr(last);
+  return out;
+}
+
+}  // namespace vesk

@@ -1,0 +1,29 @@
+#pragma once
+
+// Header values on the wire (RFC 2047): a value holding bytes outside ASCII
+// is written with encoded-words, in UTF-8, so that every receiver shows it as
+// the caller wrote it. The field itself keeps the caller's text.
+
+#include <string>
+#include <string_view>
+
+namespace vesk {
+
+// How narrow text of the caller becomes UTF-8 for an encoded-word. The DLL
+// sets the conversion from its ANSI code page once; until then the text is
+// taken as UTF-8 already.
+using NarrowToUtf8 = std::string (*)(std::string_view);
+void SetNarrowToUtf8(NarrowToUtf8 convert);
+
+// "=?utf-8?Q?...?=" (or B, whichever is shorter) words for `text`, each at
+// most 75 characters and never splitting a character, separated by CR LF and
+// a space where a line starting at column `column` would pass 78.
+std::string EncodedWords(std::string_view utf8_text, std::size_t column);
+
+// The value of field `name` as it goes on the wire. ASCII values are
+// returned as they are. In address fields only display names are encoded;
+// in any other field the run from the first to the last word holding a byte
+// outside ASCII is.
+std::string WireHeaderValue(std::string_view name, std::string_view value);
+
+}  // namespace vesk

@@ -1,0 +1,57 @@
+// Header values with bytes outside ASCII go on the wire as encoded-words.
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+
+#include "engine/mime/encoded_words.h"
+#include "support/mime_tree.h"
+
+namespace vesk {
+namespace {
+
+TEST(EncodedWords, OnlyWhatNeedsItIsEncoded) {
+  const std::pair<std::pair<const char*, const char*>, const char*> cases[] = {
+      {{"Subject", "plain ASCII stays\n\tfolded as it was"}, "plain ASCII stays\n\tfolded as it was"},
+      {{"Subject", "Gr\xC3\xBC\xC3\x9F" "e aus K\xC3\xB6ln"}, "=?utf-8?B?R3LDvMOfZSBhdXMgS8O2bG4=?="},
+      {{"Subject", "Re: Gr\xC3\xBC\xC3\x9F" "e, Anna!"}, "Re: =?utf-8?B?R3LDvMOfZSw=?= Anna!"},
+      {{"Subject", "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E"}, "=?utf-8?B?5pel5pys6Kqe?="},
+      {{"Subject", "Privatsph\xC3\xA4re"}, "=?utf-8?Q?Privatsph=C3=A4re?="},  // Q is shorter here
+      {{"From", "\"J\xC3\xB6rg, Sr.\" <j@example.com>, bob@example.com"},
+       "=?utf-8?B?SsO2cmcsIFNyLg==?= <j@example.com>,\r\n bob@example.com"},
+      {{"X-Note", "a=?b?= \xC3\xA9"}, "a=?b?= =?utf-8?B?w6k=?="},
+  };
+  for (const auto& [field, wire] : cases) EXPECT_EQ(WireHeaderValue(field.first, field.second), wire) << field.second;
+}
+
+TEST(EncodedWords, LongValuesFoldWithinTheLineLimitAndKeepCharactersWhole) {
+  std::string subject;
+  for (int i = 0; i < 40; ++i) subject += "\xC3\xA9t\xC3\xA9 ";  // "été "
+  const std::string wire = WireHeaderValue("Subject", subject);
+  std::istringstream lines("Subject: " + wire);
+  std::string line;
+  int count = 0;
+  while (std::getline(lines, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    EXPECT_LE(line.size(), 78u) << line;
+    ++count;
+  }
+  EXPECT_GT(count, 3);
+  // No word ends inside a character: each word's text is whole "été " runs.
+  for (size_t at = wire.find("?B?"); at != std::string::npos; at = wire.find("?B?", at + 1)) {
+    const size_t end = wire.find("?=", at);
+    EXPECT_EQ((end - at - 3) % 4, 0u);
+  }
+  EXPECT_EQ(wire.find("?Q?"), std::string::npos) << "B is shorter for this text";
+}
+
+TEST(EncodedWords, RenderedMessagesCarryThemButTheFieldKeepsTheCallersText) {
+  const Ref<MessageEntity> message = testing::ParseMessage("Subject: caf\xC3\xA9\r\n\r\nbody\r\n");
+  EXPECT_EQ(testing::Render(*message), "Subject: =?utf-8?B?Y2Fmw6k=?=\r\n\r\nbody\r\n");
+  std::string stored;
+  ASSERT_TRUE(message->headers()->Get("Subject", stored));
+  EXPECT_EQ(stored, "caf\xC3\xA9");
+}
+
+}  // namespace
+}  // namespace vesk
