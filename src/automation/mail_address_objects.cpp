@@ -9,7 +9,7 @@
 namespace vesk::com {
 
 STDMETHODIMP MailAddressObject::get_Name(BSTR* value) {
-  return Guarded([&] { return GetText(item_->Name(), value); });
+  return Guarded([&] { return HeaderTextToBstr(item_->Name(), value); });
 }
 STDMETHODIMP MailAddressObject::put_Name(BSTR value) {
   return Guarded([&] {

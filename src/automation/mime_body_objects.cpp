@@ -73,7 +73,7 @@ STDMETHODIMP MimeBodyObject::put_Charset(BSTR value) {
 
 STDMETHODIMP MimeBodyObject::get_FileName(BSTR* value) {
   return Guarded([&] {
-    return GetText(part_->FileName(), value);
+    return HeaderTextToBstr(part_->FileName(), value);
   });
 }
 

@@ -33,7 +33,14 @@ HRESULT MimeMessageObject::SetHeader(const char* name, BSTR value) {
   });
 }
 
-STDMETHODIMP MimeMessageObject::get_Subject(BSTR* value) { return GetHeader("Subject", value); }
+// Encoded-words (RFC 2047) read as the text they stand for.
+STDMETHODIMP MimeMessageObject::get_Subject(BSTR* value) {
+  return Guarded([&] {
+    std::string text;
+    message_->headers()->Get("Subject", text);
+    return HeaderTextToBstr(text, value);
+  });
+}
 STDMETHODIMP MimeMessageObject::put_Subject(BSTR value) { return SetHeader("Subject", value); }
 STDMETHODIMP MimeMessageObject::get_MessageID(BSTR* value) { return GetHeader("Message-ID", value); }
 STDMETHODIMP MimeMessageObject::put_MessageID(BSTR value) { return SetHeader("Message-ID", value); }

@@ -152,6 +152,18 @@ check(folded.Attachments.Item(1).SimpleContent === "ABC", "content right under t
 var semicolons = partsOf(["Content-Type: multipart/mixed;;", "\tBoundary=\"b\"", "", "--b", "", "text", "--b--"]);
 check(semicolons.Text === "text\n" && semicolons.RawMessage.indexOf(";=") < 0, "empty parameter skipped");
 
+// Header text outside ASCII: written as encoded-words, read back as text.
+var greeting = new ActiveXObject("VeskMail.MIMEMessage");
+greeting.RawMessage = "Subject: =?ISO-8859-1?Q?Gr=FC=DFe?= =?utf-8?B?IOKCrA==?= x\r\n" +
+  "From: =?koi8-r?B?8NLJ18XU?= <p@example.com>\r\n\r\n";
+check(greeting.Subject === "Gr\u00fc\u00dfe \u20ac x", "encoded-words decoded: " + greeting.Subject);
+check(greeting.From.Name === "\u041f\u0440\u0438\u0432\u0435\u0442", "a name in koi8-r: " + greeting.From.Name);
+var again = new ActiveXObject("VeskMail.MIMEMessage");
+greeting.Subject = "Caf\u00e9 \u20ac";
+again.RawMessage = greeting.RawMessage;
+check(again.Subject === "Caf\u00e9 \u20ac" && greeting.RawMessage.indexOf("Subject: =?utf-8?") >= 0,
+      "a subject survives the wire: " + again.Subject);
+
 // A property read called as a statement keeps its own error.
 try {
   unended.To.Item(9);

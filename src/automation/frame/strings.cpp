@@ -2,6 +2,8 @@
 
 #include <limits>
 
+#include "engine/mime/encoded_words.h"
+
 namespace vesk::com {
 
 std::string ToNarrow(BSTR text, UINT code_page) {
@@ -14,6 +16,61 @@ std::string ToNarrow(BSTR text, UINT code_page) {
     WideCharToMultiByte(code_page, 0, text, wide_length, result.data(), needed, nullptr, nullptr);
   }
   return result;
+}
+
+namespace {
+
+// The Windows code page of a MIME charset name (lower case), or 0.
+UINT CodePageOfCharset(std::string_view charset) {
+  struct Known {
+    const char* name;
+    UINT code_page;
+  };
+  static constexpr Known kCharsets[] = {
+      {"utf-8", CP_UTF8},         {"us-ascii", 20127},        {"iso-8859-1", 28591},   {"iso-8859-2", 28592},
+      {"iso-8859-3", 28593},      {"iso-8859-4", 28594},      {"iso-8859-5", 28595},   {"iso-8859-6", 28596},
+      {"iso-8859-7", 28597},      {"iso-8859-8", 28598},      {"iso-8859-9", 28599},   {"iso-8859-13", 28603},
+      {"iso-8859-15", 28605},     {"windows-1250", 1250},     {"windows-1251", 1251},  {"windows-1252", 1252},
+      {"windows-1253", 1253},     {"windows-1254", 1254},     {"windows-1255", 1255},  {"windows-1256", 1256},
+      {"windows-1257", 1257},     {"windows-1258", 1258},     {"windows-874", 874},    {"koi8-r", 20866},
+      {"koi8-u", 21866},          {"shift_jis", 932},         {"euc-jp", 20932},       {"iso-2022-jp", 50220},
+      {"gb2312", 936},            {"gbk", 936},               {"gb18030", 54936},      {"big5", 950},
+      {"euc-kr", 949},            {"ks_c_5601-1987", 949},    {"utf-7", CP_UTF7},
+  };
+  for (const Known& known : kCharsets) {
+    if (charset == known.name) return known.code_page;
+  }
+  return 0;
+}
+
+// Appends `bytes` in `code_page` to `out`; false when they do not convert.
+bool AppendWide(std::wstring& out, std::string_view bytes, UINT code_page) {
+  if (bytes.empty()) return true;
+  if (bytes.size() > static_cast<size_t>(std::numeric_limits<int>::max())) return false;
+  const int length = static_cast<int>(bytes.size());
+  const int needed = MultiByteToWideChar(code_page, 0, bytes.data(), length, nullptr, 0);
+  if (needed <= 0) return false;
+  const size_t start = out.size();
+  out.resize(start + static_cast<size_t>(needed));
+  MultiByteToWideChar(code_page, 0, bytes.data(), length, out.data() + start, needed);
+  return true;
+}
+
+}  // namespace
+
+HRESULT HeaderTextToBstr(std::string_view text, BSTR* result) {
+  if (!result) return E_POINTER;
+  std::wstring wide;
+  for (const HeaderTextRun& run : DecodeEncodedWords(text)) {
+    if (run.charset.empty()) {
+      AppendWide(wide, run.bytes, CP_ACP);
+      continue;
+    }
+    const UINT code_page = CodePageOfCharset(run.charset);
+    if (code_page == 0 || !AppendWide(wide, run.bytes, code_page)) AppendWide(wide, run.original, CP_ACP);
+  }
+  *result = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
+  return *result ? S_OK : E_OUTOFMEMORY;
 }
 
 std::string AnsiToUtf8(std::string_view text) {

@@ -15,6 +15,11 @@ std::string ToNarrow(BSTR text, UINT code_page = CP_ACP);
 // Narrow text in a code page to a new BSTR owned by the caller.
 HRESULT ToBstr(std::string_view text, BSTR* result, UINT code_page = CP_ACP);
 
+// A header text for a caller: encoded-words decoded from their charset where
+// the platform knows it (left as they stand where it does not), the rest read
+// in the ANSI code page.
+HRESULT HeaderTextToBstr(std::string_view text, BSTR* result);
+
 // Narrow text in the ANSI code page as UTF-8.
 std::string AnsiToUtf8(std::string_view text);
 

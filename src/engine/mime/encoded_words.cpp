@@ -103,7 +103,102 @@ bool IsAddressField(std::string_view name) {
   return false;
 }
 
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+bool DecodeQ(std::string_view text, std::string& out) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '_') {
+      out += ' ';
+    } else if (text[i] == '=') {
+      if (i + 2 >= text.size() || HexValue(text[i + 1]) < 0 || HexValue(text[i + 2]) < 0) return false;
+      out += static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
+      i += 2;
+    } else {
+      out += text[i];
+    }
+  }
+  return true;
+}
+
+bool DecodeB(std::string_view text, std::string& out) {
+  unsigned bits = 0;
+  int count = 0;
+  for (const char c : text) {
+    if (c == '=') break;
+    const char* found = std::char_traits<char>::find(kBase64, 64, c);
+    if (!found) return false;
+    bits = (bits << 6) | static_cast<unsigned>(found - kBase64);
+    count += 6;
+    if (count >= 8) {
+      count -= 8;
+      out += static_cast<char>((bits >> count) & 0xFF);
+    }
+  }
+  return true;
+}
+
+// An encoded-word at the start of `text`: its length, or 0 when there is none.
+std::size_t ReadEncodedWord(std::string_view text, HeaderTextRun& run) {
+  if (text.substr(0, 2) != "=?") return 0;
+  const std::size_t charset_end = text.find('?', 2);
+  if (charset_end == std::string_view::npos || charset_end + 2 >= text.size() || text[charset_end + 2] != '?') {
+    return 0;
+  }
+  const char encoding = text[charset_end + 1];
+  const std::size_t end = text.find("?=", charset_end + 3);
+  if (end == std::string_view::npos) return 0;
+  const std::string_view encoded = text.substr(charset_end + 3, end - charset_end - 3);
+  if (encoded.find_first_of(" \t\r\n") != std::string_view::npos) return 0;
+  std::string_view charset = text.substr(2, charset_end - 2);
+  charset = charset.substr(0, charset.find('*'));  // RFC 2231 section 5: a language after "*"
+  run.bytes.clear();
+  const bool decoded = (encoding == 'Q' || encoding == 'q')   ? DecodeQ(encoded, run.bytes)
+                       : (encoding == 'B' || encoding == 'b') ? DecodeB(encoded, run.bytes)
+                                                              : false;
+  if (!decoded || charset.empty()) return 0;
+  run.charset.clear();
+  for (const char c : charset) run.charset += AsciiToLower(c);
+  run.original.assign(text.substr(0, end + 2));
+  return end + 2;
+}
+
 }  // namespace
+
+std::vector<HeaderTextRun> DecodeEncodedWords(std::string_view text) {
+  std::vector<HeaderTextRun> runs;
+  std::string plain;
+  std::size_t i = 0;
+  bool after_word = false;
+  while (i < text.size()) {
+    HeaderTextRun word;
+    if (const std::size_t length = ReadEncodedWord(text.substr(i), word)) {
+      // White space between two encoded-words is not shown.
+      if (after_word && plain.find_first_not_of(" \t\r\n") == std::string::npos) plain.clear();
+      if (!plain.empty()) runs.push_back({"", std::move(plain), ""});
+      plain.clear();
+      // Adjacent words in the same charset join, so that a character split
+      // between them comes out whole.
+      if (after_word && !runs.empty() && runs.back().charset == word.charset) {
+        runs.back().bytes += word.bytes;
+        runs.back().original += word.original;
+      } else {
+        runs.push_back(std::move(word));
+      }
+      after_word = true;
+      i += length;
+      continue;
+    }
+    if (!IsSpaceOrTab(text[i]) && text[i] != '\r' && text[i] != '\n') after_word = false;
+    plain += text[i++];
+  }
+  if (!plain.empty()) runs.push_back({"", std::move(plain), ""});
+  return runs;
+}
 
 void SetNarrowToUtf8(NarrowToUtf8 convert) { narrow_to_utf8 = convert ? convert : AsIs; }
 

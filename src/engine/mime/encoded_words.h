@@ -6,6 +6,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vesk {
 
@@ -25,5 +26,17 @@ std::string EncodedWords(std::string_view utf8_text, std::size_t column);
 // in any other field the run from the first to the last word holding a byte
 // outside ASCII is.
 std::string WireHeaderValue(std::string_view name, std::string_view value);
+
+// A header text read back: runs of plain text (charset empty) and of the
+// bytes that encoded-words carry, with their charset and the words as they
+// stood (for a reader that cannot convert the charset). White space between
+// two adjacent encoded-words is not text (RFC 2047 section 6.2); something
+// that looks like an encoded-word but does not decode stays plain text.
+struct HeaderTextRun {
+  std::string charset;  // in lower case; empty for plain text
+  std::string bytes;
+  std::string original;
+};
+std::vector<HeaderTextRun> DecodeEncodedWords(std::string_view text);
 
 }  // namespace vesk

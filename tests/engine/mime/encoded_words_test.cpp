@@ -55,3 +55,32 @@ TEST(EncodedWords, RenderedMessagesCarryThemButTheFieldKeepsTheCallersText) {
 
 }  // namespace
 }  // namespace vesk
+
+namespace vesk {
+namespace {
+
+std::string Runs(std::string_view text) {
+  std::string out;
+  for (const HeaderTextRun& run : DecodeEncodedWords(text)) out += "[" + run.charset + ":" + run.bytes + "]";
+  return out;
+}
+
+TEST(EncodedWords, ReadBackIntoRunsOfCharsetAndBytes) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"plain", "[:plain]"},
+      {"=?ISO-8859-1?Q?Gr=FC=DFe_aus?= K=F6ln", "[iso-8859-1:Gr\xFC\xDF" "e aus][: K=F6ln]"},
+      {"=?utf-8?B?R3LDvMOfZQ==?=\r\n =?utf-8?Q?_aus?=", "[utf-8:Gr\xC3\xBC\xC3\x9F" "e aus]"},  // joined
+      {"a =?utf-8*en?b?w6k?= b", "[:a ][utf-8:\xC3\xA9][: b]"},  // a language, no padding
+      {"=?utf-8?Q?a?= x =?utf-8?Q?b?=", "[utf-8:a][: x ][utf-8:b]"},
+      {"=?utf-8?X?abc?= =?utf-8?Q?has space?= =??Q?a?=", "[:=?utf-8?X?abc?= =?utf-8?Q?has space?= =??Q?a?=]"},
+  };
+  for (const auto& [text, runs] : cases) EXPECT_EQ(Runs(text), runs) << text;
+  // What the writer makes reads back as the text it was given.
+  const std::string subject = "Gr\xC3\xBC\xC3\x9F" "e \xE6\x97\xA5\xE6\x9C\xAC " + std::string(60, 'x') + " \xC3\xA9";
+  std::string back;
+  for (const HeaderTextRun& run : DecodeEncodedWords(WireHeaderValue("Subject", subject))) back += run.bytes;
+  EXPECT_EQ(back, subject);
+}
+
+}  // namespace
+}  // namespace vesk
