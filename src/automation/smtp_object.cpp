@@ -5,6 +5,7 @@
 #include "automation/frame/properties.h"
 #include "automation/retrieved_message.h"
 #include "engine/common/messages.h"
+#include "engine/mime/mail_dates.h"
 
 namespace vesk::com {
 
@@ -87,6 +88,43 @@ HRESULT SmtpObject::CollectEnvelope(IMIMEMessage* message, BSTR to, BSTR from, s
   return S_OK;
 }
 
+namespace {
+
+// The machine's full DNS name when it has a domain; empty otherwise.
+std::string HostDomain() {
+  char name[256];
+  DWORD size = sizeof name;
+  if (!GetComputerNameExA(ComputerNameDnsFullyQualified, name, &size)) return {};
+  const std::string text(name, size);
+  return text.find('.') == std::string::npos ? std::string() : text;
+}
+
+// RFC 5322 section 3.6: a message goes out with an origination date and an
+// identifier. They are added to the message itself, so that a copy saved or
+// appended after sending holds the same fields.
+HRESULT AddDateAndIdentifier(IMIMEMessage* message) {
+  Variant date;
+  if (HRESULT hr = message->get_Date(date.get()); FAILED(hr)) return hr;
+  if (V_VT(date.get()) == VT_BSTR && SysStringLen(V_BSTR(date.get())) == 0) {
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    Variant value;
+    V_VT(value.get()) = VT_DATE;
+    if (!SystemTimeToVariantTime(&now, &V_DATE(value.get()))) return E_FAIL;
+    if (HRESULT hr = message->put_Date(*value.get()); FAILED(hr)) return hr;
+  }
+  Bstr id;
+  if (HRESULT hr = message->get_MessageID(id.put()); FAILED(hr)) return hr;
+  if (id.length() == 0) {
+    Bstr fresh;
+    if (HRESULT hr = ToBstr(NewMessageId(HostDomain()), fresh.put()); FAILED(hr)) return hr;
+    return message->put_MessageID(fresh.get());
+  }
+  return S_OK;
+}
+
+}  // namespace
+
 STDMETHODIMP SmtpObject::Send(IDispatch* message_object, BSTR to, BSTR from) {
   return Guarded([&] {
     client_.set_last_error(MessageText(kMsgInvalidMessageObject));
@@ -97,6 +135,7 @@ STDMETHODIMP SmtpObject::Send(IDispatch* message_object, BSTR to, BSTR from) {
     std::string sender;
     std::vector<std::string> recipients;
     if (FAILED(CollectEnvelope(message.get(), to, from, sender, recipients))) return Failure();
+    if (FAILED(AddDateAndIdentifier(message.get()))) return Failure();
     // The text goes out in the ANSI code page, the inverse of how RawMessage
     // was made from the message's bytes.
     Bstr raw;

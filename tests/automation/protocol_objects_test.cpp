@@ -43,13 +43,15 @@ TEST(SmtpObject, SendRefusesWhatIsNotAMessage) {
   EXPECT_EQ(sent.find("MAIL"), std::string::npos) << "nothing of a transaction is sent";
 }
 
-// What Send transmits: Bcc addresses are recipients but not in the text, and
-// an address collection that was only read writes no empty field.
+// What Send transmits: Bcc addresses are recipients but not in the text, an
+// address collection that was only read writes no empty field, and a Date
+// and a Message-ID are added to the message itself when it has none.
 TEST(SmtpObject, SendKeepsBlindCopiesOutOfTheTextAndWritesNoEmptyAddressField) {
   std::vector<ScriptedServer::Step> script = {{"220 ready\r\n", "HELO"}, {"250 hi\r\n", "MAIL"},
                                               {"250 ok\r\n", "RCPT"},   {"250 ok\r\n", "RCPT"},
                                               {"250 ok\r\n", "DATA"},   {"354 go\r\n", "line"}};
-  for (int line = 1; line < 6; ++line) script.push_back({"", "line"});  // From To Subject, empty, body, "."
+  // From To Subject Date Message-ID, empty, body, "."
+  for (int line = 1; line < 8; ++line) script.push_back({"", "line"});
   script.push_back({"250 ok\r\n", ""});
   ScriptedServer server(script);
   ComPtr<IVeskSMTP> smtp;
@@ -67,10 +69,17 @@ TEST(SmtpObject, SendKeepsBlindCopiesOutOfTheTextAndWritesNoEmptyAddressField) {
   EXPECT_NE(sent.find("RCPT TO: <hidden@example.com>"), std::string::npos) << sent;
   EXPECT_EQ(sent.find("Bcc"), std::string::npos) << sent;
   EXPECT_EQ(sent.find("Cc:"), std::string::npos) << sent;
-  // The sender's own copy keeps its Bcc.
+  // The sender's own copy keeps its Bcc, and has the Date and Message-ID sent.
   Bstr kept;
   ASSERT_EQ(message->get_RawMessage(kept.put()), S_OK);
-  EXPECT_NE(Narrow(kept.get()).find("Bcc: hidden@example.com"), std::string::npos);
+  const std::string copy = Narrow(kept.get());
+  EXPECT_NE(copy.find("Bcc: hidden@example.com"), std::string::npos);
+  for (const char* field : {"\r\nDate: ", "\r\nMessage-ID: <"}) {
+    const size_t at = copy.find(field);
+    ASSERT_NE(at, std::string::npos) << field;
+    const std::string line = copy.substr(at, copy.find("\r\n", at + 2) - at);
+    EXPECT_NE(sent.find(line), std::string::npos) << line;
+  }
 }
 
 TEST(Pop3Object, ConnectCountsMessagesAndFailuresCarryTheStepsText) {

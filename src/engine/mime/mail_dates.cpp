@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "engine/common/ascii.h"
+#include "engine/platform/unique_id.h"
 
 namespace vesk {
 namespace {
@@ -134,6 +135,15 @@ std::string FormatMailDate(const CivilTime& local, int offset_minutes) {
                 kMonths[local.month - 1], local.year, local.hour, local.minute, local.second,
                 offset_minutes < 0 ? '-' : '+', offset / 60 % 100, offset % 60);
   return text;
+}
+
+std::string NewMessageId(std::string_view domain) {
+  const UniqueId id = NewUniqueId();
+  char random[40];
+  std::snprintf(random, sizeof random, "%08X%04X%04X%02X%02X%02X%02X%02X%02X%02X%02X", static_cast<unsigned>(id.data1),
+                static_cast<unsigned>(id.data2), static_cast<unsigned>(id.data3), id.data4[0], id.data4[1], id.data4[2],
+                id.data4[3], id.data4[4], id.data4[5], id.data4[6], id.data4[7]);
+  return "<" + std::string(random) + "@" + std::string(domain.empty() ? "localhost.localdomain" : domain) + ">";
 }
 
 bool ParseMailDate(std::string_view text, CivilTime& utc) {

@@ -29,4 +29,9 @@ std::string FormatMailDate(const CivilTime& local, int offset_minutes);
 // Gives the time in UTC; false when the text is not such a date.
 bool ParseMailDate(std::string_view text, CivilTime& utc);
 
+// A new RFC 5322 message identifier (section 3.6.4), "<random@domain>": 128
+// random bits in hexadecimal and the given domain, or "localhost.localdomain"
+// when it is empty.
+std::string NewMessageId(std::string_view domain);
+
 }  // namespace vesk
