@@ -1,62 +1,37 @@
-// Walking and editing the parts of a message from JScript: header fields,
-// nested multiparts, body content from files, strings, TextStreams and a
+// Runs after tests/scripts/prelude.js, which tools/run_scripts.sh puts in front.
+// The objects from JScript: failures as exceptions with their code and text,
+// walking and editing the parts of a message (header fields, nested
+// multiparts), body content from files, strings, TextStreams and a
 // byte-source component.
-var failures = 0;
-function check(condition, what) {
-  if (!condition) { WScript.Echo("FAIL: " + what); failures++; }
-}
-
 var fso = new ActiveXObject("Scripting.FileSystemObject");
 var folder = fso.BuildPath(fso.GetSpecialFolder(2), "vesk-bodies-js");
 if (!fso.FolderExists(folder)) fso.CreateFolder(folder);
 
+var imap = new ActiveXObject("VeskMail.IMAP4.1");
+imap.Host = "127.0.0.1"; imap.Port = 1; imap.TimeOut = 100;
+check(imap.Port === 1 && imap.TimeOut === 100, "IMAP4 Port and TimeOut");
+var caught = null;
+try { imap.Connect(); } catch (e) { caught = e; }
+check(caught !== null && caught.number === -2147467259 && caught.description === "Server cannot be connected",
+      "a failing method throws its code and text");
+
 // A nested message as a mail reader receives it.
-var raw = [
-  "From: \"Ann\" <ann@example.com>",
-  "To: bob@example.com, \"Carl, Jr.\" <carl@example.org>",
-  "Subject: nested",
-  "Content-Type: multipart/mixed; boundary=\"outer\"",
-  "",
-  "preamble",
-  "--outer",
-  "Content-Type: multipart/alternative; boundary=\"inner\"",
-  "",
-  "--inner",
-  "Content-Type: text/plain; charset=\"us-ascii\"",
-  "",
-  "plain text",
-  "--inner",
-  "Content-Type: text/html",
-  "Content-Transfer-Encoding: quoted-printable",
-  "",
-  "<p>caf=E9</p>",
-  "--inner--",
-  "--outer",
-  "Content-Type: image/gif; name=\"dot.gif\"",
-  "Content-Disposition: attachment; filename=\"dot.gif\"",
-  "Content-Transfer-Encoding: base64",
-  "",
-  "R0lGODlhAQABAAAAACw=",
-  "--outer--",
-  ""].join("\r\n");
-
 var message = new ActiveXObject("VeskMail.MIMEMessage");
-message.RawMessage = raw;
+message.RawMessage = ["From: \"Ann\" <ann@example.com>", "To: bob@example.com, \"Carl, Jr.\" <carl@example.org>",
+  "Subject: nested", "Content-Type: multipart/mixed; boundary=\"outer\"", "", "preamble", "--outer",
+  "Content-Type: multipart/alternative; boundary=\"inner\"", "", "--inner",
+  "Content-Type: text/plain; charset=\"us-ascii\"", "", "plain text", "--inner", "Content-Type: text/html",
+  "Content-Transfer-Encoding: quoted-printable", "", "<p>caf=E9</p>", "--inner--", "--outer",
+  "Content-Type: image/gif; name=\"dot.gif\"", "Content-Disposition: attachment; filename=\"dot.gif\"",
+  "Content-Transfer-Encoding: base64", "", "R0lGODlhAQABAAAAACw=", "--outer--", ""].join("\r\n");
 check(message.Subject === "nested", "subject");
-
 var to = [];
 for (var e = new Enumerator(message.To); !e.atEnd(); e.moveNext()) to.push(e.item().Name + "|" + e.item().Address);
 check(to.join(";") === "|bob@example.com;Carl, Jr.|carl@example.org", "Enumerator over To: " + to.join(";"));
-
-var root = message.MimeBody;
-check(root.ContentType === "multipart/mixed", "root type " + root.ContentType);
-var parts = root.MimeBodies;
-check(parts.Count === 2, "two children");
-var alternative = parts.Item(1);
-check(alternative.ContentType === "multipart/alternative", "first child is the alternative");
-var inner = alternative.MimeBodies;
-check(inner.Count === 2, "two alternatives");
-check(inner.Item(1).Charset === "us-ascii" && inner.Item(1).SimpleContent === "plain text\n", "plain part");
+var parts = message.MimeBody.MimeBodies;
+check(message.MimeBody.ContentType === "multipart/mixed" && parts.Count === 2, "root with two children");
+var inner = parts.Item(1).MimeBodies;
+check(inner.Count === 2 && inner.Item(1).Charset === "us-ascii", "two alternatives");
 check(inner.Item(2).SimpleContent === "<p>caf\u00e9</p>\n", "quoted-printable decoded");
 check(message.Text === "plain text\n", "the message text is the text/plain part");
 var kinds = [];
@@ -64,7 +39,6 @@ for (var b = new Enumerator(parts); !b.atEnd(); b.moveNext()) kinds.push(b.item(
 check(kinds.join(",") === "multipart/alternative,image/gif", "Enumerator over bodies: " + kinds.join(","));
 check(message.Attachments.Count === 1 && message.Attachments.Item(1).FileName === "dot.gif", "one attachment");
 
-// Header fields of the message.
 var fields = message.HeaderFields;
 check(fields.Exists("subject") === true, "Exists answers true");
 fields.Item("X-Mailer") = "VeskMail test";
@@ -73,26 +47,20 @@ var names = new VBArray(fields.FieldsNames()).toArray();
 check(names[0] === "From" && names[names.length - 1] === "X-Priority", "FieldsNames: " + names.join(","));
 check(message.RawMessage.indexOf("X-Mailer: VeskMail test\r\n") > 0, "a field set through the dictionary is rendered");
 
-// Body content from a file and back to a file.
+// Body content from a file and back to a file, from a string, a TextStream
+// and a byte source.
 var gif = fso.BuildPath(folder, "dot.gif");
 message.Attachments.Item(1).Save(gif);
 var added = message.Attachments.Add();
 added.LoadFile(gif);
-added.FileName = "copy.gif";
-added.ContentType = "image/gif";
-added.ContentEncoding = "base64";
 check(added.SimpleContent === message.Attachments.Item(1).SimpleContent, "LoadFile reads what Save wrote");
-check(message.Attachments.Count === 2, "Add made a second attachment");
-
-// Body content from a string, a TextStream and a byte source.
 var body = message.Attachments.Add();
 body.Load("from a string");
 check(body.SimpleContent === "from a string", "Load from a string");
-var textFile = fso.BuildPath(folder, "in.txt");
-var writer = fso.CreateTextFile(textFile, true);
+var writer = fso.CreateTextFile(fso.BuildPath(folder, "in.txt"), true);
 writer.Write("from a TextStream\r\n");
 writer.Close();
-var reader = fso.OpenTextFile(textFile);
+var reader = fso.OpenTextFile(fso.BuildPath(folder, "in.txt"));
 body.Load(reader);
 reader.Close();
 check(body.SimpleContent === "from a TextStream\r\n", "Load from a TextStream");
@@ -100,24 +68,14 @@ var source = new ActiveXObject("VeskTest.ByteSource");
 source.Text = "GIF89a\u0001\u00ff";
 body.Load(source);
 check(body.SimpleContent.length === 8 && body.SimpleContent.charCodeAt(7) === 0xff, "Load from a byte source");
-body.Load(42);
-check(body.SimpleContent.length === 8, "Load of a number changes nothing");
-
 // Text the ANSI code page cannot hold is refused, not cut short.
 var refused = null;
 try { body.Load("snow \u2603 man"); } catch (x) { refused = x; }
 check(refused !== null && refused.description.indexOf("U+2603") >= 0, "unrepresentable text refused");
 check(body.SimpleContent.length === 8, "a refused Load changes nothing");
-try { message.Text = "euro \u20ac"; } catch (x) { refused = null; }
+message.Text = "euro \u20ac";
 check(message.Text === "euro \u20ac", "the euro sign goes through the code page");
 
-// Wrapping a single body: the new children belong to the message.
-var single = new ActiveXObject("VeskMail.MIMEMessage");
-single.Text = "only text";
-var wrapped = single.MimeBody.MimeBodies;
-check(wrapped.Count === 1, "a single body becomes the first child");
-wrapped.Add().Load("second part");
-check(single.RawMessage.indexOf("second part") > 0, "a part added after wrapping is rendered");
 
 // Text whose last line has no line end keeps that line: plain, quoted-
 // printable and base64 content, and a closing delimiter at the very end.
@@ -126,10 +84,9 @@ unended.RawMessage = "Subject: x\r\n\r\nHello";
 check(unended.Text === "Hello", "plain last line: " + unended.Text);
 unended.RawMessage = "Content-Transfer-Encoding: quoted-printable\r\n\r\nHello=20";
 check(unended.Text === "Hello ", "quoted-printable last line: [" + unended.Text + "]");
-unended.RawMessage = ["Content-Type: multipart/mixed; boundary=b", "", "--b",
-  "Content-Type: application/octet-stream", "Content-Disposition: attachment; filename=a.bin",
-  "Content-Transfer-Encoding: base64", "",
-  "QUJD", "QUI=", "--b--"].join("\r\n");
+unended.RawMessage = ["Content-Type: multipart/mixed; boundary=b", "", "--b", "Content-Type: application/octet-stream",
+  "Content-Disposition: attachment; filename=a.bin", "Content-Transfer-Encoding: base64", "", "QUJD", "QUI=",
+  "--b--"].join("\r\n");
 check(unended.Attachments.Count === 1 && unended.Attachments.Item(1).SimpleContent === "ABCAB",
       "base64 last group before a closing delimiter without line end");
 
@@ -171,10 +128,5 @@ try {
 } catch (e) {
   check((e.number >>> 0) === 0x8002000B, "Item(9) as a statement: " + (e.number >>> 0).toString(16));
 }
-
 try { fso.DeleteFolder(folder, true); } catch (ignored) {}
-if (failures === 0) {
-  WScript.Echo("SCRIPT PASSED");
-  WScript.Quit(0);
-}
-WScript.Quit(1);
+finish();

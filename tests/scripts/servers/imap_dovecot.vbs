@@ -1,86 +1,80 @@
+' Runs after tests/scripts/prelude.vbs, which tools/run_scripts.sh puts in front.
 ' IMAP4 against the private Dovecot: mailboxes, append, select, search,
-' flags, fetch in its three forms, copy and expunge.
-Option Explicit
-Dim failures : failures = 0
-Sub Check(condition, what)
-  If Not condition Then
-    WScript.Echo "FAIL: " & what
-    failures = failures + 1
-  End If
-End Sub
+' flags, fetch in its three forms byte for byte, copy, expunge, and news from
+' another session among the answers.
 Const SEEN = 1, ANSWERED = 2, FLAGGED = 4, DELETED = 8
+Dim imap, other, name, names, plain, mixed, attached, whole, header, top, found, flags, i, binary
 
-Dim shell, imap
-Set shell = CreateObject("WScript.Shell")
-Set imap = CreateObject("VeskMail.IMAP4")
-imap.Host = "127.0.0.1"
-imap.Port = CInt(shell.ExpandEnvironmentStrings("%VESK_IMAP_PORT%"))
-imap.User = "vesk" : imap.Password = "vesk-pass"
-imap.TimeOut = 20000
-imap.Connect
-
-' Start clean (an earlier run may have left its mailboxes).
-On Error Resume Next
-imap.DeleteMailbox "VeskScript\Archive 2026"
-imap.DeleteMailbox "VeskScript\Inbox copy"
-imap.DeleteMailbox "VeskScript\Work"
-imap.DeleteMailbox "VeskScript"
+Function Session()
+  Dim s : Set s = CreateObject("VeskMail.IMAP4")
+  s.Host = "127.0.0.1" : s.Port = CInt(shell.ExpandEnvironmentStrings("%VESK_IMAP_PORT%"))
+  s.User = "vesk" : s.Password = "vesk-pass" : s.TimeOut = 20000
+  s.Connect
+  Set Session = s
+End Function
+Set imap = Session()
+On Error Resume Next  ' an earlier run may have left its mailboxes
+For Each name In Array("VeskScript\Archive 2026", "VeskScript\Inbox copy", "VeskScript\Work", "VeskScript")
+  imap.DeleteMailbox name
+Next
 On Error GoTo 0
 
-imap.CreateMailbox "VeskScript"
-imap.CreateMailbox "VeskScript\Work"
-imap.CreateMailbox "VeskScript\Inbox copy"
+For Each name In Array("VeskScript", "VeskScript\Work", "VeskScript\Inbox copy")
+  imap.CreateMailbox name
+Next
 imap.RenameMailbox "VeskScript\Work", "VeskScript\Archive 2026"
 imap.MailboxName = "VeskScript"
-Dim list, name, names
-list = imap.GetMailboxesList
-names = ""
-For Each name In list
+For Each name In imap.GetMailboxesList
   names = names & name & ";"
 Next
-Check InStr(names, "VeskScript\Archive 2026;") > 0 And InStr(names, "VeskScript\Inbox copy;") > 0 And _
-      InStr(names, "VeskScript\Work;") = 0, "list after rename: " & names
+Check names = "VeskScript\Archive 2026;VeskScript\Inbox copy;" Or names = "VeskScript\Inbox copy;VeskScript\Archive 2026;", _
+      "list after rename: " & names
 
-' Two messages: plain text, and text with an attachment.
-Dim plain, mixed
+' Plain text whose lines look like protocol (tags, a lone parenthesis, a
+' literal announcement, a long line, high bytes), and text with an attachment.
 Set plain = CreateObject("VeskMail.MIMEMessage")
 plain.From.Address = "a@example.com"
 plain.To.Add.Address = "vesk@localhost"
 plain.Subject = "plain one"
 plain.Date = "Fri, 07 Mar 2003 10:00:00 +0000"
-plain.Text = "first line" & vbCrLf & ")" & vbCrLf & "* looks like a reply" & vbCrLf
+plain.Text = "first line" & vbCrLf & ")" & vbCrLf & "* 1 FETCH (RFC822 {12}" & vbCrLf & "A1 OK Fetch completed." & _
+             vbCrLf & "+ go ahead" & vbCrLf & String(3000, "L") & vbCrLf & "Gr" & Chr(252) & Chr(223) & "e" & vbCrLf
+For i = 0 To 255
+  binary = binary & Chr(i)
+Next
+For i = 1 To 8
+  binary = binary & StrReverse(binary)
+Next
 Set mixed = CreateObject("VeskMail.MIMEMessage")
-mixed.Subject = "with attachment"
-mixed.Date = "Mon, 10 Mar 2003 10:00:00 +0000"
-mixed.Text = "see attached" & vbCrLf
-Dim attached : Set attached = mixed.Attachments.Add
-attached.Load "col1,col2" & vbCrLf & "1,2" & vbCrLf
-attached.FileName = "data.csv"
-attached.ContentType = "text/csv"
-attached.ContentEncoding = "base64"
+mixed.Subject = "with attachment" : mixed.Date = "Mon, 10 Mar 2003 10:00:00 +0000" : mixed.Text = "see attached"
+Set attached = mixed.Attachments.Add
+attached.Load binary
+attached.FileName = "data.bin" : attached.ContentType = "application/octet-stream" : attached.ContentEncoding = "base64"
 imap.AppendMessage "VeskScript\Archive 2026", plain
 imap.AppendMessage "VeskScript\Archive 2026", mixed
+On Error Resume Next
+imap.AppendMessage "VeskScript\Missing", plain
+Check Left(Err.Description, 12) = "[TRYCREATE] ", "append to a missing mailbox: " & Err.Description
+Err.Clear
+On Error GoTo 0
 
 imap.MailboxName = "VeskScript\Archive 2026"
 imap.SelectMailbox True
 Check imap.MessageCount = 2, "EXAMINE counts two messages, got " & imap.MessageCount
 imap.SelectMailbox False
-Check imap.MessageCount = 2, "SELECT counts two messages"
-
-Dim whole, header, top
-Set whole = imap.Retrieve(1)
-Check whole.RawMessage = plain.RawMessage, "the plain message comes back byte for byte"
+Check imap.MessageCount = 2 And imap.FirstUnseen = 1, "SELECT counters"
 Set header = imap.RetrieveHeader(2)
 Check header.Subject = "with attachment" And header.Text = "", "RetrieveHeader brings the header only"
-Set top = imap.RetrieveTop(1, 10)
-Check Left(top.Text, 10) = "first line", "RetrieveTop brings the first bytes of the text: " & top.Text
-Set whole = imap.Retrieve(2)
-Check whole.Attachments.Count = 1 And whole.Attachments(1).FileName = "data.csv", "attachment fetched"
-Check whole.Attachments(1).SimpleContent = "col1,col2" & vbCrLf & "1,2" & vbCrLf, "attachment bytes"
+Check 0 = (imap.GetMessageFlags(1) And SEEN), "the header alone leaves the message unseen"
+Set whole = imap.Retrieve(1)
+Check whole.RawMessage = plain.RawMessage, "the plain message comes back byte for byte"
 Check imap.GetMessageSize(1) = Len(plain.RawMessage), "size of the plain message"
+Set top = imap.RetrieveTop(1, 10)
+Check Left(top.Text, 11) = "first line" & vbLf, "RetrieveTop brings the first bytes of the text: " & top.Text
+Set whole = imap.Retrieve(2)
+Check whole.Attachments.Count = 1 And whole.Attachments(1).FileName = "data.bin", "attachment fetched"
+Check whole.Attachments(1).SimpleContent = binary, "attachment bytes"
 
-' Searches.
-Dim found
 found = imap.Search("SUBJECT ""plain""")
 Check UBound(found) = 0, "one message by subject"
 If UBound(found) = 0 Then Check found(0) = 1, "message 1 by subject"
@@ -90,35 +84,36 @@ found = imap.SearchSentSince(DateSerial(2003, 3, 8))
 Check UBound(found) = 0, "one message sent since 8 March 2003"
 found = imap.Search("SUBJECT ""nothing like this""")
 Check UBound(found) = -1, "no match gives an empty array"
-
-' Flags.
 imap.PutMessageFlags 2, FLAGGED Or ANSWERED
-Dim flags : flags = imap.GetMessageFlags(2) And (SEEN Or ANSWERED Or FLAGGED Or DELETED)
-' The fetch of message 2 above marked it seen; the put replaced that.
-Check flags = (FLAGGED Or ANSWERED), "flags put and read back, got " & flags
+flags = imap.GetMessageFlags(2) And (SEEN Or ANSWERED Or FLAGGED Or DELETED)
+Check flags = (FLAGGED Or ANSWERED), "flags put and read back (the seen flag replaced), got " & flags
 found = imap.SearchByFlags(FLAGGED Or ANSWERED)
 Check UBound(found) = 0, "search by flags finds the flagged message"
 
-' Copy, then delete and expunge.
+' Another session appends to the selected mailbox: the news comes in front of
+' an answer to this session and is not taken for it.
+Set other = Session()
+other.AppendMessage "VeskScript\Archive 2026", plain
+Dim started : started = Timer
+Do
+  found = imap.Search("ALL")
+Loop Until UBound(found) = 2 Or Timer - started > 5
+Check UBound(found) = 2, "the new message is seen, got " & UBound(found) + 1
+other.Disconnect
+
 imap.CopyMessage 1, "VeskScript\Inbox copy"
 imap.DeleteMessage 1
 imap.Expunge
 imap.UpdateStatus
-Check imap.MessageCount = 1, "one message left after expunge"
+Check imap.MessageCount = 2, "two messages left after expunge"
 imap.MailboxName = "VeskScript\Inbox copy"
 imap.SelectMailbox True
-Check imap.MessageCount = 1, "the copy arrived"
+Check imap.MessageCount = 1 And imap.Retrieve(1).RawMessage = plain.RawMessage, "the copy arrived"
 
-' Clean up.
 imap.MailboxName = "INBOX"
 imap.SelectMailbox True
-imap.DeleteMailbox "VeskScript\Archive 2026"
-imap.DeleteMailbox "VeskScript\Inbox copy"
-imap.DeleteMailbox "VeskScript"
+For Each name In Array("VeskScript\Archive 2026", "VeskScript\Inbox copy", "VeskScript")
+  imap.DeleteMailbox name
+Next
 imap.Disconnect
-
-If failures = 0 Then
-  WScript.Echo "SCRIPT PASSED"
-  WScript.Quit 0
-End If
-WScript.Quit 1
+Finish

@@ -1,39 +1,12 @@
+' Runs after tests/scripts/prelude.vbs, which tools/run_scripts.sh puts in front.
 ' Text from a web form cannot add commands to the SMTP dialogue: a recipient
-' or sender holding a line break is refused before anything is sent, and the
-' session stays usable for the next message.
-Option Explicit
-Dim failures : failures = 0
-Sub Check(condition, what)
-  If Not condition Then
-    WScript.Echo "FAIL: " & what
-    failures = failures + 1
-  End If
-End Sub
-
-Dim shell, smtp, message
-Set shell = CreateObject("WScript.Shell")
-
-Function Pop3Session()
-  Dim session : Set session = CreateObject("VeskMail.POP3")
-  session.Host = "127.0.0.1" : session.Port = CInt(shell.ExpandEnvironmentStrings("%VESK_POP3_PORT%"))
-  session.User = "vesk" : session.Password = "vesk-pass"
-  session.Connect
-  Set Pop3Session = session
-End Function
-
-' Start from an empty mailbox.
-Dim pop3, i
-Set pop3 = Pop3Session()
-For i = 1 To pop3.MessageCount
-  pop3.Delete i
-Next
-pop3.Disconnect
-
+' or sender holding a line break is refused before anything is sent, the
+' session stays usable, and a hostile display name stays one recipient.
+Dim smtp, message, pop3, fetched
+EmptyMailbox
 Set smtp = CreateObject("VeskMail.SMTP")
-smtp.Host = "127.0.0.1"
-smtp.Port = CInt(shell.ExpandEnvironmentStrings("%VESK_SMTP_PORT%"))
+smtp.Host = "127.0.0.1" : smtp.Port = CInt(shell.ExpandEnvironmentStrings("%VESK_SMTP_PORT%"))
 smtp.Connect
-
 Set message = CreateObject("VeskMail.MIMEMessage")
 message.From.Address = "form@example.com"
 message.Subject = "from the form"
@@ -48,7 +21,9 @@ smtp.Send message, "vesk@localhost", "form@example.com>" & vbLf & "DATA"
 Check Err.Number = &H80004005 And Err.Description = "Invalid response on MAIL From: command.", _
       "hostile sender refused: " & Err.Description
 Err.Clear
-' A display name with quotes and commas stays one recipient in the header.
+smtp.Send CreateObject("VeskMail.POP3"), "vesk@localhost"
+Check Err.Description = "Invalid mail message object.", "only a message can be sent: " & Err.Description
+Err.Clear
 message.To.Add.Address = "vesk@localhost"
 message.To(1).Name = "a"", <x@evil.example>, ""b"
 smtp.Send message
@@ -58,24 +33,11 @@ On Error GoTo 0
 smtp.Disconnect
 
 ' The one message that went out arrives with one To address.
-Dim tries, fetched
-For tries = 1 To 50
-  Set pop3 = Pop3Session()
-  If pop3.MessageCount > 0 Then Exit For
-  pop3.Disconnect
-  WScript.Sleep 100
-Next
+Set pop3 = MailboxWith(1)
 Check pop3.MessageCount = 1, "exactly one message arrived, found " & pop3.MessageCount
 Set fetched = pop3.Retrieve(1)
 Check fetched.To.Count = 1, "one To address, found " & fetched.To.Count
 Check fetched.To(1).Name = "a"", <x@evil.example>, ""b", "the display name survives: " & fetched.To(1).Name
-For i = 1 To pop3.MessageCount
-  pop3.Delete i
-Next
 pop3.Disconnect
-
-If failures = 0 Then
-  WScript.Echo "SCRIPT PASSED"
-  WScript.Quit 0
-End If
-WScript.Quit 1
+EmptyMailbox
+Finish
