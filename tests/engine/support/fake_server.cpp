@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <stdexcept>
 #include <utility>
 
@@ -15,23 +14,18 @@ namespace vesk::testing {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
 constexpr int kSliceMs = 10;
-constexpr int kExpectLineTimeOutMs = 5000;
 
 int ListenOnLoopback(std::uint16_t& port) {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  if (fd < 0) throw std::runtime_error("socket failed");
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
   int on = 1;
   ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   socklen_t length = sizeof address;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::listen(fd, 4) != 0 ||
+  if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(fd, 4) != 0 ||
       ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    ::close(fd);
     throw std::runtime_error("cannot listen on 127.0.0.1");
   }
   port = ntohs(address.sin_port);
@@ -51,33 +45,18 @@ FakeServer::~FakeServer() {
   stop_ = true;
   if (thread_.joinable()) thread_.join();
   if (client_ >= 0) ::close(client_);
-  if (listener_ >= 0) ::close(listener_);
+  ::close(listener_);
 }
 
-FakeServer& FakeServer::Send(std::string bytes) {
-  script_.push_back({Step::Kind::kSend, std::move(bytes)});
+FakeServer& FakeServer::Add(Step step) {
+  script_.push_back(std::move(step));
   return *this;
 }
-
-FakeServer& FakeServer::Pause(int milliseconds) {
-  script_.push_back({Step::Kind::kPause, {}, milliseconds});
-  return *this;
-}
-
-FakeServer& FakeServer::ExpectLine(std::string line) {
-  script_.push_back({Step::Kind::kExpectLine, std::move(line)});
-  return *this;
-}
-
-FakeServer& FakeServer::Close() {
-  script_.push_back({Step::Kind::kClose});
-  return *this;
-}
-
-FakeServer& FakeServer::Reset() {
-  script_.push_back({Step::Kind::kReset});
-  return *this;
-}
+FakeServer& FakeServer::Send(std::string bytes) { return Add({Kind::kSend, std::move(bytes)}); }
+FakeServer& FakeServer::Pause(int milliseconds) { return Add({Kind::kPause, {}, milliseconds}); }
+FakeServer& FakeServer::ExpectLine(std::string line) { return Add({Kind::kExpectLine, std::move(line)}); }
+FakeServer& FakeServer::Close() { return Add({Kind::kClose}); }
+FakeServer& FakeServer::Reset() { return Add({Kind::kReset}); }
 
 void FakeServer::Start() { thread_ = std::thread([this] { Run(); }); }
 
@@ -92,12 +71,11 @@ std::string FakeServer::Received() const {
 }
 
 std::vector<std::string> FakeServer::ReceivedLines() const {
-  std::string all = Received();
+  const std::string all = Received();
   std::vector<std::string> lines;
   std::size_t start = 0;
   for (std::size_t lf; (lf = all.find('\n', start)) != std::string::npos; start = lf + 1) {
-    std::size_t end = (lf > start && all[lf - 1] == '\r') ? lf - 1 : lf;
-    lines.push_back(all.substr(start, end - start));
+    lines.push_back(all.substr(start, (lf > start && all[lf - 1] == '\r' ? lf - 1 : lf) - start));
   }
   if (start < all.size()) lines.push_back(all.substr(start));
   return lines;
@@ -113,64 +91,45 @@ void FakeServer::Note(std::string problem) {
   problems_.push_back(std::move(problem));
 }
 
-bool FakeServer::AcceptClient() {
-  while (!stop_ && !finishing_) {
-    if (!WaitReadable(listener_, kSliceMs)) continue;
-    client_ = ::accept(listener_, nullptr, nullptr);
-    if (client_ >= 0) {
-      accepted_ = true;
-      return true;
-    }
-  }
-  return false;
-}
-
-// Receives what the client has sent within timeout_ms; false at its close.
+// Records what the client sent within timeout_ms; false once it has closed.
 bool FakeServer::ReceiveSome(int timeout_ms) {
   if (!WaitReadable(client_, timeout_ms)) return true;
   char chunk[4096];
-  ssize_t n = ::recv(client_, chunk, sizeof chunk, 0);
+  const ssize_t n = ::recv(client_, chunk, sizeof chunk, 0);
   if (n <= 0) return false;
   std::lock_guard<std::mutex> lock(mutex_);
   received_.append(chunk, static_cast<std::size_t>(n));
   return true;
 }
 
-bool FakeServer::ReadLine(std::string& line, int timeout_ms) {
-  const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+bool FakeServer::ReadLine(std::string& line) {
+  const auto deadline = Clock::now() + std::chrono::seconds(5);
   for (;;) {
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      std::size_t lf = received_.find('\n', line_cursor_);
+      const std::size_t lf = received_.find('\n', line_cursor_);
       if (lf != std::string::npos) {
-        std::size_t end = (lf > line_cursor_ && received_[lf - 1] == '\r') ? lf - 1 : lf;
+        const std::size_t end = (lf > line_cursor_ && received_[lf - 1] == '\r') ? lf - 1 : lf;
         line = received_.substr(line_cursor_, end - line_cursor_);
         line_cursor_ = lf + 1;
         return true;
       }
     }
-    if (stop_ || Clock::now() >= deadline) return false;
-    if (!ReceiveSome(kSliceMs)) return false;
-  }
-}
-
-void FakeServer::Drain() {
-  for (;;) {
-    if (stop_) return;
-    const bool last_look = finishing_;
-    if (!ReceiveSome(last_look ? 50 : kSliceMs)) return;
-    if (last_look && !WaitReadable(client_, 0)) return;
+    if (stop_ || Clock::now() >= deadline || !ReceiveSome(kSliceMs)) return false;
   }
 }
 
 void FakeServer::Run() {
-  if (!AcceptClient()) return;
+  while (!WaitReadable(listener_, kSliceMs)) {
+    if (stop_ || finishing_) return;
+  }
+  if (stop_ || (client_ = ::accept(listener_, nullptr, nullptr)) < 0) return;
+  accepted_ = true;
   for (const Step& step : script_) {
     switch (step.kind) {
-      case Step::Kind::kSend: {
-        std::size_t sent = 0;
-        while (sent < step.text.size()) {
-          ssize_t n = ::send(client_, step.text.data() + sent, step.text.size() - sent, MSG_NOSIGNAL);
+      case Kind::kSend:
+        for (std::size_t sent = 0; sent < step.text.size();) {
+          const ssize_t n = ::send(client_, step.text.data() + sent, step.text.size() - sent, MSG_NOSIGNAL);
           if (n <= 0) {
             Note("send failed after " + std::to_string(sent) + " bytes");
             break;
@@ -178,37 +137,48 @@ void FakeServer::Run() {
           sent += static_cast<std::size_t>(n);
         }
         break;
-      }
-      case Step::Kind::kPause: {
-        const auto until = Clock::now() + std::chrono::milliseconds(step.milliseconds);
-        while (!stop_ && Clock::now() < until) {
-          // Keep recording what the client sends meanwhile.
-          auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now());
-          ReceiveSome(static_cast<int>(std::min<long long>(left.count(), kSliceMs)));
+      case Kind::kPause:  // keeps recording what the client sends meanwhile
+        for (const auto until = Clock::now() + std::chrono::milliseconds(step.milliseconds);
+             !stop_ && Clock::now() < until;) {
+          ReceiveSome(kSliceMs);
         }
         break;
-      }
-      case Step::Kind::kExpectLine: {
+      case Kind::kExpectLine: {
         std::string line;
-        if (!ReadLine(line, kExpectLineTimeOutMs)) {
+        if (!ReadLine(line)) {
           Note("expected \"" + step.text + "\", the client sent no such line");
         } else if (line != step.text) {
           Note("expected \"" + step.text + "\", got \"" + line + "\"");
         }
         break;
       }
-      case Step::Kind::kClose:
-        ::close(std::exchange(client_, -1));
-        return;
-      case Step::Kind::kReset: {
+      case Kind::kReset: {
         linger abort_on_close{1, 0};
         ::setsockopt(client_, SOL_SOCKET, SO_LINGER, &abort_on_close, sizeof abort_on_close);
+        [[fallthrough]];
+      }
+      case Kind::kClose:
         ::close(std::exchange(client_, -1));
         return;
-      }
     }
   }
-  Drain();
+  // Drains what the client still sends until it closes or the test finishes.
+  while (!stop_) {
+    const bool last_look = finishing_;
+    if (!ReceiveSome(last_look ? 50 : kSliceMs) || (last_look && !WaitReadable(client_, 0))) return;
+  }
+}
+
+std::vector<std::string> ScriptDialogue(FakeServer& server, const std::vector<Exchange>& exchanges) {
+  std::vector<std::string> transcript;
+  for (const Exchange& exchange : exchanges) {
+    for (const std::string& line : exchange.client_lines) {
+      server.ExpectLine(line);
+      transcript.push_back(line);
+    }
+    if (!exchange.reply.empty()) server.Send(exchange.reply);
+  }
+  return transcript;
 }
 
 std::uint16_t UnusedLoopbackPort() {

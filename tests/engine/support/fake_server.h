@@ -2,17 +2,10 @@
 
 // A scripted server on 127.0.0.1 for dialogue tests. The script says what the
 // server sends and when (bytes, pauses, closes) and which lines it expects
-// from the client; the server records every byte the client sent, so a test
-// can check the exact transcript afterwards.
-//
-//   FakeServer server;
-//   server.Send("+OK ready\r\n").ExpectLine("QUIT").Send("+OK bye\r\n").Close();
-//   server.Start();
-//   ... connect a client to 127.0.0.1:server.port() ...
-//   server.Finish();
-//   EXPECT_THAT(server.Problems(), IsEmpty());
+// from the client; every byte the client sent is recorded for the transcript.
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -26,42 +19,34 @@ class FakeServer {
   FakeServer();   // listens on an ephemeral loopback port at once
   ~FakeServer();  // stops the script and closes everything
 
-  FakeServer(const FakeServer&) = delete;
-  FakeServer& operator=(const FakeServer&) = delete;
-
-  // Script steps, run in order for the first (only) client.
+  // Script steps, run in order for the first (only) client. ExpectLine waits
+  // (up to 5 s) for a line and records a difference as a problem.
   FakeServer& Send(std::string bytes);
   FakeServer& Pause(int milliseconds);
-  // Waits (up to 5 s) for one line from the client and compares it, without
-  // its CR LF, with `line`; a difference is recorded as a problem.
   FakeServer& ExpectLine(std::string line);
   FakeServer& Close();  // an orderly close (FIN)
   FakeServer& Reset();  // an abortive close (RST)
 
   void Start();
-  // Waits until the script has run and the client has closed (or, when the
-  // client keeps the connection, stops listening to it), then joins.
-  void Finish();
+  void Finish();  // waits for the script and for the client to close or go quiet
 
   std::uint16_t port() const { return port_; }
   bool accepted() const { return accepted_; }
-  // Everything the client sent, and the lines of it (CR LF removed).
-  std::string Received() const;
-  std::vector<std::string> ReceivedLines() const;
+  std::string Received() const;                // everything the client sent
+  std::vector<std::string> ReceivedLines() const;  // the same, CR LF removed
   std::vector<std::string> Problems() const;
 
  private:
+  enum class Kind { kSend, kPause, kExpectLine, kClose, kReset };
   struct Step {
-    enum class Kind { kSend, kPause, kExpectLine, kClose, kReset } kind;
+    Kind kind;
     std::string text;
     int milliseconds = 0;
   };
-
+  FakeServer& Add(Step step);
   void Run();
-  bool AcceptClient();
-  bool ReadLine(std::string& line, int timeout_ms);
+  bool ReadLine(std::string& line);
   bool ReceiveSome(int timeout_ms);
-  void Drain();
   void Note(std::string problem);
 
   int listener_ = -1;
@@ -69,14 +54,22 @@ class FakeServer {
   std::uint16_t port_ = 0;
   std::vector<Step> script_;
   std::thread thread_;
-  std::atomic<bool> stop_{false};
-  std::atomic<bool> finishing_{false};
-  std::atomic<bool> accepted_{false};
+  std::atomic<bool> stop_{false}, finishing_{false}, accepted_{false};
   mutable std::mutex mutex_;
-  std::string received_;        // guarded by mutex_
-  std::size_t line_cursor_ = 0;  // server thread only: start of the next expected line
+  std::string received_;               // guarded by mutex_
+  std::size_t line_cursor_ = 0;        // server thread only
   std::vector<std::string> problems_;  // guarded by mutex_
 };
+
+// One exchange of a dialogue: the lines the client must send (none for a
+// greeting or for a reply that follows data) and the server's answer.
+struct Exchange {
+  std::vector<std::string> client_lines;
+  std::string reply;
+};
+
+// Scripts `server` and returns every client line in order: the transcript.
+std::vector<std::string> ScriptDialogue(FakeServer& server, const std::vector<Exchange>& exchanges);
 
 // A loopback port on which nothing listens (bound once, then released).
 std::uint16_t UnusedLoopbackPort();
@@ -85,5 +78,10 @@ std::uint16_t UnusedLoopbackPort();
 // network: its first label is longer than the 63 octets a DNS name may hold
 // (RFC 1035 section 2.3.4), so the resolver gives up before building a query.
 std::string UnresolvableHostName();
+
+// Milliseconds since `start`, for the generous bounds of time-out tests.
+inline long long MillisecondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+}
 
 }  // namespace vesk::testing
