@@ -5,6 +5,7 @@
 
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 #include "engine/mime/message_entity.h"
 #include "engine/mime/mime_part.h"
@@ -19,15 +20,14 @@ inline Ref<MessageEntity> ParseMessage(std::string_view text) {
   return message;
 }
 
-inline std::string Render(MessageEntity& message) {
+template <class Entity>  // a MessageEntity or a MimePart
+std::string Render(Entity& entity) {
   StringStream out;
-  message.Write(out);
-  return out.TakeText();
-}
-
-inline std::string Render(MimePart& part) {
-  StringStream out;
-  part.WriteTo(out);
+  if constexpr (std::is_same_v<Entity, MimePart>) {
+    entity.WriteTo(out);
+  } else {
+    entity.Write(out);
+  }
   return out.TakeText();
 }
 
@@ -66,16 +66,6 @@ inline std::string Dump(MessageEntity& message) {
 inline std::string Dump(MimePart& part) {
   std::string out;
   DumpPart(part, "", out);
-  return out;
-}
-
-// Replaces every LF that does not follow a CR with CR LF.
-inline std::string WithCrLf(std::string_view text) {
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) out += '\r';
-    out += text[i];
-  }
   return out;
 }
 

@@ -3,45 +3,27 @@
 // Streams and files used by the engine tests.
 
 #include <algorithm>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <utility>
-#include <vector>
 
 #include "engine/platform/files.h"
 #include "engine/streams/stream.h"
 
 namespace vesk::testing {
 
-// A stream over fixed bytes that uses only the shared ReadLine of Stream, so
-// that the scanning ReadLines of the real kinds can be compared with it.
-class ByteByByteStream final : public Stream {
- public:
-  explicit ByteByByteStream(std::string bytes) : bytes_(std::move(bytes)) {}
-  bool ReadChar(char& byte) override {
-    if (next_ >= bytes_.size()) return false;
-    byte = bytes_[next_++];
-    return true;
-  }
-  bool Write(const char* bytes, size_t length) override {
-    written_.append(bytes, length);
-    return true;
-  }
-  const std::string& written() const { return written_; }
-
- private:
-  std::string bytes_;
-  size_t next_ = 0;
-  std::string written_;
-};
-
-// A stream that receives its input in chunks of a fixed size, as a socket or a
-// pipe would deliver it, and whose ReadLine scans chunk by chunk. Writes are
-// recorded one run at a time.
+// A stream over fixed bytes that receives them in chunks of a fixed size, as a
+// socket or a pipe would deliver them. With `scan` its ReadLine scans chunk by
+// chunk; without it only the shared ReadLine of Stream (byte by byte) is used,
+// so the scanning kinds can be compared with it. Writes are recorded.
 class ChunkedStream final : public Stream {
  public:
-  ChunkedStream(std::string bytes, size_t chunk) : bytes_(std::move(bytes)), chunk_(chunk) {}
+  ChunkedStream(std::string bytes, size_t chunk, bool scan = true)
+      : bytes_(std::move(bytes)), chunk_(chunk), scan_(scan) {}
 
   bool ReadLine(std::string& text) override {
+    if (!scan_) return Stream::ReadLine(text);
     text.clear();
     for (;;) {
       if (pos_ == end_ && !Refill()) return false;
@@ -61,15 +43,10 @@ class ChunkedStream final : public Stream {
     return true;
   }
   bool Write(const char* bytes, size_t length) override {
-    writes_.emplace_back(bytes, length);
+    written_.append(bytes, length);
     return true;
   }
-
-  std::string written() const {
-    std::string all;
-    for (const std::string& run : writes_) all += run;
-    return all;
-  }
+  const std::string& written() const { return written_; }
 
  private:
   bool Refill() {
@@ -80,40 +57,39 @@ class ChunkedStream final : public Stream {
 
   std::string bytes_;
   size_t chunk_;
+  bool scan_;
   size_t pos_ = 0;
   size_t end_ = 0;
-  std::vector<std::string> writes_;
+  std::string written_;
 };
 
 // A file in the temporary directory, deleted when the holder goes.
-class TempFile {
- public:
-  TempFile() { files::MakeTempFile("vsk", &path_); }
-  ~TempFile() {
-    if (!path_.empty()) files::Remove(path_);
-  }
-  TempFile(const TempFile&) = delete;
-  TempFile& operator=(const TempFile&) = delete;
-
-  const std::string& path() const { return path_; }
-
+struct TempFile {
+  TempFile() { files::MakeTempFile("vsk", &path); }
+  ~TempFile() { files::Remove(path); }
   void WriteAll(const std::string& bytes) const {
-    const files::FileHandle file = files::CreateForWrite(path_);
+    const files::FileHandle file = files::CreateForWrite(path);
     files::Write(file, bytes.data(), bytes.size());
     files::Close(file);
   }
   std::string ReadAll() const {
     std::string bytes;
-    const files::FileHandle file = files::OpenForRead(path_);
+    const files::FileHandle file = files::OpenForRead(path);
     char buffer[4096];
     size_t got = 0;
     while (files::Read(file, buffer, sizeof buffer, &got) && got > 0) bytes.append(buffer, got);
     files::Close(file);
     return bytes;
   }
-
- private:
-  std::string path_;
+  std::string path;
 };
+
+// A file under tests/data, whole.
+inline std::string ReadDataFile(const std::string& name) {
+  std::ifstream file(std::string(VESK_TEST_DATA_DIR) + "/" + name, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << file.rdbuf();
+  return bytes.str();
+}
 
 }  // namespace vesk::testing

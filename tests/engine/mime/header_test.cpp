@@ -18,6 +18,40 @@ Fields AllFields(FieldList& list) {
   return fields;
 }
 
+std::string Written(FieldList& list) {
+  StringStream stream;
+  list.WriteHeaderBlock(stream);
+  return stream.TakeText();
+}
+
+TEST(FieldList, LookupsFindTheFirstMatchIgnoringAsciiCaseOnly) {
+  const Ref<FieldList> list = MakeRef<FieldList>();
+  list->Add("Received", "one");
+  list->Add("RECEIVED", "two");
+  list->Add("X-\xC4", "upper umlaut");
+  list->Add(" Subject", "leading blank");
+  std::string value = "untouched";
+  EXPECT_FALSE(list->Get("Missing", value));
+  EXPECT_EQ(value, "untouched");
+  ASSERT_TRUE(list->Get("received", value));
+  EXPECT_EQ(value, "one");
+  EXPECT_FALSE(list->Find("X-\xE4")) << "bytes above 0x7F are not folded";
+  EXPECT_FALSE(list->Find("Subject")) << "names are not trimmed";
+  list->Set("rEcEiVeD", "new");
+  EXPECT_EQ(AllFields(*list), (Fields{{"Received", "new"}, {"RECEIVED", "two"}, {"X-\xC4", "upper umlaut"},
+                                      {" Subject", "leading blank"}}));
+  EXPECT_TRUE(list->Remove("received"));
+  ASSERT_TRUE(list->Get("Received", value));
+  EXPECT_EQ(value, "two") << "after removing the first, the second is found";
+  EXPECT_TRUE(list->Rename(" subject", "Received"));
+  EXPECT_EQ(list->Names(), (std::vector<std::string>{"RECEIVED", "X-\xC4", "Received"}));
+}
+
+TEST(FieldList, FieldNamesThatCouldStartAnotherFieldAreRefused) {
+  for (const char* name : {"Subject", "", "X-With Space", "\xE9t\xE9"}) EXPECT_TRUE(IsAcceptableFieldName(name));
+  for (const char* name : {"Bad:Name", ":", "Bcc\r\nX", "A\nB", "A\r"}) EXPECT_FALSE(IsAcceptableFieldName(name));
+}
+
 struct ReadCase {
   const char* name;
   const char* text;
@@ -56,93 +90,26 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"EmptyLineFirst", "\r\nA: 1\r\n", {}, "A: 1\r\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-std::string Written(FieldList& list) {
-  StringStream stream;
-  list.WriteHeaderBlock(stream);
-  return stream.TakeText();
-}
-
-TEST(HeaderBlockWrite, WritesNameColonSpaceValueAndCrLf) {
-  const Ref<FieldList> list = MakeRef<FieldList>();
-  list->Add("Subject", "hi");
-  list->Add("", "empty name");
-  list->Add("X-Empty", "");
-  EXPECT_EQ(Written(*list), "Subject: hi\r\n: empty name\r\nX-Empty: \r\n");
-  EXPECT_EQ(Written(*MakeRef<FieldList>()), "");
-}
-
-TEST(HeaderBlockWrite, ValuesAreReadThroughTheHook) {
-  const Ref<FieldList> list = MakeRef<FieldList>();
-  list->Add("To", "stored");
-  list->SetHook([](void*, FieldList&, size_t, std::string& text, HookMode mode) {
-    if (mode == HookMode::kRead) text = "rendered";
-    return 1;
-  }, nullptr);
-  EXPECT_EQ(Written(*list), "To: rendered\r\n");
-}
-
 // Line breaks inside a value never end the field: every one is written as
 // CR LF followed by white space.
-TEST(HeaderBlockWrite, LineBreaksInValuesBecomeContinuationLines) {
-  struct Case {
-    const char* value;
-    const char* wire;
-  };
-  const Case cases[] = {
-      {"a\n\tb", "a\r\n\tb"},                  // folded on reading: unchanged apart from the CR
-      {"a\n b", "a\r\n b"},
-      {"a\nBcc: x@y", "a\r\n Bcc: x@y"},       // would otherwise be a field of its own
-      {"a\r\nb", "a\r\n b"},
-      {"a\rb", "a\r\n b"},
-      {"a\n\nb", "a\r\n \r\n b"},              // never an empty line
-      {"end\n", "end\r\n "},
-      {"\n", "\r\n "},
-  };
-  for (const Case& c : cases) {
+TEST(HeaderBlock, LineBreaksInValuesBecomeContinuationLines) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"a\n\tb", "a\r\n\tb"},  {"a\n b", "a\r\n b"}, {"a\nBcc: x@y", "a\r\n Bcc: x@y"}, {"a\r\nb", "a\r\n b"},
+      {"a\rb", "a\r\n b"},     {"a\n\nb", "a\r\n \r\n b"},  // never an empty line
+      {"end\n", "end\r\n "},   {"", ""}};
+  for (const auto& [value, wire] : cases) {
     const Ref<FieldList> list = MakeRef<FieldList>();
-    list->Add("X", c.value);
-    EXPECT_EQ(Written(*list), std::string("X: ") + c.wire + "\r\n") << c.value;
+    list->Add("X", value);
+    EXPECT_EQ(Written(*list), std::string("X: ") + wire + "\r\n") << value;
   }
-}
-
-TEST(HeaderBlockWrite, HostileValuesReadBackAsOneFieldEach) {
-  const char* values[] = {"x\r\n\r\nbody", "x\nTo: victim", "\r\r\n\n", "a\n\tb\nc"};
+  const char* hostile[] = {"x\r\n\r\nbody", "x\nTo: victim", "\r\r\n\n", "a\n\tb\nc"};
   const Ref<FieldList> list = MakeRef<FieldList>();
-  for (const char* value : values) list->Add("X-Test", value);
-  list->Add("Last", "z");
+  for (const char* value : hostile) list->Add("X-Test", value);
   StringStream stream(Written(*list) + "\r\nbody\r\n");
   const Ref<FieldList> read = MakeRef<FieldList>();
   read->ReadHeaderBlock(stream);
-  ASSERT_EQ(read->Count(), std::size(values) + 1);
-  for (size_t i = 0; i < read->Count(); ++i) {
-    EXPECT_EQ(read->At(i)->name(), i + 1 < read->Count() ? "X-Test" : "Last");
-  }
+  EXPECT_EQ(read->Names(), (std::vector<std::string>(4, "X-Test"))) << "one field each";
   EXPECT_EQ(read->At(3)->stored_value(), "a\n\tb\n c");
-  std::string line;
-  ASSERT_TRUE(stream.ReadLine(line));
-  EXPECT_EQ(line, "body");
-}
-
-TEST(HeaderBlock, ReadThenWriteGivesTheTextBack) {
-  const std::string text =
-      "Received: from a\r\n\tby b\r\nReceived: from c\r\nSubject:  two blanks\r\n: odd\r\nX: \r\n";
-  StringStream stream(text + "\r\n");
-  const Ref<FieldList> list = MakeRef<FieldList>();
-  list->ReadHeaderBlock(stream);
-  // The one blank after the colon is always written, so "X:" style lines gain
-  // nothing and lines with one blank are unchanged.
-  EXPECT_EQ(Written(*list), text);
-}
-
-TEST(HeaderBlock, LargeBlocksAreReadAndWrittenWhole) {
-  std::string text;
-  for (int i = 0; i < 20000; ++i) text += "X-Field-" + std::to_string(i) + ": value\r\n";
-  StringStream stream(text + "\r\n");
-  const Ref<FieldList> list = MakeRef<FieldList>();
-  list->ReadHeaderBlock(stream);
-  ASSERT_EQ(list->Count(), 20000u);
-  EXPECT_EQ(list->At(19999)->name(), "X-Field-19999");
-  EXPECT_EQ(Written(*list), text);
 }
 
 }  // namespace

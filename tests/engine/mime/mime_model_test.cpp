@@ -1,0 +1,328 @@
+// The MIME part tree: what a part renders, how its structured data and its
+// header fields stay in step, the main text, the message's address lists and
+// the attachment view.
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "engine/mime/attachment_list.h"
+#include "engine/mime/message_entity.h"
+#include "engine/mime/mime_part.h"
+#include "support/mime_tree.h"
+
+namespace vesk {
+namespace {
+
+using testing::ParseMessage;
+using testing::Render;
+using Names = std::vector<std::string>;
+
+constexpr char kPreamble[] = "This is a multi-part message in MIME format.";
+
+std::string FieldValue(FieldList& list, std::string_view name) {
+  std::string value;
+  EXPECT_TRUE(list.Get(name, value)) << name;
+  return value;
+}
+
+Ref<MimePart> MakePart(std::string_view type, std::string_view subtype, std::string_view boundary = "") {
+  Ref<MimePart> part = MakeRef<MimePart>();
+  if (!boundary.empty()) part->content_type_parameters()->Set("boundary", boundary);
+  part->SetType(type);
+  part->SetSubtype(subtype);
+  return part;
+}
+
+TEST(MimePart, LeafContentIsWrittenInItsTransferEncoding) {
+  const Ref<MimePart> part = MakeRef<MimePart>();
+  EXPECT_EQ(Render(*part), "\r\n");
+  part->SetType("text");
+  part->SetSubtype("plain");
+  part->content()->Assign("a=b\nc", 5);
+  EXPECT_EQ(Render(*part), "Content-Type: text/plain\r\n\r\na=b\r\nc\r\n");
+  part->SetTransferEncoding("Quoted-Printable");
+  EXPECT_EQ(Render(*part), "Content-Type: text/plain\r\nContent-Transfer-Encoding: Quoted-Printable\r\n\r\na=3Db\r\nc=\r\n");
+  part->SetTransferEncoding("BASE64");
+  EXPECT_EQ(Render(*part), "Content-Type: text/plain\r\nContent-Transfer-Encoding: BASE64\r\n\r\nYT1iCmM=\r\n");
+}
+
+TEST(MimePart, NewMessageWithTextAndOneAttachment) {
+  const Ref<MessageEntity> message = MakeRef<MessageEntity>();
+  message->headers()->Add("Subject", "report");
+  message->GetOrCreateMainText()->Append("Hello\nWorld\n");
+  const Ref<MimePart> root = message->EnsureMultipartMixedRoot();
+  const Ref<MimePart> file = MakeRef<MimePart>();
+  file->SetDisposition("attachment");
+  file->disposition_parameters()->Add("filename", "a.bin");
+  file->SetType("application");
+  file->SetSubtype("octet-stream");
+  file->content_type_parameters()->Add("name", "x\r\nBcc: victim");
+  file->SetTransferEncoding("base64");
+  file->content()->Assign("\x00\x01\x02", 3);
+  root->parts()->Append(file);
+  const std::string boundary = FieldValue(*root->content_type_parameters(), "boundary");
+  EXPECT_TRUE(std::regex_match(boundary, std::regex("----=_NextPart_[0-9A-F]{8}_[0-9A-F]{4}_4[0-9A-F]{3}_[89AB][0-9A-F]{7}"
+                                                    "\\.[0-9A-F]{8}"))) << boundary;
+  EXPECT_EQ(Render(*message), "Subject: report\r\nContent-Type: multipart/mixed;\r\n\tboundary=\"" + boundary +
+                                  "\"\r\nMime-Version: 1.0\r\n\r\n" + kPreamble + "\r\n--" + boundary +
+                                  "\r\n\r\nHello\r\nWorld\r\n\r\n--" + boundary +
+                                  "\r\nContent-Disposition: attachment;\r\n\tfilename=\"a.bin\"\r\n"
+                                  "Content-Type: application/octet-stream;\r\n\tname=\"x\r\n Bcc: victim\"\r\n"
+                                  "Content-Transfer-Encoding: base64\r\n\r\nAAEC\r\n\r\n--" + boundary + "--\r\n");
+}
+
+TEST(MimePart, MultipartLayoutPreambleAndEmbeddedMessage) {
+  const Ref<MimePart> root = MakePart("multipart", "alternative", "xyz");
+  EXPECT_EQ(Render(*root), std::string("Content-Type: multipart/alternative;\r\n\tboundary=\"xyz\"\r\n\r\n") +
+                               kPreamble + "\r\n--xyz--\r\n");
+  root->parts()->set_preamble("a\nb\rc\r\n");
+  const Ref<MimePart> inner = MakePart("message", "rfc822");
+  inner->message()->headers()->Add("Subject", "inner");
+  inner->message()->root()->content()->Append("hi\n");
+  root->parts()->Append(inner);
+  root->parts()->Append(MakeRef<MimePart>());
+  EXPECT_EQ(Render(*root), "Content-Type: multipart/alternative;\r\n\tboundary=\"xyz\"\r\n\r\na\r\nb\r\nc\r\n"
+                           "\r\n--xyz\r\nContent-Type: message/rfc822\r\n\r\nSubject: inner\r\n\r\nhi\r\n"
+                           "\r\n--xyz\r\n\r\n\r\n--xyz--\r\n");
+}
+
+// Without a usable boundary (none, or one holding a line break, which would
+// put a bare line end on the wire) a multipart writes its header and its
+// preamble, and fails when it has parts to lose.
+TEST(MimePart, MultipartWithoutUsableBoundaryWritesItsPreambleAndFailsWhenItHasParts) {
+  const Ref<MimePart> broken = MakePart("multipart", "mixed", "a\n\tb");
+  StringStream unsplit;
+  EXPECT_TRUE(broken->WriteTo(unsplit));
+  broken->parts()->Append(MakePart("text", "plain"));
+  StringStream out;
+  EXPECT_FALSE(broken->WriteTo(out));
+  EXPECT_EQ(out.text(), std::string("Content-Type: multipart/mixed;\r\n\tboundary=\"a\r\n\tb\"\r\n\r\n") + kPreamble);
+  EXPECT_EQ(unsplit.text(), out.text());
+}
+
+// A type set to multipart makes a new empty body (an existing boundary
+// stays); content handed out earlier lives on when the kind changes.
+TEST(MimePart, SetTypeGivesMultipartsANewBody) {
+  const Ref<MimePart> part = MakePart("multipart", "mixed", "keep");
+  part->parts()->Append(MakeRef<MimePart>());
+  part->SetType("MultiPart");
+  EXPECT_EQ(Render(*part), std::string("Content-Type: MultiPart/mixed;\r\n\tboundary=\"keep\"\r\n\r\n") + kPreamble +
+                               "\r\n--keep--\r\n");
+  const Ref<MimePart> leaf = MakeRef<MimePart>();
+  const Ref<ContentBuffer> content = leaf->content();
+  content->Append("kept");
+  leaf->SetType("Message");
+  leaf->SetType("text");
+  EXPECT_TRUE(leaf->content()->empty());
+  EXPECT_EQ(content->view(), "kept");
+}
+
+struct ComposeCase {
+  const char* name;
+  const char* written;  // text written into the Content-Type field
+  const char* type;
+  const char* subtype;
+  std::vector<std::pair<std::string, std::string>> parameters;
+  const char* read_back;  // the field's text afterwards
+};
+
+class ContentTypeFieldTest : public ::testing::TestWithParam<ComposeCase> {};
+
+TEST_P(ContentTypeFieldTest, WritingParsesReadingComposes) {
+  const ComposeCase& c = GetParam();
+  const Ref<MimePart> part = MakeRef<MimePart>();
+  part->headers()->Set("Content-Type", c.written);
+  EXPECT_EQ(part->type() + "|" + part->subtype(), std::string(c.type) + "|" + c.subtype);
+  std::vector<std::pair<std::string, std::string>> parameters;
+  for (size_t i = 0; i < part->content_type_parameters()->Count(); ++i) {
+    const Ref<Field> field = part->content_type_parameters()->At(i);
+    parameters.emplace_back(field->name(), field->ReadValue());
+  }
+  EXPECT_EQ(parameters, c.parameters);
+  EXPECT_EQ(FieldValue(*part->headers(), "content-type"), c.read_back);
+  const Ref<MimePart> again = MakeRef<MimePart>();
+  again->headers()->Set("Content-Type", c.read_back);
+  EXPECT_EQ(testing::Dump(*again), testing::Dump(*part)) << "what was composed reads back the same";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    MimePart, ContentTypeFieldTest,
+    ::testing::Values(
+        ComposeCase{"TwoParameters", "text/plain; charset=us-ascii; format=flowed", "text", "plain",
+                    {{"charset", "us-ascii"}, {"format", "flowed"}},
+                    "text/plain;\r\n\tcharset=\"us-ascii\";\r\n\tformat=\"flowed\""},
+        ComposeCase{"QuotedValueKeepsSpacesAndSemicolons", "application/x; name=\"a; b.txt\"", "application", "x",
+                    {{"name", "a; b.txt"}}, "application/x;\r\n\tname=\"a; b.txt\""},
+        ComposeCase{"QuotedPairsAreUndone", R"(application/x; name="a\".txt"; p="c:\\d\e")", "application", "x",
+                    {{"name", "a\".txt"}, {"p", R"(c:\d\e)"}},
+                    "application/x;\r\n\tname=\"a\\\".txt\";\r\n\tp=\"c:\\\\d\\\\e\""},
+        ComposeCase{"FoldedValueWithSpaces", "multipart/mixed;\n\tboundary=\"q r\"", "multipart", "mixed",
+                    {{"boundary", "q r"}}, "multipart/mixed;\r\n\tboundary=\"q r\""},
+        ComposeCase{"DuplicatesKeptEmptyPairsSkipped", "a/b; x=1; X=2;  ", "a", "b", {{"x", "1"}, {"X", "2"}},
+                    "a/b;\r\n\tx=\"1\";\r\n\tX=\"2\""},
+        ComposeCase{"EmptyParametersAreSkipped", "a/b;; ; x=1;", "a", "b", {{"x", "1"}}, "a/b;\r\n\tx=\"1\""},
+        ComposeCase{"FoldedAfterAnEmptyParameter", "multipart/mixed;;\n\tBoundary=\"q\"", "multipart", "mixed",
+                    {{"Boundary", "q"}}, "multipart/mixed;\r\n\tBoundary=\"q\""},
+        ComposeCase{"FoldInsideAQuotedValueIsItsWhiteSpace", "multipart/mixed; boundary=\"simple\r\n boundary\"",
+                    "multipart", "mixed", {{"boundary", "simple boundary"}},
+                    "multipart/mixed;\r\n\tboundary=\"simple boundary\""},
+        ComposeCase{"FoldRightAfterTheOpeningQuote", "a/b; name=\"\n\tx.txt\"", "a", "b", {{"name", "\tx.txt"}},
+                    "a/b;\r\n\tname=\"\tx.txt\""},
+        ComposeCase{"TypeWithoutSubtypeKeepsItsParameters", "application-x-gzip; name=\"document.xml.gz\"",
+                    "application-x-gzip", "", {{"name", "document.xml.gz"}},
+                    "application-x-gzip/;\r\n\tname=\"document.xml.gz\""},
+        ComposeCase{"SlashWithoutSubtype", "text/;x=1", "text", "", {{"x", "1"}}, "text/;\r\n\tx=\"1\""},
+        ComposeCase{"QuotedSubtypeThatWouldNotScanIsQuoted", "text/\"a b\"", "text", "a b", {}, "text/\"a b\""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The content fields exist while there is structured data for them;
+// Mime-Version belongs to the message's header only.
+TEST(MimePart, FieldsFollowTheStructuredData) {
+  const Ref<MessageEntity> message = MakeRef<MessageEntity>();
+  message->headers()->Add("Subject", "s");
+  const Ref<MimePart> root = message->root();
+  root->SetType("text");
+  root->SetDisposition("inline");
+  EXPECT_EQ(message->headers()->Names(), (Names{"Subject", "Content-Type", "Mime-Version", "Content-Disposition"}));
+  root->SetType("");
+  root->SetDisposition("");
+  EXPECT_EQ(message->headers()->Names(), (Names{"Subject"}));
+  root->SetTransferEncoding("7bit");
+  EXPECT_EQ(message->headers()->Names(), (Names{"Subject", "Content-Transfer-Encoding", "Mime-Version"}));
+  // Writing a value never removes the field being written, even an empty one.
+  const Ref<MimePart> child = MakeRef<MimePart>();
+  child->headers()->Add("Content-Type", "text/plain; a=b");
+  child->headers()->Add("Content-Type", "");
+  EXPECT_EQ(child->headers()->Count(), 2u);
+}
+
+// Depth first, the first part of the best kind: plain text, then any text or
+// untyped part, then anything but a message.
+TEST(MimePart, MainTextIsTheFirstBestScoredPartDepthFirst) {
+  const std::pair<std::vector<std::pair<const char*, const char*>>, int> cases[] = {
+      {{{"text", "html"}, {"TEXT", "Plain"}}, 1}, {{{"", ""}, {"application", "pdf"}}, 0},
+      {{{"image", "gif"}, {"application", "pdf"}}, 0}, {{{"text", "html"}, {"text", "enriched"}}, 0},
+      {{{"image", "png"}, {"multipart", "alternative"}, {"text", "plain"}}, 3}, {{{"message", "rfc822"}}, -1}};
+  for (const auto& [children, expected] : cases) {
+    const Ref<MimePart> root = MakePart("multipart", "mixed", "b");
+    Ref<MimePart> inner;
+    for (const auto& [type, subtype] : children) {
+      root->parts()->Append(MakePart(type, subtype, std::string_view(type) == "multipart" ? "i" : ""));
+      if (std::string_view(type) == "multipart") inner = root->parts()->At(root->parts()->Count() - 1);
+    }
+    for (const char* subtype : {"html", "plain"}) {
+      if (inner) inner->parts()->Append(MakePart("text", subtype));
+    }
+    const Ref<MimePart> found = FindMainTextPart(root);
+    const Ref<MimePart> wanted = expected < 0 ? Ref<MimePart>() : expected < 3 ? root->parts()->At(expected)
+                                                                               : inner->parts()->At(1);
+    EXPECT_EQ(found, wanted) << children[0].first;
+  }
+}
+
+// A root other than multipart/mixed is wrapped in one, which takes the
+// message's header; the old root keeps its own fields, live.
+TEST(MessageEntity, MainTextWrapsARootOtherThanMixed) {
+  const Ref<MessageEntity> message = MakeRef<MessageEntity>();
+  message->headers()->Add("From", "a@example.com");
+  message->headers()->Add("Content-Type", "multipart/alternative; boundary=alt");
+  message->headers()->Add("Content-Disposition", "inline");
+  message->root()->SetTransferEncoding("7bit");
+  const Ref<MimePart> old_root = message->root();
+  message->GetOrCreateMainText();
+  const Ref<MimePart> root = message->root();
+  EXPECT_EQ(message->EnsureMultipartMixedRoot(), root);
+  EXPECT_EQ(root->headers(), message->headers());
+  EXPECT_EQ(root->parts()->At(0), old_root);
+  EXPECT_EQ(root->parts()->At(1)->subtype(), "plain");
+  EXPECT_EQ(message->headers()->Names(), (Names{"From", "Content-Type", "Content-Transfer-Encoding", "Mime-Version"}));
+  EXPECT_EQ(FieldValue(*message->headers(), "Content-Type").rfind("multipart/mixed;\r\n\tboundary=\"----=_Next", 0), 0u);
+  EXPECT_EQ(old_root->headers()->Names(), (Names{"Content-Type", "Content-Transfer-Encoding", "Content-Disposition"}));
+  old_root->headers()->Set("Content-Type", "text/html");
+  EXPECT_EQ(old_root->subtype(), "html") << "the old root's own list is live";
+}
+
+TEST(MessageEntity, AddressListsAreBoundToTheirFields) {
+  const Ref<MessageEntity> message = ParseMessage("Subject: s\r\nCc: a@example.com, b@example.com\r\n\r\n");
+  EXPECT_FALSE(message->FindAddressList("To", false));
+  const Ref<AddressList> to = message->FindAddressList("To", true);
+  EXPECT_EQ(message->FindAddressList("TO", true), to);
+  // The field is in the list, but an address field without an address is
+  // not written.
+  EXPECT_EQ(message->headers()->Names(), (Names{"Subject", "Cc", "To"}));
+  message->headers()->Add("Reply-To", " ");
+  message->headers()->Add("X-Empty", "");
+  EXPECT_EQ(Render(*message), "Subject: s\r\nCc: a@example.com, b@example.com\r\nX-Empty: \r\n\r\n");
+  message->headers()->Remove("Reply-To");
+  to->Add()->SetAddress("x@example.com");
+  EXPECT_EQ(FieldValue(*message->headers(), "To"), "x@example.com");
+  const Ref<AddressList> cc = message->FindAddressList("Cc", true);
+  EXPECT_EQ(cc->Count(), 2u);
+  message->headers()->Set("cc", "c@example.com");  // writing the field unbinds the list
+  EXPECT_EQ(cc->Count(), 2u);
+  EXPECT_EQ(message->FindAddressList("Cc", true)->RenderedText(), "c@example.com");
+  const Ref<FieldList> old_headers = message->headers();
+  message->Reset();
+  EXPECT_EQ(message->binding_count(), 0u);
+  old_headers->Set("Content-Type", "image/gif");
+  to->Add()->SetAddress("late@example.com");
+  EXPECT_EQ(Render(*message), "\r\n") << "old pieces no longer reach a reset message";
+}
+
+const char kMixed[] =
+    "Content-Type: multipart/mixed; boundary=\"b\"\r\n\r\n--b\r\n\r\ntext\r\n"
+    "--b\r\nContent-Disposition: attachment; filename=\"a.txt\"\r\n\r\nA\r\n"
+    "--b\r\nContent-Disposition: Attachment; filename=\"no.txt\"\r\n\r\nN\r\n"
+    "--b\r\nContent-Disposition: attachment; filename=\"b.txt\"\r\n\r\nB\r\n--b--\r\n";
+
+TEST(AttachmentList, CountsOnlyChildrenMarkedExactlyAttachment) {
+  const Ref<MessageEntity> message = ParseMessage(kMixed);
+  AttachmentList list(message);
+  EXPECT_EQ(list.Count(), 2u);
+  EXPECT_EQ(FieldValue(*list.Item(2)->disposition_parameters(), "filename"), "b.txt");
+  EXPECT_FALSE(list.Item(0));
+  EXPECT_FALSE(list.Item(3));
+  ASSERT_TRUE(list.Remove(1));
+  EXPECT_FALSE(list.Remove(2));
+  list.Clear();
+  EXPECT_EQ(message->root()->parts()->Count(), 2u) << "the text and the capital-A part stay";
+  AttachmentList single(ParseMessage("Content-Type: text/plain\r\n\r\nhello\r\n"));
+  EXPECT_EQ(single.Count(), 0u);
+  ASSERT_TRUE(single.Add());
+  EXPECT_EQ(single.Count(), 1u) << "a single body is wrapped first";
+}
+
+TEST(AttachmentList, AttachFileNamesTypesAndEncodesThePart) {
+  const auto folder = std::filesystem::temp_directory_path() / ("vesk-attach-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(folder / "old.files");
+  for (const char* name : {"report.pdf", "old.files/readme", "data.unknownext"}) {
+    std::ofstream(folder / name, std::ios::binary) << "%PDF-1.4 bytes";
+  }
+  const Ref<MessageEntity> message = ParseMessage("Subject: report\r\n\r\nsee attached\r\n");
+  AttachmentList list(message);
+  const std::string before = Render(*message);
+  EXPECT_FALSE(list.AttachFile((folder / "missing.txt").string()));
+  EXPECT_EQ(Render(*message), before) << "an unreadable file leaves the message as it was";
+  for (const char* name : {"report.pdf", "old.files/readme", "data.unknownext"}) {
+    ASSERT_TRUE(list.AttachFile((folder / name).string())) << name;
+  }
+  EXPECT_NE(Render(*message).find("Content-Disposition: attachment;\r\n\tfilename=\"report.pdf\"\r\n"
+                                  "Content-Type: application/pdf;\r\n\tname=\"report.pdf\"\r\n"
+                                  "Content-Transfer-Encoding: base64\r\n\r\nJVBERi0xLjQgYnl0ZXM=\r\n"),
+            std::string::npos) << Render(*message);
+  EXPECT_EQ(message->root()->parts()->At(0)->content()->view(), "see attached\n") << "the text stays first";
+  EXPECT_EQ(FieldValue(*list.Item(2)->disposition_parameters(), "filename"), "readme");
+  for (size_t i : {2u, 3u}) EXPECT_EQ(list.Item(i)->type() + "/" + list.Item(i)->subtype(), "application/octet-stream");
+  std::filesystem::remove_all(folder);
+  EXPECT_EQ(FileNameOfPath("C:\\mixed/dirs\\name.txt"), "name.txt");
+  EXPECT_EQ(FileNameOfPath("folder\\"), "");
+}
+
+}  // namespace
+}  // namespace vesk
