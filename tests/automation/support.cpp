@@ -3,14 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <vector>
 
 namespace vesk::test {
 
 std::wstring DllPath() {
   wchar_t path[MAX_PATH];
-  const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring result(path, length);
+  const std::wstring result(path, GetModuleFileNameW(nullptr, path, MAX_PATH));
   return result.substr(0, result.find_last_of(L"\\/") + 1) + L"veskmail.dll";
 }
 
@@ -32,27 +30,6 @@ ErrorInfoText TakeErrorInfo() {
   return text;
 }
 
-HRESULT InvokeByName(IDispatch* object, const wchar_t* name, WORD flags, VARIANT* args, UINT arg_count,
-                     VARIANT* result) {
-  DISPID id = 0;
-  LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
-  HRESULT hr = object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
-  if (FAILED(hr)) return hr;
-  DISPID put_id = DISPID_PROPERTYPUT;
-  DISPPARAMS params{args, nullptr, arg_count, 0};
-  if (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) {
-    params.rgdispidNamedArgs = &put_id;
-    params.cNamedArgs = 1;
-  }
-  EXCEPINFO exception{};
-  UINT arg_error = 0;
-  hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result, &exception, &arg_error);
-  SysFreeString(exception.bstrSource);
-  SysFreeString(exception.bstrDescription);
-  SysFreeString(exception.bstrHelpFile);
-  return hr;
-}
-
 std::string Narrow(const std::wstring& text) {
   Bstr b(text.c_str());
   return com::ToNarrow(b.get());
@@ -67,17 +44,11 @@ namespace {
 class LeakWatch : public testing::EmptyTestEventListener {
  public:
   void OnTestEnd(const testing::TestInfo& test) override {
-    using CanUnloadFunction = HRESULT(WINAPI*)();
-    auto can_unload = vesk::test::DllExport<CanUnloadFunction>("DllCanUnloadNow");
-    if (can_unload && can_unload() != S_OK) {
-      leaks_.push_back(std::string(test.test_suite_name()) + "." + test.name());
-      std::printf("[  LEAK    ] %s left objects alive\n", leaks_.back().c_str());
-    }
+    if (vesk::test::CanUnloadNow() == S_OK) return;
+    leaks_ = true;
+    std::printf("[  LEAK    ] %s.%s left objects alive\n", test.test_suite_name(), test.name());
   }
-  bool clean() const { return leaks_.empty(); }
-
- private:
-  std::vector<std::string> leaks_;
+  bool leaks_ = false;
 };
 
 }  // namespace
@@ -90,7 +61,7 @@ int main(int argc, char** argv) {
   auto* watch = new LeakWatch;
   testing::UnitTest::GetInstance()->listeners().Append(watch);
   const int result = RUN_ALL_TESTS();
-  const bool clean = watch->clean();
+  const bool leaks = watch->leaks_;
   CoUninitialize();
-  return result != 0 || !clean ? 1 : 0;
+  return result != 0 || leaks ? 1 : 0;
 }

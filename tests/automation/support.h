@@ -12,16 +12,16 @@ using com::Bstr;
 using com::ComPtr;
 using com::Variant;
 
-// veskmail.dll beside the test program.
+// veskmail.dll beside the test program, and the DLL as this process loaded it.
 std::wstring DllPath();
-
-// The DLL as loaded by this process (for its exports).
 HMODULE Dll();
 
 template <class T>
 T DllExport(const char* name) {
   return reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(Dll(), name)));
 }
+
+inline HRESULT CanUnloadNow() { return DllExport<HRESULT(WINAPI*)()>("DllCanUnloadNow")(); }
 
 // Creates a registered class by ProgID and asks for interface I.
 template <class I>
@@ -40,11 +40,6 @@ struct ErrorInfoText {
 };
 ErrorInfoText TakeErrorInfo();
 
-// Reads a property or calls a method through IDispatch by name.
-HRESULT InvokeByName(IDispatch* object, const wchar_t* name, WORD flags, VARIANT* args, UINT arg_count,
-                     VARIANT* result);
-
-// Narrow text of a wide string (for readable assertions).
 std::string Narrow(const std::wstring& text);
 
 }  // namespace vesk::test
