@@ -106,23 +106,6 @@ TEST(MimePart, MultipartWithoutUsableBoundaryWritesItsPreambleAndFailsWhenItHasP
   EXPECT_EQ(unsplit.text(), out.text());
 }
 
-// A type set to multipart makes a new empty body (an existing boundary
-// stays); content handed out earlier lives on when the kind changes.
-TEST(MimePart, SetTypeGivesMultipartsANewBody) {
-  const Ref<MimePart> part = MakePart("multipart", "mixed", "keep");
-  part->parts()->Append(MakeRef<MimePart>());
-  part->SetType("MultiPart");
-  EXPECT_EQ(Render(*part), std::string("Content-Type: MultiPart/mixed;\r\n\tboundary=\"keep\"\r\n\r\n") + kPreamble +
-                               "\r\n--keep--\r\n");
-  const Ref<MimePart> leaf = MakeRef<MimePart>();
-  const Ref<ContentBuffer> content = leaf->content();
-  content->Append("kept");
-  leaf->SetType("Message");
-  leaf->SetType("text");
-  EXPECT_TRUE(leaf->content()->empty());
-  EXPECT_EQ(content->view(), "kept");
-}
-
 struct ComposeCase {
   const char* name;
   const char* written;  // text written into the Content-Type field

@@ -172,17 +172,6 @@ TEST(SocketConnection, WholeLinesAndLiteralsShareTheStream) {
   EXPECT_EQ(connection->LastError(), sockets::kErrTimedOut);
 }
 
-TEST(SocketConnection, SendHandsOverEveryByte) {
-  std::string payload(8 << 20, '\0');
-  for (std::size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<char>('A' + i % 23);
-  FakeServer server;
-  auto connection = ConnectTo(server);
-  EXPECT_EQ(connection->SendBytes(payload), static_cast<int>(payload.size()));
-  connection->Close();
-  server.Finish();
-  EXPECT_TRUE(server.Received() == payload) << server.Received().size();
-}
-
 // A host by name or dotted address; failures as Windows Sockets numbers.
 TEST(SocketConnection, ConnectingReportsWindowsSocketNumbers) {
   FakeServer by_name;

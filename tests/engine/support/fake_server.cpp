@@ -65,13 +65,10 @@ void FakeServer::Finish() {
   if (thread_.joinable()) thread_.join();
 }
 
-std::string FakeServer::Received() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return received_;
-}
-
 std::vector<std::string> FakeServer::ReceivedLines() const {
-  const std::string all = Received();
+  std::unique_lock<std::mutex> lock(mutex_);
+  const std::string all = received_;
+  lock.unlock();
   std::vector<std::string> lines;
   std::size_t start = 0;
   for (std::size_t lf; (lf = all.find('\n', start)) != std::string::npos; start = lf + 1) {

@@ -32,8 +32,7 @@ class FakeServer {
 
   std::uint16_t port() const { return port_; }
   bool accepted() const { return accepted_; }
-  std::string Received() const;                // everything the client sent
-  std::vector<std::string> ReceivedLines() const;  // the same, CR LF removed
+  std::vector<std::string> ReceivedLines() const;  // what the client sent, CR LF removed
   std::vector<std::string> Problems() const;
 
  private:
