@@ -1,7 +1,6 @@
-// The component frame: exports and class factories, lifetime, error objects.
+// The component frame: exports and class factories, lifetime.
 #include <gtest/gtest.h>
 
-#include "automation/frame/errors.h"
 #include "automation/support.h"
 
 #include <psapi.h>
@@ -111,21 +110,6 @@ TEST(Lifetime, TenThousandMessagesKeepMemoryFlat) {
   const double before = usage();
   for (int i = 0; i < 10000; ++i) ComposeRenderAndWalk();
   EXPECT_LT((usage() - before) / 1024.0, 2048.0) << "KiB grown";
-}
-
-// A message number without a text gives "Unknown Error" and a code of its
-// own; a class that is not registered gives no source.
-TEST(Errors, ReportsCarryTheVersionedProgIdTheTextAndTheCode) {
-  SetErrorInfo(0, nullptr);
-  EXPECT_EQ(static_cast<ULONG>(com::ReportErrorById(CLSID_MIMEMessage, 999)), 0x80040000u + 999);
-  ErrorInfoText error = TakeErrorInfo();
-  EXPECT_EQ(Narrow(error.source + L"|" + error.description), "VeskMail.MIMEMessage.1|Unknown Error");
-  EXPECT_EQ(com::ReportErrorById(CLSID_VeskPOP3, 101, GUID_NULL, E_FAIL), E_FAIL);
-  error = TakeErrorInfo();
-  EXPECT_EQ(Narrow(error.source + L"|" + error.description), "VeskMail.POP3.1|Bad connection");
-  const CLSID unknown = {0x12345678, 0x1234, 0x1234, {1, 2, 3, 4, 5, 6, 7, 8}};
-  EXPECT_EQ(com::ReportError(unknown, "plain failure"), DISP_E_EXCEPTION);
-  EXPECT_EQ(Narrow(TakeErrorInfo().source), "");
 }
 
 }  // namespace

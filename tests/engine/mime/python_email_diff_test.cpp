@@ -30,19 +30,15 @@ namespace fs = std::filesystem;
 
 std::string Fnv1a(std::string_view data) {
   uint64_t hash = 0xCBF29CE484222325ull;
-  for (const char c : data) {
-    hash ^= static_cast<uint8_t>(c);
-    hash *= 0x100000001B3ull;
-  }
+  for (const char c : data) hash = (hash ^ static_cast<uint8_t>(c)) * 0x100000001B3ull;
   char text[17];
   std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
   return text;
 }
 
-std::string Lower(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = AsciiToLower(c);
-  return out;
+std::string Lower(std::string text) {
+  for (char& c : text) c = AsciiToLower(c);
+  return text;
 }
 
 struct PartView {
@@ -103,8 +99,7 @@ class MessageGenerator {
                                          "end.", "--dash", "caf\xE9", "na\xEFve", "trailing "};
     std::string text;
     for (int i = 0; i < lines; ++i) {
-      const int words = Pick(12);
-      for (int w = 0; w < words; ++w) text += std::string(w ? " " : "") + kWords[Pick(13)];
+      for (int w = Pick(12); w > 0; --w) text += std::string(kWords[Pick(13)]) + (w > 1 ? " " : "");
       text += '\n';
     }
     if (Chance(4)) text += std::string(Pick(200), 'y') + "\n";
@@ -117,34 +112,18 @@ class MessageGenerator {
     return bytes;
   }
 
-  std::string WithEol(const std::string& lf_text) {
-    std::string out;
-    for (const char c : lf_text) {
-      if (c == '\n') {
-        out += eol_;
-      } else {
-        out += c;
-      }
-    }
-    return out;
-  }
-
+  // The content in its transfer encoding, with this message's line ends.
   std::string Encoded(const std::string& content, const std::string& encoding) {
-    std::string out;
+    std::string out, text;
     const auto* data = reinterpret_cast<const uint8_t*>(content.data());
-    if (encoding == "base64") {
-      EncodeBase64(data, content.size(), out);
-    } else if (encoding == "quoted-printable") {
-      EncodeQuotedPrintable(data, content.size(), out);
-    } else {
-      out = content;
-    }
-    std::string lf;
+    if (encoding == "base64") EncodeBase64(data, content.size(), out);
+    if (encoding == "quoted-printable") EncodeQuotedPrintable(data, content.size(), out);
+    if (out.empty()) out = content;
     for (size_t i = 0; i < out.size(); ++i) {
       if (out[i] == '\r' && i + 1 < out.size() && out[i + 1] == '\n') continue;
-      lf += out[i];
+      text += out[i] == '\n' ? eol_ : std::string(1, out[i]);
     }
-    return WithEol(lf);
+    return text;
   }
 
   std::string FileName() {
@@ -251,8 +230,7 @@ std::map<std::string, std::vector<std::vector<std::string>>> RunPython(const std
   }
   std::string output;
   char buffer[65536];
-  size_t got;
-  while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, got);
+  for (size_t got; (got = fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, got);
   const int status = pclose(pipe);
   EXPECT_EQ(status, 0) << "python3 with the email package is required for this test; it said:\n" << output;
   std::istringstream lines(output);

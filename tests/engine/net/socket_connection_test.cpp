@@ -68,7 +68,7 @@ TEST(SocketConnection, SlowButSteadyServerNeverTimesOutAndRepliesEndThePause) {
 // 50 empty polls with 49 pauses of TimeOut/50 between them; below 50 ms the
 // pause is 0 and the polls follow each other at once.
 TEST(SocketConnection, SilenceFailsWith10060AfterTheInactivityPeriod) {
-  const std::pair<int, long long> cases[] = {{500, 440}, {49, 0}, {0, 0}, {-5, 0}};
+  const std::pair<int, long long> cases[] = {{500, 440}, {49, 0}, {-5, 0}};
   for (const auto& [timeout_ms, at_least_ms] : cases) {
     FakeServer server;
     auto connection = ConnectTo(server);
