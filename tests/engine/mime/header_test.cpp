@@ -108,7 +108,7 @@ TEST(HeaderBlock, LineBreaksInValuesBecomeContinuationLines) {
   StringStream stream(Written(*list) + "\r\nbody\r\n");
   const Ref<FieldList> read = MakeRef<FieldList>();
   read->ReadHeaderBlock(stream);
-  EXPECT_EQ(read->Names(), (std::vector<std::string>(4, "X-Test"))) << "one field each";
+  ASSERT_EQ(read->Names(), (std::vector<std::string>(4, "X-Test"))) << "one field each";
   EXPECT_EQ(read->At(3)->stored_value(), "a\n\tb\n c");
 }
 

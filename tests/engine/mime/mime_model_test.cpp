@@ -222,6 +222,7 @@ TEST(MessageEntity, MainTextWrapsARootOtherThanMixed) {
   const Ref<MimePart> root = message->root();
   EXPECT_EQ(message->EnsureMultipartMixedRoot(), root);
   EXPECT_EQ(root->headers(), message->headers());
+  ASSERT_EQ(root->parts()->Count(), 2u);
   EXPECT_EQ(root->parts()->At(0), old_root);
   EXPECT_EQ(root->parts()->At(1)->subtype(), "plain");
   EXPECT_EQ(message->headers()->Names(), (Names{"From", "Content-Type", "Content-Transfer-Encoding", "Mime-Version"}));
@@ -267,7 +268,7 @@ const char kMixed[] =
 TEST(AttachmentList, CountsOnlyChildrenMarkedExactlyAttachment) {
   const Ref<MessageEntity> message = ParseMessage(kMixed);
   AttachmentList list(message);
-  EXPECT_EQ(list.Count(), 2u);
+  ASSERT_EQ(list.Count(), 2u);
   EXPECT_EQ(FieldValue(*list.Item(2)->disposition_parameters(), "filename"), "b.txt");
   EXPECT_FALSE(list.Item(0));
   EXPECT_FALSE(list.Item(3));
@@ -295,6 +296,7 @@ TEST(AttachmentList, AttachFileNamesTypesAndEncodesThePart) {
   for (const char* name : {"report.pdf", "old.files/readme", "data.unknownext"}) {
     ASSERT_TRUE(list.AttachFile((folder / name).string())) << name;
   }
+  ASSERT_EQ(list.Count(), 3u);
   EXPECT_NE(Render(*message).find("Content-Disposition: attachment;\r\n\tfilename=\"report.pdf\"\r\n"
                                   "Content-Type: application/pdf;\r\n\tname=\"report.pdf\"\r\n"
                                   "Content-Transfer-Encoding: base64\r\n\r\nJVBERi0xLjQgYnl0ZXM=\r\n"),

@@ -64,11 +64,13 @@ TEST(ImapResponses, FetchItemsWithLiteralsListsAndStrings) {
   ImapFetch fetch;
   ASSERT_TRUE(ReadFetch(Response({"* 5 FETCH (FLAGS (\\Seen) BODY[TEXT]<0> {3}", " UID 9)"}, {"a)c"}), fetch));
   EXPECT_EQ(fetch.number, 5);
+  ASSERT_EQ(fetch.items.size(), 3u);
   EXPECT_EQ(fetch.items[0].kind, ImapFetchItem::Kind::kList);
   EXPECT_EQ(fetch.Find("body[text]")->name + "=" + fetch.Find("BODY[TEXT]")->value, "BODY[TEXT]<0>=a)c");
   EXPECT_EQ(fetch.Find("UID")->value, "9");
   // Braces that were never followed by a literal are no literal.
   ASSERT_TRUE(ReadFetch(Response({"* 2 FETCH (BODY[HEADER.FIELDS (FROM TO)] \"q\\\"s\" X NIL Y {2} Z 44)"}), fetch));
+  ASSERT_EQ(fetch.items.size(), 4u);
   EXPECT_EQ(fetch.items[0].name + "=" + fetch.items[0].value, "BODY[HEADER.FIELDS (FROM TO)]=q\"s");
   EXPECT_EQ(fetch.items[1].kind, ImapFetchItem::Kind::kNil);
   EXPECT_EQ(fetch.Find("Z")->value, "44");
