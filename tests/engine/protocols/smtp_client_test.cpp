@@ -166,7 +166,8 @@ TEST(SmtpClient, DataHasCrLfLineEndsAndTransparentPeriods) {
       {"a\r\n.\nb", "a\r\n..\r\nb\r\n.\r\n"},
       // Blind copies stay hidden: the header's Bcc and Resent-Bcc fields (any
       // case, folded or not) are left out; the body is not touched.
-      {"From: a\r\nBcc: x@y,\r\n z@w\r\nTo: b\r\nresent-BCC : q\r\n\r\nBcc: kept\r\n", "From: a\r\nTo: b\r\n\r\nBcc: kept\r\n.\r\n"},
+      {"From: a\r\nBcc: x@y,\r\n z@w\r\nTo: b\r\nresent-BCC : q\r\n\r\nBcc: kept\r\n",
+       "From: a\r\nTo: b\r\n\r\nBcc: kept\r\n.\r\n"},
       {"Subject: s\nBcc: x\n\nbody", "Subject: s\r\n\r\nbody\r\n.\r\n"},
       {std::string("\0\xff\x80", 3), std::string("\0\xff\x80\r\n.\r\n", 8)},
   };

@@ -1,6 +1,7 @@
 ' Runs after tests/scripts/prelude.vbs, which tools/run_scripts.sh puts in front.
 ' Through the real servers: a message with text and two attachments goes out
-' over SMTP and comes back over POP3 with the same content.
+' over SMTP and comes back over POP3 with the same content. Its only
+' recipient is a blind copy, which is no line of the text sent.
 Dim folder, textFile, binary, i, stream, source, message, extra, smtp, pop3, fetched, top
 folder = ScratchFolder("vesk-pop3-roundtrip")
 EmptyMailbox
@@ -16,7 +17,8 @@ source.Text = binary
 
 Set message = CreateObject("VeskMail.MIMEMessage")
 message.From.Address = "sender@example.com"
-message.To.Add.Address = "vesk@localhost"
+message.Bcc.Add.Address = "vesk@localhost"
+Set extra = message.Cc  ' only read: the message must not write an empty Cc field
 message.Subject = "Round trip"
 message.Text = "Hello." & vbCrLf & "." & vbCrLf & "..two periods" & vbCrLf & "A lone period above." & vbCrLf
 message.Attach textFile
@@ -36,6 +38,9 @@ Set pop3 = MailboxWith(1)
 Check pop3.MessageCount = 1, "one message arrived, found " & pop3.MessageCount
 Set fetched = pop3.Retrieve(1)
 Check fetched.Subject = "Round trip" And fetched.From.Address = "sender@example.com", "subject and sender"
+Check InStr(fetched.RawMessage, "Bcc") = 0 And InStr(fetched.RawMessage, "Cc: " & vbCrLf) = 0, _
+      "no Bcc and no empty Cc in what was sent: " & Left(fetched.RawMessage, 300)
+Check InStr(message.RawMessage, "Bcc: vesk@localhost") > 0, "the sender's copy keeps its Bcc"
 Check fetched.Text = "Hello." & vbLf & "." & vbLf & "..two periods" & vbLf & "A lone period above." & vbLf, _
       "text with its lone period: " & fetched.Text
 Check fetched.Attachments.Count = 2, "two attachments"
