@@ -1,18 +1,8 @@
+' Runs after tests/scripts/prelude.vbs, which tools/run_scripts.sh puts in front.
 ' Save never leaves a half-written file: on a full file system and in a
 ' read-only one (both mounted by the test command) the old file stays as it
 ' was and nothing is left beside it.
-Option Explicit
-Dim fso, env, failures
-Set fso = CreateObject("Scripting.FileSystemObject")
-Set env = CreateObject("WScript.Shell").Environment("PROCESS")
-failures = 0
-
-Sub Check(condition, what)
-  If Not condition Then
-    WScript.Echo "FAIL: " & what
-    failures = failures + 1
-  End If
-End Sub
+Dim env : Set env = shell.Environment("PROCESS")
 
 Function WinPath(unixPath)
   WinPath = "Z:" & Replace(unixPath, "/", "\")
@@ -51,9 +41,4 @@ Else
   fso.DeleteFile fso.BuildPath(full, "old.eml")
   SaveFails WinPath(env("VESK_READONLY_FS")), big, "read-only folder"
 End If
-
-If failures = 0 Then
-  WScript.Echo "SCRIPT PASSED"
-  WScript.Quit 0
-End If
-WScript.Quit 1
+Finish

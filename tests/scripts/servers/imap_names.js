@@ -1,11 +1,7 @@
+// Runs after tests/scripts/prelude.js, which tools/run_scripts.sh puts in front.
 // IMAP4 mailbox names in any language against the private Dovecot: "&",
 // umlauts, Cyrillic and CJK, and a hierarchy under such a name, created,
 // listed, selected, appended to, renamed and deleted as the script names them.
-var failures = 0;
-function check(condition, what) {
-  if (!condition) { WScript.Echo("FAIL: " + what); failures++; }
-}
-
 var shell = new ActiveXObject("WScript.Shell");
 var imap = new ActiveXObject("VeskMail.IMAP4");
 imap.Host = "127.0.0.1";
@@ -59,9 +55,4 @@ removeAll();
 listed = new VBArray(imap.GetMailboxesList()).toArray().join("|");
 check(listed.indexOf("Vesk\u00dc") < 0, "all deleted: " + listed);
 imap.Disconnect();
-
-if (failures === 0) {
-  WScript.Echo("SCRIPT PASSED");
-  WScript.Quit(0);
-}
-WScript.Quit(1);
+finish();
