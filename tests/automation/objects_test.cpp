@@ -57,22 +57,19 @@ TEST(Errors, FailuresReportWithTheVersionedProgIdForTheMainInterfaceOnly) {
   EXPECT_EQ(error.description, L"Server cannot be connected");
 }
 
+// POP3 and SMTP offer a container without connection points; the others none.
 TEST(ConnectionPoints, Pop3AndSmtpOfferAnEmptyContainer) {
-  for (const wchar_t* prog_id : {L"VeskMail.POP3", L"VeskMail.SMTP"}) {
+  for (const auto& [prog_id, offered] : {std::pair{L"VeskMail.POP3", true}, {L"VeskMail.SMTP", true},
+                                         {L"VeskMail.IMAP4", false}, {L"VeskMail.MIMEMessage", false}}) {
     ComPtr<IConnectionPointContainer> container;
-    ASSERT_EQ(CreateByProgId(prog_id, container), S_OK);
+    ASSERT_EQ(CreateByProgId(prog_id, container), offered ? S_OK : E_NOINTERFACE) << Narrow(prog_id);
+    if (!offered) continue;
     ComPtr<IConnectionPoint> point;
     EXPECT_EQ(container->FindConnectionPoint(IID_IDispatch, point.put()), CONNECT_E_NOCONNECTION);
     ComPtr<IEnumConnectionPoints> points;
     ASSERT_EQ(container->EnumConnectionPoints(points.put()), S_OK);
     IConnectionPoint* next = nullptr;
-    ULONG fetched = 5;
-    EXPECT_EQ(points->Next(1, &next, &fetched), S_FALSE);
-    EXPECT_EQ(fetched, 0u);
-  }
-  for (const wchar_t* prog_id : {L"VeskMail.IMAP4", L"VeskMail.MIMEMessage"}) {
-    ComPtr<IConnectionPointContainer> container;
-    EXPECT_EQ(CreateByProgId(prog_id, container), E_NOINTERFACE) << Narrow(prog_id);
+    EXPECT_EQ(points->Next(1, &next, nullptr), S_FALSE);
   }
 }
 

@@ -83,22 +83,6 @@ TEST(AddressList, EditsRebuildOnlyTheChangedEntries) {
   EXPECT_FALSE(list.Item(0));
 }
 
-// A display name from an untrusted form must stay one display name: written
-// as a quoted string with quoted pairs, and read back by the same rules.
-TEST(AddressList, HostileDisplayNamesCannotAddRecipients) {
-  for (const std::string name : {R"(a", <x@evil.example>, "b)", R"(a\", <x@evil.example>, \"b)", R"(\)", R"(")",
-                                 R"(x" <evil@example.com>)", "<x@evil.example>", "trailing backslash\\"}) {
-    AddressList list("first@x.com");
-    const Ref<AddressItem> item = list.Add();
-    item->SetName(name);
-    item->SetAddress("real@example.com");
-    list.Add()->SetAddress("last@x.com");
-    AddressList reread(list.RenderedText());
-    EXPECT_EQ(EntriesOf(reread), (Entries{{"", "first@x.com"}, {name, "real@example.com"}, {"", "last@x.com"}}))
-        << list.RenderedText();
-  }
-}
-
 TEST(AddressList, SyntaxCheckFollowsItsRule) {
   const std::pair<std::string, bool> cases[] = {
       {"John_Doe-X@Example.COM", true}, {"@example.com", true},        {"j@abc.d", true},

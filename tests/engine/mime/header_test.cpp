@@ -77,16 +77,12 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"FoldedTwiceWithSpaces", "X: 1\n  2\n 3\nY: 4\n\n", {{"X", "1\n  2\n 3"}, {"Y", "4"}}, ""},
         ReadCase{"NoSpaceAfterColon", "Subject:x\r\n\r\n", {{"Subject", "x"}}, ""},
         ReadCase{"OnlyOneBlankDropped", "Subject: \t x \r\n\r\n", {{"Subject", "\t x "}}, ""},
-        ReadCase{"TabAfterColon", "Subject:\tx\r\n\r\n", {{"Subject", "x"}}, ""},
-        ReadCase{"NothingAfterColon", "Subject:\r\nTo: b\r\n\r\n", {{"Subject", ""}, {"To", "b"}}, ""},
         ReadCase{"EndsWithoutEmptyLine", "A: 1\r\nB: 2\r\n", {{"A", "1"}, {"B", "2"}}, ""},
         ReadCase{"LastLineWithoutLf", "A: 1\r\nB: 2", {{"A", "1"}, {"B", "2"}}, ""},
-        ReadCase{"SameNameTwice", "Received: 1\r\nReceived: 2\r\n\r\n", {{"Received", "1"}, {"Received", "2"}}, ""},
         ReadCase{"LineStartingWithColon", ": empty name\r\n\r\n", {{"", "empty name"}}, ""},
         ReadCase{"NameKeptAsItStands", "X-Name : v:w\r\n\r\n", {{"X-Name ", "v:w"}}, ""},
         ReadCase{"LineWithoutColonEndsTheBlock", "A: 1\r\nno colon here\r\nbody\r\n", {{"A", "1"}}, "body\r\n"},
         ReadCase{"ContinuationWithoutFieldEndsTheBlock", " folded: x\r\n\r\n", {{" folded", "x"}}, ""},
-        ReadCase{"EmptyInput", "", {}, ""},
         ReadCase{"EmptyLineFirst", "\r\nA: 1\r\n", {}, "A: 1\r\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 

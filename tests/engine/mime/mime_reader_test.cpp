@@ -133,19 +133,6 @@ TEST_P(ParseTest, GivesTheTreeWhateverTheLineEnds) {
 INSTANTIATE_TEST_SUITE_P(MimeReader, ParseTest, ::testing::ValuesIn(kParseCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST(MimeReader, FieldsOfEveryLevelArePreservedInOrder) {
-  const Ref<MessageEntity> message =
-      ParseMessage("Received: 1\nReceived: 2\nSubject: a\n\tb\nContent-Type: multipart/mixed; boundary=B\n\n"
-                   "--B\nX-One: 1\nContent-Disposition: attachment; filename=\"r.txt\"\n\nr\n--B--\n");
-  EXPECT_EQ(message->headers()->Names(), (std::vector<std::string>{"Received", "Received", "Subject", "Content-Type"}));
-  std::string subject;
-  message->headers()->Get("Subject", subject);
-  EXPECT_EQ(subject, "a\n\tb");
-  const Ref<MimePart> child = message->root()->parts()->At(0);
-  EXPECT_EQ(child->headers()->Names(), (std::vector<std::string>{"X-One", "Content-Disposition"}));
-  EXPECT_EQ(child->disposition(), "attachment");
-}
-
 // Depth: every multipart opens a new boundary; none is a prefix of another.
 TEST(MimeReaderLimits, DeepNestingBecomesLeafContentAtTheDepthLimit) {
   for (const int levels : {kMaxNestingDepth - 1, kMaxNestingDepth, kMaxNestingDepth + 1, 100000}) {

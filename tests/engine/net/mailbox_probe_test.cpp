@@ -28,7 +28,6 @@ TEST(MailboxProbe, SendsExactlyTheCommandsAndJudgesTheReplies) {
                                {{"RSET"}, "250 reset\r\n"}, {{"EXPN john"}, "550 no such list\r\n"}}, false},
       {"john@example.com", 1, {{{}, "220 mx\r\n"}, {{helo}, "250 hi\r\n"}, {{"VRFY john"}, "550 no\r\n"},
                                {{"RSET"}, "500 what\r\n"}, {{"EXPN john"}, "250 john@x\r\n"}}, true},
-      {"john@example.com", 1, {{{}, "421 busy\r\n"}}, false},
       {"john@example.com", 1, {{{}, "220-mx first\r\n220 mx last\r\n"}, {{helo}, "250-mx\r\n250 SIZE 1000\r\n"},
                                {{"VRFY john"}, "250 John <j@x>\r\n"}}, true},
       {"john@example.com", 0, {}, true},

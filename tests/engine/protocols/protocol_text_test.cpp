@@ -1,23 +1,14 @@
-// The odd corners of the text the dialogues read and write: numbers as the C
-// runtime reads them, IMAP arguments, literal announcements, fetch items.
+// The odd corners of IMAP text that no dialogue reaches: arguments quoted or
+// not, literal announcements, fetch items.
 #include <gtest/gtest.h>
 
-#include <climits>
 #include <string>
 #include <vector>
 
-#include "engine/protocols/command_line.h"
 #include "engine/protocols/imap_responses.h"
 
 namespace vesk {
 namespace {
-
-TEST(CommandLine, LeadingIntegerReadsAsTheCRuntimeDoes) {
-  const std::pair<const char*, std::int32_t> cases[] = {
-      {"  \t354", 354}, {"\r\n\v\f7", 7}, {"+12x", 12}, {"-5 y", -5}, {"", 0}, {"abc", 0}, {"- 3", 0},
-      {"250-more", 250}, {"2147483648", INT32_MAX}, {"-99999999999999999999", INT32_MIN}};
-  for (const auto& [text, value] : cases) EXPECT_EQ(LeadingInteger(text), value) << text;
-}
 
 TEST(ImapArguments, AtomsStayEverythingElseIsQuoted) {
   const std::pair<std::string, std::string> cases[] = {
@@ -25,8 +16,6 @@ TEST(ImapArguments, AtomsStayEverythingElseIsQuoted) {
       {"", "\"\""}, {"My Box", "\"My Box\""}, {"a\"b", "\"a\\\"b\""}, {"a\\b", "\"a\\\\b\""}, {"(x)", "\"(x)\""},
       {"{3}", "\"{3}\""}, {"50%", "\"50%\""}, {"*", "\"*\""}, {"tab\there", "\"tab\there\""}};
   for (const auto& [text, argument] : cases) EXPECT_EQ(ImapAstring(text), argument) << text;
-  EXPECT_EQ(SearchFlagCriteria(~5), "UNSEEN ANSWERED UNFLAGGED DELETED DRAFT");
-  EXPECT_EQ(ReadFlagBits("\\Seen \\Answered $Label \\Flagged \\Deleted \\Draft \\Recent \\* \\Seeny"), 63);
 }
 
 TEST(ImapResponses, LiteralAnnouncementsEndTheLine) {

@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/streams/byte_buffer.h"
 #include "engine/streams/file_stream.h"
 #include "engine/streams/string_stream.h"
 #include "support/test_streams.h"
@@ -102,21 +101,6 @@ TEST(FileStream, GivesBackWhatItReadAhead) {
   }
   ::close(fd);
   EXPECT_EQ(file.ReadAll(), "first\nsecond\nthird\nREPLACE\n");
-}
-
-TEST(ByteBuffer, SavesAndLoadsFilesWhole) {
-  TempFile file;
-  file.WriteAll(std::string(10000, 'o'));
-  const std::string content("binary\0\r\n\xFF", 10);
-  ByteBuffer buffer;
-  buffer.Assign(content.data(), content.size());
-  ASSERT_TRUE(buffer.SaveToFile(file.path));
-  EXPECT_EQ(file.ReadAll(), content) << "an existing file is replaced";
-  ByteBuffer loaded;
-  ASSERT_TRUE(loaded.LoadFromFile(file.path));
-  EXPECT_EQ(loaded.view(), content);
-  EXPECT_FALSE(loaded.LoadFromFile(file.path + ".missing"));
-  EXPECT_EQ(loaded.view(), content) << "a failed load keeps the content";
 }
 
 }  // namespace
