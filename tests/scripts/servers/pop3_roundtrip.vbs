@@ -41,6 +41,10 @@ Check fetched.Subject = "Round trip" And fetched.From.Address = "sender@example.
 Check InStr(fetched.RawMessage, "Bcc") = 0 And InStr(fetched.RawMessage, "Cc: " & vbCrLf) = 0, _
       "no Bcc and no empty Cc in what was sent: " & Left(fetched.RawMessage, 300)
 Check InStr(message.RawMessage, "Bcc: vesk@localhost") > 0, "the sender's copy keeps its Bcc"
+' Send gave the message itself the Date and Message-ID it sent.
+Check message.MessageID <> "" And fetched.MessageID = message.MessageID, "Message-ID: " & fetched.MessageID
+Check message.HeaderFields.Item("Date") <> "" And fetched.HeaderFields.Item("Date") = message.HeaderFields.Item("Date"), _
+      "Date: " & fetched.HeaderFields.Item("Date")
 Check fetched.Text = "Hello." & vbLf & "." & vbLf & "..two periods" & vbLf & "A lone period above." & vbLf, _
       "text with its lone period: " & fetched.Text
 Check fetched.Attachments.Count = 2, "two attachments"
