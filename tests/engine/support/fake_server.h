@@ -35,6 +35,10 @@ class FakeServer {
   // Waits (up to 5 s) for one line from the client and compares it, without
   // its CR LF, with `line`; a difference is recorded as a problem.
   FakeServer& ExpectLine(std::string line);
+  // Runs the server side of a TLS handshake with the certificate and key
+  // (PEM files); everything after it is encrypted. A failed handshake ends
+  // the script (recorded as a problem only when `must_succeed`).
+  FakeServer& StartTls(std::string certificate_file, std::string key_file, bool must_succeed = true);
   FakeServer& Close();  // an orderly close (FIN)
   FakeServer& Reset();  // an abortive close (RST)
 
@@ -52,9 +56,10 @@ class FakeServer {
 
  private:
   struct Step {
-    enum class Kind { kSend, kPause, kExpectLine, kClose, kReset } kind;
+    enum class Kind { kSend, kPause, kExpectLine, kStartTls, kClose, kReset } kind;
     std::string text;
     int milliseconds = 0;
+    std::string key_file;
   };
 
   void Run();
@@ -63,9 +68,13 @@ class FakeServer {
   bool ReceiveSome(int timeout_ms);
   void Drain();
   void Note(std::string problem);
+  bool AcceptTls(const Step& step);
+  bool SendAll(const std::string& bytes);
 
   int listener_ = -1;
   int client_ = -1;
+  void* tls_context_ = nullptr;  // SSL_CTX, server thread only
+  void* tls_ = nullptr;          // SSL, server thread only
   std::uint16_t port_ = 0;
   std::vector<Step> script_;
   std::thread thread_;
