@@ -21,6 +21,8 @@
 # and remote addresses are equal as secure: reached at 127.0.0.1 (from
 # 127.0.0.1) plain log-ins work as before, while the same ports reached at
 # 127.0.0.2 (the kernel still sends from 127.0.0.1) refuse them until STARTTLS.
+# Dovecot also answers at 127.0.0.3, an address its certificate does not name
+# (for tests of the name check).
 #
 # Settings (environment, with defaults):
 #   VESK_MAILSERVERS_DIR   <repository>/build/mailservers
@@ -230,7 +232,7 @@ instance_name = vesk-dovecot
 base_dir = $dovecot_dir/run
 state_dir = $dovecot_dir/state
 log_path = $dovecot_log
-listen = 127.0.0.1 127.0.0.2
+listen = 127.0.0.1 127.0.0.2 127.0.0.3
 protocols = pop3 imap
 ssl = yes
 ssl_cert = <$tls_dir/server.pem
@@ -252,21 +254,21 @@ userdb {
 }
 service pop3-login {
   inet_listener pop3 {
-    address = 127.0.0.1 127.0.0.2
+    address = 127.0.0.1 127.0.0.2 127.0.0.3
     port = $pop3_port
   }
   inet_listener pop3s {
-    address = 127.0.0.1 127.0.0.2
+    address = 127.0.0.1 127.0.0.2 127.0.0.3
     port = $pop3s_port
   }
 }
 service imap-login {
   inet_listener imap {
-    address = 127.0.0.1 127.0.0.2
+    address = 127.0.0.1 127.0.0.2 127.0.0.3
     port = $imap_port
   }
   inet_listener imaps {
-    address = 127.0.0.1 127.0.0.2
+    address = 127.0.0.1 127.0.0.2 127.0.0.3
     port = $imaps_port
   }
 }

@@ -19,9 +19,16 @@ struct InterfaceCase {
   const IID* iid;
   const char* name;
   std::vector<Member> members;
+  UINT first_slot = 7;  // after IUnknown and IDispatch, and a base's members
 };
 
 constexpr DISPID kCount = 0x60020000;
+
+// The members the derived protocol interfaces add, numbered from 1001.
+std::vector<Member> SecurityMembers() {
+  return {{"get", "Security", 1001}, {"put", "Security", 1001}, {"get", "VerifyCertificate", 1002},
+          {"put", "VerifyCertificate", 1002}, {"get", "TlsProtocol", 1003}};
+}
 
 std::vector<InterfaceCase> Catalogue() {
   return {
@@ -50,6 +57,9 @@ std::vector<InterfaceCase> Catalogue() {
         {"call", "RetrieveTop", 28},  {"call", "GetMessageSize", 29}, {"call", "GetMessageFlags", 30},
         {"call", "PutMessageFlags", 31}, {"call", "UpdateStatus", 32}, {"call", "OnStartPage", 33},
         {"call", "OnEndPage", 34}}},
+      {&IID_IVeskPOP3Ex, "IVeskPOP3Ex", SecurityMembers(), 7 + 20},
+      {&IID_IVeskSMTPEx, "IVeskSMTPEx", SecurityMembers(), 7 + 9},
+      {&IID_IVeskIMAP4Ex, "IVeskIMAP4Ex", SecurityMembers(), 7 + 40},
       {&IID_IMIMEMessage, "IMIMEMessage",
        {{"get", "Subject", 1},     {"put", "Subject", 1},     {"get", "MessageID", 2},
         {"put", "MessageID", 2},   {"get", "Text", 3},        {"put", "Text", 3},
@@ -143,7 +153,7 @@ TEST_F(RegisteredTypeLib, InterfacesMatchTheCatalogue) {
       EXPECT_EQ(Narrow(name.get()), member.name) << "member " << i;
       EXPECT_STREQ(KindName(function->invkind), member.kind) << member.name;
       EXPECT_EQ(function->memid, member.id) << member.name;
-      EXPECT_EQ(function->oVft, static_cast<SHORT>((7 + i) * sizeof(void*))) << member.name;
+      EXPECT_EQ(function->oVft, static_cast<SHORT>((expected.first_slot + i) * sizeof(void*))) << member.name;
       EXPECT_GT(help.length(), 10u) << member.name << " has no help string";
       info->ReleaseFuncDesc(function);
     }
@@ -157,6 +167,8 @@ TEST_F(RegisteredTypeLib, EnumerationsHaveTheirValues) {
   };
   const EnumCase cases[] = {
       {L"ADDRESS_CHECK_MODE", {{"SYNTAX_ADDRESS_CHECK", 0}, {"FULL_ADDRESS_CHECK", 1}}},
+      {L"CONNECTION_SECURITY",
+       {{"CONNECTION_SECURITY_NONE", 0}, {"CONNECTION_SECURITY_STARTTLS", 1}, {"CONNECTION_SECURITY_TLS", 2}}},
       {L"IMAP_MESSAGE_FLAG",
        {{"IMAP_MESSAGE_FLAG_NONE", 0},
         {"IMAP_MESSAGE_FLAG_SEEN", 1},
