@@ -81,7 +81,8 @@ TransportSecurity SecurityOf(const Transport& t) {
   return security;
 }
 
-int CountMessages() {
+// The message count; with `empty`, every message is deleted as well.
+int CountMessages(bool empty = false) {
   Pop3Client client;
   client.set_host("localhost");
   client.set_port(static_cast<std::int16_t>(std::atoi(Port("VESK_POP3_PORT").c_str())));
@@ -89,15 +90,13 @@ int CountMessages() {
   client.set_password(Password());
   if (!client.Connect()) return -1;
   const int count = client.message_count();
-  if (count > 0 && count != kMessages) {
-    for (int n = 1; n <= count; ++n) client.Delete(static_cast<std::int16_t>(n));
-  }
+  for (int n = 1; empty && n <= count; ++n) client.Delete(static_cast<std::int16_t>(n));
   client.Disconnect();
   return count;
 }
 
 bool EmptyAndWait() {
-  CountMessages();
+  CountMessages(true);
   for (int tries = 0; tries < 200; ++tries) {
     if (CountMessages() == 0) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(100));

@@ -413,8 +413,10 @@ bool SocketConnection::StartTls(const tls::Options& options, int timeout_ms) {
   // sent so far belongs to the plain dialogue and is never read as a reply.
   begin_ = end_ = 0;
   char ciphertext[kCiphertextChunkSize];
-  int n;
-  while ((n = ReceiveRaw(ciphertext, sizeof ciphertext)) > 0) {
+  // (A few reads at most: a server that never stops talking fails the
+  // handshake instead of holding us here.)
+  int n = 0;
+  for (int reads = 0; reads < 8 && (n = ReceiveRaw(ciphertext, sizeof ciphertext)) > 0; ++reads) {
   }
   if (n < 0) {
     const int error = last_error_;

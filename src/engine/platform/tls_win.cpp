@@ -278,8 +278,12 @@ class SchannelSession final : public Session {
     if (error == CERT_E_CN_NO_MATCH) return Fail(Failure::kWrongName, CertificateName(certificate));
     if (error != 0) return Fail(Failure::kUntrusted, StatusText(error));
     if (chain_errors != 0) {
-      char text[64];
-      std::snprintf(text, sizeof text, "certificate chain status 0x%08lX", static_cast<unsigned long>(chain_errors));
+      char text[128];
+      std::snprintf(text, sizeof text, "%s (chain status 0x%08lX)",
+                    chain_errors & (CERT_TRUST_IS_PARTIAL_CHAIN | CERT_TRUST_IS_UNTRUSTED_ROOT)
+                        ? "its issuer is not a trusted certificate authority"
+                        : "its chain is not valid",
+                    static_cast<unsigned long>(chain_errors));
       return Fail(Failure::kUntrusted, text);
     }
     if (is_address && !CertificateHasAddress(certificate, address)) {
