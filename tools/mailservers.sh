@@ -9,11 +9,25 @@
 #   tools/mailservers.sh env      print the settings as shell assignments
 #
 # Mail to vesk@localhost is delivered into one Maildir, which Dovecot serves
-# to user "vesk" with password "vesk-pass" (plain log-in, no TLS, loopback).
+# to user "vesk" with password "vesk-pass".
+#
+# TLS: a private CA and a server certificate for localhost, 127.0.0.1 and
+# 127.0.0.2 are made with openssl under <dir>/tls (kept across restarts),
+# with a few more certificates for client tests (another name, an unknown CA).
+# Postfix offers STARTTLS on its SMTP port and implicit TLS on the SMTPS port;
+# Dovecot offers STARTTLS on its POP3 and IMAP ports and implicit TLS on the
+# POP3S and IMAPS ports. Plain-text log-ins are refused before TLS
+# (disable_plaintext_auth = yes), but Dovecot counts a connection whose local
+# and remote addresses are equal as secure: reached at 127.0.0.1 (from
+# 127.0.0.1) plain log-ins work as before, while the same ports reached at
+# 127.0.0.2 (the kernel still sends from 127.0.0.1) refuse them until STARTTLS.
+# Dovecot also answers at 127.0.0.3, an address its certificate does not name
+# (for tests of the name check).
 #
 # Settings (environment, with defaults):
 #   VESK_MAILSERVERS_DIR   <repository>/build/mailservers
 #   VESK_SMTP_PORT 2525, VESK_POP3_PORT 2110, VESK_IMAP_PORT 2143
+#   VESK_SMTPS_PORT 2465, VESK_POP3S_PORT 2995, VESK_IMAPS_PORT 2993
 set -euo pipefail
 
 repo_root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -21,6 +35,10 @@ dir="${VESK_MAILSERVERS_DIR:-$repo_root/build/mailservers}"
 smtp_port="${VESK_SMTP_PORT:-2525}"
 pop3_port="${VESK_POP3_PORT:-2110}"
 imap_port="${VESK_IMAP_PORT:-2143}"
+smtps_port="${VESK_SMTPS_PORT:-2465}"
+pop3s_port="${VESK_POP3S_PORT:-2995}"
+imaps_port="${VESK_IMAPS_PORT:-2993}"
+tls_dir="$dir/tls"
 mail_user="vesk"
 mail_password="vesk-pass"
 mail_address="vesk@localhost"
@@ -43,9 +61,44 @@ port_open() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
 
 pid_alive() { [[ -s "$1" ]] && kill -0 "$(tr -dc 0-9 <"$1")" 2>/dev/null; }
 
-postfix_running() { pid_alive "$postfix_queue/pid/master.pid" && port_open "$smtp_port"; }
+postfix_running() { pid_alive "$postfix_queue/pid/master.pid" && port_open "$smtp_port" && port_open "$smtps_port"; }
 dovecot_running() {
-  pid_alive "$dovecot_dir/run/master.pid" && port_open "$pop3_port" && port_open "$imap_port"
+  pid_alive "$dovecot_dir/run/master.pid" && port_open "$pop3_port" && port_open "$imap_port" &&
+    port_open "$pop3s_port" && port_open "$imaps_port"
+}
+
+# One certificate signed by a CA: make_certificate NAME CA SUBJECT_ALT_NAMES
+make_certificate() {
+  local name=$1 ca=$2 names=$3
+  openssl req -newkey rsa:2048 -nodes -keyout "$tls_dir/$name.key" -out "$tls_dir/$name.csr" \
+    -subj "/CN=${names#DNS:}" 2>/dev/null
+  printf 'subjectAltName=%s\nbasicConstraints=CA:FALSE\nkeyUsage=digitalSignature,keyEncipherment\nextendedKeyUsage=serverAuth\n' \
+    "$names" >"$tls_dir/$name.ext"
+  openssl x509 -req -in "$tls_dir/$name.csr" -CA "$tls_dir/$ca.pem" -CAkey "$tls_dir/$ca.key" \
+    -CAcreateserial -days 825 -sha256 -extfile "$tls_dir/$name.ext" -out "$tls_dir/$name.pem" 2>/dev/null
+  rm -f "$tls_dir/$name.csr" "$tls_dir/$name.ext"
+}
+
+make_ca() {
+  openssl req -x509 -newkey rsa:2048 -nodes -keyout "$tls_dir/$1.key" -out "$tls_dir/$1.pem" -days 3650 \
+    -sha256 -subj "/CN=$2" -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign,cRLSign \
+    2>/dev/null
+}
+
+# ca.pem signs server.pem (the servers') and other.pem (for another name);
+# rogue.pem is for localhost but from a CA nobody trusts.
+make_certificates() {
+  [[ -s $tls_dir/server.pem && -s $tls_dir/other.pem && -s $tls_dir/rogue.pem ]] && return 0
+  command -v openssl >/dev/null || DEBIAN_FRONTEND=noninteractive apt-get install -y -qq openssl >/dev/null
+  mkdir -p "$tls_dir"
+  make_ca ca "VeskMail Test CA"
+  make_certificate server ca "DNS:localhost,IP:127.0.0.1,IP:127.0.0.2"
+  make_certificate other ca "DNS:mail.other.test"
+  make_ca rogue-ca "Unknown Test CA"
+  make_certificate rogue rogue-ca "DNS:localhost,IP:127.0.0.1"
+  rm -f "$tls_dir/rogue-ca.key"
+  # A throwaway key for loopback tests; Postfix's smtpd reads it as postfix.
+  chmod 644 "$tls_dir"/*.pem "$tls_dir"/*.key
 }
 
 need_install() {
@@ -98,6 +151,12 @@ myhostname = mail.vesk.test
 mydomain = vesk.test
 myorigin = \$myhostname
 inet_interfaces = 127.0.0.1
+# STARTTLS offered on the SMTP port, implicit TLS on the SMTPS port.
+smtpd_tls_security_level = may
+smtpd_tls_cert_file = $tls_dir/server.pem
+smtpd_tls_key_file = $tls_dir/server.key
+smtpd_tls_protocols = >=TLSv1.2
+smtpd_tls_mandatory_protocols = >=TLSv1.2
 inet_protocols = ipv4
 mydestination =
 mynetworks = 127.0.0.0/8
@@ -133,6 +192,7 @@ EOF
   cat >"$postfix_config/master.cf" <<EOF
 # service      type  private unpriv chroot wakeup maxproc command
 127.0.0.1:$smtp_port inet n - n - - smtpd
+127.0.0.1:$smtps_port inet n - n - - smtpd -o smtpd_tls_wrappermode=yes -o smtpd_tls_security_level=encrypt
 pickup         unix  n       -      n      60     1       pickup
 cleanup        unix  n       -      n      -      0       cleanup
 qmgr           unix  n       -      n      300    1       qmgr
@@ -172,10 +232,13 @@ instance_name = vesk-dovecot
 base_dir = $dovecot_dir/run
 state_dir = $dovecot_dir/state
 log_path = $dovecot_log
-listen = 127.0.0.1
+listen = 127.0.0.1 127.0.0.2 127.0.0.3
 protocols = pop3 imap
-ssl = no
-disable_plaintext_auth = no
+ssl = yes
+ssl_cert = <$tls_dir/server.pem
+ssl_key = <$tls_dir/server.key
+ssl_min_protocol = TLSv1.2
+disable_plaintext_auth = yes
 auth_mechanisms = plain login
 default_internal_user = dovecot
 default_login_user = dovenull
@@ -191,20 +254,22 @@ userdb {
 }
 service pop3-login {
   inet_listener pop3 {
-    address = 127.0.0.1
+    address = 127.0.0.1 127.0.0.2 127.0.0.3
     port = $pop3_port
   }
   inet_listener pop3s {
-    port = 0
+    address = 127.0.0.1 127.0.0.2 127.0.0.3
+    port = $pop3s_port
   }
 }
 service imap-login {
   inet_listener imap {
-    address = 127.0.0.1
+    address = 127.0.0.1 127.0.0.2 127.0.0.3
     port = $imap_port
   }
   inet_listener imaps {
-    port = 0
+    address = 127.0.0.1 127.0.0.2 127.0.0.3
+    port = $imaps_port
   }
 }
 service stats {
@@ -242,6 +307,7 @@ start() {
   fi
   if need_install; then install_packages; fi
   mkdir -p "$dir"
+  make_certificates
   prepare_maildir
   if ! postfix_running; then
     write_postfix_config
@@ -255,7 +321,8 @@ start() {
       die "dovecot did not start; see $dir/dovecot-start.log and $dovecot_log"
     wait_for dovecot_running || die "dovecot does not answer on 127.0.0.1:$pop3_port/$imap_port"
   fi
-  say "running: SMTP 127.0.0.1:$smtp_port, POP3 127.0.0.1:$pop3_port, IMAP 127.0.0.1:$imap_port"
+  say "running: SMTP 127.0.0.1:$smtp_port (SMTPS $smtps_port), POP3 127.0.0.1:$pop3_port (POP3S $pop3s_port)," \
+    "IMAP 127.0.0.1:$imap_port (IMAPS $imaps_port)"
 }
 
 pid_gone() { ! kill -0 "$1" 2>/dev/null; }
@@ -292,6 +359,10 @@ print_env() {
 VESK_SMTP_PORT=$smtp_port
 VESK_POP3_PORT=$pop3_port
 VESK_IMAP_PORT=$imap_port
+VESK_SMTPS_PORT=$smtps_port
+VESK_POP3S_PORT=$pop3s_port
+VESK_IMAPS_PORT=$imaps_port
+VESK_TLS_DIR=$tls_dir
 VESK_MAIL_USER=$mail_user
 VESK_MAIL_PASSWORD=$mail_password
 VESK_MAIL_ADDRESS=$mail_address

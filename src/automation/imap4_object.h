@@ -1,13 +1,15 @@
 #pragma once
 
 #include "automation/frame/com_object.h"
+#include "automation/secure_transport_members.h"
 #include "automation/frame/page_context.h"
 #include "engine/protocols/imap_client.h"
 
 namespace vesk::com {
 
 // VeskMail.IMAP4: mailboxes and messages of one IMAP4 account.
-class Imap4Object : public DispatchObject<Imap4Object, IVeskIMAP4, ErrorInfoSupport<IVeskIMAP4>> {
+class Imap4Object : public DispatchObject<Imap4Object, SecureTransportMembers<IVeskIMAP4Ex, IVeskIMAP4>,
+                                         ErrorInfoSupport<IVeskIMAP4Ex, IVeskIMAP4>> {
  public:
   STDMETHODIMP get_Host(BSTR* value) override;
   STDMETHODIMP put_Host(BSTR value) override;
@@ -51,6 +53,8 @@ class Imap4Object : public DispatchObject<Imap4Object, IVeskIMAP4, ErrorInfoSupp
   STDMETHODIMP OnEndPage() override;
 
  private:
+  TransportSecurity& TransportSettings() override { return client_.security; }
+  std::string NegotiatedTls() const override { return client_.tls_protocol(); }
   using SearchByDate = bool (ImapClient::*)(int year, int month, int day);
 
   HRESULT Outcome(bool succeeded);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "automation/frame/com_object.h"
+#include "automation/secure_transport_members.h"
 #include "automation/frame/connection_points.h"
 #include "automation/frame/page_context.h"
 #include "engine/protocols/pop3_client.h"
@@ -8,7 +9,8 @@
 namespace vesk::com {
 
 // VeskMail.POP3: reads one POP3 mailbox.
-class Pop3Object : public DispatchObject<Pop3Object, IVeskPOP3, ErrorInfoSupport<IVeskPOP3>,
+class Pop3Object : public DispatchObject<Pop3Object, SecureTransportMembers<IVeskPOP3Ex, IVeskPOP3>,
+                                         ErrorInfoSupport<IVeskPOP3Ex, IVeskPOP3>,
                                          EmptyConnectionPointContainer> {
  public:
   STDMETHODIMP get_User(BSTR* value) override;
@@ -33,6 +35,8 @@ class Pop3Object : public DispatchObject<Pop3Object, IVeskPOP3, ErrorInfoSupport
   STDMETHODIMP OnEndPage() override;
 
  private:
+  TransportSecurity& TransportSettings() override { return client_.security(); }
+  std::string NegotiatedTls() const override { return client_.tls_protocol(); }
   HRESULT Outcome(bool succeeded);
   HRESULT HandOut(IDispatch** message);
 

@@ -1,13 +1,15 @@
 #pragma once
 
 #include "automation/frame/com_object.h"
+#include "automation/secure_transport_members.h"
 #include "automation/frame/connection_points.h"
 #include "engine/protocols/smtp_client.h"
 
 namespace vesk::com {
 
 // VeskMail.SMTP: sends messages to one SMTP server.
-class SmtpObject : public DispatchObject<SmtpObject, IVeskSMTP, ErrorInfoSupport<IVeskSMTP>,
+class SmtpObject : public DispatchObject<SmtpObject, SecureTransportMembers<IVeskSMTPEx, IVeskSMTP>,
+                                         ErrorInfoSupport<IVeskSMTPEx, IVeskSMTP>,
                                          EmptyConnectionPointContainer> {
  public:
   STDMETHODIMP get_Port(short* value) override;
@@ -21,6 +23,8 @@ class SmtpObject : public DispatchObject<SmtpObject, IVeskSMTP, ErrorInfoSupport
   STDMETHODIMP Send(IDispatch* message, BSTR to, BSTR from) override;
 
  private:
+  TransportSecurity& TransportSettings() override { return client_.security(); }
+  std::string NegotiatedTls() const override { return client_.tls_protocol(); }
   HRESULT Failure();
   HRESULT CollectEnvelope(IMIMEMessage* message, BSTR to, BSTR from, std::string& sender,
                           std::vector<std::string>& recipients);

@@ -3,6 +3,8 @@
 // missing pointers and the enumerators' own calls.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "automation/mail_address_objects.h"
 #include "automation/support.h"
 
@@ -46,6 +48,18 @@ TEST(Errors, FailuresReportWithTheVersionedProgIdForTheMainInterfaceOnly) {
     EXPECT_EQ(support->InterfaceSupportsErrorInfo(*main), S_OK) << Narrow(prog_id);
     EXPECT_EQ(support->InterfaceSupportsErrorInfo(IID_IDispatch), S_FALSE);
     EXPECT_EQ(support->InterfaceSupportsErrorInfo(IID_IMailAddress), S_FALSE);
+  }
+  // The derived interfaces with the newer members are the same objects.
+  for (const auto& [prog_id, main, extended] :
+       {std::tuple{L"VeskMail.POP3", &IID_IVeskPOP3, &IID_IVeskPOP3Ex},
+        {L"VeskMail.SMTP", &IID_IVeskSMTP, &IID_IVeskSMTPEx}, {L"VeskMail.IMAP4", &IID_IVeskIMAP4, &IID_IVeskIMAP4Ex}}) {
+    ComPtr<ISupportErrorInfo> support;
+    ASSERT_EQ(CreateByProgId(prog_id, support), S_OK);
+    EXPECT_EQ(support->InterfaceSupportsErrorInfo(*extended), S_OK) << Narrow(prog_id);
+    ComPtr<IUnknown> base, derived;
+    ASSERT_EQ(support->QueryInterface(*main, base.put_void()), S_OK);
+    ASSERT_EQ(support->QueryInterface(*extended, derived.put_void()), S_OK);
+    EXPECT_EQ(base.get(), derived.get());
   }
   ComPtr<IVeskIMAP4> imap;
   ASSERT_EQ(CreateByProgId(L"VeskMail.IMAP4", imap), S_OK);

@@ -46,7 +46,7 @@ const std::tuple<const CLSID*, const wchar_t*, const wchar_t*> kClasses[] = {
 
 const IID* const kInterfaces[] = {&IID_IVeskPOP3,    &IID_IVeskSMTP,   &IID_IVeskIMAP4,   &IID_IMIMEMessage,
                                   &IID_IMailAddress, &IID_IMailAddresses, &IID_IMimeBody, &IID_IMimeBodies,
-                                  &IID_IFieldDictionary};
+                                  &IID_IFieldDictionary, &IID_IVeskPOP3Ex, &IID_IVeskSMTPEx, &IID_IVeskIMAP4Ex};
 
 class Registration : public testing::Test {
  protected:

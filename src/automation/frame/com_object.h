@@ -53,6 +53,11 @@ class ComObject : public Main, public Others... {
     } else if constexpr (std::is_base_of_v<IDispatch, Main>) {
       if (IsEqualIID(riid, IID_IDispatch)) *ppv = static_cast<IDispatch*>(static_cast<Main*>(this));
     }
+    // A derived interface answers for the catalogued one it extends as well.
+    if constexpr (requires { typename Main::CataloguedInterface; }) {
+      using Catalogued = typename Main::CataloguedInterface;
+      if (!*ppv && IsEqualIID(riid, __uuidof(Catalogued))) *ppv = static_cast<Catalogued*>(static_cast<Main*>(this));
+    }
     if (!*ppv) *ppv = Find<Main, Others...>(riid);
     if (!*ppv) return E_NOINTERFACE;
     static_cast<IUnknown*>(*ppv)->AddRef();
@@ -124,9 +129,12 @@ class ComObject : public Main, public Others... {
 };
 
 // An object whose main interface is dual: IDispatch goes through the type
-// information of the main interface.
+// information of the main interface (for a derived interface, the derived
+// one, so late-bound callers reach the catalogued and the new members).
 template <class Derived, class Main, class... Others>
 class DispatchObject : public ComObject<Derived, Main, Others...> {
+  using DispatchInterface = typename InterfaceOf<Main>::type;
+
  public:
   STDMETHODIMP GetTypeInfoCount(UINT* count) override {
     if (!count) return E_POINTER;
@@ -138,7 +146,7 @@ class DispatchObject : public ComObject<Derived, Main, Others...> {
     *info = nullptr;
     if (index != 0) return DISP_E_BADINDEX;
     ITypeInfo* type_info = nullptr;
-    const HRESULT hr = TypeInfoFor(__uuidof(Main), &type_info);
+    const HRESULT hr = TypeInfoFor(__uuidof(DispatchInterface), &type_info);
     if (FAILED(hr)) return hr;
     type_info->AddRef();
     *info = type_info;
@@ -146,7 +154,7 @@ class DispatchObject : public ComObject<Derived, Main, Others...> {
   }
   STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
     ITypeInfo* type_info = nullptr;
-    const HRESULT hr = TypeInfoFor(__uuidof(Main), &type_info);
+    const HRESULT hr = TypeInfoFor(__uuidof(DispatchInterface), &type_info);
     if (FAILED(hr)) return hr;
     return type_info->GetIDsOfNames(names, count, ids);
   }
@@ -154,7 +162,7 @@ class DispatchObject : public ComObject<Derived, Main, Others...> {
                       EXCEPINFO* exception, UINT* arg_error) override {
     if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
     ITypeInfo* type_info = nullptr;
-    const HRESULT hr = TypeInfoFor(__uuidof(Main), &type_info);
+    const HRESULT hr = TypeInfoFor(__uuidof(DispatchInterface), &type_info);
     if (FAILED(hr)) return hr;
     // A failure without a description of its own must not pick up the error
     // object an earlier, unrelated failure left on the thread.
@@ -179,13 +187,14 @@ class DispatchObject : public ComObject<Derived, Main, Others...> {
 };
 
 // Answers the platform's "does this interface report error information"
-// question: yes for the object's main interface only.
-template <class Main>
+// question: yes for the object's main interface (and the catalogued one a
+// derived main interface extends), no for any other.
+template <class... Interfaces>
 class ErrorInfoSupport : public ISupportErrorInfo {
  public:
   using Interface = ISupportErrorInfo;
   STDMETHODIMP InterfaceSupportsErrorInfo(REFIID riid) override {
-    return IsEqualIID(riid, __uuidof(Main)) ? S_OK : S_FALSE;
+    return (IsEqualIID(riid, __uuidof(Interfaces)) || ...) ? S_OK : S_FALSE;
   }
 };
 

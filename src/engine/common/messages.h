@@ -40,6 +40,12 @@ enum MessageId : int {
   kMsgInvalidLiteral = 144,
   kMsgInvalidDate = 145,
   kMsgInvalidCommandArguments = 146,
+  kMsgStartTlsNotOffered = 147,
+  kMsgTlsHandshakeFailed = 148,
+  kMsgCertificateUntrusted = 149,
+  kMsgCertificateExpired = 150,
+  kMsgCertificateWrongName = 151,
+  kMsgClosedDuringHandshake = 152,
 };
 
 // The text of a message, or nullptr when the list has no such number.

@@ -6,11 +6,17 @@
 #include <cstring>
 #include <utility>
 
+#include "engine/common/messages.h"
+
 namespace vesk {
 namespace {
 
 // Large enough that a big block costs one receive per few dozen lines.
 constexpr std::size_t kReceiveBufferSize = 64 * 1024;
+// Room for two full TLS records with their overhead.
+constexpr int kCiphertextChunkSize = 2 * (16384 + 2048);
+// Plain data handed to the TLS session at a time when sending.
+constexpr std::size_t kEncryptChunkSize = 64 * 1024;
 
 // Removes the LF at text[length-1] and a CR just before it; the new length.
 std::size_t WithoutLineEnd(const char* text, std::size_t length) {
@@ -91,6 +97,19 @@ bool SocketConnection::ConnectTo(const std::string& host, std::uint16_t port) {
 
 int SocketConnection::SendBytes(const char* data, int length, int flags) {
   if (!HasSocket()) return FailWithMinusOne(sockets::kErrNotSocket);
+  if (tls_) {
+    std::string records;
+    for (int done = 0; done < length;) {
+      const int chunk = static_cast<int>(std::min<std::size_t>(kEncryptChunkSize, static_cast<std::size_t>(length - done)));
+      records.clear();
+      if (!tls_->Encrypt(data + done, static_cast<std::size_t>(chunk), records)) {
+        return FailWithMinusOne(sockets::kErrConnectionAborted);
+      }
+      if (!SendRaw(records.data(), records.size())) return -1;
+      done += chunk;
+    }
+    return length;
+  }
   int sent = 0;
   while (sent < length) {
     int n = sockets::Send(socket_, data + sent, length - sent, flags);
@@ -111,9 +130,62 @@ void SocketConnection::Consume(std::size_t count) {
   if (begin_ == end_) begin_ = end_ = 0;
 }
 
+bool SocketConnection::SendRaw(const char* data, std::size_t length) {
+  while (length > 0) {
+    const int chunk = static_cast<int>(std::min<std::size_t>(length, INT_MAX));
+    const int n = sockets::Send(socket_, data, chunk, 0);
+    if (n < 0) return Fail(sockets::LastError());
+    if (n == 0) return Fail(sockets::kErrConnectionAborted);
+    data += n;
+    length -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// What the socket holds, without blocking: the count received (0 when none
+// is pending), or -1.
+int SocketConnection::ReceiveRaw(char* buffer, int room) {
+  long pending = sockets::PendingBytes(socket_);
+  if (pending < 0) return FailWithMinusOne(sockets::LastError());
+  if (pending == 0) return 0;
+  int n = sockets::Receive(socket_, buffer, room, sockets::ReceiveMode::kConsume);
+  if (n < 0) return FailWithMinusOne(sockets::LastError());
+  return n;
+}
+
+// The encrypted side of a poll: decrypted bytes the session holds first,
+// then whatever ciphertext the socket holds, until a byte is decrypted or
+// nothing is left to receive. A close_notify (or a damaged record) ends the
+// stream as a FIN does on a plain connection.
+int SocketConnection::TakeDecrypted() {
+  if (begin_ > 0) {
+    std::memmove(buffer_.get(), buffer_.get() + begin_, Buffered());
+    end_ -= begin_;
+    begin_ = 0;
+  }
+  const std::size_t room = kReceiveBufferSize - end_;
+  if (room == 0) return 0;
+  for (;;) {
+    const int n = tls_->Decrypt(buffer_.get() + end_, room);
+    if (n > 0) {
+      end_ += static_cast<std::size_t>(n);
+      return n;
+    }
+    if (n < 0) peer_closed_ = true;
+    if (peer_closed_) return 0;
+    char ciphertext[kCiphertextChunkSize];
+    const int received = ReceiveRaw(ciphertext, sizeof ciphertext);
+    if (received <= 0) return received;
+    tls_->Feed(ciphertext, static_cast<std::size_t>(received));
+    ciphertext_arrived_ = true;
+  }
+}
+
 // One poll: moves the bytes the socket holds into the buffer without
 // blocking. The count moved (0 when none are pending), or -1.
 int SocketConnection::TakeWhatIsPending() {
+  ciphertext_arrived_ = false;
+  if (tls_) return TakeDecrypted();
   if (peer_closed_) return 0;
   long pending = sockets::PendingBytes(socket_);
   if (pending < 0) return FailWithMinusOne(sockets::LastError());
@@ -145,7 +217,11 @@ int SocketConnection::Pause(int milliseconds) {
   if (ready < 0) return FailWithMinusOne(sockets::LastError());
   if (ready == 0) return 0;
   int n = TakeWhatIsPending();
-  if (n != 0) return n;
+  if (n != 0 || ciphertext_arrived_) return n;
+  if (peer_closed_) {  // the session ended with a close_notify
+    sockets::SleepMilliseconds(milliseconds);
+    return 0;
+  }
   // Readable with nothing pending: the stream has ended, or it failed.
   char probe;
   n = sockets::Receive(socket_, &probe, 1, sockets::ReceiveMode::kPeek);
@@ -169,10 +245,13 @@ bool SocketConnection::ReceiveMore(InactivityClock& clock) {
   for (;;) {
     int n = TakeWhatIsPending();
     if (n < 0) return false;
+    // Ciphertext that completes no record yet is still a sign of life.
+    if (n == 0 && ciphertext_arrived_) clock.NoteBytes();
     if (n == 0) {
       if (!clock.NoteEmptyPoll()) return Fail(sockets::kErrTimedOut);
       n = Pause(clock.pause_ms());
       if (n < 0) return false;
+      if (n == 0 && ciphertext_arrived_) clock.NoteBytes();
     }
     if (n > 0) {
       clock.NoteBytes();
@@ -320,8 +399,96 @@ bool SocketConnection::ReadBytes(std::string& bytes, std::size_t count, int time
   return true;
 }
 
+bool SocketConnection::FailTls(std::string text) {
+  tls_error_ = std::move(text);
+  Close();
+  return Fail(sockets::kErrConnectionAborted);
+}
+
+bool SocketConnection::StartTls(const tls::Options& options, int timeout_ms) {
+  tls_error_.clear();
+  if (!HasSocket()) return Fail(sockets::kErrNotSocket);
+  if (tls_) return true;
+  // The server may not send a byte of its own before our ClientHello: all it
+  // sent so far belongs to the plain dialogue and is never read as a reply.
+  begin_ = end_ = 0;
+  char ciphertext[kCiphertextChunkSize];
+  // (A few reads at most: a server that never stops talking fails the
+  // handshake instead of holding us here.)
+  int n = 0;
+  for (int reads = 0; reads < 8 && (n = ReceiveRaw(ciphertext, sizeof ciphertext)) > 0; ++reads) {
+  }
+  if (n < 0) {
+    const int error = last_error_;
+    Close();
+    return Fail(error);
+  }
+
+  std::unique_ptr<tls::Session> session = tls::Session::Create(options);
+  InactivityClock clock(timeout_ms);
+  std::string to_send;
+  tls::Progress progress = session->Handshake(nullptr, 0, to_send);
+  for (;;) {
+    if (!to_send.empty()) {
+      if (!SendRaw(to_send.data(), to_send.size())) {
+        const int error = last_error_;
+        Close();
+        return Fail(error);
+      }
+      to_send.clear();
+    }
+    if (progress == tls::Progress::kDone) break;
+    if (progress == tls::Progress::kFailed) {
+      switch (session->failure()) {
+        case tls::Failure::kUntrusted:
+          return FailTls(FormatMessageText(kMsgCertificateUntrusted, session->reason().c_str()));
+        case tls::Failure::kExpired:
+          return FailTls(FormatMessageText(kMsgCertificateExpired, session->reason().c_str()));
+        case tls::Failure::kWrongName:
+          return FailTls(FormatMessageText(kMsgCertificateWrongName, session->reason().c_str(), options.host.c_str()));
+        default:
+          return FailTls(FormatMessageText(kMsgTlsHandshakeFailed, session->reason().c_str()));
+      }
+    }
+    n = ReceiveRaw(ciphertext, sizeof ciphertext);
+    if (n == 0) {
+      if (!clock.NoteEmptyPoll()) {
+        Close();
+        return Fail(sockets::kErrTimedOut);
+      }
+      const int ready = sockets::WaitReadable(socket_, clock.pause_ms());
+      if (ready > 0) {
+        n = ReceiveRaw(ciphertext, sizeof ciphertext);
+        char probe;
+        if (n == 0 && sockets::Receive(socket_, &probe, 1, sockets::ReceiveMode::kPeek) <= 0) {
+          return FailTls(MessageText(kMsgClosedDuringHandshake));
+        }
+      } else if (ready < 0) {
+        n = -1;
+        last_error_ = sockets::LastError();
+      }
+    }
+    if (n < 0) {
+      const int error = last_error_;
+      Close();
+      return Fail(error);
+    }
+    if (n == 0) continue;
+    clock.NoteBytes();
+    progress = session->Handshake(ciphertext, static_cast<std::size_t>(n), to_send);
+  }
+  tls_ = std::move(session);
+  return true;
+}
+
 bool SocketConnection::Close() {
   if (!HasSocket()) return true;
+  if (tls_) {
+    // Best effort: the session ends with a close_notify (RFC 8446 section 6.1).
+    const std::string alert = tls_->CloseNotify();
+    if (!peer_closed_ && !alert.empty()) sockets::Send(socket_, alert.data(), static_cast<int>(alert.size()), 0);
+    tls_.reset();
+  }
   sockets::Handle socket = std::exchange(socket_, sockets::kInvalidHandle);
   begin_ = end_ = 0;
   peer_closed_ = false;

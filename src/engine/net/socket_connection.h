@@ -12,6 +12,11 @@
 //
 // Failing operations give false or -1 and keep the reason as a Windows Sockets
 // error number, both in LastError() and in the platform's last socket error.
+//
+// After StartTls every read and send goes through the TLS session; the
+// readers above do not change. Decrypted bytes the session still holds count
+// as pending, and received ciphertext that completes no record yet counts as
+// activity, so the inactivity time-out means the same on both transports.
 
 #include <cstddef>
 #include <cstdint>
@@ -20,6 +25,7 @@
 #include <string_view>
 
 #include "engine/platform/sockets.h"
+#include "engine/platform/tls.h"
 
 namespace vesk {
 
@@ -71,8 +77,20 @@ class SocketConnection {
   // and exactly `count` bytes (an IMAP literal), appended to `bytes`.
   bool ReadBytes(std::string& bytes, std::size_t count, int timeout_ms);
 
-  // Closes the socket. True when there was nothing to close or the close
-  // succeeded; closing twice is harmless.
+  // Makes the connection encrypted: whatever the server sent so far and is
+  // not yet read is thrown away (RFC 3207 section 4.2, RFC 2595 section 4),
+  // then the handshake runs under the same inactivity time-out as a read.
+  // On failure the socket is closed, so nothing more goes out in plain text,
+  // and TlsError() says why (a message text).
+  bool StartTls(const tls::Options& options, int timeout_ms);
+  bool encrypted() const { return tls_ != nullptr; }
+  // The negotiated protocol and cipher; empty on a plain connection.
+  std::string TlsDescription() const { return tls_ ? tls_->Description() : std::string(); }
+  const std::string& TlsError() const { return tls_error_; }
+
+  // Closes the socket (after a close_notify on an encrypted connection).
+  // True when there was nothing to close or the close succeeded; closing
+  // twice is harmless.
   bool Close();
 
   bool HasSocket() const { return socket_ != sockets::kInvalidHandle; }
@@ -85,6 +103,10 @@ class SocketConnection {
   const char* BufferedData() const { return buffer_.get() + begin_; }
   void Consume(std::size_t count);
   int TakeWhatIsPending();
+  int TakeDecrypted();
+  int ReceiveRaw(char* buffer, int room);
+  bool SendRaw(const char* data, std::size_t length);
+  bool FailTls(std::string text);
   int Pause(int milliseconds);
   bool ReceiveMore(InactivityClock& clock);
   bool Fail(int error);
@@ -98,6 +120,10 @@ class SocketConnection {
   std::unique_ptr<char[]> buffer_;
   std::size_t begin_ = 0;
   std::size_t end_ = 0;
+  std::unique_ptr<tls::Session> tls_;
+  // Set by a poll that received ciphertext but could not decrypt a byte yet.
+  bool ciphertext_arrived_ = false;
+  std::string tls_error_;
 };
 
 }  // namespace vesk

@@ -55,6 +55,8 @@ constexpr CommandEntry kCommands[] = {
     {ImapCommand::kFetchTextPart, " FETCH %i:%i BODY[TEXT]<0.%i>\r\n", Reading::kMessageText},
     {ImapCommand::kFetchMessage, " FETCH %i:%i RFC822\r\n", Reading::kMessageText},
     {ImapCommand::kLogout, " LOGOUT\r\n", Reading::kCompletionOnly},
+    {ImapCommand::kCapability, " CAPABILITY\r\n", Reading::kCompletionOnly},
+    {ImapCommand::kStartTls, " STARTTLS\r\n", Reading::kCompletionOnly},
 };
 
 constexpr std::string_view kStatusItems = "MESSAGES RECENT UNSEEN";
@@ -441,6 +443,7 @@ bool ImapClient::Connect() {
   // Refused before the connection is even made: nothing of it may be sent.
   if (!RefuseLineBreaks(user) || !RefuseLineBreaks(password)) return false;
   if (!connection_.ConnectTo(host, port)) return Fail(kMsgCannotConnect);
+  if (security.mode == Security::kImplicitTls && !Upgrade()) return false;
   // The greeting must be "* OK" (RFC 3501 section 7.1.1); a missing or other
   // greeting fails without a new description.
   const std::string unchanged = last_error;
@@ -452,10 +455,29 @@ bool ImapClient::Connect() {
   if (greeting.size() < 4 || !EqualsIgnoringAsciiCase(std::string_view(greeting).substr(0, 4), "* OK")) {
     return false;
   }
+  if (security.mode == Security::kStartTls && !UpgradeAfterGreeting()) return false;
   if (!ExecuteCommand(ImapCommand::kLogin, {ImapAstring(user), ImapAstring(password)})) return false;
   logged_in_ = true;
   // The root line of LIST "" "" tells the hierarchy delimiter.
   return ExecuteCommand(ImapCommand::kList, {"\"\"", "\"\""});
+}
+
+bool ImapClient::Upgrade() { return UpgradeToTls(connection_, host, security, timeout_ms, last_error); }
+
+// The server must list STARTTLS in its capabilities; after the handshake
+// they are asked again, as the plain answer may have been tampered with.
+// A failure closes the connection, so the password never goes out in plain.
+bool ImapClient::UpgradeAfterGreeting() {
+  bool offered = false;
+  bool upgraded = ExecuteCommand(ImapCommand::kCapability);
+  for (const ImapResponse& response : responses_) offered = offered || ListsCapability(response.text, "STARTTLS");
+  if (upgraded && !offered) upgraded = Fail(kMsgStartTlsNotOffered);
+  upgraded = upgraded && ExecuteCommand(ImapCommand::kStartTls) && Upgrade();
+  if (!upgraded) {
+    connection_.Close();
+    return false;
+  }
+  return ExecuteCommand(ImapCommand::kCapability);
 }
 
 bool ImapClient::Disconnect() {

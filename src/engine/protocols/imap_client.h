@@ -39,6 +39,7 @@
 #include <vector>
 
 #include "engine/net/socket_connection.h"
+#include "engine/net/transport_security.h"
 #include "engine/protocols/imap_responses.h"
 
 namespace vesk {
@@ -64,6 +65,8 @@ enum class ImapCommand : int {
   kFetchTextPart = 17,
   kFetchMessage = 18,
   kLogout = 19,
+  kCapability = 20,
+  kStartTls = 21,
 };
 
 // One argument of a command template: a number for "%i", text for "%s".
@@ -115,6 +118,9 @@ class ImapClient {
   std::string hierarchy_delimiter = ".";  // the server's; its first character counts
   std::string client_separator = "\\";    // the callers'; its first character counts
   std::size_t max_line_bytes = kDefaultMaxLineBytes;
+  // STARTTLS (RFC 3501 section 6.2.1: CAPABILITY, STARTTLS, CAPABILITY
+  // again) or implicit TLS; none by default.
+  TransportSecurity security;
 
   // MailboxName as callers read and write it: the stored server form mapped
   // to and from client form with the delimiter known at that moment.
@@ -135,6 +141,8 @@ class ImapClient {
   const std::string& tag_prefix() const { return tag_prefix_; }
   const std::string& current_tag() const { return current_tag_; }
   bool logged_in() const { return logged_in_; }
+  // Negotiated protocol and cipher; empty on a plain connection.
+  std::string tls_protocol() const { return connection_.TlsDescription(); }
   // The responses of the last command (after a successful CheckCompletion,
   // without the tagged one).
   const std::vector<ImapResponse>& responses() const { return responses_; }
@@ -174,6 +182,8 @@ class ImapClient {
  private:
   bool Fail(int message_id);
   bool FailWithSocketError();
+  bool Upgrade();
+  bool UpgradeAfterGreeting();
   bool RefuseLineBreaks(std::string_view text);
   bool MailboxArgument(std::string_view client_name, std::string& argument);
   bool CheckStoredMailboxName();

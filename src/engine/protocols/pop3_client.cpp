@@ -1,5 +1,6 @@
 // POP3 client dialogue (RFC 1939; status lines and multi-line responses of
-// section 3, the commands of sections 5 to 7).
+// section 3, the commands of sections 5 to 7; CAPA of RFC 2449, STLS of
+// RFC 2595).
 
 #include "engine/protocols/pop3_client.h"
 
@@ -23,6 +24,8 @@ enum Pop3Client::Command : int {
   kList,
   kRetr,
   kTop,
+  kCapa,
+  kStls,
 };
 
 namespace {
@@ -46,6 +49,8 @@ constexpr Pop3CommandEntry kPop3CommandTable[] = {
     /* kList     */ {"LIST %d\r\n", kMsgListFailed},
     /* kRetr     */ {"RETR %d\r\n", kMsgRetrFailed},
     /* kTop      */ {"TOP %d %d\r\n", kMsgTopFailed},
+    /* kCapa     */ {"CAPA\r\n", kMsgStartTlsNotOffered},
+    /* kStls     */ {"STLS\r\n", kMsgStartTlsNotOffered},
 };
 
 const Pop3CommandEntry& EntryOf(int command) { return kPop3CommandTable[command]; }
@@ -115,7 +120,8 @@ bool Pop3Client::ReadStatus(Command command) {
       break;
     case kRetr:
     case kTop:
-      if (!connection_.ReadDotTerminated(retrieved_text_, timeout_ms_)) {
+    case kCapa:
+      if (!connection_.ReadDotTerminated(command == kCapa ? capabilities_ : retrieved_text_, timeout_ms_)) {
         last_error_ = FormatMessageText(kMsgSocketError, connection_.LastError());
         return false;
       }
@@ -135,8 +141,21 @@ bool Pop3Client::Connect() {
     last_error_ = MessageText(kMsgCannotConnect);
     return false;
   }
-  return Execute(kGreeting) && Execute(kUser, user_.c_str()) &&
-         Execute(kPass, password_.c_str()) && Execute(kStat);
+  if (security_.mode == Security::kImplicitTls && !Upgrade()) return false;
+  if (!Execute(kGreeting)) return false;
+  if (security_.mode == Security::kStartTls && !UpgradeAfterGreeting()) return false;
+  return Execute(kUser, user_.c_str()) && Execute(kPass, password_.c_str()) && Execute(kStat);
+}
+
+bool Pop3Client::Upgrade() { return UpgradeToTls(connection_, host_, security_, timeout_ms_, last_error_); }
+
+// CAPA must list STLS; a failure closes the connection, so that nothing,
+// least of all the password, follows in plain text.
+bool Pop3Client::UpgradeAfterGreeting() {
+  const bool upgraded = Execute(kCapa) &&
+                        (ListsCapability(capabilities_, "STLS") ? Execute(kStls) && Upgrade() : Refuse(kStls));
+  if (!upgraded) connection_.Close();
+  return upgraded;
 }
 
 bool Pop3Client::Disconnect() { return Execute(kQuit); }

@@ -9,11 +9,16 @@
 // The client owns one connection for its whole life: Connect connects it,
 // Disconnect only says QUIT, and the socket is closed when the client is
 // destroyed. A second Connect on the same client therefore fails.
+//
+// With STARTTLS the client asks CAPA after the greeting and upgrades with
+// STLS (RFC 2595 section 4) before it logs in; with implicit TLS the plain
+// dialogue runs inside TLS.
 
 #include <cstdint>
 #include <string>
 
 #include "engine/net/socket_connection.h"
+#include "engine/net/transport_security.h"
 
 namespace vesk {
 
@@ -47,6 +52,11 @@ class Pop3Client {
   // The text of the last RETR or TOP: lines joined with LF, doubled leading
   // periods undone, the ending line left out.
   const std::string& retrieved_text() const { return retrieved_text_; }
+  TransportSecurity& security() { return security_; }
+  const TransportSecurity& security() const { return security_; }
+  // Negotiated protocol and cipher; empty on a plain connection.
+  std::string tls_protocol() const { return connection_.TlsDescription(); }
+
   // Description of the last failure (a message text); kept until the next one.
   const std::string& last_error() const { return last_error_; }
 
@@ -76,6 +86,8 @@ class Pop3Client {
   bool Execute(Command command, Args... args);
   bool ReadStatus(Command command);
   bool Refuse(Command command);
+  bool Upgrade();
+  bool UpgradeAfterGreeting();
 
   std::string user_;
   std::string password_;
@@ -86,6 +98,8 @@ class Pop3Client {
   std::int32_t last_size_ = 0;
   std::string retrieved_text_;
   std::string last_error_;
+  TransportSecurity security_;
+  std::string capabilities_;  // the lines of the last CAPA
   SocketConnection connection_;
 };
 

@@ -1,9 +1,10 @@
 // SMTP client dialogue (RFC 5321; the transaction of section 3.3, the reply
-// format of section 4.2, transparency of section 4.5.2).
+// format of section 4.2, transparency of section 4.5.2; STARTTLS of RFC 3207).
 
 #include "engine/protocols/smtp_client.h"
 
 #include <cstdint>
+#include <cstring>
 
 #include "engine/common/ascii.h"
 #include "engine/common/messages.h"
@@ -20,6 +21,8 @@ enum SmtpClient::Command : int {
   kData,
   kQuit,
   kEndOfData,
+  kEhlo,
+  kStartTls,
 };
 
 namespace {
@@ -45,6 +48,8 @@ constexpr SmtpCommandEntry kSmtpCommandTable[] = {
     /* kData      */ {"DATA\r\n", 354, 0, kMsgDataFailed},
     /* kQuit      */ {"QUIT\r\n", 221, 0, kMsgQuitFailed},
     /* kEndOfData */ {nullptr, 250, 0, kMsgEndOfDataRejected},
+    /* kEhlo      */ {"EHLO %s\r\n", 250, 0, kMsgHeloRejected},
+    /* kStartTls  */ {"STARTTLS\r\n", 220, 0, kMsgStartTlsNotOffered},
 };
 
 const SmtpCommandEntry& EntryOf(int command) { return kSmtpCommandTable[command]; }
@@ -107,11 +112,14 @@ bool SmtpClient::Execute(Command command, const std::string& argument) {
 // decides.
 bool SmtpClient::ReadReply(Command command) {
   char line[kCommandBufferSize];
+  if (command == kEhlo) extensions_.clear();
   do {
     if (connection_.ReadResponseLine(line, sizeof line, timeout_ms_) < 0) {
       last_error_ = FormatMessageText(kMsgSocketError, connection_.LastError());
       return false;
     }
+    // Every line after the first names one extension (RFC 5321 section 4.1.1.1).
+    if (command == kEhlo) extensions_.append(std::strlen(line) > 4 ? line + 4 : "").append("\n");
   } while (ContinuesReply(line));
   const SmtpCommandEntry& entry = EntryOf(command);
   const std::int32_t code = LeadingInteger(line);
@@ -129,7 +137,29 @@ bool SmtpClient::Connect() {
     last_error_ = MessageText(kMsgCannotConnect);
     return false;
   }
-  return Execute(kGreeting) && Execute(kHelo, name);
+  if (security_.mode == Security::kImplicitTls && !Upgrade()) return false;
+  if (!Execute(kGreeting)) return false;
+  if (security_.mode == Security::kStartTls) return UpgradeAfterGreeting(name);
+  return Execute(kHelo, name);
+}
+
+bool SmtpClient::Upgrade() { return UpgradeToTls(connection_, host_, security_, timeout_ms_, last_error_); }
+
+// RFC 3207: EHLO tells whether STARTTLS is offered; after the handshake the
+// client knows nothing of the server and asks again with EHLO (section 4.2).
+// A failure closes the connection, so nothing follows in plain text.
+bool SmtpClient::UpgradeAfterGreeting(const std::string& name) {
+  bool upgraded = Execute(kEhlo, name);
+  if (upgraded) {
+    // The first line's text greets; the extensions follow it.
+    const std::string_view keywords = std::string_view(extensions_).substr(extensions_.find('\n') + 1);
+    upgraded = ListsCapability(keywords, "STARTTLS") ? Execute(kStartTls) && Upgrade() : Refuse(kStartTls);
+  }
+  if (!upgraded) {
+    connection_.Close();
+    return false;
+  }
+  return Execute(kEhlo, name);
 }
 
 bool SmtpClient::Disconnect() { return Execute(kQuit); }

@@ -2,7 +2,9 @@
 
 // The SMTP dialogue of the SMTP object: plain SMTP as in RFC 5321 without
 // extensions (HELO, MAIL, RCPT, DATA, QUIT), every reply judged by its code
-// against the code its step expects.
+// against the code its step expects. With STARTTLS (RFC 3207) the client
+// says EHLO to learn that the server offers it, upgrades, and says EHLO
+// again; with implicit TLS the plain dialogue runs inside TLS.
 //
 // The client owns one connection for its whole life: Connect connects it,
 // Disconnect only says QUIT, and the socket is closed when the client is
@@ -17,6 +19,7 @@
 #include <vector>
 
 #include "engine/net/socket_connection.h"
+#include "engine/net/transport_security.h"
 
 namespace vesk {
 
@@ -41,6 +44,11 @@ class SmtpClient {
   // The name given with HELO; empty (the default) means the local host name.
   const std::string& helo_name() const { return helo_name_; }
   void set_helo_name(std::string name) { helo_name_ = std::move(name); }
+
+  TransportSecurity& security() { return security_; }
+  const TransportSecurity& security() const { return security_; }
+  // Negotiated protocol and cipher; empty on a plain connection.
+  std::string tls_protocol() const { return connection_.TlsDescription(); }
 
   // Description of the last failure (a message text); kept until the next one.
   const std::string& last_error() const { return last_error_; }
@@ -76,12 +84,17 @@ class SmtpClient {
   bool ReadReply(Command command);
   bool Refuse(Command command);
   bool Fits(Command command, std::string_view argument) const;
+  bool UpgradeAfterGreeting(const std::string& name);
+  bool Upgrade();
 
   std::string host_ = "localhost";
   std::int16_t port_ = kDefaultPort;
   std::int32_t timeout_ms_ = kDefaultTimeOutMs;
   std::string helo_name_;
   std::string last_error_;
+  TransportSecurity security_;
+  // The extension keywords of the last EHLO reply, one per line.
+  std::string extensions_;
   SocketConnection connection_;
 };
 

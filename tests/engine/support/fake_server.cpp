@@ -4,9 +4,13 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <openssl/ssl.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
+#include <chrono>
 #include <stdexcept>
 #include <utility>
 
@@ -39,11 +43,18 @@ bool WaitReadable(int fd, int timeout_ms) {
 
 }  // namespace
 
-FakeServer::FakeServer() { listener_ = ListenOnLoopback(port_); }
+FakeServer::FakeServer() {
+  // OpenSSL writes to the socket with write(), which raises SIGPIPE when the
+  // client has gone; the script notes a failed send instead.
+  std::signal(SIGPIPE, SIG_IGN);
+  listener_ = ListenOnLoopback(port_);
+}
 
 FakeServer::~FakeServer() {
   stop_ = true;
   if (thread_.joinable()) thread_.join();
+  if (tls_ != nullptr) SSL_free(static_cast<SSL*>(tls_));
+  if (tls_context_ != nullptr) SSL_CTX_free(static_cast<SSL_CTX*>(tls_context_));
   if (client_ >= 0) ::close(client_);
   ::close(listener_);
 }
@@ -57,6 +68,9 @@ FakeServer& FakeServer::Pause(int milliseconds) { return Add({Kind::kPause, {}, 
 FakeServer& FakeServer::ExpectLine(std::string line) { return Add({Kind::kExpectLine, std::move(line)}); }
 FakeServer& FakeServer::Close() { return Add({Kind::kClose}); }
 FakeServer& FakeServer::Reset() { return Add({Kind::kReset}); }
+FakeServer& FakeServer::StartTls(std::string certificate_file, std::string key_file, bool must_succeed) {
+  return Add({Kind::kStartTls, std::move(certificate_file), must_succeed ? 1 : 0, std::move(key_file)});
+}
 
 void FakeServer::Start() { thread_ = std::thread([this] { Run(); }); }
 
@@ -90,9 +104,10 @@ void FakeServer::Note(std::string problem) {
 
 // Records what the client sent within timeout_ms; false once it has closed.
 bool FakeServer::ReceiveSome(int timeout_ms) {
-  if (!WaitReadable(client_, timeout_ms)) return true;
+  SSL* ssl = static_cast<SSL*>(tls_);
+  if ((ssl == nullptr || SSL_pending(ssl) == 0) && !WaitReadable(client_, timeout_ms)) return true;
   char chunk[4096];
-  const ssize_t n = ::recv(client_, chunk, sizeof chunk, 0);
+  ssize_t n = ssl ? SSL_read(ssl, chunk, sizeof chunk) : ::recv(client_, chunk, sizeof chunk, 0);
   if (n <= 0) return false;
   std::lock_guard<std::mutex> lock(mutex_);
   received_.append(chunk, static_cast<std::size_t>(n));
@@ -116,6 +131,43 @@ bool FakeServer::ReadLine(std::string& line) {
   }
 }
 
+bool FakeServer::SendAll(const std::string& bytes) {
+  std::size_t sent = 0;
+  while (sent < bytes.size()) {
+    ssize_t n = tls_ ? SSL_write(static_cast<SSL*>(tls_), bytes.data() + sent, static_cast<int>(bytes.size() - sent))
+                     : ::send(client_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+    if (n <= 0) {
+      Note("send failed after " + std::to_string(sent) + " bytes");
+      return false;
+    }
+    sent += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// A blocking handshake, bounded by a receive time-out on the socket.
+bool FakeServer::AcceptTls(const Step& step) {
+  SSL_CTX* context = SSL_CTX_new(TLS_server_method());
+  tls_context_ = context;
+  SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION);
+  if (SSL_CTX_use_certificate_chain_file(context, step.text.c_str()) != 1 ||
+      SSL_CTX_use_PrivateKey_file(context, step.key_file.c_str(), SSL_FILETYPE_PEM) != 1) {
+    Note("cannot load " + step.text);
+    return false;
+  }
+  timeval limit{5, 0};
+  ::setsockopt(client_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  SSL* ssl = SSL_new(context);
+  SSL_set_fd(ssl, client_);
+  if (SSL_accept(ssl) != 1) {
+    SSL_free(ssl);
+    if (step.milliseconds != 0) Note("TLS handshake failed");
+    return false;
+  }
+  tls_ = ssl;
+  return true;
+}
+
 void FakeServer::Run() {
   while (!WaitReadable(listener_, kSliceMs)) {
     if (stop_ || finishing_) return;
@@ -125,14 +177,10 @@ void FakeServer::Run() {
   for (const Step& step : script_) {
     switch (step.kind) {
       case Kind::kSend:
-        for (std::size_t sent = 0; sent < step.text.size();) {
-          const ssize_t n = ::send(client_, step.text.data() + sent, step.text.size() - sent, MSG_NOSIGNAL);
-          if (n <= 0) {
-            Note("send failed after " + std::to_string(sent) + " bytes");
-            break;
-          }
-          sent += static_cast<std::size_t>(n);
-        }
+        SendAll(step.text);
+        break;
+      case Kind::kStartTls:
+        if (!AcceptTls(step)) return;
         break;
       case Kind::kPause:  // keeps recording what the client sends meanwhile
         for (const auto until = Clock::now() + std::chrono::milliseconds(step.milliseconds);

@@ -24,6 +24,10 @@ class FakeServer {
   FakeServer& Send(std::string bytes);
   FakeServer& Pause(int milliseconds);
   FakeServer& ExpectLine(std::string line);
+  // Runs the server side of a TLS handshake with the certificate and key
+  // (PEM files); everything after it is encrypted. A failed handshake ends
+  // the script (recorded as a problem only when `must_succeed`).
+  FakeServer& StartTls(std::string certificate_file, std::string key_file, bool must_succeed = true);
   FakeServer& Close();  // an orderly close (FIN)
   FakeServer& Reset();  // an abortive close (RST)
 
@@ -36,20 +40,25 @@ class FakeServer {
   std::vector<std::string> Problems() const;
 
  private:
-  enum class Kind { kSend, kPause, kExpectLine, kClose, kReset };
+  enum class Kind { kSend, kPause, kExpectLine, kStartTls, kClose, kReset };
   struct Step {
     Kind kind;
     std::string text;
     int milliseconds = 0;
+    std::string key_file;
   };
   FakeServer& Add(Step step);
   void Run();
   bool ReadLine(std::string& line);
   bool ReceiveSome(int timeout_ms);
   void Note(std::string problem);
+  bool AcceptTls(const Step& step);
+  bool SendAll(const std::string& bytes);
 
   int listener_ = -1;
   int client_ = -1;
+  void* tls_context_ = nullptr;  // SSL_CTX, server thread only
+  void* tls_ = nullptr;          // SSL, server thread only
   std::uint16_t port_ = 0;
   std::vector<Step> script_;
   std::thread thread_;
