@@ -259,26 +259,15 @@ struct KnownDifference {
   const char* rule;
 };
 const KnownDifference kKnownDifferences[] = {
-    // "--ABCDE" right after "--ABCDE": an empty body part between the two
-    // delimiters (RFC 2046 section 5.1.1 allows it); Python drops it.
-    {"msg_37.txt", "empty parts between adjacent delimiters are kept"},
-    // message/delivery-status: Python splits the body into one part per
-    // header block; it is text (RFC 3464) and stays one leaf here.
-    {"msg_16.txt", "a delivery-status body is one leaf"},
-    {"msg_43.txt", "a delivery-status body is one leaf"},
-    // "Content-Type: text" (no subtype): the type is kept with an empty
-    // subtype; Python applies the RFC 2045 default text/plain.
-    {"msg_14.txt", "a type without a subtype is kept as written"},
-    // A boundary that never appears: Python reads the body as one text; here
-    // the multipart keeps its lines as the preamble (and writes them back).
-    {"msg_31.txt", "unsplit lines stay the multipart's preamble"},
-    // A multipart nested in one with the same boundary: the outer level takes
-    // every delimiter line and the inner part keeps none (RFC 2046 section
-    // 5.1.2 forbids the reuse); Python gives them to the inner one.
-    // Both also shrink when written back: the delimiter lines after the
+    {"msg_37.txt", "an empty part between adjacent delimiters is kept (RFC 2046 5.1.1); Python drops it"},
+    {"msg_16.txt", "a message/delivery-status body is one text leaf (RFC 3464); Python splits its header blocks"},
+    {"msg_43.txt", "a message/delivery-status body is one text leaf (RFC 3464); Python splits its header blocks"},
+    {"msg_14.txt", "a type without a subtype is kept as written; Python applies the default text/plain"},
+    {"msg_31.txt", "lines no boundary splits stay the preamble; Python reads them as one text"},
+    // These two also shrink when written back: the delimiter lines after the
     // first closing one fall into the outer multipart's epilogue.
-    {"msg_15.txt", "a boundary reused inside its own multipart delimits the outer one"},
-    {"msg_39.txt", "a boundary reused inside its own multipart delimits the outer one"},
+    {"msg_15.txt", "a boundary reused inside its own multipart (RFC 2046 5.1.2) delimits the outer one"},
+    {"msg_39.txt", "a boundary reused inside its own multipart (RFC 2046 5.1.2) delimits the outer one"},
 };
 
 const char* KnownDifferenceRule(const std::string& name) {
