@@ -105,6 +105,7 @@ TEST_F(Registration, UnregistrationRemovesWhatRegistrationWrote) {
 
 // Each interface as "Name/kinds/id" members in vtable order; kinds are g(et),
 // p(ut), r (putref) and c(all), each one member of its own.
+constexpr char kSecurityMembers[] = "Security/gp/1001 VerifyCertificate/gp/1002 TlsProtocol/g/1003";
 const std::pair<const IID*, const char*> kCatalogue[] = {
     {&IID_IVeskPOP3, "User/gp/1 Password/gp/2 Host/gp/3 Port/gp/4 MessageCount/g/5 Connect/c/6 Disconnect/c/7 "
                      "GetMessageSize/c/8 Retrieve/c/9 Delete/c/10 Reset/c/11 RetrieveTop/c/12 TimeOut/gp/13 "
@@ -128,7 +129,16 @@ const std::pair<const IID*, const char*> kCatalogue[] = {
                      "DenyPhysicalPath/g/12 Load/c/13"},
     {&IID_IMimeBodies, "Count/g/1610743808 Item/g/0 _NewEnum/g/-4 Add/c/1 Remove/c/2 Clear/c/3"},
     {&IID_IFieldDictionary, "Count/g/1 Key/p/2 Item/gpr/3 Add/c/4 Exists/c/5 Remove/c/6 RemoveAll/c/7 "
-                            "FieldsNames/c/8 FieldsValues/c/9"}};
+                            "FieldsNames/c/8 FieldsValues/c/9"},
+    {&IID_IVeskPOP3Ex, kSecurityMembers},
+    {&IID_IVeskSMTPEx, kSecurityMembers},
+    {&IID_IVeskIMAP4Ex, kSecurityMembers}};
+
+// The first vtable slot of an interface's own members: after IUnknown and
+// IDispatch, and after the catalogued members a derived interface extends.
+UINT FirstSlot(const IID* iid) {
+  return iid == &IID_IVeskPOP3Ex ? 7 + 20 : iid == &IID_IVeskSMTPEx ? 7 + 9 : iid == &IID_IVeskIMAP4Ex ? 7 + 40 : 7;
+}
 
 std::string KindsOf(INVOKEKIND kind) {
   return kind == INVOKE_PROPERTYGET ? "g" : kind == INVOKE_PROPERTYPUT ? "p" : kind == INVOKE_PROPERTYPUTREF ? "r" : "c";
@@ -168,7 +178,7 @@ TEST(TypeLibrary, InterfacesMatchTheCatalogue) {
       Bstr name, help;
       info->GetDocumentation(function->memid, name.put(), help.put(), nullptr, nullptr);
       actual += Narrow(name.get()) + "/" + KindsOf(function->invkind) + "/" + std::to_string(function->memid) + " ";
-      EXPECT_EQ(function->oVft, static_cast<SHORT>((7 + i) * sizeof(void*))) << Narrow(name.get());
+      EXPECT_EQ(function->oVft, static_cast<SHORT>((FirstSlot(iid) + i) * sizeof(void*))) << Narrow(name.get());
       EXPECT_GT(help.length(), 10u) << Narrow(name.get()) << " has no help string";
       info->ReleaseFuncDesc(function);
     }
@@ -187,7 +197,7 @@ TEST(TypeLibrary, EnumerationsHaveTheirValues) {
   ComPtr<ITypeLib> lib;
   ASSERT_EQ(LoadRegTypeLib(LIBID_VESKMAILLib, 1, 0, LOCALE_NEUTRAL, lib.put()), S_OK);
   std::string actual;
-  for (const wchar_t* name : {L"ADDRESS_CHECK_MODE", L"IMAP_MESSAGE_FLAG"}) {
+  for (const wchar_t* name : {L"ADDRESS_CHECK_MODE", L"IMAP_MESSAGE_FLAG", L"CONNECTION_SECURITY"}) {
     ComPtr<ITypeInfo> info;
     MEMBERID id = 0;
     USHORT found = 1;
@@ -203,7 +213,8 @@ TEST(TypeLibrary, EnumerationsHaveTheirValues) {
   }
   EXPECT_EQ(actual, "SYNTAX_ADDRESS_CHECK=0 FULL_ADDRESS_CHECK=1 IMAP_MESSAGE_FLAG_NONE=0 IMAP_MESSAGE_FLAG_SEEN=1 "
                     "IMAP_MESSAGE_FLAG_ANSWERED=2 IMAP_MESSAGE_FLAG_FLAGGED=4 IMAP_MESSAGE_FLAG_DELETED=8 "
-                    "IMAP_MESSAGE_FLAG_DRAFT=16 IMAP_MESSAGE_FLAG_RECENT=32 ");
+                    "IMAP_MESSAGE_FLAG_DRAFT=16 IMAP_MESSAGE_FLAG_RECENT=32 CONNECTION_SECURITY_NONE=0 "
+                    "CONNECTION_SECURITY_STARTTLS=1 CONNECTION_SECURITY_TLS=2 ");
 }
 
 }  // namespace

@@ -10,14 +10,11 @@ import email.policy
 import pathlib
 import sys
 
-# Messages whose saved form differs on purpose: a nested multipart reuses its
-# parent's boundary, so the delimiters after the first closing one fall into
-# the outer multipart's epilogue, which is not kept.
-# msg_37.txt: the empty parts between adjacent delimiter lines are kept and
-# saved as empty parts, which Python then reads as parts. msg_14.txt: the
-# type "text" without a subtype is written as "text/", which Python no longer
-# replaces with its default text/plain.
-KNOWN = {"msg_15.txt", "msg_39.txt", "msg_37.txt", "msg_14.txt"}
+# Messages whose saved form differs on purpose, and why.
+REUSED = "a boundary reused inside its own multipart: later delimiters fall into the epilogue, which is not kept"
+KNOWN = {"msg_15.txt": REUSED, "msg_39.txt": REUSED,
+         "msg_37.txt": "empty parts between adjacent delimiters are saved as parts, which Python then reads",
+         "msg_14.txt": "the type text without a subtype is written as text/, which Python does not default"}
 
 
 def leaves(path):
@@ -36,7 +33,7 @@ passed = failed = 0
 for original in sorted(originals.glob("msg_*.txt")):
     copy = saved / original.name
     if original.name in KNOWN:
-        print(f"known: {original.name}")
+        print(f"known: {original.name}: {KNOWN[original.name]}")
         continue
     if not copy.exists():
         print(f"FAIL: {original.name} was not saved")
