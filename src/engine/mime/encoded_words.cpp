@@ -247,7 +247,10 @@ std::string WireHeaderValue(std::string_view name, std::string_view folded) {
   const std::size_t start_column = name.size() + 2;  // "Name: "
   if (IsAddressField(name)) {
     // One entry a line: the display name as encoded-words where it needs them.
+    // When no name needs them (the bytes are in an address, which encoded-
+    // words may not carry), the value is written as it stands.
     std::string out;
+    bool encoded = false;
     for (const std::string& entry : SplitAddressEntries(value)) {
       const Ref<AddressItem> item = MakeRef<AddressItem>(entry);
       if (!out.empty()) out += ",\r\n ";
@@ -257,9 +260,10 @@ std::string WireHeaderValue(std::string_view name, std::string_view folded) {
       } else {
         out += EncodedWords(narrow_to_utf8(item->Name()), out.empty() ? start_column : 1);
         out += " <" + item->Address() + ">";
+        encoded = true;
       }
     }
-    return out;
+    return encoded ? out : std::string(folded);
   }
   // Unstructured: the words before the first and after the last word with a
   // byte outside ASCII stay as they are; the run between becomes encoded-words
