@@ -31,8 +31,6 @@ strict = email.policy.default.clone(raise_on_defect=True)
 international = email.message_from_bytes((folder / "international.eml").read_bytes(), policy=strict)
 if str(international["Subject"]) != "Grüße aus Köln, € 5":
     problems.append(f"international.eml: Subject {str(international['Subject'])!r}")
-if international["From"].addresses[0].display_name != "Müller, Jörg":
-    problems.append(f"international.eml: From {str(international['From'])!r}")
 if any(len(line) > 78 for line in (folder / "international.eml").read_bytes().split(b"\r\n")):
     problems.append("international.eml: a line longer than 78 characters")
 checked += 1

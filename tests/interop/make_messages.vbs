@@ -58,10 +58,9 @@ bin.FileName = "odd ""name"".bin"
 bin.ContentEncoding = "base64"
 Record "mixed.eml", mixed
 
-' Header text outside ASCII (code page 1252 characters): Subject and names.
+' Header text outside ASCII (code page 1252 characters) in the Subject.
 Dim international : Set international = CreateObject("VeskMail.MIMEMessage")
 international.Subject = "Gr" & Chr(252) & Chr(223) & "e aus K" & Chr(246) & "ln, " & Chr(128) & " 5"
-international.From.Name = "M" & Chr(252) & "ller, J" & Chr(246) & "rg"
 international.From.Address = "j@example.com"
 international.To.Add.Address = "b@example.com"
 international.Text = "hello" & vbCrLf

@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "engine/common/ascii.h"
-#include "engine/mime/addresses.h"
 #include "engine/mime/content_fields.h"
 
 namespace vesk {
@@ -245,26 +244,10 @@ std::string WireHeaderValue(std::string_view name, std::string_view folded) {
   const std::string unfolded = Unfolded(folded);
   const std::string_view value = unfolded;
   const std::size_t start_column = name.size() + 2;  // "Name: "
-  if (IsAddressField(name)) {
-    // One entry a line: the display name as encoded-words where it needs them.
-    // When no name needs them (the bytes are in an address, which encoded-
-    // words may not carry), the value is written as it stands.
-    std::string out;
-    bool encoded = false;
-    for (const std::string& entry : SplitAddressEntries(value)) {
-      const Ref<AddressItem> item = MakeRef<AddressItem>(entry);
-      if (!out.empty()) out += ",\r\n ";
-      if (IsAscii(item->Name())) {
-        const std::size_t text_start = entry.find_first_not_of(" \t");
-        if (text_start != std::string::npos) out += entry.substr(text_start);
-      } else {
-        out += EncodedWords(narrow_to_utf8(item->Name()), out.empty() ? start_column : 1);
-        out += " <" + item->Address() + ">";
-        encoded = true;
-      }
-    }
-    return encoded ? out : std::string(folded);
-  }
+  // Address fields are written as they stand for now: encoding their
+  // display names alone, in a way that reads back into the same text for
+  // every entry a reader can make of them, is still to come.
+  if (IsAddressField(name)) return std::string(folded);
   // Unstructured: the words before the first and after the last word with a
   // byte outside ASCII stay as they are; the run between becomes encoded-words
   // (its spaces inside them, since white space between encoded-words is not

@@ -21,10 +21,10 @@ void SetNarrowToUtf8(NarrowToUtf8 convert);
 // a space where a line starting at column `column` would pass 78.
 std::string EncodedWords(std::string_view utf8_text, std::size_t column);
 
-// The value of field `name` as it goes on the wire. ASCII values are
-// returned as they are. In address fields only display names are encoded;
-// in any other field the run from the first to the last word holding a byte
-// outside ASCII is.
+// The value of field `name` as it goes on the wire. ASCII values and the
+// values of address fields are returned as they are; in any other field the
+// run from the first to the last word holding a byte outside ASCII is
+// encoded.
 std::string WireHeaderValue(std::string_view name, std::string_view value);
 
 // A header text read back: runs of plain text (charset empty) and of the
