@@ -1,13 +1,22 @@
-' Runs after tests/scripts/prelude.vbs, which tools/run_scripts.sh puts in front.
 ' Through the real servers over encrypted connections: one message goes out
 ' over SMTP with STARTTLS and one with implicit TLS; both come back over POP3
 ' and IMAP4 with STARTTLS and with implicit TLS. A certificate that does not
 ' name the host is refused unless VerifyCertificate is False.
+Option Explicit
+Dim failures : failures = 0
+Sub Check(condition, what)
+  If Not condition Then
+    WScript.Echo "FAIL: " & what
+    failures = failures + 1
+  End If
+End Sub
+
+Dim shell : Set shell = CreateObject("WScript.Shell")
 Function Port(name)
   Port = CInt(shell.ExpandEnvironmentStrings("%" & name & "%"))
 End Function
 
-Function SecurePop3Session(host, portName, security)
+Function Pop3Session(host, portName, security)
   Dim pop3 : Set pop3 = CreateObject("VeskMail.POP3")
   pop3.Host = host : pop3.Port = Port(portName) : pop3.Security = security
   pop3.User = "vesk" : pop3.Password = "vesk-pass"
@@ -21,7 +30,7 @@ Dim smtp : Set smtp = CreateObject("VeskMail.SMTP")
 Check smtp.Security = 0 And smtp.VerifyCertificate And smtp.TlsProtocol = "", "defaults"
 
 Dim cleanup, i
-Set cleanup = SecurePop3Session("127.0.0.1", "VESK_POP3_PORT", 0)
+Set cleanup = Pop3Session("127.0.0.1", "VESK_POP3_PORT", 0)
 For i = 1 To cleanup.MessageCount
   cleanup.Delete i
 Next
@@ -46,14 +55,14 @@ Next
 ' Delivery takes a moment.
 Dim started, count : started = Timer : count = 0
 Do While count < 2 And Timer - started < 15
-  Dim probe : Set probe = SecurePop3Session("localhost", "VESK_POP3_PORT", 1)
+  Dim probe : Set probe = Pop3Session("localhost", "VESK_POP3_PORT", 1)
   count = probe.MessageCount
   probe.Disconnect
 Loop
 Check count = 2, "two messages delivered (" & count & ")"
 
 Dim pop3, fetched
-Set pop3 = SecurePop3Session("127.0.0.1", "VESK_POP3S_PORT", 2)
+Set pop3 = Pop3Session("127.0.0.1", "VESK_POP3S_PORT", 2)
 Set fetched = pop3.Retrieve(1)
 Check fetched.Subject = "over VESK_SMTP_PORT", "POP3S subject: " & fetched.Subject
 Check InStr(Replace(fetched.Text, vbCr, ""), vbLf & "." & vbLf & "end") > 0, "POP3S text: " & fetched.Text
@@ -94,4 +103,8 @@ pop3.Connect
 Check pop3.MessageCount = 2, "accepted without verification"
 pop3.Disconnect
 
-Finish
+If failures = 0 Then
+  WScript.Echo "SCRIPT PASSED"
+  WScript.Quit 0
+End If
+WScript.Quit 1
