@@ -46,6 +46,13 @@ enum MessageId : int {
   kMsgCertificateExpired = 150,
   kMsgCertificateWrongName = 151,
   kMsgClosedDuringHandshake = 152,
+  kMsgAuthFailed = 160,
+  kMsgAuthNotOffered = 161,
+  kMsgMechanismNotOffered = 162,
+  kMsgUnsafeCredentials = 163,
+  kMsgPasswordNeeded = 164,
+  kMsgAccessTokenNeeded = 165,
+  kMsgLoginDisabled = 166,
 };
 
 // The text of a message, or nullptr when the list has no such number.

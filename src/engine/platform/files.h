@@ -43,6 +43,10 @@ FileHandle OpenForRead(const std::string& path);
 // file is not shared while it is open.
 FileHandle CreateForWrite(const std::string& path);
 
+// Opens a file for appending, creating it when it does not exist; every
+// write goes to its end. Others may read and append at the same time.
+FileHandle OpenForAppend(const std::string& path);
+
 // Reads up to `capacity` bytes. Returns false on failure; `*got` is 0 at the
 // end of the file.
 bool Read(FileHandle file, void* buffer, size_t capacity, size_t* got);

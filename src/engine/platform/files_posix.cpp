@@ -84,6 +84,18 @@ FileHandle CreateForWrite(const std::string& path) {
   return fd;
 }
 
+FileHandle OpenForAppend(const std::string& path) {
+  int fd;
+  do {
+    fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    Fail();
+    return kNoFile;
+  }
+  return fd;
+}
+
 bool Read(FileHandle file, void* buffer, size_t capacity, size_t* got) {
   *got = 0;
   if (file == kNoFile) return Fail(kErrorInvalidHandle);

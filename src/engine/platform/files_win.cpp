@@ -50,6 +50,16 @@ FileHandle CreateForWrite(const std::string& path) {
   return reinterpret_cast<FileHandle>(handle);
 }
 
+FileHandle OpenForAppend(const std::string& path) {
+  HANDLE handle = ::CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    Fail();
+    return kNoFile;
+  }
+  return reinterpret_cast<FileHandle>(handle);
+}
+
 bool Read(FileHandle file, void* buffer, size_t capacity, size_t* got) {
   *got = 0;
   if (file == kNoFile) return Fail(kErrorInvalidHandle);

@@ -57,7 +57,11 @@ constexpr CommandEntry kCommands[] = {
     {ImapCommand::kLogout, " LOGOUT\r\n", Reading::kCompletionOnly},
     {ImapCommand::kCapability, " CAPABILITY\r\n", Reading::kCompletionOnly},
     {ImapCommand::kStartTls, " STARTTLS\r\n", Reading::kCompletionOnly},
+    {ImapCommand::kAuthenticate, " AUTHENTICATE %s\r\n", Reading::kNotSent},
 };
+
+// RFC 4954 section 4 (for SMTP, and a fair bound here): room for a long token.
+constexpr std::size_t kMaxAuthenticateLine = 12288;
 
 constexpr std::string_view kStatusItems = "MESSAGES RECENT UNSEEN";
 constexpr std::size_t kChunkSize = 64 * 1024;
@@ -121,6 +125,10 @@ bool IsItem(const ImapFetchItem& item, std::string_view name) {
   return item.name.size() == name.size() || item.name[name.size()] == '<';
 }
 
+bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() && EqualsIgnoringAsciiCase(text.substr(0, prefix.size()), prefix);
+}
+
 bool IsText(const ImapFetchItem& item) {
   return item.kind == ImapFetchItem::Kind::kString || item.kind == ImapFetchItem::Kind::kNil;
 }
@@ -137,6 +145,8 @@ ImapClient::~ImapClient() {
     ExecuteCommand(ImapCommand::kLogout);
   }
   connection_.Close();
+  WipeText(password);
+  WipeText(access_token);
 }
 
 namespace {
@@ -197,10 +207,11 @@ bool ImapClient::CheckStoredMailboxName() {
 
 void ImapClient::NextTag() { current_tag_ = tag_prefix_ + std::to_string(command_counter_++); }
 
-bool ImapClient::SendCommandLine(std::string_view command) {
+bool ImapClient::SendCommandLine(std::string_view command, std::string_view shown) {
   std::string line;
   line.reserve(current_tag_.size() + command.size());
   line.append(current_tag_).append(command);
+  trace.Sent(shown.empty() ? line : current_tag_ + std::string(shown));
   if (connection_.SendBytes(line) < 0) return FailWithSocketError();
   return true;
 }
@@ -218,9 +229,14 @@ bool ImapClient::ExecuteCommand(ImapCommand command, std::initializer_list<ImapC
     return false;
   }
 
+  // The password of LOGIN never reaches the trace.
+  std::string shown;
+  if (command == ImapCommand::kLogin && args.size() == 2) FormatCommand(entry->format, {*args.begin(), "***"}, shown);
   NextTag();
   responses_.clear();
-  if (!SendCommandLine(line) || !CollectResponses(timeout_ms, command == ImapCommand::kLogout)) return false;
+  const bool sent = SendCommandLine(line, shown);
+  if (command == ImapCommand::kLogin) WipeText(line);
+  if (!sent || !CollectResponses(timeout_ms, command == ImapCommand::kLogout)) return false;
   if (entry->reading == Reading::kCompletionOnly) return CheckCompletion();
   if (!CheckCompletion()) return false;
   std::int32_t number = 0;
@@ -256,6 +272,7 @@ bool ImapClient::IsGoodbye(const ImapResponse& response) {
   if (text.size() < 5 || !EqualsIgnoringAsciiCase(std::string_view(text).substr(0, 5), "* BYE")) return false;
   if (text.size() > 5 && text[5] != ' ') return false;
   last_error = text.size() > 6 ? text.substr(6) : std::string();
+  last_reply_ = text;
   logged_in_ = false;
   return true;
 }
@@ -294,6 +311,7 @@ bool ImapClient::ReadResponse(ImapResponse& response, int timeout) {
     std::string& bytes = response.literals.emplace_back();
     bytes.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(count, kChunkSize * 16)));
     if (!connection_.ReadBytes(bytes, static_cast<std::size_t>(count), timeout)) return FailWithSocketError();
+    trace.ReceivedBody(bytes.size());
     response.literal_ends.push_back(response.text.size());
   }
 }
@@ -312,7 +330,10 @@ bool ImapClient::ReadWholeLine(std::string& line, int timeout) {
       return false;
     }
     line.append(chunk_.data(), static_cast<std::size_t>(length));
-    if (complete) return true;
+    if (complete) {
+      trace.Received(line);
+      return true;
+    }
   }
 }
 
@@ -326,6 +347,7 @@ bool ImapClient::CheckCompletion() {
     return false;
   }
   const std::string& line = responses_.back().text;
+  if (IsTagged(responses_.back())) last_reply_ = line;
   if (line.compare(0, current_tag_.size(), current_tag_) == 0 &&
       line.compare(current_tag_.size(), 3, " OK") == 0) {
     responses_.pop_back();
@@ -442,7 +464,14 @@ void ImapClient::ReadMessageText(ImapCommand command, std::int32_t number) {
 bool ImapClient::Connect() {
   // Refused before the connection is even made: nothing of it may be sent.
   if (!RefuseLineBreaks(user) || !RefuseLineBreaks(password)) return false;
-  if (!connection_.ConnectTo(host, port)) return Fail(kMsgCannotConnect);
+  if (HasLineBreakOrNul(access_token)) return Fail(kMsgUnsafeCredentials);
+  last_reply_.clear();
+  const std::string address = host + ":" + std::to_string(port);
+  if (!connection_.ConnectTo(host, port)) {
+    trace.Note("cannot connect to " + address);
+    return Fail(kMsgCannotConnect);
+  }
+  trace.Note("connected to " + address);
   if (security.mode == Security::kImplicitTls && !Upgrade()) return false;
   // The greeting must be "* OK" (RFC 3501 section 7.1.1); a missing or other
   // greeting fails without a new description.
@@ -453,10 +482,14 @@ bool ImapClient::Connect() {
     return false;
   }
   if (greeting.size() < 4 || !EqualsIgnoringAsciiCase(std::string_view(greeting).substr(0, 4), "* OK")) {
+    last_reply_ = greeting;
     return false;
   }
+  // "* OK [CAPABILITY ...] text" saves asking (RFC 3501 section 7.1).
+  const std::size_t listed = greeting.find("[CAPABILITY ");
+  if (listed != std::string::npos) NoteCapabilities(std::string_view(greeting).substr(listed + 12));
   if (security.mode == Security::kStartTls && !UpgradeAfterGreeting()) return false;
-  if (!ExecuteCommand(ImapCommand::kLogin, {ImapAstring(user), ImapAstring(password)})) return false;
+  if (!SignIn()) return false;
   logged_in_ = true;
   // The root line of LIST "" "" tells the hierarchy delimiter.
   return ExecuteCommand(ImapCommand::kList, {"\"\"", "\"\""});
@@ -473,11 +506,103 @@ bool ImapClient::UpgradeAfterGreeting() {
   for (const ImapResponse& response : responses_) offered = offered || ListsCapability(response.text, "STARTTLS");
   if (upgraded && !offered) upgraded = Fail(kMsgStartTlsNotOffered);
   upgraded = upgraded && ExecuteCommand(ImapCommand::kStartTls) && Upgrade();
+  capabilities_known_ = false;  // what was said in plain text no longer counts
   if (!upgraded) {
     connection_.Close();
     return false;
   }
-  return ExecuteCommand(ImapCommand::kCapability);
+  if (!ExecuteCommand(ImapCommand::kCapability)) return false;
+  for (const ImapResponse& response : responses_) {
+    if (StartsWithIgnoringCase(response.text, "* CAPABILITY ")) NoteCapabilities(std::string_view(response.text).substr(13));
+  }
+  return true;
+}
+
+// The words up to a closing bracket (the greeting's response code) or the
+// end of the line.
+void ImapClient::NoteCapabilities(std::string_view text) {
+  capabilities_ = std::string(text.substr(0, text.find(']')));
+  capabilities_known_ = true;
+}
+
+bool ImapClient::SignIn() {
+  AuthMethod method = auth_method;
+  if (method == AuthMethod::kAutomatic && !access_token.empty()) method = AuthMethod::kXOAuth2;
+  if (!capabilities_known_ && (method != AuthMethod::kAutomatic || security.mode != Security::kNone)) {
+    if (!ExecuteCommand(ImapCommand::kCapability)) return false;
+    for (const ImapResponse& response : responses_) {
+      if (StartsWithIgnoringCase(response.text, "* CAPABILITY ")) NoteCapabilities(std::string_view(response.text).substr(13));
+    }
+  }
+  const bool login_disabled = capabilities_known_ && ListsCapability(capabilities_, "LOGINDISABLED");
+  if (method == AuthMethod::kAutomatic) {
+    method = !login_disabled ? AuthMethod::kLogin
+             : ListsCapability(capabilities_, "AUTH=PLAIN") ? AuthMethod::kPlain
+                                                            : AuthMethod::kLogin;
+  }
+  if (method == AuthMethod::kLogin) {
+    if (login_disabled) return Fail(kMsgLoginDisabled);
+    return ExecuteCommand(ImapCommand::kLogin, {ImapAstring(user), ImapAstring(password)});
+  }
+  if (method == AuthMethod::kXOAuth2 && (user.empty() || access_token.empty())) return Fail(kMsgAccessTokenNeeded);
+  if (method == AuthMethod::kPlain && (user.empty() || password.empty())) {
+    last_error = FormatMessageText(kMsgPasswordNeeded, "PLAIN");
+    return false;
+  }
+  if (capabilities_known_ && !ListsCapability(capabilities_, std::string("AUTH=") + MechanismName(method))) {
+    last_error = FormatMessageText(kMsgMechanismNotOffered, MechanismName(method));
+    return false;
+  }
+  return Authenticate(method);
+}
+
+// RFC 3501 section 6.2.2 with RFC 4959: the response goes on the command line
+// when the server lists SASL-IR, else after the first "+" continuation. A
+// further continuation is answered "*" (cancel), or for XOAUTH2, whose
+// continuation carries the server's error, with the empty line it waits for.
+bool ImapClient::Authenticate(AuthMethod method) {
+  const std::string mechanism = MechanismName(method);
+  Credentials credentials;
+  credentials.SetUser(user);
+  credentials.SetPassword(password);
+  credentials.SetAccessToken(access_token);
+  std::string response = method == AuthMethod::kXOAuth2 ? XOAuth2Response(credentials) : PlainResponse(credentials);
+  const bool initial = capabilities_known_ && ListsCapability(capabilities_, "SASL-IR");
+  std::string line = " AUTHENTICATE " + mechanism + (initial ? " " + response : std::string()) + "\r\n";
+  bool succeeded = false;
+  if (line.size() + current_tag_.size() > kMaxAuthenticateLine) {
+    last_error = FormatMessageText(kMsgCommandTooLong, static_cast<int>(kMaxAuthenticateLine - 2));
+  } else {
+    NextTag();
+    responses_.clear();
+    bool answered = initial;
+    int rounds = 0;
+    for (bool sent = SendCommandLine(line, initial ? " AUTHENTICATE " + mechanism + " ***\r\n" : std::string());
+         sent;) {
+      ImapResponse reply;
+      if (!ReadResponse(reply, timeout_ms)) break;
+      const bool tagged = IsTagged(reply);
+      const bool go_ahead = !tagged && !reply.text.empty() && reply.text.front() == '+';
+      responses_.push_back(std::move(reply));
+      if (tagged) {
+        succeeded = CheckCompletion() || Fail(kMsgAuthFailed);
+        break;
+      }
+      if (IsGoodbye(responses_.back())) break;
+      if (!go_ahead) continue;
+      if (++rounds > 2) {
+        Fail(kMsgAuthFailed);
+        break;
+      }
+      const std::string answer = answered ? (method == AuthMethod::kXOAuth2 ? "" : "*") : response;
+      trace.Sent(answered ? answer : std::string(ProtocolTrace::kHidden));
+      sent = connection_.SendBytes(answer + "\r\n") >= 0 || FailWithSocketError();
+      answered = true;
+    }
+  }
+  WipeText(line);
+  WipeText(response);
+  return succeeded;
 }
 
 bool ImapClient::Disconnect() {
@@ -547,6 +672,7 @@ bool ImapClient::AppendMessage(std::string_view client_name, std::string_view me
   std::string literal;
   literal.reserve(message.size() + 2);
   literal.append(message).append("\r\n");
+  trace.SentBody(message.size());
   if (connection_.SendBytes(literal) < 0) return FailWithSocketError();
   return CollectResponses(timeout_ms) && CheckCompletion();
 }

@@ -23,6 +23,14 @@
 // imap_mailbox_names.h). A name the server sends that is not valid modified
 // UTF-7 reaches the caller as it came.
 //
+// Signing in: LOGIN, as always, unless the method names SASL PLAIN or XOAUTH2
+// or an access token is set; then AUTHENTICATE (RFC 4959: with the initial
+// response when the server lists SASL-IR). The capabilities come from the
+// greeting or, when a method is named or the connection protected, from
+// CAPABILITY. LOGIN is never sent to a server that lists LOGINDISABLED
+// (RFC 3501 section 6.2.3): automatic sign-in then takes AUTHENTICATE PLAIN
+// when offered, and fails with a clear text otherwise.
+//
 // An untagged BYE while a command other than LOGOUT waits for its tagged
 // reply means the server is closing the connection: the command fails at once
 // with the server's text, and the session counts as logged out.
@@ -38,9 +46,11 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/net/protocol_trace.h"
 #include "engine/net/socket_connection.h"
 #include "engine/net/transport_security.h"
 #include "engine/protocols/imap_responses.h"
+#include "engine/protocols/sign_in.h"
 
 namespace vesk {
 
@@ -67,6 +77,7 @@ enum class ImapCommand : int {
   kLogout = 19,
   kCapability = 20,
   kStartTls = 21,
+  kAuthenticate = 22,  // composed by Authenticate
 };
 
 // One argument of a command template: a number for "%i", text for "%s".
@@ -121,6 +132,9 @@ class ImapClient {
   // STARTTLS (RFC 3501 section 6.2.1: CAPABILITY, STARTTLS, CAPABILITY
   // again) or implicit TLS; none by default.
   TransportSecurity security;
+  std::string access_token;
+  AuthMethod auth_method = AuthMethod::kAutomatic;
+  ProtocolTrace trace;
 
   // MailboxName as callers read and write it: the stored server form mapped
   // to and from client form with the delimiter known at that moment.
@@ -138,6 +152,9 @@ class ImapClient {
   std::string message_text;  // the last fetched message, header or part
   std::string last_error = "Unknown error";
 
+  // The tagged line that ended the last command (or the greeting or BYE
+  // that ended the session).
+  const std::string& last_reply() const { return last_reply_; }
   const std::string& tag_prefix() const { return tag_prefix_; }
   const std::string& current_tag() const { return current_tag_; }
   bool logged_in() const { return logged_in_; }
@@ -189,7 +206,10 @@ class ImapClient {
   bool CheckStoredMailboxName();
   bool SearchSentDate(std::string_view keyword, int year, int month, int day);
   void NextTag();
-  bool SendCommandLine(std::string_view command);
+  bool SendCommandLine(std::string_view command, std::string_view shown = {});
+  bool SignIn();
+  bool Authenticate(AuthMethod method);
+  void NoteCapabilities(std::string_view text);
   bool CollectResponses(int timeout_ms, bool logging_out = false);
   bool IsGoodbye(const ImapResponse& response);
   bool ReadResponse(ImapResponse& response, int timeout_ms);
@@ -205,6 +225,9 @@ class ImapClient {
   std::string current_tag_;
   std::uint32_t command_counter_ = 0;
   bool logged_in_ = false;
+  std::string last_reply_;
+  std::string capabilities_;  // words of the last CAPABILITY list, blank-separated
+  bool capabilities_known_ = false;
   std::vector<ImapResponse> responses_;
   ImapFetch fetch_;  // scratch for FindFetch
   std::vector<char> chunk_;

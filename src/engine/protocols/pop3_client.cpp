@@ -1,9 +1,10 @@
 // POP3 client dialogue (RFC 1939; status lines and multi-line responses of
 // section 3, the commands of sections 5 to 7; CAPA of RFC 2449, STLS of
-// RFC 2595).
+// RFC 2595; AUTH of RFC 5034).
 
 #include "engine/protocols/pop3_client.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "engine/common/ascii.h"
@@ -79,8 +80,10 @@ bool CredentialFits(const char* command_template, const std::string& text) {
 
 Pop3Client::Pop3Client() { connection_.Create(); }
 
-bool Pop3Client::Refuse(Command command) {
-  last_error_ = MessageText(EntryOf(command).failure);
+bool Pop3Client::Refuse(Command command) { return Fail(EntryOf(command).failure); }
+
+bool Pop3Client::Fail(MessageId message) {
+  last_error_ = MessageText(message);
   return false;
 }
 
@@ -92,6 +95,7 @@ bool Pop3Client::Execute(Command command, Args... args) {
   if (entry.command_template != nullptr) {
     char buffer[kCommandBufferSize];
     if (!FormatCommand(buffer, entry.command_template, args...)) return Refuse(command);
+    trace_.Sent(command == kPass ? "PASS ***" : buffer);
     // A failed send is noticed by the read of the status line that follows.
     connection_.SendBytes(buffer);
   }
@@ -106,6 +110,8 @@ bool Pop3Client::ReadStatus(Command command) {
     last_error_ = FormatMessageText(kMsgSocketError, connection_.LastError());
     return false;
   }
+  trace_.Received(line);
+  last_reply_ = line;
   if (IsNegativeStatus(line)) return Refuse(command);
   switch (command) {
     case kStat:
@@ -125,6 +131,12 @@ bool Pop3Client::ReadStatus(Command command) {
         last_error_ = FormatMessageText(kMsgSocketError, connection_.LastError());
         return false;
       }
+      if (command == kCapa) {
+        trace_.Received(capabilities_ + "\n.");
+        capabilities_known_ = true;
+      } else {
+        trace_.ReceivedBody(retrieved_text_.size());
+      }
       break;
     default:
       break;
@@ -135,16 +147,96 @@ bool Pop3Client::ReadStatus(Command command) {
 bool Pop3Client::Connect() {
   // Checked before connecting, so that a refused log-in leaves the client
   // unconnected and usable.
-  if (!CredentialFits(EntryOf(kUser).command_template, user_)) return Refuse(kUser);
-  if (!CredentialFits(EntryOf(kPass).command_template, password_)) return Refuse(kPass);
+  if (!CredentialFits(EntryOf(kUser).command_template, credentials_.user)) return Refuse(kUser);
+  if (!CredentialFits(EntryOf(kPass).command_template, credentials_.password)) return Refuse(kPass);
+  if (!credentials_.AreSafe()) return Fail(kMsgUnsafeCredentials);
+  last_reply_.clear();
+  const std::string address = host_ + ":" + std::to_string(static_cast<std::uint16_t>(port_));
   if (!connection_.ConnectTo(host_, static_cast<std::uint16_t>(port_))) {
+    trace_.Note("cannot connect to " + address);
     last_error_ = MessageText(kMsgCannotConnect);
     return false;
   }
+  trace_.Note("connected to " + address);
   if (security_.mode == Security::kImplicitTls && !Upgrade()) return false;
   if (!Execute(kGreeting)) return false;
   if (security_.mode == Security::kStartTls && !UpgradeAfterGreeting()) return false;
-  return Execute(kUser, user_.c_str()) && Execute(kPass, password_.c_str()) && Execute(kStat);
+  return SignIn() && Execute(kStat);
+}
+
+bool Pop3Client::SignIn() {
+  const Credentials& c = credentials_;
+  AuthMethod method = c.method;
+  if (method == AuthMethod::kAutomatic && !c.access_token.empty()) method = AuthMethod::kXOAuth2;
+  if (method == AuthMethod::kAutomatic || method == AuthMethod::kLogin) {
+    if (Execute(kUser, c.user.c_str())) return Execute(kPass, c.password.c_str());
+    // Refused (not lost): some servers take only SASL. Should AUTH PLAIN
+    // fail as well, the failure of USER is the one reported.
+    if (method == AuthMethod::kLogin || !IsNegativeStatus(last_reply_.c_str()) || c.password.empty()) return false;
+    const std::string refusal = last_error_;
+    if (Authenticate(AuthMethod::kPlain)) return true;
+    last_error_ = refusal;
+    return false;
+  }
+  if (method == AuthMethod::kXOAuth2 && (c.user.empty() || c.access_token.empty())) return Fail(kMsgAccessTokenNeeded);
+  if (method == AuthMethod::kPlain && (c.user.empty() || c.password.empty())) {
+    last_error_ = FormatMessageText(kMsgPasswordNeeded, "PLAIN");
+    return false;
+  }
+  // CAPA names the mechanisms on its SASL line (RFC 5034 section 6); a
+  // server that answers CAPA with -ERR is tried without knowing them.
+  if (!capabilities_known_ && !Execute(kCapa) && !IsNegativeStatus(last_reply_.c_str())) return false;
+  if (capabilities_known_) {
+    std::string_view mechanisms;
+    std::string_view rest = capabilities_;
+    while (!rest.empty()) {
+      const std::string_view line = rest.substr(0, rest.find('\n'));
+      rest.remove_prefix(std::min(rest.size(), line.size() + 1));
+      if (line.size() > 5 && EqualsIgnoringAsciiCase(line.substr(0, 5), "SASL ")) mechanisms = line.substr(5);
+    }
+    if (!OffersMechanism(mechanisms, MechanismName(method))) {
+      last_error_ = FormatMessageText(kMsgMechanismNotOffered, MechanismName(method));
+      return false;
+    }
+  }
+  return Authenticate(method);
+}
+
+// RFC 5034 section 4: the initial response goes with AUTH when the line stays
+// within 255 octets, else after the first "+" continuation. A further
+// continuation is answered "*" (cancel), or for XOAUTH2, whose continuation
+// carries the server's error, with the empty line it waits for.
+bool Pop3Client::Authenticate(AuthMethod method) {
+  const std::string mechanism = MechanismName(method);
+  std::string response = method == AuthMethod::kXOAuth2 ? XOAuth2Response(credentials_) : PlainResponse(credentials_);
+  std::string command = "AUTH " + mechanism;
+  const bool initial = command.size() + 1 + response.size() + 2 <= 255;
+  if (initial) command += " " + response;
+  trace_.Sent(initial ? "AUTH " + mechanism + " ***" : command);
+  connection_.SendBytes(command + "\r\n");
+  WipeText(command);
+  bool succeeded = false;
+  bool answered = initial;
+  for (int round = 0; round < 3; ++round) {
+    char line[kCommandBufferSize];
+    if (connection_.ReadResponseLine(line, sizeof line, timeout_ms_) < 0) {
+      last_error_ = FormatMessageText(kMsgSocketError, connection_.LastError());
+      break;
+    }
+    trace_.Received(line);
+    last_reply_ = line;
+    if (line[0] != '+' || (line[1] != ' ' && line[1] != '\0')) {
+      succeeded = !IsNegativeStatus(line) || Fail(kMsgAuthFailed);
+      break;
+    }
+    const std::string answer = !answered ? response : method == AuthMethod::kXOAuth2 ? "" : "*";
+    trace_.Sent(answered ? answer : std::string(ProtocolTrace::kHidden));
+    connection_.SendBytes(answer + "\r\n");
+    answered = true;
+    if (round == 2) Fail(kMsgAuthFailed);
+  }
+  WipeText(response);
+  return succeeded;
 }
 
 bool Pop3Client::Upgrade() { return UpgradeToTls(connection_, host_, security_, timeout_ms_, last_error_); }
@@ -154,6 +246,8 @@ bool Pop3Client::Upgrade() { return UpgradeToTls(connection_, host_, security_, 
 bool Pop3Client::UpgradeAfterGreeting() {
   const bool upgraded = Execute(kCapa) &&
                         (ListsCapability(capabilities_, "STLS") ? Execute(kStls) && Upgrade() : Refuse(kStls));
+  // What the server offered in plain text no longer counts (RFC 2595 section 4).
+  capabilities_known_ = false;
   if (!upgraded) connection_.Close();
   return upgraded;
 }

@@ -13,12 +13,22 @@
 // With STARTTLS the client asks CAPA after the greeting and upgrades with
 // STLS (RFC 2595 section 4) before it logs in; with implicit TLS the plain
 // dialogue runs inside TLS.
+//
+// Signing in: USER and PASS, as always, unless the method names SASL PLAIN or
+// XOAUTH2 or an access token is set; then AUTH (RFC 5034) with the initial
+// response, after CAPA has shown the mechanism (a server that does not know
+// CAPA is asked all the same). When the server refuses USER, AUTH PLAIN is
+// tried with the same user and password.
 
 #include <cstdint>
 #include <string>
 
+#include "engine/common/messages.h"
+
+#include "engine/net/protocol_trace.h"
 #include "engine/net/socket_connection.h"
 #include "engine/net/transport_security.h"
+#include "engine/protocols/sign_in.h"
 
 namespace vesk {
 
@@ -31,10 +41,14 @@ class Pop3Client {
   Pop3Client(const Pop3Client&) = delete;
   Pop3Client& operator=(const Pop3Client&) = delete;
 
-  const std::string& user() const { return user_; }
-  void set_user(std::string user) { user_ = std::move(user); }
-  const std::string& password() const { return password_; }
-  void set_password(std::string password) { password_ = std::move(password); }
+  const std::string& user() const { return credentials_.user; }
+  void set_user(std::string user) { credentials_.SetUser(std::move(user)); }
+  const std::string& password() const { return credentials_.password; }
+  void set_password(std::string password) { credentials_.SetPassword(std::move(password)); }
+  Credentials& credentials() { return credentials_; }
+  ProtocolTrace& trace() { return trace_; }
+  // The last status line the server sent.
+  const std::string& last_reply() const { return last_reply_; }
   const std::string& host() const { return host_; }
   void set_host(std::string host) { host_ = std::move(host); }
   // The port as the automation interface holds it (16-bit signed); it is
@@ -88,9 +102,14 @@ class Pop3Client {
   bool Refuse(Command command);
   bool Upgrade();
   bool UpgradeAfterGreeting();
+  bool Fail(MessageId message);
+  bool SignIn();
+  bool Authenticate(AuthMethod method);
 
-  std::string user_;
-  std::string password_;
+  Credentials credentials_;
+  ProtocolTrace trace_;
+  std::string last_reply_;
+  bool capabilities_known_ = false;
   std::string host_ = "localhost";
   std::int16_t port_ = kDefaultPort;
   std::int32_t timeout_ms_ = kDefaultTimeOutMs;

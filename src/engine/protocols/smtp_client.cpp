@@ -1,9 +1,11 @@
 // SMTP client dialogue (RFC 5321; the transaction of section 3.3, the reply
-// format of section 4.2, transparency of section 4.5.2; STARTTLS of RFC 3207).
+// format of section 4.2, transparency of section 4.5.2; STARTTLS of RFC 3207;
+// AUTH of RFC 4954).
 
 #include "engine/protocols/smtp_client.h"
 
 #include <cstdint>
+#include <algorithm>
 #include <cstring>
 
 #include "engine/common/ascii.h"
@@ -23,6 +25,7 @@ enum SmtpClient::Command : int {
   kEndOfData,
   kEhlo,
   kStartTls,
+  kAuth,
 };
 
 namespace {
@@ -50,7 +53,12 @@ constexpr SmtpCommandEntry kSmtpCommandTable[] = {
     /* kEndOfData */ {nullptr, 250, 0, kMsgEndOfDataRejected},
     /* kEhlo      */ {"EHLO %s\r\n", 250, 0, kMsgHeloRejected},
     /* kStartTls  */ {"STARTTLS\r\n", 220, 0, kMsgStartTlsNotOffered},
+    // Sent by Authenticate, which also takes the 334 challenges.
+    /* kAuth      */ {nullptr, 235, 0, kMsgAuthFailed},
 };
+
+// RFC 4954 section 4: a server takes AUTH lines of at least 12288 octets.
+constexpr std::size_t kMaxAuthLine = 12288;
 
 const SmtpCommandEntry& EntryOf(int command) { return kSmtpCommandTable[command]; }
 
@@ -80,8 +88,10 @@ void AppendLineText(std::string& out, std::string_view text, bool at_line_start)
 
 SmtpClient::SmtpClient() { connection_.Create(); }
 
-bool SmtpClient::Refuse(Command command) {
-  last_error_ = MessageText(EntryOf(command).failure);
+bool SmtpClient::Refuse(Command command) { return Fail(EntryOf(command).failure); }
+
+bool SmtpClient::Fail(MessageId message) {
+  last_error_ = MessageText(message);
   return false;
 }
 
@@ -101,46 +111,154 @@ bool SmtpClient::Execute(Command command, const std::string& argument) {
         !FormatCommand(buffer, entry.command_template, argument.c_str())) {
       return Refuse(command);
     }
+    trace_.Sent(buffer);
     // A failed send is noticed by the read of the reply that follows.
     connection_.SendBytes(buffer);
   }
   return ReadReply(command);
 }
 
-// The one place that judges a reply: all lines of a multi-line reply are read
-// so that the next command meets its own reply, and the code of the last line
-// decides.
-bool SmtpClient::ReadReply(Command command) {
+// Reads all lines of one reply, so that the next command meets its own
+// reply, and gives the code of the last line (-1 when the read failed).
+int SmtpClient::ReadReplyCode(Command command) {
   char line[kCommandBufferSize];
   if (command == kEhlo) extensions_.clear();
+  last_reply_.clear();
   do {
     if (connection_.ReadResponseLine(line, sizeof line, timeout_ms_) < 0) {
       last_error_ = FormatMessageText(kMsgSocketError, connection_.LastError());
-      return false;
+      return -1;
     }
+    trace_.Received(line);
+    last_reply_.append(last_reply_.empty() ? "" : "\r\n").append(line);
     // Every line after the first names one extension (RFC 5321 section 4.1.1.1).
     if (command == kEhlo) extensions_.append(std::strlen(line) > 4 ? line + 4 : "").append("\n");
   } while (ContinuesReply(line));
+  return LeadingInteger(line);
+}
+
+// The one place that judges a reply: the code of its last line decides.
+bool SmtpClient::ReadReply(Command command) {
+  const int code = ReadReplyCode(command);
+  if (code < 0) return false;
   const SmtpCommandEntry& entry = EntryOf(command);
-  const std::int32_t code = LeadingInteger(line);
-  if (code == entry.expected_code ||
-      (entry.also_accepted_code != 0 && code == entry.also_accepted_code)) {
+  if (code == entry.expected_code || (entry.also_accepted_code != 0 && code == entry.also_accepted_code)) {
     return true;
   }
   return Refuse(command);
 }
 
+bool SmtpClient::WantsExtensions() const {
+  return security_.mode != Security::kNone || !credentials_.user.empty() || !credentials_.access_token.empty() ||
+         credentials_.method != AuthMethod::kAutomatic;
+}
+
 bool SmtpClient::Connect() {
   const std::string name = helo_name_.empty() ? LocalHostNameOrFallback() : helo_name_;
   if (!Fits(kHelo, name)) return Refuse(kHelo);
+  if (!credentials_.AreSafe()) return Fail(kMsgUnsafeCredentials);
+  last_reply_.clear();
   if (!connection_.ConnectTo(host_, static_cast<std::uint16_t>(port_))) {
     last_error_ = MessageText(kMsgCannotConnect);
+    trace_.Note("cannot connect to " + host_ + ":" + std::to_string(static_cast<std::uint16_t>(port_)));
     return false;
   }
+  trace_.Note("connected to " + host_ + ":" + std::to_string(static_cast<std::uint16_t>(port_)));
   if (security_.mode == Security::kImplicitTls && !Upgrade()) return false;
   if (!Execute(kGreeting)) return false;
-  if (security_.mode == Security::kStartTls) return UpgradeAfterGreeting(name);
+  if (!WantsExtensions()) return Execute(kHelo, name);
+  if (security_.mode == Security::kStartTls ? !UpgradeAfterGreeting(name) : !Greet(name)) return false;
+  return SignIn();
+}
+
+// EHLO, or HELO when the server does not know EHLO (RFC 5321 section
+// 4.1.4: 500 or 502); a server greeted with HELO offers no extensions.
+bool SmtpClient::Greet(const std::string& name) {
+  if (Execute(kEhlo, name)) return true;
+  const int code = LeadingInteger(last_reply_.c_str() + (last_reply_.rfind('\n') + 1));
+  if (code != 500 && code != 502) return false;
+  extensions_.clear();
   return Execute(kHelo, name);
+}
+
+// Chooses the mechanism and runs it. Automatic takes XOAUTH2 when a token is
+// given, else PLAIN before LOGIN (the same secret, in one round trip).
+bool SmtpClient::SignIn() {
+  const Credentials& c = credentials_;
+  if (c.user.empty() && c.access_token.empty() && c.method == AuthMethod::kAutomatic) return true;
+  std::string_view mechanisms;
+  bool offered = false;
+  std::size_t position = extensions_.find('\n');  // the first line greets
+  while (!offered && position != std::string::npos && position + 1 < extensions_.size()) {
+    const std::size_t end = extensions_.find('\n', position + 1);
+    const std::string_view line = std::string_view(extensions_).substr(position + 1, end - position - 1);
+    // "AUTH=" is the form some servers still send for older clients.
+    if (line.size() >= 4 && EqualsIgnoringAsciiCase(line.substr(0, 4), "AUTH") &&
+        (line.size() == 4 || line[4] == ' ' || line[4] == '=')) {
+      mechanisms = line.substr(std::min<std::size_t>(line.size(), 5));
+      offered = true;
+    }
+    position = end;
+  }
+  if (!offered) return Fail(kMsgAuthNotOffered);
+  AuthMethod method = c.method;
+  if (method == AuthMethod::kAutomatic) {
+    method = !c.access_token.empty()                ? AuthMethod::kXOAuth2
+             : OffersMechanism(mechanisms, "PLAIN") ? AuthMethod::kPlain
+             : OffersMechanism(mechanisms, "LOGIN") ? AuthMethod::kLogin
+                                                    : AuthMethod::kPlain;
+  }
+  if (!OffersMechanism(mechanisms, MechanismName(method))) {
+    last_error_ = FormatMessageText(kMsgMechanismNotOffered, MechanismName(method));
+    return false;
+  }
+  if (method == AuthMethod::kXOAuth2 ? c.user.empty() || c.access_token.empty() : c.user.empty() || c.password.empty()) {
+    if (method == AuthMethod::kXOAuth2) return Fail(kMsgAccessTokenNeeded);
+    last_error_ = FormatMessageText(kMsgPasswordNeeded, MechanismName(method));
+    return false;
+  }
+  return Authenticate(method);
+}
+
+// RFC 4954 section 4: AUTH with the initial response where the mechanism
+// has one, then one response per 334 challenge. A challenge beyond the
+// prepared responses is answered "*" (cancel), or with an empty line for
+// XOAUTH2, whose challenge carries the server's error and waits for that.
+bool SmtpClient::Authenticate(AuthMethod method) {
+  std::string command = std::string("AUTH ") + MechanismName(method);
+  std::vector<std::string> responses;
+  if (method == AuthMethod::kPlain) command += " " + PlainResponse(credentials_);
+  if (method == AuthMethod::kXOAuth2) command += " " + XOAuth2Response(credentials_);
+  if (method == AuthMethod::kLogin) {
+    responses.push_back(Base64Text(credentials_.user));
+    responses.push_back(Base64Text(credentials_.password));
+  }
+  bool succeeded = false;
+  if (command.size() + 2 > kMaxAuthLine) {
+    last_error_ = FormatMessageText(kMsgCommandTooLong, static_cast<int>(kMaxAuthLine - 2));
+  } else {
+    trace_.Sent(method == AuthMethod::kLogin ? command : std::string("AUTH ") + MechanismName(method) + " ***");
+    connection_.SendBytes(command + "\r\n");
+    std::size_t next = 0;
+    bool settled = false;
+    for (int round = 0; round < 4 && !settled; ++round) {
+      const int code = ReadReplyCode(kAuth);
+      settled = code != 334;
+      if (settled) {
+        succeeded = code == 235 || (code >= 0 && Refuse(kAuth));
+        break;
+      }
+      const std::string answer = next < responses.size()           ? responses[next++]
+                                 : method == AuthMethod::kXOAuth2 ? std::string()
+                                                                  : std::string("*");
+      trace_.Sent(answer == "*" || answer.empty() ? answer : std::string(ProtocolTrace::kHidden));
+      connection_.SendBytes(answer + "\r\n");
+    }
+    if (!settled) Refuse(kAuth);
+  }
+  WipeText(command);
+  for (std::string& response : responses) WipeText(response);
+  return succeeded;
 }
 
 bool SmtpClient::Upgrade() { return UpgradeToTls(connection_, host_, security_, timeout_ms_, last_error_); }
@@ -177,7 +295,9 @@ bool SmtpClient::Send(std::string_view sender, const std::vector<std::string>& r
     if (!Execute(kRcpt, recipient)) return false;
   }
   if (!Execute(kData)) return false;
-  connection_.SendBytes(DataBlock(message));
+  const std::string block = DataBlock(message);
+  trace_.SentBody(block.size());
+  connection_.SendBytes(block);
   return Execute(kEndOfData);
 }
 

@@ -4,7 +4,13 @@
 // extensions (HELO, MAIL, RCPT, DATA, QUIT), every reply judged by its code
 // against the code its step expects. With STARTTLS (RFC 3207) the client
 // says EHLO to learn that the server offers it, upgrades, and says EHLO
-// again; with implicit TLS the plain dialogue runs inside TLS.
+// again.
+//
+// Signing in (RFC 4954): when a user name or an access token is set, a
+// method is named, or the connection is protected, the client greets with
+// EHLO instead of HELO (and with HELO after all when the server answers EHLO
+// with 500 or 502), then, with credentials, authenticates with AUTH. With
+// none of these set the dialogue is the plain HELO one, byte for byte.
 //
 // The client owns one connection for its whole life: Connect connects it,
 // Disconnect only says QUIT, and the socket is closed when the client is
@@ -18,8 +24,12 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/common/messages.h"
+
+#include "engine/net/protocol_trace.h"
 #include "engine/net/socket_connection.h"
 #include "engine/net/transport_security.h"
+#include "engine/protocols/sign_in.h"
 
 namespace vesk {
 
@@ -50,13 +60,21 @@ class SmtpClient {
   // Negotiated protocol and cipher; empty on a plain connection.
   std::string tls_protocol() const { return connection_.TlsDescription(); }
 
+  Credentials& credentials() { return credentials_; }
+  const Credentials& credentials() const { return credentials_; }
+  ProtocolTrace& trace() { return trace_; }
+  const ProtocolTrace& trace() const { return trace_; }
+  // Every line of the last complete reply, joined with CR LF.
+  const std::string& last_reply() const { return last_reply_; }
+
   // Description of the last failure (a message text); kept until the next one.
   const std::string& last_error() const { return last_error_; }
   // Lets the owner record a failure found before the dialogue (such as an
   // unusable message object) in the same place.
   void set_last_error(std::string text) { last_error_ = std::move(text); }
 
-  // Connects, reads the greeting (220) and says HELO (250).
+  // Connects, reads the greeting (220) and says HELO (250), or EHLO and
+  // signs in as described above.
   bool Connect();
   // Says QUIT (221). The connection stays open until the client is destroyed.
   bool Disconnect();
@@ -82,6 +100,12 @@ class SmtpClient {
 
   bool Execute(Command command, const std::string& argument = std::string());
   bool ReadReply(Command command);
+  int ReadReplyCode(Command command);
+  bool Fail(MessageId message);
+  bool WantsExtensions() const;
+  bool Greet(const std::string& name);
+  bool SignIn();
+  bool Authenticate(AuthMethod method);
   bool Refuse(Command command);
   bool Fits(Command command, std::string_view argument) const;
   bool UpgradeAfterGreeting(const std::string& name);
@@ -95,6 +119,9 @@ class SmtpClient {
   TransportSecurity security_;
   // The extension keywords of the last EHLO reply, one per line.
   std::string extensions_;
+  Credentials credentials_;
+  ProtocolTrace trace_;
+  std::string last_reply_;
   SocketConnection connection_;
 };
 

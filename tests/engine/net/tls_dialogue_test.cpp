@@ -66,7 +66,7 @@ TEST_F(TlsDialogue, CertificateIsCheckedAfterTheHandshake) {
   for (const CertificateCase& c : cases) {
     SCOPED_TRACE(std::string(c.certificate) + " for " + c.host);
     FakeServer server;
-    server.StartTls(Pem(c.certificate), Key(c.certificate)).Send("220 mx.test\r\n").ExpectLine("HELO client.test")
+    server.StartTls(Pem(c.certificate), Key(c.certificate)).Send("220 mx.test\r\n").ExpectLine("EHLO client.test")
         .Send("250 mx.test\r\n").ExpectLine("QUIT").Send("221 bye\r\n");
     server.Start();
     SmtpClient client;
@@ -77,8 +77,8 @@ TEST_F(TlsDialogue, CertificateIsCheckedAfterTheHandshake) {
     EXPECT_EQ(client.tls_protocol().empty(), *c.error != '\0') << client.tls_protocol();
     client.Disconnect();  // after a refusal nothing at all goes out
     server.Finish();
-    const std::vector<std::string> plain_dialogue = {"HELO client.test", "QUIT"};
-    EXPECT_EQ(server.ReceivedLines(), *c.error ? std::vector<std::string>() : plain_dialogue);
+    const std::vector<std::string> dialogue = {"EHLO client.test", "QUIT"};
+    EXPECT_EQ(server.ReceivedLines(), *c.error ? std::vector<std::string>() : dialogue);
   }
 }
 

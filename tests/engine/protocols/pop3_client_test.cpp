@@ -65,7 +65,10 @@ std::vector<Pop3Case> Cases() {
        {{{}, "* hello\r\n"}, {{"USER ann"}, "+OK\r\n"}, {{"PASS secret"}, "+OK\r\n"}, {{"STAT"}, "+OK 1 10\r\n"}},
        connect, {true, "", 1}},
       {"ShortNegativeLookingLineIsPositive", LoggedIn("-ER 4 1\r\n"), connect, {true, "", 4}},
-      {"UserRefusedBeforePass", {{{}, "+OK\r\n"}, {{"USER ann"}, "-ERR unknown\r\n"}}, connect, {false, "Bad User Name"}},
+      // A refused USER is followed by AUTH PLAIN; when that fails too, USER's failure is the one reported.
+      {"UserRefusedBeforePass",
+       {{{}, "+OK\r\n"}, {{"USER ann"}, "-ERR unknown\r\n"}, {{"AUTH PLAIN AGFubgBzZWNyZXQ="}, "-ERR no\r\n"}},
+       connect, {false, "Bad User Name"}},
       {"PassRefused", {{{}, "+OK\r\n"}, {{"USER ann"}, "+OK\r\n"}, {{"PASS secret"}, "-ERR [AUTH] no\r\n"}}, connect,
        {false, "Bad Password"}},
       {"StatRefused", LoggedIn("-ERR locked\r\n"), connect, {false, "Error occured during STAT"}},

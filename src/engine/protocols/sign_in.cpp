@@ -1,0 +1,88 @@
+#include "engine/protocols/sign_in.h"
+
+#include <cstdint>
+
+#include "engine/net/transport_security.h"
+
+namespace vesk {
+
+void WipeText(std::string& text) {
+  // Through a volatile pointer, so that the stores are not dropped as dead.
+  volatile char* bytes = text.data();
+  for (std::size_t i = 0; i < text.size(); ++i) bytes[i] = '\0';
+  text.clear();
+}
+
+Credentials::~Credentials() {
+  WipeText(user);
+  WipeText(password);
+  WipeText(access_token);
+}
+
+void Credentials::Replace(std::string& slot, std::string value) {
+  WipeText(slot);
+  slot.swap(value);
+}
+
+bool Credentials::AreSafe() const {
+  const std::string_view forbidden("\r\n\0", 3);
+  for (const std::string* text : {&user, &password, &access_token}) {
+    if (text->find_first_of(forbidden) != std::string::npos) return false;
+  }
+  return true;
+}
+
+const char* MechanismName(AuthMethod method) {
+  switch (method) {
+    case AuthMethod::kPlain: return "PLAIN";
+    case AuthMethod::kLogin: return "LOGIN";
+    case AuthMethod::kXOAuth2: return "XOAUTH2";
+    default: return "";
+  }
+}
+
+// One run without line breaks (the message codec breaks its lines at 76).
+std::string Base64Text(std::string_view bytes) {
+  static constexpr char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string text;
+  text.reserve((bytes.size() + 2) / 3 * 4);
+  for (std::size_t i = 0; i < bytes.size(); i += 3) {
+    const std::size_t left = bytes.size() - i;
+    std::uint32_t group = static_cast<std::uint8_t>(bytes[i]) << 16;
+    if (left > 1) group |= static_cast<std::uint8_t>(bytes[i + 1]) << 8;
+    if (left > 2) group |= static_cast<std::uint8_t>(bytes[i + 2]);
+    text.push_back(kDigits[group >> 18]);
+    text.push_back(kDigits[(group >> 12) & 63]);
+    text.push_back(left > 1 ? kDigits[(group >> 6) & 63] : '=');
+    text.push_back(left > 2 ? kDigits[group & 63] : '=');
+  }
+  return text;
+}
+
+namespace {
+
+// Encodes a response assembled in a scratch string that is wiped afterwards.
+std::string EncodedAndWiped(std::string& scratch) {
+  std::string encoded = Base64Text(scratch);
+  WipeText(scratch);
+  return encoded;
+}
+
+}  // namespace
+
+std::string PlainResponse(const Credentials& credentials) {
+  std::string raw;
+  raw.append(1, '\0').append(credentials.user).append(1, '\0').append(credentials.password);
+  return EncodedAndWiped(raw);
+}
+
+std::string XOAuth2Response(const Credentials& credentials) {
+  std::string raw = "user=" + credentials.user + "\x01" "auth=Bearer " + credentials.access_token + "\x01\x01";
+  return EncodedAndWiped(raw);
+}
+
+bool OffersMechanism(std::string_view mechanisms, std::string_view mechanism) {
+  return ListsCapability(mechanisms, mechanism);
+}
+
+}  // namespace vesk
