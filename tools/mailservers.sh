@@ -24,10 +24,19 @@
 # Dovecot also answers at 127.0.0.3, an address its certificate does not name
 # (for tests of the name check).
 #
+# Signing in: Postfix also offers submission with SASL through Dovecot's auth
+# socket, with STARTTLS on the submission port and implicit TLS on the
+# submissions port. AUTH is offered only after TLS, and there mail is taken
+# only from a client that signed in. Dovecot offers PLAIN and LOGIN, and
+# XOAUTH2 and OAUTHBEARER for an OAuth 2 token that it checks itself
+# (local validation of a JWT signed with a private HMAC key under
+# <dir>/dovecot/oauth2; the token for user "vesk" is VESK_ACCESS_TOKEN).
+#
 # Settings (environment, with defaults):
 #   VESK_MAILSERVERS_DIR   <repository>/build/mailservers
 #   VESK_SMTP_PORT 2525, VESK_POP3_PORT 2110, VESK_IMAP_PORT 2143
 #   VESK_SMTPS_PORT 2465, VESK_POP3S_PORT 2995, VESK_IMAPS_PORT 2993
+#   VESK_SUBMISSION_PORT 2587, VESK_SUBMISSIONS_PORT 2466
 set -euo pipefail
 
 repo_root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -38,6 +47,8 @@ imap_port="${VESK_IMAP_PORT:-2143}"
 smtps_port="${VESK_SMTPS_PORT:-2465}"
 pop3s_port="${VESK_POP3S_PORT:-2995}"
 imaps_port="${VESK_IMAPS_PORT:-2993}"
+submission_port="${VESK_SUBMISSION_PORT:-2587}"
+submissions_port="${VESK_SUBMISSIONS_PORT:-2466}"
 tls_dir="$dir/tls"
 mail_user="vesk"
 mail_password="vesk-pass"
@@ -61,10 +72,31 @@ port_open() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
 
 pid_alive() { [[ -s "$1" ]] && kill -0 "$(tr -dc 0-9 <"$1")" 2>/dev/null; }
 
-postfix_running() { pid_alive "$postfix_queue/pid/master.pid" && port_open "$smtp_port" && port_open "$smtps_port"; }
+postfix_running() {
+  pid_alive "$postfix_queue/pid/master.pid" && port_open "$smtp_port" && port_open "$smtps_port" &&
+    port_open "$submission_port" && port_open "$submissions_port"
+}
+# Dovecot's auth socket for Postfix, in Postfix's private folder.
+auth_socket="$postfix_queue/private/auth"
 dovecot_running() {
   pid_alive "$dovecot_dir/run/master.pid" && port_open "$pop3_port" && port_open "$imap_port" &&
     port_open "$pop3s_port" && port_open "$imaps_port"
+}
+
+# A JWT for user vesk, signed (HS256) with the key Dovecot finds in its key
+# dictionary as <azp>/<alg>/<kid>, here default/HS256/default.
+make_access_token() {
+  local keys="$dovecot_dir/oauth2/keys" key="vesk-oauth2-test-key" header payload signature
+  [[ -s $dovecot_dir/oauth2/token ]] && return 0
+  mkdir -p "$keys/default/HS256"
+  printf '%s' "$key" | openssl base64 -A >"$keys/default/HS256/default"
+  b64url() { openssl base64 -A | tr '+/' '-_' | tr -d '='; }
+  header=$(printf '{"alg":"HS256","typ":"JWT"}' | b64url)
+  payload=$(printf '{"sub":"%s","iat":%d,"exp":%d}' "$mail_user" "$(date +%s)" "$(($(date +%s) + 3650 * 86400))" | b64url)
+  signature=$(printf '%s.%s' "$header" "$payload" | openssl dgst -sha256 -hmac "$key" -binary | b64url)
+  printf '%s.%s.%s' "$header" "$payload" "$signature" >"$dovecot_dir/oauth2/token"
+  chgrp -R dovecot "$dovecot_dir/oauth2"
+  chmod -R g+rX "$dovecot_dir/oauth2"
 }
 
 # One certificate signed by a CA: make_certificate NAME CA SUBJECT_ALT_NAMES
@@ -188,11 +220,25 @@ virtual_gid_maps = static:$mail_gid
 virtual_minimum_uid = $mail_uid
 alias_maps =
 alias_database =
+# Submission (master.cf): SASL through Dovecot, after TLS only, and mail only
+# from a client that signed in (loopback counts for nothing there).
+smtpd_sasl_type = dovecot
+smtpd_sasl_path = $auth_socket
 EOF
   cat >"$postfix_config/master.cf" <<EOF
 # service      type  private unpriv chroot wakeup maxproc command
 127.0.0.1:$smtp_port inet n - n - - smtpd
 127.0.0.1:$smtps_port inet n - n - - smtpd -o smtpd_tls_wrappermode=yes -o smtpd_tls_security_level=encrypt
+127.0.0.1:$submission_port inet n - n - - smtpd -o smtpd_tls_security_level=encrypt
+  -o smtpd_sasl_auth_enable=yes -o smtpd_tls_auth_only=yes
+  -o smtpd_client_restrictions= -o smtpd_helo_restrictions= -o smtpd_sender_restrictions=
+  -o smtpd_relay_restrictions=permit_sasl_authenticated,reject
+  -o smtpd_recipient_restrictions=permit_sasl_authenticated,reject
+127.0.0.1:$submissions_port inet n - n - - smtpd -o smtpd_tls_wrappermode=yes -o smtpd_tls_security_level=encrypt
+  -o smtpd_sasl_auth_enable=yes -o smtpd_tls_auth_only=yes
+  -o smtpd_client_restrictions= -o smtpd_helo_restrictions= -o smtpd_sender_restrictions=
+  -o smtpd_relay_restrictions=permit_sasl_authenticated,reject
+  -o smtpd_recipient_restrictions=permit_sasl_authenticated,reject
 pickup         unix  n       -      n      60     1       pickup
 cleanup        unix  n       -      n      -      0       cleanup
 qmgr           unix  n       -      n      300    1       qmgr
@@ -224,6 +270,12 @@ write_dovecot_config() {
   printf '%s:{PLAIN}%s::::::\n' "$mail_user" "$mail_password" >"$dovecot_dir/users"
   chmod 640 "$dovecot_dir/users"
   chgrp dovecot "$dovecot_dir/users"
+  make_access_token
+  cat >"$dovecot_dir/oauth2/dovecot-oauth2.conf.ext" <<EXT
+introspection_mode = local
+local_validation_key_dict = fs:posix:prefix=$dovecot_dir/oauth2/keys/
+username_attribute = sub
+EXT
   local mail_uid
   mail_uid=$(id -u mail)
   cat >"$dovecot_config" <<EOF
@@ -239,14 +291,20 @@ ssl_cert = <$tls_dir/server.pem
 ssl_key = <$tls_dir/server.key
 ssl_min_protocol = TLSv1.2
 disable_plaintext_auth = yes
-auth_mechanisms = plain login
+auth_mechanisms = plain login xoauth2 oauthbearer
 default_internal_user = dovecot
 default_login_user = dovenull
 first_valid_uid = $mail_uid
 mail_location = maildir:~/Maildir
 passdb {
   driver = passwd-file
+  mechanisms = plain login
   args = scheme=PLAIN username_format=%u $dovecot_dir/users
+}
+passdb {
+  driver = oauth2
+  mechanisms = xoauth2 oauthbearer
+  args = $dovecot_dir/oauth2/dovecot-oauth2.conf.ext
 }
 userdb {
   driver = static
@@ -270,6 +328,13 @@ service imap-login {
   inet_listener imaps {
     address = 127.0.0.1 127.0.0.2 127.0.0.3
     port = $imaps_port
+  }
+}
+service auth {
+  unix_listener $auth_socket {
+    mode = 0660
+    user = postfix
+    group = postfix
   }
 }
 service stats {
@@ -362,9 +427,12 @@ VESK_IMAP_PORT=$imap_port
 VESK_SMTPS_PORT=$smtps_port
 VESK_POP3S_PORT=$pop3s_port
 VESK_IMAPS_PORT=$imaps_port
+VESK_SUBMISSION_PORT=$submission_port
+VESK_SUBMISSIONS_PORT=$submissions_port
 VESK_TLS_DIR=$tls_dir
 VESK_MAIL_USER=$mail_user
 VESK_MAIL_PASSWORD=$mail_password
+VESK_ACCESS_TOKEN=$(cat "$dovecot_dir/oauth2/token" 2>/dev/null)
 VESK_MAIL_ADDRESS=$mail_address
 VESK_MAILDIR=$maildir
 EOF
