@@ -212,8 +212,9 @@ bool ImapClient::SendCommandLine(std::string_view command, std::string_view show
   line.reserve(current_tag_.size() + command.size());
   line.append(current_tag_).append(command);
   trace.Sent(shown.empty() ? line : current_tag_ + std::string(shown));
-  if (connection_.SendBytes(line) < 0) return FailWithSocketError();
-  return true;
+  const bool sent = connection_.SendBytes(line) >= 0;
+  if (!shown.empty()) WipeText(line);
+  return sent || FailWithSocketError();
 }
 
 bool ImapClient::ExecuteCommand(ImapCommand command, std::initializer_list<ImapCommandArg> args) {
@@ -495,7 +496,11 @@ bool ImapClient::Connect() {
   return ExecuteCommand(ImapCommand::kList, {"\"\"", "\"\""});
 }
 
-bool ImapClient::Upgrade() { return UpgradeToTls(connection_, host, security, timeout_ms, last_error); }
+bool ImapClient::Upgrade() {
+  const bool upgraded = UpgradeToTls(connection_, host, security, timeout_ms, last_error);
+  trace.Note(upgraded ? "TLS: " + connection_.TlsDescription() : last_error);
+  return upgraded;
+}
 
 // The server must list STARTTLS in its capabilities; after the handshake
 // they are asked again, as the plain answer may have been tampered with.
@@ -596,7 +601,7 @@ bool ImapClient::Authenticate(AuthMethod method) {
       }
       const std::string answer = answered ? (method == AuthMethod::kXOAuth2 ? "" : "*") : response;
       trace.Sent(answered ? answer : std::string(ProtocolTrace::kHidden));
-      sent = connection_.SendBytes(answer + "\r\n") >= 0 || FailWithSocketError();
+      sent = SendSecretLine(connection_, answer) >= 0 || FailWithSocketError();
       answered = true;
     }
   }

@@ -213,7 +213,7 @@ bool Pop3Client::Authenticate(AuthMethod method) {
   const bool initial = command.size() + 1 + response.size() + 2 <= 255;
   if (initial) command += " " + response;
   trace_.Sent(initial ? "AUTH " + mechanism + " ***" : command);
-  connection_.SendBytes(command + "\r\n");
+  SendSecretLine(connection_, command);
   WipeText(command);
   bool succeeded = false;
   bool answered = initial;
@@ -231,7 +231,7 @@ bool Pop3Client::Authenticate(AuthMethod method) {
     }
     const std::string answer = !answered ? response : method == AuthMethod::kXOAuth2 ? "" : "*";
     trace_.Sent(answered ? answer : std::string(ProtocolTrace::kHidden));
-    connection_.SendBytes(answer + "\r\n");
+    SendSecretLine(connection_, answer);
     answered = true;
     if (round == 2) Fail(kMsgAuthFailed);
   }
@@ -239,7 +239,11 @@ bool Pop3Client::Authenticate(AuthMethod method) {
   return succeeded;
 }
 
-bool Pop3Client::Upgrade() { return UpgradeToTls(connection_, host_, security_, timeout_ms_, last_error_); }
+bool Pop3Client::Upgrade() {
+  const bool upgraded = UpgradeToTls(connection_, host_, security_, timeout_ms_, last_error_);
+  trace_.Note(upgraded ? "TLS: " + connection_.TlsDescription() : last_error_);
+  return upgraded;
+}
 
 // CAPA must list STLS; a failure closes the connection, so that nothing,
 // least of all the password, follows in plain text.

@@ -81,6 +81,15 @@ std::string XOAuth2Response(const Credentials& credentials) {
   return EncodedAndWiped(raw);
 }
 
+int SendSecretLine(SocketConnection& connection, std::string_view text) {
+  std::string line;
+  line.reserve(text.size() + 2);
+  line.append(text).append("\r\n");
+  const int sent = connection.SendBytes(line);
+  WipeText(line);
+  return sent;
+}
+
 bool OffersMechanism(std::string_view mechanisms, std::string_view mechanism) {
   return ListsCapability(mechanisms, mechanism);
 }

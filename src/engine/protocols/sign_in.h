@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "engine/net/socket_connection.h"
+
 namespace vesk {
 
 // The numbers are those of the automation enumeration.
@@ -54,6 +56,10 @@ std::string Base64Text(std::string_view bytes);
 std::string PlainResponse(const Credentials& credentials);
 // "user=" user ^A "auth=Bearer " token ^A ^A.
 std::string XOAuth2Response(const Credentials& credentials);
+
+// Sends `text` and CR LF as one line, leaving no copy of it behind. The count
+// sent, or -1.
+int SendSecretLine(SocketConnection& connection, std::string_view text);
 
 // True when a list of SASL mechanisms (words separated by blanks, as after
 // "AUTH" in an EHLO reply or "SASL" in CAPA) names `mechanism`.

@@ -238,7 +238,7 @@ bool SmtpClient::Authenticate(AuthMethod method) {
     last_error_ = FormatMessageText(kMsgCommandTooLong, static_cast<int>(kMaxAuthLine - 2));
   } else {
     trace_.Sent(method == AuthMethod::kLogin ? command : std::string("AUTH ") + MechanismName(method) + " ***");
-    connection_.SendBytes(command + "\r\n");
+    SendSecretLine(connection_, command);
     std::size_t next = 0;
     bool settled = false;
     for (int round = 0; round < 4 && !settled; ++round) {
@@ -252,7 +252,7 @@ bool SmtpClient::Authenticate(AuthMethod method) {
                                  : method == AuthMethod::kXOAuth2 ? std::string()
                                                                   : std::string("*");
       trace_.Sent(answer == "*" || answer.empty() ? answer : std::string(ProtocolTrace::kHidden));
-      connection_.SendBytes(answer + "\r\n");
+      SendSecretLine(connection_, answer);
     }
     if (!settled) Refuse(kAuth);
   }
@@ -261,7 +261,11 @@ bool SmtpClient::Authenticate(AuthMethod method) {
   return succeeded;
 }
 
-bool SmtpClient::Upgrade() { return UpgradeToTls(connection_, host_, security_, timeout_ms_, last_error_); }
+bool SmtpClient::Upgrade() {
+  const bool upgraded = UpgradeToTls(connection_, host_, security_, timeout_ms_, last_error_);
+  trace_.Note(upgraded ? "TLS: " + connection_.TlsDescription() : last_error_);
+  return upgraded;
+}
 
 // RFC 3207: EHLO tells whether STARTTLS is offered; after the handshake the
 // client knows nothing of the server and asks again with EHLO (section 4.2).

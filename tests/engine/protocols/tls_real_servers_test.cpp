@@ -158,3 +158,33 @@ TEST_F(TlsRealServers, PlainLogInRefusedUntilStartTls) {
 
 }  // namespace
 }  // namespace vesk
+
+namespace vesk {
+namespace {
+
+// Signing in with a password and with the OAuth 2 token Dovecot validates,
+// over each protocol; a token one character off is refused.
+TEST_F(TlsRealServers, SignInWithPasswordAndToken) {
+  const std::string token = Setting("VESK_ACCESS_TOKEN", "");
+  for (const std::string& secret : {std::string("vesk-pass"), token, token + "x"}) {
+    const bool good = secret != token + "x";
+    SmtpClient smtp;
+    smtp.set_host("127.0.0.1");
+    smtp.set_port(static_cast<std::int16_t>(Port("VESK_SUBMISSIONS_PORT", "2466")));
+    smtp.security() = Secured(Security::kImplicitTls);
+    smtp.credentials().SetUser("vesk");
+    (secret == "vesk-pass" ? smtp.credentials().password : smtp.credentials().access_token) = secret;
+    EXPECT_EQ(smtp.Connect(), good) << smtp.last_error() << " / " << smtp.last_reply();
+    Pop3Client pop3;
+    PointAt(pop3, "127.0.0.1", "VESK_POP3S_PORT", "2995", Security::kImplicitTls).credentials().method = AuthMethod::kPlain;
+    if (secret != "vesk-pass") pop3.credentials().SetAccessToken(secret), pop3.credentials().method = AuthMethod::kAutomatic;
+    EXPECT_EQ(pop3.Connect(), good) << pop3.last_error() << " / " << pop3.last_reply();
+    ImapClient imap;
+    PointAt(imap, "127.0.0.1", "VESK_IMAP_PORT", "2143", Security::kStartTls).auth_method = AuthMethod::kPlain;
+    if (secret != "vesk-pass") imap.access_token = secret, imap.auth_method = AuthMethod::kXOAuth2;
+    EXPECT_EQ(imap.Connect(), good) << imap.last_error << " / " << imap.last_reply();
+  }
+}
+
+}  // namespace
+}  // namespace vesk
