@@ -1,14 +1,14 @@
 #pragma once
 
 #include "automation/frame/com_object.h"
-#include "automation/secure_transport_members.h"
+#include "automation/sign_in_members.h"
 #include "automation/frame/page_context.h"
 #include "engine/protocols/imap_client.h"
 
 namespace vesk::com {
 
 // VeskMail.IMAP4: mailboxes and messages of one IMAP4 account.
-class Imap4Object : public DispatchObject<Imap4Object, SecureTransportMembers<IVeskIMAP4Ex, IVeskIMAP4>,
+class Imap4Object : public DispatchObject<Imap4Object, SignInMembers<IVeskIMAP4Ex, IVeskIMAP4>,
                                          ErrorInfoSupport<IVeskIMAP4Ex, IVeskIMAP4>> {
  public:
   STDMETHODIMP get_Host(BSTR* value) override;
@@ -55,6 +55,10 @@ class Imap4Object : public DispatchObject<Imap4Object, SecureTransportMembers<IV
  private:
   TransportSecurity& TransportSettings() override { return client_.security; }
   std::string NegotiatedTls() const override { return client_.tls_protocol(); }
+  std::string& AccessTokenSlot() override { return client_.access_token; }
+  vesk::AuthMethod& AuthMethodSlot() override { return client_.auth_method; }
+  const std::string& LastReply() const override { return client_.last_reply(); }
+  ProtocolTrace& Trace() override { return client_.trace; }
   using SearchByDate = bool (ImapClient::*)(int year, int month, int day);
 
   HRESULT Outcome(bool succeeded);

@@ -14,12 +14,7 @@ STDMETHODIMP Pop3Object::put_User(BSTR value) {
   });
 }
 STDMETHODIMP Pop3Object::get_Password(BSTR* value) { return GetText(client_.password(), value); }
-STDMETHODIMP Pop3Object::put_Password(BSTR value) {
-  return Guarded([&] {
-    client_.set_password(ToNarrow(value));
-    return S_OK;
-  });
-}
+STDMETHODIMP Pop3Object::put_Password(BSTR value) { return SetSecret(client_.credentials().password, value); }
 STDMETHODIMP Pop3Object::get_Host(BSTR* value) { return GetText(client_.host(), value); }
 STDMETHODIMP Pop3Object::put_Host(BSTR value) {
   return Guarded([&] {

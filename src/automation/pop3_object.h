@@ -1,7 +1,7 @@
 #pragma once
 
 #include "automation/frame/com_object.h"
-#include "automation/secure_transport_members.h"
+#include "automation/sign_in_members.h"
 #include "automation/frame/connection_points.h"
 #include "automation/frame/page_context.h"
 #include "engine/protocols/pop3_client.h"
@@ -9,7 +9,7 @@
 namespace vesk::com {
 
 // VeskMail.POP3: reads one POP3 mailbox.
-class Pop3Object : public DispatchObject<Pop3Object, SecureTransportMembers<IVeskPOP3Ex, IVeskPOP3>,
+class Pop3Object : public DispatchObject<Pop3Object, SignInMembers<IVeskPOP3Ex, IVeskPOP3>,
                                          ErrorInfoSupport<IVeskPOP3Ex, IVeskPOP3>,
                                          EmptyConnectionPointContainer> {
  public:
@@ -37,6 +37,10 @@ class Pop3Object : public DispatchObject<Pop3Object, SecureTransportMembers<IVes
  private:
   TransportSecurity& TransportSettings() override { return client_.security(); }
   std::string NegotiatedTls() const override { return client_.tls_protocol(); }
+  std::string& AccessTokenSlot() override { return client_.credentials().access_token; }
+  vesk::AuthMethod& AuthMethodSlot() override { return client_.credentials().method; }
+  const std::string& LastReply() const override { return client_.last_reply(); }
+  ProtocolTrace& Trace() override { return client_.trace(); }
   HRESULT Outcome(bool succeeded);
   HRESULT HandOut(IDispatch** message);
 

@@ -27,6 +27,11 @@ STDMETHODIMP SmtpObject::put_TimeOut(LONG value) {
   return S_OK;
 }
 
+STDMETHODIMP SmtpObject::get_User(BSTR* value) { return GetText(client_.credentials().user, value); }
+STDMETHODIMP SmtpObject::put_User(BSTR value) { return SetSecret(client_.credentials().user, value); }
+STDMETHODIMP SmtpObject::get_Password(BSTR* value) { return GetText(client_.credentials().password, value); }
+STDMETHODIMP SmtpObject::put_Password(BSTR value) { return SetSecret(client_.credentials().password, value); }
+
 HRESULT SmtpObject::Failure() { return ProtocolFailure(CLSID_VeskSMTP, client_.last_error()); }
 
 STDMETHODIMP SmtpObject::Connect() {

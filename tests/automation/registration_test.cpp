@@ -105,7 +105,11 @@ TEST_F(Registration, UnregistrationRemovesWhatRegistrationWrote) {
 
 // Each interface as "Name/kinds/id" members in vtable order; kinds are g(et),
 // p(ut), r (putref) and c(all), each one member of its own.
-constexpr char kSecurityMembers[] = "Security/gp/1001 VerifyCertificate/gp/1002 TlsProtocol/g/1003";
+#define VESK_SECURITY_MEMBERS "Security/gp/1001 VerifyCertificate/gp/1002 TlsProtocol/g/1003 "
+constexpr char kMailboxExMembers[] = VESK_SECURITY_MEMBERS
+    "AccessToken/gp/1004 AuthMethod/gp/1005 LastServerReply/g/1006 TraceFile/gp/1007";
+constexpr char kSmtpExMembers[] = VESK_SECURITY_MEMBERS
+    "User/gp/1004 Password/gp/1005 AccessToken/gp/1006 AuthMethod/gp/1007 LastServerReply/g/1008 TraceFile/gp/1009";
 const std::pair<const IID*, const char*> kCatalogue[] = {
     {&IID_IVeskPOP3, "User/gp/1 Password/gp/2 Host/gp/3 Port/gp/4 MessageCount/g/5 Connect/c/6 Disconnect/c/7 "
                      "GetMessageSize/c/8 Retrieve/c/9 Delete/c/10 Reset/c/11 RetrieveTop/c/12 TimeOut/gp/13 "
@@ -130,9 +134,9 @@ const std::pair<const IID*, const char*> kCatalogue[] = {
     {&IID_IMimeBodies, "Count/g/1610743808 Item/g/0 _NewEnum/g/-4 Add/c/1 Remove/c/2 Clear/c/3"},
     {&IID_IFieldDictionary, "Count/g/1 Key/p/2 Item/gpr/3 Add/c/4 Exists/c/5 Remove/c/6 RemoveAll/c/7 "
                             "FieldsNames/c/8 FieldsValues/c/9"},
-    {&IID_IVeskPOP3Ex, kSecurityMembers},
-    {&IID_IVeskSMTPEx, kSecurityMembers},
-    {&IID_IVeskIMAP4Ex, kSecurityMembers}};
+    {&IID_IVeskPOP3Ex, kMailboxExMembers},
+    {&IID_IVeskSMTPEx, kSmtpExMembers},
+    {&IID_IVeskIMAP4Ex, kMailboxExMembers}};
 
 // The first vtable slot of an interface's own members: after IUnknown and
 // IDispatch, and after the catalogued members a derived interface extends.
@@ -197,7 +201,7 @@ TEST(TypeLibrary, EnumerationsHaveTheirValues) {
   ComPtr<ITypeLib> lib;
   ASSERT_EQ(LoadRegTypeLib(LIBID_VESKMAILLib, 1, 0, LOCALE_NEUTRAL, lib.put()), S_OK);
   std::string actual;
-  for (const wchar_t* name : {L"ADDRESS_CHECK_MODE", L"IMAP_MESSAGE_FLAG", L"CONNECTION_SECURITY"}) {
+  for (const wchar_t* name : {L"ADDRESS_CHECK_MODE", L"IMAP_MESSAGE_FLAG", L"CONNECTION_SECURITY", L"AUTH_METHOD"}) {
     ComPtr<ITypeInfo> info;
     MEMBERID id = 0;
     USHORT found = 1;
@@ -214,7 +218,8 @@ TEST(TypeLibrary, EnumerationsHaveTheirValues) {
   EXPECT_EQ(actual, "SYNTAX_ADDRESS_CHECK=0 FULL_ADDRESS_CHECK=1 IMAP_MESSAGE_FLAG_NONE=0 IMAP_MESSAGE_FLAG_SEEN=1 "
                     "IMAP_MESSAGE_FLAG_ANSWERED=2 IMAP_MESSAGE_FLAG_FLAGGED=4 IMAP_MESSAGE_FLAG_DELETED=8 "
                     "IMAP_MESSAGE_FLAG_DRAFT=16 IMAP_MESSAGE_FLAG_RECENT=32 CONNECTION_SECURITY_NONE=0 "
-                    "CONNECTION_SECURITY_STARTTLS=1 CONNECTION_SECURITY_TLS=2 ");
+                    "CONNECTION_SECURITY_STARTTLS=1 CONNECTION_SECURITY_TLS=2 AUTH_METHOD_AUTOMATIC=0 AUTH_METHOD_PLAIN=1 "
+                    "AUTH_METHOD_LOGIN=2 AUTH_METHOD_XOAUTH2=3 ");
 }
 
 }  // namespace

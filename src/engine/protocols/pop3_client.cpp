@@ -132,7 +132,7 @@ bool Pop3Client::ReadStatus(Command command) {
         return false;
       }
       if (command == kCapa) {
-        trace_.Received(capabilities_ + "\n.");
+        trace_.Received(capabilities_.ends_with('\n') ? capabilities_ + "." : capabilities_ + "\n.");
         capabilities_known_ = true;
       } else {
         trace_.ReceivedBody(retrieved_text_.size());
