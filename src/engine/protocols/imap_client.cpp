@@ -57,7 +57,6 @@ constexpr CommandEntry kCommands[] = {
     {ImapCommand::kLogout, " LOGOUT\r\n", Reading::kCompletionOnly},
     {ImapCommand::kCapability, " CAPABILITY\r\n", Reading::kCompletionOnly},
     {ImapCommand::kStartTls, " STARTTLS\r\n", Reading::kCompletionOnly},
-    {ImapCommand::kAuthenticate, " AUTHENTICATE %s\r\n", Reading::kNotSent},
 };
 
 // RFC 4954 section 4 (for SMTP, and a fair bound here): room for a long token.
@@ -516,6 +515,10 @@ bool ImapClient::UpgradeAfterGreeting() {
     connection_.Close();
     return false;
   }
+  return AskCapabilities();
+}
+
+bool ImapClient::AskCapabilities() {
   if (!ExecuteCommand(ImapCommand::kCapability)) return false;
   for (const ImapResponse& response : responses_) {
     if (StartsWithIgnoringCase(response.text, "* CAPABILITY ")) NoteCapabilities(std::string_view(response.text).substr(13));
@@ -533,11 +536,9 @@ void ImapClient::NoteCapabilities(std::string_view text) {
 bool ImapClient::SignIn() {
   AuthMethod method = auth_method;
   if (method == AuthMethod::kAutomatic && !access_token.empty()) method = AuthMethod::kXOAuth2;
-  if (!capabilities_known_ && (method != AuthMethod::kAutomatic || security.mode != Security::kNone)) {
-    if (!ExecuteCommand(ImapCommand::kCapability)) return false;
-    for (const ImapResponse& response : responses_) {
-      if (StartsWithIgnoringCase(response.text, "* CAPABILITY ")) NoteCapabilities(std::string_view(response.text).substr(13));
-    }
+  if (!capabilities_known_ && (method != AuthMethod::kAutomatic || security.mode != Security::kNone) &&
+      !AskCapabilities()) {
+    return false;
   }
   const bool login_disabled = capabilities_known_ && ListsCapability(capabilities_, "LOGINDISABLED");
   if (method == AuthMethod::kAutomatic) {
@@ -599,8 +600,8 @@ bool ImapClient::Authenticate(AuthMethod method) {
         Fail(kMsgAuthFailed);
         break;
       }
-      const std::string answer = answered ? (method == AuthMethod::kXOAuth2 ? "" : "*") : response;
-      trace.Sent(answered ? answer : std::string(ProtocolTrace::kHidden));
+      const std::string_view answer = answered ? (method == AuthMethod::kXOAuth2 ? "" : "*") : std::string_view(response);
+      trace.Sent(answered ? answer : ProtocolTrace::kHidden);
       sent = SendSecretLine(connection_, answer) >= 0 || FailWithSocketError();
       answered = true;
     }

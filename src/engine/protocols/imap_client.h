@@ -77,7 +77,6 @@ enum class ImapCommand : int {
   kLogout = 19,
   kCapability = 20,
   kStartTls = 21,
-  kAuthenticate = 22,  // composed by Authenticate
 };
 
 // One argument of a command template: a number for "%i", text for "%s".
@@ -208,6 +207,7 @@ class ImapClient {
   void NextTag();
   bool SendCommandLine(std::string_view command, std::string_view shown = {});
   bool SignIn();
+  bool AskCapabilities();
   bool Authenticate(AuthMethod method);
   void NoteCapabilities(std::string_view text);
   bool CollectResponses(int timeout_ms, bool logging_out = false);

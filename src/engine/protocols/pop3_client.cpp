@@ -229,8 +229,10 @@ bool Pop3Client::Authenticate(AuthMethod method) {
       succeeded = !IsNegativeStatus(line) || Fail(kMsgAuthFailed);
       break;
     }
-    const std::string answer = !answered ? response : method == AuthMethod::kXOAuth2 ? "" : "*";
-    trace_.Sent(answered ? answer : std::string(ProtocolTrace::kHidden));
+    const std::string_view answer = !answered                        ? std::string_view(response)
+                                    : method == AuthMethod::kXOAuth2 ? ""
+                                                                     : "*";
+    trace_.Sent(answered ? answer : ProtocolTrace::kHidden);
     SendSecretLine(connection_, answer);
     answered = true;
     if (round == 2) Fail(kMsgAuthFailed);

@@ -248,10 +248,11 @@ bool SmtpClient::Authenticate(AuthMethod method) {
         succeeded = code == 235 || (code >= 0 && Refuse(kAuth));
         break;
       }
-      const std::string answer = next < responses.size()           ? responses[next++]
-                                 : method == AuthMethod::kXOAuth2 ? std::string()
-                                                                  : std::string("*");
-      trace_.Sent(answer == "*" || answer.empty() ? answer : std::string(ProtocolTrace::kHidden));
+      const bool secret = next < responses.size();
+      const std::string_view answer = secret                           ? std::string_view(responses[next++])
+                                      : method == AuthMethod::kXOAuth2 ? ""
+                                                                       : "*";
+      trace_.Sent(secret ? ProtocolTrace::kHidden : answer);
       SendSecretLine(connection_, answer);
     }
     if (!settled) Refuse(kAuth);
