@@ -156,12 +156,6 @@ TEST_F(TlsRealServers, PlainLogInRefusedUntilStartTls) {
   }
 }
 
-}  // namespace
-}  // namespace vesk
-
-namespace vesk {
-namespace {
-
 // Signing in with a password and with the OAuth 2 token Dovecot validates,
 // over each protocol; a token one character off is refused.
 TEST_F(TlsRealServers, SignInWithPasswordAndToken) {
