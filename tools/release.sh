@@ -5,9 +5,10 @@
 #                               file or the message texts changed)
 # The zip holds x64/ and x86/ (veskmail.dll, optimised and stripped, and its
 # type library), examples/, README.txt, reference.md and SHA256SUMS. The
-# version comes from project() in CMakeLists.txt. The DLLs carry no time
-# stamp and the zip's entries carry the commit's time, so two runs from one
-# commit give the same bytes.
+# version comes from project() in CMakeLists.txt. The DLLs and the zip's
+# entries carry the last commit's time (or SOURCE_DATE_EPOCH) and nothing
+# else that changes between runs, so two runs from one commit give the same
+# bytes.
 source "$(dirname "$0")/common.sh"
 ensure_packages "${PACKAGES[@]}"
 mkdir -p "$BUILD"
@@ -41,6 +42,8 @@ cmp -s "$reference" "$ROOT/docs/reference.md" ||
 build_targets win32 veskmail
 
 version=$(cat "$BUILD/win64/version.txt")
+# strip stamps the DLLs and the zip's entries carry this time: the last commit's.
+export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git -C "$ROOT" log -1 --format=%ct 2>/dev/null || echo 315532800)}
 stage="$BUILD/release/veskmail-$version"
 rm -rf "$stage" && mkdir -p "$stage/x64" "$stage/x86" "$stage/examples" "$ROOT/dist"
 for pair in x64:win64:x86_64 x86:win32:i686; do
@@ -55,7 +58,6 @@ sed -e "s/@VERSION@/$version/g" -e 's/$/\r/' "$ROOT/docs/README-windows.txt" >"$
 (cd "$stage" && find . -type f ! -name SHA256SUMS | sed 's|^\./||' | LC_ALL=C sort | xargs sha256sum >SHA256SUMS)
 
 zip_file="$ROOT/dist/veskmail-$version-windows.zip"
-SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git -C "$ROOT" log -1 --format=%ct 2>/dev/null || echo 315532800)}
 python3 - "$stage" "$zip_file" "$SOURCE_DATE_EPOCH" <<'PY'
 import os, sys, time, zipfile
 stage, target, epoch = sys.argv[1], sys.argv[2], max(int(sys.argv[3]), 315532800)
