@@ -2,7 +2,8 @@
 # Every test: the native engine suite; for the x64 and the x86 DLL each, the
 # automation suite under Wine and the script scenarios run by our script host
 # (alone and against Postfix and Dovecot run privately on loopback); and a
-# short run of each fuzz target. wine32 is installed for the x86 side.
+# short run of each fuzz target; and the release zip, unpacked and used as a
+# Windows user would (tests/release/). wine32 is installed for the x86 side.
 # Prints one "N passed, M failed" line per harness; exits non-zero on any
 # failure.
 source "$(dirname "$0")/common.sh"
@@ -178,6 +179,10 @@ else
     summary+=("$harness x86: skipped: wine32 not installable")
   done
 fi
+
+echo "== release zip (tools/release.sh) unpacked and used per user in fresh prefixes"
+read -r passed failures < <("$ROOT/tests/release/check_release.sh" | harness_counts)
+record release "${passed:-0}" "${failures:-1}"
 
 echo "== fuzz (${FUZZ_SECONDS}s per target)"
 build_preset fuzz

@@ -57,3 +57,14 @@ extern "C" HRESULT WINAPI DllCanUnloadNow() { return Module::LockCount() == 0 ? 
 extern "C" HRESULT WINAPI DllRegisterServer() { return vesk::com::RegisterServer(); }
 
 extern "C" HRESULT WINAPI DllUnregisterServer() { return vesk::com::UnregisterServer(); }
+
+// regsvr32 /n /i:user registers for the current user only, and
+// regsvr32 /u /n /i:user takes that back; without a command line it does
+// what DllRegisterServer and DllUnregisterServer do.
+extern "C" HRESULT WINAPI DllInstall(BOOL install, PCWSTR command_line) {
+  if (command_line && *command_line) {
+    if (_wcsicmp(command_line, L"user") != 0) return E_INVALIDARG;
+    return install ? vesk::com::RegisterServerForUser() : vesk::com::UnregisterServerForUser();
+  }
+  return install ? vesk::com::RegisterServer() : vesk::com::UnregisterServer();
+}

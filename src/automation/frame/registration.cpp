@@ -15,13 +15,16 @@ std::wstring GuidText(const GUID& guid) {
   return text;
 }
 
-// Creates (or opens) HKCR\<path> and sets its default value, and a named
+// Registration writes under a classes root: HKEY_CLASSES_ROOT for the
+// machine, HKCU\Software\Classes for the current user only.
+
+// Creates (or opens) <root>\<path> and sets its default value, and a named
 // value when `name` is given.
-HRESULT WriteKey(const std::wstring& path, const wchar_t* value, const wchar_t* name = nullptr,
+HRESULT WriteKey(HKEY root, const std::wstring& path, const wchar_t* value, const wchar_t* name = nullptr,
                  const wchar_t* named_value = nullptr) {
   HKEY key = nullptr;
-  LONG status = RegCreateKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE,
-                                nullptr, &key, nullptr);
+  LONG status =
+      RegCreateKeyExW(root, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr, &key, nullptr);
   if (status != ERROR_SUCCESS) return HRESULT_FROM_WIN32(status);
   auto set = [&](const wchar_t* value_name, const wchar_t* data) {
     const DWORD bytes = static_cast<DWORD>((wcslen(data) + 1) * sizeof(wchar_t));
@@ -33,31 +36,33 @@ HRESULT WriteKey(const std::wstring& path, const wchar_t* value, const wchar_t* 
   return HRESULT_FROM_WIN32(status);
 }
 
-void DeleteTree(const std::wstring& path) { RegDeleteTreeW(HKEY_CLASSES_ROOT, path.c_str()); }
+void DeleteTree(HKEY root, const std::wstring& path) { RegDeleteTreeW(root, path.c_str()); }
 
-HRESULT RegisterClass(const ClassEntry& entry, const std::wstring& dll_path) {
+HRESULT RegisterClass(HKEY root, const ClassEntry& entry, const std::wstring& dll_path) {
   const std::wstring clsid = GuidText(*entry.clsid);
   const std::wstring versioned = entry.versioned_prog_id;
   const std::wstring independent = entry.prog_id;
   const std::wstring class_key = L"CLSID\\" + clsid;
   const std::wstring libid = GuidText(LIBID_VESKMAILLib);
 
-  HRESULT hr = WriteKey(versioned, entry.description);
-  if (SUCCEEDED(hr)) hr = WriteKey(versioned + L"\\CLSID", clsid.c_str());
-  if (SUCCEEDED(hr)) hr = WriteKey(independent, entry.description);
-  if (SUCCEEDED(hr)) hr = WriteKey(independent + L"\\CLSID", clsid.c_str());
-  if (SUCCEEDED(hr)) hr = WriteKey(independent + L"\\CurVer", versioned.c_str());
+  HRESULT hr = WriteKey(root, versioned, entry.description);
+  if (SUCCEEDED(hr)) hr = WriteKey(root, versioned + L"\\CLSID", clsid.c_str());
+  if (SUCCEEDED(hr)) hr = WriteKey(root, independent, entry.description);
+  if (SUCCEEDED(hr)) hr = WriteKey(root, independent + L"\\CLSID", clsid.c_str());
+  if (SUCCEEDED(hr)) hr = WriteKey(root, independent + L"\\CurVer", versioned.c_str());
   if (FAILED(hr)) return hr;
 
   // The class key is written afresh: whatever an earlier registration left
   // under it goes.
-  DeleteTree(class_key);
-  hr = WriteKey(class_key, entry.description);
-  if (SUCCEEDED(hr)) hr = WriteKey(class_key + L"\\ProgID", versioned.c_str());
-  if (SUCCEEDED(hr)) hr = WriteKey(class_key + L"\\VersionIndependentProgID", independent.c_str());
-  if (SUCCEEDED(hr)) hr = WriteKey(class_key + L"\\Programmable", nullptr);
-  if (SUCCEEDED(hr)) hr = WriteKey(class_key + L"\\InprocServer32", dll_path.c_str(), L"ThreadingModel", L"Apartment");
-  if (SUCCEEDED(hr)) hr = WriteKey(class_key + L"\\TypeLib", libid.c_str());
+  DeleteTree(root, class_key);
+  hr = WriteKey(root, class_key, entry.description);
+  if (SUCCEEDED(hr)) hr = WriteKey(root, class_key + L"\\ProgID", versioned.c_str());
+  if (SUCCEEDED(hr)) hr = WriteKey(root, class_key + L"\\VersionIndependentProgID", independent.c_str());
+  if (SUCCEEDED(hr)) hr = WriteKey(root, class_key + L"\\Programmable", nullptr);
+  if (SUCCEEDED(hr)) {
+    hr = WriteKey(root, class_key + L"\\InprocServer32", dll_path.c_str(), L"ThreadingModel", L"Apartment");
+  }
+  if (SUCCEEDED(hr)) hr = WriteKey(root, class_key + L"\\TypeLib", libid.c_str());
   return hr;
 }
 
@@ -74,28 +79,137 @@ HRESULT LoadOwnTypeLib(const std::wstring& dll_path, ITypeLib** lib, std::wstrin
   return LoadTypeLibEx(source.c_str(), REGKIND_NONE, lib);
 }
 
+void DeleteClasses(HKEY root) {
+  for (const ClassEntry& entry : ClassTable()) {
+    DeleteTree(root, entry.versioned_prog_id);
+    DeleteTree(root, entry.prog_id);
+    DeleteTree(root, L"CLSID\\" + GuidText(*entry.clsid));
+  }
+}
+
+std::wstring FolderOf(const std::wstring& path) { return path.substr(0, path.find_last_of(L"\\/") + 1); }
+
+// The keys the system's type-library registration writes, written by hand
+// under the user's classes key: some automation runtimes register a library
+// machine-wide even when asked for the current user only. `visit` is called
+// with the key of the library's version and with the key of each automation
+// interface; `lib_key` is "TypeLib\{libid}".
+template <class Visit>
+HRESULT ForEachTypeLibKey(ITypeLib* lib, std::wstring& lib_key, Visit visit) {
+  TLIBATTR* attributes = nullptr;
+  HRESULT hr = lib->GetLibAttr(&attributes);
+  if (FAILED(hr)) return hr;
+  const TLIBATTR library = *attributes;
+  lib->ReleaseTLibAttr(attributes);
+  lib_key = L"TypeLib\\" + GuidText(library.guid);
+  wchar_t version[16];
+  swprintf(version, 16, L"%x.%x", library.wMajorVerNum, library.wMinorVerNum);
+  hr = visit(lib_key + L"\\" + version, library, static_cast<ITypeInfo*>(nullptr));
+  for (UINT index = 0; SUCCEEDED(hr) && index < lib->GetTypeInfoCount(); ++index) {
+    ComPtr<ITypeInfo> info;
+    TYPEATTR* type = nullptr;
+    if (FAILED(lib->GetTypeInfo(index, info.put())) || FAILED(info->GetTypeAttr(&type))) continue;
+    const bool automation = type->typekind == TKIND_DISPATCH ||
+                            (type->typekind == TKIND_INTERFACE &&
+                             (type->wTypeFlags & (TYPEFLAG_FOLEAUTOMATION | TYPEFLAG_FDUAL)) != 0);
+    const std::wstring key = L"Interface\\" + GuidText(type->guid);
+    info->ReleaseTypeAttr(type);
+    if (automation) hr = visit(key, library, info.get());
+  }
+  return hr;
+}
+
+HRESULT WriteUserTypeLib(HKEY root, ITypeLib* lib, const std::wstring& source, const std::wstring& help_dir) {
+  std::wstring lib_key;
+  return ForEachTypeLibKey(lib, lib_key, [&](const std::wstring& key, const TLIBATTR& library, ITypeInfo* info) {
+    const std::wstring libid = GuidText(library.guid);
+    BSTR text = nullptr;
+    if (!info) {
+      lib->GetDocumentation(-1, nullptr, &text, nullptr, nullptr);
+      wchar_t locale[16], flags[16];
+      swprintf(locale, 16, L"%lx", static_cast<unsigned long>(library.lcid));
+      swprintf(flags, 16, L"%u", library.wLibFlags);
+      const wchar_t* platform = library.syskind == SYS_WIN64 ? L"win64" : L"win32";
+      HRESULT hr = WriteKey(root, key, text ? text : L"");
+      SysFreeString(text);
+      if (SUCCEEDED(hr)) hr = WriteKey(root, key + L"\\" + locale + L"\\" + platform, source.c_str());
+      if (SUCCEEDED(hr)) hr = WriteKey(root, key + L"\\FLAGS", flags);
+      if (SUCCEEDED(hr)) hr = WriteKey(root, key + L"\\HELPDIR", help_dir.c_str());
+      return hr;
+    }
+    // Calls across apartments go through the universal marshaler, which
+    // reads the interface from the registered type library.
+    const wchar_t* marshaler = L"{00020424-0000-0000-C000-000000000046}";
+    info->GetDocumentation(MEMBERID_NIL, &text, nullptr, nullptr, nullptr);
+    wchar_t version[16];
+    swprintf(version, 16, L"%x.%x", library.wMajorVerNum, library.wMinorVerNum);
+    HRESULT hr = WriteKey(root, key, text ? text : L"");
+    SysFreeString(text);
+    if (SUCCEEDED(hr)) hr = WriteKey(root, key + L"\\ProxyStubClsid", marshaler);
+    if (SUCCEEDED(hr)) hr = WriteKey(root, key + L"\\ProxyStubClsid32", marshaler);
+    if (SUCCEEDED(hr)) hr = WriteKey(root, key + L"\\TypeLib", libid.c_str(), L"Version", version);
+    return hr;
+  });
+}
+
+void DeleteUserTypeLib(HKEY root, ITypeLib* lib) {
+  std::wstring lib_key;
+  ForEachTypeLibKey(lib, lib_key, [&](const std::wstring& key, const TLIBATTR&, ITypeInfo*) {
+    DeleteTree(root, key);
+    return S_OK;
+  });
+  if (!lib_key.empty()) RegDeleteKeyW(root, lib_key.c_str());  // only when no other version is left
+}
+
+// Removes <root>\<path> when it holds neither subkeys nor values.
+void DeleteKeyIfEmpty(HKEY root, const wchar_t* path) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(root, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return;
+  DWORD subkeys = 1, values = 1;
+  RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr, nullptr,
+                   nullptr);
+  RegCloseKey(key);
+  if (subkeys == 0 && values == 0) RegDeleteKeyW(root, path);
+}
+
+// HKCU\Software\Classes, created when missing; closes itself.
+class UserClassesKey {
+ public:
+  UserClassesKey() {
+    status_ = RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Classes", 0, nullptr, REG_OPTION_NON_VOLATILE,
+                              KEY_READ | KEY_WRITE, nullptr, &key_, nullptr);
+  }
+  ~UserClassesKey() {
+    if (key_) RegCloseKey(key_);
+  }
+  UserClassesKey(const UserClassesKey&) = delete;
+  UserClassesKey& operator=(const UserClassesKey&) = delete;
+  HKEY get() const { return key_; }
+  HRESULT status() const { return HRESULT_FROM_WIN32(status_); }
+
+ private:
+  HKEY key_ = nullptr;
+  LONG status_ = ERROR_SUCCESS;
+};
+
 }  // namespace
 
 HRESULT RegisterServer() {
   const std::wstring dll_path = Module::FilePath();
   for (const ClassEntry& entry : ClassTable()) {
-    const HRESULT hr = RegisterClass(entry, dll_path);
+    const HRESULT hr = RegisterClass(HKEY_CLASSES_ROOT, entry, dll_path);
     if (FAILED(hr)) return hr;
   }
   ComPtr<ITypeLib> lib;
   std::wstring source;
   HRESULT hr = LoadOwnTypeLib(dll_path, lib.put(), source);
   if (FAILED(hr)) return hr;
-  std::wstring help_dir = dll_path.substr(0, dll_path.find_last_of(L"\\/") + 1);
+  std::wstring help_dir = FolderOf(dll_path);
   return RegisterTypeLib(lib.get(), source.data(), help_dir.data());
 }
 
 HRESULT UnregisterServer() {
-  for (const ClassEntry& entry : ClassTable()) {
-    DeleteTree(entry.versioned_prog_id);
-    DeleteTree(entry.prog_id);
-    DeleteTree(L"CLSID\\" + GuidText(*entry.clsid));
-  }
+  DeleteClasses(HKEY_CLASSES_ROOT);
   ComPtr<ITypeLib> lib;
   std::wstring source;
   if (FAILED(LoadOwnTypeLib(Module::FilePath(), lib.put(), source))) return S_OK;
@@ -113,6 +227,34 @@ HRESULT UnregisterServer() {
   unregister(attributes->guid, attributes->wMajorVerNum, attributes->wMinorVerNum, attributes->lcid,
              attributes->syskind);
   lib->ReleaseTLibAttr(attributes);
+  return S_OK;
+}
+
+HRESULT RegisterServerForUser() {
+  UserClassesKey root;
+  if (FAILED(root.status())) return root.status();
+  const std::wstring dll_path = Module::FilePath();
+  ComPtr<ITypeLib> lib;
+  std::wstring source;
+  HRESULT hr = LoadOwnTypeLib(dll_path, lib.put(), source);
+  for (const ClassEntry& entry : ClassTable()) {
+    if (SUCCEEDED(hr)) hr = RegisterClass(root.get(), entry, dll_path);
+  }
+  if (SUCCEEDED(hr)) hr = WriteUserTypeLib(root.get(), lib.get(), source, FolderOf(dll_path));
+  // A registration that stopped half-way is taken back whole.
+  if (FAILED(hr)) UnregisterServerForUser();
+  return hr;
+}
+
+HRESULT UnregisterServerForUser() {
+  UserClassesKey root;
+  if (FAILED(root.status())) return root.status();
+  DeleteClasses(root.get());
+  ComPtr<ITypeLib> lib;
+  std::wstring source;
+  if (SUCCEEDED(LoadOwnTypeLib(Module::FilePath(), lib.put(), source))) DeleteUserTypeLib(root.get(), lib.get());
+  // Containers that registration may have created and that now hold nothing.
+  for (const wchar_t* container : {L"CLSID", L"Interface", L"TypeLib"}) DeleteKeyIfEmpty(root.get(), container);
   return S_OK;
 }
 
