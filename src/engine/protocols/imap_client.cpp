@@ -132,7 +132,7 @@ ImapClient::ImapClient() : tag_prefix_(MakeTagPrefix()), chunk_(kChunkSize) { co
 ImapClient::~ImapClient() {
   // A session still logged in is ended politely, but a script's last line
   // must not wait for a server that does not answer.
-  if (logged_in_) {
+  if (logged_in_ && connection_.connected()) {
     timeout_ms = std::min(timeout_ms, kLogoutOnDestructionWaitMs);
     ExecuteCommand(ImapCommand::kLogout);
   }
@@ -165,7 +165,7 @@ bool ImapClient::Fail(int message_id) {
 }
 
 bool ImapClient::FailWithSocketError() {
-  last_error = FormatMessageText(kMsgSocketError, connection_.LastError());
+  last_error = connection_.FailureText();
   return false;
 }
 
@@ -201,7 +201,7 @@ bool ImapClient::SendCommandLine(std::string_view command) {
   std::string line;
   line.reserve(current_tag_.size() + command.size());
   line.append(current_tag_).append(command);
-  if (connection_.SendBytes(line) < 0) return FailWithSocketError();
+  if (connection_.SendWithin(line, timeout_ms) < 0) return FailWithSocketError();
   return true;
 }
 
@@ -257,6 +257,7 @@ bool ImapClient::IsGoodbye(const ImapResponse& response) {
   if (text.size() > 5 && text[5] != ' ') return false;
   last_error = text.size() > 6 ? text.substr(6) : std::string();
   logged_in_ = false;
+  connection_.Close();
   return true;
 }
 
@@ -442,7 +443,18 @@ void ImapClient::ReadMessageText(ImapCommand command, std::int32_t number) {
 bool ImapClient::Connect() {
   // Refused before the connection is even made: nothing of it may be sent.
   if (!RefuseLineBreaks(user) || !RefuseLineBreaks(password)) return false;
-  if (!connection_.ConnectTo(host, port)) return Fail(kMsgCannotConnect);
+  if (!connection_.Open(host, port)) return Fail(kMsgCannotConnect);
+  // A session that did not open fully is closed, so that Connect can be
+  // called again.
+  if (!LogIn()) {
+    logged_in_ = false;
+    connection_.Close();
+    return false;
+  }
+  return true;
+}
+
+bool ImapClient::LogIn() {
   if (security.mode == Security::kImplicitTls && !Upgrade()) return false;
   // The greeting must be "* OK" (RFC 3501 section 7.1.1); a missing or other
   // greeting fails without a new description.
@@ -480,10 +492,12 @@ bool ImapClient::UpgradeAfterGreeting() {
   return ExecuteCommand(ImapCommand::kCapability);
 }
 
+// The session ends whatever the reply: the caller is done with it.
 bool ImapClient::Disconnect() {
-  if (!ExecuteCommand(ImapCommand::kLogout)) return false;
+  const bool logged_out = ExecuteCommand(ImapCommand::kLogout);
   logged_in_ = false;
-  return true;
+  connection_.Close();
+  return logged_out;
 }
 
 bool ImapClient::SelectMailbox(bool read_only) {
@@ -547,7 +561,7 @@ bool ImapClient::AppendMessage(std::string_view client_name, std::string_view me
   std::string literal;
   literal.reserve(message.size() + 2);
   literal.append(message).append("\r\n");
-  if (connection_.SendBytes(literal) < 0) return FailWithSocketError();
+  if (connection_.SendWithin(literal, timeout_ms) < 0) return FailWithSocketError();
   return CollectResponses(timeout_ms) && CheckCompletion();
 }
 

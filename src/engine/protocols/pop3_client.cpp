@@ -92,8 +92,11 @@ bool Pop3Client::Execute(Command command, Args... args) {
   if (entry.command_template != nullptr) {
     char buffer[kCommandBufferSize];
     if (!FormatCommand(buffer, entry.command_template, args...)) return Refuse(command);
-    // A failed send is noticed by the read of the status line that follows.
-    connection_.SendBytes(buffer);
+    // A failed send is reported at once: the session has ended then.
+    if (connection_.SendWithin(buffer, timeout_ms_) < 0) {
+      last_error_ = connection_.FailureText();
+      return false;
+    }
   }
   return ReadStatus(command);
 }
@@ -103,7 +106,7 @@ bool Pop3Client::Execute(Command command, Args... args) {
 bool Pop3Client::ReadStatus(Command command) {
   char line[kCommandBufferSize];
   if (connection_.ReadResponseLine(line, sizeof line, timeout_ms_) < 0) {
-    last_error_ = FormatMessageText(kMsgSocketError, connection_.LastError());
+    last_error_ = connection_.FailureText();
     return false;
   }
   if (IsNegativeStatus(line)) return Refuse(command);
@@ -122,7 +125,7 @@ bool Pop3Client::ReadStatus(Command command) {
     case kTop:
     case kCapa:
       if (!connection_.ReadDotTerminated(command == kCapa ? capabilities_ : retrieved_text_, timeout_ms_)) {
-        last_error_ = FormatMessageText(kMsgSocketError, connection_.LastError());
+        last_error_ = connection_.FailureText();
         return false;
       }
       break;
@@ -137,10 +140,20 @@ bool Pop3Client::Connect() {
   // unconnected and usable.
   if (!CredentialFits(EntryOf(kUser).command_template, user_)) return Refuse(kUser);
   if (!CredentialFits(EntryOf(kPass).command_template, password_)) return Refuse(kPass);
-  if (!connection_.ConnectTo(host_, static_cast<std::uint16_t>(port_))) {
+  if (!connection_.Open(host_, static_cast<std::uint16_t>(port_))) {
     last_error_ = MessageText(kMsgCannotConnect);
     return false;
   }
+  // A session that did not open fully is closed (no QUIT), so that Connect
+  // can be called again.
+  if (!LogIn()) {
+    connection_.Close();
+    return false;
+  }
+  return true;
+}
+
+bool Pop3Client::LogIn() {
   if (security_.mode == Security::kImplicitTls && !Upgrade()) return false;
   if (!Execute(kGreeting)) return false;
   if (security_.mode == Security::kStartTls && !UpgradeAfterGreeting()) return false;
@@ -158,7 +171,12 @@ bool Pop3Client::UpgradeAfterGreeting() {
   return upgraded;
 }
 
-bool Pop3Client::Disconnect() { return Execute(kQuit); }
+// The session ends whatever the reply: the caller is done with it.
+bool Pop3Client::Disconnect() {
+  const bool quit = Execute(kQuit);
+  connection_.Close();
+  return quit;
+}
 
 bool Pop3Client::GetMessageSize(std::int16_t number, std::int32_t& size) {
   const bool listed = Execute(kList, static_cast<int>(number));

@@ -101,8 +101,7 @@ bool SmtpClient::Execute(Command command, const std::string& argument) {
         !FormatCommand(buffer, entry.command_template, argument.c_str())) {
       return Refuse(command);
     }
-    // A failed send is noticed by the read of the reply that follows.
-    connection_.SendBytes(buffer);
+    if (!SendCommandBytes(buffer)) return false;
   }
   return ReadReply(command);
 }
@@ -115,7 +114,7 @@ bool SmtpClient::ReadReply(Command command) {
   if (command == kEhlo) extensions_.clear();
   do {
     if (connection_.ReadResponseLine(line, sizeof line, timeout_ms_) < 0) {
-      last_error_ = FormatMessageText(kMsgSocketError, connection_.LastError());
+      last_error_ = connection_.FailureText();
       return false;
     }
     // Every line after the first names one extension (RFC 5321 section 4.1.1.1).
@@ -133,14 +132,32 @@ bool SmtpClient::ReadReply(Command command) {
 bool SmtpClient::Connect() {
   const std::string name = helo_name_.empty() ? LocalHostNameOrFallback() : helo_name_;
   if (!Fits(kHelo, name)) return Refuse(kHelo);
-  if (!connection_.ConnectTo(host_, static_cast<std::uint16_t>(port_))) {
+  if (!connection_.Open(host_, static_cast<std::uint16_t>(port_))) {
     last_error_ = MessageText(kMsgCannotConnect);
     return false;
   }
+  // A session that did not open fully is closed, so that Connect can be
+  // called again.
+  if (!Greet(name)) {
+    connection_.Close();
+    return false;
+  }
+  return true;
+}
+
+bool SmtpClient::Greet(const std::string& name) {
   if (security_.mode == Security::kImplicitTls && !Upgrade()) return false;
   if (!Execute(kGreeting)) return false;
   if (security_.mode == Security::kStartTls) return UpgradeAfterGreeting(name);
   return Execute(kHelo, name);
+}
+
+// A send that fails (the server reset the connection, or stopped reading for
+// the whole time-out) is reported at once; the session has ended then.
+bool SmtpClient::SendCommandBytes(std::string_view bytes) {
+  if (connection_.SendWithin(bytes, timeout_ms_) >= 0) return true;
+  last_error_ = connection_.FailureText();
+  return false;
 }
 
 bool SmtpClient::Upgrade() { return UpgradeToTls(connection_, host_, security_, timeout_ms_, last_error_); }
@@ -162,7 +179,12 @@ bool SmtpClient::UpgradeAfterGreeting(const std::string& name) {
   return Execute(kEhlo, name);
 }
 
-bool SmtpClient::Disconnect() { return Execute(kQuit); }
+// The session ends whatever the reply: the caller is done with it.
+bool SmtpClient::Disconnect() {
+  const bool quit = Execute(kQuit);
+  connection_.Close();
+  return quit;
+}
 
 bool SmtpClient::Send(std::string_view sender, const std::vector<std::string>& recipients,
                       std::string_view message) {
@@ -177,8 +199,7 @@ bool SmtpClient::Send(std::string_view sender, const std::vector<std::string>& r
     if (!Execute(kRcpt, recipient)) return false;
   }
   if (!Execute(kData)) return false;
-  connection_.SendBytes(DataBlock(message));
-  return Execute(kEndOfData);
+  return SendCommandBytes(DataBlock(message)) && Execute(kEndOfData);
 }
 
 namespace {

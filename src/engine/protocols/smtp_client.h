@@ -6,9 +6,11 @@
 // says EHLO to learn that the server offers it, upgrades, and says EHLO
 // again; with implicit TLS the plain dialogue runs inside TLS.
 //
-// The client owns one connection for its whole life: Connect connects it,
-// Disconnect only says QUIT, and the socket is closed when the client is
-// destroyed. A second Connect on the same client therefore fails.
+// Connect opens a session and Disconnect ends it (QUIT, then the socket is
+// closed). A Connect while a session is open fails and leaves it alone; once
+// a session has ended (Disconnect, a failed Connect, or a read or send that
+// failed and so left the dialogue at an unknown point), Connect opens a new
+// one, and every other command fails at once saying it is not connected.
 //
 // What a sending caller hands over is plain data: the envelope sender, the
 // recipients in the order they are to be given, and the message bytes.
@@ -58,8 +60,9 @@ class SmtpClient {
 
   // Connects, reads the greeting (220) and says HELO (250).
   bool Connect();
-  // Says QUIT (221). The connection stays open until the client is destroyed.
+  // Says QUIT (221) and closes the connection.
   bool Disconnect();
+  bool connected() const { return connection_.connected(); }
   // One mail transaction: MAIL From: <sender> (250), RCPT TO: <recipient>
   // for each recipient in order (250 or 251), DATA (354), the message made
   // transparent with CR LF line ends, and the end-of-data line (250).
@@ -82,6 +85,8 @@ class SmtpClient {
 
   bool Execute(Command command, const std::string& argument = std::string());
   bool ReadReply(Command command);
+  bool SendCommandBytes(std::string_view bytes);
+  bool Greet(const std::string& name);
   bool Refuse(Command command);
   bool Fits(Command command, std::string_view argument) const;
   bool UpgradeAfterGreeting(const std::string& name);
