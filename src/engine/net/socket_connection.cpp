@@ -156,9 +156,22 @@ int SocketConnection::SendBytes(std::string_view bytes) {
   return SendBytes(bytes.data(), static_cast<int>(bytes.size()));
 }
 
+// A peer that has ended its side of the stream (or reset it) answers
+// nothing more, whatever it is sent.
+bool SocketConnection::PeerHasEnded() {
+  if (peer_closed_) return true;
+  if (sockets::WaitReadable(socket_, 0) <= 0 || sockets::PendingBytes(socket_) != 0) return false;
+  char probe;
+  const int n = sockets::Receive(socket_, &probe, 1, sockets::ReceiveMode::kPeek);
+  return n == 0 || (n < 0 && (sockets::LastError() == sockets::kErrConnectionReset ||
+                              sockets::LastError() == sockets::kErrConnectionAborted));
+}
+
 int SocketConnection::SendWithin(std::string_view bytes, int timeout_ms) {
   if (bytes.size() > static_cast<std::size_t>(INT_MAX)) return FailWithMinusOne(sockets::kErrMessageSize);
   if (!HasSocket()) return RefuseWithoutSocket(), -1;
+  // The session is over before the command: it fails at once, saying so.
+  if (PeerHasEnded()) return Close(), RefuseWithoutSocket(), -1;
   timeout_ms = std::max(timeout_ms, 0);
   if (!tls_) return SendRaw(bytes.data(), bytes.size(), timeout_ms) ? static_cast<int>(bytes.size()) : -1;
   std::string records;

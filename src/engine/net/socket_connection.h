@@ -60,7 +60,8 @@ class SocketConnection {
   int SendBytes(std::string_view bytes);
   // The same with an inactivity time-out: a wait for room in the send buffer
   // that lasts timeout_ms without a byte going out fails with 10060. Such a
-  // failure, like any other, ends the session (see ended()).
+  // failure, like any other, ends the session (see ended()); so does a peer
+  // that has already closed its side, at once, before anything is sent.
   int SendWithin(std::string_view bytes, int timeout_ms);
 
   // Reads one line into buffer[0 .. size-1), storing at most size-1 bytes and
@@ -128,6 +129,7 @@ class SocketConnection {
   bool SendRaw(const char* data, std::size_t length, int timeout_ms);
   bool Drop();
   bool RefuseWithoutSocket();
+  bool PeerHasEnded();
   bool FailTls(std::string text);
   int Pause(int milliseconds);
   bool ReceiveMore(InactivityClock& clock);

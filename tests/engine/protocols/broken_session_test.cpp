@@ -27,16 +27,16 @@ struct Session {
   std::function<std::string()> error;
 };
 
-// `gone` answers the log-in and the start of the transfer, then closes: the
-// transfer fails within the time-out (500 ms), the client is not connected,
-// a second try fails at once saying so (an IMAP4 tag goes by), a second
-// Connect while connected to `back` fails and leaves that session alone,
-// and there the transfer succeeds.
+// `gone` answers the log-in and the start of the transfer, then closes while
+// the client waits for the rest: the transfer fails within the time-out
+// (500 ms), the client is not connected, a second try fails at once saying
+// so (an IMAP4 tag goes by), a second Connect while connected to `back`
+// fails and leaves that session alone, and there the transfer succeeds.
 void GoesAwayAndComesBack(const Session& s, const std::vector<Exchange>& gone_script,
                           const std::vector<Exchange>& back_script) {
   testing::FakeServer gone, back;
   testing::ScriptDialogue(gone, gone_script), testing::ScriptDialogue(back, back_script);
-  gone.Close().Start(), back.Start();
+  gone.Pause(300).Close().Start(), back.Start();
   s.aim(gone.port());
   ASSERT_TRUE(s.connect()) << s.error();
   const auto start = std::chrono::steady_clock::now();
