@@ -336,11 +336,16 @@ start() {
 pid_gone() { ! kill -0 "$1" 2>/dev/null; }
 
 stop() {
-  local pid which=${1:-both}
+  local pid children which=${1:-both}
   [[ $which == both || $which == postfix || $which == dovecot ]] || die "usage: $0 stop [postfix|dovecot]"
   if [[ $which != postfix ]] && pid_alive "$dovecot_dir/run/master.pid"; then
     pid=$(tr -dc 0-9 <"$dovecot_dir/run/master.pid")
+    # Its session processes would linger for half a minute after the master:
+    # they are stopped with it, as a server that goes away takes them along.
+    children=$(pgrep -P "$pid" | tr '\n' ' ' || true)
     /usr/bin/doveadm -c "$dovecot_config" stop >/dev/null 2>&1 || kill "$pid" 2>/dev/null || true
+    # shellcheck disable=SC2086
+    [[ -z $children ]] || kill $children 2>/dev/null || true
     wait_for pid_gone "$pid" || say "dovecot (pid $pid) did not stop"
   fi
   if [[ $which != dovecot ]] && pid_alive "$postfix_queue/pid/master.pid"; then
