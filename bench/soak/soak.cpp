@@ -5,7 +5,7 @@
 // memory at the start, the middle and the end of each run; what matters is
 // the growth from the middle to the end.
 //   soak.exe [message rounds (100000)] [session rounds (10000)]
-// Needs VESK_POP3_PORT and VESK_IMAP_PORT, and user vesk-t1 with at least
+// Needs VESK_POP3_PORT and VESK_IMAP_PORT, and user vesk with at least
 // one message (bench/soak/run_soak.sh sees to both).
 #include <windows.h>
 #include <objbase.h>
@@ -106,7 +106,7 @@ void SessionRound(long round) {
   IDispatch* s = session.object();
   Put(s, L"Host", Var(L"127.0.0.1"));
   Put(s, L"Port", Var(std::wcstol(_wgetenv(imap ? L"VESK_IMAP_PORT" : L"VESK_POP3_PORT"), nullptr, 10)));
-  Put(s, L"User", Var(L"vesk-t1"));
+  Put(s, L"User", Var(L"vesk"));
   Put(s, L"Password", Var(L"vesk-pass"));
   Call(s, L"Connect");
   if (imap) {
