@@ -41,7 +41,7 @@ void GoesAwayAndComesBack(const Session& s, const std::vector<Exchange>& gone_sc
   ASSERT_TRUE(s.connect()) << s.error();
   const auto start = std::chrono::steady_clock::now();
   EXPECT_FALSE(s.transfer());
-  EXPECT_LT(testing::MillisecondsSince(start), 800);
+  EXPECT_LT(testing::MillisecondsSince(start), 1200);  // (a loaded machine is slow)
   EXPECT_THAT(s.error(), StartsWith("Socket error # 100"));
   EXPECT_FALSE(s.connected() || s.transfer());
   EXPECT_EQ(s.error(), FormatMessageText(kMsgConnectionEnded, 10057));
