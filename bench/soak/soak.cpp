@@ -1,11 +1,11 @@
 // Long use through the DLL, called the way a script calls it (IDispatch, by
-// name): rounds of compose + attach + RawMessage render + parse back, then
-// rounds of connect / retrieve / disconnect against the private Dovecot over
-// POP3 and IMAP4 (a new object each round, alternately). Prints the resident
+// name): rounds of connect / retrieve / disconnect against the private
+// Dovecot over POP3 and IMAP4 (a new object each round, alternately), then
+// rounds of compose + attach + RawMessage render + parse back. Prints the resident
 // memory at the start, the middle and the end of each run; what matters is
 // the growth from the middle to the end.
 //   soak.exe [message rounds (100000)] [session rounds (10000)]
-// Needs VESK_POP3_PORT and VESK_IMAP_PORT, and user vesk with at least
+// Needs VESK_POP3_PORT and VESK_IMAP_PORT, and user vesk-soak with at least
 // one message (bench/soak/run_soak.sh sees to both).
 #include <windows.h>
 #include <objbase.h>
@@ -106,7 +106,7 @@ void SessionRound(long round) {
   IDispatch* s = session.object();
   Put(s, L"Host", Var(L"127.0.0.1"));
   Put(s, L"Port", Var(std::wcstol(_wgetenv(imap ? L"VESK_IMAP_PORT" : L"VESK_POP3_PORT"), nullptr, 10)));
-  Put(s, L"User", Var(L"vesk"));
+  Put(s, L"User", Var(L"vesk-soak"));
   Put(s, L"Password", Var(L"vesk-pass"));
   Call(s, L"Connect");
   if (imap) {
@@ -149,8 +149,8 @@ int main(int argc, char** argv) {
   for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7 + i / 256);
   std::ofstream(file.c_str(), std::ios::binary) << bytes;
   const Var attachment(file.c_str());
-  Run("compose + attach + RawMessage + parse", message_rounds, [&](long n) { MessageRound(n, attachment); });
   Run("connect / retrieve / disconnect (POP3 and IMAP4 in turn)", session_rounds, SessionRound);
+  Run("compose + attach + RawMessage + parse", message_rounds, [&](long n) { MessageRound(n, attachment); });
   DeleteFileW(file.c_str());
   CoUninitialize();
   return 0;
