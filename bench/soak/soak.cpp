@@ -122,6 +122,7 @@ void SessionRound(long round) {
 
 template <typename Round>
 void Run(const char* what, long rounds, Round round) {
+  if (rounds < 2) return;
   const DWORD started = GetTickCount();
   round(0);
   std::printf("%s: %ld rounds\n  start  %.1f MB\n", what, rounds, ResidentMegabytes());
