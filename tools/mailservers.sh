@@ -5,11 +5,16 @@
 #
 #   tools/mailservers.sh start    install if needed, start (quick when running)
 #   tools/mailservers.sh stop     stop exactly the instances started here
+#   tools/mailservers.sh stop postfix|dovecot   stop only that one (a later
+#                                 start brings it back and leaves the other)
 #   tools/mailservers.sh status   say what runs; exit 0 only when both do
 #   tools/mailservers.sh env      print the settings as shell assignments
 #
 # Mail to vesk@localhost is delivered into one Maildir, which Dovecot serves
-# to user "vesk" with password "vesk-pass".
+# to user "vesk" with password "vesk-pass". Users vesk-t1 to vesk-t8 (same
+# password, mail to vesk-tN@localhost) have a Maildir each, so that tests
+# running side by side keep their mail apart; vesk-soak is the soak
+# benchmark's.
 #
 # TLS: a private CA and a server certificate for localhost, 127.0.0.1 and
 # 127.0.0.2 are made with openssl under <dir>/tls (kept across restarts),
@@ -53,6 +58,7 @@ tls_dir="$dir/tls"
 mail_user="vesk"
 mail_password="vesk-pass"
 mail_address="vesk@localhost"
+side_users="vesk-t1 vesk-t2 vesk-t3 vesk-t4 vesk-t5 vesk-t6 vesk-t7 vesk-t8 vesk-soak"
 
 postfix_config="$dir/postfix/etc"
 postfix_queue="$dir/postfix/queue"
@@ -214,7 +220,7 @@ maillog_file_prefixes = $dir
 # One mailbox: $mail_address, a Maildir owned by Debian's mail user.
 virtual_mailbox_domains = localhost
 virtual_mailbox_base = $mail_base
-virtual_mailbox_maps = inline:{ $mail_address=$mail_user/Maildir/ }
+virtual_mailbox_maps = inline:{ $mail_address=$mail_user/Maildir/$(for u in $side_users; do printf ', %s@localhost=%s/Maildir/' "$u" "$u"; done) }
 virtual_uid_maps = static:$mail_uid
 virtual_gid_maps = static:$mail_gid
 virtual_minimum_uid = $mail_uid
@@ -267,7 +273,9 @@ EOF
 
 write_dovecot_config() {
   mkdir -p "$dovecot_dir/run" "$dovecot_dir/state"
-  printf '%s:{PLAIN}%s::::::\n' "$mail_user" "$mail_password" >"$dovecot_dir/users"
+  local user
+  for user in "$mail_user" $side_users; do printf '%s:{PLAIN}%s::::::\n' "$user" "$mail_password"; done \
+    >"$dovecot_dir/users"
   chmod 640 "$dovecot_dir/users"
   chgrp dovecot "$dovecot_dir/users"
   make_access_token
@@ -359,7 +367,8 @@ EOF
 }
 
 prepare_maildir() {
-  mkdir -p "$maildir"/{cur,new,tmp}
+  local user
+  for user in "$mail_user" $side_users; do mkdir -p "$mail_base/$user/Maildir"/{cur,new,tmp}; done
   chown -R mail:mail "$mail_base"
   chmod -R u+rwX,go-rwx "$mail_base"
 }
@@ -400,18 +409,24 @@ start() {
 pid_gone() { ! kill -0 "$1" 2>/dev/null; }
 
 stop() {
-  local pid
-  if pid_alive "$dovecot_dir/run/master.pid"; then
+  local pid children which=${1:-both}
+  [[ $which == both || $which == postfix || $which == dovecot ]] || die "usage: $0 stop [postfix|dovecot]"
+  if [[ $which != postfix ]] && pid_alive "$dovecot_dir/run/master.pid"; then
     pid=$(tr -dc 0-9 <"$dovecot_dir/run/master.pid")
+    # Its session processes would linger for half a minute after the master:
+    # they are stopped with it, as a server that goes away takes them along.
+    children=$(pgrep -P "$pid" | tr '\n' ' ' || true)
     /usr/bin/doveadm -c "$dovecot_config" stop >/dev/null 2>&1 || kill "$pid" 2>/dev/null || true
+    # shellcheck disable=SC2086
+    [[ -z $children ]] || kill $children 2>/dev/null || true
     wait_for pid_gone "$pid" || say "dovecot (pid $pid) did not stop"
   fi
-  if pid_alive "$postfix_queue/pid/master.pid"; then
+  if [[ $which != dovecot ]] && pid_alive "$postfix_queue/pid/master.pid"; then
     pid=$(tr -dc 0-9 <"$postfix_queue/pid/master.pid")
     /usr/sbin/postfix -c "$postfix_config" stop >>"$dir/postfix-start.log" 2>&1 || true
     wait_for pid_gone "$pid" || say "postfix (pid $pid) did not stop"
   fi
-  say "stopped"
+  say "stopped ($which)"
 }
 
 status() {
@@ -447,8 +462,8 @@ EOF
 
 case "${1:-}" in
   start) start ;;
-  stop) stop ;;
+  stop) stop "${2:-both}" ;;
   status) status ;;
   env) print_env ;;
-  *) die "usage: $0 start|stop|status|env" ;;
+  *) die "usage: $0 start|stop [postfix|dovecot]|status|env" ;;
 esac

@@ -24,6 +24,32 @@ with_prelude() {
   echo "$joined"
 }
 
+# With the private servers running (VESK_MAILSERVERS set), a script may stop
+# one of them and start it again: it writes a file named stop-dovecot,
+# stop-postfix or start (both) into the folder %VESK_SERVER_CONTROL% names,
+# and the file is removed once that is done. Whatever a script left, both
+# servers run again before the next one.
+if [ -n "${VESK_MAILSERVERS:-}" ]; then
+  export VESK_SERVER_CONTROL="$BUILD/server-control"
+  rm -rf "$VESK_SERVER_CONTROL" && mkdir -p "$VESK_SERVER_CONTROL"
+  (
+    set +e
+    while sleep 0.05; do
+      for request in "$VESK_SERVER_CONTROL"/*; do
+        case $(basename "$request") in
+          stop-dovecot) "$ROOT/tools/mailservers.sh" stop dovecot ;;
+          stop-postfix) "$ROOT/tools/mailservers.sh" stop postfix ;;
+          start) "$ROOT/tools/mailservers.sh" start ;;
+          *) continue ;;
+        esac >/dev/null 2>&1
+        rm -f "$request"
+      done
+    done
+  ) &
+  control_pid=$!
+  trap 'kill "$control_pid" 2>/dev/null || true' EXIT
+fi
+
 for script in "$folder"/*.vbs "$folder"/*.js; do
   [ -f "$script" ] || continue
   case $(basename "$script") in prelude.*) continue ;; esac
@@ -39,6 +65,7 @@ for script in "$folder"/*.vbs "$folder"/*.js; do
     fi
     printf '%s\n' "$output" | tr -d '\r' | sed 's/^/    /' >&2
   fi
+  if [ -n "${VESK_MAILSERVERS:-}" ]; then "$ROOT/tools/mailservers.sh" start >/dev/null 2>&1 || true; fi
 done
 echo "$passed passed, $failures failed"
 [ "$failures" -eq 0 ]

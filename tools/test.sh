@@ -61,6 +61,18 @@ rm -f "$BUILD/results/engine.xml"
 read -r passed failures < <(gtest_counts "$BUILD/results/engine.xml")
 record engine "$passed" "$failures"
 
+# The sessions of eight threads at once, built with ThreadSanitizer: any data
+# race in what they share fails the step. (Address-space randomisation is
+# switched off for it: ThreadSanitizer needs its fixed memory layout.)
+echo "== parallel sessions under ThreadSanitizer (native)"
+if build_preset tsan && TSAN_OPTIONS="halt_on_error=1 exitcode=66" setarch "$(uname -m)" -R \
+  "$BUILD/tsan/tests/engine/parallel_sessions" --gtest_brief=1 --gtest_filter="ParallelSessions.*" >"$BUILD/results/tsan.log" 2>&1; then
+  record "thread sanitizer" 1 0
+else
+  tail -60 "$BUILD/results/tsan.log"
+  record "thread sanitizer" 0 1
+fi
+
 echo "== benchmarks (built, not run)"
 ensure_packages libgmime-3.0-dev || echo "GMime 3 could not be installed: the benchmarks build without their GMime side"
 if build_preset bench; then record "benchmark build" 1 0; else record "benchmark build" 0 1; fi
@@ -161,6 +173,15 @@ wine_suites() {
   echo "== scripts against the real servers $arch"
   read -r passed failures < <("$ROOT/tools/run_scripts.sh" "$ROOT/tests/scripts/servers" | harness_counts)
   record "server scripts $arch" "${passed:-0}" "${failures:-1}"
+
+  # VESK_THREAD_MESSAGES=200 gives the full 8 x 200 (see the README).
+  echo "== many threads at once $arch: ${VESK_THREADS:-8} threads x ${VESK_THREAD_MESSAGES:-50} messages"
+  if timeout 1200 "$WINE" "$ARCH_BUILD/bin/many_threads.exe" "${VESK_THREADS:-8}" "${VESK_THREAD_MESSAGES:-50}" |
+    tr -d '\r' | tee "$BUILD/results/many-threads-$arch.log" | tail -40 && grep -qx "MANY THREADS PASSED" "$BUILD/results/many-threads-$arch.log"; then
+    record "many threads $arch" 1 0
+  else
+    record "many threads $arch" 0 1
+  fi
   stop_wine
 }
 
@@ -175,7 +196,7 @@ if [ "$have_wine32" -eq 1 ]; then
   wine_suites x86
 else
   echo "wine32 could not be installed (log: $BUILD/wine32-install.log): the x86 suites are skipped"
-  for harness in automation scripts "failure reports" interop "messages from the wild" "server scripts"; do
+  for harness in automation scripts "failure reports" interop "messages from the wild" "server scripts" "many threads"; do
     summary+=("$harness x86: skipped: wine32 not installable")
   done
 fi

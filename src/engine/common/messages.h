@@ -53,6 +53,7 @@ enum MessageId : int {
   kMsgPasswordNeeded = 164,
   kMsgAccessTokenNeeded = 165,
   kMsgLoginDisabled = 166,
+  kMsgConnectionEnded = 190,
 };
 
 // The text of a message, or nullptr when the list has no such number.

@@ -15,6 +15,8 @@ namespace {
 constexpr std::size_t kReceiveBufferSize = 64 * 1024;
 // Room for two full TLS records with their overhead.
 constexpr int kCiphertextChunkSize = 2 * (16384 + 2048);
+// A send without a time limit blocks for as long as the peer lets it.
+constexpr int kNoTimeLimit = -1;
 // Plain data handed to the TLS session at a time when sending.
 constexpr std::size_t kEncryptChunkSize = 64 * 1024;
 
@@ -92,11 +94,40 @@ bool SocketConnection::ConnectTo(const std::string& host, std::uint16_t port) {
     if (address == sockets::kNoAddress) return Fail(sockets::kErrInvalid);
   }
   if (!sockets::Connect(socket_, address, port)) return Fail(sockets::LastError());
+  connected_ = true;
+  ended_ = false;
   return true;
 }
 
+bool SocketConnection::Open(const std::string& host, std::uint16_t port) {
+  if (connected_) return Fail(sockets::kErrAlreadyConnected);
+  // A socket that has been connected, or tried, is not connected again:
+  // Windows Sockets refuses that, and a fresh one carries nothing over.
+  Close();
+  return Create() && ConnectTo(host, port);
+}
+
+std::string SocketConnection::FailureText() const {
+  if (ended_ && !HasSocket() && last_error_ == sockets::kErrNotConnected) {
+    return FormatMessageText(kMsgConnectionEnded, last_error_);
+  }
+  return FormatMessageText(kMsgSocketError, last_error_);
+}
+
+// A failed read or send leaves the dialogue at an unknown point: the session
+// is over. The failure's error number stays the one reported.
+bool SocketConnection::Drop() {
+  const int error = last_error_;
+  Close();
+  return Fail(error);
+}
+
+bool SocketConnection::RefuseWithoutSocket() {
+  return Fail(ended_ ? sockets::kErrNotConnected : sockets::kErrNotSocket);
+}
+
 int SocketConnection::SendBytes(const char* data, int length, int flags) {
-  if (!HasSocket()) return FailWithMinusOne(sockets::kErrNotSocket);
+  if (!HasSocket()) return RefuseWithoutSocket(), -1;
   if (tls_) {
     std::string records;
     for (int done = 0; done < length;) {
@@ -105,7 +136,7 @@ int SocketConnection::SendBytes(const char* data, int length, int flags) {
       if (!tls_->Encrypt(data + done, static_cast<std::size_t>(chunk), records)) {
         return FailWithMinusOne(sockets::kErrConnectionAborted);
       }
-      if (!SendRaw(records.data(), records.size())) return -1;
+      if (!SendRaw(records.data(), records.size(), kNoTimeLimit)) return -1;
       done += chunk;
     }
     return length;
@@ -125,17 +156,70 @@ int SocketConnection::SendBytes(std::string_view bytes) {
   return SendBytes(bytes.data(), static_cast<int>(bytes.size()));
 }
 
+// A peer that has ended its side of the stream (or reset it) answers
+// nothing more, whatever it is sent.
+bool SocketConnection::PeerHasEnded() {
+  if (peer_closed_) return true;
+  if (sockets::WaitReadable(socket_, 0) <= 0 || sockets::PendingBytes(socket_) != 0) return false;
+  char probe;
+  const int n = sockets::Receive(socket_, &probe, 1, sockets::ReceiveMode::kPeek);
+  return n == 0 || (n < 0 && (sockets::LastError() == sockets::kErrConnectionReset ||
+                              sockets::LastError() == sockets::kErrConnectionAborted));
+}
+
+int SocketConnection::SendWithin(std::string_view bytes, int timeout_ms) {
+  if (bytes.size() > static_cast<std::size_t>(INT_MAX)) return FailWithMinusOne(sockets::kErrMessageSize);
+  if (!HasSocket()) return RefuseWithoutSocket(), -1;
+  // The session is over before the command: it fails at once, saying so.
+  if (PeerHasEnded()) return Close(), RefuseWithoutSocket(), -1;
+  timeout_ms = std::max(timeout_ms, 0);
+  if (!tls_) return SendRaw(bytes.data(), bytes.size(), timeout_ms) ? static_cast<int>(bytes.size()) : -1;
+  std::string records;
+  for (std::size_t done = 0; done < bytes.size();) {
+    const std::size_t chunk = std::min(kEncryptChunkSize, bytes.size() - done);
+    records.clear();
+    if (!tls_->Encrypt(bytes.data() + done, chunk, records)) {
+      Fail(sockets::kErrConnectionAborted);
+      Drop();
+      return -1;
+    }
+    if (!SendRaw(records.data(), records.size(), timeout_ms)) return -1;
+    done += chunk;
+  }
+  return static_cast<int>(bytes.size());
+}
+
 void SocketConnection::Consume(std::size_t count) {
   begin_ += count;
   if (begin_ == end_) begin_ = end_ = 0;
 }
 
-bool SocketConnection::SendRaw(const char* data, std::size_t length) {
+// Hands every byte to the socket. Without a time limit a send blocks as
+// long as the peer lets it; with one, the time counts from the last byte
+// that went out, and running out of it, like any send failure, ends the
+// session.
+bool SocketConnection::SendRaw(const char* data, std::size_t length, int timeout_ms) {
+  using Clock = std::chrono::steady_clock;
+  auto last_progress = Clock::now();
+  const auto waited = [&] {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - last_progress).count();
+  };
   while (length > 0) {
     const int chunk = static_cast<int>(std::min<std::size_t>(length, INT_MAX));
-    const int n = sockets::Send(socket_, data, chunk, 0);
-    if (n < 0) return Fail(sockets::LastError());
-    if (n == 0) return Fail(sockets::kErrConnectionAborted);
+    int n;
+    if (timeout_ms < 0) {
+      n = sockets::Send(socket_, data, chunk, 0);
+      if (n == 0) return Fail(sockets::kErrConnectionAborted);
+      if (n < 0) return Fail(sockets::LastError());
+    } else {
+      n = sockets::SendWithin(socket_, data, chunk, static_cast<int>(std::max<long long>(0, timeout_ms - waited())));
+      if (n < 0) return Fail(sockets::LastError()), Drop();
+      if (n == 0) {
+        if (waited() >= timeout_ms) return Fail(sockets::kErrTimedOut), Drop();
+        continue;
+      }
+      last_progress = Clock::now();
+    }
     data += n;
     length -= static_cast<std::size_t>(n);
   }
@@ -244,13 +328,13 @@ int SocketConnection::Pause(int milliseconds) {
 bool SocketConnection::ReceiveMore(InactivityClock& clock) {
   for (;;) {
     int n = TakeWhatIsPending();
-    if (n < 0) return false;
+    if (n < 0) return Drop();
     // Ciphertext that completes no record yet is still a sign of life.
     if (n == 0 && ciphertext_arrived_) clock.NoteBytes();
     if (n == 0) {
-      if (!clock.NoteEmptyPoll()) return Fail(sockets::kErrTimedOut);
+      if (!clock.NoteEmptyPoll()) return Fail(sockets::kErrTimedOut), Drop();
       n = Pause(clock.pause_ms());
-      if (n < 0) return false;
+      if (n < 0) return Drop();
       if (n == 0 && ciphertext_arrived_) clock.NoteBytes();
     }
     if (n > 0) {
@@ -262,7 +346,7 @@ bool SocketConnection::ReceiveMore(InactivityClock& clock) {
 
 int SocketConnection::ReadLineRaw(char* buffer, std::size_t size, int timeout_ms, bool& complete) {
   complete = false;
-  if (!HasSocket()) return FailWithMinusOne(sockets::kErrNotSocket);
+  if (!HasSocket()) return RefuseWithoutSocket(), -1;
   if (buffer == nullptr || size == 0) return FailWithMinusOne(sockets::kErrFault);
   const std::size_t room = std::min<std::size_t>(size - 1, INT_MAX);
   std::size_t stored = 0;
@@ -303,7 +387,7 @@ int SocketConnection::ReadResponseLine(char* buffer, std::size_t size, int timeo
 
 bool SocketConnection::ReadDotTerminated(std::string& text, int timeout_ms) {
   text.clear();
-  if (!HasSocket()) return Fail(sockets::kErrNotSocket);
+  if (!HasSocket()) return RefuseWithoutSocket();
   bool at_line_start = true;
   InactivityClock clock(timeout_ms);
   for (;;) {
@@ -363,7 +447,7 @@ bool SocketConnection::ReadDotTerminated(std::string& text, int timeout_ms) {
 
 bool SocketConnection::ReadLine(std::string& line, int timeout_ms) {
   line.clear();
-  if (!HasSocket()) return Fail(sockets::kErrNotSocket);
+  if (!HasSocket()) return RefuseWithoutSocket();
   InactivityClock clock(timeout_ms);
   for (;;) {
     if (Buffered() > 0) {
@@ -386,7 +470,7 @@ bool SocketConnection::ReadLine(std::string& line, int timeout_ms) {
 }
 
 bool SocketConnection::ReadBytes(std::string& bytes, std::size_t count, int timeout_ms) {
-  if (!HasSocket()) return Fail(sockets::kErrNotSocket);
+  if (!HasSocket()) return RefuseWithoutSocket();
   InactivityClock clock(timeout_ms);
   while (count > 0) {
     if (Buffered() == 0 && !ReceiveMore(clock)) return false;
@@ -430,7 +514,7 @@ bool SocketConnection::StartTls(const tls::Options& options, int timeout_ms) {
   tls::Progress progress = session->Handshake(nullptr, 0, to_send);
   for (;;) {
     if (!to_send.empty()) {
-      if (!SendRaw(to_send.data(), to_send.size())) {
+      if (!SendRaw(to_send.data(), to_send.size(), timeout_ms)) {
         const int error = last_error_;
         Close();
         return Fail(error);
@@ -486,12 +570,15 @@ bool SocketConnection::Close() {
   if (tls_) {
     // Best effort: the session ends with a close_notify (RFC 8446 section 6.1).
     const std::string alert = tls_->CloseNotify();
-    if (!peer_closed_ && !alert.empty()) sockets::Send(socket_, alert.data(), static_cast<int>(alert.size()), 0);
+    // Never waits: a peer that stopped reading must not hold the close.
+    if (!peer_closed_ && !alert.empty()) sockets::SendWithin(socket_, alert.data(), static_cast<int>(alert.size()), 0);
     tls_.reset();
   }
   sockets::Handle socket = std::exchange(socket_, sockets::kInvalidHandle);
   begin_ = end_ = 0;
   peer_closed_ = false;
+  if (connected_) ended_ = true;
+  connected_ = false;
   if (!sockets::CloseSocket(socket)) return Fail(sockets::LastError());
   return true;
 }

@@ -49,10 +49,20 @@ class SocketConnection {
   // The connect has no time-out of its own.
   bool ConnectTo(const std::string& host, std::uint16_t port);
 
+  // Connects for a new session. While connected it refuses with 10056 and
+  // leaves the session alone; otherwise (never connected, a failed attempt,
+  // or a session that has ended) it starts over with a fresh socket.
+  bool Open(const std::string& host, std::uint16_t port);
+
   // Hands every byte to the socket, continuing after short sends. The count
   // sent (length), or -1.
   int SendBytes(const char* data, int length, int flags = 0);
   int SendBytes(std::string_view bytes);
+  // The same with an inactivity time-out: a wait for room in the send buffer
+  // that lasts timeout_ms without a byte going out fails with 10060. Such a
+  // failure, like any other, ends the session (see ended()); so does a peer
+  // that has already closed its side, at once, before anything is sent.
+  int SendWithin(std::string_view bytes, int timeout_ms);
 
   // Reads one line into buffer[0 .. size-1), storing at most size-1 bytes and
   // a NUL. Returns the length stored, or -1. `complete` tells whether the
@@ -96,6 +106,17 @@ class SocketConnection {
   bool HasSocket() const { return socket_ != sockets::kInvalidHandle; }
   int LastError() const { return last_error_; }
 
+  // Between a successful connect and the end of the session.
+  bool connected() const { return connected_; }
+  // A session was connected and is over: closed by its owner, or ended by a
+  // failed read or timed send (a reply that arrives after a failure could not
+  // be told from the reply to the next command). Reads and sends then fail
+  // at once with 10057 until the next Open.
+  bool ended() const { return ended_; }
+  // The description of the last failure of a read or send: "Socket error #
+  // n", or the not-connected text when the session had already ended.
+  std::string FailureText() const;
+
  private:
   class InactivityClock;
 
@@ -105,7 +126,10 @@ class SocketConnection {
   int TakeWhatIsPending();
   int TakeDecrypted();
   int ReceiveRaw(char* buffer, int room);
-  bool SendRaw(const char* data, std::size_t length);
+  bool SendRaw(const char* data, std::size_t length, int timeout_ms);
+  bool Drop();
+  bool RefuseWithoutSocket();
+  bool PeerHasEnded();
   bool FailTls(std::string text);
   int Pause(int milliseconds);
   bool ReceiveMore(InactivityClock& clock);
@@ -114,6 +138,8 @@ class SocketConnection {
 
   sockets::Handle socket_ = sockets::kInvalidHandle;
   int last_error_ = 0;
+  bool connected_ = false;
+  bool ended_ = false;
   // Set once the peer has ended the stream (or reset it): from then on the
   // socket is always readable, so pauses are slept instead of waited.
   bool peer_closed_ = false;

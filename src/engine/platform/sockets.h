@@ -77,6 +77,12 @@ Ipv4Address LookUpHost(const char* name);
 // One send call; the count handed over, or -1. Never raises SIGPIPE.
 int Send(Handle socket, const char* data, int length, int flags);
 
+// Waits up to timeout_ms for room in the socket's send buffer, then hands over
+// what fits without blocking: the count handed over, 0 when no room came in
+// time, or -1. A peer that stopped reading can therefore never hold a sender
+// longer than it chose to wait.
+int SendWithin(Handle socket, const char* data, int length, int timeout_ms);
+
 // The count of bytes that can be received at once (FIONREAD), or -1.
 long PendingBytes(Handle socket);
 

@@ -141,6 +141,35 @@ int Send(Handle socket, const char* data, int length, int flags) {
   return static_cast<int>(sent);
 }
 
+int SendWithin(Handle socket, const char* data, int length, int timeout_ms) {
+  if (!IsUsable(socket)) return -1;
+  pollfd entry{Descriptor(socket), POLLOUT, 0};
+  int rc;
+  do {
+    rc = ::poll(&entry, 1, timeout_ms < 0 ? 0 : timeout_ms);
+  } while (rc < 0 && errno == EINTR);
+  if (rc < 0) {
+    KeepErrno();
+    return -1;
+  }
+  if (rc == 0) return 0;
+  // POLLERR or POLLHUP: the send below reports why.
+  int flags = MSG_DONTWAIT;
+#ifdef MSG_NOSIGNAL
+  flags |= MSG_NOSIGNAL;
+#endif
+  ssize_t sent;
+  do {
+    sent = ::send(Descriptor(socket), data, static_cast<size_t>(length), flags);
+  } while (sent < 0 && errno == EINTR);
+  if (sent < 0) {
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
+    KeepErrno();
+    return -1;
+  }
+  return static_cast<int>(sent);
+}
+
 long PendingBytes(Handle socket) {
   if (!IsUsable(socket)) return -1;
   int pending = 0;

@@ -46,6 +46,35 @@ int Send(Handle socket, const char* data, int length, int flags) {
   return sent == SOCKET_ERROR ? -1 : sent;
 }
 
+// The socket is blocking for every other call; it is switched to
+// non-blocking only around this one send, so that a send buffer with less
+// room than the run takes what fits instead of holding the caller.
+int SendWithin(Handle socket, const char* data, int length, int timeout_ms) {
+  if (timeout_ms < 0) timeout_ms = 0;
+  fd_set writable;
+  FD_ZERO(&writable);
+  FD_SET(Native(socket), &writable);
+  fd_set failed;
+  FD_ZERO(&failed);
+  FD_SET(Native(socket), &failed);
+  timeval limit;
+  limit.tv_sec = timeout_ms / 1000;
+  limit.tv_usec = (timeout_ms % 1000) * 1000;
+  int rc = ::select(0, nullptr, &writable, &failed, &limit);
+  if (rc == SOCKET_ERROR) return -1;
+  if (rc == 0) return 0;
+  u_long non_blocking = 1;
+  if (::ioctlsocket(Native(socket), FIONBIO, &non_blocking) != 0) return -1;
+  int sent = ::send(Native(socket), data, length, 0);
+  const int error = sent == SOCKET_ERROR ? ::WSAGetLastError() : 0;
+  u_long blocking = 0;
+  ::ioctlsocket(Native(socket), FIONBIO, &blocking);
+  if (sent != SOCKET_ERROR) return sent;
+  if (error == WSAEWOULDBLOCK) return 0;
+  ::WSASetLastError(error);
+  return -1;
+}
+
 long PendingBytes(Handle socket) {
   u_long pending = 0;
   if (::ioctlsocket(Native(socket), FIONREAD, &pending) != 0) return -1;

@@ -139,7 +139,7 @@ ImapClient::ImapClient() : tag_prefix_(MakeTagPrefix()), chunk_(kChunkSize) { co
 ImapClient::~ImapClient() {
   // A session still logged in is ended politely, but a script's last line
   // must not wait for a server that does not answer.
-  if (logged_in_) {
+  if (logged_in_ && connection_.connected()) {
     timeout_ms = std::min(timeout_ms, kLogoutOnDestructionWaitMs);
     ExecuteCommand(ImapCommand::kLogout);
   }
@@ -174,7 +174,7 @@ bool ImapClient::Fail(int message_id) {
 }
 
 bool ImapClient::FailWithSocketError() {
-  last_error = FormatMessageText(kMsgSocketError, connection_.LastError());
+  last_error = connection_.FailureText();
   return false;
 }
 
@@ -211,7 +211,7 @@ bool ImapClient::SendCommandLine(std::string_view command, std::string_view show
   line.reserve(current_tag_.size() + command.size());
   line.append(current_tag_).append(command);
   trace.Sent(shown.empty() ? line : current_tag_ + std::string(shown));
-  const bool sent = connection_.SendBytes(line) >= 0;
+  const bool sent = connection_.SendWithin(line, timeout_ms) >= 0;
   if (!shown.empty()) WipeText(line);
   return sent || FailWithSocketError();
 }
@@ -274,6 +274,7 @@ bool ImapClient::IsGoodbye(const ImapResponse& response) {
   last_error = text.size() > 6 ? text.substr(6) : std::string();
   last_reply_ = text;
   logged_in_ = false;
+  connection_.Close();
   return true;
 }
 
@@ -467,11 +468,25 @@ bool ImapClient::Connect() {
   if (HasLineBreakOrNul(access_token)) return Fail(kMsgUnsafeCredentials);
   last_reply_.clear();
   const std::string address = host + ":" + std::to_string(port);
-  if (!connection_.ConnectTo(host, port)) {
+  if (!connection_.Open(host, port)) {
     trace.Note("cannot connect to " + address);
     return Fail(kMsgCannotConnect);
   }
   trace.Note("connected to " + address);
+  // A session that did not open fully is closed, so that Connect can be
+  // called again.
+  if (!LogIn()) {
+    logged_in_ = false;
+    connection_.Close();
+    return false;
+  }
+  return true;
+}
+
+bool ImapClient::LogIn() {
+  // What an earlier session's server said of itself no longer counts.
+  capabilities_known_ = false;
+  capabilities_.clear();
   if (security.mode == Security::kImplicitTls && !Upgrade()) return false;
   // The greeting must be "* OK" (RFC 3501 section 7.1.1); a missing or other
   // greeting fails without a new description.
@@ -602,7 +617,7 @@ bool ImapClient::Authenticate(AuthMethod method) {
       }
       const std::string_view answer = answered ? (method == AuthMethod::kXOAuth2 ? "" : "*") : std::string_view(response);
       trace.Sent(answered ? answer : ProtocolTrace::kHidden);
-      sent = SendSecretLine(connection_, answer) >= 0 || FailWithSocketError();
+      sent = SendSecretLine(connection_, answer, timeout_ms) >= 0 || FailWithSocketError();
       answered = true;
     }
   }
@@ -611,10 +626,12 @@ bool ImapClient::Authenticate(AuthMethod method) {
   return succeeded;
 }
 
+// The session ends whatever the reply: the caller is done with it.
 bool ImapClient::Disconnect() {
-  if (!ExecuteCommand(ImapCommand::kLogout)) return false;
+  const bool logged_out = ExecuteCommand(ImapCommand::kLogout);
   logged_in_ = false;
-  return true;
+  connection_.Close();
+  return logged_out;
 }
 
 bool ImapClient::SelectMailbox(bool read_only) {
@@ -679,7 +696,7 @@ bool ImapClient::AppendMessage(std::string_view client_name, std::string_view me
   literal.reserve(message.size() + 2);
   literal.append(message).append("\r\n");
   trace.SentBody(message.size());
-  if (connection_.SendBytes(literal) < 0) return FailWithSocketError();
+  if (connection_.SendWithin(literal, timeout_ms) < 0) return FailWithSocketError();
   return CollectResponses(timeout_ms) && CheckCompletion();
 }
 

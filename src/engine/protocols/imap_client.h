@@ -164,8 +164,15 @@ class ImapClient {
   const std::vector<ImapResponse>& responses() const { return responses_; }
 
   // ---- Protocol members ----------------------------------------------------
+  // Connect opens a session and Disconnect ends it (LOGOUT, then the socket
+  // is closed). A Connect while a session is open fails and leaves it alone;
+  // once a session has ended (Disconnect, a failed Connect, a BYE, or a read
+  // or send that failed and so left the dialogue at an unknown point),
+  // Connect opens a new one, and every other command fails at once saying
+  // it is not connected.
   bool Connect();
   bool Disconnect();
+  bool connected() const { return connection_.connected(); }
   bool SelectMailbox(bool read_only);
   bool CreateMailbox(std::string_view client_name);
   bool DeleteMailbox(std::string_view client_name);
@@ -199,6 +206,7 @@ class ImapClient {
   bool Fail(int message_id);
   bool FailWithSocketError();
   bool Upgrade();
+  bool LogIn();
   bool UpgradeAfterGreeting();
   bool RefuseLineBreaks(std::string_view text);
   bool MailboxArgument(std::string_view client_name, std::string& argument);

@@ -96,8 +96,11 @@ bool Pop3Client::Execute(Command command, Args... args) {
     char buffer[kCommandBufferSize];
     if (!FormatCommand(buffer, entry.command_template, args...)) return Refuse(command);
     trace_.Sent(command == kPass ? "PASS ***" : buffer);
-    // A failed send is noticed by the read of the status line that follows.
-    connection_.SendBytes(buffer);
+    // A failed send is reported at once: the session has ended then.
+    if (connection_.SendWithin(buffer, timeout_ms_) < 0) {
+      last_error_ = connection_.FailureText();
+      return false;
+    }
   }
   return ReadStatus(command);
 }
@@ -107,7 +110,7 @@ bool Pop3Client::Execute(Command command, Args... args) {
 bool Pop3Client::ReadStatus(Command command) {
   char line[kCommandBufferSize];
   if (connection_.ReadResponseLine(line, sizeof line, timeout_ms_) < 0) {
-    last_error_ = FormatMessageText(kMsgSocketError, connection_.LastError());
+    last_error_ = connection_.FailureText();
     return false;
   }
   trace_.Received(line);
@@ -128,7 +131,7 @@ bool Pop3Client::ReadStatus(Command command) {
     case kTop:
     case kCapa:
       if (!connection_.ReadDotTerminated(command == kCapa ? capabilities_ : retrieved_text_, timeout_ms_)) {
-        last_error_ = FormatMessageText(kMsgSocketError, connection_.LastError());
+        last_error_ = connection_.FailureText();
         return false;
       }
       if (command == kCapa) {
@@ -152,12 +155,23 @@ bool Pop3Client::Connect() {
   if (!credentials_.AreSafe()) return Fail(kMsgUnsafeCredentials);
   last_reply_.clear();
   const std::string address = host_ + ":" + std::to_string(static_cast<std::uint16_t>(port_));
-  if (!connection_.ConnectTo(host_, static_cast<std::uint16_t>(port_))) {
+  if (!connection_.Open(host_, static_cast<std::uint16_t>(port_))) {
     trace_.Note("cannot connect to " + address);
     last_error_ = MessageText(kMsgCannotConnect);
     return false;
   }
   trace_.Note("connected to " + address);
+  // A session that did not open fully is closed (no QUIT), so that Connect
+  // can be called again.
+  if (!LogIn()) {
+    connection_.Close();
+    return false;
+  }
+  return true;
+}
+
+bool Pop3Client::LogIn() {
+  capabilities_known_ = false;  // an earlier session's server may have been another
   if (security_.mode == Security::kImplicitTls && !Upgrade()) return false;
   if (!Execute(kGreeting)) return false;
   if (security_.mode == Security::kStartTls && !UpgradeAfterGreeting()) return false;
@@ -213,14 +227,14 @@ bool Pop3Client::Authenticate(AuthMethod method) {
   const bool initial = command.size() + 1 + response.size() + 2 <= 255;
   if (initial) command += " " + response;
   trace_.Sent(initial ? "AUTH " + mechanism + " ***" : command);
-  SendSecretLine(connection_, command);
+  bool sent = SendSecretLine(connection_, command, timeout_ms_) >= 0;
   WipeText(command);
   bool succeeded = false;
   bool answered = initial;
   for (int round = 0; round < 3; ++round) {
     char line[kCommandBufferSize];
-    if (connection_.ReadResponseLine(line, sizeof line, timeout_ms_) < 0) {
-      last_error_ = FormatMessageText(kMsgSocketError, connection_.LastError());
+    if (!sent || connection_.ReadResponseLine(line, sizeof line, timeout_ms_) < 0) {
+      last_error_ = connection_.FailureText();
       break;
     }
     trace_.Received(line);
@@ -233,7 +247,7 @@ bool Pop3Client::Authenticate(AuthMethod method) {
                                     : method == AuthMethod::kXOAuth2 ? ""
                                                                      : "*";
     trace_.Sent(answered ? answer : ProtocolTrace::kHidden);
-    SendSecretLine(connection_, answer);
+    sent = SendSecretLine(connection_, answer, timeout_ms_) >= 0;
     answered = true;
     if (round == 2) Fail(kMsgAuthFailed);
   }
@@ -258,7 +272,12 @@ bool Pop3Client::UpgradeAfterGreeting() {
   return upgraded;
 }
 
-bool Pop3Client::Disconnect() { return Execute(kQuit); }
+// The session ends whatever the reply: the caller is done with it.
+bool Pop3Client::Disconnect() {
+  const bool quit = Execute(kQuit);
+  connection_.Close();
+  return quit;
+}
 
 bool Pop3Client::GetMessageSize(std::int16_t number, std::int32_t& size) {
   const bool listed = Execute(kList, static_cast<int>(number));

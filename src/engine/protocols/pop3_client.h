@@ -6,9 +6,11 @@
 // is negative when it begins with "-ERR" in any letter case; any other status
 // line counts as positive.
 //
-// The client owns one connection for its whole life: Connect connects it,
-// Disconnect only says QUIT, and the socket is closed when the client is
-// destroyed. A second Connect on the same client therefore fails.
+// Connect opens a session and Disconnect ends it (QUIT, then the socket is
+// closed). A Connect while a session is open fails and leaves it alone; once
+// a session has ended (Disconnect, a failed Connect, or a read or send that
+// failed and so left the dialogue at an unknown point), Connect opens a new
+// one, and every other command fails at once saying it is not connected.
 //
 // With STARTTLS the client asks CAPA after the greeting and upgrades with
 // STLS (RFC 2595 section 4) before it logs in; with implicit TLS the plain
@@ -78,9 +80,10 @@ class Pop3Client {
   // message count with STAT. A user name or password that holds CR, LF or
   // NUL, or makes its command too long, is refused before connecting.
   bool Connect();
-  // Says QUIT; the server then applies the deletions. The connection stays
-  // open until the client is destroyed.
+  // Says QUIT (the server then applies the deletions) and closes the
+  // connection.
   bool Disconnect();
+  bool connected() const { return connection_.connected(); }
   // LIST number: `size` is the message's size, or 0 when the step fails.
   bool GetMessageSize(std::int16_t number, std::int32_t& size);
   // RETR number, into retrieved_text().
@@ -99,6 +102,7 @@ class Pop3Client {
   template <typename... Args>
   bool Execute(Command command, Args... args);
   bool ReadStatus(Command command);
+  bool LogIn();
   bool Refuse(Command command);
   bool Upgrade();
   bool UpgradeAfterGreeting();

@@ -81,11 +81,11 @@ std::string XOAuth2Response(const Credentials& credentials) {
   return EncodedAndWiped(raw);
 }
 
-int SendSecretLine(SocketConnection& connection, std::string_view text) {
+int SendSecretLine(SocketConnection& connection, std::string_view text, int timeout_ms) {
   std::string line;
   line.reserve(text.size() + 2);
   line.append(text).append("\r\n");
-  const int sent = connection.SendBytes(line);
+  const int sent = connection.SendWithin(line, timeout_ms);
   WipeText(line);
   return sent;
 }

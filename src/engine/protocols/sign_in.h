@@ -57,9 +57,9 @@ std::string PlainResponse(const Credentials& credentials);
 // "user=" user ^A "auth=Bearer " token ^A ^A.
 std::string XOAuth2Response(const Credentials& credentials);
 
-// Sends `text` and CR LF as one line, leaving no copy of it behind. The count
-// sent, or -1.
-int SendSecretLine(SocketConnection& connection, std::string_view text);
+// Sends `text` and CR LF as one line within the send time-out, leaving no
+// copy of it behind. The count sent, or -1.
+int SendSecretLine(SocketConnection& connection, std::string_view text, int timeout_ms);
 
 // True when a list of SASL mechanisms (words separated by blanks, as after
 // "AUTH" in an EHLO reply or "SASL" in CAPA) names `mechanism`.

@@ -112,8 +112,7 @@ bool SmtpClient::Execute(Command command, const std::string& argument) {
       return Refuse(command);
     }
     trace_.Sent(buffer);
-    // A failed send is noticed by the read of the reply that follows.
-    connection_.SendBytes(buffer);
+    if (!SendCommandBytes(buffer)) return false;
   }
   return ReadReply(command);
 }
@@ -126,7 +125,7 @@ int SmtpClient::ReadReplyCode(Command command) {
   last_reply_.clear();
   do {
     if (connection_.ReadResponseLine(line, sizeof line, timeout_ms_) < 0) {
-      last_error_ = FormatMessageText(kMsgSocketError, connection_.LastError());
+      last_error_ = connection_.FailureText();
       return -1;
     }
     trace_.Received(line);
@@ -158,12 +157,22 @@ bool SmtpClient::Connect() {
   if (!Fits(kHelo, name)) return Refuse(kHelo);
   if (!credentials_.AreSafe()) return Fail(kMsgUnsafeCredentials);
   last_reply_.clear();
-  if (!connection_.ConnectTo(host_, static_cast<std::uint16_t>(port_))) {
+  if (!connection_.Open(host_, static_cast<std::uint16_t>(port_))) {
     last_error_ = MessageText(kMsgCannotConnect);
     trace_.Note("cannot connect to " + host_ + ":" + std::to_string(static_cast<std::uint16_t>(port_)));
     return false;
   }
   trace_.Note("connected to " + host_ + ":" + std::to_string(static_cast<std::uint16_t>(port_)));
+  // A session that did not open fully is closed, so that Connect can be
+  // called again.
+  if (!OpenSession(name)) {
+    connection_.Close();
+    return false;
+  }
+  return true;
+}
+
+bool SmtpClient::OpenSession(const std::string& name) {
   if (security_.mode == Security::kImplicitTls && !Upgrade()) return false;
   if (!Execute(kGreeting)) return false;
   if (!WantsExtensions()) return Execute(kHelo, name);
@@ -238,9 +247,9 @@ bool SmtpClient::Authenticate(AuthMethod method) {
     last_error_ = FormatMessageText(kMsgCommandTooLong, static_cast<int>(kMaxAuthLine - 2));
   } else {
     trace_.Sent(method == AuthMethod::kLogin ? command : std::string("AUTH ") + MechanismName(method) + " ***");
-    SendSecretLine(connection_, command);
+    // A failed send has ended the session: its error stands.
+    bool settled = SendSecretLine(connection_, command, timeout_ms_) < 0;
     std::size_t next = 0;
-    bool settled = false;
     for (int round = 0; round < 4 && !settled; ++round) {
       const int code = ReadReplyCode(kAuth);
       settled = code != 334;
@@ -253,8 +262,9 @@ bool SmtpClient::Authenticate(AuthMethod method) {
                                       : method == AuthMethod::kXOAuth2 ? ""
                                                                        : "*";
       trace_.Sent(secret ? ProtocolTrace::kHidden : answer);
-      SendSecretLine(connection_, answer);
+      settled = SendSecretLine(connection_, answer, timeout_ms_) < 0;
     }
+    if (settled && !connection_.connected()) last_error_ = connection_.FailureText();
     if (!settled) Refuse(kAuth);
   }
   WipeText(command);
@@ -266,6 +276,14 @@ bool SmtpClient::Upgrade() {
   const bool upgraded = UpgradeToTls(connection_, host_, security_, timeout_ms_, last_error_);
   trace_.Note(upgraded ? "TLS: " + connection_.TlsDescription() : last_error_);
   return upgraded;
+}
+
+// A send that fails (the server reset the connection, or stopped reading for
+// the whole time-out) is reported at once; the session has ended then.
+bool SmtpClient::SendCommandBytes(std::string_view bytes) {
+  if (connection_.SendWithin(bytes, timeout_ms_) >= 0) return true;
+  last_error_ = connection_.FailureText();
+  return false;
 }
 
 // RFC 3207: EHLO tells whether STARTTLS is offered; after the handshake the
@@ -285,7 +303,12 @@ bool SmtpClient::UpgradeAfterGreeting(const std::string& name) {
   return Execute(kEhlo, name);
 }
 
-bool SmtpClient::Disconnect() { return Execute(kQuit); }
+// The session ends whatever the reply: the caller is done with it.
+bool SmtpClient::Disconnect() {
+  const bool quit = Execute(kQuit);
+  connection_.Close();
+  return quit;
+}
 
 bool SmtpClient::Send(std::string_view sender, const std::vector<std::string>& recipients,
                       std::string_view message) {
@@ -302,8 +325,7 @@ bool SmtpClient::Send(std::string_view sender, const std::vector<std::string>& r
   if (!Execute(kData)) return false;
   const std::string block = DataBlock(message);
   trace_.SentBody(block.size());
-  connection_.SendBytes(block);
-  return Execute(kEndOfData);
+  return SendCommandBytes(block) && Execute(kEndOfData);
 }
 
 namespace {

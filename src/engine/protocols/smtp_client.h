@@ -12,9 +12,11 @@
 // with 500 or 502), then, with credentials, authenticates with AUTH. With
 // none of these set the dialogue is the plain HELO one, byte for byte.
 //
-// The client owns one connection for its whole life: Connect connects it,
-// Disconnect only says QUIT, and the socket is closed when the client is
-// destroyed. A second Connect on the same client therefore fails.
+// Connect opens a session and Disconnect ends it (QUIT, then the socket is
+// closed). A Connect while a session is open fails and leaves it alone; once
+// a session has ended (Disconnect, a failed Connect, or a read or send that
+// failed and so left the dialogue at an unknown point), Connect opens a new
+// one, and every other command fails at once saying it is not connected.
 //
 // What a sending caller hands over is plain data: the envelope sender, the
 // recipients in the order they are to be given, and the message bytes.
@@ -76,8 +78,9 @@ class SmtpClient {
   // Connects, reads the greeting (220) and says HELO (250), or EHLO and
   // signs in as described above.
   bool Connect();
-  // Says QUIT (221). The connection stays open until the client is destroyed.
+  // Says QUIT (221) and closes the connection.
   bool Disconnect();
+  bool connected() const { return connection_.connected(); }
   // One mail transaction: MAIL From: <sender> (250), RCPT TO: <recipient>
   // for each recipient in order (250 or 251), DATA (354), the message made
   // transparent with CR LF line ends, and the end-of-data line (250).
@@ -102,7 +105,9 @@ class SmtpClient {
   bool ReadReply(Command command);
   int ReadReplyCode(Command command);
   bool Fail(MessageId message);
+  bool SendCommandBytes(std::string_view bytes);
   bool WantsExtensions() const;
+  bool OpenSession(const std::string& name);
   bool Greet(const std::string& name);
   bool SignIn();
   bool Authenticate(AuthMethod method);

@@ -210,8 +210,8 @@ TEST_F(ImapDialogue, HostileOrOverlongCallerTextIsRefusedBeforeSending) {
 }
 
 // Log-in arguments that are no atoms are quoted; a root line gives the
-// delimiter (none: it stays "."); Disconnect logs out once, and the client
-// cannot connect again.
+// delimiter (none: it stays "."); a second Connect fails and leaves the
+// session alone; Disconnect logs out once, and the session has ended.
 TEST_F(ImapDialogue, ConnectLogsInAndDisconnectLogsOutOnce) {
   server_.Send("* OK ready\r\n");
   Expect(" LOGIN \"John Smith\" \"p\\\"w\\\\d\"", "{tag} OK Logged in\r\n");
@@ -220,11 +220,13 @@ TEST_F(ImapDialogue, ConnectLogsInAndDisconnectLogsOutOnce) {
   client().password = "p\"w\\d";
   StartAndConnect();
   EXPECT_EQ(client().hierarchy_delimiter, ".");
+  EXPECT_FALSE(client().Connect());
+  EXPECT_EQ(client().last_error, "Server cannot be connected");
   EXPECT_TRUE(client().logged_in());
   ASSERT_TRUE(client().Disconnect()) << client().last_error;
   EXPECT_FALSE(client().logged_in());
-  EXPECT_FALSE(client().Connect());
-  EXPECT_EQ(client().last_error, "Server cannot be connected");
+  EXPECT_FALSE(client().SelectMailbox(false));
+  EXPECT_EQ(client().last_error, FormatMessageText(kMsgConnectionEnded, 10057));
   ExpectTranscript();
 }
 

@@ -5,8 +5,10 @@
 
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "engine/common/messages.h"
 #include "support/fake_server.h"
 
 namespace vesk {
@@ -94,8 +96,13 @@ std::vector<Pop3Case> Cases() {
        LoggedIn("+OK 3 300\r\n", {{{"DELE 2"}, "+OK marked\r\n"}, {{"RSET"}, "+OK\r\n"}, {{"DELE 9"}, "-ERR no\r\n"}}),
        call([](Pop3Client& c) { return c.Delete(2) && c.Reset() && c.Delete(9); }),
        {false, "Error occured during DELE", 3}},
-      {"QuitThenNoSecondConnect", LoggedIn("+OK 4 1000\r\n", {{{"QUIT"}, "+OK bye\r\n"}}),
-       call([](Pop3Client& c) { return c.Disconnect() && !c.Connect(); }), {true, "Server cannot be connected", 4}},
+      // A server that has closed gets no command: the call fails at once.
+      {"CommandAfterTheServerClosedIsNotSent", LoggedIn("+OK 1 5\r\n"), call([](Pop3Client& c) {
+         return std::this_thread::sleep_for(std::chrono::milliseconds(200)), c.Retrieve(1); }),
+       {false, FormatMessageText(kMsgConnectionEnded, 10057), 1}, 2000, true},
+      {"SecondConnectFailsAndQuitEndsTheSession", LoggedIn("+OK 4 1000\r\n", {{{"QUIT"}, "+OK bye\r\n"}}),
+       call([](Pop3Client& c) { return !c.Connect() && c.Disconnect() && !c.Retrieve(1); }),
+       {true, FormatMessageText(kMsgConnectionEnded, 10057), 4}},
       // Credentials that could end the command line, or would not fit it, are
       // refused before connecting; the client stays usable.
       {"RefusedLogInLeavesTheClientUsable", LoggedIn("+OK 1 1\r\n"),

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/common/messages.h"
 #include "engine/platform/sockets.h"
 #include "support/fake_server.h"
 
@@ -23,7 +24,6 @@ constexpr char kHeloRejected[] = "Invalid response on HELO command.";
 constexpr char kMailRejected[] = "Invalid response on MAIL From: command.";
 constexpr char kRcptRejected[] = "Invalid response on RCPT TO: command.";
 constexpr char kDataFailed[] = "Error occured during send data.";
-constexpr char kCannotConnect[] = "Server cannot be connected";
 constexpr char kTimedOut[] = "Socket error # 10060";
 
 // The exchanges that open every session below.
@@ -94,8 +94,11 @@ std::vector<SmtpCase> Cases() {
        Sending("me@here.test", {}), false, kDataFailed},
       {"EndOfDataOtherThan250", Greeted(Transaction("me@here.test", {"ann@a.test"}, "552 too big\r\n")),
        Sending("me@here.test", {"ann@a.test"}), false, "Udefined end of data transfer."},
-      {"QuitAnswered221ThenNoSecondConnect", Greeted({{{"QUIT"}, "221 bye\r\n"}}),
-       [](SmtpClient& c) { return c.Connect() && c.Disconnect() && !c.Connect(); }, true, kCannotConnect},
+      // A second Connect while connected fails and leaves the session alone;
+      // after QUIT the client is not connected and says so at once.
+      {"SecondConnectFailsAndQuitEndsTheSession", Greeted({{{"QUIT"}, "221 bye\r\n"}}),
+       [](SmtpClient& c) { return c.Connect() && !c.Connect() && c.Disconnect() && !c.Send("a", {}, ""); }, true,
+       FormatMessageText(kMsgConnectionEnded, 10057)},
       // No RSET after a failure: the next Send starts with MAIL again. A
       // success leaves the description of the last failure in place.
       {"SendAfterAFailedSendStartsWithMail",

@@ -1,0 +1,74 @@
+' Runs after tests/scripts/prelude.vbs, which tools/run_scripts.sh puts in front.
+' Dovecot stopped while POP3 and IMAP4 retrieve 5 MB, Postfix stopped while SMTP
+' sends it: the call that meets it fails within TimeOut, the object then says at
+' once that it is not connected, Connect fails while the server is down, and the
+' same object connects and works again once it is back.
+Const LIMIT = 3000
+Dim control, big, message, smtp, pop3, imap, fetched
+Set imap = Nothing
+control = "Z:" & Replace(shell.ExpandEnvironmentStrings("%VESK_SERVER_CONTROL%"), "/", "\")
+
+' Asks tools/run_scripts.sh to stop or start a server; `wait` until it is done.
+Sub Request(name, wait)
+  Dim file, started : file = fso.BuildPath(control, name) : started = Timer
+  fso.CreateTextFile(file, True).Close
+  Do While wait And fso.FileExists(file) And Timer - started < 60 : Loop
+End Sub
+
+Sub Transfer(obj)
+  If obj Is smtp Then obj.Send message Else Set fetched = obj.Retrieve(1)
+End Sub
+
+' Transfers again and again while the server is being stopped, until a call fails.
+Sub ExpectBreak(what, obj, server)
+  Dim started, spent, tries
+  Request "stop-" & server, False
+  On Error Resume Next
+  For tries = 1 To 100
+    Err.Clear : started = Timer : Transfer obj : spent = Timer - started
+    If Err.Number <> 0 Then Exit For
+  Next
+  ' (Dovecot may say "-ERR" or "BYE" before it closes: that answer fails the call.)
+  Check Err.Number <> 0 And spent < LIMIT / 1000 + 1.5, what & ": a transfer fails within the time-out: " & spent & " s"
+  For tries = 1 To 3  ' (the server's close may still be on its way)
+    Err.Clear : Transfer obj
+    If InStr(Err.Description, "Not connected") = 1 Then Exit For
+  Next
+  Check InStr(Err.Description, "Not connected") = 1, what & ": then not connected: " & Err.Description
+  Err.Clear : obj.Connect
+  Check Err.Description = "Server cannot be connected", what & ": server down: " & Err.Description
+  On Error GoTo 0
+  Request "start", True
+  obj.Connect
+  If obj Is imap Then imap.SelectMailbox False
+  Transfer obj
+  ' (The retrieved text comes back with LF line ends.)
+  If Not obj Is smtp Then Check fetched.Subject = "5 MB" And Len(fetched.Text) >= Len(big) / 78 * 77, what & " afterwards"
+End Sub
+
+big = String(76, "x") & vbCrLf
+Do While Len(big) < 5000000 : big = big & big : Loop
+Set message = CreateObject("VeskMail.MIMEMessage")
+message.From.Address = "sender@example.com" : message.To.Add.Address = "vesk@localhost"
+message.Subject = "5 MB" : message.Text = big
+EmptyMailbox
+Set smtp = CreateObject("VeskMail.SMTP")
+smtp.Host = "127.0.0.1" : smtp.Port = CInt(shell.ExpandEnvironmentStrings("%VESK_SMTP_PORT%")) : smtp.TimeOut = LIMIT
+smtp.Connect
+smtp.Send message
+MailboxWith(1).Disconnect
+
+Set pop3 = Pop3Session() : pop3.TimeOut = LIMIT
+ExpectBreak "POP3", pop3, "dovecot"
+pop3.Disconnect
+Set imap = CreateObject("VeskMail.IMAP4")
+imap.Host = "127.0.0.1" : imap.Port = CInt(shell.ExpandEnvironmentStrings("%VESK_IMAP_PORT%"))
+imap.User = "vesk" : imap.Password = "vesk-pass" : imap.TimeOut = LIMIT : imap.MailboxName = "INBOX"
+imap.Connect
+imap.SelectMailbox False
+ExpectBreak "IMAP4", imap, "dovecot"
+imap.Disconnect
+ExpectBreak "SMTP", smtp, "postfix"
+smtp.Disconnect
+EmptyMailbox
+Finish
