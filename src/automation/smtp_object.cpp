@@ -3,6 +3,7 @@
 #include "automation/frame/com_ptr.h"
 #include "automation/frame/errors.h"
 #include "automation/frame/properties.h"
+#include "automation/host_domain.h"
 #include "automation/retrieved_message.h"
 #include "engine/common/messages.h"
 #include "engine/mime/mail_dates.h"
@@ -89,15 +90,6 @@ HRESULT SmtpObject::CollectEnvelope(IMIMEMessage* message, BSTR to, BSTR from, s
 }
 
 namespace {
-
-// The machine's full DNS name when it has a domain; empty otherwise.
-std::string HostDomain() {
-  char name[256];
-  DWORD size = sizeof name;
-  if (!GetComputerNameExA(ComputerNameDnsFullyQualified, name, &size)) return {};
-  const std::string text(name, size);
-  return text.find('.') == std::string::npos ? std::string() : text;
-}
 
 // RFC 5322 section 3.6: a message goes out with an origination date and an
 // identifier. They are added to the message itself, so that a copy saved or

@@ -46,6 +46,7 @@ enum MessageId : int {
   kMsgCertificateExpired = 150,
   kMsgCertificateWrongName = 151,
   kMsgClosedDuringHandshake = 152,
+  kMsgUnknownMessageCharset = 180,
 };
 
 // The text of a message, or nullptr when the list has no such number.

@@ -49,6 +49,7 @@ bool PrepareMessageField(void*, std::string_view name, std::string& value) {
 }  // namespace
 
 bool MessageEntity::Write(Stream& stream) {
+  const Utf8TextScope text_scope(utf8_text_);
   // The root may be replaced while it writes (it cannot, but a hook could);
   // hold it for the duration.
   const Ref<MimePart> root = root_;
