@@ -59,6 +59,15 @@ HRESULT TextOfPart(const Ref<MimePart>& part, BSTR* value, UINT code_page) {
   return ContentToText(part->content()->view(), value, code_page, charset);
 }
 
+
+// In the Unicode mode text put into a part that names another charset would
+// be labelled wrongly: the part then says UTF-8.
+void LabelUtf8(const Ref<MimePart>& part, UINT code_page) {
+  std::string charset;
+  if (code_page != CP_UTF8 || !part || !GetParameter(*part->content_type_parameters(), "charset", charset)) return;
+  if (!EqualsIgnoringAsciiCase(charset, "utf-8")) part->content_type_parameters()->Set("charset", "utf-8");
+}
+
 }  // namespace
 
 HRESULT MimeMessageObject::TextToBytes(BSTR text, std::string& bytes) {
@@ -79,6 +88,7 @@ STDMETHODIMP MimeMessageObject::put_Text(BSTR value) {
     std::string bytes;
     if (HRESULT hr = TextToBytes(value, bytes); FAILED(hr)) return hr;
     message_->GetOrCreateMainText()->Assign(bytes.data(), bytes.size());
+    LabelUtf8(FindMainTextPart(message_->root()), code_page());
     return S_OK;
   });
 }
@@ -347,6 +357,7 @@ STDMETHODIMP MimeMessageObject::put_HTMLText(BSTR value) {
     std::string bytes;
     if (HRESULT hr = TextToBytes(value, bytes); FAILED(hr)) return hr;
     SetHtmlText(*message_, bytes);
+    LabelUtf8(FindHtmlPart(message_->root()), code_page());
     return S_OK;
   });
 }

@@ -128,11 +128,10 @@ STDMETHODIMP SmtpObject::Send(IDispatch* message_object, BSTR to, BSTR from) {
     std::vector<std::string> recipients;
     if (FAILED(CollectEnvelope(message.get(), to, from, sender, recipients))) return Failure();
     if (FAILED(AddDateAndIdentifier(message.get()))) return Failure();
-    // The text goes out in the ANSI code page, the inverse of how RawMessage
-    // was made from the message's bytes.
-    Bstr raw;
-    if (FAILED(message->get_RawMessage(raw.put()))) return Failure();
-    return client_.Send(sender, recipients, ToNarrow(raw.get())) ? S_OK : Failure();
+    // The text goes out as the bytes RawMessage was made from.
+    const std::string raw = RawMessageBytes(message.get());
+    if (raw.empty()) return Failure();
+    return client_.Send(sender, recipients, raw) ? S_OK : Failure();
   });
 }
 

@@ -53,9 +53,7 @@ bool MessageEntity::Write(Stream& stream) {
   // The root may be replaced while it writes (it cannot, but a hook could);
   // hold it for the duration.
   const Ref<MimePart> root = root_;
-  root->WriteHeaderBlock(stream, PrepareMessageField);
-  WriteLineEnd(stream);
-  root->WriteTo(stream);
+  root->WriteWithHeaderBlock(stream, PrepareMessageField);
   return true;
 }
 

@@ -28,7 +28,7 @@ class LeafBody final : public Body {
   bool Read(MimeReader& reader) override { return reader.ReadLeafBody(part_); }
   bool Write(Stream& stream) override {
     std::string encoding;
-    if (!part_.GetTransferEncoding(encoding)) encoding = part_.LeafWireAdditions().encoding;
+    if (!part_.GetTransferEncoding(encoding)) encoding = part_.wire_encoding();
     return MakeTransferCodec(encoding)->Encode(stream, *content_);
   }
   BodyContent Content() const override { return {BodyKind::kLeaf, content_, {}, {}}; }
@@ -126,7 +126,8 @@ ContentShape ShapeOf(const ByteBuffer& content) {
   uint8_t high = 0;
   for (size_t i = 0; i < size; ++i) high |= data[i];
   shape.eight_bit = (high & 0x80) != 0;
-  size_t start = 0;
+  // Content no longer than a line cannot hold a long one.
+  size_t start = size > kMaxLine ? 0 : size;
   while (start < size && !shape.long_line) {
     const void* found = std::memchr(data + start, '\n', size - start);
     const size_t end = found ? static_cast<size_t>(static_cast<const uint8_t*>(found) - data) : size;
@@ -368,21 +369,34 @@ bool MimePart::ReadFrom(Stream& stream) {
   return reader.ReadTopPart(*this);
 }
 
-bool MimePart::WriteTo(Stream& stream) {
-  if (!headers_shared_) {
-    WriteHeaderBlock(stream);
+bool MimePart::WriteTo(Stream& stream) { return Write(stream, !headers_shared_, nullptr); }
+
+bool MimePart::WriteWithHeaderBlock(Stream& stream, FieldList::PrepareForWire prepare) {
+  return Write(stream, true, prepare);
+}
+
+bool MimePart::Write(Stream& stream, bool with_headers, FieldList::PrepareForWire prepare) {
+  WireAdditions additions = LeafWireAdditions();
+  if (with_headers) {
+    WriteHeaderBlock(stream, prepare, additions);
     WriteLineEnd(stream);
   }
-  return body_->Write(stream);
+  wire_encoding_ = std::move(additions.encoding);
+  const bool written = body_->Write(stream);
+  wire_encoding_.clear();
+  return written;
 }
 
 MimePart::WireAdditions MimePart::LeafWireAdditions() const {
   WireAdditions additions;
   const Ref<ContentBuffer> leaf = content();
   if (!leaf || !(type_.empty() || EqualsIgnoringAsciiCase(type_, "text"))) return additions;
-  std::string existing;
-  const bool has_charset = GetParameter(*content_type_parameters_, "charset", existing);
-  const bool has_encoding = headers_->Get(kTransferEncoding, existing);
+  if (leaf->size() == 0) return additions;
+  // Any written form of the charset counts (RFC 2231 "charset*", "charset*0").
+  const FieldList& parameters = *content_type_parameters_;
+  const bool has_charset = parameters.Find("charset") || parameters.Find("charset*") || parameters.Find("charset*0") ||
+                           parameters.Find("charset*0*");
+  const bool has_encoding = headers_->Find(kTransferEncoding).has_value();
   if (has_charset && has_encoding) return additions;
   const ContentShape shape = ShapeOf(*leaf);
   if (!has_charset && shape.eight_bit) additions.charset = NarrowCharset();
@@ -394,8 +408,7 @@ MimePart::WireAdditions MimePart::LeafWireAdditions() const {
   return additions;
 }
 
-void MimePart::WriteHeaderBlock(Stream& stream, FieldList::PrepareForWire prepare) {
-  const WireAdditions additions = LeafWireAdditions();
+void MimePart::WriteHeaderBlock(Stream& stream, FieldList::PrepareForWire prepare, const WireAdditions& additions) {
   if (additions.charset.empty() && additions.encoding.empty()) {
     headers_->WriteHeaderBlock(stream, prepare);
     return;

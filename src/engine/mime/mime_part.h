@@ -157,10 +157,10 @@ class MimePart final : public RefCounted {
   // Writes the header block (unless shared) and CR LF, then the body. False
   // when a multipart without a boundary parameter was met on the way.
   bool WriteTo(Stream& stream);
-  // Writes the part's header block as it goes on the wire (without the empty
-  // line after it): `prepare` sees each field first (see FieldList), then
-  // what a text leaf lacks to say what it is is added (LeafWireAdditions).
-  void WriteHeaderBlock(Stream& stream, FieldList::PrepareForWire prepare = nullptr);
+  // Writes the header block (shared or not; `prepare` sees each field first,
+  // see FieldList) and CR LF, then the body: what a message writes for its
+  // root part.
+  bool WriteWithHeaderBlock(Stream& stream, FieldList::PrepareForWire prepare);
 
   // What a text leaf (type "text", or none, which means text/plain) lacks on
   // the wire, decided from its content when it is written (RFC 2045 sections
@@ -175,6 +175,8 @@ class MimePart final : public RefCounted {
     std::string encoding;
   };
   WireAdditions LeafWireAdditions() const;
+  // The encoding LeafWireAdditions chose, while the part is being written.
+  const std::string& wire_encoding() const { return wire_encoding_; }
 
   // The live-field logic of the header list: the hook of the part's own list,
   // and what the owning message's hook calls first for a shared list.
@@ -189,6 +191,10 @@ class MimePart final : public RefCounted {
   ~MimePart() override;
 
   void InstallOwnHook();
+  bool Write(Stream& stream, bool with_headers, FieldList::PrepareForWire prepare);
+  // The header block as it goes on the wire, without the empty line after
+  // it, with what `additions` says the leaf lacks.
+  void WriteHeaderBlock(Stream& stream, FieldList::PrepareForWire prepare, const WireAdditions& additions);
   void ParseContentType(std::string_view text);
   void ParseContentDisposition(std::string_view text);
   // Presence rules: keep a field present exactly while there is information
@@ -213,6 +219,9 @@ class MimePart final : public RefCounted {
   // The Content-Type or Content-Disposition field whose written value is
   // being parsed; the presence rules leave the list alone meanwhile.
   const Field* field_being_written_ = nullptr;
+  // The transfer encoding a leaf without one is written with, for the
+  // duration of a write.
+  std::string wire_encoding_;
 };
 
 // The part that best serves as the message's text: a depth-first search that
