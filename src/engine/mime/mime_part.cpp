@@ -139,6 +139,31 @@ ContentShape ShapeOf(const ByteBuffer& content) {
   return shape;
 }
 
+// About the size of content in quoted-printable, counted without encoding it:
+// three characters for a byte written as "=XX", one for any other, and a soft
+// line break ("=" CR LF) per 73 characters of a line (see quoted_printable.cpp).
+size_t QuotedPrintableSize(const ByteBuffer& content) {
+  const uint8_t* const data = content.data();
+  size_t size = 0;
+  size_t column = 0;
+  for (size_t i = 0; i < content.size(); ++i) {
+    const uint8_t c = data[i];
+    if (c == '\n') {
+      size += 2;
+      column = 0;
+      continue;
+    }
+    const size_t width = (c >= 0x20 && c <= 0x7E && c != '=') || c == '\t' || c == '\r' ? 1 : 3;
+    if (column + width > 73) {
+      size += 3;
+      column = 0;
+    }
+    size += width;
+    column += width;
+  }
+  return size;
+}
+
 // The context of a part's header block on its way to the wire.
 struct HeaderWireContext {
   FieldList::PrepareForWire prepare;
@@ -401,9 +426,7 @@ MimePart::WireAdditions MimePart::LeafWireAdditions() const {
   const ContentShape shape = ShapeOf(*leaf);
   if (!has_charset && shape.eight_bit) additions.charset = NarrowCharset();
   if (!has_encoding && (shape.eight_bit || shape.long_line)) {
-    std::string quoted;
-    EncodeQuotedPrintable(leaf->data(), leaf->size(), quoted);
-    additions.encoding = quoted.size() <= Base64EncodedSize(leaf->size()) ? "quoted-printable" : "base64";
+    additions.encoding = QuotedPrintableSize(*leaf) <= Base64EncodedSize(leaf->size()) ? "quoted-printable" : "base64";
   }
   return additions;
 }
