@@ -6,6 +6,9 @@
 //    those names renders to a value that reads back as the same entries
 //    (names lose only trailing white space), so no name can add, drop or
 //    merge entries.
+// 3. The same list as it goes on the wire (display names outside ASCII as
+//    encoded-words) is ASCII and reads back as the same entries, its names
+//    decoded; names with line breaks are left out (a header cannot keep them).
 
 #include <cstddef>
 #include <cstdint>
@@ -15,6 +18,7 @@
 #include <vector>
 
 #include "engine/mime/addresses.h"
+#include "engine/mime/encoded_words.h"
 
 namespace {
 
@@ -62,6 +66,22 @@ void CheckNamesCannotChangeTheEntries(std::string_view data) {
   for (std::size_t i = 0; i < names.size(); ++i) {
     vesk::Ref<vesk::AddressItem> item = reread.Item(i);
     Require(item->Name() == WithoutTrailingWhiteSpace(names[i]));
+    Require(item->Address() == "x@y.zz");
+  }
+  for (const std::string& name : names) {
+    if (name.find_first_of("\r\n") != std::string::npos) return;
+  }
+  const std::string wire = vesk::WireHeaderValue("To", written.RenderedText());
+  for (const char c : wire) Require(static_cast<unsigned char>(c) < 0x80);
+  vesk::AddressList from_wire(wire);
+  Require(from_wire.Count() == names.size());
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    vesk::Ref<vesk::AddressItem> item = from_wire.Item(i);
+    std::string decoded;
+    for (const vesk::HeaderTextRun& run : vesk::DecodeEncodedWords(item->Name())) decoded += run.bytes;
+    bool ascii = true;
+    for (const char c : names[i]) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+    Require((ascii ? item->Name() : decoded) == WithoutTrailingWhiteSpace(names[i]));
     Require(item->Address() == "x@y.zz");
   }
 }

@@ -45,7 +45,7 @@ bool LineBeginsWithAny(std::string_view line, const std::vector<std::string>& de
 bool EncodedContentCollides(MimePart& part, const std::vector<std::string>& delimiters) {
   if (delimiters.empty()) return false;
   std::string encoding;
-  part.GetTransferEncoding(encoding);
+  if (!part.GetTransferEncoding(encoding)) encoding = part.LeafWireAdditions().encoding;
   vesk::StringStream out;
   vesk::MakeTransferCodec(encoding)->Encode(out, *part.content());
   vesk::StringStream lines(out.TakeText());

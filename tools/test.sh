@@ -150,7 +150,8 @@ wine_suites() {
   local interop="$BUILD/results/interop-$arch"
   rm -rf "$interop" && mkdir -p "$interop"
   local output
-  if output=$(run_script "$ROOT/tests/interop/make_messages.vbs" "SCRIPT PASSED" "$(winpath "$interop")" 2>&1); then
+  if output=$(run_script "$ROOT/tests/interop/make_messages.vbs" "SCRIPT PASSED" "$(winpath "$interop")" 2>&1) &&
+    output=$(run_script "$ROOT/tests/interop/make_international.js" "SCRIPT PASSED" "$(winpath "$interop")" 2>&1); then
     read -r passed failures < <(python3 "$ROOT/tests/interop/check_messages.py" "$interop" | harness_counts)
   else
     printf '%s\n' "$output"

@@ -7,7 +7,11 @@
 
 namespace vesk::com {
 
-HRESULT TextToContent(BSTR text, std::string& bytes, std::string& error) {
+HRESULT TextToContent(BSTR text, std::string& bytes, std::string& error, UINT code_page) {
+  if (code_page == CP_UTF8) {
+    bytes = ToNarrow(text, CP_UTF8);
+    return S_OK;
+  }
   const UINT length = SysStringLen(text);
   std::string result;
   result.reserve(length);
@@ -37,7 +41,12 @@ HRESULT TextToContent(BSTR text, std::string& bytes, std::string& error) {
   return S_OK;
 }
 
-HRESULT ContentToText(std::string_view bytes, BSTR* text) { return ToBstr(bytes, text); }
+HRESULT ContentToText(std::string_view bytes, BSTR* text, UINT code_page, std::string_view charset) {
+  if (code_page != CP_UTF8) return ToBstr(bytes, text);
+  std::string name;
+  for (const char c : charset) name += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  return CharsetTextToBstr(bytes, name.empty() ? "utf-8" : name, text, CP_UTF8);
+}
 
 namespace {
 

@@ -52,10 +52,12 @@ namespace vesk::com {
 // from content by ContentToText comes back as the same bytes. A character the
 // code page cannot represent fails with E_INVALIDARG and a description in
 // `error`, and `bytes` is left unchanged.
-HRESULT TextToContent(BSTR text, std::string& bytes, std::string& error);
+// In UTF-8 (the Unicode mode of a message) every character converts.
+HRESULT TextToContent(BSTR text, std::string& bytes, std::string& error, UINT code_page = CP_ACP);
 
-// Content bytes as text, every byte through the ANSI code page.
-HRESULT ContentToText(std::string_view bytes, BSTR* text);
+// Content bytes as text, every byte through the ANSI code page; in UTF-8
+// (the Unicode mode) from the part's charset, UTF-8 when it names none.
+HRESULT ContentToText(std::string_view bytes, BSTR* text, UINT code_page = CP_ACP, std::string_view charset = {});
 
 // Bytes of an automation object: a binary source first, then a TextStream
 // (its remaining text, converted as TextToContent does); neither gives

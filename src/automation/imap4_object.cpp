@@ -104,9 +104,7 @@ STDMETHODIMP Imap4Object::GetMailboxesList(VARIANT* list) {
 STDMETHODIMP Imap4Object::AppendMessage(BSTR name, IMIMEMessage* message) {
   return Guarded([&] {
     if (!message) return E_INVALIDARG;
-    Bstr raw;
-    message->get_RawMessage(raw.put());
-    return Outcome(client_.AppendMessage(ToNarrow(name, CP_UTF8), ToNarrow(raw.get())));
+    return Outcome(client_.AppendMessage(ToNarrow(name, CP_UTF8), RawMessageBytes(message)));
   });
 }
 STDMETHODIMP Imap4Object::DeleteMessage(LONG number) {

@@ -9,20 +9,20 @@
 namespace vesk::com {
 
 STDMETHODIMP MailAddressObject::get_Name(BSTR* value) {
-  return Guarded([&] { return HeaderTextToBstr(item_->Name(), value); });
+  return Guarded([&] { return HeaderTextToBstr(item_->Name(), value, CodePageOf(code_page_)); });
 }
 STDMETHODIMP MailAddressObject::put_Name(BSTR value) {
   return Guarded([&] {
-    item_->SetName(ToNarrow(value));
+    item_->SetName(ToNarrow(value, CodePageOf(code_page_)));
     return S_OK;
   });
 }
 STDMETHODIMP MailAddressObject::get_Address(BSTR* value) {
-  return Guarded([&] { return GetText(item_->Address(), value); });
+  return Guarded([&] { return ToBstr(item_->Address(), value, CodePageOf(code_page_)); });
 }
 STDMETHODIMP MailAddressObject::put_Address(BSTR value) {
   return Guarded([&] {
-    item_->SetAddress(ToNarrow(value));
+    item_->SetAddress(ToNarrow(value, CodePageOf(code_page_)));
     return S_OK;
   });
 }
@@ -43,9 +43,10 @@ namespace {
 struct AddressSequence {
   ComPtr<IMailAddresses> owner;  // keeps the collection alive
   Ref<AddressList> list;
+  Ref<TextCodePage> code_page;
   size_t Size() const { return list->Count(); }
   HRESULT MakeItem(size_t index, IDispatch** item) const {
-    return MailAddressObject::Create(list->Item(index), reinterpret_cast<IMailAddress**>(item));
+    return MailAddressObject::Create(list->Item(index), code_page, reinterpret_cast<IMailAddress**>(item));
   }
 };
 
@@ -61,14 +62,14 @@ STDMETHODIMP MailAddressesObject::get_Item(LONG position, IMailAddress** item) {
     *item = nullptr;
     size_t index = 0;
     if (!ToIndex(position, list_->Count(), index)) return DISP_E_BADINDEX;
-    return MailAddressObject::Create(list_->Item(index), item);
+    return MailAddressObject::Create(list_->Item(index), code_page_, item);
   });
 }
 
 STDMETHODIMP MailAddressesObject::get__NewEnum(IUnknown** enumerator) {
   return Guarded([&] {
     list_->Count();  // splits the header text before the walk starts
-    return VariantEnumerator<AddressSequence>::Create({ComPtr<IMailAddresses>(this), list_}, enumerator);
+    return VariantEnumerator<AddressSequence>::Create({ComPtr<IMailAddresses>(this), list_, code_page_}, enumerator);
   });
 }
 
@@ -76,7 +77,7 @@ STDMETHODIMP MailAddressesObject::Add(IMailAddress** item) {
   return Guarded([&] {
     if (!item) return E_POINTER;
     *item = nullptr;
-    return MailAddressObject::Create(list_->Add(), item);
+    return MailAddressObject::Create(list_->Add(), code_page_, item);
   });
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "automation/frame/com_object.h"
+#include "automation/frame/strings.h"
 #include "engine/common/ref_counted.h"
 #include "engine/mime/addresses.h"
 
@@ -10,9 +11,10 @@ namespace vesk::com {
 // edit the same entry.
 class MailAddressObject : public DispatchObject<MailAddressObject, IMailAddress, ErrorInfoSupport<IMailAddress>> {
  public:
-  explicit MailAddressObject(Ref<AddressItem> item) : item_(std::move(item)) {}
-  static HRESULT Create(Ref<AddressItem> item, IMailAddress** result) {
-    return CreateInstance(result, std::move(item));
+  MailAddressObject(Ref<AddressItem> item, Ref<TextCodePage> code_page)
+      : item_(std::move(item)), code_page_(std::move(code_page)) {}
+  static HRESULT Create(Ref<AddressItem> item, Ref<TextCodePage> code_page, IMailAddress** result) {
+    return CreateInstance(result, std::move(item), std::move(code_page));
   }
 
   STDMETHODIMP get_Name(BSTR* value) override;
@@ -23,15 +25,17 @@ class MailAddressObject : public DispatchObject<MailAddressObject, IMailAddress,
 
  private:
   Ref<AddressItem> item_;
+  Ref<TextCodePage> code_page_;
 };
 
 // The addresses of one header (To, Cc, Bcc), numbered from 1.
 class MailAddressesObject
     : public DispatchObject<MailAddressesObject, IMailAddresses, ErrorInfoSupport<IMailAddresses>> {
  public:
-  explicit MailAddressesObject(Ref<AddressList> list) : list_(std::move(list)) {}
-  static HRESULT Create(Ref<AddressList> list, IMailAddresses** result) {
-    return CreateInstance(result, std::move(list));
+  MailAddressesObject(Ref<AddressList> list, Ref<TextCodePage> code_page)
+      : list_(std::move(list)), code_page_(std::move(code_page)) {}
+  static HRESULT Create(Ref<AddressList> list, Ref<TextCodePage> code_page, IMailAddresses** result) {
+    return CreateInstance(result, std::move(list), std::move(code_page));
   }
 
   STDMETHODIMP get_Count(LONG* count) override;
@@ -43,6 +47,7 @@ class MailAddressesObject
 
  private:
   Ref<AddressList> list_;
+  Ref<TextCodePage> code_page_;
 };
 
 }  // namespace vesk::com

@@ -10,6 +10,8 @@
 #include "automation/frame/variant_enumerator.h"
 #include "automation/page_server.h"
 #include "automation/path_mapper.h"
+#include "engine/mime/content_fields.h"
+#include "engine/mime/encoded_words.h"
 #include "engine/streams/string_stream.h"
 
 namespace vesk::com {
@@ -73,7 +75,9 @@ STDMETHODIMP MimeBodyObject::put_Charset(BSTR value) {
 
 STDMETHODIMP MimeBodyObject::get_FileName(BSTR* value) {
   return Guarded([&] {
-    return HeaderTextToBstr(part_->FileName(), value);
+    std::string charset;
+    const std::string name = part_->FileName(&charset);
+    return CharsetTextToBstr(name, charset, value, CodePageOf(holder_.code_page));
   });
 }
 
@@ -81,7 +85,7 @@ STDMETHODIMP MimeBodyObject::get_FileName(BSTR* value) {
 // (name), as mail readers look for either.
 STDMETHODIMP MimeBodyObject::put_FileName(BSTR value) {
   return Guarded([&] {
-    const std::string name = ToNarrow(value);
+    const std::string name = ToNarrow(value, CodePageOf(holder_.code_page));
     part_->disposition_parameters()->Set("filename", name);
     part_->content_type_parameters()->Set("name", name);
     return S_OK;
@@ -91,7 +95,10 @@ STDMETHODIMP MimeBodyObject::put_FileName(BSTR value) {
 STDMETHODIMP MimeBodyObject::get_SimpleContent(BSTR* value) {
   return Guarded([&] {
     const Ref<ContentBuffer> content = part_->content();
-    return content ? ContentToText(content->view(), value) : GetText(std::string(), value);
+    std::string charset;
+    GetParameter(*part_->content_type_parameters(), "charset", charset);
+    return content ? ContentToText(content->view(), value, CodePageOf(holder_.code_page), charset)
+                   : GetText(std::string(), value);
   });
 }
 
@@ -99,8 +106,10 @@ STDMETHODIMP MimeBodyObject::get_RawMessage(BSTR* value) {
   return Guarded([&] {
     if (!value) return E_POINTER;
     StringStream out;
+    const UINT code_page = CodePageOf(holder_.code_page);
+    const Utf8TextScope text_scope(code_page == CP_UTF8);
     part_->WriteTo(out);
-    return ToBstr(out.text(), value);
+    return ToBstr(out.text(), value, code_page);
   });
 }
 
@@ -108,7 +117,7 @@ STDMETHODIMP MimeBodyObject::get_RawMessage(BSTR* value) {
 // whatever Content-Type they bring.
 STDMETHODIMP MimeBodyObject::put_RawMessage(BSTR value) {
   return Guarded([&] {
-    StringStream in(ToNarrow(value));
+    StringStream in(ToNarrow(value, CodePageOf(holder_.code_page)));
     return part_->ReadFrom(in) ? S_OK : E_FAIL;
   });
 }
@@ -137,7 +146,7 @@ STDMETHODIMP MimeBodyObject::get_MimeBodies(IMimeBodies** value) {
     }
     const Ref<PartList> children = part_->parts();
     children->user_data = part_->user_data;
-    return MimeBodiesObject::CreateForChildren(children, value);
+    return MimeBodiesObject::CreateForChildren(children, holder_.code_page, value);
   });
 }
 
@@ -196,7 +205,8 @@ STDMETHODIMP MimeBodyObject::Load(VARIANT data) {
     std::string bytes, error;
     HRESULT hr;
     if (type == VT_BSTR) {
-      hr = TextToContent((V_VT(value) & VT_BYREF) ? *V_BSTRREF(value) : V_BSTR(value), bytes, error);
+      hr = TextToContent((V_VT(value) & VT_BYREF) ? *V_BSTRREF(value) : V_BSTR(value), bytes, error,
+                         CodePageOf(holder_.code_page));
     } else {
       IDispatch* source = (V_VT(value) & VT_BYREF) ? *V_DISPATCHREF(value) : V_DISPATCH(value);
       hr = ContentFromObject(source, bytes, error);
@@ -217,10 +227,11 @@ struct BodySequence {
   ComPtr<IMimeBodies> owner;  // keeps the collection (and its list) alive
   Ref<PartList> children;
   std::vector<Ref<MimePart>> snapshot;
+  Ref<TextCodePage> code_page;
   size_t Size() const { return children ? children->Count() : snapshot.size(); }
   HRESULT MakeItem(size_t index, IDispatch** item) const {
     const Ref<MimePart>& part = children ? children->At(index) : snapshot[index];
-    return MimeBodyObject::Create(part, PartHolder{{}, children}, reinterpret_cast<IMimeBody**>(item));
+    return MimeBodyObject::Create(part, PartHolder{{}, children, code_page}, reinterpret_cast<IMimeBody**>(item));
   }
 };
 
@@ -231,7 +242,7 @@ struct BodySequence {
 HRESULT MimeBodiesObject::HandOut(const Ref<MimePart>& part, bool give_server, IMimeBody** item) {
   if (give_server) part->user_data = children_ ? children_->user_data : MakePageServerSlot(server_.get());
   Ref<PartList> parent = children_ ? children_ : message_->root()->parts();
-  return MimeBodyObject::Create(part, PartHolder{{}, parent}, item);
+  return MimeBodyObject::Create(part, PartHolder{{}, parent, code_page_}, item);
 }
 
 STDMETHODIMP MimeBodiesObject::get_Count(LONG* count) {
@@ -262,7 +273,7 @@ STDMETHODIMP MimeBodiesObject::get__NewEnum(IUnknown** enumerator) {
     // yields nothing (Count says 0), so that For Each works on any message.
     std::vector<Ref<MimePart>> snapshot;
     if (!children_) snapshot = attachments_->Snapshot();
-    return VariantEnumerator<BodySequence>::Create({ComPtr<IMimeBodies>(this), children_, std::move(snapshot)},
+    return VariantEnumerator<BodySequence>::Create({ComPtr<IMimeBodies>(this), children_, std::move(snapshot), code_page_},
                                                   enumerator);
   });
 }

@@ -3,6 +3,7 @@
 #include "automation/frame/com_object.h"
 #include "automation/frame/com_ptr.h"
 #include "automation/frame/page_engine.h"
+#include "automation/frame/strings.h"
 #include "engine/common/ref_counted.h"
 #include "engine/mime/attachment_list.h"
 #include "engine/mime/message_entity.h"
@@ -16,6 +17,7 @@ namespace vesk::com {
 struct PartHolder {
   Ref<MessageEntity> message;
   Ref<PartList> parent;
+  Ref<TextCodePage> code_page;  // of the message the part belongs to
 };
 
 // One body part: its content, type, encoding, file name and headers.
@@ -60,17 +62,20 @@ class MimeBodyObject : public DispatchObject<MimeBodyObject, IMimeBody, ErrorInf
 class MimeBodiesObject : public DispatchObject<MimeBodiesObject, IMimeBodies, ErrorInfoSupport<IMimeBodies>> {
  public:
   // Over the children of a multipart part.
-  explicit MimeBodiesObject(Ref<PartList> children) : children_(std::move(children)) {}
+  MimeBodiesObject(Ref<PartList> children, Ref<TextCodePage> code_page)
+      : children_(std::move(children)), code_page_(std::move(code_page)) {}
   // Over a message's attachments, mapping file names as the message does.
-  MimeBodiesObject(Ref<AttachmentList> attachments, Ref<MessageEntity> message, IServer* server)
-      : attachments_(std::move(attachments)), message_(std::move(message)), server_(server) {}
+  MimeBodiesObject(Ref<AttachmentList> attachments, Ref<MessageEntity> message, IServer* server,
+                   Ref<TextCodePage> code_page)
+      : attachments_(std::move(attachments)), message_(std::move(message)), server_(server),
+        code_page_(std::move(code_page)) {}
 
-  static HRESULT CreateForChildren(Ref<PartList> children, IMimeBodies** result) {
-    return CreateInstance(result, std::move(children));
+  static HRESULT CreateForChildren(Ref<PartList> children, Ref<TextCodePage> code_page, IMimeBodies** result) {
+    return CreateInstance(result, std::move(children), std::move(code_page));
   }
   static HRESULT CreateForAttachments(Ref<AttachmentList> attachments, Ref<MessageEntity> message, IServer* server,
-                                      IMimeBodies** result) {
-    return CreateInstance(result, std::move(attachments), std::move(message), server);
+                                      Ref<TextCodePage> code_page, IMimeBodies** result) {
+    return CreateInstance(result, std::move(attachments), std::move(message), server, std::move(code_page));
   }
 
   STDMETHODIMP get_Count(LONG* count) override;
@@ -87,6 +92,7 @@ class MimeBodiesObject : public DispatchObject<MimeBodiesObject, IMimeBodies, Er
   Ref<AttachmentList> attachments_;
   Ref<MessageEntity> message_;
   ComPtr<IServer> server_;
+  Ref<TextCodePage> code_page_;
 };
 
 }  // namespace vesk::com

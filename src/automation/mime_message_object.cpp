@@ -6,11 +6,15 @@
 #include "automation/field_dictionary_object.h"
 #include "automation/frame/errors.h"
 #include "automation/frame/properties.h"
+#include "automation/host_domain.h"
 #include "automation/mail_address_objects.h"
 #include "automation/mime_body_objects.h"
 #include "automation/page_server.h"
 #include "automation/path_mapper.h"
 #include "engine/common/messages.h"
+#include "engine/common/ascii.h"
+#include "engine/mime/content_fields.h"
+#include "engine/mime/html_text.h"
 #include "engine/mime/mail_dates.h"
 #include "engine/platform/files.h"
 #include "engine/streams/file_stream.h"
@@ -22,13 +26,13 @@ HRESULT MimeMessageObject::GetHeader(const char* name, BSTR* value) {
   return Guarded([&] {
     std::string text;
     message_->headers()->Get(name, text);
-    return GetText(text, value);
+    return ToBstr(text, value, code_page());
   });
 }
 
 HRESULT MimeMessageObject::SetHeader(const char* name, BSTR value) {
   return Guarded([&] {
-    message_->headers()->Set(name, ToNarrow(value));
+    message_->headers()->Set(name, ToNarrow(value, code_page()));
     return S_OK;
   });
 }
@@ -38,24 +42,53 @@ STDMETHODIMP MimeMessageObject::get_Subject(BSTR* value) {
   return Guarded([&] {
     std::string text;
     message_->headers()->Get("Subject", text);
-    return HeaderTextToBstr(text, value);
+    return HeaderTextToBstr(text, value, code_page());
   });
 }
 STDMETHODIMP MimeMessageObject::put_Subject(BSTR value) { return SetHeader("Subject", value); }
 STDMETHODIMP MimeMessageObject::get_MessageID(BSTR* value) { return GetHeader("Message-ID", value); }
 STDMETHODIMP MimeMessageObject::put_MessageID(BSTR value) { return SetHeader("Message-ID", value); }
 
+namespace {
+
+// In the Unicode mode a text part is read from its charset.
+HRESULT TextOfPart(const Ref<MimePart>& part, BSTR* value, UINT code_page) {
+  std::string charset;
+  if (!part || !part->content()) return ToBstr({}, value);
+  GetParameter(*part->content_type_parameters(), "charset", charset);
+  return ContentToText(part->content()->view(), value, code_page, charset);
+}
+
+
+// In the Unicode mode text put into a part that names another charset would
+// be labelled wrongly: the part then says UTF-8.
+void LabelUtf8(const Ref<MimePart>& part, UINT code_page) {
+  std::string charset;
+  if (code_page != CP_UTF8 || !part || !GetParameter(*part->content_type_parameters(), "charset", charset)) return;
+  if (!EqualsIgnoringAsciiCase(charset, "utf-8")) part->content_type_parameters()->Set("charset", "utf-8");
+}
+
+}  // namespace
+
+HRESULT MimeMessageObject::TextToBytes(BSTR text, std::string& bytes) {
+  std::string error;
+  const HRESULT hr = TextToContent(text, bytes, error, code_page());
+  return FAILED(hr) ? ReportError(CLSID_MIMEMessage, error, GUID_NULL, hr) : S_OK;
+}
+
 STDMETHODIMP MimeMessageObject::get_Text(BSTR* value) {
-  return Guarded([&] { return ContentToText(message_->GetOrCreateMainText()->view(), value); });
+  return Guarded([&] {
+    message_->GetOrCreateMainText();
+    return TextOfPart(FindMainTextPart(message_->root()), value, code_page());
+  });
 }
 
 STDMETHODIMP MimeMessageObject::put_Text(BSTR value) {
   return Guarded([&] {
-    std::string bytes, error;
-    if (HRESULT hr = TextToContent(value, bytes, error); FAILED(hr)) {
-      return ReportError(CLSID_MIMEMessage, error, GUID_NULL, hr);
-    }
+    std::string bytes;
+    if (HRESULT hr = TextToBytes(value, bytes); FAILED(hr)) return hr;
     message_->GetOrCreateMainText()->Assign(bytes.data(), bytes.size());
+    LabelUtf8(FindMainTextPart(message_->root()), code_page());
     return S_OK;
   });
 }
@@ -63,10 +96,8 @@ STDMETHODIMP MimeMessageObject::put_Text(BSTR value) {
 // Appended text keeps bare line feeds: carriage returns are dropped.
 STDMETHODIMP MimeMessageObject::Append(BSTR text) {
   return Guarded([&] {
-    std::string bytes, error;
-    if (HRESULT hr = TextToContent(text, bytes, error); FAILED(hr)) {
-      return ReportError(CLSID_MIMEMessage, error, GUID_NULL, hr);
-    }
+    std::string bytes;
+    if (HRESULT hr = TextToBytes(text, bytes); FAILED(hr)) return hr;
     bytes.erase(std::remove(bytes.begin(), bytes.end(), '\r'), bytes.end());
     message_->GetOrCreateMainText()->Append(bytes.data(), bytes.size());
     return S_OK;
@@ -122,7 +153,7 @@ STDMETHODIMP MimeMessageObject::get_Date(VARIANT* value) {
     std::string text;
     message_->headers()->Get("Date", text);
     Bstr wide;
-    if (HRESULT hr = ToBstr(text, wide.put()); FAILED(hr)) return hr;
+    if (HRESULT hr = ToBstr(text, wide.put(), code_page()); FAILED(hr)) return hr;
     DATE date = 0;
     if (LocalDateOfMailDate(text, date) || SUCCEEDED(VarDateFromStr(wide.get(), LOCALE_USER_DEFAULT, 0, &date))) {
       V_VT(value) = VT_DATE;
@@ -145,7 +176,7 @@ STDMETHODIMP MimeMessageObject::put_Date(VARIANT value) {
     if (V_VT(given) == VT_DATE) {
       if (!MailDateOfLocalDate(V_DATE(given), text)) return E_INVALIDARG;
     } else if (V_VT(given) == VT_BSTR) {
-      text = ToNarrow(V_BSTR(given));
+      text = ToNarrow(V_BSTR(given), code_page());
     } else {
       return ReportErrorById(CLSID_MIMEMessage, kMsgUnknownValueType);
     }
@@ -158,12 +189,12 @@ STDMETHODIMP MimeMessageObject::get_From(IMailAddress** value) {
   return Guarded([&] {
     const Ref<AddressList> list = message_->FindAddressList("From", true);
     if (list->Count() == 0) list->Add();
-    return MailAddressObject::Create(list->Item(0), value);
+    return MailAddressObject::Create(list->Item(0), code_page_, value);
   });
 }
 
 HRESULT MimeMessageObject::GetAddresses(const char* name, IMailAddresses** value) {
-  return Guarded([&] { return MailAddressesObject::Create(message_->FindAddressList(name, true), value); });
+  return Guarded([&] { return MailAddressesObject::Create(message_->FindAddressList(name, true), code_page_, value); });
 }
 
 STDMETHODIMP MimeMessageObject::get_To(IMailAddresses** value) { return GetAddresses("To", value); }
@@ -174,7 +205,7 @@ STDMETHODIMP MimeMessageObject::get_MimeBody(IMimeBody** value) {
   return Guarded([&] {
     const Ref<MimePart> root = message_->root();
     root->user_data = MakePageServerSlot(page_server_.get());
-    return MimeBodyObject::Create(root, PartHolder{message_, {}}, value);
+    return MimeBodyObject::Create(root, PartHolder{message_, {}, code_page_}, value);
   });
 }
 
@@ -182,15 +213,13 @@ STDMETHODIMP MimeMessageObject::get_MimeBody(IMimeBody** value) {
 STDMETHODIMP MimeMessageObject::get_RawMessage(BSTR* value) {
   return Guarded([&] {
     if (!value) return E_POINTER;
-    StringStream out;
-    message_->Write(out);
-    return ToBstr(out.text(), value);
+    return ToBstr(Rendered(), value, code_page());
   });
 }
 
 STDMETHODIMP MimeMessageObject::put_RawMessage(BSTR value) {
   return Guarded([&] {
-    StringStream in(ToNarrow(value));
+    StringStream in(ToNarrow(value, code_page()));
     message_->Read(in);
     return S_OK;
   });
@@ -198,7 +227,7 @@ STDMETHODIMP MimeMessageObject::put_RawMessage(BSTR value) {
 
 STDMETHODIMP MimeMessageObject::get_Attachments(IMimeBodies** value) {
   return Guarded([&] {
-    return MimeBodiesObject::CreateForAttachments(attachments_, message_, page_server_.get(), value);
+    return MimeBodiesObject::CreateForAttachments(attachments_, message_, page_server_.get(), code_page_, value);
   });
 }
 
@@ -214,7 +243,7 @@ STDMETHODIMP MimeMessageObject::Empty() {
 }
 
 HRESULT MimeMessageObject::MapPath(BSTR file_name, std::string& physical) {
-  return MapFilePath(page_server_.get(), use_virtual_path_ != VARIANT_FALSE, ToNarrow(file_name), physical) ? S_OK
+  return MapFilePath(page_server_.get(), use_virtual_path_ != VARIANT_FALSE, ToNarrow(file_name, code_page()), physical) ? S_OK
                                                                                                           : E_FAIL;
 }
 
@@ -230,9 +259,8 @@ STDMETHODIMP MimeMessageObject::Save(BSTR file_name) {
   return Guarded([&] {
     std::string path;
     if (FAILED(MapPath(file_name, path))) return E_FAIL;
-    StringStream out;
-    message_->Write(out);
-    if (!files::WriteWholeFile(path, out.text().data(), out.text().size())) return ReportOpenFailure(path);
+    const std::string text = Rendered();
+    if (!files::WriteWholeFile(path, text.data(), text.size())) return ReportOpenFailure(path);
     return S_OK;
   });
 }
@@ -287,5 +315,63 @@ STDMETHODIMP MimeMessageObject::put_UseVirtualPath(VARIANT_BOOL use) {
 }
 
 STDMETHODIMP MimeMessageObject::get_DenyPhysicalPath(VARIANT_BOOL* deny) { return GetValue(VARIANT_FALSE, deny); }
+
+std::string MimeMessageObject::Rendered() {
+  StringStream out;
+  message_->Write(out);
+  return out.TakeText();
+}
+
+STDMETHODIMP MimeMessageObject::NewMessageID(BSTR* value) {
+  return Guarded([&] {
+    if (!value) return E_POINTER;
+    const std::string id = NewMessageId(HostDomain());
+    message_->headers()->Set("Message-ID", id);
+    return ToBstr(id, value);
+  });
+}
+
+STDMETHODIMP MimeMessageObject::get_Charset(BSTR* value) {
+  return GetText(code_page() == CP_UTF8 ? "utf-8" : "", value);
+}
+
+// Empty (the ANSI code page) or "utf-8" in any letter case; anything else is
+// refused and the mode stays as it was.
+STDMETHODIMP MimeMessageObject::put_Charset(BSTR value) {
+  return Guarded([&] {
+    const std::string charset = ToNarrow(value);
+    const bool utf8 = EqualsIgnoringAsciiCase(charset, "utf-8");
+    if (!utf8 && !charset.empty()) return ReportErrorById(CLSID_MIMEMessage, kMsgUnknownMessageCharset, GUID_NULL, E_INVALIDARG);
+    code_page_->value = utf8 ? CP_UTF8 : CP_ACP;
+    message_->set_utf8_text(utf8);
+    return S_OK;
+  });
+}
+
+STDMETHODIMP MimeMessageObject::get_HTMLText(BSTR* value) {
+  return Guarded([&] { return TextOfPart(FindHtmlPart(message_->root()), value, code_page()); });
+}
+
+STDMETHODIMP MimeMessageObject::put_HTMLText(BSTR value) {
+  return Guarded([&] {
+    std::string bytes;
+    if (HRESULT hr = TextToBytes(value, bytes); FAILED(hr)) return hr;
+    SetHtmlText(*message_, bytes);
+    LabelUtf8(FindHtmlPart(message_->root()), code_page());
+    return S_OK;
+  });
+}
+
+STDMETHODIMP MimeMessageObject::AddRelated(BSTR file_name, BSTR* content_id) {
+  return Guarded([&] {
+    if (!content_id) return E_POINTER;
+    *content_id = nullptr;
+    std::string path;
+    if (FAILED(MapPath(file_name, path))) return E_FAIL;
+    const std::string id = AddRelatedFile(*message_, path, HostDomain());
+    if (id.empty()) return ReportOpenFailure(path);
+    return ToBstr(id, content_id);
+  });
+}
 
 }  // namespace vesk::com

@@ -3,14 +3,23 @@
 #include "automation/frame/com_object.h"
 #include "automation/frame/com_ptr.h"
 #include "automation/frame/page_engine.h"
+#include "automation/frame/strings.h"
 #include "engine/common/ref_counted.h"
 #include "engine/mime/attachment_list.h"
 #include "engine/mime/message_entity.h"
 
 namespace vesk::com {
 
+// The derived interface as the object's main one, answering for the
+// catalogued interface it extends too.
+struct MimeMessageInterfaces : IMIMEMessageEx {
+  using Interface = IMIMEMessageEx;
+  using CataloguedInterface = IMIMEMessage;
+};
+
 // VeskMail.MIMEMessage: a MIME message to build, render, parse, load and save.
-class MimeMessageObject : public DispatchObject<MimeMessageObject, IMIMEMessage, ErrorInfoSupport<IMIMEMessage>> {
+class MimeMessageObject : public DispatchObject<MimeMessageObject, MimeMessageInterfaces,
+                                                ErrorInfoSupport<IMIMEMessageEx, IMIMEMessage>> {
  public:
   STDMETHODIMP get_Subject(BSTR* value) override;
   STDMETHODIMP put_Subject(BSTR value) override;
@@ -39,6 +48,12 @@ class MimeMessageObject : public DispatchObject<MimeMessageObject, IMIMEMessage,
   STDMETHODIMP get_UseVirtualPath(VARIANT_BOOL* use) override;
   STDMETHODIMP put_UseVirtualPath(VARIANT_BOOL use) override;
   STDMETHODIMP get_DenyPhysicalPath(VARIANT_BOOL* deny) override;
+  STDMETHODIMP NewMessageID(BSTR* value) override;
+  STDMETHODIMP get_Charset(BSTR* value) override;
+  STDMETHODIMP put_Charset(BSTR value) override;
+  STDMETHODIMP get_HTMLText(BSTR* value) override;
+  STDMETHODIMP put_HTMLText(BSTR value) override;
+  STDMETHODIMP AddRelated(BSTR file_name, BSTR* content_id) override;
 
  private:
   HRESULT GetHeader(const char* name, BSTR* value);
@@ -46,9 +61,13 @@ class MimeMessageObject : public DispatchObject<MimeMessageObject, IMIMEMessage,
   HRESULT GetAddresses(const char* name, IMailAddresses** value);
   HRESULT MapPath(BSTR file_name, std::string& physical);
   HRESULT ReportOpenFailure(const std::string& physical);
+  UINT code_page() const { return code_page_->value; }
+  HRESULT TextToBytes(BSTR text, std::string& bytes);
+  std::string Rendered();
 
   Ref<MessageEntity> message_ = MakeRef<MessageEntity>();
   Ref<AttachmentList> attachments_ = MakeRef<AttachmentList>(message_);
+  Ref<TextCodePage> code_page_ = MakeRef<TextCodePage>();
   ComPtr<IServer> page_server_;
   bool page_started_ = false;
   VARIANT_BOOL use_virtual_path_ = VARIANT_FALSE;

@@ -27,4 +27,17 @@ HRESULT ProtocolFailure(REFCLSID clsid, const std::string& last_error) {
   return E_FAIL;
 }
 
+std::string RawMessageBytes(IMIMEMessage* message) {
+  Bstr raw;
+  if (FAILED(message->get_RawMessage(raw.put()))) return {};
+  UINT code_page = CP_ACP;
+  ComPtr<IMIMEMessageEx> extended;
+  Bstr charset;
+  if (SUCCEEDED(message->QueryInterface(IID_IMIMEMessageEx, extended.put_void())) &&
+      SUCCEEDED(extended->get_Charset(charset.put())) && charset.length() != 0) {
+    code_page = CP_UTF8;
+  }
+  return ToNarrow(raw.get(), code_page);
+}
+
 }  // namespace vesk::com

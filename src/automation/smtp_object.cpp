@@ -3,6 +3,7 @@
 #include "automation/frame/com_ptr.h"
 #include "automation/frame/errors.h"
 #include "automation/frame/properties.h"
+#include "automation/host_domain.h"
 #include "automation/retrieved_message.h"
 #include "engine/common/messages.h"
 #include "engine/mime/mail_dates.h"
@@ -95,15 +96,6 @@ HRESULT SmtpObject::CollectEnvelope(IMIMEMessage* message, BSTR to, BSTR from, s
 
 namespace {
 
-// The machine's full DNS name when it has a domain; empty otherwise.
-std::string HostDomain() {
-  char name[256];
-  DWORD size = sizeof name;
-  if (!GetComputerNameExA(ComputerNameDnsFullyQualified, name, &size)) return {};
-  const std::string text(name, size);
-  return text.find('.') == std::string::npos ? std::string() : text;
-}
-
 // RFC 5322 section 3.6: a message goes out with an origination date and an
 // identifier. They are added to the message itself, so that a copy saved or
 // appended after sending holds the same fields.
@@ -141,11 +133,10 @@ STDMETHODIMP SmtpObject::Send(IDispatch* message_object, BSTR to, BSTR from) {
     std::vector<std::string> recipients;
     if (FAILED(CollectEnvelope(message.get(), to, from, sender, recipients))) return Failure();
     if (FAILED(AddDateAndIdentifier(message.get()))) return Failure();
-    // The text goes out in the ANSI code page, the inverse of how RawMessage
-    // was made from the message's bytes.
-    Bstr raw;
-    if (FAILED(message->get_RawMessage(raw.put()))) return Failure();
-    return client_.Send(sender, recipients, ToNarrow(raw.get())) ? S_OK : Failure();
+    // The text goes out as the bytes RawMessage was made from.
+    const std::string raw = RawMessageBytes(message.get());
+    if (raw.empty()) return Failure();
+    return client_.Send(sender, recipients, raw) ? S_OK : Failure();
   });
 }
 

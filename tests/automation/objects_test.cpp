@@ -54,7 +54,7 @@ TEST(Errors, FailuresReportWithTheVersionedProgIdForTheMainInterfaceOnly) {
     const IID dispatched = attributes->guid;
     info->ReleaseTypeAttr(attributes);
     EXPECT_EQ(support->InterfaceSupportsErrorInfo(dispatched), S_OK) << Narrow(prog_id);
-    EXPECT_EQ(IsEqualIID(dispatched, *main), std::wstring(prog_id) == L"VeskMail.MIMEMessage") << Narrow(prog_id);
+    EXPECT_FALSE(IsEqualIID(dispatched, *main)) << Narrow(prog_id) << " dispatches through its derived interface";
     ComPtr<IUnknown> by_main, by_dispatched;
     ASSERT_EQ(support->QueryInterface(*main, by_main.put_void()), S_OK);
     ASSERT_EQ(support->QueryInterface(dispatched, by_dispatched.put_void()), S_OK);
@@ -91,7 +91,7 @@ TEST(ConnectionPoints, Pop3AndSmtpOfferAnEmptyContainer) {
 TEST(Collections, EnumeratorsWalkEveryItemInOrder) {
   const Ref<AddressList> list = MakeRef<AddressList>(std::string("a@example.com, b@example.com, c@example.com"));
   ComPtr<IMailAddresses> addresses;
-  ASSERT_EQ(com::MailAddressesObject::Create(list, addresses.put()), S_OK);
+  ASSERT_EQ(com::MailAddressesObject::Create(list, {}, addresses.put()), S_OK);
   // Item called as a statement ("m.To.Item(9);"): no room for a result, and
   // still the property's own answer (the unused item is released, as the
   // leak check after every test shows).

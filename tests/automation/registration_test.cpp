@@ -46,7 +46,8 @@ const std::tuple<const CLSID*, const wchar_t*, const wchar_t*> kClasses[] = {
 
 const IID* const kInterfaces[] = {&IID_IVeskPOP3,    &IID_IVeskSMTP,   &IID_IVeskIMAP4,   &IID_IMIMEMessage,
                                   &IID_IMailAddress, &IID_IMailAddresses, &IID_IMimeBody, &IID_IMimeBodies,
-                                  &IID_IFieldDictionary, &IID_IVeskPOP3Ex, &IID_IVeskSMTPEx, &IID_IVeskIMAP4Ex};
+                                  &IID_IFieldDictionary, &IID_IVeskPOP3Ex, &IID_IVeskSMTPEx, &IID_IVeskIMAP4Ex,
+                                  &IID_IMIMEMessageEx};
 
 class Registration : public testing::Test {
  protected:
@@ -136,12 +137,17 @@ const std::pair<const IID*, const char*> kCatalogue[] = {
                             "FieldsNames/c/8 FieldsValues/c/9"},
     {&IID_IVeskPOP3Ex, kMailboxExMembers},
     {&IID_IVeskSMTPEx, kSmtpExMembers},
-    {&IID_IVeskIMAP4Ex, kMailboxExMembers}};
+    {&IID_IVeskIMAP4Ex, kMailboxExMembers},
+    {&IID_IMIMEMessageEx, "NewMessageID/c/1001 Charset/gp/1002 HTMLText/gp/1003 AddRelated/c/1004"}};
 
 // The first vtable slot of an interface's own members: after IUnknown and
 // IDispatch, and after the catalogued members a derived interface extends.
 UINT FirstSlot(const IID* iid) {
-  return iid == &IID_IVeskPOP3Ex ? 7 + 20 : iid == &IID_IVeskSMTPEx ? 7 + 9 : iid == &IID_IVeskIMAP4Ex ? 7 + 40 : 7;
+  return iid == &IID_IVeskPOP3Ex     ? 7 + 20
+         : iid == &IID_IVeskSMTPEx    ? 7 + 9
+         : iid == &IID_IVeskIMAP4Ex   ? 7 + 40
+         : iid == &IID_IMIMEMessageEx ? 7 + 27
+                                      : 7;
 }
 
 std::string KindsOf(INVOKEKIND kind) {

@@ -4,6 +4,7 @@ checks that every part has the content type, file name and decoded bytes the
 component put in (the manifest lists them)."""
 import email
 import email.policy
+import json
 import pathlib
 import sys
 
@@ -34,6 +35,23 @@ if str(international["Subject"]) != "Grüße aus Köln, € 5":
 if any(len(line) > 78 for line in (folder / "international.eml").read_bytes().split(b"\r\n")):
     problems.append("international.eml: a line longer than 78 characters")
 checked += 1
+
+# Messages of make_international.js: every field as the script set it.
+for line in (folder / "expect.txt").read_text(encoding="ascii").splitlines():
+    name, subject, sender, to, text, file_name, html = (json.loads(f'"{field}"') for field in line.split("|"))
+    try:
+        message = email.message_from_bytes((folder / name).read_bytes(), policy=strict)
+        got = [str(message["Subject"]), message["From"].addresses[0].display_name, message["To"].addresses[0].display_name,
+               message.get_body(("plain",)).get_content().replace("\r", ""),
+               next(message.iter_attachments()).get_filename(), message.get_body(("html",)).get_content() if html else ""]
+        for field, value, want in zip("subject from to text filename html".split(), got, [subject, sender, to, text, file_name, html]):
+            if not value.startswith(want) or (field != "html" and value != want):
+                problems.append(f"{name}: {field} {value!r} != {want!r}")
+        if any(len(line) > 78 for line in (folder / name).read_bytes().split(b"\r\n")):
+            problems.append(f"{name}: a line longer than 78 characters")
+    except Exception as error:  # a defect under the strict policy
+        problems.append(f"{name}: {error!r}")
+    checked += 1
 
 for problem in problems:
     print("FAIL:", problem)

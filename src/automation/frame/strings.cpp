@@ -20,23 +20,24 @@ std::string ToNarrow(BSTR text, UINT code_page) {
 
 namespace {
 
+struct Known {
+  const char* name;
+  UINT code_page;
+};
+constexpr Known kCharsets[] = {
+    {"utf-8", CP_UTF8},         {"us-ascii", 20127},        {"iso-8859-1", 28591},   {"iso-8859-2", 28592},
+    {"iso-8859-3", 28593},      {"iso-8859-4", 28594},      {"iso-8859-5", 28595},   {"iso-8859-6", 28596},
+    {"iso-8859-7", 28597},      {"iso-8859-8", 28598},      {"iso-8859-9", 28599},   {"iso-8859-13", 28603},
+    {"iso-8859-15", 28605},     {"windows-1250", 1250},     {"windows-1251", 1251},  {"windows-1252", 1252},
+    {"windows-1253", 1253},     {"windows-1254", 1254},     {"windows-1255", 1255},  {"windows-1256", 1256},
+    {"windows-1257", 1257},     {"windows-1258", 1258},     {"windows-874", 874},    {"koi8-r", 20866},
+    {"koi8-u", 21866},          {"shift_jis", 932},         {"euc-jp", 20932},       {"iso-2022-jp", 50220},
+    {"gb2312", 936},            {"gbk", 936},               {"gb18030", 54936},      {"big5", 950},
+    {"euc-kr", 949},            {"ks_c_5601-1987", 949},    {"utf-7", CP_UTF7},
+};
+
 // The Windows code page of a MIME charset name (lower case), or 0.
 UINT CodePageOfCharset(std::string_view charset) {
-  struct Known {
-    const char* name;
-    UINT code_page;
-  };
-  static constexpr Known kCharsets[] = {
-      {"utf-8", CP_UTF8},         {"us-ascii", 20127},        {"iso-8859-1", 28591},   {"iso-8859-2", 28592},
-      {"iso-8859-3", 28593},      {"iso-8859-4", 28594},      {"iso-8859-5", 28595},   {"iso-8859-6", 28596},
-      {"iso-8859-7", 28597},      {"iso-8859-8", 28598},      {"iso-8859-9", 28599},   {"iso-8859-13", 28603},
-      {"iso-8859-15", 28605},     {"windows-1250", 1250},     {"windows-1251", 1251},  {"windows-1252", 1252},
-      {"windows-1253", 1253},     {"windows-1254", 1254},     {"windows-1255", 1255},  {"windows-1256", 1256},
-      {"windows-1257", 1257},     {"windows-1258", 1258},     {"windows-874", 874},    {"koi8-r", 20866},
-      {"koi8-u", 21866},          {"shift_jis", 932},         {"euc-jp", 20932},       {"iso-2022-jp", 50220},
-      {"gb2312", 936},            {"gbk", 936},               {"gb18030", 54936},      {"big5", 950},
-      {"euc-kr", 949},            {"ks_c_5601-1987", 949},    {"utf-7", CP_UTF7},
-  };
   for (const Known& known : kCharsets) {
     if (charset == known.name) return known.code_page;
   }
@@ -58,19 +59,35 @@ bool AppendWide(std::wstring& out, std::string_view bytes, UINT code_page) {
 
 }  // namespace
 
-HRESULT HeaderTextToBstr(std::string_view text, BSTR* result) {
+HRESULT HeaderTextToBstr(std::string_view text, BSTR* result, UINT plain_code_page) {
   if (!result) return E_POINTER;
   std::wstring wide;
   for (const HeaderTextRun& run : DecodeEncodedWords(text)) {
     if (run.charset.empty()) {
-      AppendWide(wide, run.bytes, CP_ACP);
+      AppendWide(wide, run.bytes, plain_code_page);
       continue;
     }
     const UINT code_page = CodePageOfCharset(run.charset);
-    if (code_page == 0 || !AppendWide(wide, run.bytes, code_page)) AppendWide(wide, run.original, CP_ACP);
+    if (code_page == 0 || !AppendWide(wide, run.bytes, code_page)) AppendWide(wide, run.original, plain_code_page);
   }
   *result = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
   return *result ? S_OK : E_OUTOFMEMORY;
+}
+
+HRESULT CharsetTextToBstr(std::string_view bytes, std::string_view charset, BSTR* result, UINT plain_code_page) {
+  if (!result) return E_POINTER;
+  std::wstring wide;
+  const UINT code_page = charset.empty() ? 0 : CodePageOfCharset(charset);
+  if (code_page == 0 || !AppendWide(wide, bytes, code_page)) return HeaderTextToBstr(bytes, result, plain_code_page);
+  *result = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
+  return *result ? S_OK : E_OUTOFMEMORY;
+}
+
+std::string CharsetOfCodePage(UINT code_page) {
+  for (const Known& known : kCharsets) {
+    if (known.code_page == code_page) return known.name;
+  }
+  return "windows-" + std::to_string(code_page);
 }
 
 std::string AnsiToUtf8(std::string_view text) {

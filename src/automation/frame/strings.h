@@ -4,8 +4,17 @@
 #include <string_view>
 
 #include "automation/frame/win.h"
+#include "engine/common/ref_counted.h"
 
 namespace vesk::com {
+
+// The code page in which the text of one message crosses the automation
+// boundary: the ANSI code page, or UTF-8 in the message's Unicode mode. The
+// message object shares it with every body and address object it hands out.
+struct TextCodePage final : RefCounted {
+  UINT value = CP_ACP;
+};
+inline UINT CodePageOf(const Ref<TextCodePage>& code_page) { return code_page ? code_page->value : CP_ACP; }
 
 // Automation string to narrow text through a code page (the ANSI code page
 // unless told; CP_UTF8 where the engine keeps UTF-8). A null BSTR is the
@@ -18,7 +27,14 @@ HRESULT ToBstr(std::string_view text, BSTR* result, UINT code_page = CP_ACP);
 // A header text for a caller: encoded-words decoded from their charset where
 // the platform knows it (left as they stand where it does not), the rest read
 // in the ANSI code page.
-HRESULT HeaderTextToBstr(std::string_view text, BSTR* result);
+HRESULT HeaderTextToBstr(std::string_view text, BSTR* result, UINT code_page = CP_ACP);
+
+// Bytes in a named MIME charset (RFC 2231 parameters); an empty or unknown
+// charset reads as header text (HeaderTextToBstr).
+HRESULT CharsetTextToBstr(std::string_view bytes, std::string_view charset, BSTR* result, UINT code_page = CP_ACP);
+
+// The MIME name of a Windows code page ("windows-1252" for 1252).
+std::string CharsetOfCodePage(UINT code_page);
 
 // Narrow text in the ANSI code page as UTF-8.
 std::string AnsiToUtf8(std::string_view text);

@@ -53,6 +53,7 @@ enum MessageId : int {
   kMsgPasswordNeeded = 164,
   kMsgAccessTokenNeeded = 165,
   kMsgLoginDisabled = 166,
+  kMsgUnknownMessageCharset = 180,
   kMsgConnectionEnded = 190,
 };
 

@@ -75,10 +75,16 @@ void AttachmentList::Clear() {
 bool AttachmentList::AttachFile(const std::string& path) {
   // The file is read before the message is touched: a file that cannot be
   // read leaves no empty attachment behind.
-  ByteBuffer bytes;
-  if (!bytes.LoadFromFile(path)) return false;
+  const Ref<MimePart> part = MakeFilePart(path, "attachment");
+  if (!part) return false;
+  message_->EnsureMultipartMixedRoot()->parts()->Append(part);
+  return true;
+}
 
-  const Ref<MimePart> part = Add();
+Ref<MimePart> MakeFilePart(const std::string& path, std::string_view disposition) {
+  ByteBuffer bytes;
+  if (!bytes.LoadFromFile(path)) return {};
+  const Ref<MimePart> part = MakeRef<MimePart>();
   const std::string file_name = FileNameOfPath(path);
 
   // The type comes from the extension: the text after the last period of the
@@ -101,10 +107,10 @@ bool AttachmentList::AttachFile(const std::string& path) {
 
   part->SetTransferEncoding("base64");
   part->disposition_parameters()->Set("filename", file_name);
-  part->SetDisposition("attachment");
+  part->SetDisposition(disposition);
   part->content_type_parameters()->Set("name", file_name);
   static_cast<ByteBuffer&>(*part->content()) = std::move(bytes);
-  return true;
+  return part;
 }
 
 }  // namespace vesk

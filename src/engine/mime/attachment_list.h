@@ -47,6 +47,11 @@ class AttachmentList final : public RefCounted {
   Ref<MessageEntity> message_;
 };
 
+// A new part holding the file at a physical path: named after the file,
+// typed by its extension, encoded in base64, with the given disposition.
+// Empty when the file cannot be read.
+Ref<MimePart> MakeFilePart(const std::string& path, std::string_view disposition);
+
 // Whether a child of the root counts as an attachment.
 bool IsAttachmentPart(const MimePart& part);
 

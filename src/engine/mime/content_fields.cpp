@@ -1,5 +1,7 @@
 #include "engine/mime/content_fields.h"
 
+#include "engine/common/ascii.h"
+#include "engine/mime/encoded_words.h"
 #include "engine/mime/field_list.h"
 
 namespace vesk {
@@ -63,13 +65,92 @@ size_t TakeQuoted(std::string_view text, size_t position, std::string& token) {
 
 }  // namespace
 
+namespace {
+
+// RFC 2231 section 7: the characters an extended value may hold as they
+// are; every other byte is written as "%" and two hex digits.
+bool IsAttributeChar(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+         std::string_view("!#$&+-.^_`|~").find(c) != std::string_view::npos;
+}
+
+// A value that reads back as it stands without quotes after a name ending in
+// "*": attribute characters, "%" and the quotes around charset and language.
+bool IsExtendedValue(std::string_view value) {
+  if (value.empty()) return false;
+  for (const char c : value) {
+    if (!IsAttributeChar(c) && c != '%' && c != '\'') return false;
+  }
+  return true;
+}
+
+bool IsAscii(std::string_view text) {
+  for (const char c : text) {
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  }
+  return true;
+}
+
+// A value holding bytes outside ASCII (RFC 2231 sections 3 and 4):
+// name*=utf-8''%XX..., or continued over name*0*, name*1*... so that no line
+// passes 78 characters; a "%XX" is never split.
+void AppendExtendedParameter(std::string& out, std::string_view name, std::string_view value) {
+  constexpr char kHex[] = "0123456789ABCDEF";
+  constexpr size_t kMaxLine = 78;
+  std::string encoded = "utf-8''";
+  for (const char c : NarrowTextToUtf8(value)) {
+    if (IsAttributeChar(c)) {
+      encoded += c;
+    } else {
+      const auto byte = static_cast<unsigned char>(c);
+      encoded += '%';
+      encoded += kHex[byte >> 4];
+      encoded += kHex[byte & 15];
+    }
+  }
+  // A TAB counts as 8 columns; the ";" after the piece as one more.
+  if (8 + name.size() + 2 + encoded.size() + 1 <= kMaxLine) {
+    out += ";\r\n\t";
+    out += name;
+    out += "*=";
+    out += encoded;
+    return;
+  }
+  size_t start = 0;
+  for (int index = 0; start < encoded.size(); ++index) {
+    const std::string piece_name = std::string(name) + '*' + std::to_string(index) + '*';
+    const size_t room = kMaxLine > 8 + piece_name.size() + 2 + 3 ? kMaxLine - 8 - piece_name.size() - 2 : 3;
+    size_t end = std::min(encoded.size(), start + room);
+    if (end < encoded.size() && end >= 1 && encoded[end - 1] == '%') end -= 1;
+    if (end < encoded.size() && end >= 2 && encoded[end - 2] == '%') end -= 2;
+    out += ";\r\n\t";
+    out += piece_name;
+    out += '=';
+    out += std::string_view(encoded).substr(start, end - start);
+    start = end;
+  }
+}
+
+}  // namespace
+
 void AppendComposedParameters(std::string& out, FieldList& parameters) {
   for (size_t i = 0; i < parameters.Count(); ++i) {
     const Ref<Field> parameter = parameters.At(i);
+    const std::string& name = parameter->name();
+    const std::string value = parameter->ReadValue();
+    if (!IsAscii(value) && !name.empty() && name.back() != '*' && IsAscii(name) &&
+        name.find_first_of(" \t\r\n;=\"") == std::string::npos) {
+      AppendExtendedParameter(out, name, value);
+      continue;
+    }
     out += ";\r\n\t";
-    out += parameter->name();
+    out += name;
     out += '=';
-    AppendQuoted(out, parameter->ReadValue());
+    if (!name.empty() && name.back() == '*' && IsExtendedValue(value)) {
+      out += value;
+    } else {
+      AppendQuoted(out, value);
+    }
   }
 }
 
@@ -151,23 +232,29 @@ void AppendPercentDecoded(std::string& out, std::string_view text) {
 }
 
 // The encoded text after "charset'language'", or all of it when the two
-// quotes are missing.
-std::string_view WithoutCharsetAndLanguage(std::string_view text) {
+// quotes are missing; the charset (in lower case) goes to `charset` if given.
+std::string_view WithoutCharsetAndLanguage(std::string_view text, std::string* charset) {
   const size_t first = text.find('\'');
   const size_t second = first == std::string_view::npos ? first : text.find('\'', first + 1);
-  return second == std::string_view::npos ? text : text.substr(second + 1);
+  if (second == std::string_view::npos) return text;
+  if (charset) {
+    charset->clear();
+    for (const char c : text.substr(0, first)) *charset += AsciiToLower(c);
+  }
+  return text.substr(second + 1);
 }
 
 }  // namespace
 
-bool GetParameter(FieldList& parameters, std::string_view name, std::string& value) {
+bool GetParameter(FieldList& parameters, std::string_view name, std::string& value, std::string* charset) {
+  if (charset) charset->clear();
   if (parameters.Get(name, value)) return true;
   std::string key(name);
   key += '*';
   std::string piece;
   if (parameters.Get(key, piece)) {
     value.clear();
-    AppendPercentDecoded(value, WithoutCharsetAndLanguage(piece));
+    AppendPercentDecoded(value, WithoutCharsetAndLanguage(piece, charset));
     return true;
   }
   value.clear();
@@ -178,7 +265,7 @@ bool GetParameter(FieldList& parameters, std::string_view name, std::string& val
     if (parameters.Get(numbered, piece)) {
       value += piece;
     } else if (parameters.Get(numbered + "*", piece)) {
-      AppendPercentDecoded(value, i == 0 ? WithoutCharsetAndLanguage(piece) : std::string_view(piece));
+      AppendPercentDecoded(value, i == 0 ? WithoutCharsetAndLanguage(piece, charset) : std::string_view(piece));
     } else {
       break;
     }

@@ -7,7 +7,10 @@
 // Composed parameters go one per line, each value between double quotes; a
 // double quote or backslash inside a value is written as a quoted pair
 // (RFC 5322 section 3.2.4), so no value can close its quotes early and smuggle
-// in a parameter or a header line.
+// in a parameter or a header line. A value holding bytes outside ASCII is
+// written in the extended form of RFC 2231 (UTF-8, continued over several
+// lines when long); an extended value read from text ("name*=...") is written
+// without quotes again, as that form requires.
 
 #include <cstddef>
 #include <string>
@@ -53,8 +56,9 @@ void ParseParameters(std::string_view text, size_t position, FieldList& paramete
 // The value of parameter `name`, written plainly or in the forms of RFC 2231
 // section 3 and 4: "name*" (charset'language'percent-encoded) or continued
 // over "name*0", "name*1"... (each piece percent-encoded when its name ends
-// in "*"). The bytes come back as they were encoded; the charset is not
-// applied. False when no form is present.
-bool GetParameter(FieldList& parameters, std::string_view name, std::string& value);
+// in "*"). The bytes come back as they were encoded; the charset named in
+// front of them (lower case) goes to `charset` when given (empty when none
+// is named). False when no form is present.
+bool GetParameter(FieldList& parameters, std::string_view name, std::string& value, std::string* charset = nullptr);
 
 }  // namespace vesk

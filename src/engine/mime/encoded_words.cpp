@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "engine/common/ascii.h"
+#include "engine/mime/addresses.h"
 #include "engine/mime/content_fields.h"
 
 namespace vesk {
@@ -10,7 +11,13 @@ namespace {
 
 std::string AsIs(std::string_view text) { return std::string(text); }
 
-NarrowToUtf8 narrow_to_utf8 = AsIs;
+NarrowToUtf8 narrow_to_utf8_of_caller = AsIs;
+std::string narrow_charset = "utf-8";
+thread_local bool narrow_text_is_utf8 = false;
+
+std::string narrow_to_utf8(std::string_view text) {
+  return narrow_text_is_utf8 ? std::string(text) : narrow_to_utf8_of_caller(text);
+}
 
 bool IsAscii(std::string_view text) {
   for (const char c : text) {
@@ -166,6 +173,33 @@ std::size_t ReadEncodedWord(std::string_view text, HeaderTextRun& run) {
   return end + 2;
 }
 
+// An address field on the wire (RFC 2047 section 5 (3)): each display name
+// holding a byte outside ASCII becomes encoded-words in its entirety, so no
+// special character of the name ("," "<" quotes) is left to split the entry
+// differently; entries go one a line. The rewrite is used only when the whole
+// result is ASCII: where an address itself holds such bytes (encoded-words
+// cannot carry those) the value goes as it stands. Either way the result is
+// what the next rendering of the text read back writes again: ASCII text is
+// always written as it stands.
+std::string WireAddressValue(std::string_view folded, std::string_view value, std::size_t start_column) {
+  std::string out;
+  for (const std::string& entry : SplitAddressEntries(value)) {
+    if (!out.empty()) out += ",\r\n ";
+    const Ref<AddressItem> item = MakeRef<AddressItem>(entry);
+    if (IsAscii(item->Name())) {
+      if (const std::size_t start = entry.find_first_not_of(" \t"); start != std::string::npos) {
+        out += std::string_view(entry).substr(start);
+      }
+      continue;
+    }
+    out += EncodedWords(narrow_to_utf8(item->Name()), out.empty() ? start_column : 1);
+    out += " <";
+    out += item->Address();
+    out += '>';
+  }
+  return IsAscii(out) ? out : std::string(folded);
+}
+
 }  // namespace
 
 std::vector<HeaderTextRun> DecodeEncodedWords(std::string_view text) {
@@ -199,7 +233,17 @@ std::vector<HeaderTextRun> DecodeEncodedWords(std::string_view text) {
   return runs;
 }
 
-void SetNarrowToUtf8(NarrowToUtf8 convert) { narrow_to_utf8 = convert ? convert : AsIs; }
+void SetNarrowToUtf8(NarrowToUtf8 convert) { narrow_to_utf8_of_caller = convert ? convert : AsIs; }
+
+std::string NarrowTextToUtf8(std::string_view text) { return narrow_to_utf8(text); }
+
+void SetNarrowCharset(std::string_view mime_name) { narrow_charset.assign(mime_name); }
+
+std::string NarrowCharset() { return narrow_text_is_utf8 ? "utf-8" : narrow_charset; }
+
+Utf8TextScope::Utf8TextScope(bool active) : previous_(narrow_text_is_utf8) { narrow_text_is_utf8 = previous_ || active; }
+
+Utf8TextScope::~Utf8TextScope() { narrow_text_is_utf8 = previous_; }
 
 std::string EncodedWords(std::string_view utf8_text, std::size_t column) {
   // The smallest word worth starting on a line that has already begun.
@@ -244,10 +288,7 @@ std::string WireHeaderValue(std::string_view name, std::string_view folded) {
   const std::string unfolded = Unfolded(folded);
   const std::string_view value = unfolded;
   const std::size_t start_column = name.size() + 2;  // "Name: "
-  // Address fields are written as they stand for now: encoding their
-  // display names alone, in a way that reads back into the same text for
-  // every entry a reader can make of them, is still to come.
-  if (IsAddressField(name)) return std::string(folded);
+  if (IsAddressField(name)) return WireAddressValue(folded, value, start_column);
   // Unstructured: the words before the first and after the last word with a
   // byte outside ASCII stay as they are; the run between becomes encoded-words
   // (its spaces inside them, since white space between encoded-words is not

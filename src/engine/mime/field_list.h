@@ -115,11 +115,11 @@ class FieldList final : public RefCounted {
   // left out the empty line), so a caller that can step back gives it there.
   bool ReadHeaderBlock(Stream& stream);
   // Writes every field as name, ": ", value read through the hook, CR LF.
-  // `prepare` (when given) sees each value first: it may rewrite it for the
-  // wire, or say false to leave the field out. The empty line that ends the
-  // block is the caller's to write.
-  using PrepareForWire = bool (*)(std::string_view name, std::string& value);
-  void WriteHeaderBlock(Stream& stream, PrepareForWire prepare = nullptr);
+  // `prepare` (when given) sees each value first, with `context`: it may
+  // rewrite it for the wire, or say false to leave the field out. The empty
+  // line that ends the block is the caller's to write.
+  using PrepareForWire = bool (*)(void* context, std::string_view name, std::string& value);
+  void WriteHeaderBlock(Stream& stream, PrepareForWire prepare = nullptr, void* context = nullptr);
 
  private:
   friend class Field;

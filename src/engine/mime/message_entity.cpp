@@ -36,7 +36,7 @@ namespace {
 // To, Cc and Reply-To (Bcc may be empty but says nothing then), and reading a
 // collection is enough to create its field. Bytes outside ASCII are written
 // as encoded-words.
-bool PrepareMessageField(std::string_view name, std::string& value) {
+bool PrepareMessageField(void*, std::string_view name, std::string& value) {
   if (value.find_first_not_of(" \t\r\n") == std::string::npos) {
     for (const std::string_view address_field : {"From", "To", "Cc", "Bcc", "Reply-To"}) {
       if (EqualsIgnoringAsciiCase(name, address_field)) return false;
@@ -49,12 +49,11 @@ bool PrepareMessageField(std::string_view name, std::string& value) {
 }  // namespace
 
 bool MessageEntity::Write(Stream& stream) {
-  headers_->WriteHeaderBlock(stream, PrepareMessageField);
-  WriteLineEnd(stream);
+  const Utf8TextScope text_scope(utf8_text_);
   // The root may be replaced while it writes (it cannot, but a hook could);
   // hold it for the duration.
   const Ref<MimePart> root = root_;
-  root->WriteTo(stream);
+  root->WriteWithHeaderBlock(stream, PrepareMessageField);
   return true;
 }
 

@@ -53,6 +53,12 @@ class MessageEntity final : public RefCounted {
   Ref<AddressList> FindAddressList(std::string_view name, bool create);
   size_t binding_count() const { return bindings_.size(); }
 
+  // Whether the caller's text in this message is UTF-8 rather than in the
+  // narrow charset of the caller (see encoded_words.h); rendering converts
+  // and labels it accordingly. Kept across Reset and Read.
+  bool utf8_text() const { return utf8_text_; }
+  void set_utf8_text(bool utf8) { utf8_text_ = utf8; }
+
  private:
   ~MessageEntity() override;
 
@@ -63,6 +69,7 @@ class MessageEntity final : public RefCounted {
   Ref<FieldList> headers_;
   std::vector<std::pair<std::string, Ref<AddressList>>> bindings_;
   Ref<MimePart> root_;
+  bool utf8_text_ = false;
 };
 
 }  // namespace vesk

@@ -1,11 +1,13 @@
 #include "engine/mime/mime_part.h"
 
 #include <cstdio>
+#include <cstring>
 #include <utility>
 
 #include "engine/common/ascii.h"
 #include "engine/common/messages.h"
 #include "engine/mime/content_fields.h"
+#include "engine/mime/encoded_words.h"
 #include "engine/mime/message_entity.h"
 #include "engine/mime/mime_reader.h"
 #include "engine/mime/transfer_codec.h"
@@ -26,7 +28,7 @@ class LeafBody final : public Body {
   bool Read(MimeReader& reader) override { return reader.ReadLeafBody(part_); }
   bool Write(Stream& stream) override {
     std::string encoding;
-    part_.GetTransferEncoding(encoding);
+    if (!part_.GetTransferEncoding(encoding)) encoding = part_.wire_encoding();
     return MakeTransferCodec(encoding)->Encode(stream, *content_);
   }
   BodyContent Content() const override { return {BodyKind::kLeaf, content_, {}, {}}; }
@@ -109,6 +111,76 @@ bool MultipartBody::Write(Stream& stream) {
   return complete;
 }
 
+// Whether content holds a byte outside ASCII, and whether a line of it is
+// longer than SMTP and RFC 5322 allow (998 octets before CR LF).
+struct ContentShape {
+  bool eight_bit = false;
+  bool long_line = false;
+};
+
+ContentShape ShapeOf(const ByteBuffer& content) {
+  constexpr size_t kMaxLine = 998;
+  ContentShape shape;
+  const uint8_t* const data = content.data();
+  const size_t size = content.size();
+  uint8_t high = 0;
+  for (size_t i = 0; i < size; ++i) high |= data[i];
+  shape.eight_bit = (high & 0x80) != 0;
+  // Content no longer than a line cannot hold a long one.
+  size_t start = size > kMaxLine ? 0 : size;
+  while (start < size && !shape.long_line) {
+    const void* found = std::memchr(data + start, '\n', size - start);
+    const size_t end = found ? static_cast<size_t>(static_cast<const uint8_t*>(found) - data) : size;
+    size_t length = end - start;
+    if (length > 0 && found && data[end - 1] == '\r') --length;
+    shape.long_line = length > kMaxLine;
+    start = end + 1;
+  }
+  return shape;
+}
+
+// About the size of content in quoted-printable, counted without encoding it:
+// three characters for a byte written as "=XX", one for any other, and a soft
+// line break ("=" CR LF) per 73 characters of a line (see quoted_printable.cpp).
+size_t QuotedPrintableSize(const ByteBuffer& content) {
+  const uint8_t* const data = content.data();
+  size_t size = 0;
+  size_t column = 0;
+  for (size_t i = 0; i < content.size(); ++i) {
+    const uint8_t c = data[i];
+    if (c == '\n') {
+      size += 2;
+      column = 0;
+      continue;
+    }
+    const size_t width = (c >= 0x20 && c <= 0x7E && c != '=') || c == '\t' || c == '\r' ? 1 : 3;
+    if (column + width > 73) {
+      size += 3;
+      column = 0;
+    }
+    size += width;
+    column += width;
+  }
+  return size;
+}
+
+// The context of a part's header block on its way to the wire.
+struct HeaderWireContext {
+  FieldList::PrepareForWire prepare;
+  const MimePart::WireAdditions& additions;
+  bool charset_written = false;
+};
+
+bool PreparePartField(void* context, std::string_view name, std::string& value) {
+  auto& wire = *static_cast<HeaderWireContext*>(context);
+  if (wire.prepare && !wire.prepare(nullptr, name, value)) return false;
+  if (!wire.additions.charset.empty() && EqualsIgnoringAsciiCase(name, kContentType)) {
+    value += ";\r\n\tcharset=\"" + wire.additions.charset + '"';
+    wire.charset_written = true;
+  }
+  return true;
+}
+
 int OwnHeaderHook(void* context, FieldList& list, size_t position, std::string& text, HookMode mode) {
   return static_cast<MimePart*>(context)->OnHeaderField(list, position, text, mode);
 }
@@ -168,10 +240,10 @@ bool MimePart::GetBoundary(std::string& boundary) const {
   return GetParameter(*content_type_parameters_, "boundary", boundary);
 }
 
-std::string MimePart::FileName() const {
+std::string MimePart::FileName(std::string* charset) const {
   std::string name;
-  if (GetParameter(*disposition_parameters_, "filename", name) && !name.empty()) return name;
-  if (!GetParameter(*content_type_parameters_, "name", name)) name.clear();
+  if (GetParameter(*disposition_parameters_, "filename", name, charset) && !name.empty()) return name;
+  if (!GetParameter(*content_type_parameters_, "name", name, charset)) name.clear();
   return name;
 }
 
@@ -322,12 +394,57 @@ bool MimePart::ReadFrom(Stream& stream) {
   return reader.ReadTopPart(*this);
 }
 
-bool MimePart::WriteTo(Stream& stream) {
-  if (!headers_shared_) {
-    headers_->WriteHeaderBlock(stream);
+bool MimePart::WriteTo(Stream& stream) { return Write(stream, !headers_shared_, nullptr); }
+
+bool MimePart::WriteWithHeaderBlock(Stream& stream, FieldList::PrepareForWire prepare) {
+  return Write(stream, true, prepare);
+}
+
+bool MimePart::Write(Stream& stream, bool with_headers, FieldList::PrepareForWire prepare) {
+  WireAdditions additions = LeafWireAdditions();
+  if (with_headers) {
+    WriteHeaderBlock(stream, prepare, additions);
     WriteLineEnd(stream);
   }
-  return body_->Write(stream);
+  wire_encoding_ = std::move(additions.encoding);
+  const bool written = body_->Write(stream);
+  wire_encoding_.clear();
+  return written;
+}
+
+MimePart::WireAdditions MimePart::LeafWireAdditions() const {
+  WireAdditions additions;
+  const Ref<ContentBuffer> leaf = content();
+  if (!leaf || !(type_.empty() || EqualsIgnoringAsciiCase(type_, "text"))) return additions;
+  if (leaf->size() == 0) return additions;
+  // Any written form of the charset counts (RFC 2231 "charset*", "charset*0").
+  const FieldList& parameters = *content_type_parameters_;
+  const bool has_charset = parameters.Find("charset") || parameters.Find("charset*") || parameters.Find("charset*0") ||
+                           parameters.Find("charset*0*");
+  const bool has_encoding = headers_->Find(kTransferEncoding).has_value();
+  if (has_charset && has_encoding) return additions;
+  const ContentShape shape = ShapeOf(*leaf);
+  if (!has_charset && shape.eight_bit) additions.charset = NarrowCharset();
+  if (!has_encoding && (shape.eight_bit || shape.long_line)) {
+    additions.encoding = QuotedPrintableSize(*leaf) <= Base64EncodedSize(leaf->size()) ? "quoted-printable" : "base64";
+  }
+  return additions;
+}
+
+void MimePart::WriteHeaderBlock(Stream& stream, FieldList::PrepareForWire prepare, const WireAdditions& additions) {
+  if (additions.charset.empty() && additions.encoding.empty()) {
+    headers_->WriteHeaderBlock(stream, prepare);
+    return;
+  }
+  HeaderWireContext context{prepare, additions};
+  headers_->WriteHeaderBlock(stream, PreparePartField, &context);
+  std::string lines;
+  if (headers_shared_ && !headers_->Find(kMimeVersion)) lines += "Mime-Version: 1.0\r\n";
+  if (!additions.charset.empty() && !context.charset_written) {
+    lines += "Content-Type: text/plain;\r\n\tcharset=\"" + additions.charset + "\"\r\n";
+  }
+  if (!additions.encoding.empty()) lines += "Content-Transfer-Encoding: " + additions.encoding + "\r\n";
+  WriteText(stream, lines);
 }
 
 Ref<MimePart> FindMainTextPart(const Ref<MimePart>& root) {

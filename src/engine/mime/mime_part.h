@@ -130,8 +130,9 @@ class MimePart final : public RefCounted {
   bool GetBoundary(std::string& boundary) const;
   // The part's file name as mail readers find it: the disposition's
   // "filename", else the type's "name" (each in any of its written forms);
-  // empty when neither is there.
-  std::string FileName() const;
+  // empty when neither is there. The charset an RFC 2231 form names goes to
+  // `charset` when given (empty when none is named).
+  std::string FileName(std::string* charset = nullptr) const;
   std::string ComposedContentDisposition() const;
 
   BodyKind body_kind() const;
@@ -156,6 +157,26 @@ class MimePart final : public RefCounted {
   // Writes the header block (unless shared) and CR LF, then the body. False
   // when a multipart without a boundary parameter was met on the way.
   bool WriteTo(Stream& stream);
+  // Writes the header block (shared or not; `prepare` sees each field first,
+  // see FieldList) and CR LF, then the body: what a message writes for its
+  // root part.
+  bool WriteWithHeaderBlock(Stream& stream, FieldList::PrepareForWire prepare);
+
+  // What a text leaf (type "text", or none, which means text/plain) lacks on
+  // the wire, decided from its content when it is written (RFC 2045 sections
+  // 2.7 and 6, RFC 2046 section 4.1.2): content with bytes outside ASCII gets
+  // the charset of the caller's text when it has no charset parameter, and
+  // such content, or content with a line over 998 octets, gets a transfer
+  // encoding when it has none: quoted-printable, or base64 when that is
+  // shorter. Empty strings mean nothing is added; the part itself never
+  // changes.
+  struct WireAdditions {
+    std::string charset;
+    std::string encoding;
+  };
+  WireAdditions LeafWireAdditions() const;
+  // The encoding LeafWireAdditions chose, while the part is being written.
+  const std::string& wire_encoding() const { return wire_encoding_; }
 
   // The live-field logic of the header list: the hook of the part's own list,
   // and what the owning message's hook calls first for a shared list.
@@ -170,6 +191,10 @@ class MimePart final : public RefCounted {
   ~MimePart() override;
 
   void InstallOwnHook();
+  bool Write(Stream& stream, bool with_headers, FieldList::PrepareForWire prepare);
+  // The header block as it goes on the wire, without the empty line after
+  // it, with what `additions` says the leaf lacks.
+  void WriteHeaderBlock(Stream& stream, FieldList::PrepareForWire prepare, const WireAdditions& additions);
   void ParseContentType(std::string_view text);
   void ParseContentDisposition(std::string_view text);
   // Presence rules: keep a field present exactly while there is information
@@ -194,6 +219,9 @@ class MimePart final : public RefCounted {
   // The Content-Type or Content-Disposition field whose written value is
   // being parsed; the presence rules leave the list alone meanwhile.
   const Field* field_being_written_ = nullptr;
+  // The transfer encoding a leaf without one is written with, for the
+  // duration of a write.
+  std::string wire_encoding_;
 };
 
 // The part that best serves as the message's text: a depth-first search that

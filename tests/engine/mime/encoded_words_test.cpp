@@ -16,7 +16,9 @@ TEST(EncodedWords, OnlyWhatNeedsItIsEncoded) {
       {{"Subject", "Re: Gr\xC3\xBC\xC3\x9F" "e, Anna!"}, "Re: =?utf-8?B?R3LDvMOfZSw=?= Anna!"},
       {{"Subject", "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E"}, "=?utf-8?B?5pel5pys6Kqe?="},
       {{"Subject", "Privatsph\xC3\xA4re"}, "=?utf-8?Q?Privatsph=C3=A4re?="},  // Q is shorter here
-      {{"From", "\"J\xC3\xB6rg\" <j@example.com>"}, "\"J\xC3\xB6rg\" <j@example.com>"},  // not yet
+      {{"From", "\"J\xC3\xB6rg, Sr.\" <j@example.com>, bob@example.com"},
+       "=?utf-8?B?SsO2cmcsIFNyLg==?= <j@example.com>,\r\n bob@example.com"},
+      {{"To", "J\xC3\xB6rg <j\xC3\xB6@example.com>"}, "J\xC3\xB6rg <j\xC3\xB6@example.com>"},  // cannot encode
       {{"X-Note", "a=?b?= \xC3\xA9"}, "a=?b?= =?utf-8?B?w6k=?="},
   };
   for (const auto& [field, wire] : cases) EXPECT_EQ(WireHeaderValue(field.first, field.second), wire) << field.second;

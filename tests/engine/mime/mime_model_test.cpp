@@ -3,6 +3,7 @@
 // attachment view.
 
 #include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -224,6 +225,66 @@ const char kMixed[] =
     "--b\r\nContent-Disposition: attachment; filename=\"a.txt\"\r\n\r\nA\r\n"
     "--b\r\nContent-Disposition: Attachment; filename=\"no.txt\"\r\n\r\nN\r\n"
     "--b\r\nContent-Disposition: attachment; filename=\"b.txt\"\r\n\r\nB\r\n--b--\r\n";
+
+// A text leaf says on the wire what its content needs; the model keeps what
+// the caller set, and the written text reads back to the same content.
+TEST(MimePart, TextLeavesGetTheCharsetAndEncodingTheirContentNeeds) {
+  const std::string long_line(1000, 'a');
+  const std::string cjk = "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\xE6\x97\xA5\xE6\x9C\xAC";
+  const struct {
+    std::string content, set_header, added;
+  } cases[] = {
+      {"plain\n", "", ""},
+      {"Gr\xC3\xBC\xC3\x9F" "e from a text that is mostly English\n", "",
+       "Mime-Version: 1.0\r\nContent-Type: text/plain;\r\n\tcharset=\"utf-8\"\r\n"
+       "Content-Transfer-Encoding: quoted-printable\r\n"},
+      {cjk + "\n", "", "Mime-Version: 1.0\r\nContent-Type: text/plain;\r\n\tcharset=\"utf-8\"\r\n"
+                       "Content-Transfer-Encoding: base64\r\n"},
+      {long_line + "\n", "", "Mime-Version: 1.0\r\nContent-Transfer-Encoding: quoted-printable\r\n"},
+      {"\xC3\xA9\n", "Content-Transfer-Encoding: 8bit\r\n",
+       "Content-Transfer-Encoding: 8bit\r\nMime-Version: 1.0\r\nContent-Type: text/plain;\r\n\tcharset=\"utf-8\"\r\n"},
+      {"\xC3\xA9\n", "Content-Type: text/html; charset=\"iso-8859-1\"\r\n",
+       "Content-Type: text/html;\r\n\tcharset=\"iso-8859-1\"\r\nMime-Version: 1.0\r\n"
+       "Content-Transfer-Encoding: base64\r\n"},  // shorter here
+  };
+  for (const auto& c : cases) {
+    const Ref<MessageEntity> message = ParseMessage("Subject: s\r\n" + c.set_header + "\r\n");
+    message->GetOrCreateMainText()->Assign(c.content.data(), c.content.size());
+    const std::string written = Render(*message);
+    EXPECT_EQ(written.substr(0, written.find("\r\n\r\n") + 2), "Subject: s\r\n" + (c.added.empty() ? c.set_header : c.added))
+        << c.content.substr(0, 20);
+    EXPECT_EQ(message->headers()->Find("Content-Transfer-Encoding").has_value(),
+              c.set_header.find("Transfer") != std::string::npos);
+    EXPECT_EQ(ParseMessage(written)->GetOrCreateMainText()->view(), c.content) << written;
+  }
+}
+
+// File names outside ASCII go out in the extended form (RFC 2231), continued
+// within the line limit when long, and read back with their charset.
+TEST(MimePart, FileNamesOutsideAsciiAreWrittenInTheExtendedForm) {
+  const std::string long_name = "R\xC3\xA9sum\xC3\xA9 " + std::string(70, 'x') + ".pdf";
+  const std::pair<std::string, std::string> cases[] = {
+      {"a b.txt", "attachment;\r\n\tfilename=\"a b.txt\""},
+      {"J\xC3\xB6rg's \"CV\".txt", "attachment;\r\n\tfilename*=utf-8''J%C3%B6rg%27s%20%22CV%22.txt"},
+      {long_name, ""},
+  };
+  for (const auto& [name, composed] : cases) {
+    const Ref<MimePart> part = MakePart("application", "pdf");
+    part->SetDisposition("attachment");
+    part->disposition_parameters()->Set("filename", name);
+    const std::string text = part->ComposedContentDisposition();
+    if (!composed.empty()) EXPECT_EQ(text, composed);
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+      EXPECT_LE(line.size() - (line.back() == '\r') + 7, 78u) << line;  // a TAB counts as 8 columns
+    }
+    const Ref<MimePart> reread = ParseMessage("Content-Disposition: " + text + "\r\n\r\n")->root();
+    std::string charset;
+    EXPECT_EQ(reread->FileName(&charset), name);
+    EXPECT_EQ(charset, composed.find('*') != std::string::npos || composed.empty() ? "utf-8" : "");
+    EXPECT_EQ(reread->ComposedContentDisposition(), text) << "written again as it was read";
+  }
+}
 
 TEST(AttachmentList, CountsOnlyChildrenMarkedExactlyAttachment) {
   const Ref<MessageEntity> message = ParseMessage(kMixed);

@@ -17,14 +17,15 @@ source.Text = binary
 
 Set message = CreateObject("VeskMail.MIMEMessage")
 message.From.Address = "sender@example.com"
+message.From.Name = "M" & Chr(252) & "ller, J" & Chr(246) & "rg"
 message.Bcc.Add.Address = "vesk@localhost"
 Set extra = message.Cc  ' only read: the message must not write an empty Cc field
-message.Subject = "Round trip"
+message.Subject = "Round trip " & Chr(252) & "ber K" & Chr(246) & "ln"
 message.Text = "Hello." & vbCrLf & "." & vbCrLf & "..two periods" & vbCrLf & "A lone period above." & vbCrLf
 message.Attach textFile
 Set extra = message.Attachments.Add
 extra.Load source
-extra.FileName = "bytes.bin"
+extra.FileName = "b" & Chr(252) & "tes.bin"
 extra.ContentType = "application/octet-stream"
 extra.ContentEncoding = "base64"
 
@@ -37,7 +38,8 @@ smtp.Disconnect
 Set pop3 = MailboxWith(1)
 Check pop3.MessageCount = 1, "one message arrived, found " & pop3.MessageCount
 Set fetched = pop3.Retrieve(1)
-Check fetched.Subject = "Round trip" And fetched.From.Address = "sender@example.com", "subject and sender"
+Check fetched.Subject = message.Subject And fetched.From.Address = "sender@example.com" And _
+      fetched.From.Name = message.From.Name, "subject and sender: " & fetched.Subject & " / " & fetched.From.Name
 Check InStr(fetched.RawMessage, "Bcc") = 0 And InStr(fetched.RawMessage, "Cc: " & vbCrLf) = 0, _
       "no Bcc and no empty Cc in what was sent: " & Left(fetched.RawMessage, 300)
 Check InStr(message.RawMessage, "Bcc: vesk@localhost") > 0, "the sender's copy keeps its Bcc"
@@ -52,9 +54,10 @@ Check fetched.Attachments(1).FileName = "lines.txt", "first file name"
 Check fetched.Attachments(1).SimpleContent = "one" & vbCrLf & ".two starts with a period" & vbCrLf & "." & vbCrLf & _
       "end" & vbCrLf, "text attachment bytes"
 Check fetched.Attachments(2).SimpleContent = message.Attachments(2).SimpleContent, "all 256 byte values"
+Check fetched.Attachments(2).FileName = message.Attachments(2).FileName, "file name " & fetched.Attachments(2).FileName
 Check pop3.GetMessageSize(1) > Len(message.RawMessage), "size with the server's trace fields"
 Set top = pop3.RetrieveTop(1)
-Check top.Subject = "Round trip" And top.Attachments.Count = 0, "RetrieveTop with no lines brings the header only"
+Check top.Subject = message.Subject And top.Attachments.Count = 0, "RetrieveTop with no lines brings the header only"
 pop3.Delete 1
 pop3.Reset
 pop3.Delete 1
