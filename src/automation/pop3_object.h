@@ -4,6 +4,7 @@
 #include "automation/secure_transport_members.h"
 #include "automation/frame/connection_points.h"
 #include "automation/frame/page_context.h"
+#include "automation/retrieved_message.h"
 #include "engine/protocols/pop3_client.h"
 
 namespace vesk::com {
@@ -42,6 +43,7 @@ class Pop3Object : public DispatchObject<Pop3Object, SecureTransportMembers<IVes
 
   Pop3Client client_;
   PageContextHolder page_;
+  RetrievedMessageMaker messages_;
 };
 
 }  // namespace vesk::com
