@@ -90,19 +90,11 @@ HRESULT SmtpObject::CollectEnvelope(IMIMEMessage* message, BSTR to, BSTR from, s
 
 namespace {
 
-// The machine's full DNS name when it has a domain; empty otherwise.
-std::string HostDomain() {
-  char name[256];
-  DWORD size = sizeof name;
-  if (!GetComputerNameExA(ComputerNameDnsFullyQualified, name, &size)) return {};
-  const std::string text(name, size);
-  return text.find('.') == std::string::npos ? std::string() : text;
-}
-
 // RFC 5322 section 3.6: a message goes out with an origination date and an
 // identifier. They are added to the message itself, so that a copy saved or
 // appended after sending holds the same fields.
-HRESULT AddDateAndIdentifier(IMIMEMessage* message) {
+template <class DomainSource>
+HRESULT AddDateAndIdentifier(IMIMEMessage* message, DomainSource&& host_domain) {
   Variant date;
   if (HRESULT hr = message->get_Date(date.get()); FAILED(hr)) return hr;
   if (V_VT(date.get()) == VT_BSTR && SysStringLen(V_BSTR(date.get())) == 0) {
@@ -117,13 +109,27 @@ HRESULT AddDateAndIdentifier(IMIMEMessage* message) {
   if (HRESULT hr = message->get_MessageID(id.put()); FAILED(hr)) return hr;
   if (id.length() == 0) {
     Bstr fresh;
-    if (HRESULT hr = ToBstr(NewMessageId(HostDomain()), fresh.put()); FAILED(hr)) return hr;
+    if (HRESULT hr = ToBstr(NewMessageId(host_domain()), fresh.put()); FAILED(hr)) return hr;
     return message->put_MessageID(fresh.get());
   }
   return S_OK;
 }
 
 }  // namespace
+
+// The machine's full DNS name when it has a domain; empty otherwise.
+const std::string& SmtpObject::HostDomain() {
+  if (!host_domain_known_) {
+    char name[256];
+    DWORD size = sizeof name;
+    if (GetComputerNameExA(ComputerNameDnsFullyQualified, name, &size)) {
+      const std::string text(name, size);
+      if (text.find('.') != std::string::npos) host_domain_ = text;
+      host_domain_known_ = true;
+    }
+  }
+  return host_domain_;
+}
 
 STDMETHODIMP SmtpObject::Send(IDispatch* message_object, BSTR to, BSTR from) {
   return Guarded([&] {
@@ -135,7 +141,7 @@ STDMETHODIMP SmtpObject::Send(IDispatch* message_object, BSTR to, BSTR from) {
     std::string sender;
     std::vector<std::string> recipients;
     if (FAILED(CollectEnvelope(message.get(), to, from, sender, recipients))) return Failure();
-    if (FAILED(AddDateAndIdentifier(message.get()))) return Failure();
+    if (FAILED(AddDateAndIdentifier(message.get(), [this] { return HostDomain(); }))) return Failure();
     // The text goes out in the ANSI code page, the inverse of how RawMessage
     // was made from the message's bytes.
     Bstr raw;
