@@ -206,44 +206,19 @@ void EmptyMailbox() {
 // --- Timing --------------------------------------------------------------------
 
 
-// Wall time and the CPU time of the calling thread (where the engine and the
-// DLL do all their work) of one run. On a busy machine the CPU time is the
-// steadier figure: it leaves out the time spent waiting for the servers and
-// for other programs. Under Wine the thread's run time comes from Linux in
-// nanoseconds (/proc/thread-self/schedstat); elsewhere from GetThreadTimes.
+// The wall time of one run. The machine may be shared: the variants of a
+// task take turns, and medians are compared.
 struct Sample {
   double wall_ms = 0;
-  double cpu_ms = 0;
 };
-
-double ThreadCpuMs() {
-  HANDLE file = CreateFileA("Z:\\proc\\thread-self\\schedstat", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                            nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file != INVALID_HANDLE_VALUE) {
-    char text[64] = {};
-    DWORD read = 0;
-    const BOOL ok = ReadFile(file, text, sizeof text - 1, &read, nullptr);
-    CloseHandle(file);
-    if (ok && read > 0) return std::strtod(text, nullptr) / 1e6;
-  }
-  FILETIME created, exited, kernel, user;
-  if (!GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user)) return 0;
-  const auto ticks = [](const FILETIME& t) {
-    return static_cast<double>((static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime);
-  };
-  return (ticks(kernel) + ticks(user)) / 10000.0;
-}
 
 class Stopwatch {
  public:
-  Stopwatch() : wall_(Clock::now()), cpu_(ThreadCpuMs()) {}
-  Sample Stop() const {
-    return {std::chrono::duration<double, std::milli>(Clock::now() - wall_).count(), ThreadCpuMs() - cpu_};
-  }
+  Stopwatch() : wall_(Clock::now()) {}
+  Sample Stop() const { return {std::chrono::duration<double, std::milli>(Clock::now() - wall_).count()}; }
 
  private:
   Clock::time_point wall_;
-  double cpu_;
 };
 
 // One task: its variants (engine first), each run once per repetition in an
@@ -262,9 +237,9 @@ double Median(std::vector<double> values) {
 
 std::map<std::string, double> engine_medians;
 
-void PrintRow(const Task& task, const char* kind, const std::vector<std::vector<double>>& times) {
+void PrintRow(const Task& task, const std::vector<std::vector<double>>& times) {
   const double engine = Median(times[0]);
-  std::printf("%-17s %-4s", task.name.c_str(), kind);
+  std::printf("%-17s", task.name.c_str());
   for (size_t v = 0; v < task.variants.size(); ++v) {
     const double median = Median(times[v]);
     const double per_message_us = median * 1000.0 / task.per;
@@ -279,18 +254,16 @@ void PrintRow(const Task& task, const char* kind, const std::vector<std::vector<
 }
 
 void RunTask(const Task& task, int repetitions) {
-  std::vector<std::vector<double>> wall(task.variants.size()), cpu(task.variants.size());
+  std::vector<std::vector<double>> wall(task.variants.size());
   for (int rep = 0; rep < repetitions; ++rep) {
     for (size_t k = 0; k < task.variants.size(); ++k) {
       const size_t v = (k + static_cast<size_t>(rep)) % task.variants.size();
       const Sample sample = task.variants[v].second();
       wall[v].push_back(sample.wall_ms);
-      cpu[v].push_back(sample.cpu_ms);
     }
   }
   engine_medians[task.name] = Median(wall[0]);
-  PrintRow(task, "wall", wall);
-  PrintRow(task, "cpu", cpu);
+  PrintRow(task, wall);
   std::fflush(stdout);
 }
 

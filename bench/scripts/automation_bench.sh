@@ -23,7 +23,8 @@ output=$("$WINE" "$client" "$@" | tr -d '\r' | tee /dev/fd/2)
 engine=$(grep '^engine-ms' <<<"$output" || true)
 arguments=()
 for pair in ${engine#engine-ms}; do arguments+=("/engine-${pair%%=*}:${pair#*=}"); done
-if [ $# -eq 0 ] || grep -q 'send\|retrieve\|top' <<<"$*"; then
+# The VBScript driver sends and retrieves: it runs unless /only: leaves those out.
+if ! grep -q '/only:' <<<"$*" || grep -q '/only:.*\(send\|retrieve\|top\)' <<<"$*"; then
   run_script "$ROOT/bench/scripts/smtp_pop3_1000.vbs" "VBScript RetrieveTop.*" \
     "/smtp:$VESK_SMTP_PORT" "/pop3:$VESK_POP3_PORT" "${arguments[@]}"
 fi
