@@ -19,8 +19,12 @@ eval "$("$ROOT/tools/mailservers.sh" env | sed 's/^/export /')"
 prepare_wine
 
 client="$BUILD/bench/bench/automation-win64/bin/bench_automation.exe"
-output=$("$WINE" "$client" "$@" | tr -d '\r' | tee /dev/fd/2)
-engine=$(grep '^engine-ms' <<<"$output" || true)
+# (Not tee /dev/stderr: that opens stderr anew and, when it is a file,
+# writes over what is there.)
+log=$(mktemp)
+"$WINE" "$client" "$@" | tr -d '\r' | tee "$log"
+engine=$(grep '^engine-ms' "$log" || true)
+rm -f "$log"
 arguments=()
 for pair in ${engine#engine-ms}; do arguments+=("/engine-${pair%%=*}:${pair#*=}"); done
 # The VBScript driver sends and retrieves: it runs unless /only: leaves those out.
