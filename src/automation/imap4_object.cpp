@@ -69,7 +69,7 @@ HRESULT Imap4Object::SearchDate(SearchByDate search, DATE date, VARIANT* results
 HRESULT Imap4Object::HandOut(bool fetched, IMIMEMessage** message) {
   if (message) *message = nullptr;
   if (!fetched) return Outcome(false);
-  return MakeRetrievedMessage(page_.get(), client_.message_text, message);
+  return messages_.Make(page_.get(), client_.message_text, message);
 }
 
 STDMETHODIMP Imap4Object::Connect() {

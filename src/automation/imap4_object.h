@@ -3,6 +3,7 @@
 #include "automation/frame/com_object.h"
 #include "automation/sign_in_members.h"
 #include "automation/frame/page_context.h"
+#include "automation/retrieved_message.h"
 #include "engine/protocols/imap_client.h"
 
 namespace vesk::com {
@@ -68,6 +69,7 @@ class Imap4Object : public DispatchObject<Imap4Object, SignInMembers<IVeskIMAP4E
 
   ImapClient client_;
   PageContextHolder page_;
+  RetrievedMessageMaker messages_;
 };
 
 }  // namespace vesk::com

@@ -42,7 +42,7 @@ HRESULT Pop3Object::Outcome(bool succeeded) {
 HRESULT Pop3Object::HandOut(IDispatch** message) {
   if (!message) return E_INVALIDARG;
   IMIMEMessage* made = nullptr;
-  const HRESULT hr = MakeRetrievedMessage(page_.get(), client_.retrieved_text(), &made);
+  const HRESULT hr = messages_.Make(page_.get(), client_.retrieved_text(), &made);
   *message = made;
   return hr;
 }

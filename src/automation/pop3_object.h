@@ -4,6 +4,7 @@
 #include "automation/sign_in_members.h"
 #include "automation/frame/connection_points.h"
 #include "automation/frame/page_context.h"
+#include "automation/retrieved_message.h"
 #include "engine/protocols/pop3_client.h"
 
 namespace vesk::com {
@@ -46,6 +47,7 @@ class Pop3Object : public DispatchObject<Pop3Object, SignInMembers<IVeskPOP3Ex, 
 
   Pop3Client client_;
   PageContextHolder page_;
+  RetrievedMessageMaker messages_;
 };
 
 }  // namespace vesk::com

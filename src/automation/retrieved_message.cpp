@@ -6,14 +6,19 @@
 
 namespace vesk::com {
 
-HRESULT MakeRetrievedMessage(IUnknown* page_context, const std::string& text, IMIMEMessage** message) {
+HRESULT RetrievedMessageMaker::Make(IUnknown* page_context, const std::string& text, IMIMEMessage** message) {
   if (!message) return E_INVALIDARG;
   *message = nullptr;
-  ComPtr<IClassFactory> factory;
-  HRESULT hr = CoGetClassObject(CLSID_MIMEMessage, CLSCTX_SERVER, nullptr, IID_IClassFactory, factory.put_void());
-  if (FAILED(hr)) return hr;
+  if (!factory_) {
+    const HRESULT hr =
+        CoGetClassObject(CLSID_MIMEMessage, CLSCTX_SERVER, nullptr, IID_IClassFactory, factory_.put_void());
+    if (FAILED(hr)) {
+      factory_.reset();
+      return hr;
+    }
+  }
   ComPtr<IMIMEMessage> created;
-  hr = factory->CreateInstance(nullptr, IID_IMIMEMessage, created.put_void());
+  const HRESULT hr = factory_->CreateInstance(nullptr, IID_IMIMEMessage, created.put_void());
   if (FAILED(hr)) return hr;
   if (page_context) created->OnStartPage(page_context);
   Bstr raw;

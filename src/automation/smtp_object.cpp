@@ -99,7 +99,8 @@ namespace {
 // RFC 5322 section 3.6: a message goes out with an origination date and an
 // identifier. They are added to the message itself, so that a copy saved or
 // appended after sending holds the same fields.
-HRESULT AddDateAndIdentifier(IMIMEMessage* message) {
+template <class DomainSource>
+HRESULT AddDateAndIdentifier(IMIMEMessage* message, DomainSource&& host_domain) {
   Variant date;
   if (HRESULT hr = message->get_Date(date.get()); FAILED(hr)) return hr;
   if (V_VT(date.get()) == VT_BSTR && SysStringLen(V_BSTR(date.get())) == 0) {
@@ -114,13 +115,25 @@ HRESULT AddDateAndIdentifier(IMIMEMessage* message) {
   if (HRESULT hr = message->get_MessageID(id.put()); FAILED(hr)) return hr;
   if (id.length() == 0) {
     Bstr fresh;
-    if (HRESULT hr = ToBstr(NewMessageId(HostDomain()), fresh.put()); FAILED(hr)) return hr;
+    if (HRESULT hr = ToBstr(NewMessageId(host_domain()), fresh.put()); FAILED(hr)) return hr;
     return message->put_MessageID(fresh.get());
   }
   return S_OK;
 }
 
 }  // namespace
+
+// Asked once per object: the call is slow, and the name does not change
+// while the object sends.
+const std::string& SmtpObject::HostDomain() {
+  if (!host_domain_known_) {
+    if (std::optional<std::string> domain = AskHostDomain()) {
+      host_domain_ = std::move(*domain);
+      host_domain_known_ = true;
+    }
+  }
+  return host_domain_;
+}
 
 STDMETHODIMP SmtpObject::Send(IDispatch* message_object, BSTR to, BSTR from) {
   return Guarded([&] {
@@ -132,7 +145,7 @@ STDMETHODIMP SmtpObject::Send(IDispatch* message_object, BSTR to, BSTR from) {
     std::string sender;
     std::vector<std::string> recipients;
     if (FAILED(CollectEnvelope(message.get(), to, from, sender, recipients))) return Failure();
-    if (FAILED(AddDateAndIdentifier(message.get()))) return Failure();
+    if (FAILED(AddDateAndIdentifier(message.get(), [this] { return HostDomain(); }))) return Failure();
     // The text goes out as the bytes RawMessage was made from.
     const std::string raw = RawMessageBytes(message.get());
     if (raw.empty()) return Failure();

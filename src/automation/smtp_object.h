@@ -36,8 +36,13 @@ class SmtpObject : public DispatchObject<SmtpObject, SignInMembers<IVeskSMTPEx, 
   HRESULT Failure();
   HRESULT CollectEnvelope(IMIMEMessage* message, BSTR to, BSTR from, std::string& sender,
                           std::vector<std::string>& recipients);
+  const std::string& HostDomain();
 
   SmtpClient client_;
+  // The machine's DNS name for new message identifiers, asked for once per
+  // object: the system call costs more than the rest of a send.
+  std::string host_domain_;
+  bool host_domain_known_ = false;
 };
 
 }  // namespace vesk::com

@@ -5,6 +5,8 @@
 
 #include <psapi.h>
 
+#include <cstdlib>
+
 namespace vesk::test {
 namespace {
 
@@ -110,6 +112,42 @@ TEST(Lifetime, TenThousandMessagesKeepMemoryFlat) {
   const double before = usage();
   for (int i = 0; i < 10000; ++i) ComposeRenderAndWalk();
   EXPECT_LT((usage() - before) / 1024.0, 2048.0) << "KiB grown";
+}
+
+// A protocol object keeps the message factory it got at its first retrieval:
+// each retrieval still hands out a new message of its own, and once the
+// objects are released the DLL can unload. Runs against the loopback servers.
+TEST(Lifetime, RetrievalsKeepNoLockOnTheDll) {
+  const char* port = std::getenv("VESK_IMAP_PORT");
+  if (!std::getenv("VESK_MAILSERVERS") || !port) GTEST_SKIP() << "needs the servers of tools/mailservers.sh";
+  {
+    ComPtr<IVeskIMAP4> imap;
+    ComPtr<IMIMEMessage> sent, first, second;
+    ASSERT_EQ(CreateByProgId(L"VeskMail.IMAP4", imap), S_OK);
+    ASSERT_EQ(CreateByProgId(L"VeskMail.MIMEMessage", sent), S_OK);
+    Bstr host(L"127.0.0.1"), user(L"vesk"), password(L"vesk-pass"), box(L"VeskLifetime"), subject(L"kept factory");
+    imap->put_Host(host.get());
+    imap->put_Port(static_cast<short>(std::atoi(port)));
+    imap->put_User(user.get());
+    imap->put_Password(password.get());
+    ASSERT_EQ(imap->Connect(), S_OK);
+    imap->DeleteMailbox(box.get());  // left by an earlier run, or absent
+    ASSERT_EQ(imap->CreateMailbox(box.get()), S_OK);
+    sent->put_Subject(subject.get());
+    ASSERT_EQ(imap->AppendMessage(box.get(), sent.get()), S_OK);
+    ASSERT_EQ(imap->put_MailboxName(box.get()), S_OK);
+    ASSERT_EQ(imap->SelectMailbox(VARIANT_TRUE), S_OK);
+    ASSERT_EQ(imap->Retrieve(1, first.put()), S_OK);
+    ASSERT_EQ(imap->Retrieve(1, second.put()), S_OK);
+    EXPECT_NE(first.get(), second.get());
+    Bstr empty(L""), read;
+    ASSERT_EQ(first->put_Subject(empty.get()), S_OK);
+    ASSERT_EQ(second->get_Subject(read.put()), S_OK);
+    EXPECT_EQ(Narrow(read.get()), "kept factory") << "each retrieval is a message of its own";
+    EXPECT_EQ(imap->DeleteMailbox(box.get()), S_OK);
+    imap->Disconnect();
+  }
+  EXPECT_EQ(CanUnloadNow(), S_OK);
 }
 
 }  // namespace

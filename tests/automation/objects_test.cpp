@@ -38,6 +38,31 @@ TEST(Properties, VtableAndDispatchSeeTheSameValue) {
   EXPECT_EQ(imap->get_Host(nullptr), E_POINTER);
 }
 
+// Text properties read through IDispatch (which hands over the member's own
+// string) give what the vtable gives, whatever the characters: ones of the
+// ANSI code page and ones it lacks.
+TEST(Properties, TextReadsThroughDispatchMatchTheVtable) {
+  ComPtr<IMIMEMessage> message;
+  ASSERT_EQ(CreateByProgId(L"VeskMail.MIMEMessage", message), S_OK);
+  for (const wchar_t* text : {L"", L"plain", L"Gr\u00fc\u00dfe \u20ac", L"\u03a9 \u4e2d \U0001F600 end"}) {
+    Bstr value(text);
+    ASSERT_EQ(message->put_Subject(value.get()), S_OK);
+    message->put_Text(value.get());  // refused where the ANSI code page lacks a character
+    for (const auto& [id, get] : {std::pair{DISPID{1}, &IMIMEMessage::get_Subject}, {DISPID{3}, &IMIMEMessage::get_Text},
+                                  {DISPID{10}, &IMIMEMessage::get_RawMessage}}) {
+      Bstr direct;
+      ASSERT_EQ((message.get()->*get)(direct.put()), S_OK);
+      Variant late;
+      DISPPARAMS none{nullptr, nullptr, 0, 0};
+      ASSERT_EQ(message->Invoke(id, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, late.get(), nullptr, nullptr), S_OK);
+      ASSERT_EQ(V_VT(late.get()), VT_BSTR);
+      EXPECT_EQ(std::wstring(V_BSTR(late.get()), SysStringLen(V_BSTR(late.get()))),
+                std::wstring(direct.get(), direct.length()))
+          << id;
+    }
+  }
+}
+
 TEST(Errors, FailuresReportWithTheVersionedProgIdForTheMainInterfaceOnly) {
   for (const auto& [prog_id, main] : {std::pair{L"VeskMail.POP3", &IID_IVeskPOP3}, {L"VeskMail.SMTP", &IID_IVeskSMTP},
                                       {L"VeskMail.IMAP4", &IID_IVeskIMAP4}, {L"VeskMail.MIMEMessage", &IID_IMIMEMessage}}) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <new>
 #include <type_traits>
 
@@ -146,7 +147,7 @@ class DispatchObject : public ComObject<Derived, Main, Others...> {
     *info = nullptr;
     if (index != 0) return DISP_E_BADINDEX;
     ITypeInfo* type_info = nullptr;
-    const HRESULT hr = TypeInfoFor(__uuidof(DispatchInterface), &type_info);
+    const HRESULT hr = DispatchTypeInfo(&type_info);
     if (FAILED(hr)) return hr;
     type_info->AddRef();
     *info = type_info;
@@ -154,7 +155,7 @@ class DispatchObject : public ComObject<Derived, Main, Others...> {
   }
   STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
     ITypeInfo* type_info = nullptr;
-    const HRESULT hr = TypeInfoFor(__uuidof(DispatchInterface), &type_info);
+    const HRESULT hr = DispatchTypeInfo(&type_info);
     if (FAILED(hr)) return hr;
     return type_info->GetIDsOfNames(names, count, ids);
   }
@@ -162,11 +163,15 @@ class DispatchObject : public ComObject<Derived, Main, Others...> {
                       EXCEPINFO* exception, UINT* arg_error) override {
     if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
     ITypeInfo* type_info = nullptr;
-    const HRESULT hr = TypeInfoFor(__uuidof(DispatchInterface), &type_info);
+    const HRESULT hr = DispatchTypeInfo(&type_info);
     if (FAILED(hr)) return hr;
     // A failure without a description of its own must not pick up the error
     // object an earlier, unrelated failure left on the thread.
     SetErrorInfo(0, nullptr);
+    if ((flags & DISPATCH_PROPERTYGET) && result && params && params->cArgs == 0 && params->cNamedArgs == 0 &&
+        ReadText(type_info, id, result)) {
+      return S_OK;
+    }
     // Callers that treat every member as a method (JScript's Enumerator asks
     // for _NewEnum that way, and a statement such as "m.To.Item(9);" asks
     // with no room for a result) reach property reads too, as on Windows; a
@@ -183,6 +188,47 @@ class DispatchObject : public ComObject<Derived, Main, Others...> {
         type_info->Invoke(static_cast<Main*>(this), id, flags, params, result, exception, arg_error);
     if (result == &unused) VariantClear(&unused);
     return invoked;
+  }
+
+ private:
+  // A text property read straight through its vtable slot, the string handed
+  // over as the member made it. The general way (the type information's
+  // Invoke) copies the string it gets, which for a whole rendered message is
+  // tens of megabytes. False when `id` reads no text property or the member
+  // failed: then the general way runs (and asks the member again), so that
+  // failures are reported exactly as for every other member.
+  bool ReadText(ITypeInfo* type_info, DISPID id, VARIANT* result) {
+    static const std::vector<TextGetter> getters = FindTextGetters(type_info);
+    for (const TextGetter& getter : getters) {
+      if (getter.id != id) continue;
+      using Reader = HRESULT(STDMETHODCALLTYPE*)(void*, BSTR*);
+      void* self = static_cast<DispatchInterface*>(static_cast<Main*>(this));
+      const Reader read = (*static_cast<Reader**>(self))[getter.slot];
+      BSTR text = nullptr;
+      if (FAILED(read(self, &text))) {
+        SysFreeString(text);
+        SetErrorInfo(0, nullptr);
+        return false;
+      }
+      VariantInit(result);
+      V_VT(result) = VT_BSTR;
+      V_BSTR(result) = text;
+      return true;
+    }
+    return false;
+  }
+
+  // The module's type information of the dispatch interface, remembered by
+  // this class once found: every call through IDispatch needs it, and the
+  // module's cache takes its lock. The module keeps the pointer until it
+  // unloads, which takes this copy with it.
+  static HRESULT DispatchTypeInfo(ITypeInfo** info) {
+    static std::atomic<ITypeInfo*> known{nullptr};
+    *info = known.load(std::memory_order_acquire);
+    if (*info) return S_OK;
+    const HRESULT hr = TypeInfoFor(__uuidof(DispatchInterface), info);
+    if (SUCCEEDED(hr)) known.store(*info, std::memory_order_release);
+    return hr;
   }
 };
 

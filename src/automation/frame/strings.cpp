@@ -6,10 +6,31 @@
 
 namespace vesk::com {
 
+namespace {
+
+// Whether the code page writes every UTF-16 unit as one byte (the ANSI code
+// page of Western systems): then the text's length is the converted length
+// and one pass of the converter does.
+bool OneBytePerUnit(UINT code_page) {
+  CPINFO info;
+  return code_page != CP_UTF8 && GetCPInfo(code_page, &info) && info.MaxCharSize == 1;
+}
+
+}  // namespace
+
 std::string ToNarrow(BSTR text, UINT code_page) {
   const UINT length = SysStringLen(text);
   if (length == 0) return {};
   const int wide_length = static_cast<int>(length);
+  if (OneBytePerUnit(code_page)) {
+    std::string result(length, '\0');
+    const int written =
+        WideCharToMultiByte(code_page, 0, text, wide_length, result.data(), wide_length, nullptr, nullptr);
+    if (written > 0) {
+      result.resize(static_cast<size_t>(written));
+      return result;
+    }
+  }
   const int needed = WideCharToMultiByte(code_page, 0, text, wide_length, nullptr, 0, nullptr, nullptr);
   std::string result(static_cast<size_t>(needed > 0 ? needed : 0), '\0');
   if (needed > 0) {
@@ -96,15 +117,36 @@ std::string AnsiToUtf8(std::string_view text) {
   return ToNarrow(wide.get(), CP_UTF8);
 }
 
+// No code page gives more UTF-16 units than the text has bytes, so the text
+// is converted in one pass straight into a string of that many units; only
+// when it came out shorter (bytes that formed one character together) does it
+// move to a string of its exact length.
 HRESULT ToBstr(std::string_view text, BSTR* result, UINT code_page) {
   if (!result) return E_POINTER;
   *result = nullptr;
   if (text.size() > static_cast<size_t>(std::numeric_limits<int>::max())) return E_OUTOFMEMORY;
   const int length = static_cast<int>(text.size());
-  const int needed = length ? MultiByteToWideChar(code_page, 0, text.data(), length, nullptr, 0) : 0;
-  BSTR s = SysAllocStringLen(nullptr, static_cast<UINT>(needed));
+  BSTR s = SysAllocStringLen(nullptr, static_cast<UINT>(length));
   if (!s) return E_OUTOFMEMORY;
-  if (needed) MultiByteToWideChar(code_page, 0, text.data(), length, s, needed);
+  int converted = length ? MultiByteToWideChar(code_page, 0, text.data(), length, s, length) : 0;
+  if (length && converted <= 0) {
+    // Not converted in that room after all: ask for the length it needs.
+    const int needed = MultiByteToWideChar(code_page, 0, text.data(), length, nullptr, 0);
+    if (needed > length) {
+      SysFreeString(s);
+      s = SysAllocStringLen(nullptr, static_cast<UINT>(needed));
+      if (!s) return E_OUTOFMEMORY;
+      *result = s;
+      MultiByteToWideChar(code_page, 0, text.data(), length, s, needed);
+      return S_OK;
+    }
+  }
+  if (converted < length) {
+    BSTR exact = SysAllocStringLen(s, static_cast<UINT>(converted > 0 ? converted : 0));
+    SysFreeString(s);
+    if (!exact) return E_OUTOFMEMORY;
+    s = exact;
+  }
   *result = s;
   return S_OK;
 }
