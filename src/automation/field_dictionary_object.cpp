@@ -24,9 +24,9 @@ STDMETHODIMP FieldDictionaryObject::get_Count(LONG* count) { return GetValue(fie
 
 STDMETHODIMP FieldDictionaryObject::put_Key(BSTR old_name, BSTR new_name) {
   return Guarded([&] {
-    const std::string name = ToNarrow(new_name);
+    const std::string name = Narrow(new_name);
     if (HRESULT hr = CheckFieldName(name); FAILED(hr)) return hr;
-    return fields_->Rename(ToNarrow(old_name), name) ? S_OK : DISP_E_BADINDEX;
+    return fields_->Rename(Narrow(old_name), name) ? S_OK : DISP_E_BADINDEX;
   });
 }
 
@@ -34,16 +34,16 @@ STDMETHODIMP FieldDictionaryObject::get_Item(BSTR name, BSTR* value) {
   return Guarded([&] {
     if (!value) return E_POINTER;
     std::string text;
-    fields_->Get(ToNarrow(name), text);
-    return ToBstr(text, value);
+    fields_->Get(Narrow(name), text);
+    return ToBstr(text, value, CodePageOf(code_page_));
   });
 }
 
 STDMETHODIMP FieldDictionaryObject::put_Item(BSTR name, BSTR value) {
   return Guarded([&] {
-    const std::string field = ToNarrow(name);
+    const std::string field = Narrow(name);
     if (HRESULT hr = CheckFieldName(field); FAILED(hr)) return hr;
-    fields_->Set(field, ToNarrow(value));
+    fields_->Set(field, Narrow(value));
     return S_OK;
   });
 }
@@ -54,11 +54,11 @@ STDMETHODIMP FieldDictionaryObject::putref_Item(BSTR name, BSTR value) { return 
 STDMETHODIMP FieldDictionaryObject::Add(BSTR name, BSTR value) { return put_Item(name, value); }
 
 STDMETHODIMP FieldDictionaryObject::Exists(BSTR name, VARIANT_BOOL* exists) {
-  return Guarded([&] { return GetValue(ToVariantBool(fields_->Find(ToNarrow(name)).has_value()), exists); });
+  return Guarded([&] { return GetValue(ToVariantBool(fields_->Find(Narrow(name)).has_value()), exists); });
 }
 
 STDMETHODIMP FieldDictionaryObject::Remove(BSTR name) {
-  return Guarded([&] { return fields_->Remove(ToNarrow(name)) ? S_OK : DISP_E_BADINDEX; });
+  return Guarded([&] { return fields_->Remove(Narrow(name)) ? S_OK : DISP_E_BADINDEX; });
 }
 
 STDMETHODIMP FieldDictionaryObject::RemoveAll() {
@@ -67,11 +67,11 @@ STDMETHODIMP FieldDictionaryObject::RemoveAll() {
 }
 
 STDMETHODIMP FieldDictionaryObject::FieldsNames(VARIANT* names) {
-  return Guarded([&] { return ArrayResult(MakeTextArray(fields_->Names(), names)); });
+  return Guarded([&] { return ArrayResult(MakeTextArray(fields_->Names(), names, CodePageOf(code_page_))); });
 }
 
 STDMETHODIMP FieldDictionaryObject::FieldsValues(VARIANT* values) {
-  return Guarded([&] { return ArrayResult(MakeTextArray(fields_->Values(), values)); });
+  return Guarded([&] { return ArrayResult(MakeTextArray(fields_->Values(), values, CodePageOf(code_page_))); });
 }
 
 }  // namespace vesk::com

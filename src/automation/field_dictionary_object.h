@@ -1,6 +1,7 @@
 #pragma once
 
 #include "automation/frame/com_object.h"
+#include "automation/frame/strings.h"
 #include "engine/common/ref_counted.h"
 #include "engine/mime/field_list.h"
 
@@ -8,14 +9,15 @@ namespace vesk::com {
 
 // The header fields of a message or a body part, by name. A live view: it
 // edits the very list the message renders from, for as long as the message
-// keeps that list.
+// keeps that list. Text crosses in the code page of the message's mode.
 class FieldDictionaryObject
     : public DispatchObject<FieldDictionaryObject, IFieldDictionary, ErrorInfoSupport<IFieldDictionary>> {
  public:
-  explicit FieldDictionaryObject(Ref<FieldList> fields) : fields_(std::move(fields)) {}
+  FieldDictionaryObject(Ref<FieldList> fields, Ref<TextCodePage> code_page)
+      : fields_(std::move(fields)), code_page_(std::move(code_page)) {}
 
-  static HRESULT Create(Ref<FieldList> fields, IFieldDictionary** result) {
-    return CreateInstance(result, std::move(fields));
+  static HRESULT Create(Ref<FieldList> fields, Ref<TextCodePage> code_page, IFieldDictionary** result) {
+    return CreateInstance(result, std::move(fields), std::move(code_page));
   }
 
   STDMETHODIMP get_Count(LONG* count) override;
@@ -31,7 +33,10 @@ class FieldDictionaryObject
   STDMETHODIMP FieldsValues(VARIANT* values) override;
 
  private:
+  std::string Narrow(BSTR text) const { return ToNarrow(text, CodePageOf(code_page_)); }
+
   Ref<FieldList> fields_;
+  Ref<TextCodePage> code_page_;
 };
 
 }  // namespace vesk::com

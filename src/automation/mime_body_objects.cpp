@@ -151,7 +151,7 @@ STDMETHODIMP MimeBodyObject::get_MimeBodies(IMimeBodies** value) {
 }
 
 STDMETHODIMP MimeBodyObject::get_HeaderFields(IFieldDictionary** value) {
-  return Guarded([&] { return FieldDictionaryObject::Create(part_->headers(), value); });
+  return Guarded([&] { return FieldDictionaryObject::Create(part_->headers(), holder_.code_page, value); });
 }
 
 HRESULT MimeBodyObject::MapPath(BSTR file_name, std::string& physical) {

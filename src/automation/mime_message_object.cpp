@@ -232,7 +232,7 @@ STDMETHODIMP MimeMessageObject::get_Attachments(IMimeBodies** value) {
 }
 
 STDMETHODIMP MimeMessageObject::get_HeaderFields(IFieldDictionary** value) {
-  return Guarded([&] { return FieldDictionaryObject::Create(message_->headers(), value); });
+  return Guarded([&] { return FieldDictionaryObject::Create(message_->headers(), code_page_, value); });
 }
 
 STDMETHODIMP MimeMessageObject::Empty() {

@@ -24,6 +24,7 @@ for (var i = 0; i < cases.length; i++) {
   if (c[7]) m.HTMLText = c[7] + '<img src="cid:' + m.AddRelated(picture) + '">';
   m.Attach(picture); m.Attachments.Item(1).FileName = c[6];
   m.Save(path);
+  check(m.HeaderFields.Item("Subject") === c[2], c[0] + " HeaderFields keeps the Subject as set");
   var back = new ActiveXObject("VeskMail.MIMEMessage");
   back.Charset = c[1]; back.Load(path);
   var got = [back.Subject, back.From.Name, back.To.Item(1).Name, back.Text.replace(/\r/g, ""), back.Attachments.Item(1).FileName];
