@@ -14,7 +14,8 @@
 # to user "vesk" with password "vesk-pass". Users vesk-t1 to vesk-t8 (same
 # password, mail to vesk-tN@localhost) have a Maildir each, so that tests
 # running side by side keep their mail apart; vesk-soak is the soak
-# benchmark's.
+# benchmark's, and vesk-check keeps copies of sent mail for Python's strict
+# parser (tests/interop/check_delivered.py).
 #
 # TLS: a private CA and a server certificate for localhost, 127.0.0.1 and
 # 127.0.0.2 are made with openssl under <dir>/tls (kept across restarts),
@@ -58,7 +59,7 @@ tls_dir="$dir/tls"
 mail_user="vesk"
 mail_password="vesk-pass"
 mail_address="vesk@localhost"
-side_users="vesk-t1 vesk-t2 vesk-t3 vesk-t4 vesk-t5 vesk-t6 vesk-t7 vesk-t8 vesk-soak"
+side_users="vesk-t1 vesk-t2 vesk-t3 vesk-t4 vesk-t5 vesk-t6 vesk-t7 vesk-t8 vesk-soak vesk-check"
 
 postfix_config="$dir/postfix/etc"
 postfix_queue="$dir/postfix/queue"

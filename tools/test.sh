@@ -175,6 +175,11 @@ wine_suites() {
   read -r passed failures < <("$ROOT/tools/run_scripts.sh" "$ROOT/tests/scripts/servers" | harness_counts)
   record "server scripts $arch" "${passed:-0}" "${failures:-1}"
 
+  echo "== sent mail as Postfix delivered it, read by Python's strict parser ($arch)"
+  read -r passed failures < <(python3 "$ROOT/tests/interop/check_delivered.py" \
+    "$(dirname "$(dirname "$VESK_MAILDIR")")/vesk-check/Maildir" | harness_counts)
+  record "delivered mail $arch" "${passed:-0}" "${failures:-1}"
+
   # VESK_THREAD_MESSAGES=200 gives the full 8 x 200 (see the README).
   echo "== many threads at once $arch: ${VESK_THREADS:-8} threads x ${VESK_THREAD_MESSAGES:-50} messages"
   if timeout 1200 "$WINE" "$ARCH_BUILD/bin/many_threads.exe" "${VESK_THREADS:-8}" "${VESK_THREAD_MESSAGES:-50}" |
@@ -197,7 +202,7 @@ if [ "$have_wine32" -eq 1 ]; then
   wine_suites x86
 else
   echo "wine32 could not be installed (log: $BUILD/wine32-install.log): the x86 suites are skipped"
-  for harness in automation scripts "failure reports" interop "messages from the wild" "server scripts" "many threads"; do
+  for harness in automation scripts "failure reports" interop "messages from the wild" "server scripts" "delivered mail" "many threads"; do
     summary+=("$harness x86: skipped: wine32 not installable")
   done
 fi

@@ -1,7 +1,7 @@
 ' Runs after tests/scripts/prelude.vbs, which tools/run_scripts.sh puts in front.
 ' Through the real servers: a message with text and two attachments goes out
 ' over SMTP and comes back over POP3 with the same content. Its only
-' recipient is a blind copy, which is no line of the text sent.
+' recipients are blind copies, which are no line of the text sent.
 Dim folder, textFile, binary, i, stream, source, message, extra, smtp, pop3, fetched, top
 folder = ScratchFolder("vesk-pop3-roundtrip")
 EmptyMailbox
@@ -19,6 +19,7 @@ Set message = CreateObject("VeskMail.MIMEMessage")
 message.From.Address = "sender@example.com"
 message.From.Name = "M" & Chr(252) & "ller, J" & Chr(246) & "rg"
 message.Bcc.Add.Address = "vesk@localhost"
+message.Bcc.Add.Address = "vesk-check@localhost"  ' a copy as delivered, for a strict parser
 Set extra = message.Cc  ' only read: the message must not write an empty Cc field
 message.Subject = "Round trip " & Chr(252) & "ber K" & Chr(246) & "ln"
 message.Text = "Hello." & vbCrLf & "." & vbCrLf & "..two periods" & vbCrLf & "A lone period above." & vbCrLf
