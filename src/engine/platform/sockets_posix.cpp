@@ -75,6 +75,19 @@ bool IsUsable(Handle socket) {
   return true;
 }
 
+// One send, repeated when a signal interrupts it; a peer that has gone
+// gives an error, never SIGPIPE.
+ssize_t SendWithoutSignal(int descriptor, const char* data, int length, int flags) {
+#ifdef MSG_NOSIGNAL
+  flags |= MSG_NOSIGNAL;
+#endif
+  ssize_t sent;
+  do {
+    sent = ::send(descriptor, data, static_cast<size_t>(length), flags);
+  } while (sent < 0 && errno == EINTR);
+  return sent;
+}
+
 }  // namespace
 
 Handle CreateTcpSocket() {
@@ -127,13 +140,7 @@ Ipv4Address LookUpHost(const char* name) {
 
 int Send(Handle socket, const char* data, int length, int flags) {
   if (!IsUsable(socket)) return -1;
-#ifdef MSG_NOSIGNAL
-  flags |= MSG_NOSIGNAL;
-#endif
-  ssize_t sent;
-  do {
-    sent = ::send(Descriptor(socket), data, static_cast<size_t>(length), flags);
-  } while (sent < 0 && errno == EINTR);
+  const ssize_t sent = SendWithoutSignal(Descriptor(socket), data, length, flags);
   if (sent < 0) {
     KeepErrno();
     return -1;
@@ -154,14 +161,7 @@ int SendWithin(Handle socket, const char* data, int length, int timeout_ms) {
   }
   if (rc == 0) return 0;
   // POLLERR or POLLHUP: the send below reports why.
-  int flags = MSG_DONTWAIT;
-#ifdef MSG_NOSIGNAL
-  flags |= MSG_NOSIGNAL;
-#endif
-  ssize_t sent;
-  do {
-    sent = ::send(Descriptor(socket), data, static_cast<size_t>(length), flags);
-  } while (sent < 0 && errno == EINTR);
+  const ssize_t sent = SendWithoutSignal(Descriptor(socket), data, length, MSG_DONTWAIT);
   if (sent < 0) {
     if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
     KeepErrno();

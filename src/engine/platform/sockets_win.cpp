@@ -12,6 +12,14 @@ namespace {
 
 SOCKET Native(Handle socket) { return static_cast<SOCKET>(socket); }
 
+timeval Limit(int timeout_ms) {
+  if (timeout_ms < 0) timeout_ms = 0;
+  timeval limit;
+  limit.tv_sec = timeout_ms / 1000;
+  limit.tv_usec = (timeout_ms % 1000) * 1000;
+  return limit;
+}
+
 }  // namespace
 
 Handle CreateTcpSocket() {
@@ -50,16 +58,13 @@ int Send(Handle socket, const char* data, int length, int flags) {
 // non-blocking only around this one send, so that a send buffer with less
 // room than the run takes what fits instead of holding the caller.
 int SendWithin(Handle socket, const char* data, int length, int timeout_ms) {
-  if (timeout_ms < 0) timeout_ms = 0;
   fd_set writable;
   FD_ZERO(&writable);
   FD_SET(Native(socket), &writable);
   fd_set failed;
   FD_ZERO(&failed);
   FD_SET(Native(socket), &failed);
-  timeval limit;
-  limit.tv_sec = timeout_ms / 1000;
-  limit.tv_usec = (timeout_ms % 1000) * 1000;
+  timeval limit = Limit(timeout_ms);
   int rc = ::select(0, nullptr, &writable, &failed, &limit);
   if (rc == SOCKET_ERROR) return -1;
   if (rc == 0) return 0;
@@ -87,13 +92,10 @@ int Receive(Handle socket, char* buffer, int length, ReceiveMode mode) {
 }
 
 int WaitReadable(Handle socket, int timeout_ms) {
-  if (timeout_ms < 0) timeout_ms = 0;
   fd_set readable;
   FD_ZERO(&readable);
   FD_SET(Native(socket), &readable);
-  timeval limit;
-  limit.tv_sec = timeout_ms / 1000;
-  limit.tv_usec = (timeout_ms % 1000) * 1000;
+  timeval limit = Limit(timeout_ms);
   int rc = ::select(0, &readable, nullptr, nullptr, &limit);
   if (rc == SOCKET_ERROR) return -1;
   return rc > 0 ? 1 : 0;
