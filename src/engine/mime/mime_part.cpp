@@ -111,57 +111,60 @@ bool MultipartBody::Write(Stream& stream) {
   return complete;
 }
 
-// Whether content holds a byte outside ASCII, and whether a line of it is
-// longer than SMTP and RFC 5322 allow (998 octets before CR LF).
-struct ContentShape {
-  bool eight_bit = false;
-  bool long_line = false;
-};
-
-ContentShape ShapeOf(const ByteBuffer& content) {
-  constexpr size_t kMaxLine = 998;
-  ContentShape shape;
+// Whether content holds a byte outside ASCII, eight bytes a step.
+bool HasEightBit(const ByteBuffer& content) {
   const uint8_t* const data = content.data();
   const size_t size = content.size();
-  uint8_t high = 0;
-  for (size_t i = 0; i < size; ++i) high |= data[i];
-  shape.eight_bit = (high & 0x80) != 0;
-  // Content no longer than a line cannot hold a long one.
-  size_t start = size > kMaxLine ? 0 : size;
-  while (start < size && !shape.long_line) {
-    const void* found = std::memchr(data + start, '\n', size - start);
-    const size_t end = found ? static_cast<size_t>(static_cast<const uint8_t*>(found) - data) : size;
-    size_t length = end - start;
-    if (length > 0 && found && data[end - 1] == '\r') --length;
-    shape.long_line = length > kMaxLine;
-    start = end + 1;
+  uint64_t high = 0;
+  size_t i = 0;
+  for (; i + 8 <= size; i += 8) {
+    uint64_t word;
+    std::memcpy(&word, data + i, 8);
+    high |= word;
   }
-  return shape;
+  for (; i < size; ++i) high |= data[i];
+  return (high & 0x8080808080808080ull) != 0;
 }
 
-// About the size of content in quoted-printable, counted without encoding it:
-// three characters for a byte written as "=XX", one for any other, and a soft
-// line break ("=" CR LF) per 73 characters of a line (see quoted_printable.cpp).
+// Whether a line of content is longer than SMTP and RFC 5322 allow (998
+// octets before CR LF). From each line start it looks back from the farthest
+// place the line could end, so that it steps about a thousand bytes at a time
+// instead of one line.
+bool HasOverlongLine(const ByteBuffer& content) {
+  constexpr size_t kMaxLine = 998;
+  const uint8_t* const data = content.data();
+  const size_t size = content.size();
+  size_t start = 0;
+  while (size - start > kMaxLine) {
+    // Every line inside [start, start + kMaxLine] is short enough.
+    size_t end = start + kMaxLine;
+    while (end > start && data[end] != '\n') --end;
+    if (data[end] != '\n') {
+      // No line end within reach: only CR LF right after it may end the line.
+      const size_t lf = start + kMaxLine + 1;
+      if (lf >= size || data[lf] != '\n' || data[lf - 1] != '\r') return true;
+      end = lf;
+    }
+    start = end + 1;
+  }
+  return false;
+}
+
+// About the size of content in quoted-printable: three characters for a byte
+// written as "=XX", two for a line end, one for any other byte, and a soft
+// line break ("=" CR LF) per 73 characters.
 size_t QuotedPrintableSize(const ByteBuffer& content) {
   const uint8_t* const data = content.data();
-  size_t size = 0;
-  size_t column = 0;
+  size_t escaped = 0;
+  size_t line_feeds = 0;
+  // Counted without branches, so that the compiler can take many bytes a step.
   for (size_t i = 0; i < content.size(); ++i) {
     const uint8_t c = data[i];
-    if (c == '\n') {
-      size += 2;
-      column = 0;
-      continue;
-    }
-    const size_t width = (c >= 0x20 && c <= 0x7E && c != '=') || c == '\t' || c == '\r' ? 1 : 3;
-    if (column + width > 73) {
-      size += 3;
-      column = 0;
-    }
-    size += width;
-    column += width;
+    line_feeds += c == '\n';
+    escaped += (c < 0x20 && c != '\t' && c != '\r' && c != '\n') | (c > 0x7E) | (c == '=');
   }
-  return size;
+  const size_t characters = content.size() + 2 * escaped + line_feeds;
+  return characters + 3 * (characters / 73);
 }
 
 // The context of a part's header block on its way to the wire.
@@ -423,9 +426,9 @@ MimePart::WireAdditions MimePart::LeafWireAdditions() const {
                            parameters.Find("charset*0*");
   const bool has_encoding = headers_->Find(kTransferEncoding).has_value();
   if (has_charset && has_encoding) return additions;
-  const ContentShape shape = ShapeOf(*leaf);
-  if (!has_charset && shape.eight_bit) additions.charset = NarrowCharset();
-  if (!has_encoding && (shape.eight_bit || shape.long_line)) {
+  const bool eight_bit = HasEightBit(*leaf);
+  if (!has_charset && eight_bit) additions.charset = NarrowCharset();
+  if (!has_encoding && (eight_bit || HasOverlongLine(*leaf))) {
     additions.encoding = QuotedPrintableSize(*leaf) <= Base64EncodedSize(leaf->size()) ? "quoted-printable" : "base64";
   }
   return additions;

@@ -241,6 +241,10 @@ TEST(MimePart, TextLeavesGetTheCharsetAndEncodingTheirContentNeeds) {
       {cjk + "\n", "", "Mime-Version: 1.0\r\nContent-Type: text/plain;\r\n\tcharset=\"utf-8\"\r\n"
                        "Content-Transfer-Encoding: base64\r\n"},
       {long_line + "\n", "", "Mime-Version: 1.0\r\nContent-Transfer-Encoding: quoted-printable\r\n"},
+      // At the limit of 998 octets before the line end, after a short line, and last.
+      {"a\n" + std::string(998, 'b') + "\n" + std::string(998, 'c') + "\n", "", ""},
+      {"a\n" + std::string(999, 'b') + "\n", "", "Mime-Version: 1.0\r\nContent-Transfer-Encoding: quoted-printable\r\n"},
+      {"a\n" + std::string(999, 'c'), "", "Mime-Version: 1.0\r\nContent-Transfer-Encoding: quoted-printable\r\n"},
       {"\xC3\xA9\n", "Content-Transfer-Encoding: 8bit\r\n",
        "Content-Transfer-Encoding: 8bit\r\nMime-Version: 1.0\r\nContent-Type: text/plain;\r\n\tcharset=\"utf-8\"\r\n"},
       {"\xC3\xA9\n", "Content-Type: text/html; charset=\"iso-8859-1\"\r\n",
