@@ -15,7 +15,17 @@
 # password, mail to vesk-tN@localhost) have a Maildir each, so that tests
 # running side by side keep their mail apart; vesk-soak is the soak
 # benchmark's, and vesk-check keeps copies of sent mail for Python's strict
-# parser (tests/interop/check_delivered.py).
+# parser (tests/interop/check_delivered.py). vesk-dsn receives delivery
+# reports, and vesk-intl the mail for the international addresses
+# jörg@müller.example and post@müller.example (also reached
+# through the A-label, post@xn--mller-kva.example).
+#
+# Postfix answers on three more SMTP ports, each the main one with one
+# setting changed, for the client's extensions: VESK_SMTP_SMALL_PORT takes
+# messages of at most 20000 bytes (SIZE 20000), VESK_SMTP_ASCII_PORT does not
+# offer SMTPUTF8, VESK_SMTP_PLAIN_PORT lists no extensions but STARTTLS
+# (no PIPELINING, SIZE, DSN, 8BITMIME or SMTPUTF8). Every port refuses mail
+# for a mailbox it does not have (550 at RCPT).
 #
 # TLS: a private CA and a server certificate for localhost, 127.0.0.1 and
 # 127.0.0.2 are made with openssl under <dir>/tls (kept across restarts),
@@ -43,6 +53,7 @@
 #   VESK_SMTP_PORT 2525, VESK_POP3_PORT 2110, VESK_IMAP_PORT 2143
 #   VESK_SMTPS_PORT 2465, VESK_POP3S_PORT 2995, VESK_IMAPS_PORT 2993
 #   VESK_SUBMISSION_PORT 2587, VESK_SUBMISSIONS_PORT 2466
+#   VESK_SMTP_SMALL_PORT 2527, VESK_SMTP_ASCII_PORT 2528, VESK_SMTP_PLAIN_PORT 2529
 set -euo pipefail
 
 repo_root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -55,11 +66,19 @@ pop3s_port="${VESK_POP3S_PORT:-2995}"
 imaps_port="${VESK_IMAPS_PORT:-2993}"
 submission_port="${VESK_SUBMISSION_PORT:-2587}"
 submissions_port="${VESK_SUBMISSIONS_PORT:-2466}"
+smtp_small_port="${VESK_SMTP_SMALL_PORT:-2527}"
+smtp_ascii_port="${VESK_SMTP_ASCII_PORT:-2528}"
+smtp_plain_port="${VESK_SMTP_PLAIN_PORT:-2529}"
 tls_dir="$dir/tls"
 mail_user="vesk"
 mail_password="vesk-pass"
 mail_address="vesk@localhost"
-side_users="vesk-t1 vesk-t2 vesk-t3 vesk-t4 vesk-t5 vesk-t6 vesk-t7 vesk-t8 vesk-soak vesk-check"
+side_users="vesk-t1 vesk-t2 vesk-t3 vesk-t4 vesk-t5 vesk-t6 vesk-t7 vesk-t8 vesk-soak vesk-check vesk-dsn vesk-intl"
+# The international addresses, in UTF-8, delivered to vesk-intl.
+intl_domain=$'m\xc3\xbcller.example'
+intl_alabel="xn--mller-kva.example"
+intl_local=$'j\xc3\xb6rg'
+intl_addresses="$intl_local@$intl_domain post@$intl_domain post@$intl_alabel"
 
 postfix_config="$dir/postfix/etc"
 postfix_queue="$dir/postfix/queue"
@@ -81,7 +100,8 @@ pid_alive() { [[ -s "$1" ]] && kill -0 "$(tr -dc 0-9 <"$1")" 2>/dev/null; }
 
 postfix_running() {
   pid_alive "$postfix_queue/pid/master.pid" && port_open "$smtp_port" && port_open "$smtps_port" &&
-    port_open "$submission_port" && port_open "$submissions_port"
+    port_open "$submission_port" && port_open "$submissions_port" && port_open "$smtp_small_port" &&
+    port_open "$smtp_ascii_port" && port_open "$smtp_plain_port"
 }
 # Dovecot's auth socket for Postfix, in Postfix's private folder.
 auth_socket="$postfix_queue/private/auth"
@@ -219,9 +239,11 @@ local_header_rewrite_clients =
 maillog_file = $postfix_log
 maillog_file_prefixes = $dir
 # One mailbox: $mail_address, a Maildir owned by Debian's mail user.
-virtual_mailbox_domains = localhost
+# International addresses (RFC 6531) are taken in UTF-8.
+smtputf8_enable = yes
+virtual_mailbox_domains = localhost, $intl_domain, $intl_alabel
 virtual_mailbox_base = $mail_base
-virtual_mailbox_maps = inline:{ $mail_address=$mail_user/Maildir/$(for u in $side_users; do printf ', %s@localhost=%s/Maildir/' "$u" "$u"; done) }
+virtual_mailbox_maps = inline:{ $mail_address=$mail_user/Maildir/$(for u in $side_users; do printf ', %s@localhost=%s/Maildir/' "$u" "$u"; done)$(for a in $intl_addresses; do printf ', %s=vesk-intl/Maildir/' "$a"; done) }
 virtual_uid_maps = static:$mail_uid
 virtual_gid_maps = static:$mail_gid
 virtual_minimum_uid = $mail_uid
@@ -246,6 +268,10 @@ EOF
   -o smtpd_client_restrictions= -o smtpd_helo_restrictions= -o smtpd_sender_restrictions=
   -o smtpd_relay_restrictions=permit_sasl_authenticated,reject
   -o smtpd_recipient_restrictions=permit_sasl_authenticated,reject
+127.0.0.1:$smtp_small_port inet n - n - - smtpd -o message_size_limit=20000
+127.0.0.1:$smtp_ascii_port inet n - n - - smtpd -o smtputf8_enable=no
+127.0.0.1:$smtp_plain_port inet n - n - - smtpd
+  -o smtpd_discard_ehlo_keywords=pipelining,size,dsn,8bitmime,smtputf8,etrn,enhancedstatuscodes,vrfy,chunking
 pickup         unix  n       -      n      60     1       pickup
 cleanup        unix  n       -      n      -      0       cleanup
 qmgr           unix  n       -      n      300    1       qmgr
@@ -393,8 +419,14 @@ start() {
   prepare_maildir
   if ! postfix_running; then
     write_postfix_config
-    /usr/sbin/postfix -c "$postfix_config" start >>"$dir/postfix-start.log" 2>&1 ||
-      die "postfix did not start; see $dir/postfix-start.log and $postfix_log"
+    if pid_alive "$postfix_queue/pid/master.pid"; then
+      # Running with an older configuration (fewer ports): it reads this one.
+      /usr/sbin/postfix -c "$postfix_config" reload >>"$dir/postfix-start.log" 2>&1 ||
+        die "postfix did not reload; see $dir/postfix-start.log and $postfix_log"
+    else
+      /usr/sbin/postfix -c "$postfix_config" start >>"$dir/postfix-start.log" 2>&1 ||
+        die "postfix did not start; see $dir/postfix-start.log and $postfix_log"
+    fi
     wait_for postfix_running || die "postfix does not answer on 127.0.0.1:$smtp_port"
   fi
   if ! dovecot_running; then
@@ -452,6 +484,9 @@ VESK_POP3S_PORT=$pop3s_port
 VESK_IMAPS_PORT=$imaps_port
 VESK_SUBMISSION_PORT=$submission_port
 VESK_SUBMISSIONS_PORT=$submissions_port
+VESK_SMTP_SMALL_PORT=$smtp_small_port
+VESK_SMTP_ASCII_PORT=$smtp_ascii_port
+VESK_SMTP_PLAIN_PORT=$smtp_plain_port
 VESK_TLS_DIR=$tls_dir
 VESK_MAIL_USER=$mail_user
 VESK_MAIL_PASSWORD=$mail_password

@@ -1,5 +1,6 @@
 #include "automation/smtp_object.h"
 
+#include "automation/frame/arrays.h"
 #include "automation/frame/com_ptr.h"
 #include "automation/frame/errors.h"
 #include "automation/frame/properties.h"
@@ -33,7 +34,77 @@ STDMETHODIMP SmtpObject::put_User(BSTR value) { return SetSecret(client_.credent
 STDMETHODIMP SmtpObject::get_Password(BSTR* value) { return GetText(client_.credentials().password, value); }
 STDMETHODIMP SmtpObject::put_Password(BSTR value) { return SetSecret(client_.credentials().password, value); }
 
-HRESULT SmtpObject::Failure() { return ProtocolFailure(CLSID_VeskSMTP, client_.last_error()); }
+// The engine's texts are UTF-8: they may name an international address.
+HRESULT SmtpObject::Failure() {
+  ReportError(CLSID_VeskSMTP, client_.last_error(), GUID_NULL, E_FAIL, CP_UTF8);
+  return E_FAIL;
+}
+
+// The members for the extensions of a transaction (smtp_extensions.h).
+STDMETHODIMP SmtpObject::get_UseExtensions(VARIANT_BOOL* value) {
+  return GetValue(ToVariantBool(client_.send_options().use_extensions), value);
+}
+STDMETHODIMP SmtpObject::put_UseExtensions(VARIANT_BOOL value) {
+  client_.send_options().use_extensions = value != VARIANT_FALSE;
+  return S_OK;
+}
+STDMETHODIMP SmtpObject::get_DeliveryNotify(LONG* value) { return GetValue(client_.send_options().notify, value); }
+STDMETHODIMP SmtpObject::put_DeliveryNotify(LONG value) {
+  if (!IsValidDeliveryNotify(value)) {
+    return ReportError(CLSID_VeskSMTP, MessageText(kMsgInvalidDeliveryNotify), GUID_NULL, E_INVALIDARG);
+  }
+  client_.send_options().notify = value;
+  return S_OK;
+}
+STDMETHODIMP SmtpObject::get_DeliveryReturn(DELIVERY_RETURN* value) {
+  return GetValue(static_cast<DELIVERY_RETURN>(client_.send_options().report_return), value);
+}
+STDMETHODIMP SmtpObject::put_DeliveryReturn(DELIVERY_RETURN value) {
+  if (value < DELIVERY_RETURN_DEFAULT || value > DELIVERY_RETURN_HEADERS) return E_INVALIDARG;
+  client_.send_options().report_return = static_cast<DeliveryReturn>(value);
+  return S_OK;
+}
+STDMETHODIMP SmtpObject::get_EnvelopeID(BSTR* value) { return GetText(client_.send_options().envelope_id, value); }
+STDMETHODIMP SmtpObject::put_EnvelopeID(BSTR value) {
+  return Guarded([&] {
+    std::string id = ToNarrow(value, CP_UTF8);
+    if (!IsValidEnvelopeId(id)) {
+      return ReportError(CLSID_VeskSMTP, MessageText(kMsgInvalidEnvelopeId), GUID_NULL, E_INVALIDARG);
+    }
+    client_.send_options().envelope_id = std::move(id);
+    return S_OK;
+  });
+}
+STDMETHODIMP SmtpObject::get_AllowPartialDelivery(VARIANT_BOOL* value) {
+  return GetValue(ToVariantBool(client_.send_options().allow_partial_delivery), value);
+}
+STDMETHODIMP SmtpObject::put_AllowPartialDelivery(VARIANT_BOOL value) {
+  client_.send_options().allow_partial_delivery = value != VARIANT_FALSE;
+  return S_OK;
+}
+STDMETHODIMP SmtpObject::get_RefusedRecipients(VARIANT* value) {
+  if (!value) return E_POINTER;
+  return Guarded([&] {
+    std::vector<std::string> addresses;
+    for (const RefusedRecipient& refused : client_.refused_recipients()) addresses.push_back(refused.address);
+    return MakeTextArray(addresses, value, CP_UTF8);
+  });
+}
+STDMETHODIMP SmtpObject::get_RefusedReplies(VARIANT* value) {
+  if (!value) return E_POINTER;
+  return Guarded([&] {
+    std::vector<std::string> replies;
+    for (const RefusedRecipient& refused : client_.refused_recipients()) replies.push_back(refused.reply);
+    return MakeTextArray(replies, value, CP_UTF8);
+  });
+}
+STDMETHODIMP SmtpObject::get_Pipelining(VARIANT_BOOL* value) {
+  return GetValue(ToVariantBool(client_.send_options().pipelining), value);
+}
+STDMETHODIMP SmtpObject::put_Pipelining(VARIANT_BOOL value) {
+  client_.send_options().pipelining = value != VARIANT_FALSE;
+  return S_OK;
+}
 
 STDMETHODIMP SmtpObject::Connect() {
   return Guarded([&] { return client_.Connect() ? S_OK : Failure(); });
@@ -46,7 +117,9 @@ STDMETHODIMP SmtpObject::Disconnect() {
 namespace {
 
 // The Address of every item of one of the message's address collections, in
-// order. A collection the message cannot give counts as empty.
+// order, as UTF-8: an address crosses without the ANSI code page, so that
+// any character a script holds reaches the envelope. A collection the
+// message cannot give counts as empty.
 bool AppendAddresses(IMailAddresses* collection, std::vector<std::string>& recipients) {
   if (!collection) return true;
   LONG count = 0;
@@ -57,27 +130,28 @@ bool AppendAddresses(IMailAddresses* collection, std::vector<std::string>& recip
     if (FAILED(collection->get_Item(i, item.put())) || !item || FAILED(item->get_Address(address.put()))) {
       return false;
     }
-    recipients.push_back(ToNarrow(address.get()));
+    recipients.push_back(ToNarrow(address.get(), CP_UTF8));
   }
   return true;
 }
 
 }  // namespace
 
-// Sender and recipients: the arguments when given, else the message's From
-// address and its To, Cc and Bcc addresses in that order (duplicates kept).
+// Sender and recipients (UTF-8): the arguments when given, else the
+// message's From address and its To, Cc and Bcc addresses in that order
+// (duplicates kept).
 HRESULT SmtpObject::CollectEnvelope(IMIMEMessage* message, BSTR to, BSTR from, std::string& sender,
                                     std::vector<std::string>& recipients) {
-  sender = ToNarrow(from);
+  sender = ToNarrow(from, CP_UTF8);
   if (sender.empty()) {
     ComPtr<IMailAddress> from_address;
     Bstr address;
     if (SUCCEEDED(message->get_From(from_address.put())) && from_address &&
         SUCCEEDED(from_address->get_Address(address.put()))) {
-      sender = ToNarrow(address.get());
+      sender = ToNarrow(address.get(), CP_UTF8);
     }
   }
-  const std::string single = ToNarrow(to);
+  const std::string single = ToNarrow(to, CP_UTF8);
   if (!single.empty()) {
     recipients.push_back(single);  // used whole, as one address
     return S_OK;

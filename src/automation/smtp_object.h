@@ -25,6 +25,20 @@ class SmtpObject : public DispatchObject<SmtpObject, SignInMembers<IVeskSMTPEx, 
   STDMETHODIMP put_User(BSTR value) override;
   STDMETHODIMP get_Password(BSTR* value) override;
   STDMETHODIMP put_Password(BSTR value) override;
+  STDMETHODIMP get_UseExtensions(VARIANT_BOOL* value) override;
+  STDMETHODIMP put_UseExtensions(VARIANT_BOOL value) override;
+  STDMETHODIMP get_DeliveryNotify(LONG* value) override;
+  STDMETHODIMP put_DeliveryNotify(LONG value) override;
+  STDMETHODIMP get_DeliveryReturn(DELIVERY_RETURN* value) override;
+  STDMETHODIMP put_DeliveryReturn(DELIVERY_RETURN value) override;
+  STDMETHODIMP get_EnvelopeID(BSTR* value) override;
+  STDMETHODIMP put_EnvelopeID(BSTR value) override;
+  STDMETHODIMP get_AllowPartialDelivery(VARIANT_BOOL* value) override;
+  STDMETHODIMP put_AllowPartialDelivery(VARIANT_BOOL value) override;
+  STDMETHODIMP get_RefusedRecipients(VARIANT* value) override;
+  STDMETHODIMP get_RefusedReplies(VARIANT* value) override;
+  STDMETHODIMP get_Pipelining(VARIANT_BOOL* value) override;
+  STDMETHODIMP put_Pipelining(VARIANT_BOOL value) override;
 
  private:
   TransportSecurity& TransportSettings() override { return client_.security(); }

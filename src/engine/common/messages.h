@@ -55,6 +55,12 @@ enum MessageId : int {
   kMsgLoginDisabled = 166,
   kMsgUnknownMessageCharset = 180,
   kMsgConnectionEnded = 190,
+  kMsgMessageTooLarge = 200,
+  kMsgDsnNotOffered = 201,
+  kMsgAddressNeedsSmtpUtf8 = 202,
+  kMsgAddressNotSendable = 203,
+  kMsgInvalidDeliveryNotify = 204,
+  kMsgInvalidEnvelopeId = 205,
 };
 
 // The text of a message, or nullptr when the list has no such number.

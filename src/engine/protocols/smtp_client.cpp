@@ -1,6 +1,6 @@
 // SMTP client dialogue (RFC 5321; the transaction of section 3.3, the reply
 // format of section 4.2, transparency of section 4.5.2; STARTTLS of RFC 3207;
-// AUTH of RFC 4954).
+// AUTH of RFC 4954; command pipelining of RFC 2920).
 
 #include "engine/protocols/smtp_client.h"
 
@@ -60,6 +60,11 @@ constexpr SmtpCommandEntry kSmtpCommandTable[] = {
 // RFC 4954 section 4: a server takes AUTH lines of at least 12288 octets.
 constexpr std::size_t kMaxAuthLine = 12288;
 
+// A MAIL or RCPT line with extension parameters: the 512 octets of RFC 5321
+// section 4.5.3.1.4, with room for what the extensions add (SIZE 26, ENVID
+// and RET 109, NOTIFY and ORCPT well beyond an address in xtext).
+constexpr std::size_t kMaxExtendedCommandLine = 2048;
+
 const SmtpCommandEntry& EntryOf(int command) { return kSmtpCommandTable[command]; }
 
 // A line of a multi-line reply other than its last: three digits and a
@@ -101,18 +106,31 @@ bool SmtpClient::Fits(Command command, std::string_view argument) const {
   return FormatCommand(buffer, EntryOf(command).command_template, std::string(argument).c_str());
 }
 
-// The one place that sends a command: formats it into the command buffer,
-// hands it to the connection and has its reply judged.
-bool SmtpClient::Execute(Command command, const std::string& argument) {
-  const SmtpCommandEntry& entry = EntryOf(command);
-  if (entry.command_template != nullptr) {
-    char buffer[kCommandBufferSize];
-    if (!IsSafeCommandText(argument) ||
-        !FormatCommand(buffer, entry.command_template, argument.c_str())) {
-      return Refuse(command);
-    }
-    trace_.Sent(buffer);
-    if (!SendCommandBytes(buffer)) return false;
+// A command line: the template formatted into the command buffer, with any
+// extension parameters before its CR LF.
+bool SmtpClient::FormatLine(Command command, const std::string& argument, std::string_view parameters,
+                            std::string& line) {
+  char buffer[kCommandBufferSize];
+  if (!IsSafeCommandText(argument) || !IsSafeCommandText(parameters) ||
+      !FormatCommand(buffer, EntryOf(command).command_template, argument.c_str())) {
+    return Refuse(command);
+  }
+  line = buffer;
+  if (parameters.empty()) return true;
+  line.insert(line.size() - 2, parameters);
+  if (line.size() <= kMaxExtendedCommandLine) return true;
+  last_error_ = FormatMessageText(kMsgCommandTooLong, static_cast<int>(kMaxExtendedCommandLine - 2));
+  return false;
+}
+
+// The one place that sends a command: formats it, hands it to the
+// connection and has its reply judged.
+bool SmtpClient::Execute(Command command, const std::string& argument, std::string_view parameters) {
+  if (EntryOf(command).command_template != nullptr) {
+    std::string line;
+    if (!FormatLine(command, argument, parameters, line)) return false;
+    trace_.Sent(line);
+    if (!SendCommandBytes(line)) return false;
   }
   return ReadReply(command);
 }
@@ -136,20 +154,28 @@ int SmtpClient::ReadReplyCode(Command command) {
   return LeadingInteger(line);
 }
 
+bool SmtpClient::Accepts(Command command, int code) const {
+  const SmtpCommandEntry& entry = EntryOf(command);
+  return code == entry.expected_code || (entry.also_accepted_code != 0 && code == entry.also_accepted_code);
+}
+
 // The one place that judges a reply: the code of its last line decides.
 bool SmtpClient::ReadReply(Command command) {
   const int code = ReadReplyCode(command);
   if (code < 0) return false;
-  const SmtpCommandEntry& entry = EntryOf(command);
-  if (code == entry.expected_code || (entry.also_accepted_code != 0 && code == entry.also_accepted_code)) {
-    return true;
-  }
-  return Refuse(command);
+  return Accepts(command, code) || Refuse(command);
 }
 
 bool SmtpClient::WantsExtensions() const {
   return security_.mode != Security::kNone || !credentials_.user.empty() || !credentials_.access_token.empty() ||
-         credentials_.method != AuthMethod::kAutomatic;
+         credentials_.method != AuthMethod::kAutomatic || send_options_.WantExtensions();
+}
+
+SmtpServerExtensions SmtpClient::server_extensions() const {
+  // The first line of the EHLO reply greets; the keywords follow it.
+  const std::size_t first = extensions_.find('\n');
+  if (first == std::string::npos) return {};
+  return SmtpServerExtensions::FromEhloKeywords(std::string_view(extensions_).substr(first + 1));
 }
 
 bool SmtpClient::Connect() {
@@ -157,6 +183,7 @@ bool SmtpClient::Connect() {
   if (!Fits(kHelo, name)) return Refuse(kHelo);
   if (!credentials_.AreSafe()) return Fail(kMsgUnsafeCredentials);
   last_reply_.clear();
+  extensions_.clear();
   if (!connection_.Open(host_, static_cast<std::uint16_t>(port_))) {
     last_error_ = MessageText(kMsgCannotConnect);
     trace_.Note("cannot connect to " + host_ + ":" + std::to_string(static_cast<std::uint16_t>(port_)));
@@ -312,20 +339,93 @@ bool SmtpClient::Disconnect() {
 
 bool SmtpClient::Send(std::string_view sender, const std::vector<std::string>& recipients,
                       std::string_view message) {
+  refused_.clear();
   // Everything the caller gave is checked before the first command goes out,
   // so a refused argument leaves no half-begun transaction behind.
   if (!Fits(kMail, sender)) return Refuse(kMail);
   for (const std::string& recipient : recipients) {
     if (!Fits(kRcpt, recipient)) return Refuse(kRcpt);
   }
-  if (!Execute(kMail, std::string(sender))) return false;
-  for (const std::string& recipient : recipients) {
-    if (!Execute(kRcpt, recipient)) return false;
-  }
-  if (!Execute(kData)) return false;
   const std::string block = DataBlock(message);
+  const SmtpServerExtensions extensions = server_extensions();
+  SmtpEnvelope envelope;
+  if (!PrepareEnvelope(sender, recipients, block, extensions, send_options_, envelope, last_error_)) return false;
+  // An A-label is longer than the domain it stands for.
+  if (!Fits(kMail, envelope.sender)) return Refuse(kMail);
+  for (const std::string& recipient : envelope.recipients) {
+    if (!Fits(kRcpt, recipient)) return Refuse(kRcpt);
+  }
+  const bool sent = extensions.pipelining && send_options_.pipelining ? SendEnvelopePipelined(envelope, recipients)
+                                                                      : SendEnvelope(envelope, recipients);
+  if (!sent) return false;
   trace_.SentBody(block.size());
   return SendCommandBytes(block) && Execute(kEndOfData);
+}
+
+// MAIL, the RCPTs and DATA one at a time, each reply awaited.
+bool SmtpClient::SendEnvelope(const SmtpEnvelope& envelope, const std::vector<std::string>& given) {
+  if (!Execute(kMail, envelope.sender, envelope.mail_parameters)) return false;
+  std::size_t taken = 0;
+  for (std::size_t i = 0; i < envelope.recipients.size(); ++i) {
+    if (Execute(kRcpt, envelope.recipients[i], envelope.rcpt_parameters[i])) {
+      ++taken;
+      continue;
+    }
+    if (!connection_.connected()) return false;  // the read failed, not the recipient
+    refused_.push_back({given[i], last_reply_});
+    if (!send_options_.allow_partial_delivery) return false;
+  }
+  if (!refused_.empty() && taken == 0) return Refuse(kRcpt);
+  return Execute(kData);
+}
+
+// RFC 2920 section 3.1: MAIL, the RCPTs and DATA (the last command of a
+// group) in one send; then the replies, in order, each judged as above.
+bool SmtpClient::SendEnvelopePipelined(const SmtpEnvelope& envelope, const std::vector<std::string>& given) {
+  std::vector<std::string> lines(envelope.recipients.size() + 2);
+  if (!FormatLine(kMail, envelope.sender, envelope.mail_parameters, lines.front())) return false;
+  for (std::size_t i = 0; i < envelope.recipients.size(); ++i) {
+    if (!FormatLine(kRcpt, envelope.recipients[i], envelope.rcpt_parameters[i], lines[i + 1])) return false;
+  }
+  if (!FormatLine(kData, std::string(), {}, lines.back())) return false;
+  std::string group;
+  for (const std::string& line : lines) {
+    trace_.Sent(line);
+    group += line;
+  }
+  if (!SendCommandBytes(group)) return false;
+
+  const int mail_code = ReadReplyCode(kMail);
+  if (mail_code < 0) return false;
+  Command failed = Accepts(kMail, mail_code) ? kGreeting : kMail;  // kGreeting: nothing failed
+  std::string failed_reply = last_reply_;
+  std::size_t taken = 0;
+  for (const std::string& recipient : given) {
+    const int code = ReadReplyCode(kRcpt);
+    if (code < 0) return false;
+    if (Accepts(kRcpt, code)) {
+      ++taken;
+    } else if (failed == kGreeting) {  // after a refused MAIL every RCPT fails; that says nothing
+      refused_.push_back({recipient, last_reply_});
+    }
+  }
+  const int data_code = ReadReplyCode(kData);
+  if (data_code < 0) return false;
+  if (failed == kGreeting && !refused_.empty() && (!send_options_.allow_partial_delivery || taken == 0)) {
+    failed = kRcpt;
+    failed_reply = refused_.front().reply;
+  }
+  if (failed == kGreeting && !Accepts(kData, data_code)) {
+    failed = kData;
+    failed_reply = last_reply_;
+  }
+  if (failed == kGreeting) return true;
+  if (Accepts(kData, data_code)) {
+    trace_.Note("transaction abandoned after DATA: the connection is closed so that nothing is delivered");
+    connection_.Close();
+  }
+  last_reply_ = failed_reply;
+  return Refuse(failed);
 }
 
 namespace {

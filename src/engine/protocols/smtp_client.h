@@ -19,7 +19,11 @@
 // one, and every other command fails at once saying it is not connected.
 //
 // What a sending caller hands over is plain data: the envelope sender, the
-// recipients in the order they are to be given, and the message bytes.
+// recipients in the order they are to be given (both UTF-8), and the message
+// bytes. The service extensions a transaction uses where the server lists
+// them (SIZE, DSN, SMTPUTF8, 8BITMIME, PIPELINING) are decided in
+// smtp_extensions.h; send_options() asks for them, and asking for any of
+// them also makes the client greet with EHLO.
 
 #include <cstdint>
 #include <string>
@@ -32,6 +36,7 @@
 #include "engine/net/socket_connection.h"
 #include "engine/net/transport_security.h"
 #include "engine/protocols/sign_in.h"
+#include "engine/protocols/smtp_extensions.h"
 
 namespace vesk {
 
@@ -85,9 +90,30 @@ class SmtpClient {
   // for each recipient in order (250 or 251), DATA (354), the message made
   // transparent with CR LF line ends, and the end-of-data line (250).
   // Caller text that holds CR, LF or NUL, or makes a command too long, is
-  // refused before anything is sent, with the message of its step.
+  // refused before anything is sent, with the message of its step; so are a
+  // message larger than the server's SIZE, delivery reports the server does
+  // not offer, and an address it cannot take.
+  //
+  // A refused recipient ends the transaction (later ones are not tried),
+  // unless send_options() allow partial delivery: then the message goes to
+  // the recipients the server took, if any. Either way refused_recipients()
+  // names the refused ones with the server's replies.
+  //
+  // With PIPELINING, MAIL, the RCPTs and DATA go out as one group and their
+  // replies are judged in order, as one by one. A transaction that must not
+  // go on after the server has already answered DATA with 354 is abandoned
+  // by closing the connection, so that nothing is delivered (RFC 5321
+  // section 3.3 gives no other way to take back an accepted DATA); the
+  // session has ended then.
   bool Send(std::string_view sender, const std::vector<std::string>& recipients,
             std::string_view message);
+
+  SmtpSendOptions& send_options() { return send_options_; }
+  const SmtpSendOptions& send_options() const { return send_options_; }
+  // What the server listed in its last EHLO reply (nothing after HELO).
+  SmtpServerExtensions server_extensions() const;
+  // The recipients the server refused in the last Send, in order.
+  const std::vector<RefusedRecipient>& refused_recipients() const { return refused_; }
 
   // The bytes that carry `message` after DATA: every line end made CR LF
   // (a CR or LF alone counts as a line end), a period put before each line
@@ -101,7 +127,11 @@ class SmtpClient {
  private:
   enum Command : int;
 
-  bool Execute(Command command, const std::string& argument = std::string());
+  bool Execute(Command command, const std::string& argument = std::string(), std::string_view parameters = {});
+  bool FormatLine(Command command, const std::string& argument, std::string_view parameters, std::string& line);
+  bool Accepts(Command command, int code) const;
+  bool SendEnvelope(const SmtpEnvelope& envelope, const std::vector<std::string>& given);
+  bool SendEnvelopePipelined(const SmtpEnvelope& envelope, const std::vector<std::string>& given);
   bool ReadReply(Command command);
   int ReadReplyCode(Command command);
   bool Fail(MessageId message);
@@ -125,6 +155,8 @@ class SmtpClient {
   // The extension keywords of the last EHLO reply, one per line.
   std::string extensions_;
   Credentials credentials_;
+  SmtpSendOptions send_options_;
+  std::vector<RefusedRecipient> refused_;
   ProtocolTrace trace_;
   std::string last_reply_;
   SocketConnection connection_;
