@@ -2,14 +2,19 @@
 // Postfix and Dovecot of tools/mailservers.sh (start them first):
 //
 //   Send1000/...       1,000 small messages in one SMTP session: SmtpClient
-//                      (MAIL, RCPT, DATA per message) against one curl run
-//                      given 1,000 uploads to the same server, which it sends
-//                      over one connection.
+//                      in the plain HELO dialogue (MAIL, RCPT, DATA per
+//                      message, each awaiting its reply), with EHLO and the
+//                      extensions but PIPELINING switched off, and pipelined
+//                      (MAIL, RCPT and DATA in one send), against one curl
+//                      run given 1,000 uploads to the same server, which it
+//                      sends over one connection, and against Python's
+//                      smtplib sending them in one session
+//                      (bench/smtplib_send.py).
 //   Retrieve1000/...   RETR of messages 1 to 1,000 in one POP3 session:
 //                      Pop3Client against one curl run given the 1,000 URLs.
 //
 // Target: the engine no slower than curl (ratio curl time / engine time of
-// 1.0 or more). The ratios of the medians are printed at the end. Five
+// 1.0 or more), pipelined well ahead of it. The ratios of the medians are printed at the end. Five
 // repetitions of each, interleaved at random.
 //
 // Before each SMTP run the mailbox is emptied and the server's delivery of
@@ -19,6 +24,9 @@
 //   tools/mailservers.sh start
 //   cmake --preset bench && cmake --build --preset bench --target bench_protocols
 //   build/bench/bench/bench_protocols
+//   build/bench/bench/bench_protocols --send-only=MODE COUNT
+//       (MODE plain, extensions or pipelined) sends COUNT messages and does
+//       nothing else, for counting socket calls: bench/scripts/socket_calls.sh
 //
 // Settings as for the tests: VESK_SMTP_PORT (2525), VESK_POP3_PORT (2110),
 // VESK_MAIL_USER (vesk), VESK_MAIL_PASSWORD (vesk-pass), VESK_MAIL_ADDRESS
@@ -30,6 +38,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "support/interleaved.h"
 #include "support/mail_servers.h"
@@ -109,9 +118,13 @@ bool EmptyMailbox() {
   return client.Disconnect() && CountMessages() == 0;
 }
 
-bool SendWithEngine(int count) {
+enum class SendMode { kPlain, kExtensions, kPipelined };
+
+bool SendWithEngine(int count, SendMode mode = SendMode::kPlain) {
   vesk::SmtpClient client;
   PointAt(client);
+  client.send_options().use_extensions = mode != SendMode::kPlain;
+  client.send_options().pipelining = mode == SendMode::kPipelined;
   if (!client.Connect()) return false;
   const std::vector<std::string> recipients = {Address()};
   for (int i = 0; i < count; ++i) {
@@ -177,10 +190,31 @@ bool CheckDelivered(benchmark::State& state) {
   return delivered;
 }
 
-void BM_Send1000_Engine(benchmark::State& state) {
+void SendRuns(benchmark::State& state, SendMode mode) {
   for (auto _ : state) {
     if (!PrepareSendRun(state)) return;
-    if (!SendWithEngine(kMessages)) return state.SkipWithError("SmtpClient failed");
+    if (!SendWithEngine(kMessages, mode)) return state.SkipWithError("SmtpClient failed");
+    if (!CheckDelivered(state)) return;
+  }
+  state.counters["msg/s"] = benchmark::Counter(kMessages, benchmark::Counter::kIsRate);
+}
+
+void BM_Send1000_Engine(benchmark::State& state) { SendRuns(state, SendMode::kPlain); }
+void BM_Send1000_EngineExtensions(benchmark::State& state) { SendRuns(state, SendMode::kExtensions); }
+void BM_Send1000_EnginePipelined(benchmark::State& state) { SendRuns(state, SendMode::kPipelined); }
+
+std::string SmtplibCommand(int count) {
+  const std::string message_file = ScratchDir() + "/message.eml";
+  std::ofstream(message_file, std::ios::binary | std::ios::trunc) << SmallMessage();
+  return "python3 " + std::string(VESK_BENCH_DIR) + "/smtplib_send.py 127.0.0.1 " + SmtpPort() + " " + kSender +
+         " " + Address() + " " + message_file + " " + std::to_string(count);
+}
+
+void BM_Send1000_Smtplib(benchmark::State& state) {
+  const std::string command = SmtplibCommand(kMessages);
+  for (auto _ : state) {
+    if (!PrepareSendRun(state)) return;
+    if (std::system(command.c_str()) != 0) return state.SkipWithError("smtplib failed");
     if (!CheckDelivered(state)) return;
   }
   state.counters["msg/s"] = benchmark::Counter(kMessages, benchmark::Counter::kIsRate);
@@ -233,6 +267,9 @@ void BM_Retrieve1000_Curl(benchmark::State& state) {
 constexpr int kRepetitions = 5;
 
 BENCHMARK(BM_Send1000_Engine)->Iterations(1)->Repetitions(kRepetitions)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Send1000_EngineExtensions)->Iterations(1)->Repetitions(kRepetitions)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Send1000_EnginePipelined)->Iterations(1)->Repetitions(kRepetitions)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Send1000_Smtplib)->Iterations(1)->Repetitions(kRepetitions)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Send1000_Curl)->Iterations(1)->Repetitions(kRepetitions)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Retrieve1000_Engine)->Iterations(1)->Repetitions(kRepetitions)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Retrieve1000_Curl)->Iterations(1)->Repetitions(kRepetitions)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -251,11 +288,22 @@ class RatioReporter : public benchmark::ConsoleReporter {
 
   void PrintRatios() const {
     for (const char* task : {"BM_Send1000", "BM_Retrieve1000"}) {
-      auto engine = medians_.find(std::string(task) + "_Engine");
       auto curl = medians_.find(std::string(task) + "_Curl");
-      if (engine == medians_.end() || curl == medians_.end() || engine->second <= 0) continue;
-      std::printf("%-16s engine %8.1f ms   curl %8.1f ms   ratio curl/engine %.2f (target >= 1.0)\n",
-                  task + 3, engine->second, curl->second, curl->second / engine->second);
+      auto smtplib = medians_.find(std::string(task) + "_Smtplib");
+      for (const char* engine_name : {"_Engine", "_EngineExtensions", "_EnginePipelined"}) {
+        auto engine = medians_.find(std::string(task) + engine_name);
+        if (engine == medians_.end() || engine->second <= 0) continue;
+        std::printf("%-16s %-18s %8.1f ms (%6.0f msg/s)", task + 3, engine_name + 1, engine->second,
+                    kMessages * 1000.0 / engine->second);
+        if (curl != medians_.end()) std::printf("   curl/engine %.2f", curl->second / engine->second);
+        if (smtplib != medians_.end()) std::printf("   smtplib/engine %.2f", smtplib->second / engine->second);
+        std::printf("\n");
+      }
+      for (auto peer : {curl, smtplib}) {
+        if (peer == medians_.end()) continue;
+        std::printf("%-16s %-18s %8.1f ms (%6.0f msg/s)\n", task + 3, peer->first.c_str() + std::strlen(task) + 1,
+                    peer->second, kMessages * 1000.0 / peer->second);
+      }
     }
   }
 
@@ -266,6 +314,16 @@ class RatioReporter : public benchmark::ConsoleReporter {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // One plain send run for counting socket calls, without the benchmark frame.
+  if (argc == 3 && std::string(argv[1]).rfind("--send-only=", 0) == 0) {
+    const std::string mode = argv[1] + std::strlen("--send-only=");
+    const int count = std::atoi(argv[2]);
+    if (mode == "smtplib") return std::system(SmtplibCommand(count).c_str()) == 0 ? 0 : 1;
+    const SendMode send_mode = mode == "pipelined"    ? SendMode::kPipelined
+                               : mode == "extensions" ? SendMode::kExtensions
+                                                      : SendMode::kPlain;
+    return SendWithEngine(count, send_mode) ? 0 : 1;
+  }
   if (!InitializeInterleaved(argc, argv)) return 1;
   if (CountMessages() < 0) {
     std::cerr << "No POP3 server on 127.0.0.1:" << Pop3Port()

@@ -1,15 +1,38 @@
 ' send_and_fetch.vbs - the whole road: compose a message with an attachment,
 ' send it over SMTP, fetch it back over POP3 and print what arrived.
-'   cscript send_and_fetch.vbs /host:127.0.0.1 /smtp:25 /pop3:110 /user:me /password:secret /to:me@example.com
+'
+' A mail provider's submission port, with STARTTLS and signing in (the usual
+' settings; the same user name and password serve SMTP and POP3):
+'   cscript send_and_fetch.vbs /host:smtp.example.com /port:587 /security:starttls /pop3:110
+'           /user:me@example.com /password:secret /to:me@example.com
+' with an OAuth 2 access token instead of a password:
+'   ... /user:me@example.com /token:ya29.a0Af... /to:me@example.com
+' implicit TLS (ports 465 and 995):  /port:465 /security:tls /pop3:995
+' a plain server on your own network, no TLS, no signing in to SMTP:
+'   cscript send_and_fetch.vbs /host:127.0.0.1 /port:25 /pop3:110 /user:me /password:secret /to:me@example.com
+'
+'   /security:  none (default), starttls (after the greeting), tls (from the first
+'               byte), for SMTP and POP3; with starttls or tls SMTP signs in too
+'   /port:      the SMTP port (25; /smtp: says the same); /pop3: the POP3 port (110)
+'   /token:     an OAuth 2 access token, used instead of /password:
 Option Explicit
 
-Dim host, smtpPort, pop3Port, user, password, recipient
+Dim host, smtpPort, pop3Port, user, password, token, recipient, security
 host = Setting("host", "127.0.0.1")
-smtpPort = CInt(Setting("smtp", "25"))
+smtpPort = CInt(Setting("port", Setting("smtp", "25")))
 pop3Port = CInt(Setting("pop3", "110"))
 user = Setting("user", "vesk")
 password = Setting("password", "vesk-pass")
+token = Setting("token", "")
 recipient = Setting("to", "vesk@localhost")
+Select Case LCase(Setting("security", "none"))
+  Case "none" : security = 0
+  Case "starttls" : security = 1
+  Case "tls" : security = 2
+  Case Else
+    WScript.Echo "/security: is none, starttls or tls"
+    WScript.Quit 2
+End Select
 
 ' The value of a /name:value argument, or the fallback.
 Function Setting(name, fallback)
@@ -44,8 +67,23 @@ Dim smtp
 Set smtp = CreateObject("VeskMail.SMTP")
 smtp.Host = host
 smtp.Port = smtpPort
+If security <> 0 Then
+  ' Over TLS the script signs in: with the token when one is given (XOAUTH2),
+  ' else with the password.
+  smtp.Security = security
+  smtp.User = user
+  If token <> "" Then smtp.AccessToken = token Else smtp.Password = password
+End If
+On Error Resume Next
 smtp.Connect
-smtp.Send message
+If Err.Number = 0 Then smtp.Send message
+If Err.Number <> 0 Then
+  ' The library's own text, and what the server said.
+  WScript.Echo "Sending failed: " & Err.Description
+  If security <> 0 Then WScript.Echo "The server said: " & smtp.LastServerReply
+  WScript.Quit 1
+End If
+On Error GoTo 0
 smtp.Disconnect
 WScript.Echo "Sent """ & message.Subject & """ to " & recipient
 
@@ -55,8 +93,9 @@ For tries = 1 To 50
   Set pop3 = CreateObject("VeskMail.POP3")
   pop3.Host = host
   pop3.Port = pop3Port
+  pop3.Security = security
   pop3.User = user
-  pop3.Password = password
+  If token <> "" Then pop3.AccessToken = token Else pop3.Password = password
   pop3.Connect
   If pop3.MessageCount > 0 Then Exit For
   pop3.Disconnect

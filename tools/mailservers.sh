@@ -27,6 +27,11 @@
 # (no PIPELINING, SIZE, DSN, 8BITMIME or SMTPUTF8). Every port refuses mail
 # for a mailbox it does not have (550 at RCPT).
 #
+# Beside them, npm's smtp-server with its extensions switched off records
+# what it is sent (tests/interop/plain_smtp_server.js) on VESK_SMTP_NPM_PORT,
+# one JSON line per transaction in VESK_SMTP_NPM_LOG; it is installed under
+# <dir>/npm when missing, and left out (with a note) where npm is not there.
+#
 # TLS: a private CA and a server certificate for localhost, 127.0.0.1 and
 # 127.0.0.2 are made with openssl under <dir>/tls (kept across restarts),
 # with a few more certificates for client tests (another name, an unknown CA).
@@ -53,7 +58,8 @@
 #   VESK_SMTP_PORT 2525, VESK_POP3_PORT 2110, VESK_IMAP_PORT 2143
 #   VESK_SMTPS_PORT 2465, VESK_POP3S_PORT 2995, VESK_IMAPS_PORT 2993
 #   VESK_SUBMISSION_PORT 2587, VESK_SUBMISSIONS_PORT 2466
-#   VESK_SMTP_SMALL_PORT 2527, VESK_SMTP_ASCII_PORT 2528, VESK_SMTP_PLAIN_PORT 2529
+#   VESK_SMTP_SMALL_PORT 2527, VESK_SMTP_ASCII_PORT 2528, VESK_SMTP_PLAIN_PORT 2529,
+#   VESK_SMTP_NPM_PORT 2530
 set -euo pipefail
 
 repo_root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -69,6 +75,9 @@ submissions_port="${VESK_SUBMISSIONS_PORT:-2466}"
 smtp_small_port="${VESK_SMTP_SMALL_PORT:-2527}"
 smtp_ascii_port="${VESK_SMTP_ASCII_PORT:-2528}"
 smtp_plain_port="${VESK_SMTP_PLAIN_PORT:-2529}"
+smtp_npm_port="${VESK_SMTP_NPM_PORT:-2530}"
+npm_dir="$dir/npm"
+npm_log="$npm_dir/transactions.jsonl"
 tls_dir="$dir/tls"
 mail_user="vesk"
 mail_password="vesk-pass"
@@ -410,6 +419,7 @@ wait_for() {  # command..., up to 10 s
 
 start() {
   if postfix_running && dovecot_running; then
+    start_npm_server
     say "already running (SMTP $smtp_port, POP3 $pop3_port, IMAP $imap_port)"
     return 0
   fi
@@ -435,11 +445,38 @@ start() {
       die "dovecot did not start; see $dir/dovecot-start.log and $dovecot_log"
     wait_for dovecot_running || die "dovecot does not answer on 127.0.0.1:$pop3_port/$imap_port"
   fi
+  start_npm_server
   say "running: SMTP 127.0.0.1:$smtp_port (SMTPS $smtps_port), POP3 127.0.0.1:$pop3_port (POP3S $pop3s_port)," \
     "IMAP 127.0.0.1:$imap_port (IMAPS $imaps_port)"
 }
 
 pid_gone() { ! kill -0 "$1" 2>/dev/null; }
+
+npm_server_running() { pid_alive "$npm_dir/server.pid" && port_open "$smtp_npm_port"; }
+
+start_npm_server() {
+  npm_server_running && return 0
+  command -v node >/dev/null && command -v npm >/dev/null || { say "no node/npm: the plain recording server is left out"; return 0; }
+  mkdir -p "$npm_dir"
+  if [[ ! -f $npm_dir/node_modules/smtp-server/package.json ]]; then
+    (cd "$npm_dir" && npm install --no-audit --no-fund --silent smtp-server@3 >/dev/null 2>&1) ||
+      { say "npm could not install smtp-server: the plain recording server is left out"; return 0; }
+  fi
+  : >"$npm_log"
+  NODE_PATH="$npm_dir/node_modules" nohup node "$repo_root/tests/interop/plain_smtp_server.js" "$smtp_npm_port" "$npm_log" \
+    >>"$npm_dir/server.log" 2>&1 &
+  echo $! >"$npm_dir/server.pid"
+  wait_for port_open "$smtp_npm_port" || say "the plain recording server does not answer on $smtp_npm_port"
+}
+
+stop_npm_server() {
+  local pid
+  pid_alive "$npm_dir/server.pid" || return 0
+  pid=$(tr -dc 0-9 <"$npm_dir/server.pid")
+  kill "$pid" 2>/dev/null || true
+  wait_for pid_gone "$pid" || say "the plain recording server (pid $pid) did not stop"
+  rm -f "$npm_dir/server.pid"
+}
 
 stop() {
   local pid children which=${1:-both}
@@ -454,6 +491,7 @@ stop() {
     [[ -z $children ]] || kill $children 2>/dev/null || true
     wait_for pid_gone "$pid" || say "dovecot (pid $pid) did not stop"
   fi
+  if [[ $which == both ]]; then stop_npm_server; fi
   if [[ $which != dovecot ]] && pid_alive "$postfix_queue/pid/master.pid"; then
     pid=$(tr -dc 0-9 <"$postfix_queue/pid/master.pid")
     /usr/sbin/postfix -c "$postfix_config" stop >>"$dir/postfix-start.log" 2>&1 || true
@@ -487,6 +525,8 @@ VESK_SUBMISSIONS_PORT=$submissions_port
 VESK_SMTP_SMALL_PORT=$smtp_small_port
 VESK_SMTP_ASCII_PORT=$smtp_ascii_port
 VESK_SMTP_PLAIN_PORT=$smtp_plain_port
+VESK_SMTP_NPM_PORT=$smtp_npm_port
+VESK_SMTP_NPM_LOG=$npm_log
 VESK_TLS_DIR=$tls_dir
 VESK_MAIL_USER=$mail_user
 VESK_MAIL_PASSWORD=$mail_password

@@ -179,6 +179,9 @@ wine_suites() {
   read -r passed failures < <(python3 "$ROOT/tests/interop/check_delivered.py" \
     "$(dirname "$(dirname "$VESK_MAILDIR")")/vesk-check/Maildir" | harness_counts)
   record "delivered mail $arch" "${passed:-0}" "${failures:-1}"
+  read -r passed failures < <(python3 "$ROOT/tests/interop/check_international.py" \
+    "$(dirname "$(dirname "$VESK_MAILDIR")")/vesk-intl/Maildir" | harness_counts)
+  record "international mail $arch" "${passed:-0}" "${failures:-1}"
 
   # VESK_THREAD_MESSAGES=200 gives the full 8 x 200 (see the README).
   echo "== many threads at once $arch: ${VESK_THREADS:-8} threads x ${VESK_THREAD_MESSAGES:-50} messages"

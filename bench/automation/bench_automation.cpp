@@ -3,7 +3,12 @@
 // servers (tools/mailservers.sh) and the same messages:
 //
 //   Send x1000          one SMTP session, 1,000 sends of one small message.
-//                       Engine: render the message, SmtpClient::Send.
+//                       Engine: render the message, SmtpClient::Send. The
+//                       DLL in the plain HELO dialogue (vtable, IDispatch),
+//                       with EHLO but PIPELINING switched off ("vt-ehlo"),
+//                       and pipelined ("vt-pipe"); Python's smtplib sending
+//                       the same text in one session ("smtplib", a Unix
+//                       process started from here, timed the same way).
 //   Retrieve x1000      one POP3 session, RETR 1 to 1,000. Engine:
 //                       Pop3Client::Retrieve and the retrieved text read into
 //                       a new message (what the DLL hands out).
@@ -332,6 +337,57 @@ std::string MultipartMessage(int count, size_t bytes) {
   return text + "--b1--\r\n";
 }
 
+// --- Peers -------------------------------------------------------------------
+
+// Starts a Unix program (Wine starts an ELF file given by its path as a
+// process of the host) and waits for it; a failure ends the benchmark.
+void RunUnixProgram(const std::string& command_line) {
+  std::wstring line = Wide(command_line);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+    Fail("cannot start " + command_line);
+  }
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD code = 1;
+  GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  if (code != 0) Fail(command_line + " failed");
+}
+
+// The command that sends the message 1,000 times with smtplib
+// (bench/smtplib_send.py), or empty when python3 or the script is missing.
+std::string SmtplibCommand(const vesk::Ref<vesk::MessageEntity>& entity) {
+  const std::string script = std::string(VESK_BENCH_DIR) + "/smtplib_send.py";
+  if (GetFileAttributesA(("Z:" + script).c_str()) == INVALID_FILE_ATTRIBUTES ||
+      GetFileAttributesA("Z:\\usr\\bin\\python3") == INVALID_FILE_ATTRIBUTES) {
+    std::printf("(smtplib left out: no /usr/bin/python3 or %s)\n", script.c_str());
+    return {};
+  }
+  char folder[MAX_PATH];
+  GetTempPathA(MAX_PATH, folder);
+  const std::string file = std::string(folder) + "vesk-bench-smtplib.eml";
+  vesk::StringStream out;
+  entity->Write(out);
+  FILE* written = std::fopen(file.c_str(), "wb");
+  if (!written) Fail("cannot write " + file);
+  std::fwrite(out.text().data(), 1, out.text().size(), written);
+  std::fclose(written);
+  char unix_path[MAX_PATH] = {};
+  // The Unix name of the file for the Unix process.
+  using ToUnix = char*(CDECL*)(LPCWSTR);
+  const auto to_unix = reinterpret_cast<ToUnix>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name"));
+  if (!to_unix) return {};
+  if (char* name = to_unix(Wide(file).c_str())) {
+    std::snprintf(unix_path, sizeof unix_path, "%s", name);
+    HeapFree(GetProcessHeap(), 0, name);
+  }
+  return "Z:\\usr\\bin\\python3 " + script + " 127.0.0.1 " + SmtpPort() + " " + kSender + " " + Address() + " " +
+         unix_path + " " + std::to_string(kMessages);
+}
+
 // --- Tasks -------------------------------------------------------------------
 
 Task SendTask() {
@@ -394,6 +450,27 @@ Task SendTask() {
                                smtp->Disconnect();
                              });
                            }});
+  // The DLL with the extensions asked for, PIPELINING used or not.
+  for (const bool pipelining : {false, true}) {
+    task.variants.push_back({pipelining ? "vt-pipe" : "vt-ehlo", [=] {
+                               return around([pipelining] {
+                                 Ptr<IVeskSMTPEx> smtp;
+                                 Create(CLSID_VeskSMTP, IID_IVeskSMTPEx, smtp);
+                                 OwnedBstr host("127.0.0.1");
+                                 smtp->put_Host(host.s);
+                                 smtp->put_Port(PortOf(SmtpPort()));
+                                 smtp->put_UseExtensions(VARIANT_TRUE);
+                                 smtp->put_Pipelining(pipelining ? VARIANT_TRUE : VARIANT_FALSE);
+                                 Check(smtp->Connect(), "SMTP Connect");
+                                 for (int i = 0; i < kMessages; ++i) Check(smtp->Send(message.p, nullptr, nullptr), "Send");
+                                 smtp->Disconnect();
+                               });
+                             }});
+  }
+  // Python's smtplib with the same text (written once to a scratch file).
+  if (const std::string python = SmtplibCommand(entity); !python.empty()) {
+    task.variants.push_back({"smtplib", [=] { return around([python] { RunUnixProgram(python); }); }});
+  }
   task.variants.push_back({"IDispatch", [=] {
                              return around([] {
                                Ptr<IDispatch> smtp;

@@ -162,3 +162,67 @@ TEST(Collections, EnumeratorsWalkEveryItemInOrder) {
 
 }  // namespace
 }  // namespace vesk::test
+
+namespace vesk::test {
+namespace {
+
+// The sending members of IVeskSMTPEx: defaults that keep the plain dialogue,
+// values that read back, and values the protocol cannot carry refused with
+// a description before anything is sent.
+TEST(SmtpSendingMembers, DefaultsValuesAndRefusals) {
+  ComPtr<IVeskSMTPEx> smtp;
+  ASSERT_EQ(CreateByProgId(L"VeskMail.SMTP", smtp), S_OK);
+  VARIANT_BOOL flag = VARIANT_TRUE;
+  LONG notify = -1;
+  DELIVERY_RETURN report = DELIVERY_RETURN_FULL;
+  Bstr id;
+  ASSERT_EQ(smtp->get_UseExtensions(&flag), S_OK);
+  EXPECT_EQ(flag, VARIANT_FALSE);
+  ASSERT_EQ(smtp->get_AllowPartialDelivery(&flag), S_OK);
+  EXPECT_EQ(flag, VARIANT_FALSE);
+  ASSERT_EQ(smtp->get_Pipelining(&flag), S_OK);
+  EXPECT_EQ(flag, VARIANT_TRUE);
+  ASSERT_EQ(smtp->get_DeliveryNotify(&notify), S_OK);
+  EXPECT_EQ(notify, 0);
+  ASSERT_EQ(smtp->get_DeliveryReturn(&report), S_OK);
+  EXPECT_EQ(report, DELIVERY_RETURN_DEFAULT);
+  ASSERT_EQ(smtp->get_EnvelopeID(id.put()), S_OK);
+  EXPECT_EQ(id.length(), 0u);
+
+  EXPECT_EQ(smtp->put_DeliveryNotify(DELIVERY_NOTIFY_SUCCESS | DELIVERY_NOTIFY_DELAY), S_OK);
+  ASSERT_EQ(smtp->get_DeliveryNotify(&notify), S_OK);
+  EXPECT_EQ(notify, 10);
+  for (LONG wrong : {3L, 16L, -1L}) {
+    EXPECT_EQ(smtp->put_DeliveryNotify(wrong), E_INVALIDARG) << wrong;
+    const ErrorInfoText error = TakeErrorInfo();
+    EXPECT_TRUE(error.present);
+    EXPECT_EQ(Narrow(error.description).rfind("DeliveryNotify is NEVER (1) alone", 0), 0u) << wrong;
+  }
+  EXPECT_EQ(smtp->put_DeliveryReturn(static_cast<DELIVERY_RETURN>(3)), E_INVALIDARG);
+  for (const wchar_t* wrong : {L"inv\r\nRSET", L"J\u00f6rg", L"++++++++++++++++++++++++++++++++++++"}) {
+    Bstr value(wrong);
+    EXPECT_EQ(smtp->put_EnvelopeID(value.get()), E_INVALIDARG);
+    EXPECT_EQ(Narrow(TakeErrorInfo().description),
+              "Envelope identifier must be printable US-ASCII of at most 100 characters as xtext");
+  }
+  Bstr good(L"invoice 4711");
+  ASSERT_EQ(smtp->put_EnvelopeID(good.get()), S_OK);
+  ASSERT_EQ(smtp->get_EnvelopeID(id.put()), S_OK);
+  EXPECT_EQ(Narrow(id.get()), "invoice 4711");
+
+  // Before any Send the refused lists are empty arrays, through the vtable
+  // and through IDispatch alike.
+  for (DISPID dispid : {DISPID{1015}, DISPID{1016}}) {
+    Variant list;
+    DISPPARAMS none{nullptr, nullptr, 0, 0};
+    ASSERT_EQ(smtp->Invoke(dispid, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, list.get(), nullptr, nullptr), S_OK);
+    ASSERT_EQ(V_VT(list.get()), VT_ARRAY | VT_VARIANT);
+    LONG upper = 0;
+    ASSERT_EQ(SafeArrayGetUBound(V_ARRAY(list.get()), 1, &upper), S_OK);
+    EXPECT_EQ(upper, -1);
+  }
+  EXPECT_EQ(smtp->get_RefusedRecipients(nullptr), E_POINTER);
+}
+
+}  // namespace
+}  // namespace vesk::test

@@ -350,44 +350,49 @@ bool SmtpClient::Send(std::string_view sender, const std::vector<std::string>& r
   const SmtpServerExtensions extensions = server_extensions();
   SmtpEnvelope envelope;
   if (!PrepareEnvelope(sender, recipients, block, extensions, send_options_, envelope, last_error_)) return false;
-  // An A-label is longer than the domain it stands for.
-  if (!Fits(kMail, envelope.sender)) return Refuse(kMail);
-  for (const std::string& recipient : envelope.recipients) {
-    if (!Fits(kRcpt, recipient)) return Refuse(kRcpt);
+  // The lines as they will go (an A-label is longer than the domain it
+  // stands for, parameters lengthen a line): MAIL, the RCPTs, DATA.
+  std::vector<std::string> lines(recipients.size() + 2);
+  if (!FormatLine(kMail, envelope.sender, envelope.mail_parameters, lines.front())) return false;
+  for (std::size_t i = 0; i < recipients.size(); ++i) {
+    if (!FormatLine(kRcpt, envelope.recipients[i], envelope.rcpt_parameters[i], lines[i + 1])) return false;
   }
-  const bool sent = extensions.pipelining && send_options_.pipelining ? SendEnvelopePipelined(envelope, recipients)
-                                                                      : SendEnvelope(envelope, recipients);
+  if (!FormatLine(kData, std::string(), {}, lines.back())) return false;
+  const bool sent = extensions.pipelining && send_options_.pipelining ? SendEnvelopePipelined(lines, recipients)
+                                                                      : SendEnvelope(lines, recipients);
   if (!sent) return false;
   trace_.SentBody(block.size());
   return SendCommandBytes(block) && Execute(kEndOfData);
 }
 
+bool SmtpClient::ExecuteLine(Command command, const std::string& line) {
+  trace_.Sent(line);
+  return SendCommandBytes(line) && ReadReply(command);
+}
+
 // MAIL, the RCPTs and DATA one at a time, each reply awaited.
-bool SmtpClient::SendEnvelope(const SmtpEnvelope& envelope, const std::vector<std::string>& given) {
-  if (!Execute(kMail, envelope.sender, envelope.mail_parameters)) return false;
+bool SmtpClient::SendEnvelope(const std::vector<std::string>& lines, const std::vector<std::string>& given) {
+  if (!ExecuteLine(kMail, lines.front())) return false;
+  // A refusal that the transaction goes on after is no failure of Send.
+  const std::string earlier_error = last_error_;
   std::size_t taken = 0;
-  for (std::size_t i = 0; i < envelope.recipients.size(); ++i) {
-    if (Execute(kRcpt, envelope.recipients[i], envelope.rcpt_parameters[i])) {
+  for (std::size_t i = 0; i < given.size(); ++i) {
+    if (ExecuteLine(kRcpt, lines[i + 1])) {
       ++taken;
       continue;
     }
-    if (!connection_.connected()) return false;  // the read failed, not the recipient
+    if (!connection_.connected()) return false;  // the send or read failed, not the recipient
     refused_.push_back({given[i], last_reply_});
     if (!send_options_.allow_partial_delivery) return false;
+    last_error_ = earlier_error;
   }
   if (!refused_.empty() && taken == 0) return Refuse(kRcpt);
-  return Execute(kData);
+  return ExecuteLine(kData, lines.back());
 }
 
 // RFC 2920 section 3.1: MAIL, the RCPTs and DATA (the last command of a
 // group) in one send; then the replies, in order, each judged as above.
-bool SmtpClient::SendEnvelopePipelined(const SmtpEnvelope& envelope, const std::vector<std::string>& given) {
-  std::vector<std::string> lines(envelope.recipients.size() + 2);
-  if (!FormatLine(kMail, envelope.sender, envelope.mail_parameters, lines.front())) return false;
-  for (std::size_t i = 0; i < envelope.recipients.size(); ++i) {
-    if (!FormatLine(kRcpt, envelope.recipients[i], envelope.rcpt_parameters[i], lines[i + 1])) return false;
-  }
-  if (!FormatLine(kData, std::string(), {}, lines.back())) return false;
+bool SmtpClient::SendEnvelopePipelined(const std::vector<std::string>& lines, const std::vector<std::string>& given) {
   std::string group;
   for (const std::string& line : lines) {
     trace_.Sent(line);

@@ -130,8 +130,9 @@ class SmtpClient {
   bool Execute(Command command, const std::string& argument = std::string(), std::string_view parameters = {});
   bool FormatLine(Command command, const std::string& argument, std::string_view parameters, std::string& line);
   bool Accepts(Command command, int code) const;
-  bool SendEnvelope(const SmtpEnvelope& envelope, const std::vector<std::string>& given);
-  bool SendEnvelopePipelined(const SmtpEnvelope& envelope, const std::vector<std::string>& given);
+  bool ExecuteLine(Command command, const std::string& line);
+  bool SendEnvelope(const std::vector<std::string>& lines, const std::vector<std::string>& given);
+  bool SendEnvelopePipelined(const std::vector<std::string>& lines, const std::vector<std::string>& given);
   bool ReadReply(Command command);
   int ReadReplyCode(Command command);
   bool Fail(MessageId message);
