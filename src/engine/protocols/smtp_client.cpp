@@ -26,6 +26,7 @@ enum SmtpClient::Command : int {
   kEhlo,
   kStartTls,
   kAuth,
+  kRset,
 };
 
 namespace {
@@ -55,6 +56,8 @@ constexpr SmtpCommandEntry kSmtpCommandTable[] = {
     /* kStartTls  */ {"STARTTLS\r\n", 220, 0, kMsgStartTlsNotOffered},
     // Sent by Authenticate, which also takes the 334 challenges.
     /* kAuth      */ {nullptr, 235, 0, kMsgAuthFailed},
+    // Only in the extended dialogue, after a transaction that failed part way.
+    /* kRset      */ {"RSET\r\n", 250, 0, kMsgRsetFailed},
 };
 
 // RFC 4954 section 4: a server takes AUTH lines of at least 12288 octets.
@@ -360,9 +363,24 @@ bool SmtpClient::Send(std::string_view sender, const std::vector<std::string>& r
   if (!FormatLine(kData, std::string(), {}, lines.back())) return false;
   const bool sent = extensions.pipelining && send_options_.pipelining ? SendEnvelopePipelined(lines, recipients)
                                                                       : SendEnvelope(lines, recipients);
-  if (!sent) return false;
+  if (!sent) {
+    EndFailedTransaction();
+    return false;
+  }
   trace_.SentBody(block.size());
   return SendCommandBytes(block) && Execute(kEndOfData);
+}
+
+// RFC 5321 section 4.1.1.5: in the extended dialogue a transaction that
+// failed after the server took MAIL is reset, so that the next Send's MAIL
+// is not refused as nested. (The plain dialogue sends no RSET.) The
+// failure's text and reply stay what the caller reads.
+void SmtpClient::EndFailedTransaction() {
+  if (!transaction_open_ || extensions_.empty() || !connection_.connected()) return;
+  const std::string error = last_error_, reply = last_reply_;
+  Execute(kRset);
+  last_error_ = error;
+  last_reply_ = reply;
 }
 
 bool SmtpClient::ExecuteLine(Command command, const std::string& line) {
@@ -372,7 +390,9 @@ bool SmtpClient::ExecuteLine(Command command, const std::string& line) {
 
 // MAIL, the RCPTs and DATA one at a time, each reply awaited.
 bool SmtpClient::SendEnvelope(const std::vector<std::string>& lines, const std::vector<std::string>& given) {
+  transaction_open_ = false;
   if (!ExecuteLine(kMail, lines.front())) return false;
+  transaction_open_ = true;
   // A refusal that the transaction goes on after is no failure of Send.
   const std::string earlier_error = last_error_;
   std::size_t taken = 0;
@@ -402,7 +422,8 @@ bool SmtpClient::SendEnvelopePipelined(const std::vector<std::string>& lines, co
 
   const int mail_code = ReadReplyCode(kMail);
   if (mail_code < 0) return false;
-  Command failed = Accepts(kMail, mail_code) ? kGreeting : kMail;  // kGreeting: nothing failed
+  transaction_open_ = Accepts(kMail, mail_code);
+  Command failed = transaction_open_ ? kGreeting : kMail;  // kGreeting: nothing failed
   std::string failed_reply = last_reply_;
   std::size_t taken = 0;
   for (const std::string& recipient : given) {

@@ -97,7 +97,9 @@ class SmtpClient {
   // A refused recipient ends the transaction (later ones are not tried),
   // unless send_options() allow partial delivery: then the message goes to
   // the recipients the server took, if any. Either way refused_recipients()
-  // names the refused ones with the server's replies.
+  // names the refused ones with the server's replies. In the extended (EHLO)
+  // dialogue a transaction that failed after MAIL was taken is ended with
+  // RSET, so that the next Send can begin; the plain dialogue sends none.
   //
   // With PIPELINING, MAIL, the RCPTs and DATA go out as one group and their
   // replies are judged in order, as one by one. A transaction that must not
@@ -131,6 +133,7 @@ class SmtpClient {
   bool FormatLine(Command command, const std::string& argument, std::string_view parameters, std::string& line);
   bool Accepts(Command command, int code) const;
   bool ExecuteLine(Command command, const std::string& line);
+  void EndFailedTransaction();
   bool SendEnvelope(const std::vector<std::string>& lines, const std::vector<std::string>& given);
   bool SendEnvelopePipelined(const std::vector<std::string>& lines, const std::vector<std::string>& given);
   bool ReadReply(Command command);
@@ -158,6 +161,8 @@ class SmtpClient {
   Credentials credentials_;
   SmtpSendOptions send_options_;
   std::vector<RefusedRecipient> refused_;
+  // The server took the MAIL of the transaction under way.
+  bool transaction_open_ = false;
   ProtocolTrace trace_;
   std::string last_reply_;
   SocketConnection connection_;

@@ -111,7 +111,8 @@ std::vector<ExtensionCase> Cases() {
        Extensions, "me@here.test", {"ann@a.test"}, {false, "Invalid response on MAIL From: command.", {}, true}},
       {"PipelinedAllRefusedInPartialMode",
        Ehlo({"PIPELINING"}, {{{"MAIL From: <me@here.test>", "RCPT TO: <ann@a.test>", "DATA"},
-                              "250 ok\r\n550 no\r\n554 no valid recipients\r\n"}}),
+                              "250 ok\r\n550 no\r\n554 no valid recipients\r\n"},
+                             {{"RSET"}, "250 reset\r\n"}}),
        Partial, "me@here.test", {"ann@a.test"}, {false, rcpt_refused, {"ann@a.test|550 no"}, true}},
       {"PartialDeliveryOneByOne",
        Ehlo({}, then({{{"MAIL From: <me@here.test>"}, "250 ok\r\n"}, {{"RCPT TO: <ann@a.test>"}, "250 ok\r\n"},
@@ -122,11 +123,12 @@ std::vector<ExtensionCase> Cases() {
        {true, "", {"bob@b.test|550 no bob"}, true}},
       {"PartialDeliveryWithNobodyTakenSendsNoData",
        Ehlo({}, {{{"MAIL From: <me@here.test>"}, "250 ok\r\n"}, {{"RCPT TO: <ann@a.test>"}, "550 no ann\r\n"},
-                 {{"RCPT TO: <bob@b.test>"}, "550 no bob\r\n"}}),
+                 {{"RCPT TO: <bob@b.test>"}, "550 no bob\r\n"}, {{"RSET"}, "250 reset\r\n"}}),
        Partial, "me@here.test", {"ann@a.test", "bob@b.test"},
        {false, rcpt_refused, {"ann@a.test|550 no ann", "bob@b.test|550 no bob"}, true}},
       {"RefusalOneByOneStopsAtTheFirst",
-       Ehlo({}, {{{"MAIL From: <me@here.test>"}, "250 ok\r\n"}, {{"RCPT TO: <ann@a.test>"}, "550 no ann\r\n"}}),
+       Ehlo({}, {{{"MAIL From: <me@here.test>"}, "250 ok\r\n"}, {{"RCPT TO: <ann@a.test>"}, "550 no ann\r\n"},
+                 {{"RSET"}, "250 reset\r\n"}}),
        Extensions, "me@here.test", {"ann@a.test", "bob@b.test"}, {false, rcpt_refused, {"ann@a.test|550 no ann"}, true}},
       // RFC 3461: RET and ENVID on MAIL, NOTIFY and ORCPT on RCPT.
       {"DeliveryReports",
@@ -240,7 +242,7 @@ TEST(SmtpExtensionDialogues, RefusalsAreOfTheLastSendAndPipeliningCanBeSwitchedO
   FakeServer server;
   const std::vector<std::string> transcript = testing::ScriptDialogue(
       server, Ehlo({"PIPELINING"}, {{{"MAIL From: <me@here.test>"}, "250 ok\r\n"},
-                                    {{"RCPT TO: <ann@a.test>"}, "550 no\r\n"},
+                                    {{"RCPT TO: <ann@a.test>"}, "550 no\r\n"}, {{"RSET"}, "250 reset\r\n"},
                                     {{"MAIL From: <me@here.test>"}, "250 ok\r\n"},
                                     {{"RCPT TO: <bob@b.test>"}, "250 ok\r\n"}, {{"DATA"}, "354 go\r\n"},
                                     {kMessageLines, "250 queued\r\n"}}));

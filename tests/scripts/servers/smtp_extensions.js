@@ -135,6 +135,20 @@ var recipients = ["vesk-intl@localhost", "nobody@localhost", "vesk-dsn@localhost
 error = failureOf(function () { smtp.Send(message("vesk-dsn@localhost", recipients, "all or nothing", "x\r\n")); });
 check(error === "Invalid response on RCPT TO: command.", "one refusal fails Send: " + error);
 check(vbArray(smtp.RefusedRecipients).join() === "nobody@localhost", "refused: " + vbArray(smtp.RefusedRecipients).join());
+// Pipelined, DATA had been accepted: the connection was closed before any text.
+error = failureOf(function () { smtp.Send(message("vesk-dsn@localhost", ["vesk-dsn@localhost"], "closed", "c\r\n")); });
+check(/^Not connected: /.test(error), "after an abandoned transaction: " + error);
+// One command at a time the transaction is reset, and the session goes on.
+smtp = smtpOn("VESK_SMTP_PORT");
+smtp.UseExtensions = true;
+smtp.Pipelining = false;
+smtp.Connect();
+error = failureOf(function () { smtp.Send(message("vesk-dsn@localhost", recipients, "all or nothing", "x\r\n")); });
+check(error === "Invalid response on RCPT TO: command." && /^550 5\.1\.1 /.test(smtp.LastServerReply),
+      "one refusal fails Send: " + error + " / " + smtp.LastServerReply);
+smtp.Send(message("vesk-dsn@localhost", ["vesk-dsn@localhost"], "after RSET", "r\r\n"));
+smtp.Disconnect();
+check(/C: RSET\r?\n/.test(takeTrace()), "RSET after the refusal");
 smtp = smtpOn("VESK_SMTP_PORT");
 smtp.AllowPartialDelivery = true;
 smtp.Connect();
