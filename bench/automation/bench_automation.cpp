@@ -6,9 +6,9 @@
 //                       Engine: render the message, SmtpClient::Send. The
 //                       DLL in the plain HELO dialogue (vtable, IDispatch),
 //                       with EHLO but PIPELINING switched off ("vt-ehlo"),
-//                       and pipelined ("vt-pipe"); Python's smtplib sending
-//                       the same text in one session ("smtplib", a Unix
-//                       process started from here, timed the same way).
+//                       and pipelined ("vt-pipe"). The text is also written
+//                       for Python's smtplib, which the script that runs
+//                       this program times on the same server.
 //   Retrieve x1000      one POP3 session, RETR 1 to 1,000. Engine:
 //                       Pop3Client::Retrieve and the retrieved text read into
 //                       a new message (what the DLL hands out).
@@ -241,6 +241,7 @@ double Median(std::vector<double> values) {
 }
 
 std::map<std::string, double> engine_medians;
+std::map<std::string, double> send_medians;
 
 void PrintRow(const Task& task, const std::vector<std::vector<double>>& times) {
   const double engine = Median(times[0]);
@@ -268,6 +269,9 @@ void RunTask(const Task& task, int repetitions) {
     }
   }
   engine_medians[task.name] = Median(wall[0]);
+  if (task.name == "Send") {
+    for (size_t v = 0; v < task.variants.size(); ++v) send_medians[task.variants[v].first] = Median(wall[v]);
+  }
   PrintRow(task, wall);
   std::fflush(stdout);
 }
@@ -335,57 +339,6 @@ std::string MultipartMessage(int count, size_t bytes) {
             "\"\r\n\r\n" + body;
   }
   return text + "--b1--\r\n";
-}
-
-// --- Peers -------------------------------------------------------------------
-
-// Starts a Unix program (Wine starts an ELF file given by its path as a
-// process of the host) and waits for it; a failure ends the benchmark.
-void RunUnixProgram(const std::string& command_line) {
-  std::wstring line = Wide(command_line);
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process{};
-  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
-    Fail("cannot start " + command_line);
-  }
-  WaitForSingleObject(process.hProcess, INFINITE);
-  DWORD code = 1;
-  GetExitCodeProcess(process.hProcess, &code);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  if (code != 0) Fail(command_line + " failed");
-}
-
-// The command that sends the message 1,000 times with smtplib
-// (bench/smtplib_send.py), or empty when python3 or the script is missing.
-std::string SmtplibCommand(const vesk::Ref<vesk::MessageEntity>& entity) {
-  const std::string script = std::string(VESK_BENCH_DIR) + "/smtplib_send.py";
-  if (GetFileAttributesA(("Z:" + script).c_str()) == INVALID_FILE_ATTRIBUTES ||
-      GetFileAttributesA("Z:\\usr\\bin\\python3") == INVALID_FILE_ATTRIBUTES) {
-    std::printf("(smtplib left out: no /usr/bin/python3 or %s)\n", script.c_str());
-    return {};
-  }
-  char folder[MAX_PATH];
-  GetTempPathA(MAX_PATH, folder);
-  const std::string file = std::string(folder) + "vesk-bench-smtplib.eml";
-  vesk::StringStream out;
-  entity->Write(out);
-  FILE* written = std::fopen(file.c_str(), "wb");
-  if (!written) Fail("cannot write " + file);
-  std::fwrite(out.text().data(), 1, out.text().size(), written);
-  std::fclose(written);
-  char unix_path[MAX_PATH] = {};
-  // The Unix name of the file for the Unix process.
-  using ToUnix = char*(CDECL*)(LPCWSTR);
-  const auto to_unix = reinterpret_cast<ToUnix>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name"));
-  if (!to_unix) return {};
-  if (char* name = to_unix(Wide(file).c_str())) {
-    std::snprintf(unix_path, sizeof unix_path, "%s", name);
-    HeapFree(GetProcessHeap(), 0, name);
-  }
-  return "Z:\\usr\\bin\\python3 " + script + " 127.0.0.1 " + SmtpPort() + " " + kSender + " " + Address() + " " +
-         unix_path + " " + std::to_string(kMessages);
 }
 
 // --- Tasks -------------------------------------------------------------------
@@ -467,9 +420,16 @@ Task SendTask() {
                                });
                              }});
   }
-  // Python's smtplib with the same text (written once to a scratch file).
-  if (const std::string python = SmtplibCommand(entity); !python.empty()) {
-    task.variants.push_back({"smtplib", [=] { return around([python] { RunUnixProgram(python); }); }});
+  // The same text for Python's smtplib, which automation_bench.sh times
+  // between the rounds of this program (VESK_BENCH_SMTPLIB_MESSAGE names
+  // the file, as a Windows path).
+  if (const char* path = std::getenv("VESK_BENCH_SMTPLIB_MESSAGE"); path && *path) {
+    vesk::StringStream out;
+    entity->Write(out);
+    if (FILE* file = std::fopen(path, "wb")) {
+      std::fwrite(out.text().data(), 1, out.text().size(), file);
+      std::fclose(file);
+    }
   }
   task.variants.push_back({"IDispatch", [=] {
                              return around([] {
@@ -755,6 +715,12 @@ int main(int argc, char** argv) {
   }
   if (Wanted(only, "attachments")) RunTask(AttachmentsTask(), repetitions);
   // For the VBScript driver: the engine's medians in milliseconds per run.
+  // For the script: every variant's median of the send task, per run.
+  if (!send_medians.empty()) {
+    std::printf("send-ms");
+    for (const auto& [name, ms] : send_medians) std::printf(" %s=%.3f", name.c_str(), ms);
+    std::printf("\n");
+  }
   std::printf("engine-ms");
   for (const auto& [name, ms] : engine_medians) {
     std::string key = name;

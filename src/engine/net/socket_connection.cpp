@@ -274,15 +274,21 @@ int SocketConnection::TakeWhatIsPending() {
   long pending = sockets::PendingBytes(socket_);
   if (pending < 0) return FailWithMinusOne(sockets::LastError());
   if (pending == 0) return 0;
+  const int n = ReceiveIntoBuffer();
+  return n < 0 ? FailWithMinusOne(sockets::LastError()) : n;
+}
+
+// One receive into the free end of the buffer: the count taken, 0 at the
+// end of the stream, or -1 (the socket's error left as the last error).
+int SocketConnection::ReceiveIntoBuffer() {
   if (begin_ > 0) {
     std::memmove(buffer_.get(), buffer_.get() + begin_, Buffered());
     end_ -= begin_;
     begin_ = 0;
   }
-  int room = static_cast<int>(kReceiveBufferSize - end_);
-  int n = sockets::Receive(socket_, buffer_.get() + end_, room, sockets::ReceiveMode::kConsume);
-  if (n < 0) return FailWithMinusOne(sockets::LastError());
-  end_ += static_cast<std::size_t>(n);
+  const int room = static_cast<int>(kReceiveBufferSize - end_);
+  const int n = sockets::Receive(socket_, buffer_.get() + end_, room, sockets::ReceiveMode::kConsume);
+  if (n > 0) end_ += static_cast<std::size_t>(n);
   return n;
 }
 
@@ -300,16 +306,25 @@ int SocketConnection::Pause(int milliseconds) {
   int ready = sockets::WaitReadable(socket_, milliseconds);
   if (ready < 0) return FailWithMinusOne(sockets::LastError());
   if (ready == 0) return 0;
-  int n = TakeWhatIsPending();
-  if (n != 0 || ciphertext_arrived_) return n;
-  if (peer_closed_) {  // the session ended with a close_notify
-    sockets::SleepMilliseconds(milliseconds);
-    return 0;
+  int n;
+  if (tls_ || Buffered() == kReceiveBufferSize) {
+    n = TakeWhatIsPending();
+    if (n != 0 || ciphertext_arrived_) return n;
+    if (peer_closed_) {  // the session ended with a close_notify
+      sockets::SleepMilliseconds(milliseconds);
+      return 0;
+    }
+    // Readable with nothing pending: the stream has ended, or it failed.
+    char probe;
+    n = sockets::Receive(socket_, &probe, 1, sockets::ReceiveMode::kPeek);
+    if (n > 0) return TakeWhatIsPending();  // bytes arrived just now after all
+  } else {
+    // Readable: a receive does not block; it takes what arrived, or says
+    // that the stream has ended (0) or failed, without asking the pending
+    // count first.
+    n = ReceiveIntoBuffer();
+    if (n > 0) return n;
   }
-  // Readable with nothing pending: the stream has ended, or it failed.
-  char probe;
-  n = sockets::Receive(socket_, &probe, 1, sockets::ReceiveMode::kPeek);
-  if (n > 0) return TakeWhatIsPending();  // bytes arrived just now after all
   if (n < 0) {
     int error = sockets::LastError();
     if (error != sockets::kErrConnectionReset && error != sockets::kErrConnectionAborted) {

@@ -123,6 +123,7 @@ class SocketConnection {
   std::size_t Buffered() const { return end_ - begin_; }
   const char* BufferedData() const { return buffer_.get() + begin_; }
   void Consume(std::size_t count);
+  int ReceiveIntoBuffer();
   int TakeWhatIsPending();
   int TakeDecrypted();
   int ReceiveRaw(char* buffer, int room);

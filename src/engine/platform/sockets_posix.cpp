@@ -150,24 +150,28 @@ int Send(Handle socket, const char* data, int length, int flags) {
 
 int SendWithin(Handle socket, const char* data, int length, int timeout_ms) {
   if (!IsUsable(socket)) return -1;
-  pollfd entry{Descriptor(socket), POLLOUT, 0};
-  int rc;
-  do {
-    rc = ::poll(&entry, 1, timeout_ms < 0 ? 0 : timeout_ms);
-  } while (rc < 0 && errno == EINTR);
-  if (rc < 0) {
-    KeepErrno();
-    return -1;
+  // A send buffer with room takes the run at once; only a full one is
+  // waited on (one system call per command in the common case).
+  for (bool waited = false;; waited = true) {
+    const ssize_t sent = SendWithoutSignal(Descriptor(socket), data, length, MSG_DONTWAIT);
+    if (sent >= 0) return static_cast<int>(sent);
+    if (errno != EAGAIN && errno != EWOULDBLOCK) {
+      KeepErrno();
+      return -1;
+    }
+    if (waited) return 0;
+    pollfd entry{Descriptor(socket), POLLOUT, 0};
+    int rc;
+    do {
+      rc = ::poll(&entry, 1, timeout_ms < 0 ? 0 : timeout_ms);
+    } while (rc < 0 && errno == EINTR);
+    if (rc < 0) {
+      KeepErrno();
+      return -1;
+    }
+    if (rc == 0) return 0;
+    // Writable, or POLLERR or POLLHUP: the send again reports which.
   }
-  if (rc == 0) return 0;
-  // POLLERR or POLLHUP: the send below reports why.
-  const ssize_t sent = SendWithoutSignal(Descriptor(socket), data, length, MSG_DONTWAIT);
-  if (sent < 0) {
-    if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
-    KeepErrno();
-    return -1;
-  }
-  return static_cast<int>(sent);
 }
 
 long PendingBytes(Handle socket) {

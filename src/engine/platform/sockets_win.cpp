@@ -58,26 +58,32 @@ int Send(Handle socket, const char* data, int length, int flags) {
 // non-blocking only around this one send, so that a send buffer with less
 // room than the run takes what fits instead of holding the caller.
 int SendWithin(Handle socket, const char* data, int length, int timeout_ms) {
-  fd_set writable;
-  FD_ZERO(&writable);
-  FD_SET(Native(socket), &writable);
-  fd_set failed;
-  FD_ZERO(&failed);
-  FD_SET(Native(socket), &failed);
-  timeval limit = Limit(timeout_ms);
-  int rc = ::select(0, nullptr, &writable, &failed, &limit);
-  if (rc == SOCKET_ERROR) return -1;
-  if (rc == 0) return 0;
-  u_long non_blocking = 1;
-  if (::ioctlsocket(Native(socket), FIONBIO, &non_blocking) != 0) return -1;
-  int sent = ::send(Native(socket), data, length, 0);
-  const int error = sent == SOCKET_ERROR ? ::WSAGetLastError() : 0;
-  u_long blocking = 0;
-  ::ioctlsocket(Native(socket), FIONBIO, &blocking);
-  if (sent != SOCKET_ERROR) return sent;
-  if (error == WSAEWOULDBLOCK) return 0;
-  ::WSASetLastError(error);
-  return -1;
+  // A send buffer with room takes the run at once; only a full one is
+  // waited on, so a command costs no wait for writability in the common case.
+  for (bool waited = false;; waited = true) {
+    u_long non_blocking = 1;
+    if (::ioctlsocket(Native(socket), FIONBIO, &non_blocking) != 0) return -1;
+    const int sent = ::send(Native(socket), data, length, 0);
+    const int error = sent == SOCKET_ERROR ? ::WSAGetLastError() : 0;
+    u_long blocking = 0;
+    ::ioctlsocket(Native(socket), FIONBIO, &blocking);
+    if (sent != SOCKET_ERROR) return sent;
+    if (error != WSAEWOULDBLOCK) {
+      ::WSASetLastError(error);
+      return -1;
+    }
+    if (waited) return 0;
+    fd_set writable;
+    FD_ZERO(&writable);
+    FD_SET(Native(socket), &writable);
+    fd_set failed;
+    FD_ZERO(&failed);
+    FD_SET(Native(socket), &failed);
+    timeval limit = Limit(timeout_ms);
+    const int rc = ::select(0, nullptr, &writable, &failed, &limit);
+    if (rc == SOCKET_ERROR) return -1;
+    if (rc == 0) return 0;
+  }
 }
 
 long PendingBytes(Handle socket) {
