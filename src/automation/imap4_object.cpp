@@ -117,7 +117,8 @@ STDMETHODIMP Imap4Object::CopyMessage(LONG number, BSTR name) {
   return Guarded([&] { return Outcome(client_.CopyMessage(number, ToNarrow(name, CP_UTF8))); });
 }
 STDMETHODIMP Imap4Object::Search(BSTR criteria, VARIANT* results) {
-  return Guarded([&] { return SearchOutcome(client_.Search(ToNarrow(criteria)), results); });
+  // The criteria go out in UTF-8 (with CHARSET UTF-8 where they need it).
+  return Guarded([&] { return SearchOutcome(client_.Search(ToNarrow(criteria, CP_UTF8)), results); });
 }
 STDMETHODIMP Imap4Object::SearchByFlags(LONG flags, VARIANT* results) {
   return Guarded([&] { return SearchOutcome(client_.SearchByFlags(flags), results); });

@@ -27,7 +27,10 @@ class SignInMembers : public SecureTransportMembers<Extended, Catalogued> {
     AuthMethodSlot() = static_cast<vesk::AuthMethod>(value);
     return S_OK;
   }
-  STDMETHODIMP get_LastServerReply(BSTR* value) override { return GetText(LastReply(), value); }
+  STDMETHODIMP get_LastServerReply(BSTR* value) override {
+    if (!value) return E_POINTER;
+    return ToBstr(LastReply(), value, ServerTextCodePage(LastReply()));
+  }
   STDMETHODIMP get_TraceFile(BSTR* value) override { return GetText(Trace().path(), value); }
   STDMETHODIMP put_TraceFile(BSTR value) override {
     return Guarded([&] {

@@ -55,6 +55,16 @@ enum MessageId : int {
   kMsgLoginDisabled = 166,
   kMsgUnknownMessageCharset = 180,
   kMsgConnectionEnded = 190,
+  kMsgCannotConnectTo = 200,
+  kMsgConnectRefused = 201,
+  kMsgHostNotFound = 202,
+  kMsgHostUnreachable = 203,
+  kMsgHostSilent = 204,
+  kMsgConnectFailed = 205,
+  kMsgPlainWhereTlsExpected = 206,
+  kMsgNoGreeting = 207,
+  kMsgNeverConnected = 208,
+  kMsgAuthOnlyAfterStartTls = 209,
 };
 
 // The text of a message, or nullptr when the list has no such number.

@@ -20,6 +20,10 @@ constexpr int kNoTimeLimit = -1;
 // Plain data handed to the TLS session at a time when sending.
 constexpr std::size_t kEncryptChunkSize = 64 * 1024;
 
+// A byte that starts a line of protocol text ("220", "+OK", "* OK") rather
+// than a TLS record.
+bool LooksLikeText(char byte) { return byte >= 0x20 && byte < 0x7F; }
+
 // Removes the LF at text[length-1] and a CR just before it; the new length.
 std::size_t WithoutLineEnd(const char* text, std::size_t length) {
   --length;
@@ -107,9 +111,39 @@ bool SocketConnection::Open(const std::string& host, std::uint16_t port) {
   return Create() && ConnectTo(host, port);
 }
 
+std::string SocketConnection::ConnectFailureText(const std::string& host, std::uint16_t port) const {
+  MessageId reason = kMsgConnectFailed;
+  switch (last_error_) {
+    case sockets::kErrAlreadyConnected:
+      return MessageText(kMsgCannotConnect);  // the session that is open stays
+    case sockets::kErrConnectionRefused:
+      reason = kMsgConnectRefused;
+      break;
+    case sockets::kErrInvalid:  // what a name that does not resolve gives
+    case sockets::kErrHostNotFound:
+    case sockets::kErrNoData:
+    case sockets::kErrTryAgain:
+      reason = kMsgHostNotFound;
+      break;
+    case sockets::kErrHostUnreachable:
+    case sockets::kErrNetworkUnreachable:
+    case sockets::kErrHostDown:
+    case sockets::kErrNetworkDown:
+      reason = kMsgHostUnreachable;
+      break;
+    case sockets::kErrTimedOut:
+      reason = kMsgHostSilent;
+      break;
+    default:
+      break;
+  }
+  return FormatMessageText(kMsgCannotConnectTo, host.c_str(), static_cast<unsigned>(port), MessageText(reason).c_str(),
+                           last_error_);
+}
+
 std::string SocketConnection::FailureText() const {
-  if (ended_ && !HasSocket() && last_error_ == sockets::kErrNotConnected) {
-    return FormatMessageText(kMsgConnectionEnded, last_error_);
+  if (!connected_ && last_error_ == sockets::kErrNotConnected) {
+    return ended_ ? FormatMessageText(kMsgConnectionEnded, last_error_) : MessageText(kMsgNeverConnected);
   }
   return FormatMessageText(kMsgSocketError, last_error_);
 }
@@ -122,8 +156,10 @@ bool SocketConnection::Drop() {
   return Fail(error);
 }
 
+// Reads and timed sends need a session: before the first connect and after
+// the end of one they fail at once, never by waiting on an idle socket.
 bool SocketConnection::RefuseWithoutSocket() {
-  return Fail(ended_ ? sockets::kErrNotConnected : sockets::kErrNotSocket);
+  return Fail(ended_ || HasSocket() ? sockets::kErrNotConnected : sockets::kErrNotSocket);
 }
 
 int SocketConnection::SendBytes(const char* data, int length, int flags) {
@@ -169,7 +205,7 @@ bool SocketConnection::PeerHasEnded() {
 
 int SocketConnection::SendWithin(std::string_view bytes, int timeout_ms) {
   if (bytes.size() > static_cast<std::size_t>(INT_MAX)) return FailWithMinusOne(sockets::kErrMessageSize);
-  if (!HasSocket()) return RefuseWithoutSocket(), -1;
+  if (!connected_) return RefuseWithoutSocket(), -1;
   // The session is over before the command: it fails at once, saying so.
   if (PeerHasEnded()) return Close(), RefuseWithoutSocket(), -1;
   timeout_ms = std::max(timeout_ms, 0);
@@ -346,7 +382,7 @@ bool SocketConnection::ReceiveMore(InactivityClock& clock) {
 
 int SocketConnection::ReadLineRaw(char* buffer, std::size_t size, int timeout_ms, bool& complete) {
   complete = false;
-  if (!HasSocket()) return RefuseWithoutSocket(), -1;
+  if (!connected_) return RefuseWithoutSocket(), -1;
   if (buffer == nullptr || size == 0) return FailWithMinusOne(sockets::kErrFault);
   const std::size_t room = std::min<std::size_t>(size - 1, INT_MAX);
   std::size_t stored = 0;
@@ -387,7 +423,7 @@ int SocketConnection::ReadResponseLine(char* buffer, std::size_t size, int timeo
 
 bool SocketConnection::ReadDotTerminated(std::string& text, int timeout_ms) {
   text.clear();
-  if (!HasSocket()) return RefuseWithoutSocket();
+  if (!connected_) return RefuseWithoutSocket();
   bool at_line_start = true;
   InactivityClock clock(timeout_ms);
   for (;;) {
@@ -447,7 +483,7 @@ bool SocketConnection::ReadDotTerminated(std::string& text, int timeout_ms) {
 
 bool SocketConnection::ReadLine(std::string& line, int timeout_ms) {
   line.clear();
-  if (!HasSocket()) return RefuseWithoutSocket();
+  if (!connected_) return RefuseWithoutSocket();
   InactivityClock clock(timeout_ms);
   for (;;) {
     if (Buffered() > 0) {
@@ -470,7 +506,7 @@ bool SocketConnection::ReadLine(std::string& line, int timeout_ms) {
 }
 
 bool SocketConnection::ReadBytes(std::string& bytes, std::size_t count, int timeout_ms) {
-  if (!HasSocket()) return RefuseWithoutSocket();
+  if (!connected_) return RefuseWithoutSocket();
   InactivityClock clock(timeout_ms);
   while (count > 0) {
     if (Buffered() == 0 && !ReceiveMore(clock)) return false;
@@ -489,27 +525,34 @@ bool SocketConnection::FailTls(std::string text) {
   return Fail(sockets::kErrConnectionAborted);
 }
 
-bool SocketConnection::StartTls(const tls::Options& options, int timeout_ms) {
+bool SocketConnection::StartTls(const tls::Options& options, int timeout_ms, bool at_connect) {
   tls_error_.clear();
   if (!HasSocket()) return Fail(sockets::kErrNotSocket);
   if (tls_) return true;
   // The server may not send a byte of its own before our ClientHello: all it
   // sent so far belongs to the plain dialogue and is never read as a reply.
+  // Right after the connect there is no plain dialogue, so such bytes are a
+  // server greeting in plain text on a port that expects none.
+  const bool buffered_before = Buffered() > 0;
   begin_ = end_ = 0;
   char ciphertext[kCiphertextChunkSize];
   // (A few reads at most: a server that never stops talking fails the
   // handshake instead of holding us here.)
   int n = 0;
+  bool spoke_first = buffered_before;
   for (int reads = 0; reads < 8 && (n = ReceiveRaw(ciphertext, sizeof ciphertext)) > 0; ++reads) {
+    spoke_first = true;
   }
   if (n < 0) {
     const int error = last_error_;
     Close();
     return Fail(error);
   }
+  if (at_connect && spoke_first) return FailTls(MessageText(kMsgPlainWhereTlsExpected));
 
   std::unique_ptr<tls::Session> session = tls::Session::Create(options);
   InactivityClock clock(timeout_ms);
+  bool first_answer = true;
   std::string to_send;
   tls::Progress progress = session->Handshake(nullptr, 0, to_send);
   for (;;) {
@@ -559,6 +602,13 @@ bool SocketConnection::StartTls(const tls::Options& options, int timeout_ms) {
     }
     if (n == 0) continue;
     clock.NoteBytes();
+    // Every TLS record begins with its content type (20 to 23, RFC 8446
+    // section 5.1); a server that answers the ClientHello with a line of
+    // text speaks the plain protocol on this port.
+    if (at_connect && first_answer && LooksLikeText(ciphertext[0])) {
+      return FailTls(MessageText(kMsgPlainWhereTlsExpected));
+    }
+    first_answer = false;
     progress = session->Handshake(ciphertext, static_cast<std::size_t>(n), to_send);
   }
   tls_ = std::move(session);

@@ -92,7 +92,9 @@ class SocketConnection {
   // then the handshake runs under the same inactivity time-out as a read.
   // On failure the socket is closed, so nothing more goes out in plain text,
   // and TlsError() says why (a message text).
-  bool StartTls(const tls::Options& options, int timeout_ms);
+  // `at_connect`: the handshake starts the session (implicit TLS), so any
+  // text the server sends first means the port speaks the plain protocol.
+  bool StartTls(const tls::Options& options, int timeout_ms, bool at_connect = false);
   bool encrypted() const { return tls_ != nullptr; }
   // The negotiated protocol and cipher; empty on a plain connection.
   std::string TlsDescription() const { return tls_ ? tls_->Description() : std::string(); }
@@ -113,6 +115,11 @@ class SocketConnection {
   // be told from the reply to the next command). Reads and sends then fail
   // at once with 10057 until the next Open.
   bool ended() const { return ended_; }
+  // The description of a failed Open: the host, the port and the system's
+  // reason, for a person who has to tell a typing error from a server that
+  // is down.
+  std::string ConnectFailureText(const std::string& host, std::uint16_t port) const;
+
   // The description of the last failure of a read or send: "Socket error #
   // n", or the not-connected text when the session had already ended.
   std::string FailureText() const;

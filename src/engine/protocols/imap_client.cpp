@@ -6,6 +6,7 @@
 
 #include "engine/common/ascii.h"
 #include "engine/common/messages.h"
+#include "engine/platform/sockets.h"
 #include "engine/platform/unique_id.h"
 #include "engine/protocols/imap_mailbox_names.h"
 
@@ -359,7 +360,7 @@ bool ImapClient::CheckCompletion() {
   // "N", "O" or blank is the blank after the tag.
   std::size_t found = line.find_first_of("NO ");
   if (found == std::string::npos) found = line.find_first_of("BAD");
-  if (found != std::string::npos && found + 4 <= line.size()) last_error = line.substr(found + 4);
+  if (found != std::string::npos && found + 4 <= line.size()) last_error = ServerText(std::string_view(line).substr(found + 4));
   return false;
 }
 
@@ -470,7 +471,8 @@ bool ImapClient::Connect() {
   const std::string address = host + ":" + std::to_string(port);
   if (!connection_.Open(host, port)) {
     trace.Note("cannot connect to " + address);
-    return Fail(kMsgCannotConnect);
+    last_error = connection_.ConnectFailureText(host, port);
+    return false;
   }
   trace.Note("connected to " + address);
   // A session that did not open fully is closed, so that Connect can be
@@ -488,17 +490,15 @@ bool ImapClient::LogIn() {
   capabilities_known_ = false;
   capabilities_.clear();
   if (security.mode == Security::kImplicitTls && !Upgrade()) return false;
-  // The greeting must be "* OK" (RFC 3501 section 7.1.1); a missing or other
-  // greeting fails without a new description.
-  const std::string unchanged = last_error;
+  // The greeting must be "* OK" (RFC 3501 section 7.1.1).
   std::string greeting;
   if (!ReadWholeLine(greeting, timeout_ms)) {
-    last_error = unchanged;
+    if (greeting.empty() && connection_.LastError() == sockets::kErrTimedOut) last_error = FormatMessageText(kMsgNoGreeting, timeout_ms);
     return false;
   }
   if (greeting.size() < 4 || !EqualsIgnoringAsciiCase(std::string_view(greeting).substr(0, 4), "* OK")) {
     last_reply_ = greeting;
-    return false;
+    return Fail(kMsgBadConnection);
   }
   // "* OK [CAPABILITY ...] text" saves asking (RFC 3501 section 7.1).
   const std::size_t listed = greeting.find("[CAPABILITY ");
@@ -628,6 +628,8 @@ bool ImapClient::Authenticate(AuthMethod method) {
 
 // The session ends whatever the reply: the caller is done with it.
 bool ImapClient::Disconnect() {
+  // Without a session there is nothing to end: clean-up code may call it.
+  if (!connected()) return true;
   const bool logged_out = ExecuteCommand(ImapCommand::kLogout);
   logged_in_ = false;
   connection_.Close();
@@ -659,8 +661,10 @@ bool ImapClient::RenameMailbox(std::string_view old_client_name, std::string_vie
 bool ImapClient::GetMailboxesList() {
   if (!CheckStoredMailboxName()) return false;
   // The mailbox's children: the reference is the name with the delimiter.
+  // Without a name every mailbox is listed from the top (an empty reference,
+  // RFC 3501 section 6.3.8).
   std::string reference = mailbox_name;
-  if (!hierarchy_delimiter.empty()) reference.push_back(hierarchy_delimiter.front());
+  if (!reference.empty() && !hierarchy_delimiter.empty()) reference.push_back(hierarchy_delimiter.front());
   return ExecuteCommand(ImapCommand::kList, {ImapAstring(reference), "\"*\""});
 }
 
@@ -679,17 +683,8 @@ bool ImapClient::AppendMessage(std::string_view client_name, std::string_view me
   NextTag();
   responses_.clear();
   if (!SendCommandLine(line)) return false;
-  // The literal goes only after the server's go-ahead (RFC 3501 section 7.5);
-  // a tagged answer instead means the server will not read it.
-  for (;;) {
-    ImapResponse response;
-    if (!ReadResponse(response, timeout_ms)) return false;
-    const bool tagged = IsTagged(response);
-    const bool go_ahead = !tagged && !response.text.empty() && response.text.front() == '+';
-    responses_.push_back(std::move(response));
-    if (tagged) return CheckCompletion();
-    if (go_ahead) break;
-    if (IsGoodbye(responses_.back())) return false;
+  if (const GoAhead answer = AwaitGoAhead(); answer != GoAhead::kGiven) {
+    return answer == GoAhead::kCompleted && CheckCompletion();
   }
   // One send, so that the final CR LF does not wait behind the message.
   std::string literal;
@@ -711,8 +706,46 @@ bool ImapClient::CopyMessage(std::int32_t number, std::string_view client_name) 
   return MailboxArgument(client_name, name) && ExecuteCommand(ImapCommand::kCopy, {number, number, name});
 }
 
+// A literal goes only after the server's go-ahead (RFC 3501 section 7.5); a
+// tagged answer instead means the server will not read it.
+ImapClient::GoAhead ImapClient::AwaitGoAhead() {
+  for (;;) {
+    ImapResponse response;
+    if (!ReadResponse(response, timeout_ms)) return GoAhead::kFailed;
+    const bool tagged = IsTagged(response);
+    const bool go_ahead = !tagged && !response.text.empty() && response.text.front() == '+';
+    responses_.push_back(std::move(response));
+    if (tagged) return GoAhead::kCompleted;
+    if (go_ahead) return GoAhead::kGiven;
+    if (IsGoodbye(responses_.back())) return GoAhead::kFailed;
+  }
+}
+
 bool ImapClient::Search(std::string_view criteria) {
-  return RefuseLineBreaks(criteria) && ExecuteCommand(ImapCommand::kSearch, {criteria});
+  if (!RefuseLineBreaks(criteria)) return false;
+  const std::vector<std::string> pieces = SearchCommandPieces(criteria);
+  if (pieces.size() == 1) return ExecuteCommand(ImapCommand::kSearch, {pieces.front()});
+  // Text beyond ASCII: the criteria in pieces, each literal after its go-ahead.
+  std::size_t length = 0;
+  for (const std::string& piece : pieces) length += piece.size();
+  if (length > static_cast<std::size_t>(kMaxCommandLength)) {
+    last_error = FormatMessageText(kMsgCommandTooLong, kMaxCommandLength);
+    return false;
+  }
+  NextTag();
+  responses_.clear();
+  if (!SendCommandLine(" SEARCH " + pieces.front() + "\r\n")) return false;
+  for (std::size_t i = 1; i < pieces.size(); ++i) {
+    if (const GoAhead answer = AwaitGoAhead(); answer != GoAhead::kGiven) {
+      return answer == GoAhead::kCompleted && CheckCompletion() && Fail(kMsgInvalidCommandArguments);
+    }
+    const std::string line = pieces[i] + "\r\n";
+    trace.Sent(line);
+    if (connection_.SendWithin(line, timeout_ms) < 0) return FailWithSocketError();
+  }
+  if (!CollectResponses(timeout_ms) || !CheckCompletion()) return false;
+  Interpret(ImapCommand::kSearch, 0);
+  return true;
 }
 
 bool ImapClient::SearchByFlags(std::int32_t flags) { return Search(SearchFlagCriteria(flags)); }

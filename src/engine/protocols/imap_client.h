@@ -219,6 +219,8 @@ class ImapClient {
   bool Authenticate(AuthMethod method);
   void NoteCapabilities(std::string_view text);
   bool CollectResponses(int timeout_ms, bool logging_out = false);
+  enum class GoAhead { kGiven, kCompleted, kFailed };
+  GoAhead AwaitGoAhead();
   bool IsGoodbye(const ImapResponse& response);
   bool ReadResponse(ImapResponse& response, int timeout_ms);
   bool ReadWholeLine(std::string& line, int timeout_ms);

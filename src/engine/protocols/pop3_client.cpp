@@ -9,6 +9,7 @@
 
 #include "engine/common/ascii.h"
 #include "engine/common/messages.h"
+#include "engine/platform/sockets.h"
 #include "engine/protocols/command_line.h"
 
 namespace vesk {
@@ -58,6 +59,10 @@ const Pop3CommandEntry& EntryOf(int command) { return kPop3CommandTable[command]
 
 bool IsNegativeStatus(const char* line) {
   return std::strlen(line) >= 4 && EqualsIgnoringAsciiCase(std::string_view(line, 4), "-ERR");
+}
+
+bool IsPositiveStatus(const char* line) {
+  return std::strlen(line) >= 3 && EqualsIgnoringAsciiCase(std::string_view(line, 3), "+OK");
 }
 
 // The text after the n-th space or tab of a line (n from 1), or nullptr when
@@ -110,12 +115,17 @@ bool Pop3Client::Execute(Command command, Args... args) {
 bool Pop3Client::ReadStatus(Command command) {
   char line[kCommandBufferSize];
   if (connection_.ReadResponseLine(line, sizeof line, timeout_ms_) < 0) {
-    last_error_ = connection_.FailureText();
+    last_error_ = command == kGreeting && connection_.LastError() == sockets::kErrTimedOut
+                      ? FormatMessageText(kMsgNoGreeting, timeout_ms_)
+                      : connection_.FailureText();
     return false;
   }
   trace_.Received(line);
   last_reply_ = line;
   if (IsNegativeStatus(line)) return Refuse(command);
+  // RFC 1939 section 4: the greeting is a positive status line; an SMTP or
+  // IMAP4 server reached on the wrong port greets otherwise.
+  if (command == kGreeting && !IsPositiveStatus(line)) return Refuse(command);
   switch (command) {
     case kStat:
       // "+OK count size": the count follows the first blank.
@@ -157,7 +167,7 @@ bool Pop3Client::Connect() {
   const std::string address = host_ + ":" + std::to_string(static_cast<std::uint16_t>(port_));
   if (!connection_.Open(host_, static_cast<std::uint16_t>(port_))) {
     trace_.Note("cannot connect to " + address);
-    last_error_ = MessageText(kMsgCannotConnect);
+    last_error_ = connection_.ConnectFailureText(host_, static_cast<std::uint16_t>(port_));
     return false;
   }
   trace_.Note("connected to " + address);
@@ -274,6 +284,8 @@ bool Pop3Client::UpgradeAfterGreeting() {
 
 // The session ends whatever the reply: the caller is done with it.
 bool Pop3Client::Disconnect() {
+  // Without a session there is nothing to end: clean-up code may call it.
+  if (!connected()) return true;
   const bool quit = Execute(kQuit);
   connection_.Close();
   return quit;

@@ -125,7 +125,9 @@ int SmtpClient::ReadReplyCode(Command command) {
   last_reply_.clear();
   do {
     if (connection_.ReadResponseLine(line, sizeof line, timeout_ms_) < 0) {
-      last_error_ = connection_.FailureText();
+      last_error_ = command == kGreeting && last_reply_.empty() && connection_.LastError() == sockets::kErrTimedOut
+                        ? FormatMessageText(kMsgNoGreeting, timeout_ms_)
+                        : connection_.FailureText();
       return -1;
     }
     trace_.Received(line);
@@ -158,7 +160,7 @@ bool SmtpClient::Connect() {
   if (!credentials_.AreSafe()) return Fail(kMsgUnsafeCredentials);
   last_reply_.clear();
   if (!connection_.Open(host_, static_cast<std::uint16_t>(port_))) {
-    last_error_ = MessageText(kMsgCannotConnect);
+    last_error_ = connection_.ConnectFailureText(host_, static_cast<std::uint16_t>(port_));
     trace_.Note("cannot connect to " + host_ + ":" + std::to_string(static_cast<std::uint16_t>(port_)));
     return false;
   }
@@ -209,7 +211,13 @@ bool SmtpClient::SignIn() {
     }
     position = end;
   }
-  if (!offered) return Fail(kMsgAuthNotOffered);
+  if (!offered) {
+    // Servers that keep AUTH back until the connection is protected
+    // (RFC 3207 section 4) list STARTTLS instead.
+    const bool after_tls = !connection_.encrypted() &&
+                           ListsCapability(std::string_view(extensions_).substr(extensions_.find('\n') + 1), "STARTTLS");
+    return Fail(after_tls ? kMsgAuthOnlyAfterStartTls : kMsgAuthNotOffered);
+  }
   AuthMethod method = c.method;
   if (method == AuthMethod::kAutomatic) {
     method = !c.access_token.empty()                ? AuthMethod::kXOAuth2
@@ -305,6 +313,8 @@ bool SmtpClient::UpgradeAfterGreeting(const std::string& name) {
 
 // The session ends whatever the reply: the caller is done with it.
 bool SmtpClient::Disconnect() {
+  // Without a session there is nothing to end: clean-up code may call it.
+  if (!connected()) return true;
   const bool quit = Execute(kQuit);
   connection_.Close();
   return quit;

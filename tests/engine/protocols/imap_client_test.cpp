@@ -134,9 +134,14 @@ std::vector<CommandCase> CommandCases() {
   return {
       {"NoWithAResponseCode", [](ImapClient& c) { return c.CopyMessage(3, "Archive"); }, " COPY 3:3 Archive",
        "{tag} NO [TRYCREATE] Mailbox doesn't exist: Archive\r\n", false, "[TRYCREATE] Mailbox doesn't exist: Archive"},
-      {"BadGivesTheTextAfterTheWord", [](ImapClient& c) { return c.Expunge(); }, " EXPUNGE",
-       "{tag} BAD Error in IMAP command EXPUNGE: No mailbox selected\r\n", false,
-       " Error in IMAP command EXPUNGE: No mailbox selected"},
+      // The text after the status word, without the server's timing.
+      {"BadGivesTheServersTextWithoutItsTiming", [](ImapClient& c) { return c.Expunge(); }, " EXPUNGE",
+       "{tag} BAD Error in IMAP command EXPUNGE: No mailbox selected (0.001 + 0.000 + 0.001 secs).\r\n", false,
+       "Error in IMAP command EXPUNGE: No mailbox selected"},
+      // Without a mailbox name every mailbox is listed from the top.
+      {"EmptyMailboxNameListsFromTheTop", [](ImapClient& c) { return c.mailbox_name.clear(), c.GetMailboxesList(); },
+       " LIST \"\" \"*\"", "* LIST () \"/\" Top\r\n* LIST () \"/\" Top/Sub\r\n{tag} OK\r\n", true, "Unknown error",
+       [](ImapClient& c) { EXPECT_EQ(c.mailbox_list, std::vector<std::string>({"Top", "Top\\Sub"})); }},
       {"StatusSetsMessagesAndRecentButNotFirstUnseen", [](ImapClient& c) { return c.UpdateStatus(); },
        " STATUS INBOX (MESSAGES RECENT UNSEEN)", "* STATUS INBOX (MESSAGES 231 RECENT 1 UNSEEN 5)\r\n{tag} OK\r\n", true,
        "Unknown error", [](ImapClient& c) {
@@ -145,7 +150,7 @@ std::vector<CommandCase> CommandCases() {
        }},
       {"RejectedNumberGivesZeroFlags", [](ImapClient& c) { return c.last_flags = 7, c.GetMessageFlags(99, c.last_flags); },
        " FETCH 99:99 FLAGS", "{tag} BAD Error in IMAP command FETCH: Invalid messageset\r\n", false,
-       " Error in IMAP command FETCH: Invalid messageset", [](ImapClient& c) { EXPECT_EQ(c.last_flags, 0); }},
+       "Error in IMAP command FETCH: Invalid messageset", [](ImapClient& c) { EXPECT_EQ(c.last_flags, 0); }},
       // Dovecot's answer for a message that another session has expunged.
       {"ANilTextIsAnEmptyMessageNotTheWordNil", [](ImapClient& c) { return c.message_text = "left", c.Retrieve(1); },
        " FETCH 1:1 RFC822",
@@ -180,6 +185,36 @@ TEST_F(ImapDialogue, MessageTextIsExactlyTheLiteral) {
   EXPECT_EQ(client().message_text, message);
   EXPECT_TRUE(client().Expunge());
   ExpectTranscript();
+}
+
+// Criteria beyond ASCII go as UTF-8, said so with CHARSET, each such string
+// as a literal sent after the server's go-ahead; ASCII criteria stay as given.
+TEST_F(ImapDialogue, SearchBeyondAsciiSendsUtf8Literals) {
+  Connect();
+  const std::string tag = Tag(2);
+  server_.ExpectLine(tag + " SEARCH CHARSET UTF-8 SUBJECT {7}").Send("+ go ahead\r\n");
+  server_.ExpectLine("Gr\xC3\xBC\xC3\x9F" "e FROM \"a b\" BODY {5}").Send("+ go ahead\r\n");
+  server_.ExpectLine("K\xC3\xB6ln)").Send("* SEARCH 2 7\r\n" + tag + " OK done\r\n");
+  sent_.insert(sent_.end(), {tag + " SEARCH CHARSET UTF-8 SUBJECT {7}", "Gr\xC3\xBC\xC3\x9F" "e FROM \"a b\" BODY {5}",
+                             "K\xC3\xB6ln)"});
+  next_tag_ = 3;
+  Expect(" SEARCH CHARSET UTF-8 TEXT {3}", "{tag} NO [BADCHARSET] no\r\n");
+  StartAndConnect();
+  ASSERT_TRUE(client().Search("SUBJECT \"Gr\xC3\xBC\xC3\x9F" "e\" FROM \"a b\" BODY K\xC3\xB6ln)")) << client().last_error;
+  EXPECT_EQ(client().search_results, std::vector<std::int32_t>({2, 7}));
+  // A server that refuses at once never gets the literal.
+  EXPECT_FALSE(client().Search("CHARSET UTF-8 TEXT \xE2\x82\xAC"));
+  ExpectTranscript();
+}
+
+TEST(ImapResponses, ServerTextLosesWhiteSpaceAndTiming) {
+  const std::pair<std::string, std::string> cases[] = {
+      {" Mailbox doesn't exist: Foo (0.001 + 0.000 secs).", "Mailbox doesn't exist: Foo"},
+      {"[TRYCREATE] No such mailbox", "[TRYCREATE] No such mailbox"},
+      {"Completed (in two steps)", "Completed (in two steps)"},
+      {"  ", ""},
+  };
+  for (const auto& [text, shown] : cases) EXPECT_EQ(ServerText(text), shown) << text;
 }
 
 // Caller text that could end the command line, or would not fit its limits,
