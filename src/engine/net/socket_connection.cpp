@@ -11,8 +11,6 @@
 namespace vesk {
 namespace {
 
-// Large enough that a big block costs one receive per few dozen lines.
-constexpr std::size_t kReceiveBufferSize = 64 * 1024;
 // Room for two full TLS records with their overhead.
 constexpr int kCiphertextChunkSize = 2 * (16384 + 2048);
 // A send without a time limit blocks for as long as the peer lets it.
@@ -32,38 +30,6 @@ std::size_t WithoutLineEnd(const char* text, std::size_t length) {
 }
 
 }  // namespace
-
-// Counts the polls of one read that find nothing. Fifty in a row end the read;
-// after every poll that found bytes the count starts again (one empty poll
-// then only restarts it), so only silence ends a read, never slowness.
-class SocketConnection::InactivityClock {
- public:
-  explicit InactivityClock(int timeout_ms)
-      : pause_ms_(timeout_ms > 0 ? timeout_ms / kEmptyPollsBeforeTimeOut : 0) {}
-
-  int pause_ms() const { return pause_ms_; }
-  void NoteBytes() { bytes_seen_ = true; }
-  // A new read begins: the count starts from the beginning.
-  void Restart() {
-    empty_polls_left_ = kEmptyPollsBeforeTimeOut;
-    bytes_seen_ = false;
-  }
-
-  // False when this empty poll is the one that ends the read.
-  bool NoteEmptyPoll() {
-    if (bytes_seen_) {
-      bytes_seen_ = false;
-      empty_polls_left_ = kEmptyPollsBeforeTimeOut;
-      return true;
-    }
-    return --empty_polls_left_ > 0;
-  }
-
- private:
-  int pause_ms_;
-  int empty_polls_left_ = kEmptyPollsBeforeTimeOut;
-  bool bytes_seen_ = false;
-};
 
 SocketConnection::SocketConnection() : buffer_(new char[kReceiveBufferSize]) {}
 
@@ -159,7 +125,7 @@ bool SocketConnection::Drop() {
 // Reads and timed sends need a session: before the first connect and after
 // the end of one they fail at once, never by waiting on an idle socket.
 bool SocketConnection::RefuseWithoutSocket() {
-  return Fail(ended_ || HasSocket() ? sockets::kErrNotConnected : sockets::kErrNotSocket);
+  return Fail(sockets::kErrNotConnected);
 }
 
 int SocketConnection::SendBytes(const char* data, int length, int flags) {
@@ -421,65 +387,7 @@ int SocketConnection::ReadResponseLine(char* buffer, std::size_t size, int timeo
   return length;
 }
 
-bool SocketConnection::ReadDotTerminated(std::string& text, int timeout_ms) {
-  text.clear();
-  if (!connected_) return RefuseWithoutSocket();
-  bool at_line_start = true;
-  InactivityClock clock(timeout_ms);
-  for (;;) {
-    // The complete lines in the buffer go to the text in one pass. A line
-    // never grows on the way (CR LF becomes LF), so the buffered size is
-    // room enough; the text is cut back to what was written afterwards.
-    const char* const first = BufferedData();
-    const char* const end = first + Buffered();
-    const char* lf = static_cast<const char*>(std::memchr(first, '\n', Buffered()));
-    if (lf) {
-      const char* next = first;
-      std::size_t written = text.size();
-      text.resize(written + Buffered());
-      char* out = text.data() + written;
-      for (; lf; lf = static_cast<const char*>(std::memchr(next, '\n', static_cast<std::size_t>(end - next)))) {
-        const char* line = next;
-        std::size_t length = WithoutLineEnd(line, static_cast<std::size_t>(lf - line) + 1);
-        next = lf + 1;
-        if (at_line_start && length > 0 && line[0] == '.') {
-          if (length == 1) {
-            text.resize(static_cast<std::size_t>(out - text.data()));
-            Consume(static_cast<std::size_t>(next - first));
-            return true;
-          }
-          ++line;  // the server doubled a leading period
-          --length;
-        }
-        std::memcpy(out, line, length);
-        out += length;
-        *out++ = '\n';
-        at_line_start = true;
-      }
-      text.resize(static_cast<std::size_t>(out - text.data()));
-      Consume(static_cast<std::size_t>(next - first));
-      // Each line read starts its own inactivity count.
-      clock.Restart();
-    }
-    if (Buffered() > 0) clock.NoteBytes();
-    // A line longer than the buffer goes to the text in parts; a final CR is
-    // kept back because the LF that ends the line may follow it.
-    if (Buffered() == kReceiveBufferSize) {
-      const char* part = BufferedData();
-      std::size_t length = Buffered() - 1;
-      if (part[length] != '\r') ++length;
-      const std::size_t taken = length;
-      if (at_line_start && part[0] == '.') {  // doubled: the line is longer than "."
-        ++part;
-        --length;
-      }
-      text.append(part, length);
-      Consume(taken);
-      at_line_start = false;
-    }
-    if (!ReceiveMore(clock)) return false;
-  }
-}
+bool SocketConnection::CanRead() { return connected_ || RefuseWithoutSocket(); }
 
 bool SocketConnection::ReadLine(std::string& line, int timeout_ms) {
   line.clear();

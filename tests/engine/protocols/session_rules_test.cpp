@@ -54,12 +54,12 @@ std::unique_ptr<Client> MakeClient(char protocol) {
   } else {
     auto imap = std::make_shared<ImapClient>();
     client->aim = [imap](const std::string& host, std::uint16_t port, int timeout, Security security) {
-      imap->host = host, imap->port = port, imap->timeout_ms = timeout, imap->security.mode = security;
+      imap->set_host(host), imap->set_port(port), imap->set_timeout_ms(timeout), imap->security().mode = security;
     };
     client->connect = [imap] { return imap->Connect(); };
     client->command = [imap] { return imap->Expunge(); };
     client->disconnect = [imap] { return imap->Disconnect(); };
-    client->error = [imap] { return imap->last_error; };
+    client->error = [imap] { return imap->last_error(); };
   }
   return client;
 }
