@@ -25,6 +25,7 @@
 #include <thread>
 
 #include "engine/net/socket_connection.h"
+#include "engine/protocols/pop3_client.h"
 
 namespace {
 

@@ -145,7 +145,7 @@ bool FetchWithEngine(const Transport& t) {
   client.set_port(static_cast<std::uint16_t>(std::atoi(Port(t.imap_port).c_str())));
   client.set_user(User());
   client.set_password(Password());
-  client.security = SecurityOf(t);
+  client.security() = SecurityOf(t);
   if (!client.Connect() || !client.SelectMailbox(true)) {
     return std::fprintf(stderr, "imap %s: %s\n", t.name, client.last_error().c_str()), false;
   }
