@@ -464,9 +464,14 @@ Ref<MimePart> FindMainTextPart(const Ref<MimePart>& root) {
       for (size_t i = children->Count(); i > 0; --i) pending.push_back(children->At(i - 1));
       continue;
     }
+    // An attachment is never the text, whatever its type: writing the text
+    // into it would replace the file's content.
+    if (EqualsIgnoringAsciiCase(part->disposition(), "attachment")) continue;
+    // A part without a type is text/plain (RFC 2045 section 5.2), so the
+    // first plain text wins whether it was typed or not.
     int score;
     if (part->type().empty()) {
-      score = 2;
+      score = 4;
     } else if (EqualsIgnoringAsciiCase(part->type(), "multipart") ||
                EqualsIgnoringAsciiCase(part->type(), "message")) {
       score = 0;

@@ -146,11 +146,12 @@ TEST(MimePart, FieldsFollowTheStructuredData) {
   EXPECT_EQ(message->headers()->Names(), (Names{"Subject", "Content-Transfer-Encoding", "Mime-Version"}));
 }
 
-// Depth first, the first part of the best kind: plain text, then any text or
-// untyped part, then anything but a message.
+// Depth first, the first part of the best kind: plain text (typed or not),
+// then any other text, then anything but a message.
 TEST(MimePart, MainTextIsTheFirstBestScoredPartDepthFirst) {
   const std::pair<std::vector<std::pair<const char*, const char*>>, int> cases[] = {
       {{{"text", "html"}, {"TEXT", "Plain"}}, 1}, {{{"", ""}, {"application", "pdf"}}, 0},
+      {{{"text", "html"}, {"", ""}}, 1}, {{{"", ""}, {"text", "plain"}}, 0},
       {{{"image", "gif"}, {"application", "pdf"}}, 0}, {{{"text", "html"}, {"text", "enriched"}}, 0},
       {{{"image", "png"}, {"multipart", "alternative"}, {"text", "plain"}}, 3}, {{{"message", "rfc822"}}, -1}};
   for (const auto& [children, expected] : cases) {
@@ -168,6 +169,30 @@ TEST(MimePart, MainTextIsTheFirstBestScoredPartDepthFirst) {
                                                                                : inner->parts()->At(1);
     EXPECT_EQ(found, wanted) << children[0].first;
   }
+}
+
+// An attachment is never the text, not even a text/plain one: the text goes
+// to the untyped part before it or after it, and a message whose only text
+// is attached gets a text part of its own.
+TEST(MimePart, MainTextIsNeverAnAttachment) {
+  for (const char* disposition : {"attachment", "Attachment"}) {
+    const Ref<MimePart> root = MakePart("multipart", "mixed", "b");
+    const Ref<MimePart> file = MakePart("text", "plain");
+    file->SetDisposition(disposition);
+    root->parts()->Append(file);
+    EXPECT_FALSE(FindMainTextPart(root)) << disposition;
+    root->parts()->Append(MakePart("text", "html"));
+    root->parts()->Append(MakeRef<MimePart>());
+    EXPECT_EQ(FindMainTextPart(root), root->parts()->At(2)) << disposition;
+  }
+  const Ref<MessageEntity> message = ParseMessage(
+      "Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\nContent-Disposition: attachment\r\n"
+      "Content-Type: text/plain\r\n\r\nnotes\r\n--b--\r\n");
+  message->GetOrCreateMainText()->Assign("Hello", 5);
+  const Ref<PartList> children = message->root()->parts();
+  ASSERT_EQ(children->Count(), 2u);
+  EXPECT_EQ(children->At(0)->content()->view(), "notes\n");
+  EXPECT_EQ(children->At(1)->content()->view(), "Hello");
 }
 
 // A root other than multipart/mixed is wrapped in one, which takes the
