@@ -7,6 +7,7 @@
 #include "automation/frame/errors.h"
 #include "automation/frame/properties.h"
 #include "automation/host_domain.h"
+#include "automation/local_dates.h"
 #include "automation/mail_address_objects.h"
 #include "automation/mime_body_objects.h"
 #include "automation/page_server.h"
@@ -16,6 +17,7 @@
 #include "engine/mime/content_fields.h"
 #include "engine/mime/html_text.h"
 #include "engine/mime/mail_dates.h"
+#include "engine/mime/outgoing_message.h"
 #include "engine/platform/files.h"
 #include "engine/streams/file_stream.h"
 #include "engine/streams/string_stream.h"
@@ -316,11 +318,7 @@ STDMETHODIMP MimeMessageObject::put_UseVirtualPath(VARIANT_BOOL use) {
 
 STDMETHODIMP MimeMessageObject::get_DenyPhysicalPath(VARIANT_BOOL* deny) { return GetValue(VARIANT_FALSE, deny); }
 
-std::string MimeMessageObject::Rendered() {
-  StringStream out;
-  message_->Write(out);
-  return out.TakeText();
-}
+std::string MimeMessageObject::Rendered() { return RenderedBytes(*message_); }
 
 STDMETHODIMP MimeMessageObject::NewMessageID(BSTR* value) {
   return Guarded([&] {

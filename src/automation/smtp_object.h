@@ -34,8 +34,6 @@ class SmtpObject : public DispatchObject<SmtpObject, SignInMembers<IVeskSMTPEx, 
   const std::string& LastReply() const override { return client_.last_reply(); }
   ProtocolTrace& Trace() override { return client_.trace(); }
   HRESULT Failure();
-  HRESULT CollectEnvelope(IMIMEMessage* message, BSTR to, BSTR from, std::string& sender,
-                          std::vector<std::string>& recipients);
   const std::string& HostDomain();
 
   SmtpClient client_;

@@ -170,13 +170,14 @@ size_t QuotedPrintableSize(const ByteBuffer& content) {
 // The context of a part's header block on its way to the wire.
 struct HeaderWireContext {
   FieldList::PrepareForWire prepare;
+  void* prepare_context;
   const MimePart::WireAdditions& additions;
   bool charset_written = false;
 };
 
 bool PreparePartField(void* context, std::string_view name, std::string& value) {
   auto& wire = *static_cast<HeaderWireContext*>(context);
-  if (wire.prepare && !wire.prepare(nullptr, name, value)) return false;
+  if (wire.prepare && !wire.prepare(wire.prepare_context, name, value)) return false;
   if (!wire.additions.charset.empty() && EqualsIgnoringAsciiCase(name, kContentType)) {
     value += ";\r\n\tcharset=\"" + wire.additions.charset + '"';
     wire.charset_written = true;
@@ -397,16 +398,16 @@ bool MimePart::ReadFrom(Stream& stream) {
   return reader.ReadTopPart(*this);
 }
 
-bool MimePart::WriteTo(Stream& stream) { return Write(stream, !headers_shared_, nullptr); }
+bool MimePart::WriteTo(Stream& stream) { return Write(stream, !headers_shared_, nullptr, nullptr); }
 
-bool MimePart::WriteWithHeaderBlock(Stream& stream, FieldList::PrepareForWire prepare) {
-  return Write(stream, true, prepare);
+bool MimePart::WriteWithHeaderBlock(Stream& stream, FieldList::PrepareForWire prepare, void* context) {
+  return Write(stream, true, prepare, context);
 }
 
-bool MimePart::Write(Stream& stream, bool with_headers, FieldList::PrepareForWire prepare) {
+bool MimePart::Write(Stream& stream, bool with_headers, FieldList::PrepareForWire prepare, void* context) {
   WireAdditions additions = LeafWireAdditions();
   if (with_headers) {
-    WriteHeaderBlock(stream, prepare, additions);
+    WriteHeaderBlock(stream, prepare, context, additions);
     WriteLineEnd(stream);
   }
   wire_encoding_ = std::move(additions.encoding);
@@ -434,12 +435,13 @@ MimePart::WireAdditions MimePart::LeafWireAdditions() const {
   return additions;
 }
 
-void MimePart::WriteHeaderBlock(Stream& stream, FieldList::PrepareForWire prepare, const WireAdditions& additions) {
+void MimePart::WriteHeaderBlock(Stream& stream, FieldList::PrepareForWire prepare, void* prepare_context,
+                                const WireAdditions& additions) {
   if (additions.charset.empty() && additions.encoding.empty()) {
-    headers_->WriteHeaderBlock(stream, prepare);
+    headers_->WriteHeaderBlock(stream, prepare, prepare_context);
     return;
   }
-  HeaderWireContext context{prepare, additions};
+  HeaderWireContext context{prepare, prepare_context, additions};
   headers_->WriteHeaderBlock(stream, PreparePartField, &context);
   std::string lines;
   if (headers_shared_ && !headers_->Find(kMimeVersion)) lines += "Mime-Version: 1.0\r\n";

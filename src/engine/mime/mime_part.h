@@ -160,7 +160,7 @@ class MimePart final : public RefCounted {
   // Writes the header block (shared or not; `prepare` sees each field first,
   // see FieldList) and CR LF, then the body: what a message writes for its
   // root part.
-  bool WriteWithHeaderBlock(Stream& stream, FieldList::PrepareForWire prepare);
+  bool WriteWithHeaderBlock(Stream& stream, FieldList::PrepareForWire prepare, void* context = nullptr);
 
   // What a text leaf (type "text", or none, which means text/plain) lacks on
   // the wire, decided from its content when it is written (RFC 2045 sections
@@ -191,10 +191,11 @@ class MimePart final : public RefCounted {
   ~MimePart() override;
 
   void InstallOwnHook();
-  bool Write(Stream& stream, bool with_headers, FieldList::PrepareForWire prepare);
+  bool Write(Stream& stream, bool with_headers, FieldList::PrepareForWire prepare, void* context);
   // The header block as it goes on the wire, without the empty line after
   // it, with what `additions` says the leaf lacks.
-  void WriteHeaderBlock(Stream& stream, FieldList::PrepareForWire prepare, const WireAdditions& additions);
+  void WriteHeaderBlock(Stream& stream, FieldList::PrepareForWire prepare, void* context,
+                        const WireAdditions& additions);
   void ParseContentType(std::string_view text);
   void ParseContentDisposition(std::string_view text);
   // Presence rules: keep a field present exactly while there is information

@@ -86,8 +86,12 @@ class SmtpClient {
   // transparent with CR LF line ends, and the end-of-data line (250).
   // Caller text that holds CR, LF or NUL, or makes a command too long, is
   // refused before anything is sent, with the message of its step.
+  // `message` is text from elsewhere (kText: DataBlock makes it fit), or the
+  // bytes this library rendered for transmission (kWireReady: CR LF line
+  // ends, no Bcc), which go out as they are, dot-stuffed.
+  enum class MessageForm { kText, kWireReady };
   bool Send(std::string_view sender, const std::vector<std::string>& recipients,
-            std::string_view message);
+            std::string_view message, MessageForm form = MessageForm::kText);
 
   // The bytes that carry `message` after DATA: every line end made CR LF
   // (a CR or LF alone counts as a line end), a period put before each line
@@ -97,6 +101,10 @@ class SmtpClient {
   // section 3.6.3): its blind copies are recipients, not something every
   // recipient may read.
   static std::string DataBlock(std::string_view message);
+  // The bytes that carry a message already in wire form: a period put before
+  // each line that starts with one, then the end-of-data line. Nothing else
+  // changes, so the recipients get the bytes that were rendered.
+  static std::string DotStuffedBlock(std::string_view message);
 
  private:
   enum Command : int;
