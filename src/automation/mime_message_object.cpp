@@ -245,13 +245,12 @@ STDMETHODIMP MimeMessageObject::Empty() {
 }
 
 HRESULT MimeMessageObject::MapPath(BSTR file_name, std::string& physical) {
-  return MapFilePath(page_server_.get(), use_virtual_path_ != VARIANT_FALSE, ToNarrow(file_name, code_page()), physical) ? S_OK
+  return MapFilePath(page_server_.get(), use_virtual_path_ != VARIANT_FALSE, ToNarrow(file_name, CP_UTF8), physical) ? S_OK
                                                                                                           : E_FAIL;
 }
 
 HRESULT MimeMessageObject::ReportOpenFailure(const std::string& physical) {
-  ReportError(CLSID_MIMEMessage, FormatMessageText(kMsgOpenFileFailed, physical.c_str()));
-  return E_FAIL;
+  return ReportUtf8Error(CLSID_MIMEMessage, FormatMessageText(kMsgOpenFileFailed, physical.c_str()), E_FAIL);
 }
 
 // The file is written whole or not at all: the text is rendered first, then

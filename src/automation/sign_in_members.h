@@ -28,10 +28,11 @@ class SignInMembers : public SecureTransportMembers<Extended, Catalogued> {
     return S_OK;
   }
   STDMETHODIMP get_LastServerReply(BSTR* value) override { return GetText(LastReply(), value); }
-  STDMETHODIMP get_TraceFile(BSTR* value) override { return GetText(Trace().path(), value); }
+  // A path crosses as UTF-8 to the wide file functions.
+  STDMETHODIMP get_TraceFile(BSTR* value) override { return ToBstr(Trace().path(), value, CP_UTF8); }
   STDMETHODIMP put_TraceFile(BSTR value) override {
     return Guarded([&] {
-      Trace().set_path(ToNarrow(value));
+      Trace().set_path(ToNarrow(value, CP_UTF8));
       return S_OK;
     });
   }

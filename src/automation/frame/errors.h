@@ -11,6 +11,9 @@ namespace vesk::com {
 // description, and makes it the thread's current error. Gives back `hr`, or
 // DISP_E_EXCEPTION when `hr` is 0.
 HRESULT ReportError(REFCLSID clsid, const std::string& description, REFIID iid = GUID_NULL, HRESULT hr = 0);
+// The same with a description in UTF-8 (one that names a file, whose path
+// may hold any character).
+HRESULT ReportUtf8Error(REFCLSID clsid, const std::string& description, HRESULT hr);
 
 // The same with a message of the string table as description ("Unknown Error"
 // when the entry does not exist). An `hr` of 0 becomes 0x80040000 + id.

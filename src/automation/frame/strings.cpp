@@ -117,6 +117,24 @@ std::string AnsiToUtf8(std::string_view text) {
   return ToNarrow(wide.get(), CP_UTF8);
 }
 
+bool Utf8ToAnsi(std::string_view text, std::string& ansi) {
+  Bstr wide;
+  if (FAILED(ToBstr(text, wide.put(), CP_UTF8))) return false;
+  const int length = static_cast<int>(wide.length());
+  if (length == 0) {
+    ansi.clear();
+    return true;
+  }
+  BOOL lossy = FALSE;
+  const int needed = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.get(), length, nullptr, 0, nullptr, &lossy);
+  if (needed <= 0 || lossy) return false;
+  std::string result(static_cast<size_t>(needed), '\0');
+  WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.get(), length, result.data(), needed, nullptr, &lossy);
+  if (lossy) return false;
+  ansi = std::move(result);
+  return true;
+}
+
 // No code page gives more UTF-16 units than the text has bytes, so the text
 // is converted in one pass straight into a string of that many units; only
 // when it came out shorter (bytes that formed one character together) does it

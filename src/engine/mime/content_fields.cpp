@@ -133,6 +133,23 @@ void AppendExtendedParameter(std::string& out, std::string_view name, std::strin
 
 }  // namespace
 
+std::string ExtendedParameterValue(std::string_view bytes, std::string_view charset) {
+  constexpr char kHex[] = "0123456789ABCDEF";
+  std::string encoded(charset);
+  encoded += "''";
+  for (const char c : bytes) {
+    if (IsAttributeChar(c)) {
+      encoded += c;
+    } else {
+      const auto byte = static_cast<unsigned char>(c);
+      encoded += '%';
+      encoded += kHex[byte >> 4];
+      encoded += kHex[byte & 15];
+    }
+  }
+  return encoded;
+}
+
 void AppendComposedParameters(std::string& out, FieldList& parameters) {
   for (size_t i = 0; i < parameters.Count(); ++i) {
     const Ref<Field> parameter = parameters.At(i);

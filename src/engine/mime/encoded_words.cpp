@@ -12,6 +12,11 @@ namespace {
 std::string AsIs(std::string_view text) { return std::string(text); }
 
 NarrowToUtf8 narrow_to_utf8_of_caller = AsIs;
+bool CopyAsIs(std::string_view utf8, std::string& narrow) {
+  narrow.assign(utf8);
+  return true;
+}
+Utf8ToNarrow utf8_to_narrow_of_caller = CopyAsIs;
 std::string narrow_charset = "utf-8";
 thread_local bool narrow_text_is_utf8 = false;
 
@@ -237,9 +242,17 @@ void SetNarrowToUtf8(NarrowToUtf8 convert) { narrow_to_utf8_of_caller = convert 
 
 std::string NarrowTextToUtf8(std::string_view text) { return narrow_to_utf8(text); }
 
+void SetUtf8ToNarrow(Utf8ToNarrow convert) { utf8_to_narrow_of_caller = convert ? convert : CopyAsIs; }
+
+bool Utf8TextToNarrow(std::string_view utf8, std::string& narrow) {
+  return narrow_text_is_utf8 ? CopyAsIs(utf8, narrow) : utf8_to_narrow_of_caller(utf8, narrow);
+}
+
 void SetNarrowCharset(std::string_view mime_name) { narrow_charset.assign(mime_name); }
 
 std::string NarrowCharset() { return narrow_text_is_utf8 ? "utf-8" : narrow_charset; }
+
+std::string RawTextCharset() { return narrow_charset == "utf-8" ? "iso-8859-1" : narrow_charset; }
 
 Utf8TextScope::Utf8TextScope(bool active) : previous_(narrow_text_is_utf8) { narrow_text_is_utf8 = previous_ || active; }
 
