@@ -65,7 +65,7 @@ class MimeMessageObject : public DispatchObject<MimeMessageObject, MimeMessageIn
   HRESULT MapPath(BSTR file_name, std::string& physical);
   HRESULT ReportOpenFailure(const std::string& physical);
   UINT code_page() const { return code_page_->value; }
-  HRESULT TextToBytes(BSTR text, std::string& bytes);
+  HRESULT PutPartText(const Ref<MimePart>& part, BSTR text, bool append);
   std::string Rendered();
 
   Ref<MessageEntity> message_ = MakeRef<MessageEntity>();

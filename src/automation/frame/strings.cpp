@@ -57,13 +57,6 @@ constexpr Known kCharsets[] = {
     {"euc-kr", 949},            {"ks_c_5601-1987", 949},    {"utf-7", CP_UTF7},
 };
 
-// The Windows code page of a MIME charset name (lower case), or 0.
-UINT CodePageOfCharset(std::string_view charset) {
-  for (const Known& known : kCharsets) {
-    if (charset == known.name) return known.code_page;
-  }
-  return 0;
-}
 
 // Appends `bytes` in `code_page` to `out`; false when they do not convert.
 bool AppendWide(std::wstring& out, std::string_view bytes, UINT code_page) {
@@ -102,6 +95,19 @@ HRESULT CharsetTextToBstr(std::string_view bytes, std::string_view charset, BSTR
   if (code_page == 0 || !AppendWide(wide, bytes, code_page)) return HeaderTextToBstr(bytes, result, plain_code_page);
   *result = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
   return *result ? S_OK : E_OUTOFMEMORY;
+}
+
+UINT CodePageOfCharset(std::string_view charset) {
+  for (const Known& known : kCharsets) {
+    if (charset.size() != std::char_traits<char>::length(known.name)) continue;
+    bool same = true;
+    for (size_t i = 0; i < charset.size() && same; ++i) {
+      const char c = charset[i];
+      same = (c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c) == known.name[i];
+    }
+    if (same) return known.code_page;
+  }
+  return 0;
 }
 
 std::string CharsetOfCodePage(UINT code_page) {
