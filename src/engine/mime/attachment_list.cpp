@@ -81,6 +81,9 @@ Ref<MimePart> MakeFilePart(const std::string& path, std::string_view disposition
   if (!bytes.LoadFromFile(path)) return {};
   const Ref<MimePart> part = MakeRef<MimePart>();
   const std::string file_name = FileNameOfPath(path);
+  // Fields come out in the order they were first needed: Content-Disposition,
+  // Content-Type, Content-Transfer-Encoding.
+  part->SetDisposition(disposition);
 
   // The type comes from the extension: the text after the last period of the
   // whole path, as the system registers it. A type that would give the part

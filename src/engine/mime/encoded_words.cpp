@@ -296,8 +296,24 @@ std::string EncodedWords(std::string_view utf8_text, std::size_t column) {
   return out;
 }
 
+namespace {
+
+// Structured fields whose syntax has no place for encoded-words (RFC 2047
+// section 5): bytes outside ASCII in them are written as they stand.
+bool IsStructuredField(std::string_view name) {
+  for (const std::string_view structured :
+       {"Content-Type", "Content-Disposition", "Content-Transfer-Encoding", "Content-ID", "Mime-Version",
+        "Message-ID", "In-Reply-To", "References", "Date", "Received", "Return-Path", "Resent-Date",
+        "Resent-Message-ID", "Content-Location"}) {
+    if (EqualsIgnoringAsciiCase(name, structured)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 std::string WireHeaderValue(std::string_view name, std::string_view folded) {
-  if (IsAscii(folded)) return std::string(folded);
+  if (IsAscii(folded) || IsStructuredField(name)) return std::string(folded);
   const std::string unfolded = Unfolded(folded);
   const std::string_view value = unfolded;
   const std::size_t start_column = name.size() + 2;  // "Name: "
