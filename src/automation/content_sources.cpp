@@ -41,11 +41,56 @@ HRESULT TextToContent(BSTR text, std::string& bytes, std::string& error, UINT co
   return S_OK;
 }
 
+namespace {
+
+// Bytes in a code page as a new string; false when they do not convert.
+bool DecodeInCodePage(std::string_view bytes, UINT code_page, BSTR* text) {
+  if (bytes.empty()) return SUCCEEDED(ToBstr({}, text));
+  const int length = static_cast<int>(bytes.size());
+  const int needed = MultiByteToWideChar(code_page, 0, bytes.data(), length, nullptr, 0);
+  if (needed <= 0) return false;
+  BSTR result = SysAllocStringLen(nullptr, static_cast<UINT>(needed));
+  if (!result) return false;
+  MultiByteToWideChar(code_page, 0, bytes.data(), length, result, needed);
+  *text = result;
+  return true;
+}
+
+}  // namespace
+
 HRESULT ContentToText(std::string_view bytes, BSTR* text, UINT code_page, std::string_view charset) {
-  if (code_page != CP_UTF8) return ToBstr(bytes, text);
-  std::string name;
-  for (const char c : charset) name += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-  return CharsetTextToBstr(bytes, name.empty() ? "utf-8" : name, text, CP_UTF8);
+  if (!text) return E_POINTER;
+  *text = nullptr;
+  const UINT named = charset.empty() ? 0 : CodePageOfCharset(charset);
+  if (named != 0 && DecodeInCodePage(bytes, named, text)) return S_OK;
+  return ToBstr(bytes, text, code_page == CP_UTF8 ? CP_UTF8 : CP_ACP);
+}
+
+HRESULT TextToPartContent(BSTR text, std::string_view charset, std::string& bytes, bool& in_charset,
+                          std::string& error, UINT code_page) {
+  in_charset = false;
+  const UINT named = charset.empty() ? 0 : CodePageOfCharset(charset);
+  const int length = static_cast<int>(SysStringLen(text));
+  if (named != 0 && length == 0) {
+    bytes.clear();
+    in_charset = true;
+    return S_OK;
+  }
+  if (named != 0) {
+    // UTF-8 and UTF-7 take every character and refuse the loss flag.
+    const bool unicode = named == CP_UTF8 || named == CP_UTF7;
+    BOOL lossy = FALSE;
+    const DWORD flags = unicode ? 0 : WC_NO_BEST_FIT_CHARS;
+    const int needed = WideCharToMultiByte(named, flags, text, length, nullptr, 0, nullptr, unicode ? nullptr : &lossy);
+    if (needed > 0 && !lossy) {
+      std::string result(static_cast<size_t>(needed), '\0');
+      WideCharToMultiByte(named, flags, text, length, result.data(), needed, nullptr, nullptr);
+      bytes = std::move(result);
+      in_charset = true;
+      return S_OK;
+    }
+  }
+  return TextToContent(text, bytes, error, code_page);
 }
 
 namespace {

@@ -55,9 +55,17 @@ namespace vesk::com {
 // In UTF-8 (the Unicode mode of a message) every character converts.
 HRESULT TextToContent(BSTR text, std::string& bytes, std::string& error, UINT code_page = CP_ACP);
 
-// Content bytes as text, every byte through the ANSI code page; in UTF-8
-// (the Unicode mode) from the part's charset, UTF-8 when it names none.
+// Content bytes as text: from the part's charset when it names one the
+// system knows (in both modes: a script's string is Unicode), else through
+// the mode's code page (the ANSI code page, or UTF-8 in the Unicode mode).
 HRESULT ContentToText(std::string_view bytes, BSTR* text, UINT code_page = CP_ACP, std::string_view charset = {});
+
+// Text for the content of a part that names `charset`: in that charset when
+// the system knows it and it holds every character of the text
+// (`in_charset` true); otherwise as TextToContent makes it (`in_charset`
+// false), and the part's label must then follow the bytes.
+HRESULT TextToPartContent(BSTR text, std::string_view charset, std::string& bytes, bool& in_charset,
+                          std::string& error, UINT code_page = CP_ACP);
 
 // Bytes of an automation object: a binary source first, then a TextStream
 // (its remaining text, converted as TextToContent does); neither gives

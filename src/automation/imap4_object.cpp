@@ -3,6 +3,7 @@
 #include "automation/frame/arrays.h"
 #include "automation/frame/errors.h"
 #include "automation/frame/properties.h"
+#include "automation/message_for_sending.h"
 #include "automation/retrieved_message.h"
 #include "engine/common/messages.h"
 
@@ -76,7 +77,7 @@ STDMETHODIMP Imap4Object::GetMailboxesList(VARIANT* list) {
 STDMETHODIMP Imap4Object::AppendMessage(BSTR name, IMIMEMessage* message) {
   return Guarded([&] {
     if (!message) return E_INVALIDARG;
-    return Outcome(client_.AppendMessage(ToNarrow(name, CP_UTF8), RawMessageBytes(message)));
+    return Outcome(client_.AppendMessage(ToNarrow(name, CP_UTF8), BytesForAppending(message)));
   });
 }
 STDMETHODIMP Imap4Object::DeleteMessage(LONG number) {

@@ -10,6 +10,7 @@
 #include "automation/frame/variant_enumerator.h"
 #include "automation/page_server.h"
 #include "automation/path_mapper.h"
+#include "engine/common/messages.h"
 #include "engine/mime/content_fields.h"
 #include "engine/mime/encoded_words.h"
 #include "engine/streams/string_stream.h"
@@ -21,6 +22,12 @@ namespace {
 constexpr char kNotLeafContent[] = "This body holds other body parts, not content of its own";
 
 HRESULT BodyError(const char* text, HRESULT hr) { return ReportError(CLSID_MIMEMessage, text, GUID_NULL, hr); }
+
+// A file that cannot be read or written: the description names it, so that
+// the failure cannot pass for success with an empty text.
+HRESULT OpenFailure(const std::string& path) {
+  return ReportUtf8Error(CLSID_MIMEMessage, FormatMessageText(kMsgOpenFileFailed, path.c_str()), E_FAIL);
+}
 
 }  // namespace
 
@@ -155,7 +162,7 @@ STDMETHODIMP MimeBodyObject::get_HeaderFields(IFieldDictionary** value) {
 }
 
 HRESULT MimeBodyObject::MapPath(BSTR file_name, std::string& physical) {
-  return MapFilePath(PageServerOf(part_->user_data), use_virtual_path_ != VARIANT_FALSE, ToNarrow(file_name), physical)
+  return MapFilePath(PageServerOf(part_->user_data), use_virtual_path_ != VARIANT_FALSE, ToNarrow(file_name, CP_UTF8), physical)
              ? S_OK
              : E_FAIL;
 }
@@ -171,7 +178,7 @@ STDMETHODIMP MimeBodyObject::LoadFile(BSTR file_name) {
     Ref<ContentBuffer> content;
     if (FAILED(MapPath(file_name, path))) return E_FAIL;
     if (HRESULT hr = LeafContent(content); FAILED(hr)) return hr;
-    return content->LoadFromFile(path) ? S_OK : E_FAIL;
+    return content->LoadFromFile(path) ? S_OK : OpenFailure(path);
   });
 }
 
@@ -181,7 +188,7 @@ STDMETHODIMP MimeBodyObject::Save(BSTR file_name) {
     Ref<ContentBuffer> content;
     if (FAILED(MapPath(file_name, path))) return E_FAIL;
     if (HRESULT hr = LeafContent(content); FAILED(hr)) return hr;
-    return content->SaveToFile(path) ? S_OK : E_FAIL;
+    return content->SaveToFile(path) ? S_OK : OpenFailure(path);
   });
 }
 

@@ -7,6 +7,7 @@
 #include "automation/frame/errors.h"
 #include "automation/frame/properties.h"
 #include "automation/host_domain.h"
+#include "automation/local_dates.h"
 #include "automation/mail_address_objects.h"
 #include "automation/mime_body_objects.h"
 #include "automation/page_server.h"
@@ -16,6 +17,7 @@
 #include "engine/mime/content_fields.h"
 #include "engine/mime/html_text.h"
 #include "engine/mime/mail_dates.h"
+#include "engine/mime/outgoing_message.h"
 #include "engine/platform/files.h"
 #include "engine/streams/file_stream.h"
 #include "engine/streams/string_stream.h"
@@ -51,7 +53,8 @@ STDMETHODIMP MimeMessageObject::put_MessageID(BSTR value) { return SetHeader("Me
 
 namespace {
 
-// In the Unicode mode a text part is read from its charset.
+// A text part is read from the charset it names (in both modes), else in
+// the mode's code page.
 HRESULT TextOfPart(const Ref<MimePart>& part, BSTR* value, UINT code_page) {
   std::string charset;
   if (!part || !part->content()) return ToBstr({}, value);
@@ -59,21 +62,32 @@ HRESULT TextOfPart(const Ref<MimePart>& part, BSTR* value, UINT code_page) {
   return ContentToText(part->content()->view(), value, code_page, charset);
 }
 
-
-// In the Unicode mode text put into a part that names another charset would
-// be labelled wrongly: the part then says UTF-8.
-void LabelUtf8(const Ref<MimePart>& part, UINT code_page) {
-  std::string charset;
-  if (code_page != CP_UTF8 || !part || !GetParameter(*part->content_type_parameters(), "charset", charset)) return;
-  if (!EqualsIgnoringAsciiCase(charset, "utf-8")) part->content_type_parameters()->Set("charset", "utf-8");
-}
-
 }  // namespace
 
-HRESULT MimeMessageObject::TextToBytes(BSTR text, std::string& bytes) {
-  std::string error;
-  const HRESULT hr = TextToContent(text, bytes, error, code_page());
-  return FAILED(hr) ? ReportError(CLSID_MIMEMessage, error, GUID_NULL, hr) : S_OK;
+// Text put into a part goes into the charset the part names when that holds
+// it; otherwise it is made as the mode makes text, and a part that named
+// another charset is labelled with the one its bytes are really in.
+HRESULT MimeMessageObject::PutPartText(const Ref<MimePart>& part, BSTR text, bool append) {
+  const Ref<ContentBuffer> content = part ? part->content() : Ref<ContentBuffer>();
+  if (!content) return E_UNEXPECTED;
+  std::string charset, bytes, error;
+  GetParameter(*part->content_type_parameters(), "charset", charset);
+  bool in_charset = false;
+  if (HRESULT hr = TextToPartContent(text, charset, bytes, in_charset, error, code_page()); FAILED(hr)) {
+    return ReportError(CLSID_MIMEMessage, error, GUID_NULL, hr);
+  }
+  const bool was_empty = content->size() == 0;
+  if (append) {
+    // Appended text keeps bare line feeds: carriage returns are dropped.
+    bytes.erase(std::remove(bytes.begin(), bytes.end(), '\r'), bytes.end());
+    content->Append(bytes.data(), bytes.size());
+  } else {
+    content->Assign(bytes.data(), bytes.size());
+  }
+  if (!in_charset && !charset.empty() && (!append || was_empty)) {
+    part->content_type_parameters()->Set("charset", code_page() == CP_UTF8 ? "utf-8" : CharsetOfCodePage(GetACP()));
+  }
+  return S_OK;
 }
 
 STDMETHODIMP MimeMessageObject::get_Text(BSTR* value) {
@@ -85,66 +99,17 @@ STDMETHODIMP MimeMessageObject::get_Text(BSTR* value) {
 
 STDMETHODIMP MimeMessageObject::put_Text(BSTR value) {
   return Guarded([&] {
-    std::string bytes;
-    if (HRESULT hr = TextToBytes(value, bytes); FAILED(hr)) return hr;
-    message_->GetOrCreateMainText()->Assign(bytes.data(), bytes.size());
-    LabelUtf8(FindMainTextPart(message_->root()), code_page());
-    return S_OK;
+    message_->GetOrCreateMainText();
+    return PutPartText(FindMainTextPart(message_->root()), value, false);
   });
 }
 
-// Appended text keeps bare line feeds: carriage returns are dropped.
 STDMETHODIMP MimeMessageObject::Append(BSTR text) {
   return Guarded([&] {
-    std::string bytes;
-    if (HRESULT hr = TextToBytes(text, bytes); FAILED(hr)) return hr;
-    bytes.erase(std::remove(bytes.begin(), bytes.end(), '\r'), bytes.end());
-    message_->GetOrCreateMainText()->Append(bytes.data(), bytes.size());
-    return S_OK;
+    message_->GetOrCreateMainText();
+    return PutPartText(FindMainTextPart(message_->root()), text, true);
   });
 }
-
-// The Date field as a date when the user's locale can read it, else as the
-// text it holds.
-namespace {
-
-// An RFC 5322 date as local time.
-bool LocalDateOfMailDate(const std::string& text, DATE& date) {
-  CivilTime utc;
-  if (!ParseMailDate(text, utc)) return false;
-  SYSTEMTIME universal{};
-  universal.wYear = static_cast<WORD>(utc.year);
-  universal.wMonth = static_cast<WORD>(utc.month);
-  universal.wDay = static_cast<WORD>(utc.day);
-  universal.wHour = static_cast<WORD>(utc.hour);
-  universal.wMinute = static_cast<WORD>(utc.minute);
-  universal.wSecond = static_cast<WORD>(utc.second);
-  SYSTEMTIME local{};
-  return utc.year >= 1601 && SystemTimeToTzSpecificLocalTime(nullptr, &universal, &local) &&
-         SystemTimeToVariantTime(&local, &date);
-}
-
-// A local date as an RFC 5322 date with the zone offset in force then.
-bool MailDateOfLocalDate(DATE date, std::string& text) {
-  SYSTEMTIME local{};
-  if (!VariantTimeToSystemTime(date, &local)) return false;
-  int offset_minutes = 0;
-  SYSTEMTIME universal{};
-  FILETIME local_file{};
-  FILETIME universal_file{};
-  if (TzSpecificLocalTimeToSystemTime(nullptr, &local, &universal) && SystemTimeToFileTime(&local, &local_file) &&
-      SystemTimeToFileTime(&universal, &universal_file)) {
-    const auto ticks = [](const FILETIME& time) {
-      return static_cast<long long>((static_cast<unsigned long long>(time.dwHighDateTime) << 32) | time.dwLowDateTime);
-    };
-    offset_minutes = static_cast<int>((ticks(local_file) - ticks(universal_file)) / 600000000LL);
-  }
-  text = FormatMailDate({local.wYear, local.wMonth, local.wDay, local.wHour, local.wMinute, local.wSecond},
-                        offset_minutes);
-  return true;
-}
-
-}  // namespace
 
 STDMETHODIMP MimeMessageObject::get_Date(VARIANT* value) {
   return Guarded([&] {
@@ -243,13 +208,12 @@ STDMETHODIMP MimeMessageObject::Empty() {
 }
 
 HRESULT MimeMessageObject::MapPath(BSTR file_name, std::string& physical) {
-  return MapFilePath(page_server_.get(), use_virtual_path_ != VARIANT_FALSE, ToNarrow(file_name, code_page()), physical) ? S_OK
+  return MapFilePath(page_server_.get(), use_virtual_path_ != VARIANT_FALSE, ToNarrow(file_name, CP_UTF8), physical) ? S_OK
                                                                                                           : E_FAIL;
 }
 
 HRESULT MimeMessageObject::ReportOpenFailure(const std::string& physical) {
-  ReportError(CLSID_MIMEMessage, FormatMessageText(kMsgOpenFileFailed, physical.c_str()));
-  return E_FAIL;
+  return ReportUtf8Error(CLSID_MIMEMessage, FormatMessageText(kMsgOpenFileFailed, physical.c_str()), E_FAIL);
 }
 
 // The file is written whole or not at all: the text is rendered first, then
@@ -316,11 +280,7 @@ STDMETHODIMP MimeMessageObject::put_UseVirtualPath(VARIANT_BOOL use) {
 
 STDMETHODIMP MimeMessageObject::get_DenyPhysicalPath(VARIANT_BOOL* deny) { return GetValue(VARIANT_FALSE, deny); }
 
-std::string MimeMessageObject::Rendered() {
-  StringStream out;
-  message_->Write(out);
-  return out.TakeText();
-}
+std::string MimeMessageObject::Rendered() { return RenderedBytes(*message_); }
 
 STDMETHODIMP MimeMessageObject::NewMessageID(BSTR* value) {
   return Guarded([&] {
@@ -354,11 +314,8 @@ STDMETHODIMP MimeMessageObject::get_HTMLText(BSTR* value) {
 
 STDMETHODIMP MimeMessageObject::put_HTMLText(BSTR value) {
   return Guarded([&] {
-    std::string bytes;
-    if (HRESULT hr = TextToBytes(value, bytes); FAILED(hr)) return hr;
-    SetHtmlText(*message_, bytes);
-    LabelUtf8(FindHtmlPart(message_->root()), code_page());
-    return S_OK;
+    if (!FindHtmlPart(message_->root())) SetHtmlText(*message_, {});
+    return PutPartText(FindHtmlPart(message_->root()), value, false);
   });
 }
 

@@ -4,6 +4,7 @@
 #include "automation/frame/com_ptr.h"
 #include "automation/frame/page_engine.h"
 #include "automation/frame/strings.h"
+#include "automation/message_model.h"
 #include "engine/common/ref_counted.h"
 #include "engine/mime/attachment_list.h"
 #include "engine/mime/message_entity.h"
@@ -19,8 +20,10 @@ struct MimeMessageInterfaces : IMIMEMessageEx {
 
 // VeskMail.MIMEMessage: a MIME message to build, render, parse, load and save.
 class MimeMessageObject : public DispatchObject<MimeMessageObject, MimeMessageInterfaces,
-                                                ErrorInfoSupport<IMIMEMessageEx, IMIMEMessage>> {
+                                                ErrorInfoSupport<IMIMEMessageEx, IMIMEMessage>, IMessageModel> {
  public:
+  MessageEntity* STDMETHODCALLTYPE Model() override { return message_.get(); }
+
   STDMETHODIMP get_Subject(BSTR* value) override;
   STDMETHODIMP put_Subject(BSTR value) override;
   STDMETHODIMP get_MessageID(BSTR* value) override;
@@ -62,7 +65,7 @@ class MimeMessageObject : public DispatchObject<MimeMessageObject, MimeMessageIn
   HRESULT MapPath(BSTR file_name, std::string& physical);
   HRESULT ReportOpenFailure(const std::string& physical);
   UINT code_page() const { return code_page_->value; }
-  HRESULT TextToBytes(BSTR text, std::string& bytes);
+  HRESULT PutPartText(const Ref<MimePart>& part, BSTR text, bool append);
   std::string Rendered();
 
   Ref<MessageEntity> message_ = MakeRef<MessageEntity>();

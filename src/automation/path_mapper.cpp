@@ -11,9 +11,9 @@ bool MapFilePath(IServer* server, bool use_virtual_path, const std::string& name
   }
   if (!server) return false;
   Bstr logical, mapped;
-  if (FAILED(ToBstr(name, logical.put()))) return false;
+  if (FAILED(ToBstr(name, logical.put(), CP_UTF8))) return false;
   if (FAILED(server->MapPath(logical.get(), mapped.put()))) return false;
-  physical = ToNarrow(mapped.get());
+  physical = ToNarrow(mapped.get(), CP_UTF8);
   return true;
 }
 

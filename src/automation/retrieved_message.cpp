@@ -3,6 +3,8 @@
 #include "automation/frame/com_ptr.h"
 #include "automation/frame/errors.h"
 #include "automation/frame/strings.h"
+#include "automation/message_model.h"
+#include "engine/streams/string_stream.h"
 
 namespace vesk::com {
 
@@ -21,8 +23,14 @@ HRESULT RetrievedMessageMaker::Make(IUnknown* page_context, const std::string& t
   const HRESULT hr = factory_->CreateInstance(nullptr, IID_IMIMEMessage, created.put_void());
   if (FAILED(hr)) return hr;
   if (page_context) created->OnStartPage(page_context);
-  Bstr raw;
-  if (SUCCEEDED(ToBstr(text, raw.put()))) created->put_RawMessage(raw.get());
+  // Our own message object reads the bytes as they came; another
+  // implementation gets them as text.
+  if (const Ref<MessageEntity> model = OwnMessageModel(created.get())) {
+    StringStream in{std::string_view(text)};
+    model->Read(in);
+  } else if (Bstr raw; SUCCEEDED(ToBstr(text, raw.put()))) {
+    created->put_RawMessage(raw.get());
+  }
   *message = created.detach();
   return S_OK;
 }

@@ -87,10 +87,11 @@ class SessionMembers : public Extended {
     const std::string& reply = Session().last_reply();
     return ToBstr(reply, value, ServerTextCodePage(reply));
   }
-  STDMETHODIMP get_TraceFile(BSTR* value) override { return GetText(Session().trace().path(), value); }
+  // A path crosses as UTF-8 to the wide file functions.
+  STDMETHODIMP get_TraceFile(BSTR* value) override { return ToBstr(Session().trace().path(), value, CP_UTF8); }
   STDMETHODIMP put_TraceFile(BSTR value) override {
     return Guarded([&] {
-      Session().trace().set_path(ToNarrow(value));
+      Session().trace().set_path(ToNarrow(value, CP_UTF8));
       return S_OK;
     });
   }

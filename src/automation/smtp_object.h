@@ -32,8 +32,6 @@ class SmtpObject : public DispatchObject<SmtpObject, SessionMembers<IVeskSMTPEx,
   LineSession& Session() override { return client_; }
   const CLSID& ClassId() const override { return CLSID_VeskSMTP; }
   HRESULT Failure();
-  HRESULT CollectEnvelope(IMIMEMessage* message, BSTR to, BSTR from, std::string& sender,
-                          std::vector<std::string>& recipients);
   const std::string& HostDomain();
 
   SmtpClient client_;

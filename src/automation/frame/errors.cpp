@@ -9,7 +9,9 @@
 
 namespace vesk::com {
 
-HRESULT ReportError(REFCLSID clsid, const std::string& description, REFIID iid, HRESULT hr, UINT code_page) {
+namespace {
+
+HRESULT Report(REFCLSID clsid, const std::string& description, UINT code_page, REFIID iid, HRESULT hr) {
   Bstr text;
   ToBstr(description, text.put(), code_page);
   ComPtr<ICreateErrorInfo> create;
@@ -27,6 +29,16 @@ HRESULT ReportError(REFCLSID clsid, const std::string& description, REFIID iid, 
     if (SUCCEEDED(create.As(info))) SetErrorInfo(0, info.get());
   }
   return hr == 0 ? DISP_E_EXCEPTION : hr;
+}
+
+}  // namespace
+
+HRESULT ReportError(REFCLSID clsid, const std::string& description, REFIID iid, HRESULT hr, UINT code_page) {
+  return Report(clsid, description, code_page, iid, hr);
+}
+
+HRESULT ReportUtf8Error(REFCLSID clsid, const std::string& description, HRESULT hr) {
+  return Report(clsid, description, CP_UTF8, GUID_NULL, hr);
 }
 
 HRESULT ReportErrorById(REFCLSID clsid, UINT id, REFIID iid, HRESULT hr) {

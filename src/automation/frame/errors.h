@@ -13,6 +13,9 @@ namespace vesk::com {
 // The description is narrow text in `code_page`.
 HRESULT ReportError(REFCLSID clsid, const std::string& description, REFIID iid = GUID_NULL, HRESULT hr = 0,
                     UINT code_page = CP_ACP);
+// The same with a description in UTF-8 (one that names a file, whose path
+// may hold any character).
+HRESULT ReportUtf8Error(REFCLSID clsid, const std::string& description, HRESULT hr);
 
 // The same with a message of the string table as description ("Unknown Error"
 // when the entry does not exist). An `hr` of 0 becomes 0x80040000 + id.

@@ -31,6 +31,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
     DisableThreadLibraryCalls(instance);
     // Callers' narrow text is in the ANSI code page; encoded-words are UTF-8.
     vesk::SetNarrowToUtf8(vesk::com::AnsiToUtf8);
+    vesk::SetUtf8ToNarrow(vesk::com::Utf8ToAnsi);
     vesk::SetNarrowCharset(vesk::com::CharsetOfCodePage(GetACP()));
     // The socket code relies on Windows Sockets 1.1 exactly; without it the
     // library refuses to load.

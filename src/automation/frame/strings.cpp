@@ -58,13 +58,6 @@ constexpr Known kCharsets[] = {
     {"euc-kr", 949},            {"ks_c_5601-1987", 949},    {"utf-7", CP_UTF7},
 };
 
-// The Windows code page of a MIME charset name (lower case), or 0.
-UINT CodePageOfCharset(std::string_view charset) {
-  for (const Known& known : kCharsets) {
-    if (charset == known.name) return known.code_page;
-  }
-  return 0;
-}
 
 // Appends `bytes` in `code_page` to `out`; false when they do not convert.
 bool AppendWide(std::wstring& out, std::string_view bytes, UINT code_page) {
@@ -105,6 +98,19 @@ HRESULT CharsetTextToBstr(std::string_view bytes, std::string_view charset, BSTR
   return *result ? S_OK : E_OUTOFMEMORY;
 }
 
+UINT CodePageOfCharset(std::string_view charset) {
+  for (const Known& known : kCharsets) {
+    if (charset.size() != std::char_traits<char>::length(known.name)) continue;
+    bool same = true;
+    for (size_t i = 0; i < charset.size() && same; ++i) {
+      const char c = charset[i];
+      same = (c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c) == known.name[i];
+    }
+    if (same) return known.code_page;
+  }
+  return 0;
+}
+
 std::string CharsetOfCodePage(UINT code_page) {
   for (const Known& known : kCharsets) {
     if (known.code_page == code_page) return known.name;
@@ -116,6 +122,24 @@ std::string AnsiToUtf8(std::string_view text) {
   Bstr wide;
   if (FAILED(ToBstr(text, wide.put()))) return std::string(text);
   return ToNarrow(wide.get(), CP_UTF8);
+}
+
+bool Utf8ToAnsi(std::string_view text, std::string& ansi) {
+  Bstr wide;
+  if (FAILED(ToBstr(text, wide.put(), CP_UTF8))) return false;
+  const int length = static_cast<int>(wide.length());
+  if (length == 0) {
+    ansi.clear();
+    return true;
+  }
+  BOOL lossy = FALSE;
+  const int needed = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.get(), length, nullptr, 0, nullptr, &lossy);
+  if (needed <= 0 || lossy) return false;
+  std::string result(static_cast<size_t>(needed), '\0');
+  WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.get(), length, result.data(), needed, nullptr, &lossy);
+  if (lossy) return false;
+  ansi = std::move(result);
+  return true;
 }
 
 // No code page gives more UTF-16 units than the text has bytes, so the text

@@ -37,11 +37,19 @@ HRESULT CharsetTextToBstr(std::string_view bytes, std::string_view charset, BSTR
 // with bytes beyond ASCII, the ANSI code page otherwise.
 UINT ServerTextCodePage(std::string_view text);
 
+// The Windows code page of a MIME charset name (any letter case), or 0 when
+// the name is not one this library knows.
+UINT CodePageOfCharset(std::string_view charset);
+
 // The MIME name of a Windows code page ("windows-1252" for 1252).
 std::string CharsetOfCodePage(UINT code_page);
 
 // Narrow text in the ANSI code page as UTF-8.
 std::string AnsiToUtf8(std::string_view text);
+
+// UTF-8 as narrow text in the ANSI code page; false when a character has no
+// place there (nothing is replaced by a look-alike).
+bool Utf8ToAnsi(std::string_view text, std::string& ansi);
 
 // Owning BSTR holder.
 class Bstr {

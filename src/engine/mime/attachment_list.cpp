@@ -1,6 +1,8 @@
 #include "engine/mime/attachment_list.h"
 
 #include "engine/common/ascii.h"
+#include "engine/mime/content_fields.h"
+#include "engine/mime/encoded_words.h"
 #include "engine/platform/file_types.h"
 
 namespace vesk {
@@ -10,16 +12,8 @@ bool IsAttachmentPart(const MimePart& part) {
 }
 
 std::string FileNameOfPath(std::string_view path) {
-  size_t start = 0;
-  for (size_t i = 0; i < path.size(); ++i) {
-    const unsigned char c = static_cast<unsigned char>(path[i]);
-    if (IsAnsiLeadByte(c)) {
-      ++i;  // the trail byte is part of this character
-    } else if (c == '\\' || c == '/') {
-      start = i + 1;
-    }
-  }
-  return std::string(path.substr(start));
+  const size_t separator = path.find_last_of("\\/");
+  return std::string(separator == std::string_view::npos ? path : path.substr(separator + 1));
 }
 
 bool AttachmentList::RootIsMultipart() const { return message_->root()->body_kind() == BodyKind::kMultipart; }
@@ -75,6 +69,7 @@ void AttachmentList::Clear() {
 bool AttachmentList::AttachFile(const std::string& path) {
   // The file is read before the message is touched: a file that cannot be
   // read leaves no empty attachment behind.
+  const Utf8TextScope text_scope(message_->utf8_text());
   const Ref<MimePart> part = MakeFilePart(path, "attachment");
   if (!part) return false;
   message_->EnsureMultipartMixedRoot()->parts()->Append(part);
@@ -86,6 +81,9 @@ Ref<MimePart> MakeFilePart(const std::string& path, std::string_view disposition
   if (!bytes.LoadFromFile(path)) return {};
   const Ref<MimePart> part = MakeRef<MimePart>();
   const std::string file_name = FileNameOfPath(path);
+  // Fields come out in the order they were first needed: Content-Disposition,
+  // Content-Type, Content-Transfer-Encoding.
+  part->SetDisposition(disposition);
 
   // The type comes from the extension: the text after the last period of the
   // whole path, as the system registers it. A type that would give the part
@@ -106,9 +104,17 @@ Ref<MimePart> MakeFilePart(const std::string& path, std::string_view disposition
   part->SetSubtype(split == std::string::npos ? std::string_view() : std::string_view(content_type).substr(split + 1));
 
   part->SetTransferEncoding("base64");
-  part->disposition_parameters()->Set("filename", file_name);
-  part->SetDisposition(disposition);
-  part->content_type_parameters()->Set("name", file_name);
+  // The name as the caller's text when it has a place there; otherwise in
+  // the extended form (RFC 2231), so that every character survives.
+  std::string narrow;
+  if (Utf8TextToNarrow(file_name, narrow)) {
+    part->disposition_parameters()->Set("filename", narrow);
+    part->content_type_parameters()->Set("name", narrow);
+  } else {
+    const std::string extended = ExtendedParameterValue(file_name);
+    part->disposition_parameters()->Set("filename*", extended);
+    part->content_type_parameters()->Set("name*", extended);
+  }
   static_cast<ByteBuffer&>(*part->content()) = std::move(bytes);
   return part;
 }

@@ -38,7 +38,7 @@ class AttachmentList final : public RefCounted {
   // Removes every attachment; other children keep their order.
   void Clear();
 
-  // Attaches a file by its physical path: a new attachment part named after
+  // Attaches a file by its physical path (UTF-8): a new attachment part named after
   // the file, typed by its extension, encoded in base64, holding the file's
   // bytes. False when the file cannot be read; the message is left as it was.
   bool AttachFile(const std::string& path);
@@ -55,8 +55,8 @@ Ref<MimePart> MakeFilePart(const std::string& path, std::string_view disposition
 // Whether a child of the root counts as an attachment.
 bool IsAttachmentPart(const MimePart& part);
 
-// The file name of a path: the text after its last backslash or slash,
-// where a byte that ends a two-byte character is never a separator.
+// The file name of a path (UTF-8): the text after its last backslash or
+// slash.
 std::string FileNameOfPath(std::string_view path);
 
 }  // namespace vesk

@@ -91,23 +91,38 @@ bool IsAscii(std::string_view text) {
   return true;
 }
 
+// Whether the bytes are well-formed UTF-8 (RFC 3629).
+bool IsUtf8(std::string_view text) {
+  size_t i = 0;
+  while (i < text.size()) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    size_t length = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
+    if (length == 0 || (length == 2 && c < 0xC2) || i + length > text.size()) return false;
+    for (size_t k = 1; k < length; ++k) {
+      if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
+    }
+    i += length;
+  }
+  return true;
+}
+
+// The extended value of a parameter holding bytes outside ASCII, labelled
+// with the charset the bytes are really in: UTF-8 as it stands; the caller's
+// narrow text converted to UTF-8; and bytes that are neither (read from a
+// sender who wrote them raw) labelled with the charset of this system's
+// narrow text, the best guess there is, and never converted.
+std::string ExtendedValueInItsCharset(std::string_view value) {
+  if (IsUtf8(value)) return ExtendedParameterValue(value);
+  if (NarrowCharset() != "utf-8") return ExtendedParameterValue(NarrowTextToUtf8(value));
+  return ExtendedParameterValue(value, RawTextCharset());
+}
+
 // A value holding bytes outside ASCII (RFC 2231 sections 3 and 4):
 // name*=utf-8''%XX..., or continued over name*0*, name*1*... so that no line
 // passes 78 characters; a "%XX" is never split.
 void AppendExtendedParameter(std::string& out, std::string_view name, std::string_view value) {
-  constexpr char kHex[] = "0123456789ABCDEF";
   constexpr size_t kMaxLine = 78;
-  std::string encoded = "utf-8''";
-  for (const char c : NarrowTextToUtf8(value)) {
-    if (IsAttributeChar(c)) {
-      encoded += c;
-    } else {
-      const auto byte = static_cast<unsigned char>(c);
-      encoded += '%';
-      encoded += kHex[byte >> 4];
-      encoded += kHex[byte & 15];
-    }
-  }
+  const std::string encoded = ExtendedValueInItsCharset(value);
   // A TAB counts as 8 columns; the ";" after the piece as one more.
   if (8 + name.size() + 2 + encoded.size() + 1 <= kMaxLine) {
     out += ";\r\n\t";
@@ -132,6 +147,23 @@ void AppendExtendedParameter(std::string& out, std::string_view name, std::strin
 }
 
 }  // namespace
+
+std::string ExtendedParameterValue(std::string_view bytes, std::string_view charset) {
+  constexpr char kHex[] = "0123456789ABCDEF";
+  std::string encoded(charset);
+  encoded += "''";
+  for (const char c : bytes) {
+    if (IsAttributeChar(c)) {
+      encoded += c;
+    } else {
+      const auto byte = static_cast<unsigned char>(c);
+      encoded += '%';
+      encoded += kHex[byte >> 4];
+      encoded += kHex[byte & 15];
+    }
+  }
+  return encoded;
+}
 
 void AppendComposedParameters(std::string& out, FieldList& parameters) {
   for (size_t i = 0; i < parameters.Count(); ++i) {

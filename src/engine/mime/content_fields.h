@@ -24,6 +24,11 @@ class FieldList;
 // TAB, LF, VT, FF and CR. Bytes from 0x80 are never white space.
 constexpr bool IsCSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
+// A value in the extended form of RFC 2231 section 4, for a parameter named
+// with a final "*": "utf-8''" and the UTF-8 bytes, those outside the
+// attribute characters as "%XX".
+std::string ExtendedParameterValue(std::string_view utf8, std::string_view charset = "utf-8");
+
 // Appends ";", CR LF, TAB, name, "=" and the quoted value for every parameter
 // of `parameters`, in list order.
 void AppendComposedParameters(std::string& out, FieldList& parameters);

@@ -12,6 +12,11 @@ namespace {
 std::string AsIs(std::string_view text) { return std::string(text); }
 
 NarrowToUtf8 narrow_to_utf8_of_caller = AsIs;
+bool CopyAsIs(std::string_view utf8, std::string& narrow) {
+  narrow.assign(utf8);
+  return true;
+}
+Utf8ToNarrow utf8_to_narrow_of_caller = CopyAsIs;
 std::string narrow_charset = "utf-8";
 thread_local bool narrow_text_is_utf8 = false;
 
@@ -237,9 +242,17 @@ void SetNarrowToUtf8(NarrowToUtf8 convert) { narrow_to_utf8_of_caller = convert 
 
 std::string NarrowTextToUtf8(std::string_view text) { return narrow_to_utf8(text); }
 
+void SetUtf8ToNarrow(Utf8ToNarrow convert) { utf8_to_narrow_of_caller = convert ? convert : CopyAsIs; }
+
+bool Utf8TextToNarrow(std::string_view utf8, std::string& narrow) {
+  return narrow_text_is_utf8 ? CopyAsIs(utf8, narrow) : utf8_to_narrow_of_caller(utf8, narrow);
+}
+
 void SetNarrowCharset(std::string_view mime_name) { narrow_charset.assign(mime_name); }
 
 std::string NarrowCharset() { return narrow_text_is_utf8 ? "utf-8" : narrow_charset; }
+
+std::string RawTextCharset() { return narrow_charset == "utf-8" ? "iso-8859-1" : narrow_charset; }
 
 Utf8TextScope::Utf8TextScope(bool active) : previous_(narrow_text_is_utf8) { narrow_text_is_utf8 = previous_ || active; }
 
@@ -283,8 +296,24 @@ std::string EncodedWords(std::string_view utf8_text, std::size_t column) {
   return out;
 }
 
+namespace {
+
+// Structured fields whose syntax has no place for encoded-words (RFC 2047
+// section 5): bytes outside ASCII in them are written as they stand.
+bool IsStructuredField(std::string_view name) {
+  for (const std::string_view structured :
+       {"Content-Type", "Content-Disposition", "Content-Transfer-Encoding", "Content-ID", "Mime-Version",
+        "Message-ID", "In-Reply-To", "References", "Date", "Received", "Return-Path", "Resent-Date",
+        "Resent-Message-ID", "Content-Location"}) {
+    if (EqualsIgnoringAsciiCase(name, structured)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 std::string WireHeaderValue(std::string_view name, std::string_view folded) {
-  if (IsAscii(folded)) return std::string(folded);
+  if (IsAscii(folded) || IsStructuredField(name)) return std::string(folded);
   const std::string unfolded = Unfolded(folded);
   const std::string_view value = unfolded;
   const std::size_t start_column = name.size() + 2;  // "Name: "

@@ -19,11 +19,21 @@ void SetNarrowToUtf8(NarrowToUtf8 convert);
 // The caller's narrow text as UTF-8.
 std::string NarrowTextToUtf8(std::string_view text);
 
+// The other way: UTF-8 (a file name) as the caller's narrow text, false when
+// a character has no place there. The DLL sets the conversion to its ANSI
+// code page; until then narrow text is UTF-8 and every text converts.
+using Utf8ToNarrow = bool (*)(std::string_view utf8, std::string& narrow);
+void SetUtf8ToNarrow(Utf8ToNarrow convert);
+bool Utf8TextToNarrow(std::string_view utf8, std::string& narrow);
+
 // The MIME name of the charset of the caller's narrow text, which labels text
 // parts at rendering: what the DLL sets for its ANSI code page, "utf-8" until
 // then.
 void SetNarrowCharset(std::string_view mime_name);
 std::string NarrowCharset();
+// The charset raw 8-bit bytes that are no UTF-8 are taken to be in: the
+// system's narrow charset, or ISO-8859-1 where that is UTF-8.
+std::string RawTextCharset();
 
 // While one lives on a thread with `active` true, the caller's narrow text is
 // UTF-8 there (a message in the Unicode mode is being written): it is taken

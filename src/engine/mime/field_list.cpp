@@ -54,6 +54,7 @@ std::string FieldList::ReadValueAt(size_t position) {
 }
 
 void FieldList::WriteValueAt(size_t position, std::string_view value) {
+  ++changes_;
   const Ref<Field> field = fields_[position];
   std::string text(value);
   if (CallHook(position, text, HookMode::kWrite)) {
@@ -71,6 +72,7 @@ bool FieldList::Get(std::string_view name, std::string& value) {
 }
 
 Ref<Field> FieldList::Append(std::string_view name) {
+  ++changes_;
   Ref<Field> field = MakeRef<Field>(std::string(name));
   field->list_ = this;
   fields_.push_back(field);
@@ -100,6 +102,7 @@ Ref<Field> FieldList::AddEmpty(std::string_view name) { return Append(name); }
 
 bool FieldList::RemoveAt(size_t position) {
   if (position >= fields_.size()) return false;
+  ++changes_;
   const Ref<Field> field = fields_[position];
   field->list_ = nullptr;
   fields_.erase(fields_.begin() + static_cast<std::ptrdiff_t>(position));
@@ -114,11 +117,13 @@ bool FieldList::Remove(std::string_view name) {
 bool FieldList::Rename(std::string_view old_name, std::string_view new_name) {
   const std::optional<size_t> position = Find(old_name);
   if (!position) return false;
+  ++changes_;
   fields_[*position]->Rename(std::string(new_name));
   return true;
 }
 
 void FieldList::Clear() {
+  ++changes_;
   for (const Ref<Field>& field : fields_) field->list_ = nullptr;
   std::vector<Ref<Field>> removed;
   removed.swap(fields_);

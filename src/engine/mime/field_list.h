@@ -7,6 +7,7 @@
 // step.
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -73,6 +74,10 @@ class FieldList final : public RefCounted {
   bool has_hook() const { return hook_ != nullptr; }
 
   size_t Count() const { return fields_.size(); }
+  // Grows with every change made through the list (a field added, removed,
+  // renamed or given a value), so that an owner can tell whether the list is
+  // as it was when it last looked.
+  uint64_t changes() const { return changes_; }
   // The field at a position (from 0); the position must be below Count().
   const Ref<Field>& At(size_t position) const { return fields_[position]; }
 
@@ -133,6 +138,7 @@ class FieldList final : public RefCounted {
   Ref<Field> Append(std::string_view name);
 
   std::vector<Ref<Field>> fields_;
+  uint64_t changes_ = 0;
   FieldListHook hook_ = nullptr;
   void* hook_context_ = nullptr;
 };

@@ -36,7 +36,8 @@ namespace {
 // To, Cc and Reply-To (Bcc may be empty but says nothing then), and reading a
 // collection is enough to create its field. Bytes outside ASCII are written
 // as encoded-words.
-bool PrepareMessageField(void*, std::string_view name, std::string& value) {
+bool PrepareMessageField(void* context, std::string_view name, std::string& value) {
+  if (context && static_cast<const WriteOptions*>(context)->Hides(name)) return false;
   if (value.find_first_not_of(" \t\r\n") == std::string::npos) {
     for (const std::string_view address_field : {"From", "To", "Cc", "Bcc", "Reply-To"}) {
       if (EqualsIgnoringAsciiCase(name, address_field)) return false;
@@ -48,12 +49,13 @@ bool PrepareMessageField(void*, std::string_view name, std::string& value) {
 
 }  // namespace
 
-bool MessageEntity::Write(Stream& stream) {
+bool MessageEntity::Write(Stream& stream, const WriteOptions& options) {
   const Utf8TextScope text_scope(utf8_text_);
   // The root may be replaced while it writes (it cannot, but a hook could);
   // hold it for the duration.
   const Ref<MimePart> root = root_;
-  root->WriteWithHeaderBlock(stream, PrepareMessageField);
+  root->WriteWithHeaderBlock(stream, PrepareMessageField, 
+                             options.hidden_fields.empty() ? nullptr : const_cast<WriteOptions*>(&options));
   return true;
 }
 

@@ -15,6 +15,7 @@
 #include "engine/mime/addresses.h"
 #include "engine/mime/field_list.h"
 #include "engine/mime/mime_part.h"
+#include "engine/mime/write_options.h"
 
 namespace vesk {
 
@@ -31,8 +32,9 @@ class MessageEntity final : public RefCounted {
 
   // Reset, then the header block and the root part's body from the stream.
   bool Read(Stream& stream);
-  // The header block, CR LF, then the root part's body.
-  bool Write(Stream& stream);
+  // The header block (without the fields `options` hides), CR LF, then the
+  // root part's body.
+  bool Write(Stream& stream, const WriteOptions& options = {});
 
   const Ref<FieldList>& headers() const { return headers_; }
   const Ref<MimePart>& root() const { return root_; }

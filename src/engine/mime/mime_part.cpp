@@ -170,15 +170,19 @@ size_t QuotedPrintableSize(const ByteBuffer& content) {
 // The context of a part's header block on its way to the wire.
 struct HeaderWireContext {
   FieldList::PrepareForWire prepare;
+  void* prepare_context;
   const MimePart::WireAdditions& additions;
+  // The part's Content-Type as composed: a charset is added to that, never
+  // to the text a sender wrote (whose quotes may not even close).
+  std::string composed_type;
   bool charset_written = false;
 };
 
 bool PreparePartField(void* context, std::string_view name, std::string& value) {
   auto& wire = *static_cast<HeaderWireContext*>(context);
-  if (wire.prepare && !wire.prepare(nullptr, name, value)) return false;
+  if (wire.prepare && !wire.prepare(wire.prepare_context, name, value)) return false;
   if (!wire.additions.charset.empty() && EqualsIgnoringAsciiCase(name, kContentType)) {
-    value += ";\r\n\tcharset=\"" + wire.additions.charset + '"';
+    value = wire.composed_type + ";\r\n\tcharset=\"" + wire.additions.charset + '"';
     wire.charset_written = true;
   }
   return true;
@@ -279,16 +283,19 @@ void MimePart::SetType(std::string_view type) {
     ReplaceBodyWithLeaf();
   }
   type_.assign(type);
+  ++type_changes_;
   if (ApplyContentTypeRule()) ApplyMimeVersionRule();
 }
 
 void MimePart::SetSubtype(std::string_view subtype) {
   subtype_.assign(subtype);
+  ++type_changes_;
   if (ApplyContentTypeRule()) ApplyMimeVersionRule();
 }
 
 void MimePart::SetDisposition(std::string_view disposition) {
   disposition_.assign(disposition);
+  ++disposition_changes_;
   if (ApplyDispositionRule()) ApplyMimeVersionRule();
 }
 
@@ -339,6 +346,12 @@ void MimePart::ParseContentType(std::string_view text) {
   std::string type;
   std::string subtype;
   const size_t rest = SplitMediaType(unfolded, type, subtype);
+  // RFC 2045 section 5.2: a syntactically invalid Content-Type (no type or
+  // no subtype) is taken as text/plain; its parameters still count.
+  if ((type.empty() || subtype.empty()) && unfolded.find_first_not_of(" \t\r\n") != std::string::npos) {
+    type = "text";
+    subtype = "plain";
+  }
   SetType(type);
   SetSubtype(subtype);
   content_type_parameters_->Clear();
@@ -369,15 +382,28 @@ int MimePart::OnHeaderField(FieldList& list, size_t position, std::string& text,
     const Field* const outer = std::exchange(field_being_written_, list.At(position).get());
     if (is_type) {
       ParseContentType(written);
+      type_as_read_ = {list.At(position), type_changes_, content_type_parameters_->changes()};
     } else {
       ParseContentDisposition(written);
+      disposition_as_read_ = {list.At(position), disposition_changes_, disposition_parameters_->changes()};
     }
     field_being_written_ = outer;
     return 1;
   }
   if (is_type ? !HasContentTypeInfo() : !HasDispositionInfo()) return 0;
+  // Unchanged since it was read: the field says what the sender wrote.
+  if (is_type ? IsAsRead(type_as_read_, *list.At(position), type_changes_, *content_type_parameters_)
+              : IsAsRead(disposition_as_read_, *list.At(position), disposition_changes_, *disposition_parameters_)) {
+    return 0;
+  }
   text = is_type ? ComposedContentType() : ComposedContentDisposition();
   return 1;
+}
+
+bool MimePart::IsAsRead(const AsRead& as_read, const Field& field, uint64_t own_changes,
+                        const FieldList& parameters) {
+  return as_read.field.get() == &field && as_read.own_changes == own_changes &&
+         as_read.parameter_changes == parameters.changes();
 }
 
 void MimePart::ReplaceHeaderList(Ref<FieldList> list, bool shared) {
@@ -397,16 +423,16 @@ bool MimePart::ReadFrom(Stream& stream) {
   return reader.ReadTopPart(*this);
 }
 
-bool MimePart::WriteTo(Stream& stream) { return Write(stream, !headers_shared_, nullptr); }
+bool MimePart::WriteTo(Stream& stream) { return Write(stream, !headers_shared_, nullptr, nullptr); }
 
-bool MimePart::WriteWithHeaderBlock(Stream& stream, FieldList::PrepareForWire prepare) {
-  return Write(stream, true, prepare);
+bool MimePart::WriteWithHeaderBlock(Stream& stream, FieldList::PrepareForWire prepare, void* context) {
+  return Write(stream, true, prepare, context);
 }
 
-bool MimePart::Write(Stream& stream, bool with_headers, FieldList::PrepareForWire prepare) {
+bool MimePart::Write(Stream& stream, bool with_headers, FieldList::PrepareForWire prepare, void* context) {
   WireAdditions additions = LeafWireAdditions();
   if (with_headers) {
-    WriteHeaderBlock(stream, prepare, additions);
+    WriteHeaderBlock(stream, prepare, context, additions);
     WriteLineEnd(stream);
   }
   wire_encoding_ = std::move(additions.encoding);
@@ -434,12 +460,18 @@ MimePart::WireAdditions MimePart::LeafWireAdditions() const {
   return additions;
 }
 
-void MimePart::WriteHeaderBlock(Stream& stream, FieldList::PrepareForWire prepare, const WireAdditions& additions) {
+void MimePart::WriteHeaderBlock(Stream& stream, FieldList::PrepareForWire prepare, void* prepare_context,
+                                const WireAdditions& additions) {
   if (additions.charset.empty() && additions.encoding.empty()) {
-    headers_->WriteHeaderBlock(stream, prepare);
+    headers_->WriteHeaderBlock(stream, prepare, prepare_context);
     return;
   }
-  HeaderWireContext context{prepare, additions};
+  HeaderWireContext context{prepare, prepare_context, additions, {}};
+  if (!additions.charset.empty()) {
+    const bool untyped = type_.empty();
+    context.composed_type = ComposeContentType(untyped ? "text" : type_, untyped ? "plain" : subtype_,
+                                               *content_type_parameters_);
+  }
   headers_->WriteHeaderBlock(stream, PreparePartField, &context);
   std::string lines;
   if (headers_shared_ && !headers_->Find(kMimeVersion)) lines += "Mime-Version: 1.0\r\n";
@@ -464,9 +496,14 @@ Ref<MimePart> FindMainTextPart(const Ref<MimePart>& root) {
       for (size_t i = children->Count(); i > 0; --i) pending.push_back(children->At(i - 1));
       continue;
     }
+    // An attachment is never the text, whatever its type: writing the text
+    // into it would replace the file's content.
+    if (EqualsIgnoringAsciiCase(part->disposition(), "attachment")) continue;
+    // A part without a type is text/plain (RFC 2045 section 5.2), so the
+    // first plain text wins whether it was typed or not.
     int score;
     if (part->type().empty()) {
-      score = 2;
+      score = 4;
     } else if (EqualsIgnoringAsciiCase(part->type(), "multipart") ||
                EqualsIgnoringAsciiCase(part->type(), "message")) {
       score = 0;

@@ -160,7 +160,7 @@ class MimePart final : public RefCounted {
   // Writes the header block (shared or not; `prepare` sees each field first,
   // see FieldList) and CR LF, then the body: what a message writes for its
   // root part.
-  bool WriteWithHeaderBlock(Stream& stream, FieldList::PrepareForWire prepare);
+  bool WriteWithHeaderBlock(Stream& stream, FieldList::PrepareForWire prepare, void* context = nullptr);
 
   // What a text leaf (type "text", or none, which means text/plain) lacks on
   // the wire, decided from its content when it is written (RFC 2045 sections
@@ -191,10 +191,11 @@ class MimePart final : public RefCounted {
   ~MimePart() override;
 
   void InstallOwnHook();
-  bool Write(Stream& stream, bool with_headers, FieldList::PrepareForWire prepare);
+  bool Write(Stream& stream, bool with_headers, FieldList::PrepareForWire prepare, void* context);
   // The header block as it goes on the wire, without the empty line after
   // it, with what `additions` says the leaf lacks.
-  void WriteHeaderBlock(Stream& stream, FieldList::PrepareForWire prepare, const WireAdditions& additions);
+  void WriteHeaderBlock(Stream& stream, FieldList::PrepareForWire prepare, void* context,
+                        const WireAdditions& additions);
   void ParseContentType(std::string_view text);
   void ParseContentDisposition(std::string_view text);
   // Presence rules: keep a field present exactly while there is information
@@ -219,15 +220,30 @@ class MimePart final : public RefCounted {
   // The Content-Type or Content-Disposition field whose written value is
   // being parsed; the presence rules leave the list alone meanwhile.
   const Field* field_being_written_ = nullptr;
+  // A structured field keeps the text it was read with (RFC 2045 does not
+  // let a writer improve what a sender wrote, and rebuilding it from its
+  // parsed form can change what it says) until its structured data changes:
+  // the field that was parsed, and the state of the data right after.
+  struct AsRead {
+    Ref<Field> field;
+    uint64_t own_changes = 0;
+    uint64_t parameter_changes = 0;
+  };
+  static bool IsAsRead(const AsRead& as_read, const Field& field, uint64_t own_changes, const FieldList& parameters);
+  AsRead type_as_read_;
+  AsRead disposition_as_read_;
+  // Grow with every change of type or subtype, and of the disposition.
+  uint64_t type_changes_ = 0;
+  uint64_t disposition_changes_ = 0;
   // The transfer encoding a leaf without one is written with, for the
   // duration of a write.
   std::string wire_encoding_;
 };
 
 // The part that best serves as the message's text: a depth-first search that
-// scores every part that is not a multipart (text/plain 4, other text 3, no
-// type 2, any other type but multipart and message 1) and keeps the first with
-// the highest score above 0. Null when there is none.
+// scores every part that is neither a multipart nor an attachment (text/plain
+// or no type 4, other text 3, any other type but multipart and message 1) and
+// keeps the first with the highest score above 0. Null when there is none.
 Ref<MimePart> FindMainTextPart(const Ref<MimePart>& root);
 
 // `root` itself when it is multipart/mixed; otherwise a new multipart/mixed

@@ -26,6 +26,4 @@ bool ContentTypeForExtension(std::string_view extension, std::string& content_ty
   return false;
 }
 
-bool IsAnsiLeadByte(unsigned char) { return false; }
-
 }  // namespace vesk

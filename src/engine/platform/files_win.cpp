@@ -1,9 +1,11 @@
 // Windows side of the files seam (see files.h for the error convention).
-// Names are narrow text in the ANSI code page, so the ...A functions are used.
+// Names are UTF-8 and go to the wide functions, so that a path keeps every
+// character whatever the ANSI code page of the system.
 
 #include "engine/platform/windows_support.h"
 
 #include <algorithm>
+#include <string>
 
 #include "engine/platform/files.h"
 
@@ -25,13 +27,31 @@ bool Fail(uint32_t error) {
 
 HANDLE Win(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
 
+std::wstring Wide(const std::string& path) {
+  if (path.empty()) return {};
+  const int length = static_cast<int>(path.size());
+  const int needed = ::MultiByteToWideChar(CP_UTF8, 0, path.data(), length, nullptr, 0);
+  std::wstring wide(static_cast<size_t>(needed > 0 ? needed : 0), L'\0');
+  if (needed > 0) ::MultiByteToWideChar(CP_UTF8, 0, path.data(), length, wide.data(), needed);
+  return wide;
+}
+
+std::string Utf8(const wchar_t* path) {
+  const int needed = ::WideCharToMultiByte(CP_UTF8, 0, path, -1, nullptr, 0, nullptr, nullptr);
+  if (needed <= 1) return {};
+  std::string text(static_cast<size_t>(needed), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, path, -1, text.data(), needed, nullptr, nullptr);
+  text.resize(static_cast<size_t>(needed - 1));
+  return text;
+}
+
 // ReadFile and WriteFile take 32-bit counts; larger runs go in pieces.
 constexpr size_t kMaxPiece = 1u << 30;
 
 }  // namespace
 
 FileHandle OpenForRead(const std::string& path) {
-  HANDLE handle = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+  HANDLE handle = ::CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     Fail();
@@ -41,7 +61,7 @@ FileHandle OpenForRead(const std::string& path) {
 }
 
 FileHandle CreateForWrite(const std::string& path) {
-  HANDLE handle = ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+  HANDLE handle = ::CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     Fail();
@@ -51,7 +71,7 @@ FileHandle CreateForWrite(const std::string& path) {
 }
 
 FileHandle OpenForAppend(const std::string& path) {
-  HANDLE handle = ::CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+  HANDLE handle = ::CreateFileW(Wide(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                 OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     Fail();
@@ -115,39 +135,41 @@ void Close(FileHandle file) {
 }
 
 bool MakeTempFile(const std::string& prefix, std::string* path) {
-  char folder[MAX_PATH + 1];
-  const DWORD length = ::GetTempPathA(sizeof folder, folder);
+  wchar_t folder[MAX_PATH + 1];
+  const DWORD length = ::GetTempPathW(MAX_PATH + 1, folder);
   if (length == 0) return Fail();
-  if (length > sizeof folder) return Fail(kErrorFilenameTooLong);
-  char name[MAX_PATH + 1];
-  if (::GetTempFileNameA(folder, prefix.c_str(), 0, name) == 0) return Fail();
-  path->assign(name);
+  if (length > MAX_PATH) return Fail(kErrorFilenameTooLong);
+  wchar_t name[MAX_PATH + 1];
+  if (::GetTempFileNameW(folder, Wide(prefix).c_str(), 0, name) == 0) return Fail();
+  path->assign(Utf8(name));
   return true;
 }
 
 bool WriteWholeFile(const std::string& path, const void* bytes, size_t length) {
   const size_t slash = path.find_last_of("\\/");
-  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-  char temp[MAX_PATH];
-  if (!::GetTempFileNameA(folder.c_str(), "vsk", 0, temp)) return Fail();
-  HANDLE handle = ::CreateFileA(temp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const std::wstring folder = slash == std::string::npos ? L"." : Wide(path.substr(0, slash + 1));
+  wchar_t temp[MAX_PATH];
+  if (!::GetTempFileNameW(folder.c_str(), L"vsk", 0, temp)) return Fail();
+  HANDLE handle = ::CreateFileW(temp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     Fail();
-    ::DeleteFileA(temp);
+    ::DeleteFileW(temp);
     return false;
   }
   bool written = Write(reinterpret_cast<FileHandle>(handle), bytes, length);
   if (written && !::FlushFileBuffers(handle)) written = Fail();
   ::CloseHandle(handle);
-  if (written && ::MoveFileExA(temp, path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+  if (written && ::MoveFileExW(temp, Wide(path).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    return true;
+  }
   if (written) Fail();
   const uint32_t error = last_error;
-  ::DeleteFileA(temp);
+  ::DeleteFileW(temp);
   return Fail(error);
 }
 
 bool Remove(const std::string& path) {
-  if (!::DeleteFileA(path.c_str())) return Fail();
+  if (!::DeleteFileW(Wide(path).c_str())) return Fail();
   return true;
 }
 

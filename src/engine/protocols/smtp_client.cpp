@@ -275,7 +275,7 @@ bool SmtpClient::Expand(std::string_view mailbox) { return Execute(kExpn, std::s
 void SmtpClient::ResetTransaction() { Execute(kRset); }
 
 bool SmtpClient::Send(std::string_view sender, const std::vector<std::string>& recipients,
-                      std::string_view message) {
+                      std::string_view message, MessageForm form) {
   refused_.clear();
   // Everything the caller gave is checked before the first command goes out,
   // so a refused argument leaves no half-begun transaction behind.
@@ -283,7 +283,7 @@ bool SmtpClient::Send(std::string_view sender, const std::vector<std::string>& r
   for (const std::string& recipient : recipients) {
     if (!Fits(kRcpt, recipient)) return Refuse(kRcpt);
   }
-  const std::string block = DataBlock(message);
+  const std::string block = form == MessageForm::kWireReady ? DotStuffedBlock(message) : DataBlock(message);
   const SmtpServerExtensions extensions = server_extensions();
   SmtpEnvelope envelope;
   if (!PrepareEnvelope(sender, recipients, block, extensions, send_options_, envelope, last_error_)) return false;
@@ -438,6 +438,22 @@ std::string SmtpClient::DataBlock(std::string_view message) {
   // message's last line is the first half of CR LF . CR LF, so only a message
   // without a final line end gets one more; otherwise the message would
   // arrive with an empty line added.
+  out.append(out.empty() || out.ends_with("\r\n") ? ".\r\n" : "\r\n.\r\n");
+  return out;
+}
+
+std::string SmtpClient::DotStuffedBlock(std::string_view message) {
+  std::string out;
+  out.reserve(message.size() + message.size() / 64 + 8);
+  // RFC 5321 section 4.5.2: a line that starts with a period gets one more.
+  std::size_t position = 0;
+  while (position < message.size()) {
+    if (message[position] == '.') out += '.';
+    const std::size_t line_end = message.find("\r\n", position);
+    const std::size_t next = line_end == std::string_view::npos ? message.size() : line_end + 2;
+    out.append(message.substr(position, next - position));
+    position = next;
+  }
   out.append(out.empty() || out.ends_with("\r\n") ? ".\r\n" : "\r\n.\r\n");
   return out;
 }

@@ -63,8 +63,13 @@ class SmtpClient : public LineSession, private SaslChannel {
   // by closing the connection, so that nothing is delivered (RFC 5321
   // section 3.3 gives no other way to take back an accepted DATA); the
   // session has ended then.
+  //
+  // `message` is text from elsewhere (kText: DataBlock makes it fit), or the
+  // bytes this library rendered for transmission (kWireReady: CR LF line
+  // ends, no Bcc), which go out as they are, dot-stuffed.
+  enum class MessageForm { kText, kWireReady };
   bool Send(std::string_view sender, const std::vector<std::string>& recipients,
-            std::string_view message);
+            std::string_view message, MessageForm form = MessageForm::kText);
 
   // The questions of the mailbox probe (RFC 5321 section 3.5): VRFY and
   // EXPN succeed on 250; RSET takes any reply.
@@ -87,6 +92,10 @@ class SmtpClient : public LineSession, private SaslChannel {
   // section 3.6.3): its blind copies are recipients, not something every
   // recipient may read.
   static std::string DataBlock(std::string_view message);
+  // The bytes that carry a message already in wire form: a period put before
+  // each line that starts with one, then the end-of-data line. Nothing else
+  // changes, so the recipients get the bytes that were rendered.
+  static std::string DotStuffedBlock(std::string_view message);
 
  private:
   enum Command : int;

@@ -2,6 +2,7 @@
 // fields stay in step, the main text, the message's address lists and the
 // attachment view.
 
+#include <cstdio>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -82,12 +83,15 @@ struct ComposeCase {
   const char* type;
   const char* subtype;
   std::vector<std::pair<std::string, std::string>> parameters;
-  const char* read_back;  // the field's text afterwards
+  const char* composed;  // the field's text once the structured data changed
 };
 
 class ContentTypeFieldTest : public ::testing::TestWithParam<ComposeCase> {};
 
-TEST_P(ContentTypeFieldTest, WritingParsesReadingComposes) {
+// The field keeps the text it was given until its structured data changes;
+// then it is composed from that data, and what was composed reads back the
+// same.
+TEST_P(ContentTypeFieldTest, WritingParsesAChangeComposes) {
   const ComposeCase& c = GetParam();
   const Ref<MimePart> part = MakeRef<MimePart>();
   part->headers()->Set("Content-Type", c.written);
@@ -98,9 +102,12 @@ TEST_P(ContentTypeFieldTest, WritingParsesReadingComposes) {
     parameters.emplace_back(field->name(), field->ReadValue());
   }
   EXPECT_EQ(parameters, c.parameters);
-  EXPECT_EQ(FieldValue(*part->headers(), "content-type"), c.read_back);
+  EXPECT_EQ(FieldValue(*part->headers(), "content-type"), c.written) << "unchanged, as written";
+  part->SetSubtype(std::string(part->subtype()));
+  EXPECT_EQ(FieldValue(*part->headers(), "content-type"), c.composed);
   const Ref<MimePart> again = MakeRef<MimePart>();
-  again->headers()->Set("Content-Type", c.read_back);
+  again->headers()->Set("Content-Type", c.composed);
+  part->headers()->Set("Content-Type", c.composed);
   EXPECT_EQ(testing::Dump(*again), testing::Dump(*part)) << "what was composed reads back the same";
 }
 
@@ -123,10 +130,12 @@ INSTANTIATE_TEST_SUITE_P(
                     "multipart/mixed;\r\n\tboundary=\"simple boundary\""},
         ComposeCase{"FoldRightAfterTheOpeningQuote", "a/b; name=\"\n\tx.txt\"", "a", "b", {{"name", "\tx.txt"}},
                     "a/b;\r\n\tname=\"\tx.txt\""},
-        ComposeCase{"TypeWithoutSubtypeKeepsItsParameters", "application-x-gzip; name=\"document.xml.gz\"",
-                    "application-x-gzip", "", {{"name", "document.xml.gz"}},
-                    "application-x-gzip/;\r\n\tname=\"document.xml.gz\""},
-        ComposeCase{"SlashWithoutSubtype", "text/;x=1", "text", "", {{"x", "1"}}, "text/;\r\n\tx=\"1\""},
+        // RFC 2045 section 5.2: an invalid type is text/plain, parameters kept.
+        ComposeCase{"TypeWithoutSubtypeIsTextPlainWithItsParameters", "application-x-gzip; name=\"document.xml.gz\"",
+                    "text", "plain", {{"name", "document.xml.gz"}}, "text/plain;\r\n\tname=\"document.xml.gz\""},
+        ComposeCase{"SlashWithoutSubtypeIsTextPlain", "text/;x=1", "text", "plain", {{"x", "1"}},
+                    "text/plain;\r\n\tx=\"1\""},
+        ComposeCase{"SlashWithoutTypeIsTextPlain", "/html", "text", "plain", {}, "text/plain"},
         ComposeCase{"QuotedSubtypeThatWouldNotScanIsQuoted", "text/\"a b\"", "text", "a b", {}, "text/\"a b\""}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -146,11 +155,12 @@ TEST(MimePart, FieldsFollowTheStructuredData) {
   EXPECT_EQ(message->headers()->Names(), (Names{"Subject", "Content-Transfer-Encoding", "Mime-Version"}));
 }
 
-// Depth first, the first part of the best kind: plain text, then any text or
-// untyped part, then anything but a message.
+// Depth first, the first part of the best kind: plain text (typed or not),
+// then any other text, then anything but a message.
 TEST(MimePart, MainTextIsTheFirstBestScoredPartDepthFirst) {
   const std::pair<std::vector<std::pair<const char*, const char*>>, int> cases[] = {
       {{{"text", "html"}, {"TEXT", "Plain"}}, 1}, {{{"", ""}, {"application", "pdf"}}, 0},
+      {{{"text", "html"}, {"", ""}}, 1}, {{{"", ""}, {"text", "plain"}}, 0},
       {{{"image", "gif"}, {"application", "pdf"}}, 0}, {{{"text", "html"}, {"text", "enriched"}}, 0},
       {{{"image", "png"}, {"multipart", "alternative"}, {"text", "plain"}}, 3}, {{{"message", "rfc822"}}, -1}};
   for (const auto& [children, expected] : cases) {
@@ -168,6 +178,30 @@ TEST(MimePart, MainTextIsTheFirstBestScoredPartDepthFirst) {
                                                                                : inner->parts()->At(1);
     EXPECT_EQ(found, wanted) << children[0].first;
   }
+}
+
+// An attachment is never the text, not even a text/plain one: the text goes
+// to the untyped part before it or after it, and a message whose only text
+// is attached gets a text part of its own.
+TEST(MimePart, MainTextIsNeverAnAttachment) {
+  for (const char* disposition : {"attachment", "Attachment"}) {
+    const Ref<MimePart> root = MakePart("multipart", "mixed", "b");
+    const Ref<MimePart> file = MakePart("text", "plain");
+    file->SetDisposition(disposition);
+    root->parts()->Append(file);
+    EXPECT_FALSE(FindMainTextPart(root)) << disposition;
+    root->parts()->Append(MakePart("text", "html"));
+    root->parts()->Append(MakeRef<MimePart>());
+    EXPECT_EQ(FindMainTextPart(root), root->parts()->At(2)) << disposition;
+  }
+  const Ref<MessageEntity> message = ParseMessage(
+      "Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\nContent-Disposition: attachment\r\n"
+      "Content-Type: text/plain\r\n\r\nnotes\r\n--b--\r\n");
+  message->GetOrCreateMainText()->Assign("Hello", 5);
+  const Ref<PartList> children = message->root()->parts();
+  ASSERT_EQ(children->Count(), 2u);
+  EXPECT_EQ(children->At(0)->content()->view(), "notes\n");
+  EXPECT_EQ(children->At(1)->content()->view(), "Hello");
 }
 
 // A root other than multipart/mixed is wrapped in one, which takes the
@@ -248,7 +282,7 @@ TEST(MimePart, TextLeavesGetTheCharsetAndEncodingTheirContentNeeds) {
       {"\xC3\xA9\n", "Content-Transfer-Encoding: 8bit\r\n",
        "Content-Transfer-Encoding: 8bit\r\nMime-Version: 1.0\r\nContent-Type: text/plain;\r\n\tcharset=\"utf-8\"\r\n"},
       {"\xC3\xA9\n", "Content-Type: text/html; charset=\"iso-8859-1\"\r\n",
-       "Content-Type: text/html;\r\n\tcharset=\"iso-8859-1\"\r\nMime-Version: 1.0\r\n"
+       "Content-Type: text/html; charset=\"iso-8859-1\"\r\nMime-Version: 1.0\r\n"
        "Content-Transfer-Encoding: base64\r\n"},  // shorter here
   };
   for (const auto& c : cases) {
@@ -288,6 +322,64 @@ TEST(MimePart, FileNamesOutsideAsciiAreWrittenInTheExtendedForm) {
     EXPECT_EQ(charset, composed.find('*') != std::string::npos || composed.empty() ? "utf-8" : "");
     EXPECT_EQ(reread->ComposedContentDisposition(), text) << "written again as it was read";
   }
+}
+
+// A loaded message writes its structured fields as they were read: raw bytes
+// stay raw (no encoded-words, which RFC 2047 section 5 keeps out of them),
+// and an 8-bit file name keeps its bytes and has no label put on it. Once
+// the caller changes a parameter, the field is composed, and a value outside
+// ASCII is labelled with the charset its bytes are really in.
+TEST(MimePart, LoadedStructuredFieldsAreWrittenAsTheyWereRead) {
+  const std::string type = "Content-Type: application/pdf; name=\"r\xE9sum\xE9.pdf\"\r\n";
+  const std::string disposition = "Content-Disposition: attachment;\r\n filename=\"r\xE9sum\xE9.pdf\"\r\n";
+  const std::string raw_type = std::string("Content-Type: \x05\xFF\r\n");
+  const std::string text = "Subject: s\r\nMIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n"
+                           "--b\r\n" + raw_type + "\r\nodd\r\n--b\r\n" + type + disposition +
+                           "Content-Transfer-Encoding: base64\r\n\r\nAAEC\r\n--b--\r\n";
+  const Ref<MessageEntity> message = ParseMessage(text);
+  std::string written = Render(*message);
+  EXPECT_NE(written.find("--b\r\n" + raw_type + "\r\nodd\r\n"), std::string::npos) << written;
+  EXPECT_NE(written.find(type + disposition), std::string::npos) << written;
+  EXPECT_EQ(Render(*ParseMessage(written)), written);
+  const Ref<MimePart> odd = message->root()->parts()->At(0);
+  EXPECT_EQ(odd->type() + "/" + odd->subtype(), "text/plain") << "an invalid type reads as text/plain";
+
+  const Ref<MimePart> file = message->root()->parts()->At(1);
+  file->disposition_parameters()->Set("size", "3");
+  written = Render(*message);
+  EXPECT_NE(written.find(type), std::string::npos) << "the unchanged field stays";
+  EXPECT_NE(written.find("Content-Disposition: attachment;\r\n\tfilename*=iso-8859-1''r%E9sum%E9.pdf;\r\n\tsize=\"3\""),
+            std::string::npos)
+      << written;
+  file->content_type_parameters()->Set("name", "r\xC3\xA9sum\xC3\xA9.pdf");
+  EXPECT_NE(Render(*message).find("Content-Type: application/pdf;\r\n\tname*=utf-8''r%C3%A9sum%C3%A9.pdf"),
+            std::string::npos);
+
+  // A charset the wire needs is added to the composed field, never to a
+  // sender's text whose quotes do not close.
+  const Ref<MessageEntity> unclosed =
+      ParseMessage("Content-Type: text/plain; name=\"a;b\r\n\r\nGr\xC3\xBC\xC3\x9F" "e\r\n");
+  written = Render(*unclosed);
+  EXPECT_EQ(written.substr(0, written.find("\r\n\r\n")),
+            "Content-Type: text/plain;\r\n\tname=\"a;b\";\r\n\tcharset=\"utf-8\"\r\n"
+            "Mime-Version: 1.0\r\nContent-Transfer-Encoding: base64");
+  EXPECT_EQ(Render(*ParseMessage(written)), written);
+}
+
+// An attached file's fields come in the order they were first needed:
+// Content-Disposition, Content-Type, Content-Transfer-Encoding.
+TEST(AttachmentList, AttachedFileFieldsComeInTheirOrder) {
+  const std::string path = ::testing::TempDir() + "vesk notes.txt";
+  FILE* file = std::fopen(path.c_str(), "wb");
+  ASSERT_TRUE(file);
+  std::fputs("agenda\n", file);
+  std::fclose(file);
+  const Ref<MimePart> part = MakeFilePart(path, "attachment");
+  std::remove(path.c_str());
+  ASSERT_TRUE(part);
+  EXPECT_EQ(part->headers()->Names(), (Names{"Content-Disposition", "Content-Type", "Content-Transfer-Encoding"}));
+  EXPECT_EQ(FieldValue(*part->headers(), "Content-Type"), "text/plain;\r\n\tname=\"vesk notes.txt\"");
+  EXPECT_EQ(FieldValue(*part->headers(), "Content-Disposition"), "attachment;\r\n\tfilename=\"vesk notes.txt\"");
 }
 
 TEST(AttachmentList, CountsOnlyChildrenMarkedExactlyAttachment) {

@@ -1,0 +1,119 @@
+#include "automation/message_for_sending.h"
+
+#include "automation/frame/com_ptr.h"
+#include "automation/frame/strings.h"
+#include "automation/local_dates.h"
+#include "automation/message_model.h"
+#include "automation/retrieved_message.h"
+#include "engine/common/messages.h"
+#include "engine/mime/mail_dates.h"
+
+namespace vesk::com {
+namespace {
+
+// The Address of every item of one of a foreign message's address
+// collections, in order, as UTF-8. A collection the message cannot give
+// counts as empty.
+bool AppendAddresses(IMailAddresses* collection, std::vector<std::string>& recipients) {
+  if (!collection) return true;
+  LONG count = 0;
+  if (FAILED(collection->get_Count(&count))) return false;
+  for (LONG i = 1; i <= count; ++i) {
+    ComPtr<IMailAddress> item;
+    Bstr address;
+    if (FAILED(collection->get_Item(i, item.put())) || !item || FAILED(item->get_Address(address.put()))) {
+      return false;
+    }
+    recipients.push_back(ToNarrow(address.get(), CP_UTF8));
+  }
+  return true;
+}
+
+bool ForeignEnvelope(IMIMEMessage* message, BSTR to, BSTR from, Envelope& envelope) {
+  envelope.sender = ToNarrow(from, CP_UTF8);
+  if (envelope.sender.empty()) {
+    ComPtr<IMailAddress> from_address;
+    Bstr address;
+    if (SUCCEEDED(message->get_From(from_address.put())) && from_address &&
+        SUCCEEDED(from_address->get_Address(address.put()))) {
+      envelope.sender = ToNarrow(address.get(), CP_UTF8);
+    }
+  }
+  const std::string single = ToNarrow(to, CP_UTF8);
+  if (!single.empty()) {
+    envelope.recipients.push_back(single);
+    return true;
+  }
+  using Getter = HRESULT (STDMETHODCALLTYPE IMIMEMessage::*)(IMailAddresses**);
+  for (Getter getter : {&IMIMEMessage::get_To, &IMIMEMessage::get_Cc, &IMIMEMessage::get_Bcc}) {
+    ComPtr<IMailAddresses> collection;
+    (message->*getter)(collection.put());
+    if (!AppendAddresses(collection.get(), envelope.recipients)) return false;
+  }
+  return true;
+}
+
+// RFC 5322 section 3.6 for a foreign message, through its members.
+HRESULT AddForeignOriginationFields(IMIMEMessage* message, const std::function<std::string()>& domain) {
+  Variant date;
+  if (HRESULT hr = message->get_Date(date.get()); FAILED(hr)) return hr;
+  if (V_VT(date.get()) == VT_BSTR && SysStringLen(V_BSTR(date.get())) == 0) {
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    Variant value;
+    V_VT(value.get()) = VT_DATE;
+    if (!SystemTimeToVariantTime(&now, &V_DATE(value.get()))) return E_FAIL;
+    if (HRESULT hr = message->put_Date(*value.get()); FAILED(hr)) return hr;
+  }
+  Bstr id;
+  if (HRESULT hr = message->get_MessageID(id.put()); FAILED(hr)) return hr;
+  if (id.length() == 0) {
+    Bstr fresh;
+    if (HRESULT hr = ToBstr(NewMessageId(domain()), fresh.put()); FAILED(hr)) return hr;
+    return message->put_MessageID(fresh.get());
+  }
+  return S_OK;
+}
+
+}  // namespace
+
+bool PrepareForSending(IDispatch* object, BSTR to, BSTR from, const std::function<std::string()>& domain,
+                       MessageForSending& result, std::string& error) {
+  error = MessageText(kMsgInvalidMessageObject);
+  if (!object) return false;
+  if (const Ref<MessageEntity> model = OwnMessageModel(object)) {
+    // The envelope is UTF-8 whatever the message's mode (the SMTP client
+    // decides how an address outside ASCII goes): the arguments cross
+    // without the ANSI code page, and the message's own addresses, kept in
+    // the code page of its mode, are made UTF-8.
+    const std::string to_text = ToNarrow(to, CP_UTF8), from_text = ToNarrow(from, CP_UTF8);
+    result.envelope = CollectEnvelope(*model, to_text, from_text);
+    if (!model->utf8_text()) {
+      if (from_text.empty()) result.envelope.sender = AnsiToUtf8(result.envelope.sender);
+      if (to_text.empty()) {
+        for (std::string& recipient : result.envelope.recipients) recipient = AnsiToUtf8(recipient);
+      }
+    }
+    AddOriginationFields(*model, MailDateNow, domain);
+    result.bytes = TransmittedBytes(*model);
+    result.form = SmtpClient::MessageForm::kWireReady;
+    return true;
+  }
+  ComPtr<IMIMEMessage> message;
+  if (FAILED(object->QueryInterface(IID_IMIMEMessage, message.put_void())) || !message) return false;
+  if (!ForeignEnvelope(message.get(), to, from, result.envelope)) {
+    error = MessageText(kMsgRcptRejected);
+    return false;
+  }
+  if (FAILED(AddForeignOriginationFields(message.get(), domain))) return false;
+  result.bytes = RawMessageBytes(message.get());
+  result.form = SmtpClient::MessageForm::kText;
+  return !result.bytes.empty();
+}
+
+std::string BytesForAppending(IMIMEMessage* message) {
+  if (const Ref<MessageEntity> model = OwnMessageModel(message)) return RenderedBytes(*model);
+  return RawMessageBytes(message);
+}
+
+}  // namespace vesk::com

@@ -1,0 +1,37 @@
+#pragma once
+
+// What the protocol objects send or append: the envelope and the bytes of a
+// message object. One of our own message objects gives its model directly
+// (message_model.h): the bytes are those Save writes. A message object of
+// another implementation is asked through its interfaces: its addresses, and
+// its RawMessage taken back through the code page it was made in.
+
+#include <functional>
+#include <string>
+
+#include "automation/frame/win.h"
+#include "engine/mime/outgoing_message.h"
+#include "engine/protocols/smtp_client.h"
+
+namespace vesk::com {
+
+struct MessageForSending {
+  Envelope envelope;
+  std::string bytes;
+  // kWireReady for our own rendering, kText for another implementation's.
+  SmtpClient::MessageForm form = SmtpClient::MessageForm::kText;
+};
+
+// For SMTP: the envelope (the arguments when given, else the message's
+// addresses), the Date and Message-ID added to the message when it has none
+// (`domain` is asked only for a new identifier), and the copy for the
+// recipients. On failure the message text of what went wrong goes to
+// `error`.
+bool PrepareForSending(IDispatch* message, BSTR to, BSTR from, const std::function<std::string()>& domain,
+                       MessageForSending& result, std::string& error);
+
+// For IMAP4 APPEND: the whole message as Save writes it. Empty when the
+// message cannot give it.
+std::string BytesForAppending(IMIMEMessage* message);
+
+}  // namespace vesk::com

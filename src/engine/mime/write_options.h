@@ -1,0 +1,27 @@
+#pragma once
+
+// How a message is written: which header fields of the message stay at home
+// (the transmitted copy leaves out Bcc, RFC 5322 section 3.6.3), and the line
+// break between lines (CR LF on the wire and in files; LF for a caller that
+// keeps text the Unix way).
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vesk {
+
+struct WriteOptions {
+  // Names of message header fields left out (ASCII letter case ignored).
+  std::vector<std::string> hidden_fields;
+  // "\r\n" or "\n".
+  std::string_view line_break = "\r\n";
+
+  // The copy that goes to the recipients of a transmission: no Bcc and no
+  // Resent-Bcc.
+  static WriteOptions Transmission() { return WriteOptions{{"Bcc", "Resent-Bcc"}, "\r\n"}; }
+
+  bool Hides(std::string_view field_name) const;
+};
+
+}  // namespace vesk

@@ -1,0 +1,134 @@
+// What sending takes from a message: the envelope, the fields added before
+// it goes, and the bytes of the copy for the recipients, which reach the
+// server exactly as rendered.
+
+#include "engine/mime/outgoing_message.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "engine/protocols/smtp_client.h"
+#include "support/fake_server.h"
+#include "support/mime_tree.h"
+
+namespace vesk {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using testing::ParseMessage;
+
+// ISO-8859-1 text in 8bit, bytes that are no UTF-8 (and 0x81, 0x8D, 0x90,
+// which no character of windows-1252 stands for), a line that starts with a
+// period, and blind copies.
+const std::string kLoaded =
+    "From: \"Anna\" <anna@example.com>\r\nTo: bob@example.com, \"Carl, C.\" <carl@example.org>\r\n"
+    "Cc: dora@example.net\r\nBcc: eve@example.com,\r\n fred@example.com\r\nSubject: Gr\xFC\xDF" "e\r\n"
+    "Content-Type: text/plain; charset=iso-8859-1\r\nContent-Transfer-Encoding: 8bit\r\n\r\n"
+    "Gr\xFC\xDF" "e aus K\xF6ln \x81\x8D\x90\r\n.period\r\n";
+
+TEST(OutgoingMessage, EnvelopeComesFromTheArgumentsOrTheAddressFields) {
+  const Ref<MessageEntity> message = ParseMessage(kLoaded);
+  const size_t fields = message->headers()->Count();
+  Envelope envelope = CollectEnvelope(*message, "", "");
+  EXPECT_EQ(envelope.sender, "anna@example.com");
+  EXPECT_THAT(envelope.recipients, ElementsAre("bob@example.com", "carl@example.org", "dora@example.net",
+                                               "eve@example.com", "fred@example.com"));
+  EXPECT_EQ(message->headers()->Count(), fields) << "looking adds no field";
+
+  // Lists bound by a caller count as they stand now; the arguments win.
+  message->FindAddressList("Cc", true)->Add()->SetAddress("gina@example.com");
+  envelope = CollectEnvelope(*message, "", "");
+  EXPECT_EQ(envelope.recipients.at(3), "gina@example.com");
+  envelope = CollectEnvelope(*message, "one@example.com, two@example.com", "me@example.com");
+  EXPECT_EQ(envelope.sender, "me@example.com");
+  EXPECT_THAT(envelope.recipients, ElementsAre("one@example.com, two@example.com"));
+
+  envelope = CollectEnvelope(*ParseMessage("Subject: none\r\n\r\n"), "", "");
+  EXPECT_EQ(envelope.sender, "");
+  EXPECT_THAT(envelope.recipients, IsEmpty());
+}
+
+TEST(OutgoingMessage, DateAndMessageIdAreAddedOnlyWhenMissing) {
+  int asked = 0;
+  const auto now = [&] { ++asked; return std::string("Mon, 07 Dec 2026 12:00:00 +0100"); };
+  const auto domain = [&] { ++asked; return std::string("mail.example.com"); };
+  const Ref<MessageEntity> bare = ParseMessage("Subject: s\r\nDate: \r\n\r\nbody\r\n");
+  AddOriginationFields(*bare, now, domain);
+  std::string value;
+  ASSERT_TRUE(bare->headers()->Get("Date", value));
+  EXPECT_EQ(value, "Mon, 07 Dec 2026 12:00:00 +0100");
+  ASSERT_TRUE(bare->headers()->Get("Message-ID", value));
+  EXPECT_THAT(value, ::testing::MatchesRegex("<[0-9A-F]+@mail\\.example\\.com>"));
+  EXPECT_EQ(asked, 2);
+  const std::string before = RenderedBytes(*bare);
+  AddOriginationFields(*bare, now, domain);
+  EXPECT_EQ(asked, 2) << "nothing asked when both are there";
+  EXPECT_EQ(RenderedBytes(*bare), before);
+}
+
+// The transmitted copy is the saved one without its Bcc field, byte for byte.
+TEST(OutgoingMessage, TransmittedBytesAreTheSavedBytesWithoutBcc) {
+  const Ref<MessageEntity> message = ParseMessage(kLoaded);
+  std::string saved = RenderedBytes(*message);
+  const std::string bcc = "Bcc: eve@example.com,\r\n fred@example.com\r\n";
+  const size_t at = saved.find(bcc);
+  ASSERT_NE(at, std::string::npos) << saved;
+  EXPECT_EQ(TransmittedBytes(*message), saved.erase(at, bcc.size()));
+  EXPECT_NE(saved.find("Gr\xFC\xDF" "e aus K\xF6ln \x81\x8D\x90\r\n"), std::string::npos);
+}
+
+// Over SMTP the transmitted bytes arrive as they are: only the period that
+// begins a line is doubled.
+TEST(OutgoingMessage, ServerReceivesTheTransmittedBytes) {
+  const Ref<MessageEntity> message = ParseMessage(kLoaded);
+  const std::string wire = TransmittedBytes(*message);
+  const Envelope envelope = CollectEnvelope(*message, "", "");
+
+  testing::FakeServer server;
+  std::vector<std::string> expected_lines;
+  server.Send("220 mx.test\r\n").ExpectLine("HELO client.test").Send("250 ok\r\n");
+  server.ExpectLine("MAIL From: <anna@example.com>").Send("250 ok\r\n");
+  for (const std::string& recipient : envelope.recipients) {
+    server.ExpectLine("RCPT TO: <" + recipient + ">").Send("250 ok\r\n");
+  }
+  server.ExpectLine("DATA").Send("354 go\r\n");
+  std::string stuffed = SmtpClient::DotStuffedBlock(wire);
+  for (size_t start = 0; start < stuffed.size();) {
+    const size_t end = stuffed.find("\r\n", start);
+    server.ExpectLine(stuffed.substr(start, end - start));
+    start = end + 2;
+  }
+  server.Send("250 queued\r\n").ExpectLine("QUIT").Send("221 bye\r\n");
+  server.Start();
+
+  SmtpClient client;
+  client.set_host("127.0.0.1");
+  client.set_port(static_cast<std::int16_t>(server.port()));
+  client.set_helo_name("client.test");
+  ASSERT_TRUE(client.Connect()) << client.last_error();
+  EXPECT_TRUE(client.Send(envelope.sender, envelope.recipients, wire, SmtpClient::MessageForm::kWireReady))
+      << client.last_error();
+  EXPECT_TRUE(client.Disconnect());
+  server.Finish();
+  EXPECT_THAT(server.Problems(), IsEmpty());
+  EXPECT_NE(stuffed.find("\r\n..period\r\n"), std::string::npos);
+}
+
+TEST(OutgoingMessage, DotStuffingTouchesNothingButLeadingPeriods) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"", ".\r\n"},
+      {"a\r\nb\r\n", "a\r\nb\r\n.\r\n"},
+      {".a\r\n.\r\n..\r\n", "..a\r\n..\r\n...\r\n.\r\n"},
+      {"a\rb\nc.\r\n", "a\rb\nc.\r\n.\r\n"},  // a lone CR or LF ends no line
+      {"a\r\n.", "a\r\n..\r\n.\r\n"},
+      {std::string("\0\xFF\r\n", 4), std::string("\0\xFF\r\n.\r\n", 7)},
+  };
+  for (const auto& [message, block] : cases) EXPECT_EQ(SmtpClient::DotStuffedBlock(message), block) << message;
+}
+
+}  // namespace
+}  // namespace vesk
