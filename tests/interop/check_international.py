@@ -10,7 +10,8 @@ import sys
 
 strict = email.policy.default.clone(raise_on_defect=True)
 want_to = {"f\u00fcr J\u00f6rg": "j\u00f6rg@m\u00fcller.example", "A-label": "post@m\u00fcller.example",
-           "invoice 4711": "vesk-intl@localhost", "partial": "vesk-intl@localhost"}
+           "invoice 4711": "vesk-intl@localhost", "partial": "vesk-intl@localhost",
+           "ANSI blind copy": "vesk-dsn@localhost"}
 maildir = pathlib.Path(sys.argv[1])
 files = sorted(p for d in ("new", "cur") for p in (maildir / d).glob("*"))
 passed = failed = 0

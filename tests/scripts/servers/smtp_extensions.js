@@ -113,8 +113,20 @@ smtp = smtpOn("VESK_SMTP_PORT");
 smtp.UseExtensions = true;
 smtp.Connect();
 smtp.Send(message("vesk-dsn@localhost", [joerg], "f\u00fcr J\u00f6rg", "Gr\u00fc\u00dfe\r\n"));
+// A message in the ANSI mode: its addresses reach the envelope as UTF-8 too
+// (a blind copy, so that no header holds the code page's bytes).
+var ansi = new ActiveXObject("VeskMail.MIMEMessage");
+ansi.From.Address = "vesk-dsn@localhost";
+ansi.To.Add().Address = "vesk-dsn@localhost";
+ansi.Bcc.Add().Address = joerg;
+ansi.Subject = "ANSI blind copy";
+ansi.Text = "ANSI\r\n";
+smtp.Send(ansi);
 smtp.Disconnect();
-check(/ SMTPUTF8\r?\n/.test(takeTrace()), "SMTPUTF8 on MAIL");
+trace = takeTrace();
+check(/ SMTPUTF8\r?\n/.test(trace), "SMTPUTF8 on MAIL");
+check(trace.match(/C: RCPT TO: <j\u00c3\u00b6rg@m\u00c3\u00bcller\.example>/g).length === 2,
+      "both envelopes in UTF-8 (the trace read in the ANSI code page): " + trace);
 smtp = smtpOn("VESK_SMTP_ASCII_PORT");
 smtp.UseExtensions = true;
 smtp.Connect();
@@ -175,7 +187,7 @@ check(/C: HELO /.test(trace) && !/EHLO|SIZE=/.test(trace) && /C: MAIL From: <ves
 // What arrived: at vesk-intl the report's message, jörg's, the A-label one
 // and the partial delivery; not the all-or-nothing one. (Python's strict
 // parser reads the same mail afterwards: tests/interop/check_international.py.)
-texts = mailboxTexts("vesk-intl", 4);
+texts = mailboxTexts("vesk-intl", 5);
 var subjects = [];
 for (var i = 0; i < texts.length; i++) {
   var got = new ActiveXObject("VeskMail.MIMEMessage");
@@ -183,6 +195,6 @@ for (var i = 0; i < texts.length; i++) {
   got.RawMessage = texts[i];
   subjects.push(got.Subject);
 }
-check(subjects.sort().join("|") === ["A-label", "f\u00fcr J\u00f6rg", "invoice 4711", "partial"].sort().join("|"),
+check(subjects.sort().join("|") === ["A-label", "ANSI blind copy", "f\u00fcr J\u00f6rg", "invoice 4711", "partial"].sort().join("|"),
       "delivered to vesk-intl: " + subjects.join("|"));
 finish();
