@@ -78,7 +78,7 @@ HRESULT AddForeignOriginationFields(IMIMEMessage* message, const std::function<s
 }  // namespace
 
 bool PrepareForSending(IDispatch* object, BSTR to, BSTR from, const std::function<std::string()>& domain,
-                       MessageForSending& result, std::string& error) {
+                       bool eight_bit_text, MessageForSending& result, std::string& error) {
   error = MessageText(kMsgInvalidMessageObject);
   if (!object) return false;
   if (const Ref<MessageEntity> model = OwnMessageModel(object)) {
@@ -95,7 +95,7 @@ bool PrepareForSending(IDispatch* object, BSTR to, BSTR from, const std::functio
       }
     }
     AddOriginationFields(*model, MailDateNow, domain);
-    result.bytes = TransmittedBytes(*model);
+    result.bytes = TransmittedBytes(*model, eight_bit_text);
     result.form = SmtpClient::MessageForm::kWireReady;
     return true;
   }

@@ -25,10 +25,11 @@ struct MessageForSending {
 // For SMTP: the envelope (the arguments when given, else the message's
 // addresses), the Date and Message-ID added to the message when it has none
 // (`domain` is asked only for a new identifier), and the copy for the
-// recipients. On failure the message text of what went wrong goes to
-// `error`.
+// recipients (with `eight_bit_text`, for a server that takes 8BITMIME, our
+// message's text parts with 8-bit bytes go as 8bit). On failure the message
+// text of what went wrong goes to `error`.
 bool PrepareForSending(IDispatch* message, BSTR to, BSTR from, const std::function<std::string()>& domain,
-                       MessageForSending& result, std::string& error);
+                       bool eight_bit_text, MessageForSending& result, std::string& error);
 
 // For IMAP4 APPEND: the whole message as Save writes it. Empty when the
 // message cannot give it.

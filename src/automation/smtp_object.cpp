@@ -98,7 +98,10 @@ STDMETHODIMP SmtpObject::Send(IDispatch* message_object, BSTR to, BSTR from) {
   return Guarded([&] {
     MessageForSending outgoing;
     std::string error;
-    if (!PrepareForSending(message_object, to, from, [this] { return HostDomain(); }, outgoing, error)) {
+    // RFC 6152: text with 8-bit bytes needs no encoding for a server that
+    // listed 8BITMIME (the client then says BODY=8BITMIME).
+    const bool eight_bit = client_.server_extensions().eight_bit_mime;
+    if (!PrepareForSending(message_object, to, from, [this] { return HostDomain(); }, eight_bit, outgoing, error)) {
       client_.set_last_error(error);
       return Failure();
     }

@@ -51,6 +51,7 @@ bool PrepareMessageField(void* context, std::string_view name, std::string& valu
 
 bool MessageEntity::Write(Stream& stream, const WriteOptions& options) {
   const Utf8TextScope text_scope(utf8_text_);
+  const EightBitTextScope eight_bit_scope(options.eight_bit_text);
   // The root may be replaced while it writes (it cannot, but a hook could);
   // hold it for the duration.
   const Ref<MimePart> root = root_;

@@ -150,6 +150,13 @@ bool HasOverlongLine(const ByteBuffer& content) {
   return false;
 }
 
+thread_local bool t_eight_bit_text = false;
+
+// 8bit (RFC 2045 section 2.8) holds no NUL; the line length is checked apart.
+bool HasNul(const ByteBuffer& content) {
+  return content.size() > 0 && std::memchr(content.data(), 0, content.size()) != nullptr;
+}
+
 // About the size of content in quoted-printable: three characters for a byte
 // written as "=XX", two for a line end, one for any other byte, and a soft
 // line break ("=" CR LF) per 73 characters.
@@ -455,10 +462,17 @@ MimePart::WireAdditions MimePart::LeafWireAdditions() const {
   const bool eight_bit = HasEightBit(*leaf);
   if (!has_charset && eight_bit) additions.charset = NarrowCharset();
   if (!has_encoding && (eight_bit || HasOverlongLine(*leaf))) {
-    additions.encoding = QuotedPrintableSize(*leaf) <= Base64EncodedSize(leaf->size()) ? "quoted-printable" : "base64";
+    if (eight_bit && t_eight_bit_text && !HasOverlongLine(*leaf) && !HasNul(*leaf)) {
+      additions.encoding = "8bit";
+    } else {
+      additions.encoding = QuotedPrintableSize(*leaf) <= Base64EncodedSize(leaf->size()) ? "quoted-printable" : "base64";
+    }
   }
   return additions;
 }
+
+EightBitTextScope::EightBitTextScope(bool active) : previous_(t_eight_bit_text) { t_eight_bit_text = active; }
+EightBitTextScope::~EightBitTextScope() { t_eight_bit_text = previous_; }
 
 void MimePart::WriteHeaderBlock(Stream& stream, FieldList::PrepareForWire prepare, void* prepare_context,
                                 const WireAdditions& additions) {

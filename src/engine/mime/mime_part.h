@@ -253,6 +253,21 @@ Ref<MimePart> EnsureMultipartMixed(const Ref<MimePart>& root);
 
 // The content of the main text part. When there is none, a new text/plain part
 // is appended to the result of EnsureMultipartMixed, which replaces `root`.
+// While one lives on this thread, a text leaf with 8-bit bytes and no
+// transfer encoding of its own is written as 8bit when its lines allow it
+// (none longer than 998 octets, no NUL), instead of quoted-printable or
+// base64 (WriteOptions::eight_bit_text).
+class EightBitTextScope {
+ public:
+  explicit EightBitTextScope(bool active);
+  ~EightBitTextScope();
+  EightBitTextScope(const EightBitTextScope&) = delete;
+  EightBitTextScope& operator=(const EightBitTextScope&) = delete;
+
+ private:
+  bool previous_;
+};
+
 Ref<ContentBuffer> GetOrCreateMainText(Ref<MimePart>& root);
 
 // The boundary made for a new multipart body: "----=_NextPart_" and the

@@ -54,9 +54,9 @@ void AddOriginationFields(MessageEntity& message, const std::function<std::strin
   if (!headers.Get("Message-ID", value) || IsBlank(value)) headers.Set("Message-ID", NewMessageId(domain()));
 }
 
-std::string TransmittedBytes(MessageEntity& message) {
+std::string TransmittedBytes(MessageEntity& message, bool eight_bit_text) {
   StringStream out;
-  message.Write(out, WriteOptions::Transmission());
+  message.Write(out, WriteOptions::Transmission(eight_bit_text));
   return out.TakeText();
 }
 

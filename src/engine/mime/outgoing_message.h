@@ -33,8 +33,9 @@ void AddOriginationFields(MessageEntity& message, const std::function<std::strin
                           const std::function<std::string()>& domain);
 
 // The bytes of the message as they go to its recipients: what Save writes,
-// without Bcc and Resent-Bcc.
-std::string TransmittedBytes(MessageEntity& message);
+// without Bcc and Resent-Bcc; with `eight_bit_text` (a server that takes
+// 8BITMIME) text parts with 8-bit bytes go as 8bit rather than encoded.
+std::string TransmittedBytes(MessageEntity& message, bool eight_bit_text = false);
 
 // The bytes of the whole message, as Save writes them.
 std::string RenderedBytes(MessageEntity& message);

@@ -16,10 +16,16 @@ struct WriteOptions {
   std::vector<std::string> hidden_fields;
   // "\r\n" or "\n".
   std::string_view line_break = "\r\n";
+  // A text part with 8-bit bytes that has no transfer encoding of its own
+  // goes as 8bit instead of being encoded, where its lines allow it (for a
+  // server that takes BODY=8BITMIME, RFC 6152).
+  bool eight_bit_text = false;
 
   // The copy that goes to the recipients of a transmission: no Bcc and no
   // Resent-Bcc.
-  static WriteOptions Transmission() { return WriteOptions{{"Bcc", "Resent-Bcc"}, "\r\n"}; }
+  static WriteOptions Transmission(bool eight_bit_text = false) {
+    return WriteOptions{{"Bcc", "Resent-Bcc"}, "\r\n", eight_bit_text};
+  }
 
   bool Hides(std::string_view field_name) const;
 };

@@ -124,7 +124,7 @@ ansi.Text = "ANSI\r\n";
 smtp.Send(ansi);
 smtp.Disconnect();
 trace = takeTrace();
-check(/ SMTPUTF8\r?\n/.test(trace), "SMTPUTF8 on MAIL");
+check(/ BODY=8BITMIME SMTPUTF8\r?\n/.test(trace), "8BITMIME and SMTPUTF8 on MAIL: " + trace);
 check(trace.match(/C: RCPT TO: <j\u00c3\u00b6rg@m\u00c3\u00bcller\.example>/g).length === 2,
       "both envelopes in UTF-8 (the trace read in the ANSI code page): " + trace);
 smtp = smtpOn("VESK_SMTP_ASCII_PORT");
