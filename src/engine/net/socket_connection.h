@@ -134,7 +134,7 @@ class SocketConnection {
   const char* BufferedData() const { return buffer_.get() + begin_; }
   int ReceiveIntoBuffer();
   int TakeWhatIsPending();
-  int TakeDecrypted();
+  int TakeDecrypted(bool may_receive);
   int ReceiveRaw(char* buffer, int room);
   bool SendRaw(const char* data, std::size_t length, int timeout_ms);
   bool Drop();
