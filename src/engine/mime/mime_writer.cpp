@@ -229,8 +229,9 @@ class Writer {
     }
     const BodyContent body = part.GetBody();
     if (body.leaf) {
-      std::string encoding;
-      if (!part.GetTransferEncoding(encoding)) encoding = additions.encoding;
+      // The field as stored: its hook adds nothing to a transfer encoding.
+      const std::optional<size_t> field = part.headers()->Find(kTransferEncoding);
+      const std::string_view encoding = field ? part.headers()->At(*field)->stored_value() : additions.encoding;
       return MakeTransferCodec(encoding)->Encode(stream_, *body.leaf);
     }
     if (body.parts) return Multipart(part, *body.parts);
@@ -340,10 +341,15 @@ WireAdditions LeafWireAdditions(const MimePart& part) {
   const Ref<ContentBuffer> leaf = part.content();
   if (!leaf || !(part.type().empty() || EqualsIgnoringAsciiCase(part.type(), "text"))) return additions;
   if (leaf->size() == 0) return additions;
-  // Any written form of the charset counts (RFC 2231 "charset*", "charset*0").
+  // Any written form of the charset counts: "charset", and "charset*",
+  // "charset*0" or "charset*0*" (RFC 2231).
   const FieldList& parameters = *part.content_type_parameters();
-  const bool has_charset = parameters.Find("charset") || parameters.Find("charset*") || parameters.Find("charset*0") ||
-                           parameters.Find("charset*0*");
+  bool has_charset = false;
+  for (size_t i = 0; i < parameters.Count() && !has_charset; ++i) {
+    const std::string& name = parameters.At(i)->name();
+    has_charset = EqualsIgnoringAsciiCase(name, "charset") || EqualsIgnoringAsciiCase(name, "charset*") ||
+                  EqualsIgnoringAsciiCase(name, "charset*0") || EqualsIgnoringAsciiCase(name, "charset*0*");
+  }
   const bool has_encoding = part.headers()->Find(kTransferEncoding).has_value();
   if (has_charset && has_encoding) return additions;
   const bool eight_bit = HasEightBit(*leaf);
