@@ -34,6 +34,8 @@ class Pop3Object : public DispatchObject<Pop3Object, SignInMembers<IVeskPOP3Ex, 
   STDMETHODIMP put_TimeOut(LONG value) override;
   STDMETHODIMP OnStartPage(IUnknown* context) override;
   STDMETHODIMP OnEndPage() override;
+  STDMETHODIMP GetMessageUID(short number, BSTR* uid) override;
+  STDMETHODIMP FindMessageByUID(BSTR uid, short* number) override;
 
  private:
   TransportSecurity& TransportSettings() override { return client_.security(); }
