@@ -217,6 +217,9 @@ class ImapClient {
   // that the mailbox does not hold fails with a clear text, never touching
   // another message. Cleared, everything is by message number, as always.
   bool use_uids = false;
+  // RFC 2177 section 3: a server may log out a client idle for 30 minutes,
+  // so an IDLE is ended and begun again after this long.
+  std::chrono::milliseconds idle_renewal = std::chrono::minutes(25);
   std::uint32_t uid_validity = 0;  // from the last SELECT or EXAMINE
   std::uint32_t uid_next = 0;
   std::vector<std::uint32_t> uid_search_results;

@@ -21,9 +21,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// RFC 2177 section 3: a server may log out a client idle for 30 minutes, so
-// the IDLE is renewed well within the 29 minutes the RFC advises.
-constexpr auto kIdleRenewal = std::chrono::minutes(25);
 // Without IDLE the mailbox is asked with NOOP this often.
 constexpr auto kPollInterval = std::chrono::seconds(1);
 
@@ -225,7 +222,7 @@ bool ImapClient::WaitForChange(int seconds, bool& changed) {
   last_error = unchanged;
   bool succeeded = true;
   while (succeeded && !changed) {
-    succeeded = idle ? Idle(std::min(until, Clock::now() + kIdleRenewal), changed) : Poll(until, changed);
+    succeeded = idle ? Idle(std::min(until, Clock::now() + idle_renewal), changed) : Poll(until, changed);
     if (MillisecondsUntil(until) == 0) break;
   }
   mailbox_changes_ = kNothingChanged;

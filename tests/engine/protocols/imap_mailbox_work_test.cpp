@@ -65,8 +65,8 @@ class MailboxWork : public ::testing::Test {
     Expect(" SELECT INBOX", answer + "{tag} OK [READ-WRITE] Select completed\r\n");
     selects_ = true;
   }
-  void Start() {
-    Expect(" LOGOUT", "* BYE bye\r\n{tag} OK done\r\n");
+  void Start(bool logout = true) {
+    if (logout) Expect(" LOGOUT", "* BYE bye\r\n{tag} OK done\r\n");
     server_.Start();
     ASSERT_TRUE(client().Connect()) << client().last_error;
     if (selects_) ASSERT_TRUE(client().SelectMailbox(false)) << client().last_error;
@@ -215,6 +215,30 @@ TEST_F(MailboxWork, WaitingIdlesUntilNewsOrTheTimeIsUp) {
   EXPECT_GE(MillisecondsSince(started), 900);
   EXPECT_TRUE(client().ExecuteCommand(ImapCommand::kNoop)) << client().last_error;
   ExpectTranscript();
+}
+
+// A long wait ends its IDLE and begins another before the server's
+// inactivity limit; a server that then stops answering costs the time-out.
+TEST_F(MailboxWork, IdleIsRenewedAndAFrozenServerCostsTheTimeOut) {
+  SignIn();
+  Select();
+  Expect(" IDLE", "+ idling\r\n");
+  ExpectUntagged("DONE", "{tag} OK Idle completed.\r\n");
+  Expect(" IDLE", "+ idling\r\n");
+  ExpectUntagged("DONE", "{tag} OK Idle completed.\r\n");
+  Expect(" IDLE", "+ idling\r\n");
+  ExpectUntagged("DONE", "");  // no answer
+  server_.Pause(3000);
+  Start(false);
+  client().idle_renewal = std::chrono::milliseconds(400);
+  client().timeout_ms = 500;
+  bool changed = true;
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_FALSE(client().WaitForChange(30, changed));
+  EXPECT_FALSE(changed);
+  EXPECT_EQ(client().last_error, "Socket error # 10060");
+  EXPECT_LT(MillisecondsSince(started), 2900);
+  ExpectTranscript();  // no LOGOUT after the session failed
 }
 
 // Without IDLE the mailbox is asked with NOOP; an expunge is a change too,
