@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
-#include <thread>
 
 #include "engine/common/ascii.h"
 #include "engine/common/messages.h"

@@ -5,7 +5,9 @@
 ' the Sent role (MOVE, and at Dovecot's 127.0.0.4 the UIDPLUS road that
 ' leaves other deleted messages alone), and waiting for mail that Postfix
 ' delivers.
-Dim pdf, i
+Dim pdf, pdfName, i
+' A file name outside ASCII travels in the RFC 2231 form and comes back decoded.
+pdfName = "Gro" & Chr(223) & "er Bericht " & Chr(252) & "ber 5 MB.pdf"
 
 ' Wine's ExpandEnvironmentStrings counts the terminating NUL into the text.
 Function Env(name)
@@ -43,7 +45,7 @@ Function Message(subject, id, withPdf)
   If withPdf Then
     Set attached = m.Attachments.Add
     attached.Load pdf
-    attached.FileName = "big report.pdf" : attached.ContentType = "application/pdf" : attached.ContentEncoding = "base64"
+    attached.FileName = pdfName : attached.ContentType = "application/pdf" : attached.ContentEncoding = "base64"
   End If
   Set Message = m
 End Function
@@ -135,7 +137,7 @@ Sub RunAgainst(label, host, port, address, noMoveHost)
   Check UBound(parts) = 1, label & ": two parts"
   Check parts(0) = "1" And parts(1) = "2", label & ": part numbers " & parts(0) & ", " & parts(1)
   Check imap.PartContentType("1") = "text/plain", label & ": type of part 1"
-  Check imap.PartFileName("2") = "big report.pdf", label & ": file name " & imap.PartFileName("2")
+  Check imap.PartFileName("2") = pdfName, label & ": file name " & imap.PartFileName("2")
   Check imap.PartContentType("2") = "application/pdf" And imap.PartEncoding("2") = "base64", label & ": type of part 2"
   Check imap.PartSize("2") > 5000000, label & ": size of part 2 " & imap.PartSize("2")
   Check imap.GetPartText(uid2, "1") = "Text of second" & vbLf, label & ": text of part 1"
@@ -143,7 +145,7 @@ Sub RunAgainst(label, host, port, address, noMoveHost)
   Check fso.GetFile(fso.BuildPath(folder, "text.txt")).Size = 15, label & ": saved text"
   Check BytesReceived(trace) < 65536, label & ": listing and saving the text moved " & BytesReceived(trace) & " bytes"
   imap.TraceFile = ""
-  saved = fso.BuildPath(folder, "big report.pdf")
+  saved = fso.BuildPath(folder, imap.PartFileName("2"))
   imap.SavePart uid2, "2", saved
   Check fso.GetFile(saved).Size = Len(pdf), label & ": saved attachment of " & fso.GetFile(saved).Size & " bytes"
   Check fso.OpenTextFile(saved, 1).Read(8) = "%PDF-1.4", label & ": attachment content"
