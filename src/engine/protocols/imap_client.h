@@ -236,7 +236,8 @@ class ImapClient {
   // Waits up to `seconds` for the selected mailbox to gain or lose messages:
   // IDLE (RFC 2177) where listed, renewed well within the 29 minutes a
   // server may wait; NOOP once a second otherwise. New messages reported
-  // in the replies to earlier commands count at once.
+  // in the replies to earlier commands count at once. After a change,
+  // message_count is the count the server's responses gave.
   bool WaitForChange(int seconds, bool& changed);
   // BODYSTRUCTURE into message_parts.
   bool FetchStructure(std::int32_t message);

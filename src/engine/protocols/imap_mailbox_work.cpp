@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <cstdint>
 
 #include "engine/common/ascii.h"
 #include "engine/common/messages.h"
@@ -212,6 +213,7 @@ bool ImapClient::WaitForChange(int seconds, bool& changed) {
   if ((mailbox_changes_ & kMessagesArrived) != 0) {
     mailbox_changes_ = kNothingChanged;
     changed = true;
+    message_count = static_cast<std::int32_t>(std::min<std::uint32_t>(known_exists_, INT32_MAX));
     return true;
   }
   mailbox_changes_ = kNothingChanged;
@@ -225,6 +227,8 @@ bool ImapClient::WaitForChange(int seconds, bool& changed) {
     if (MillisecondsUntil(until) == 0) break;
   }
   mailbox_changes_ = kNothingChanged;
+  // The count the server's EXISTS and EXPUNGE responses have given.
+  if (changed) message_count = static_cast<std::int32_t>(std::min<std::uint32_t>(known_exists_, INT32_MAX));
   return succeeded;
 }
 

@@ -209,6 +209,7 @@ TEST_F(MailboxWork, WaitingIdlesUntilNewsOrTheTimeIsUp) {
   ASSERT_TRUE(client().WaitForChange(20, changed)) << client().last_error;
   EXPECT_TRUE(changed);
   EXPECT_LT(MillisecondsSince(started), 5000);
+  EXPECT_EQ(client().message_count, 4);
   started = std::chrono::steady_clock::now();
   ASSERT_TRUE(client().WaitForChange(1, changed)) << client().last_error;
   EXPECT_FALSE(changed);  // a flag change is no new or lost message
@@ -257,6 +258,7 @@ TEST_F(MailboxWork, WaitingWithoutIdlePollsWithNoop) {
   ASSERT_TRUE(client().GetMessageFlags(1, flags));
   ASSERT_TRUE(client().WaitForChange(10, changed)) << client().last_error;
   EXPECT_TRUE(changed);  // without a command: message 3 arrived meanwhile
+  EXPECT_EQ(client().message_count, 3);
   ExpectTranscript();
 }
 

@@ -192,11 +192,13 @@ Sub RunAgainst(label, host, port, address, noMoveHost)
   changed = imap.WaitForChange(2)
   Check Not changed, label & ": nothing new within 2 s"
   Check Timer - started >= 1.8 And Timer - started < 6, label & ": the wait took " & (Timer - started) & " s"
+  n = imap.MessageCount
   Deliver address, "arrives while waiting"
   started = Timer
   changed = imap.WaitForChange(30)
   Check changed, label & ": new mail noticed"
   Check Timer - started < 3, label & ": noticed within " & (Timer - started) & " s of delivery"
+  Check imap.MessageCount = n + 1, label & ": the count after the wait: " & imap.MessageCount & " after " & n
   imap.UpdateStatus
   Check imap.MessageCount >= 2, label & ": the session goes on: " & imap.MessageCount & " messages"
   other.Disconnect
