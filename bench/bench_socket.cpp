@@ -25,6 +25,7 @@
 #include <thread>
 
 #include "engine/net/socket_connection.h"
+#include "engine/protocols/pop3_client.h"
 
 namespace {
 
@@ -121,7 +122,7 @@ void BM_BlockRead_ReadDotTerminated(benchmark::State& state) {
   std::string text;
   for (auto _ : state) {
     connection.SendBytes("RETR\r\n");
-    if (!connection.ReadDotTerminated(text, kTimeOutMs)) {
+    if (!ReadDotTerminated(connection, text, kTimeOutMs)) {
       state.SkipWithError("ReadDotTerminated failed");
       break;
     }

@@ -9,24 +9,6 @@
 
 namespace vesk::com {
 
-STDMETHODIMP Imap4Object::get_Host(BSTR* value) { return GetText(client_.host, value); }
-STDMETHODIMP Imap4Object::put_Host(BSTR value) { return SetText(client_.host, value); }
-// The interface holds the port as a 16-bit signed number; the bits are the
-// port number (ports above 32767 read back negative, as they were given).
-STDMETHODIMP Imap4Object::get_Port(short* value) { return GetValue(static_cast<int16_t>(client_.port), value); }
-STDMETHODIMP Imap4Object::put_Port(short value) {
-  client_.port = static_cast<uint16_t>(value);
-  return S_OK;
-}
-STDMETHODIMP Imap4Object::get_TimeOut(LONG* value) { return GetValue(client_.timeout_ms, value); }
-STDMETHODIMP Imap4Object::put_TimeOut(LONG value) {
-  client_.timeout_ms = value;
-  return S_OK;
-}
-STDMETHODIMP Imap4Object::get_User(BSTR* value) { return GetText(client_.user, value); }
-STDMETHODIMP Imap4Object::put_User(BSTR value) { return SetText(client_.user, value); }
-STDMETHODIMP Imap4Object::get_Password(BSTR* value) { return GetText(client_.password, value); }
-STDMETHODIMP Imap4Object::put_Password(BSTR value) { return SetSecret(client_.password, value); }
 STDMETHODIMP Imap4Object::get_MessageCount(LONG* value) { return GetValue(client_.message_count, value); }
 STDMETHODIMP Imap4Object::get_RecentCount(LONG* value) { return GetValue(client_.recent_count, value); }
 STDMETHODIMP Imap4Object::get_FirstUnseen(LONG* value) { return GetValue(client_.first_unseen, value); }
@@ -41,10 +23,6 @@ STDMETHODIMP Imap4Object::put_MailboxName(BSTR value) {
     client_.SetMailboxNameFromClient(ToNarrow(value, CP_UTF8));
     return S_OK;
   });
-}
-
-HRESULT Imap4Object::Outcome(bool succeeded) {
-  return succeeded ? S_OK : ProtocolFailure(CLSID_VeskIMAP4, client_.last_error);
 }
 
 HRESULT Imap4Object::SearchOutcome(bool succeeded, VARIANT* results) {
@@ -62,7 +40,7 @@ HRESULT Imap4Object::SearchDate(SearchByDate search, DATE date, VARIANT* results
   return Guarded([&] {
     SYSTEMTIME day{};
     if (!VariantTimeToSystemTime(date, &day)) {
-      client_.last_error = MessageText(kMsgInvalidDate);
+      client_.set_last_error(MessageText(kMsgInvalidDate));
       return SearchOutcome(false, results);
     }
     return SearchOutcome((client_.*search)(day.wYear, day.wMonth, day.wDay), results);
@@ -75,12 +53,6 @@ HRESULT Imap4Object::HandOut(bool fetched, IMIMEMessage** message) {
   return messages_.Make(page_.get(), client_.message_text, message);
 }
 
-STDMETHODIMP Imap4Object::Connect() {
-  return Guarded([&] { return Outcome(client_.Connect()); });
-}
-STDMETHODIMP Imap4Object::Disconnect() {
-  return Guarded([&] { return Outcome(client_.Disconnect()); });
-}
 STDMETHODIMP Imap4Object::SelectMailbox(VARIANT_BOOL read_only) {
   return Guarded([&] { return Outcome(client_.SelectMailbox(read_only != VARIANT_FALSE)); });
 }
@@ -120,7 +92,8 @@ STDMETHODIMP Imap4Object::CopyMessage(LONG number, BSTR name) {
   return Guarded([&] { return Outcome(client_.CopyMessage(number, ToNarrow(name, CP_UTF8))); });
 }
 STDMETHODIMP Imap4Object::Search(BSTR criteria, VARIANT* results) {
-  return Guarded([&] { return SearchOutcome(client_.Search(ToNarrow(criteria)), results); });
+  // The criteria go out in UTF-8 (with CHARSET UTF-8 where they need it).
+  return Guarded([&] { return SearchOutcome(client_.Search(ToNarrow(criteria, CP_UTF8)), results); });
 }
 STDMETHODIMP Imap4Object::SearchByFlags(LONG flags, VARIANT* results) {
   return Guarded([&] { return SearchOutcome(client_.SearchByFlags(flags), results); });
@@ -197,7 +170,8 @@ bool Imap4Object::MessageArgument(const VARIANT& message, int32_t& argument) {
   const double value = converted ? number.dblVal : 0;
   VariantClear(&number);
   if (!converted || value < 1 || value > largest || value != static_cast<double>(static_cast<int64_t>(value))) {
-    client_.last_error = FormatMessageText(kMsgInvalidMessageArgument, client_.use_uids ? "4294967295" : "2147483647");
+    client_.set_last_error(
+        FormatMessageText(kMsgInvalidMessageArgument, client_.use_uids ? "4294967295" : "2147483647"));
     return false;
   }
   argument = static_cast<int32_t>(static_cast<uint32_t>(value));
@@ -250,7 +224,7 @@ const ImapBodyPart* Imap4Object::ListedPart(BSTR part) {
   for (const ImapBodyPart& listed : client_.message_parts) {
     if (listed.section == section) return &listed;
   }
-  client_.last_error = FormatMessageText(kMsgNoSuchPart, section.substr(0, 64).c_str());
+  client_.set_last_error(FormatMessageText(kMsgNoSuchPart, section.substr(0, 64).c_str()));
   return nullptr;
 }
 
@@ -304,7 +278,7 @@ STDMETHODIMP Imap4Object::SavePart(VARIANT message, BSTR part, BSTR file_name) {
     if (FAILED(fetched)) return fetched;
     const std::string path = ToNarrow(file_name);
     if (path.empty() || !files::WriteWholeFile(path, content.data(), content.size())) {
-      client_.last_error = FormatMessageText(kMsgCannotWriteFile, path.c_str());
+      client_.set_last_error(FormatMessageText(kMsgCannotWriteFile, path.c_str()));
       return Outcome(false);
     }
     return S_OK;

@@ -72,7 +72,7 @@ bool ImapClient::IsFetchFor(const ImapFetch& fetch, std::int32_t number) const {
 
 bool ImapClient::FailNoSuchMessage(std::int32_t number) {
   if (!use_uids) return Fail(kMsgMessageNotInAnswer);
-  last_error = FormatMessageText(kMsgNoSuchUid, std::to_string(static_cast<std::uint32_t>(number)).c_str());
+  last_error_ = FormatMessageText(kMsgNoSuchUid, std::to_string(static_cast<std::uint32_t>(number)).c_str());
   return false;
 }
 
@@ -129,12 +129,12 @@ bool ImapClient::ServerLists(std::string_view capability) {
 bool ImapClient::MoveMessage(std::int32_t message, std::string_view client_name) {
   std::string name;
   if (!MailboxArgument(client_name, name)) return false;
-  const std::string unchanged = last_error;
+  const std::string unchanged = last_error_;
   if (ServerLists("MOVE")) {
     return (!use_uids || RequireUid(message)) && ExecuteCommand(ImapCommand::kMove, {message, message, name});
   }
   if (!capabilities_after_login_) return false;  // CAPABILITY itself failed
-  last_error = unchanged;
+  last_error_ = unchanged;
   // A plain EXPUNGE would also remove every other message marked \Deleted,
   // by this script or anyone else; only UID EXPUNGE can name the one.
   if (!ServerLists("UIDPLUS")) return Fail(kMsgCannotMoveSafely);
@@ -162,15 +162,15 @@ bool ImapClient::FindSpecialMailbox(std::string_view role, std::string& client_n
     if (EqualsIgnoringAsciiCase(known.name, role)) wanted = &known;
   }
   if (wanted == nullptr || HasLineBreakOrNul(role)) {
-    last_error = FormatMessageText(kMsgUnknownMailboxRole, std::string(role).c_str());
+    last_error_ = FormatMessageText(kMsgUnknownMailboxRole, std::string(role).c_str());
     return false;
   }
   // LIST-EXTENDED lets the server list only the mailboxes that have a role;
   // otherwise every mailbox comes with its attributes (RFC 6154 section 2).
-  const std::string unchanged = last_error;
+  const std::string unchanged = last_error_;
   const bool selective = ServerLists("SPECIAL-USE") && ListsWord(capabilities_, "LIST-EXTENDED");
   if (!capabilities_after_login_) return false;
-  last_error = unchanged;
+  last_error_ = unchanged;
   if (!ExecuteCommand(ImapCommand::kListAll, {selective ? "(SPECIAL-USE) " : ""})) return false;
   ImapListEntry entry;
   for (const ImapResponse& response : responses_) {
@@ -217,10 +217,10 @@ bool ImapClient::WaitForChange(int seconds, bool& changed) {
     return true;
   }
   mailbox_changes_ = kNothingChanged;
-  const std::string unchanged = last_error;
+  const std::string unchanged = last_error_;
   const bool idle = ServerLists("IDLE");
   if (!capabilities_after_login_) return false;
-  last_error = unchanged;
+  last_error_ = unchanged;
   bool succeeded = true;
   while (succeeded && !changed) {
     succeeded = idle ? Idle(std::min(until, Clock::now() + idle_renewal), changed) : Poll(until, changed);
@@ -241,7 +241,7 @@ bool ImapClient::Idle(Clock::time_point until, bool& changed) {
   if (!SendCommandLine(" IDLE\r\n")) return false;
   for (;;) {
     ImapResponse response;
-    if (!ReadResponse(response, timeout_ms)) return false;
+    if (!ReadResponse(response, timeout_ms())) return false;
     if (IsTagged(response)) {  // refused, or over before it began
       responses_.push_back(std::move(response));
       return CheckCompletion();
@@ -258,14 +258,13 @@ bool ImapClient::Idle(Clock::time_point until, bool& changed) {
     if (ready < 0) return FailWithSocketError();
     if (ready == 0) continue;
     ImapResponse response;
-    if (!ReadResponse(response, timeout_ms)) return false;
+    if (!ReadResponse(response, timeout_ms())) return false;
     NoteMailboxEvent(response);
     responses_.push_back(std::move(response));
     if (IsGoodbye(responses_.back())) return false;
   }
-  trace.Sent("DONE\r\n");
-  if (connection_.SendWithin("DONE\r\n", timeout_ms) < 0) return FailWithSocketError();
-  const bool done = CollectResponses(timeout_ms) && CheckCompletion();
+  if (!SendBytes("DONE\r\n")) return false;
+  const bool done = CollectResponses(timeout_ms()) && CheckCompletion();
   changed = mailbox_changes_ != kNothingChanged;
   return done;
 }
@@ -306,7 +305,7 @@ bool ImapClient::FetchStructure(std::int32_t message) {
 bool ImapClient::FetchPart(std::int32_t message, std::string_view section, std::string& content, ImapBodyPart& part) {
   content.clear();
   if (!IsPartSection(section) || section.size() > 64) {
-    last_error = FormatMessageText(kMsgInvalidPartNumber, std::string(section.substr(0, 64)).c_str());
+    last_error_ = FormatMessageText(kMsgInvalidPartNumber, std::string(section.substr(0, 64)).c_str());
     return false;
   }
   // The structure tells how the part is encoded; it is asked for once.
@@ -316,7 +315,7 @@ bool ImapClient::FetchPart(std::int32_t message, std::string_view section, std::
   const auto found = std::find_if(message_parts.begin(), message_parts.end(),
                                   [&](const ImapBodyPart& candidate) { return candidate.section == section; });
   if (found == message_parts.end()) {
-    last_error = FormatMessageText(kMsgNoSuchPart, std::string(section).c_str());
+    last_error_ = FormatMessageText(kMsgNoSuchPart, std::string(section).c_str());
     return false;
   }
   part = *found;

@@ -27,9 +27,9 @@ constexpr char kAfterLogin[] = "IMAP4rev1 LITERAL+ IDLE MOVE UIDPLUS SPECIAL-USE
 class MailboxWork : public ::testing::Test {
  protected:
   MailboxWork() : client_(std::make_unique<ImapClient>()), prefix_(client_->tag_prefix()) {
-    client_->host = "127.0.0.1";
-    client_->port = server_.port();
-    client_->timeout_ms = 2000;
+    client_->set_host("127.0.0.1");
+    client_->set_port(server_.port());
+    client_->set_timeout_ms(2000);
   }
 
   ImapClient& client() { return *client_; }
@@ -68,8 +68,8 @@ class MailboxWork : public ::testing::Test {
   void Start(bool logout = true) {
     if (logout) Expect(" LOGOUT", "* BYE bye\r\n{tag} OK done\r\n");
     server_.Start();
-    ASSERT_TRUE(client().Connect()) << client().last_error;
-    if (selects_) ASSERT_TRUE(client().SelectMailbox(false)) << client().last_error;
+    ASSERT_TRUE(client().Connect()) << client().last_error();
+    if (selects_) ASSERT_TRUE(client().SelectMailbox(false)) << client().last_error();
   }
   void ExpectTranscript() {
     client_.reset();
@@ -109,18 +109,18 @@ TEST_F(MailboxWork, ByUidEveryMemberUsesTheUidFormAndAMissingUidFails) {
   client().use_uids = true;
   EXPECT_EQ(client().uid_validity, 3000000001u);
   EXPECT_EQ(client().uid_next, 4000000000u);
-  ASSERT_TRUE(client().Search("UNSEEN")) << client().last_error;
+  ASSERT_TRUE(client().Search("UNSEEN")) << client().last_error();
   EXPECT_THAT(client().uid_search_results, ElementsAre(7u, 4000000000u));
-  ASSERT_TRUE(client().Retrieve(static_cast<std::int32_t>(4000000000u))) << client().last_error;
+  ASSERT_TRUE(client().Retrieve(static_cast<std::int32_t>(4000000000u))) << client().last_error();
   EXPECT_EQ(client().message_text, message);
   EXPECT_FALSE(client().Retrieve(77));
-  EXPECT_EQ(client().last_error, "No message has the UID 77 in the selected mailbox");
+  EXPECT_EQ(client().last_error(), "No message has the UID 77 in the selected mailbox");
   std::int32_t flags = 0;
-  ASSERT_TRUE(client().GetMessageFlags(7, flags)) << client().last_error;
+  ASSERT_TRUE(client().GetMessageFlags(7, flags)) << client().last_error();
   EXPECT_EQ(flags, 5);
   EXPECT_FALSE(client().DeleteMessage(77));  // nothing is stored
-  EXPECT_EQ(client().last_error, "No message has the UID 77 in the selected mailbox");
-  EXPECT_TRUE(client().DeleteMessage(7)) << client().last_error;
+  EXPECT_EQ(client().last_error(), "No message has the UID 77 in the selected mailbox");
+  EXPECT_TRUE(client().DeleteMessage(7)) << client().last_error();
   ExpectTranscript();
 }
 
@@ -135,7 +135,7 @@ TEST_F(MailboxWork, MovingTakesMoveOrTheUidplusRoadAndNeverAPlainExpunge) {
   Expect(" UID STORE 41:41 +FLAGS.SILENT (\\Deleted)", "{tag} OK done\r\n");
   Expect(" UID EXPUNGE 41:41", "* 2 EXPUNGE\r\n{tag} OK done\r\n");
   Start();
-  ASSERT_TRUE(client().MoveMessage(2, "Gesendete Objekte")) << client().last_error;
+  ASSERT_TRUE(client().MoveMessage(2, "Gesendete Objekte")) << client().last_error();
   ExpectTranscript();
 }
 
@@ -147,7 +147,7 @@ TEST_F(MailboxWork, MovingUsesMoveWhenListedAndRefusesWithoutMoveOrUidplus) {
   Expect(" UID MOVE 41:41 Archive", "* OK [COPYUID 9 41 5] moved\r\n* 2 EXPUNGE\r\n{tag} OK done\r\n");
   Start();
   client().use_uids = true;
-  ASSERT_TRUE(client().MoveMessage(41, "Archive")) << client().last_error;
+  ASSERT_TRUE(client().MoveMessage(41, "Archive")) << client().last_error();
   ExpectTranscript();
 }
 
@@ -156,7 +156,7 @@ TEST_F(MailboxWork, MovingIsRefusedWhenOnlyAPlainExpungeCouldDoIt) {
   Select();
   Start();
   EXPECT_FALSE(client().MoveMessage(2, "Archive"));
-  EXPECT_THAT(client().last_error, ::testing::HasSubstr("neither MOVE nor UIDPLUS"));
+  EXPECT_THAT(client().last_error(), ::testing::HasSubstr("neither MOVE nor UIDPLUS"));
   ExpectTranscript();
 }
 
@@ -172,10 +172,10 @@ TEST_F(MailboxWork, MailboxRolesAreFoundWhateverTheMailboxIsCalled) {
   Start();
   std::string name;
   EXPECT_FALSE(client().FindSpecialMailbox("Outbox", name));  // refused before anything is sent
-  EXPECT_EQ(client().last_error, "Unknown mailbox role \"Outbox\": use Sent, Trash, Junk, Drafts, Archive or All");
-  ASSERT_TRUE(client().FindSpecialMailbox("sent", name)) << client().last_error;
+  EXPECT_EQ(client().last_error(), "Unknown mailbox role \"Outbox\": use Sent, Trash, Junk, Drafts, Archive or All");
+  ASSERT_TRUE(client().FindSpecialMailbox("sent", name)) << client().last_error();
   EXPECT_EQ(name, "Gesendete Objekte");
-  ASSERT_TRUE(client().FindSpecialMailbox("Junk", name)) << client().last_error;
+  ASSERT_TRUE(client().FindSpecialMailbox("Junk", name)) << client().last_error();
   EXPECT_EQ(name, "");
   ExpectTranscript();
 }
@@ -187,7 +187,7 @@ TEST_F(MailboxWork, WithoutListExtendedEveryMailboxIsListed) {
          "* LIST (\\HasChildren \\Trash) \"/\" \"Archiv/&AMk-l&AOk-ments supprim&AOk-s\"\r\n{tag} OK done\r\n");
   Start();
   std::string name;
-  ASSERT_TRUE(client().FindSpecialMailbox("TRASH", name)) << client().last_error;
+  ASSERT_TRUE(client().FindSpecialMailbox("TRASH", name)) << client().last_error();
   EXPECT_EQ(name, "Archiv\\\xC3\x89l\xC3\xA9ments supprim\xC3\xA9s");
   ExpectTranscript();
 }
@@ -206,15 +206,15 @@ TEST_F(MailboxWork, WaitingIdlesUntilNewsOrTheTimeIsUp) {
   Start();
   bool changed = false;
   auto started = std::chrono::steady_clock::now();
-  ASSERT_TRUE(client().WaitForChange(20, changed)) << client().last_error;
+  ASSERT_TRUE(client().WaitForChange(20, changed)) << client().last_error();
   EXPECT_TRUE(changed);
   EXPECT_LT(MillisecondsSince(started), 5000);
   EXPECT_EQ(client().message_count, 4);
   started = std::chrono::steady_clock::now();
-  ASSERT_TRUE(client().WaitForChange(1, changed)) << client().last_error;
+  ASSERT_TRUE(client().WaitForChange(1, changed)) << client().last_error();
   EXPECT_FALSE(changed);  // a flag change is no new or lost message
   EXPECT_GE(MillisecondsSince(started), 900);
-  EXPECT_TRUE(client().ExecuteCommand(ImapCommand::kNoop)) << client().last_error;
+  EXPECT_TRUE(client().ExecuteCommand(ImapCommand::kNoop)) << client().last_error();
   ExpectTranscript();
 }
 
@@ -232,12 +232,12 @@ TEST_F(MailboxWork, IdleIsRenewedAndAFrozenServerCostsTheTimeOut) {
   server_.Pause(3000);
   Start(false);
   client().idle_renewal = std::chrono::milliseconds(400);
-  client().timeout_ms = 500;
+  client().set_timeout_ms(500);
   bool changed = true;
   const auto started = std::chrono::steady_clock::now();
   EXPECT_FALSE(client().WaitForChange(30, changed));
   EXPECT_FALSE(changed);
-  EXPECT_EQ(client().last_error, "Socket error # 10060");
+  EXPECT_EQ(client().last_error(), "Socket error # 10060");
   EXPECT_LT(MillisecondsSince(started), 2900);
   ExpectTranscript();  // no LOGOUT after the session failed
 }
@@ -252,11 +252,11 @@ TEST_F(MailboxWork, WaitingWithoutIdlePollsWithNoop) {
   Expect(" FETCH 1:1 FLAGS", "* 3 EXISTS\r\n* 1 FETCH (FLAGS ())\r\n{tag} OK done\r\n");
   Start();
   bool changed = false;
-  ASSERT_TRUE(client().WaitForChange(10, changed)) << client().last_error;
+  ASSERT_TRUE(client().WaitForChange(10, changed)) << client().last_error();
   EXPECT_TRUE(changed);
   std::int32_t flags = 0;
   ASSERT_TRUE(client().GetMessageFlags(1, flags));
-  ASSERT_TRUE(client().WaitForChange(10, changed)) << client().last_error;
+  ASSERT_TRUE(client().WaitForChange(10, changed)) << client().last_error();
   EXPECT_TRUE(changed);  // without a command: message 3 arrived meanwhile
   EXPECT_EQ(client().message_count, 3);
   ExpectTranscript();
@@ -279,13 +279,13 @@ TEST_F(MailboxWork, OnePartIsFetchedAloneAndDecoded) {
   std::string content;
   ImapBodyPart part;
   EXPECT_FALSE(client().FetchPart(9, "2]\r\nX", content, part));  // refused before anything is sent
-  ASSERT_TRUE(client().FetchPart(9, "2", content, part)) << client().last_error;
+  ASSERT_TRUE(client().FetchPart(9, "2", content, part)) << client().last_error();
   EXPECT_EQ(content, "%PDF-");
   EXPECT_EQ(part.file_name, "r.pdf");
-  ASSERT_TRUE(client().FetchPart(9, "1", content, part)) << client().last_error;
+  ASSERT_TRUE(client().FetchPart(9, "1", content, part)) << client().last_error();
   EXPECT_EQ(content, "gr\xC3\xBC\xC3\x9F\nzwei\n");
   EXPECT_FALSE(client().FetchPart(9, "3", content, part));
-  EXPECT_EQ(client().last_error, "The message has no part \"3\"");
+  EXPECT_EQ(client().last_error(), "The message has no part \"3\"");
   ExpectTranscript();
 }
 
@@ -308,7 +308,7 @@ TEST(Pop3Uidl, IdentifiersAreAskedAndFound) {
   server.Start();
   Pop3Client client;
   client.set_host("127.0.0.1");
-  client.set_port(static_cast<std::int16_t>(server.port()));
+  client.set_port(server.port());
   client.set_user("user");
   client.set_password("pass");
   ASSERT_TRUE(client.Connect()) << client.last_error();

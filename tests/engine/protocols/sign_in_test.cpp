@@ -128,13 +128,13 @@ TEST_P(SignIn, SendsExactlyTheScriptedLinesAndKeepsSecretsOutOfTheTrace) {
   credentials->SetPassword(c.password);
   credentials->SetAccessToken(c.token);
   credentials->method = c.method;
-  imap.user = "ann", imap.password = c.password, imap.access_token = c.token, imap.auth_method = c.method;
-  smtp.trace().set_path(trace_path), pop3.trace().set_path(trace_path), imap.trace.set_path(trace_path);
-  smtp.set_helo_name("c.test"), smtp.set_host("127.0.0.1"), pop3.set_host("127.0.0.1"), imap.host = "127.0.0.1";
+  imap.set_user("ann"), imap.set_password(c.password), imap.credentials().SetAccessToken(c.token), imap.credentials().method = c.method;
+  smtp.trace().set_path(trace_path), pop3.trace().set_path(trace_path), imap.trace().set_path(trace_path);
+  smtp.set_helo_name("c.test"), smtp.set_host("127.0.0.1"), pop3.set_host("127.0.0.1"), imap.set_host("127.0.0.1");
   smtp.set_port(static_cast<std::int16_t>(server.port())), pop3.set_port(static_cast<std::int16_t>(server.port()));
-  imap.port = server.port();
+  imap.set_port(server.port());
   const bool connected = c.protocol == 'S' ? smtp.Connect() : c.protocol == 'P' ? pop3.Connect() : imap.Connect();
-  const std::string error = c.protocol == 'S' ? smtp.last_error() : c.protocol == 'P' ? pop3.last_error() : imap.last_error;
+  const std::string error = c.protocol == 'S' ? smtp.last_error() : c.protocol == 'P' ? pop3.last_error() : imap.last_error();
   const std::string reply = c.protocol == 'S' ? smtp.last_reply() : c.protocol == 'P' ? pop3.last_reply() : imap.last_reply();
   EXPECT_EQ(connected, c.error.empty());
   if (!c.error.empty()) EXPECT_EQ(error, c.error);
