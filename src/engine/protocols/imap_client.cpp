@@ -744,7 +744,7 @@ bool ImapClient::Search(std::string_view criteria) {
   }
   NextTag();
   responses_.clear();
-  if (!SendCommandLine(" SEARCH " + pieces.front() + "\r\n")) return false;
+  if (!SendCommandLine((use_uids ? " UID SEARCH " : " SEARCH ") + pieces.front() + "\r\n")) return false;
   for (std::size_t i = 1; i < pieces.size(); ++i) {
     if (const GoAhead answer = AwaitGoAhead(); answer != GoAhead::kGiven) {
       return answer == GoAhead::kCompleted && CheckCompletion() && Fail(kMsgInvalidCommandArguments);

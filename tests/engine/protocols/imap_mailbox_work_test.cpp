@@ -101,6 +101,9 @@ TEST_F(MailboxWork, ByUidEveryMemberUsesTheUidFormAndAMissingUidFails) {
   Expect(" UID FETCH 4000000000:4000000000 RFC822",
          "* 2 FETCH (FLAGS (\\Seen))\r\n" + FetchLiteral("* 3 FETCH (UID 4000000000 RFC822", message) + "{tag} OK done\r\n");
   Expect(" UID FETCH 77:77 RFC822", "{tag} OK Fetch completed (0.001 + 0.000 secs).\r\n");
+  Expect(" UID SEARCH CHARSET UTF-8 SUBJECT {3}", "+ go ahead\r\n");
+  server_.ExpectLine("\xE2\x82\xAC").Send("* SEARCH 4000000000\r\n" + prefix_ + std::to_string(next_tag_ - 1) + " OK done\r\n");
+  sent_.push_back("\xE2\x82\xAC");
   Expect(" UID FETCH 7:7 FLAGS", "* 1 FETCH (UID 7 FLAGS (\\Seen \\Flagged))\r\n{tag} OK done\r\n");
   Expect(" UID SEARCH UID 77", "* SEARCH\r\n{tag} OK done\r\n");
   Expect(" UID SEARCH UID 7", "* SEARCH 7\r\n{tag} OK done\r\n");
@@ -115,6 +118,8 @@ TEST_F(MailboxWork, ByUidEveryMemberUsesTheUidFormAndAMissingUidFails) {
   EXPECT_EQ(client().message_text, message);
   EXPECT_FALSE(client().Retrieve(77));
   EXPECT_EQ(client().last_error(), "No message has the UID 77 in the selected mailbox");
+  ASSERT_TRUE(client().Search("SUBJECT \xE2\x82\xAC")) << client().last_error();  // beyond ASCII: a literal
+  EXPECT_THAT(client().uid_search_results, ElementsAre(4000000000u));
   std::int32_t flags = 0;
   ASSERT_TRUE(client().GetMessageFlags(7, flags)) << client().last_error();
   EXPECT_EQ(flags, 5);
