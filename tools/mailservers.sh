@@ -5,9 +5,9 @@
 #
 #   tools/mailservers.sh start    install if needed, start (quick when running)
 #   tools/mailservers.sh stop     stop exactly the instances started here
-#   tools/mailservers.sh stop postfix|dovecot   stop only that one (a later
-#                                 start brings it back and leaves the other)
-#   tools/mailservers.sh status   say what runs; exit 0 only when both do
+#   tools/mailservers.sh stop postfix|dovecot|cyrus   stop only that one (a
+#                                 later start brings it back, leaving the others)
+#   tools/mailservers.sh status   say what runs; exit 0 only when all do
 #   tools/mailservers.sh env      print the settings as shell assignments
 #
 # Mail to vesk@localhost is delivered into one Maildir, which Dovecot serves
@@ -43,7 +43,16 @@
 # 127.0.0.1) plain log-ins work as before, while the same ports reached at
 # 127.0.0.2 (the kernel still sends from 127.0.0.1) refuse them until STARTTLS.
 # Dovecot also answers at 127.0.0.3, an address its certificate does not name
-# (for tests of the name check).
+# (for tests of the name check), and at 127.0.0.4, where its IMAP lists no
+# MOVE (for the other road of moving a message).
+#
+# Mailbox roles (RFC 6154): Dovecot and Cyrus each have a mailbox "Gesendete
+# Objekte" with the role \Sent for every user.
+#
+# Cyrus IMAP (a second server family, IMAP and POP3 only) runs beside
+# Dovecot from <dir>/cyrus, with users of its own (the same names and
+# password) and mail of its own: Postfix delivers mail to vesk@cyrus.localhost
+# (and vesk-tN@cyrus.localhost) to it over LMTP.
 #
 # Signing in: Postfix also offers submission with SASL through Dovecot's auth
 # socket, with STARTTLS on the submission port and implicit TLS on the
@@ -60,6 +69,7 @@
 #   VESK_SUBMISSION_PORT 2587, VESK_SUBMISSIONS_PORT 2466
 #   VESK_SMTP_SMALL_PORT 2527, VESK_SMTP_ASCII_PORT 2528, VESK_SMTP_PLAIN_PORT 2529,
 #   VESK_SMTP_NPM_PORT 2530
+#   VESK_CYRUS_IMAP_PORT 2643, VESK_CYRUS_POP3_PORT 2610
 set -euo pipefail
 
 repo_root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -78,6 +88,8 @@ smtp_plain_port="${VESK_SMTP_PLAIN_PORT:-2529}"
 smtp_npm_port="${VESK_SMTP_NPM_PORT:-2530}"
 npm_dir="$dir/npm"
 npm_log="$npm_dir/transactions.jsonl"
+cyrus_imap_port="${VESK_CYRUS_IMAP_PORT:-2643}"
+cyrus_pop3_port="${VESK_CYRUS_POP3_PORT:-2610}"
 tls_dir="$dir/tls"
 mail_user="vesk"
 mail_password="vesk-pass"
@@ -96,6 +108,9 @@ postfix_log="$dir/postfix/postfix.log"
 dovecot_dir="$dir/dovecot"
 dovecot_config="$dovecot_dir/dovecot.conf"
 dovecot_log="$dovecot_dir/dovecot.log"
+cyrus_dir="$dir/cyrus"
+cyrus_config="$cyrus_dir/imapd.conf"
+cyrus_domain="cyrus.localhost"
 mail_base="$dir/mail"
 maildir="$mail_base/$mail_user/Maildir"
 
@@ -169,10 +184,33 @@ make_certificates() {
   chmod 644 "$tls_dir"/*.pem "$tls_dir"/*.key
 }
 
+cyrus_running() {
+  pid_alive "$cyrus_dir/run/master.pid" && port_open "$cyrus_imap_port" && port_open "$cyrus_pop3_port"
+}
+
 need_install() {
   [[ -x /usr/sbin/postfix && -x /usr/lib/postfix/sbin/master && -x /usr/sbin/dovecot &&
-     -x /usr/lib/dovecot/pop3 && -x /usr/lib/dovecot/imap ]] && return 1
+     -x /usr/lib/dovecot/pop3 && -x /usr/lib/dovecot/imap && -x /usr/lib/cyrus/bin/master &&
+     -x /usr/lib/cyrus/bin/lmtpd && -x /usr/sbin/saslpasswd2 ]] && return 1
   return 0
+}
+
+# Cyrus's imapd and pop3d come from Debian's cyrus-imapd and cyrus-pop3d, but
+# those packages conflict with Dovecot's (both provide imap-server and
+# pop3-server): they are downloaded and unpacked under <dir>/cyrus-root,
+# never installed. The rest (master, lmtpd, libraries) is cyrus-common,
+# which does not conflict.
+cyrus_root="$dir/cyrus-root"
+cyrus_bin="$cyrus_root/usr/lib/cyrus/bin"
+unpack_cyrus_servers() {
+  [[ -x $cyrus_bin/imapd && -x $cyrus_bin/pop3d ]] && return 0
+  local downloads="$dir/cyrus-debs" deb
+  mkdir -p "$downloads" "$cyrus_root"
+  (cd "$downloads" && apt-get download cyrus-imapd cyrus-pop3d >/dev/null 2>&1) ||
+    (apt-get update >/dev/null && cd "$downloads" && apt-get download cyrus-imapd cyrus-pop3d >/dev/null) ||
+    die "cannot download cyrus-imapd and cyrus-pop3d"
+  for deb in "$downloads"/cyrus-imapd_*.deb "$downloads"/cyrus-pop3d_*.deb; do dpkg-deb -x "$deb" "$cyrus_root"; done
+  [[ -x $cyrus_bin/imapd && -x $cyrus_bin/pop3d ]] || die "cyrus-imapd and cyrus-pop3d did not unpack"
 }
 
 # Installs the Debian packages without letting their scripts start the
@@ -188,13 +226,14 @@ install_packages() {
   fi
   # shellcheck disable=SC2064
   trap "[[ $placed -eq 1 ]] && rm -f '$policy'" EXIT
-  say "installing postfix and dovecot"
+  say "installing postfix, dovecot and cyrus-common"
   echo "postfix postfix/main_mailer_type select No configuration" | debconf-set-selections
-  if ! DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends \
-      postfix dovecot-core dovecot-pop3d dovecot-imapd >/dev/null; then
+  local packages="postfix dovecot-core dovecot-pop3d dovecot-imapd cyrus-common sasl2-bin"
+  # shellcheck disable=SC2086
+  if ! DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends $packages >/dev/null; then
     apt-get update >/dev/null
-    DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends \
-      postfix dovecot-core dovecot-pop3d dovecot-imapd >/dev/null
+    # shellcheck disable=SC2086
+    DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends $packages >/dev/null
   fi
   if [[ $placed -eq 1 ]]; then rm -f "$policy"; fi
   trap - EXIT
@@ -251,6 +290,9 @@ maillog_file_prefixes = $dir
 # International addresses (RFC 6531) are taken in UTF-8.
 smtputf8_enable = yes
 virtual_mailbox_domains = localhost, $intl_domain, $intl_alabel
+# Mail for $cyrus_domain goes to Cyrus over LMTP.
+relay_domains = $cyrus_domain
+transport_maps = inline:{ $cyrus_domain=lmtp:unix:$cyrus_dir/socket/lmtp }
 virtual_mailbox_base = $mail_base
 virtual_mailbox_maps = inline:{ $mail_address=$mail_user/Maildir/$(for u in $side_users; do printf ', %s@localhost=%s/Maildir/' "$u" "$u"; done)$(for a in $intl_addresses; do printf ', %s=vesk-intl/Maildir/' "$a"; done) }
 virtual_uid_maps = static:$mail_uid
@@ -328,7 +370,7 @@ instance_name = vesk-dovecot
 base_dir = $dovecot_dir/run
 state_dir = $dovecot_dir/state
 log_path = $dovecot_log
-listen = 127.0.0.1 127.0.0.2 127.0.0.3
+listen = 127.0.0.1 127.0.0.2 127.0.0.3 127.0.0.4
 protocols = pop3 imap
 ssl = yes
 ssl_cert = <$tls_dir/server.pem
@@ -366,7 +408,7 @@ service pop3-login {
 }
 service imap-login {
   inet_listener imap {
-    address = 127.0.0.1 127.0.0.2 127.0.0.3
+    address = 127.0.0.1 127.0.0.2 127.0.0.3 127.0.0.4
     port = $imap_port
   }
   inet_listener imaps {
@@ -399,7 +441,114 @@ service stats {
 protocol pop3 {
   pop3_uidl_format = %08Xu%08Xv
 }
+# Mailbox roles (RFC 6154): the Sent mailbox has a German name, as a
+# localised client would have made it; the others keep theirs.
+namespace inbox {
+  inbox = yes
+  mailbox "Gesendete Objekte" {
+    special_use = \Sent
+    auto = create
+  }
+  mailbox Trash {
+    special_use = \Trash
+  }
+  mailbox Junk {
+    special_use = \Junk
+  }
+}
+# Reached at 127.0.0.4, IMAP lists no MOVE (the server still knows it), so
+# that a client takes the UIDPLUS road of moving; plain-text log-ins are
+# allowed there although the address makes the connection look remote.
+local 127.0.0.4 {
+  disable_plaintext_auth = no
+  protocol imap {
+    imap_capability = IMAP4rev1 SASL-IR LOGIN-REFERRALS ID ENABLE IDLE SORT SORT=DISPLAY THREAD=REFERENCES THREAD=REFS THREAD=ORDEREDSUBJECT MULTIAPPEND URL-PARTIAL CATENATE UNSELECT CHILDREN NAMESPACE UIDPLUS LIST-EXTENDED I18NLEVEL=1 CONDSTORE QRESYNC ESEARCH ESORT SEARCHRES WITHIN CONTEXT=SEARCH LIST-STATUS BINARY SPECIAL-USE
+  }
+}
 EOF
+}
+
+# Cyrus: its own configuration, spool, users (SASL database) and sockets
+# under <dir>/cyrus, run as Debian's cyrus user. IDLE is answered by looking
+# at the mailbox every second (no idled), which a test can wait for.
+write_cyrus_config() {
+  local user
+  mkdir -p "$cyrus_dir"/{config,spool,run,socket}
+  cat >"$cyrus_config" <<EOF
+# Private instance for VeskMail tests: IMAP and POP3 on loopback.
+configdirectory: $cyrus_dir/config
+defaultpartition: default
+partition-default: $cyrus_dir/spool
+proc_path: $cyrus_dir/run/proc
+mboxname_lockpath: $cyrus_dir/run/lock
+lmtpsocket: $cyrus_dir/socket/lmtp
+idlesocket: $cyrus_dir/socket/idle
+notifysocket: $cyrus_dir/socket/notify
+syslog_prefix: vesk-cyrus
+altnamespace: yes
+unixhierarchysep: yes
+allowplaintext: yes
+sasl_pwcheck_method: auxprop
+sasl_auxprop_plugin: sasldb
+sasl_sasldb_path: $cyrus_dir/sasldb2
+sasl_mech_list: PLAIN LOGIN
+autocreate_post: 1
+autocreate_quota: 0
+imapidlepoll: 1
+popminpoll: 0
+lmtp_downcase_rcpt: yes
+virtdomains: off
+EOF
+  cat >"$cyrus_dir/cyrus.conf" <<EOF
+START {
+  recover cmd="/usr/lib/cyrus/bin/ctl_cyrusdb -C $cyrus_config -r"
+}
+SERVICES {
+  imap cmd="$cyrus_bin/imapd -C $cyrus_config" listen="127.0.0.1:$cyrus_imap_port" prefork=0
+  pop3 cmd="$cyrus_bin/pop3d -C $cyrus_config" listen="127.0.0.1:$cyrus_pop3_port" prefork=0
+  lmtpunix cmd="/usr/lib/cyrus/bin/lmtpd -C $cyrus_config" listen="$cyrus_dir/socket/lmtp" prefork=0
+}
+EVENTS {
+  checkpoint cmd="/usr/lib/cyrus/bin/ctl_cyrusdb -C $cyrus_config -c" period=30
+}
+EOF
+  rm -f "$cyrus_dir/sasldb2"
+  for user in "$mail_user" $side_users; do
+    printf '%s' "$mail_password" | /usr/sbin/saslpasswd2 -f "$cyrus_dir/sasldb2" -p -c "$user"
+  done
+  chown -R cyrus:mail "$cyrus_dir"
+  chmod 751 "$cyrus_dir"
+}
+
+# The German-named Sent mailbox of each user (CREATE with a role, RFC 6154
+# section 3); signing in creates the user's INBOX first.
+make_cyrus_mailboxes() {
+  python3 - "$cyrus_imap_port" "$mail_password" "$mail_user" $side_users <<'PY'
+import imaplib, sys
+port, password, users = int(sys.argv[1]), sys.argv[2], sys.argv[3:]
+for user in users:
+    imap = imaplib.IMAP4("127.0.0.1", port)
+    imap.login(user, password)
+    listed = imap.list('""', '"Gesendete Objekte"')[1]
+    if not [line for line in listed if line]:
+        status, reply = imap._simple_command("CREATE", '"Gesendete Objekte"', "(USE (\\Sent))")
+        if status != "OK":
+            sys.exit("cannot make the Sent mailbox of %s: %r" % (user, reply))
+    imap.logout()
+PY
+}
+
+start_cyrus() {
+  unpack_cyrus_servers
+  write_cyrus_config
+  /usr/lib/cyrus/bin/master -C "$cyrus_config" -M "$cyrus_dir/cyrus.conf" -p "$cyrus_dir/run/master.pid" -d \
+    >>"$dir/cyrus-start.log" 2>&1 || die "cyrus did not start; see $dir/cyrus-start.log"
+  wait_for cyrus_running || die "cyrus does not answer on 127.0.0.1:$cyrus_imap_port"
+  # The LMTP socket is Postfix's way in.
+  wait_for test -S "$cyrus_dir/socket/lmtp" || die "cyrus made no LMTP socket"
+  chmod 666 "$cyrus_dir/socket/lmtp"
+  chmod 751 "$cyrus_dir/socket"
+  make_cyrus_mailboxes || die "cyrus mailboxes could not be made"
 }
 
 prepare_maildir() {
@@ -418,7 +567,7 @@ wait_for() {  # command..., up to 10 s
 }
 
 start() {
-  if postfix_running && dovecot_running; then
+  if postfix_running && dovecot_running && cyrus_running; then
     start_npm_server
     say "already running (SMTP $smtp_port, POP3 $pop3_port, IMAP $imap_port)"
     return 0
@@ -446,8 +595,9 @@ start() {
     wait_for dovecot_running || die "dovecot does not answer on 127.0.0.1:$pop3_port/$imap_port"
   fi
   start_npm_server
+  if ! cyrus_running; then start_cyrus; fi
   say "running: SMTP 127.0.0.1:$smtp_port (SMTPS $smtps_port), POP3 127.0.0.1:$pop3_port (POP3S $pop3s_port)," \
-    "IMAP 127.0.0.1:$imap_port (IMAPS $imaps_port)"
+    "IMAP 127.0.0.1:$imap_port (IMAPS $imaps_port), Cyrus IMAP 127.0.0.1:$cyrus_imap_port (POP3 $cyrus_pop3_port)"
 }
 
 pid_gone() { ! kill -0 "$1" 2>/dev/null; }
@@ -480,8 +630,15 @@ stop_npm_server() {
 
 stop() {
   local pid children which=${1:-both}
-  [[ $which == both || $which == postfix || $which == dovecot ]] || die "usage: $0 stop [postfix|dovecot]"
-  if [[ $which != postfix ]] && pid_alive "$dovecot_dir/run/master.pid"; then
+  [[ $which == both || $which == postfix || $which == dovecot || $which == cyrus ]] ||
+    die "usage: $0 stop [postfix|dovecot|cyrus]"
+  if [[ $which == both || $which == cyrus ]] && pid_alive "$cyrus_dir/run/master.pid"; then
+    pid=$(tr -dc 0-9 <"$cyrus_dir/run/master.pid")
+    # The master takes its services down with it.
+    kill "$pid" 2>/dev/null || true
+    wait_for pid_gone "$pid" || say "cyrus (pid $pid) did not stop"
+  fi
+  if [[ $which == both || $which == dovecot ]] && pid_alive "$dovecot_dir/run/master.pid"; then
     pid=$(tr -dc 0-9 <"$dovecot_dir/run/master.pid")
     # Its session processes would linger for half a minute after the master:
     # they are stopped with it, as a server that goes away takes them along.
@@ -492,7 +649,7 @@ stop() {
     wait_for pid_gone "$pid" || say "dovecot (pid $pid) did not stop"
   fi
   if [[ $which == both ]]; then stop_npm_server; fi
-  if [[ $which != dovecot ]] && pid_alive "$postfix_queue/pid/master.pid"; then
+  if [[ $which == both || $which == postfix ]] && pid_alive "$postfix_queue/pid/master.pid"; then
     pid=$(tr -dc 0-9 <"$postfix_queue/pid/master.pid")
     /usr/sbin/postfix -c "$postfix_config" stop >>"$dir/postfix-start.log" 2>&1 || true
     wait_for pid_gone "$pid" || say "postfix (pid $pid) did not stop"
@@ -507,6 +664,12 @@ status() {
     say "dovecot: running on 127.0.0.1:$pop3_port (POP3), 127.0.0.1:$imap_port (IMAP)"
   else
     say "dovecot: stopped"
+    rc=1
+  fi
+  if cyrus_running; then
+    say "cyrus: running on 127.0.0.1:$cyrus_imap_port (IMAP), 127.0.0.1:$cyrus_pop3_port (POP3)"
+  else
+    say "cyrus: stopped"
     rc=1
   fi
   return $rc
@@ -533,6 +696,10 @@ VESK_MAIL_PASSWORD=$mail_password
 VESK_ACCESS_TOKEN=$(cat "$dovecot_dir/oauth2/token" 2>/dev/null)
 VESK_MAIL_ADDRESS=$mail_address
 VESK_MAILDIR=$maildir
+VESK_IMAP_NO_MOVE_HOST=127.0.0.4
+VESK_CYRUS_IMAP_PORT=$cyrus_imap_port
+VESK_CYRUS_POP3_PORT=$cyrus_pop3_port
+VESK_CYRUS_MAIL_ADDRESS=$mail_user@$cyrus_domain
 EOF
 }
 
@@ -541,5 +708,5 @@ case "${1:-}" in
   stop) stop "${2:-both}" ;;
   status) status ;;
   env) print_env ;;
-  *) die "usage: $0 start|stop [postfix|dovecot]|status|env" ;;
+  *) die "usage: $0 start|stop [postfix|dovecot|cyrus]|status|env" ;;
 esac

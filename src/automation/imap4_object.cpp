@@ -6,6 +6,7 @@
 #include "automation/message_for_sending.h"
 #include "automation/retrieved_message.h"
 #include "engine/common/messages.h"
+#include "engine/platform/files.h"
 
 namespace vesk::com {
 
@@ -29,7 +30,9 @@ HRESULT Imap4Object::SearchOutcome(bool succeeded, VARIANT* results) {
   if (results) VariantInit(results);
   if (!succeeded) return Outcome(false);
   // An array that cannot be made fails without a description.
-  return FAILED(MakeIntegerArray(client_.search_results, results)) ? E_FAIL : S_OK;
+  const HRESULT made = client_.use_uids ? MakeUnsignedArray(client_.uid_search_results, results)
+                                        : MakeIntegerArray(client_.search_results, results);
+  return FAILED(made) ? E_FAIL : S_OK;
 }
 
 // Searches by the calendar day of an automation date; the time of day does
@@ -139,6 +142,161 @@ STDMETHODIMP Imap4Object::PutMessageFlags(LONG number, LONG flags) {
 }
 STDMETHODIMP Imap4Object::UpdateStatus() {
   return Guarded([&] { return Outcome(client_.UpdateStatus()); });
+}
+
+// ---- Working through a mailbox -------------------------------------------------
+
+STDMETHODIMP Imap4Object::get_UseUIDs(VARIANT_BOOL* value) { return GetValue(ToVariantBool(client_.use_uids), value); }
+STDMETHODIMP Imap4Object::put_UseUIDs(VARIANT_BOOL value) {
+  client_.use_uids = value != VARIANT_FALSE;
+  return S_OK;
+}
+// UIDs take all 32 bits: they cross as doubles, which hold every one of them
+// exactly (a Long would show the upper half as negative numbers).
+STDMETHODIMP Imap4Object::get_UIDValidity(double* value) {
+  return GetValue(static_cast<double>(client_.uid_validity), value);
+}
+STDMETHODIMP Imap4Object::get_UIDNext(double* value) { return GetValue(static_cast<double>(client_.uid_next), value); }
+
+// A message argument of the new members: a whole number, given as any
+// numeric type or as text, from 1 to the largest UID (by UID) or the largest
+// Long (by number); handed on with its 32 bits.
+bool Imap4Object::MessageArgument(const VARIANT& message, int32_t& argument) {
+  const double largest = client_.use_uids ? 4294967295.0 : 2147483647.0;
+  VARIANT number;
+  VariantInit(&number);
+  const VARIANT* given = &message;
+  if (message.vt == (VT_BYREF | VT_VARIANT) && message.pvarVal != nullptr) given = message.pvarVal;
+  const bool converted = SUCCEEDED(VariantChangeType(&number, const_cast<VARIANT*>(given), 0, VT_R8));
+  const double value = converted ? number.dblVal : 0;
+  VariantClear(&number);
+  if (!converted || value < 1 || value > largest || value != static_cast<double>(static_cast<int64_t>(value))) {
+    client_.set_last_error(
+        FormatMessageText(kMsgInvalidMessageArgument, client_.use_uids ? "4294967295" : "2147483647"));
+    return false;
+  }
+  argument = static_cast<int32_t>(static_cast<uint32_t>(value));
+  return true;
+}
+
+STDMETHODIMP Imap4Object::MoveMessage(VARIANT message, BSTR name) {
+  return Guarded([&] {
+    int32_t argument = 0;
+    return Outcome(MessageArgument(message, argument) && client_.MoveMessage(argument, ToNarrow(name, CP_UTF8)));
+  });
+}
+
+STDMETHODIMP Imap4Object::SpecialMailbox(BSTR role, BSTR* name) {
+  return Guarded([&] {
+    if (!name) return E_POINTER;
+    *name = nullptr;
+    std::string found;
+    if (!client_.FindSpecialMailbox(ToNarrow(role), found)) return Outcome(false);
+    return ToBstr(found, name, CP_UTF8);
+  });
+}
+
+STDMETHODIMP Imap4Object::WaitForChange(LONG seconds, VARIANT_BOOL* changed) {
+  return Guarded([&] {
+    if (!changed) return E_POINTER;
+    *changed = VARIANT_FALSE;
+    bool found = false;
+    if (!client_.WaitForChange(seconds, found)) return Outcome(false);
+    *changed = ToVariantBool(found);
+    return S_OK;
+  });
+}
+
+STDMETHODIMP Imap4Object::GetMessageParts(VARIANT message, VARIANT* parts) {
+  return Guarded([&] {
+    if (!parts) return E_POINTER;
+    VariantInit(parts);
+    int32_t argument = 0;
+    if (!MessageArgument(message, argument) || !client_.FetchStructure(argument)) return Outcome(false);
+    std::vector<std::string> sections;
+    for (const ImapBodyPart& part : client_.message_parts) sections.push_back(part.section);
+    return FAILED(MakeTextArray(sections, parts)) ? E_FAIL : S_OK;
+  });
+}
+
+// A part of the structure GetMessageParts read last.
+const ImapBodyPart* Imap4Object::ListedPart(BSTR part) {
+  const std::string section = ToNarrow(part);
+  for (const ImapBodyPart& listed : client_.message_parts) {
+    if (listed.section == section) return &listed;
+  }
+  client_.set_last_error(FormatMessageText(kMsgNoSuchPart, section.substr(0, 64).c_str()));
+  return nullptr;
+}
+
+STDMETHODIMP Imap4Object::PartContentType(BSTR part, BSTR* value) {
+  return Guarded([&] {
+    if (!value) return E_POINTER;
+    *value = nullptr;
+    const ImapBodyPart* listed = ListedPart(part);
+    return listed ? ToBstr(listed->MediaType(), value) : Outcome(false);
+  });
+}
+STDMETHODIMP Imap4Object::PartFileName(BSTR part, BSTR* value) {
+  return Guarded([&] {
+    if (!value) return E_POINTER;
+    *value = nullptr;
+    const ImapBodyPart* listed = ListedPart(part);
+    return listed ? ToBstr(listed->file_name, value, CP_UTF8) : Outcome(false);
+  });
+}
+STDMETHODIMP Imap4Object::PartSize(BSTR part, LONG* value) {
+  return Guarded([&] {
+    if (!value) return E_POINTER;
+    *value = 0;
+    const ImapBodyPart* listed = ListedPart(part);
+    if (!listed) return Outcome(false);
+    *value = static_cast<LONG>(std::min<uint64_t>(listed->size, 0x7FFFFFFF));
+    return S_OK;
+  });
+}
+STDMETHODIMP Imap4Object::PartEncoding(BSTR part, BSTR* value) {
+  return Guarded([&] {
+    if (!value) return E_POINTER;
+    *value = nullptr;
+    const ImapBodyPart* listed = ListedPart(part);
+    return listed ? ToBstr(listed->encoding, value) : Outcome(false);
+  });
+}
+
+HRESULT Imap4Object::FetchPart(const VARIANT& message, BSTR part, std::string& content, ImapBodyPart& described) {
+  int32_t argument = 0;
+  return Outcome(MessageArgument(message, argument) &&
+                 client_.FetchPart(argument, ToNarrow(part), content, described));
+}
+
+// The decoded bytes, written whole or not at all.
+STDMETHODIMP Imap4Object::SavePart(VARIANT message, BSTR part, BSTR file_name) {
+  return Guarded([&] {
+    std::string content;
+    ImapBodyPart described;
+    const HRESULT fetched = FetchPart(message, part, content, described);
+    if (FAILED(fetched)) return fetched;
+    const std::string path = ToNarrow(file_name);
+    if (path.empty() || !files::WriteWholeFile(path, content.data(), content.size())) {
+      client_.set_last_error(FormatMessageText(kMsgCannotWriteFile, path.c_str()));
+      return Outcome(false);
+    }
+    return S_OK;
+  });
+}
+
+// Text in the part's charset; without one, in the ANSI code page.
+STDMETHODIMP Imap4Object::GetPartText(VARIANT message, BSTR part, BSTR* text) {
+  return Guarded([&] {
+    if (!text) return E_POINTER;
+    *text = nullptr;
+    std::string content;
+    ImapBodyPart described;
+    const HRESULT fetched = FetchPart(message, part, content, described);
+    if (FAILED(fetched)) return fetched;
+    return CharsetTextToBstr(content, described.charset, text);
+  });
 }
 
 STDMETHODIMP Imap4Object::OnStartPage(IUnknown* context) { return page_.OnStartPage(context); }

@@ -40,6 +40,21 @@ class Imap4Object : public DispatchObject<Imap4Object, SessionMembers<IVeskIMAP4
   STDMETHODIMP UpdateStatus() override;
   STDMETHODIMP OnStartPage(IUnknown* context) override;
   STDMETHODIMP OnEndPage() override;
+  // Working through a mailbox.
+  STDMETHODIMP get_UseUIDs(VARIANT_BOOL* value) override;
+  STDMETHODIMP put_UseUIDs(VARIANT_BOOL value) override;
+  STDMETHODIMP get_UIDValidity(double* value) override;
+  STDMETHODIMP get_UIDNext(double* value) override;
+  STDMETHODIMP MoveMessage(VARIANT message, BSTR name) override;
+  STDMETHODIMP SpecialMailbox(BSTR role, BSTR* name) override;
+  STDMETHODIMP WaitForChange(LONG seconds, VARIANT_BOOL* changed) override;
+  STDMETHODIMP GetMessageParts(VARIANT message, VARIANT* parts) override;
+  STDMETHODIMP PartContentType(BSTR part, BSTR* value) override;
+  STDMETHODIMP PartFileName(BSTR part, BSTR* value) override;
+  STDMETHODIMP PartSize(BSTR part, LONG* value) override;
+  STDMETHODIMP PartEncoding(BSTR part, BSTR* value) override;
+  STDMETHODIMP SavePart(VARIANT message, BSTR part, BSTR file_name) override;
+  STDMETHODIMP GetPartText(VARIANT message, BSTR part, BSTR* text) override;
 
  private:
   LineSession& Session() override { return client_; }
@@ -49,6 +64,9 @@ class Imap4Object : public DispatchObject<Imap4Object, SessionMembers<IVeskIMAP4
   HRESULT SearchOutcome(bool succeeded, VARIANT* results);
   HRESULT SearchDate(SearchByDate search, DATE date, VARIANT* results);
   HRESULT HandOut(bool fetched, IMIMEMessage** message);
+  bool MessageArgument(const VARIANT& message, int32_t& argument);
+  const ImapBodyPart* ListedPart(BSTR part);
+  HRESULT FetchPart(const VARIANT& message, BSTR part, std::string& content, ImapBodyPart& described);
 
   ImapClient client_;
   PageContextHolder page_;

@@ -48,4 +48,25 @@ STDMETHODIMP Pop3Object::Reset() {
 STDMETHODIMP Pop3Object::OnStartPage(IUnknown* context) { return page_.OnStartPage(context); }
 STDMETHODIMP Pop3Object::OnEndPage() { return page_.OnEndPage(); }
 
+STDMETHODIMP Pop3Object::GetMessageUID(short number, BSTR* uid) {
+  return Guarded([&] {
+    if (!uid) return E_POINTER;
+    *uid = nullptr;
+    std::string found;
+    if (!client_.GetMessageUid(number, found)) return Outcome(false);
+    return ToBstr(found, uid);
+  });
+}
+
+STDMETHODIMP Pop3Object::FindMessageByUID(BSTR uid, short* number) {
+  return Guarded([&] {
+    if (!number) return E_POINTER;
+    *number = 0;
+    int16_t found = 0;
+    if (!client_.FindMessageByUid(ToNarrow(uid), found)) return Outcome(false);
+    *number = found;
+    return S_OK;
+  });
+}
+
 }  // namespace vesk::com

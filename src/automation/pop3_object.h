@@ -22,6 +22,8 @@ class Pop3Object : public DispatchObject<Pop3Object, SessionMembers<IVeskPOP3Ex,
   STDMETHODIMP RetrieveTop(short number, short lines, IDispatch** message) override;
   STDMETHODIMP OnStartPage(IUnknown* context) override;
   STDMETHODIMP OnEndPage() override;
+  STDMETHODIMP GetMessageUID(short number, BSTR* uid) override;
+  STDMETHODIMP FindMessageByUID(BSTR uid, short* number) override;
 
  private:
   LineSession& Session() override { return client_; }

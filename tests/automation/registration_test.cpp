@@ -107,8 +107,14 @@ TEST_F(Registration, UnregistrationRemovesWhatRegistrationWrote) {
 // Each interface as "Name/kinds/id" members in vtable order; kinds are g(et),
 // p(ut), r (putref) and c(all), each one member of its own.
 #define VESK_SECURITY_MEMBERS "Security/gp/1001 VerifyCertificate/gp/1002 TlsProtocol/g/1003 "
-constexpr char kMailboxExMembers[] = VESK_SECURITY_MEMBERS
-    "AccessToken/gp/1004 AuthMethod/gp/1005 LastServerReply/g/1006 TraceFile/gp/1007";
+constexpr char kPop3ExMembers[] = VESK_SECURITY_MEMBERS
+    "AccessToken/gp/1004 AuthMethod/gp/1005 LastServerReply/g/1006 TraceFile/gp/1007 GetMessageUID/c/1008 "
+    "FindMessageByUID/c/1009";
+constexpr char kImap4ExMembers[] = VESK_SECURITY_MEMBERS
+    "AccessToken/gp/1004 AuthMethod/gp/1005 LastServerReply/g/1006 TraceFile/gp/1007 UseUIDs/gp/1008 "
+    "UIDValidity/g/1009 UIDNext/g/1010 MoveMessage/c/1011 SpecialMailbox/c/1012 WaitForChange/c/1013 "
+    "GetMessageParts/c/1014 PartContentType/c/1015 PartFileName/c/1016 PartSize/c/1017 PartEncoding/c/1018 "
+    "SavePart/c/1019 GetPartText/c/1020";
 constexpr char kSmtpExMembers[] = VESK_SECURITY_MEMBERS
     "User/gp/1004 Password/gp/1005 AccessToken/gp/1006 AuthMethod/gp/1007 LastServerReply/g/1008 TraceFile/gp/1009 "
     "UseExtensions/gp/1010 DeliveryNotify/gp/1011 DeliveryReturn/gp/1012 EnvelopeID/gp/1013 "
@@ -137,9 +143,9 @@ const std::pair<const IID*, const char*> kCatalogue[] = {
     {&IID_IMimeBodies, "Count/g/1610743808 Item/g/0 _NewEnum/g/-4 Add/c/1 Remove/c/2 Clear/c/3"},
     {&IID_IFieldDictionary, "Count/g/1 Key/p/2 Item/gpr/3 Add/c/4 Exists/c/5 Remove/c/6 RemoveAll/c/7 "
                             "FieldsNames/c/8 FieldsValues/c/9"},
-    {&IID_IVeskPOP3Ex, kMailboxExMembers},
+    {&IID_IVeskPOP3Ex, kPop3ExMembers},
     {&IID_IVeskSMTPEx, kSmtpExMembers},
-    {&IID_IVeskIMAP4Ex, kMailboxExMembers},
+    {&IID_IVeskIMAP4Ex, kImap4ExMembers},
     {&IID_IMIMEMessageEx, "NewMessageID/c/1001 Charset/gp/1002 HTMLText/gp/1003 AddRelated/c/1004"}};
 
 // The first vtable slot of an interface's own members: after IUnknown and

@@ -41,4 +41,13 @@ HRESULT MakeIntegerArray(const std::vector<int32_t>& items, VARIANT* result) {
   });
 }
 
+// Unsigned 32-bit values (UIDs) as doubles, which hold each exactly.
+HRESULT MakeUnsignedArray(const std::vector<uint32_t>& items, VARIANT* result) {
+  return MakeVariantArray(items, result, [](uint32_t item, VARIANT& element) {
+    V_VT(&element) = VT_R8;
+    V_R8(&element) = static_cast<double>(item);
+    return S_OK;
+  });
+}
+
 }  // namespace vesk::com

@@ -13,5 +13,6 @@ namespace vesk::com {
 // the array cannot be made) the result is left empty.
 HRESULT MakeTextArray(const std::vector<std::string>& items, VARIANT* result, UINT code_page = CP_ACP);
 HRESULT MakeIntegerArray(const std::vector<int32_t>& items, VARIANT* result);
+HRESULT MakeUnsignedArray(const std::vector<uint32_t>& items, VARIANT* result);
 
 }  // namespace vesk::com

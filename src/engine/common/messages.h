@@ -71,6 +71,15 @@ enum MessageId : int {
   kMsgAddressNotSendable = 223,
   kMsgInvalidDeliveryNotify = 224,
   kMsgInvalidEnvelopeId = 225,
+  kMsgNoSuchUid = 230,
+  kMsgCannotMoveSafely = 231,
+  kMsgUnknownMailboxRole = 232,
+  kMsgNoSuchPart = 233,
+  kMsgInvalidPartNumber = 234,
+  kMsgUidlFailed = 235,
+  kMsgInvalidMessageArgument = 236,
+  kMsgCannotWriteFile = 237,
+  kMsgMessageNotInAnswer = 238,
 };
 
 // The text of a message, or nullptr when the list has no such number.

@@ -312,6 +312,25 @@ int SocketConnection::Pause(int milliseconds) {
   return 0;
 }
 
+int SocketConnection::WaitForData(int milliseconds) {
+  if (!HasSocket()) return RefuseWithoutSocket(), -1;
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(milliseconds, 0));
+  for (;;) {
+    if (Buffered() > 0) return 1;
+    int n = TakeWhatIsPending();
+    if (n < 0) return Drop(), -1;
+    if (n > 0) return 1;
+    // A peer that has gone sends nothing more: waiting on would only hide it.
+    if (peer_closed_) return Fail(sockets::kErrConnectionReset), Drop(), -1;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return 0;
+    // Slices of at most a second, so that a close is noticed soon.
+    n = Pause(static_cast<int>(std::min<long long>(left.count(), 1000)));
+    if (n < 0) return Drop(), -1;
+    if (n > 0) return 1;
+  }
+}
+
 // Waits until at least one new byte is in the buffer. A reply is seldom
 // there before it is waited for, so each poll waits first and then takes
 // what came: two calls per arrival. Bytes a TLS session has decrypted

@@ -92,6 +92,12 @@ class SocketConnection {
   // and exactly `count` bytes (an IMAP literal), appended to `bytes`.
   bool ReadBytes(std::string& bytes, std::size_t count, int timeout_ms);
 
+  // Waits up to `milliseconds` for bytes to read, without ending the session
+  // when none come (for a client that waits for news from its server):
+  // 1 when bytes are there, 0 when the time is up, -1 when the connection
+  // failed or the peer closed it (the session has then ended).
+  int WaitForData(int milliseconds);
+
   // Makes the connection encrypted: whatever the server sent so far and is
   // not yet read is thrown away (RFC 3207 section 4.2, RFC 2595 section 4),
   // then the handshake runs under the same inactivity time-out as a read.

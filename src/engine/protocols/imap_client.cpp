@@ -58,7 +58,55 @@ constexpr CommandEntry kCommands[] = {
     {ImapCommand::kLogout, " LOGOUT\r\n", Reading::kCompletionOnly},
     {ImapCommand::kCapability, " CAPABILITY\r\n", Reading::kCompletionOnly},
     {ImapCommand::kStartTls, " STARTTLS\r\n", Reading::kCompletionOnly},
+    {ImapCommand::kMove, " MOVE %i:%i %s\r\n", Reading::kCompletionOnly},
+    {ImapCommand::kUidExpunge, " UID EXPUNGE %i:%i\r\n", Reading::kCompletionOnly},
+    // The selection option asks for the mailboxes with a role only (RFC 6154
+    // section 5.3); without it every mailbox is listed with its attributes.
+    {ImapCommand::kListAll, " LIST %s\"\" \"*\"\r\n", Reading::kCompletionOnly},
+    {ImapCommand::kIdle, " IDLE\r\n", Reading::kNotSent},
+    {ImapCommand::kNoop, " NOOP\r\n", Reading::kCompletionOnly},
+    {ImapCommand::kFetchUid, " FETCH %i:%i (UID)\r\n", Reading::kCompletionOnly},
+    {ImapCommand::kFetchStructure, " FETCH %i:%i (UID BODYSTRUCTURE)\r\n", Reading::kCompletionOnly},
+    {ImapCommand::kFetchSection, " FETCH %i:%i (UID BODY.PEEK[%s])\r\n", Reading::kCompletionOnly},
+    {ImapCommand::kUidExists, " UID SEARCH UID %i\r\n", Reading::kCompletionOnly},
 };
+
+// The commands that name messages, which have a UID form (RFC 3501 section
+// 6.4.8, RFC 6851): sent as "UID FETCH ..." while the client works by UID.
+bool HasUidForm(ImapCommand command) {
+  switch (command) {
+    case ImapCommand::kStore:
+    case ImapCommand::kCopy:
+    case ImapCommand::kSearch:
+    case ImapCommand::kFetchFlags:
+    case ImapCommand::kFetchSize:
+    case ImapCommand::kFetchHeader:
+    case ImapCommand::kFetchTextPart:
+    case ImapCommand::kFetchMessage:
+    case ImapCommand::kMove:
+    case ImapCommand::kFetchUid:
+    case ImapCommand::kFetchStructure:
+    case ImapCommand::kFetchSection:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// The fetches that must find their message in the answer: by UID, an
+// answer without it means the UID is not (or no longer) in the mailbox.
+bool FetchesOneMessage(ImapCommand command) {
+  switch (command) {
+    case ImapCommand::kFetchFlags:
+    case ImapCommand::kFetchSize:
+    case ImapCommand::kFetchHeader:
+    case ImapCommand::kFetchTextPart:
+    case ImapCommand::kFetchMessage:
+      return true;
+    default:
+      return false;
+  }
+}
 
 // RFC 4954 section 4 (for SMTP, and a fair bound here): room for a long token.
 constexpr std::size_t kMaxAuthenticateLine = 12288;
@@ -73,7 +121,10 @@ const CommandEntry* FindCommand(ImapCommand command) {
   return nullptr;
 }
 
-bool FormatCommand(const char* format, std::initializer_list<ImapCommandArg> args, std::string& line) {
+// Numbers are written as given, or (`unsigned_numbers`) as the unsigned
+// 32-bit value of their bits, as UIDs are.
+bool FormatCommand(const char* format, std::initializer_list<ImapCommandArg> args, std::string& line,
+                   bool unsigned_numbers = false) {
   auto next = args.begin();
   for (const char* p = format; *p != '\0'; ++p) {
     if (*p != '%') {
@@ -83,7 +134,8 @@ bool FormatCommand(const char* format, std::initializer_list<ImapCommandArg> arg
     ++p;
     if (next == args.end()) return false;
     if (*p == 'i' && next->is_number()) {
-      line += std::to_string(next->number());
+      line += unsigned_numbers ? std::to_string(static_cast<std::uint32_t>(next->number()))
+                               : std::to_string(next->number());
     } else if (*p == 's' && !next->is_number()) {
       line += next->text();
     } else {
@@ -209,9 +261,11 @@ bool ImapClient::SendCommandLine(std::string_view command, std::string_view show
 bool ImapClient::ExecuteCommand(ImapCommand command, std::initializer_list<ImapCommandArg> args) {
   const CommandEntry* entry = FindCommand(command);
   std::string line;
-  if (entry == nullptr || entry->reading == Reading::kNotSent || !FormatCommand(entry->format, args, line)) {
+  const bool by_uid = use_uids && HasUidForm(command);
+  if (entry == nullptr || entry->reading == Reading::kNotSent || !FormatCommand(entry->format, args, line, by_uid)) {
     return Fail(kMsgInvalidCommandArguments);
   }
+  if (by_uid) line.insert(0, " UID");
   // Only the template's own CR LF may end the line.
   if (!RefuseLineBreaks(std::string_view(line).substr(0, line.size() - 2))) return false;
   if (line.size() > static_cast<std::size_t>(kMaxCommandLength)) {
@@ -232,11 +286,13 @@ bool ImapClient::ExecuteCommand(ImapCommand command, std::initializer_list<ImapC
   std::int32_t number = 0;
   for (const ImapCommandArg& arg : args) {
     if (arg.is_number()) {
-      number = arg.number();
+      number = static_cast<std::int32_t>(arg.number());
       break;
     }
   }
+  fetch_found_ = false;
   Interpret(command, number);
+  if (by_uid && FetchesOneMessage(command) && !fetch_found_) return FailNoSuchMessage(number);
   return true;
 }
 
@@ -247,6 +303,7 @@ bool ImapClient::CollectResponses(int timeout, bool logging_out) {
     ImapResponse response;
     if (!ReadResponse(response, timeout)) return false;
     const bool tagged = IsTagged(response);
+    if (!tagged) NoteMailboxEvent(response);
     responses_.push_back(std::move(response));
     if (tagged) return true;
     if (!logging_out && IsGoodbye(responses_.back())) return false;
@@ -356,9 +413,15 @@ bool ImapClient::CheckCompletion() {
 void ImapClient::Interpret(ImapCommand command, std::int32_t number) {
   switch (FindCommand(command)->reading) {
     case Reading::kMailboxCounters:
+      uid_validity = 0;
+      uid_next = 0;
       for (const ImapResponse& response : responses_) {
         ReadMailboxCounters(response.text, message_count, recent_count, first_unseen);
+        ReadUidCode(response.text, uid_validity, uid_next);
       }
+      // What a wait for changes starts from.
+      known_exists_ = static_cast<std::uint32_t>(std::max(message_count, 0));
+      mailbox_changes_ = kNothingChanged;
       break;
     case Reading::kList:
       ReadList();
@@ -370,15 +433,20 @@ void ImapClient::Interpret(ImapCommand command, std::int32_t number) {
       break;
     case Reading::kSearch:
       search_results.clear();
+      uid_search_results.clear();
       for (const ImapResponse& response : responses_) {
-        if (ReadSearchNumbers(response.text, search_results)) break;
+        if (use_uids ? ReadSearchUids(response.text, uid_search_results)
+                     : ReadSearchNumbers(response.text, search_results)) {
+          break;
+        }
       }
       break;
     case Reading::kFlags: {
       last_flags = 0;
       for (const ImapResponse& response : responses_) {
-        if (!ReadFetch(response, fetch_) || fetch_.number != number) continue;
+        if (!ReadFetch(response, fetch_) || !IsFetchFor(fetch_, number)) continue;
         if (const ImapFetchItem* flags = fetch_.Find("FLAGS")) {
+          fetch_found_ = true;
           last_flags = ReadFlagBits(flags->value);
           break;
         }
@@ -387,8 +455,9 @@ void ImapClient::Interpret(ImapCommand command, std::int32_t number) {
     }
     case Reading::kSize:
       for (const ImapResponse& response : responses_) {
-        if (!ReadFetch(response, fetch_) || fetch_.number != number) continue;
+        if (!ReadFetch(response, fetch_) || !IsFetchFor(fetch_, number)) continue;
         if (const ImapFetchItem* size = fetch_.Find("RFC822.SIZE")) {
+          fetch_found_ = true;
           std::string_view value = size->value;
           ReadCNumber(value, last_size);
           break;
@@ -429,7 +498,7 @@ void ImapClient::ReadMessageText(ImapCommand command, std::int32_t number) {
   message_text.clear();
   const std::string_view wanted = MessageItemName(command);
   for (const ImapResponse& response : responses_) {
-    if (!ReadFetch(response, fetch_) || fetch_.number != number) continue;
+    if (!ReadFetch(response, fetch_) || !IsFetchFor(fetch_, number)) continue;
     ImapFetchItem* found = nullptr;
     for (ImapFetchItem& item : fetch_.items) {
       if (IsText(item) && IsItem(item, wanted)) {
@@ -447,6 +516,7 @@ void ImapClient::ReadMessageText(ImapCommand command, std::int32_t number) {
     }
     if (found != nullptr) {
       if (found->kind != ImapFetchItem::Kind::kNil) message_text = std::move(found->value);
+      fetch_found_ = found->kind != ImapFetchItem::Kind::kNil;
       return;
     }
   }
@@ -467,6 +537,7 @@ bool ImapClient::OpenDialogue() {
 bool ImapClient::LogIn() {
   // What an earlier session's server said of itself no longer counts.
   capabilities_known_ = false;
+  capabilities_after_login_ = false;
   capabilities_.clear();
   // The greeting must be "* OK" (RFC 3501 section 7.1.1).
   std::string greeting;
@@ -481,6 +552,7 @@ bool ImapClient::LogIn() {
   if (security().mode == Security::kStartTls && !UpgradeAfterGreeting()) return false;
   if (!SignIn()) return false;
   logged_in_ = true;
+  NoteSignedInCapabilities();
   // The root line of LIST "" "" tells the hierarchy delimiter.
   return ExecuteCommand(ImapCommand::kList, {"\"\"", "\"\""});
 }
@@ -632,6 +704,7 @@ bool ImapClient::AppendMessage(std::string_view client_name, std::string_view me
 }
 
 bool ImapClient::DeleteMessage(std::int32_t number) {
+  if (use_uids && !RequireUid(number)) return false;
   return StoreFlags(number, kImapFlagDeleted, StoreMode::kAdd);
 }
 
@@ -639,7 +712,8 @@ bool ImapClient::Expunge() { return ExecuteCommand(ImapCommand::kExpunge); }
 
 bool ImapClient::CopyMessage(std::int32_t number, std::string_view client_name) {
   std::string name;
-  return MailboxArgument(client_name, name) && ExecuteCommand(ImapCommand::kCopy, {number, number, name});
+  return MailboxArgument(client_name, name) && (!use_uids || RequireUid(number)) &&
+         ExecuteCommand(ImapCommand::kCopy, {number, number, name});
 }
 
 // A literal goes only after the server's go-ahead (RFC 3501 section 7.5); a
@@ -670,7 +744,7 @@ bool ImapClient::Search(std::string_view criteria) {
   }
   NextTag();
   responses_.clear();
-  if (!SendCommandLine(" SEARCH " + pieces.front() + "\r\n")) return false;
+  if (!SendCommandLine((use_uids ? " UID SEARCH " : " SEARCH ") + pieces.front() + "\r\n")) return false;
   for (std::size_t i = 1; i < pieces.size(); ++i) {
     if (const GoAhead answer = AwaitGoAhead(); answer != GoAhead::kGiven) {
       return answer == GoAhead::kCompleted && CheckCompletion() && Fail(kMsgInvalidCommandArguments);
@@ -736,6 +810,7 @@ bool ImapClient::GetMessageFlags(std::int32_t number, std::int32_t& flags) {
 }
 
 bool ImapClient::PutMessageFlags(std::int32_t number, std::int32_t flags) {
+  if (use_uids && !RequireUid(number)) return false;
   return StoreFlags(number, ~flags, StoreMode::kRemove) && StoreFlags(number, flags, StoreMode::kAdd);
 }
 

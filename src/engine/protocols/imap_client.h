@@ -40,12 +40,14 @@
 // message text as standard containers and narrow text.
 
 #include <cstddef>
+#include <chrono>
 #include <cstdint>
 #include <initializer_list>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "engine/protocols/imap_body_structure.h"
 #include "engine/protocols/imap_responses.h"
 #include "engine/protocols/line_session.h"
 #include "engine/protocols/sasl_exchange.h"
@@ -75,23 +77,34 @@ enum class ImapCommand : int {
   kLogout = 19,
   kCapability = 20,
   kStartTls = 21,
+  // Working through a mailbox (imap_mailbox_work.cpp).
+  kMove = 22,
+  kUidExpunge = 23,
+  kListAll = 24,
+  kIdle = 25,  // composed by WaitForChange, never sent through ExecuteCommand
+  kNoop = 26,
+  kFetchUid = 27,
+  kFetchStructure = 28,
+  kFetchSection = 29,
+  kUidExists = 30,
 };
 
 // One argument of a command template: a number for "%i", text for "%s".
 class ImapCommandArg {
  public:
   ImapCommandArg(std::int32_t number) : is_number_(true), number_(number) {}
+  ImapCommandArg(std::uint32_t number) : is_number_(true), number_(number) {}
   ImapCommandArg(std::string_view text) : text_(text) {}
   ImapCommandArg(const char* text) : text_(text) {}
   ImapCommandArg(const std::string& text) : text_(text) {}
 
   bool is_number() const { return is_number_; }
-  std::int32_t number() const { return number_; }
+  std::int64_t number() const { return number_; }
   std::string_view text() const { return text_; }
 
  private:
   bool is_number_ = false;
-  std::int32_t number_ = 0;
+  std::int64_t number_ = 0;
   std::string_view text_;
 };
 
@@ -172,6 +185,41 @@ class ImapClient : public LineSession, private SaslChannel {
   bool PutMessageFlags(std::int32_t number, std::int32_t flags);
   bool UpdateStatus();
 
+  // ---- Working through a mailbox (imap_mailbox_work.cpp) ---------------------
+  // While use_uids is set, the message argument of every member is a unique
+  // identifier (RFC 3501 section 2.3.1.1; its 32 bits in the int32 given) and
+  // the commands are their UID forms; searches fill uid_search_results. A UID
+  // that the mailbox does not hold fails with a clear text, never touching
+  // another message. Cleared, everything is by message number, as always.
+  bool use_uids = false;
+  // RFC 2177 section 3: a server may log out a client idle for 30 minutes,
+  // so an IDLE is ended and begun again after this long.
+  std::chrono::milliseconds idle_renewal = std::chrono::minutes(25);
+  std::uint32_t uid_validity = 0;  // from the last SELECT or EXAMINE
+  std::uint32_t uid_next = 0;
+  std::vector<std::uint32_t> uid_search_results;
+  // The parts of the message whose structure was read last.
+  std::vector<ImapBodyPart> message_parts;
+
+  // MOVE (RFC 6851) where listed; else COPY, \Deleted and UID EXPUNGE of
+  // that one message (RFC 4315); else a failure, before anything is changed.
+  bool MoveMessage(std::int32_t message, std::string_view client_name);
+  // The mailbox with the RFC 6154 role ("Sent", "Trash", "Junk", "Drafts",
+  // "Archive", "All"; letters in any case), in client form; empty when no
+  // mailbox has it.
+  bool FindSpecialMailbox(std::string_view role, std::string& client_name);
+  // Waits up to `seconds` for the selected mailbox to gain or lose messages:
+  // IDLE (RFC 2177) where listed, renewed well within the 29 minutes a
+  // server may wait; NOOP once a second otherwise. New messages reported
+  // in the replies to earlier commands count at once. After a change,
+  // message_count is the count the server's responses gave.
+  bool WaitForChange(int seconds, bool& changed);
+  // BODYSTRUCTURE into message_parts.
+  bool FetchStructure(std::int32_t message);
+  // The content of one part (BODY.PEEK, so the message stays unseen),
+  // decoded as its transfer encoding says; the part's description in `part`.
+  bool FetchPart(std::int32_t message, std::string_view section, std::string& content, ImapBodyPart& part);
+
   // ---- The operations the members are made of ------------------------------
   bool ExecuteCommand(ImapCommand command, std::initializer_list<ImapCommandArg> args = {});
   bool CheckCompletion();
@@ -207,6 +255,16 @@ class ImapClient : public LineSession, private SaslChannel {
   void ReadList();
   void ReadMessageText(ImapCommand command, std::int32_t number);
   const ImapFetch* FindFetch(std::int32_t number);
+  bool IsFetchFor(const ImapFetch& fetch, std::int32_t number) const;
+  bool FailNoSuchMessage(std::int32_t number);
+  void NoteMailboxEvent(const ImapResponse& response);
+  void NoteSignedInCapabilities();
+  bool ServerLists(std::string_view capability);
+  bool RequireUid(std::int32_t message);
+  bool MessageUid(std::int32_t message, std::uint32_t& uid);
+  bool MoveByCopy(std::uint32_t uid, const std::string& mailbox);
+  bool Idle(std::chrono::steady_clock::time_point until, bool& changed);
+  bool Poll(std::chrono::steady_clock::time_point until, bool& changed);
 
   std::string tag_prefix_;
   std::string current_tag_;
@@ -217,6 +275,14 @@ class ImapClient : public LineSession, private SaslChannel {
   std::vector<ImapResponse> responses_;
   ImapFetch fetch_;  // scratch for FindFetch
   std::vector<char> chunk_;
+  // What the server said of the selected mailbox between commands.
+  enum MailboxChange { kNothingChanged = 0, kMessagesArrived = 1, kMessagesExpunged = 2 };
+  std::uint32_t known_exists_ = 0;
+  int mailbox_changes_ = kNothingChanged;
+  bool fetch_found_ = false;
+  bool capabilities_after_login_ = false;
+  std::int32_t parts_message_ = 0;  // whose structure message_parts holds
+  bool parts_by_uid_ = false;
 };
 
 }  // namespace vesk

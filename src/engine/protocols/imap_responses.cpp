@@ -414,7 +414,10 @@ bool ReadStatusCounts(const ImapResponse& response, std::int32_t& messages, std:
   return true;
 }
 
-bool ReadSearchNumbers(std::string_view line, std::vector<std::int32_t>& numbers) {
+namespace {
+
+template <typename Number>
+bool ReadSearchResponse(std::string_view line, std::vector<Number>& numbers) {
   constexpr std::string_view kSearch = "* SEARCH";
   if (!StartsWithIgnoringCase(line, kSearch)) return false;
   std::string_view rest = line.substr(kSearch.size());
@@ -429,8 +432,8 @@ bool ReadSearchNumbers(std::string_view line, std::vector<std::int32_t>& numbers
     std::uint32_t number = 0;
     const auto [after, error] = std::from_chars(p, end, number);
     const bool whole = error == std::errc() && (after == end || IsSpaceOrTab(*after));
-    if (whole && number <= static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max())) {
-      numbers.push_back(static_cast<std::int32_t>(number));
+    if (whole && number <= static_cast<std::uint32_t>(std::numeric_limits<Number>::max())) {
+      numbers.push_back(static_cast<Number>(number));
     }
     // Skip what is not a number (an extension's data) up to the next blank.
     p = after;
@@ -439,13 +442,57 @@ bool ReadSearchNumbers(std::string_view line, std::vector<std::int32_t>& numbers
   return true;
 }
 
+// A decimal number of 32 bits at the start of `text`, and what follows it.
+bool ReadUnsigned(std::string_view text, std::uint32_t& value, std::string_view& rest) {
+  const auto [after, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc()) return false;
+  rest = text.substr(static_cast<std::size_t>(after - text.data()));
+  return true;
+}
+
+}  // namespace
+
+bool ReadSearchNumbers(std::string_view line, std::vector<std::int32_t>& numbers) {
+  return ReadSearchResponse(line, numbers);
+}
+
+bool ReadSearchUids(std::string_view line, std::vector<std::uint32_t>& uids) { return ReadSearchResponse(line, uids); }
+
+bool ReadUidCode(std::string_view line, std::uint32_t& uid_validity, std::uint32_t& uid_next) {
+  constexpr std::string_view kValidity = "* OK [UIDVALIDITY ";
+  constexpr std::string_view kNext = "* OK [UIDNEXT ";
+  std::uint32_t value = 0;
+  std::string_view rest;
+  if (StartsWithIgnoringCase(line, kValidity) && ReadUnsigned(line.substr(kValidity.size()), value, rest) &&
+      rest.starts_with("]")) {
+    uid_validity = value;
+    return true;
+  }
+  if (StartsWithIgnoringCase(line, kNext) && ReadUnsigned(line.substr(kNext.size()), value, rest) &&
+      rest.starts_with("]")) {
+    uid_next = value;
+    return true;
+  }
+  return false;
+}
+
+MailboxEvent ReadMailboxEvent(std::string_view line, std::uint32_t& number) {
+  if (!line.starts_with("* ")) return MailboxEvent::kNone;
+  std::string_view rest;
+  if (!ReadUnsigned(line.substr(2), number, rest)) return MailboxEvent::kNone;
+  if (EqualsIgnoringAsciiCase(rest, " EXISTS")) return MailboxEvent::kExists;
+  if (EqualsIgnoringAsciiCase(rest, " EXPUNGE")) return MailboxEvent::kExpunge;
+  return MailboxEvent::kNone;
+}
+
 bool ReadListEntry(const ImapResponse& response, ImapListEntry& entry) {
   ValueReader reader(response);
   if (!reader.Accept("* LIST ")) return false;
   ImapFetchItem::Kind kind;
   std::string value;
   reader.SkipBlanks();
-  if (reader.Peek() != '(' || !reader.ReadValue(kind, value)) return false;  // attributes
+  if (reader.Peek() != '(' || !reader.ReadValue(kind, value)) return false;
+  entry.attributes = value;
   reader.SkipBlanks();
   if (!reader.ReadValue(kind, value)) return false;
   if (kind == ImapFetchItem::Kind::kList) return false;

@@ -106,10 +106,23 @@ bool ReadStatusCounts(const ImapResponse& response, std::int32_t& messages, std:
 // "* SEARCH 2 84 882" (RFC 3501 section 7.2.5): true for a SEARCH response,
 // whose numbers are appended to `numbers` in order. Linear in the length.
 bool ReadSearchNumbers(std::string_view line, std::vector<std::int32_t>& numbers);
+// The same for UID SEARCH, whose unique identifiers take all 32 bits.
+bool ReadSearchUids(std::string_view line, std::vector<std::uint32_t>& uids);
+
+// "* OK [UIDVALIDITY n]" and "* OK [UIDNEXT n]" of SELECT and EXAMINE
+// (RFC 3501 section 7.1): sets the value the line names; false for other
+// lines.
+bool ReadUidCode(std::string_view line, std::uint32_t& uid_validity, std::uint32_t& uid_next);
+
+// "* n EXISTS" and "* n EXPUNGE" (RFC 3501 sections 7.3.1 and 7.4.1), as
+// they come at any time while a mailbox is selected.
+enum class MailboxEvent { kNone, kExists, kExpunge };
+MailboxEvent ReadMailboxEvent(std::string_view line, std::uint32_t& number);
 
 // "* LIST (attributes) delimiter name" (RFC 3501 section 7.2.2). The delimiter
 // is empty for NIL; the name is unquoted (or taken from its literal).
 struct ImapListEntry {
+  std::string attributes;  // the inside of the attribute list, e.g. "\\HasNoChildren \\Sent"
   std::string delimiter;
   std::string name;
 };

@@ -28,6 +28,8 @@ enum Pop3Client::Command : int {
   kTop,
   kCapa,
   kStls,
+  kUidl,
+  kUidlAll,
 };
 
 namespace {
@@ -53,6 +55,8 @@ constexpr Pop3CommandEntry kPop3CommandTable[] = {
     /* kTop      */ {"TOP %d %d\r\n", kMsgTopFailed},
     /* kCapa     */ {"CAPA\r\n", kMsgStartTlsNotOffered},
     /* kStls     */ {"STLS\r\n", kMsgStartTlsNotOffered},
+    /* kUidl     */ {"UIDL %d\r\n", kMsgUidlFailed},
+    /* kUidlAll  */ {"UIDL\r\n", kMsgUidlFailed},
 };
 
 const Pop3CommandEntry& EntryOf(int command) { return kPop3CommandTable[command]; }
@@ -131,6 +135,19 @@ bool Pop3Client::ReadStatus(Command command) {
     case kList:
       // "+OK number size": the size follows the second blank.
       if (const char* size = AfterBlank(line, 2)) last_size_ = LeadingInteger(size);
+      break;
+    case kUidl: {
+      // "+OK number identifier" (RFC 1939 section 7): the identifier is the
+      // rest after the second blank, 1 to 70 printable characters.
+      const char* uid = AfterBlank(line, 2);
+      last_uid_ = uid ? std::string(uid) : std::string();
+      while (!last_uid_.empty() && IsSpaceOrTab(last_uid_.back())) last_uid_.pop_back();
+      if (last_uid_.empty()) return Refuse(command);
+      break;
+    }
+    case kUidlAll:
+      if (!ReadDotTerminated(connection_, uid_listing_, timeout_ms())) return FailWithSocketError();
+      trace().ReceivedBody(uid_listing_.size());
       break;
     case kRetr:
     case kTop:
@@ -236,6 +253,38 @@ bool Pop3Client::RetrieveTop(std::int16_t number, std::int16_t lines) {
 bool Pop3Client::Delete(std::int16_t number) { return Execute(kDele, static_cast<int>(number)); }
 
 bool Pop3Client::Reset() { return Execute(kRset); }
+
+bool Pop3Client::GetMessageUid(std::int16_t number, std::string& uid) {
+  uid.clear();
+  if (!Execute(kUidl, static_cast<int>(number))) return false;
+  uid = last_uid_;
+  return true;
+}
+
+// The listing names every message not marked for deletion, one "number
+// identifier" line each; identifiers are compared exactly (they are case
+// sensitive, RFC 1939 section 7).
+bool Pop3Client::FindMessageByUid(std::string_view uid, std::int16_t& number) {
+  number = 0;
+  uid_listing_.clear();
+  if (uid.empty() || !IsSafeCommandText(std::string(uid))) return true;  // no message has such an identifier
+  if (!Execute(kUidlAll)) return false;
+  std::string_view rest = uid_listing_;
+  while (!rest.empty()) {
+    std::string_view line = rest.substr(0, rest.find('\n'));
+    rest.remove_prefix(std::min(rest.size(), line.size() + 1));
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    const std::size_t blank = line.find(' ');
+    if (blank == std::string_view::npos) continue;
+    std::string_view listed = line.substr(blank + 1);
+    while (!listed.empty() && IsSpaceOrTab(listed.back())) listed.remove_suffix(1);
+    if (listed != uid) continue;
+    const int found = LeadingInteger(std::string(line.substr(0, blank)).c_str());
+    if (found > 0 && found <= 32767) number = static_cast<std::int16_t>(found);
+    return true;
+  }
+  return true;
+}
 
 // The block is taken from the connection's buffer a run of lines at a time.
 bool ReadDotTerminated(SocketConnection& connection, std::string& text, int timeout_ms) {

@@ -21,6 +21,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "engine/protocols/line_session.h"
 #include "engine/protocols/sasl_exchange.h"
@@ -52,6 +53,12 @@ class Pop3Client : public LineSession, private SaslChannel {
   bool Delete(std::int16_t number);
   // RSET: removes every deletion mark.
   bool Reset();
+  // UIDL number (RFC 1939 section 7): the identifier the server keeps for
+  // the message across sessions.
+  bool GetMessageUid(std::int16_t number, std::string& uid);
+  // UIDL: the number of the message with that identifier in this session,
+  // or 0 when no message (not marked for deletion) has it.
+  bool FindMessageByUid(std::string_view uid, std::int16_t& number);
 
  private:
   enum Command : int;
@@ -77,6 +84,8 @@ class Pop3Client : public LineSession, private SaslChannel {
   std::int16_t message_count_ = 0;
   std::int32_t last_size_ = 0;
   std::string retrieved_text_;
+  std::string last_uid_;
+  std::string uid_listing_;
   std::string capabilities_;  // the lines of the last CAPA
 };
 

@@ -1,0 +1,351 @@
+// What a script needs to work through a mailbox again and again: unique
+// identifiers (RFC 3501 section 2.3.1.1), moving (RFC 6851, RFC 4315),
+// mailbox roles (RFC 6154), waiting for news (RFC 2177) and parts fetched on
+// their own (RFC 3501 section 6.4.5). Members of ImapClient; the commands
+// are in its command table.
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cstdint>
+
+#include "engine/common/ascii.h"
+#include "engine/common/messages.h"
+#include "engine/mime/transfer_codec.h"
+#include "engine/protocols/imap_client.h"
+#include "engine/protocols/imap_mailbox_names.h"
+#include "engine/streams/byte_buffer.h"
+
+namespace vesk {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Without IDLE the mailbox is asked with NOOP this often.
+constexpr auto kPollInterval = std::chrono::seconds(1);
+
+struct Role {
+  std::string_view name;
+  std::string_view attribute;
+};
+constexpr std::array<Role, 6> kRoles = {{
+    {"Sent", "\\Sent"},
+    {"Trash", "\\Trash"},
+    {"Junk", "\\Junk"},
+    {"Drafts", "\\Drafts"},
+    {"Archive", "\\Archive"},
+    {"All", "\\All"},
+}};
+
+bool ListsWord(std::string_view words, std::string_view wanted) {
+  std::size_t start = 0;
+  while (start < words.size()) {
+    std::size_t end = words.find_first_of(" \t", start);
+    if (end == std::string_view::npos) end = words.size();
+    if (EqualsIgnoringAsciiCase(words.substr(start, end - start), wanted)) return true;
+    start = end + 1;
+  }
+  return false;
+}
+
+bool ReadUid(std::string_view text, std::uint32_t& uid) {
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), uid);
+  return error == std::errc() && end == text.data() + text.size();
+}
+
+int MillisecondsUntil(Clock::time_point until) {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
+  return static_cast<int>(std::clamp<long long>(left, 0, 1 << 30));
+}
+
+}  // namespace
+
+// ---- Unique identifiers ------------------------------------------------------
+
+bool ImapClient::IsFetchFor(const ImapFetch& fetch, std::int32_t number) const {
+  if (!use_uids) return fetch.number == number;
+  const ImapFetchItem* item = fetch.Find("UID");
+  std::uint32_t uid = 0;
+  return item != nullptr && item->name.size() == 3 && ReadUid(item->value, uid) &&
+         uid == static_cast<std::uint32_t>(number);
+}
+
+bool ImapClient::FailNoSuchMessage(std::int32_t number) {
+  if (!use_uids) return Fail(kMsgMessageNotInAnswer);
+  last_error_ = FormatMessageText(kMsgNoSuchUid, std::to_string(static_cast<std::uint32_t>(number)).c_str());
+  return false;
+}
+
+// UID STORE, COPY and MOVE of a UID the mailbox does not hold succeed
+// without doing anything (RFC 3501 section 6.4.8), so the UID is looked for
+// first: a script that names a message that has gone learns it.
+bool ImapClient::RequireUid(std::int32_t message) {
+  const auto uid = static_cast<std::uint32_t>(message);
+  if (uid == 0) return FailNoSuchMessage(message);
+  if (!ExecuteCommand(ImapCommand::kUidExists, {uid})) return false;
+  std::vector<std::uint32_t> found;
+  for (const ImapResponse& response : responses_) {
+    if (ReadSearchUids(response.text, found)) break;
+  }
+  return std::find(found.begin(), found.end(), uid) != found.end() || FailNoSuchMessage(message);
+}
+
+// The UID of a message given by number (or, by UID, checked to exist).
+bool ImapClient::MessageUid(std::int32_t message, std::uint32_t& uid) {
+  if (use_uids) {
+    uid = static_cast<std::uint32_t>(message);
+    return RequireUid(message);
+  }
+  if (!ExecuteCommand(ImapCommand::kFetchUid, {message, message})) return false;
+  for (const ImapResponse& response : responses_) {
+    if (!ReadFetch(response, fetch_) || fetch_.number != message) continue;
+    const ImapFetchItem* item = fetch_.Find("UID");
+    if (item != nullptr && ReadUid(item->value, uid) && uid != 0) return true;
+  }
+  return FailNoSuchMessage(message);
+}
+
+// ---- Capabilities after signing in ---------------------------------------------
+
+// Servers list more once a user has signed in (Dovecot adds MOVE, UIDPLUS and
+// SPECIAL-USE then), often in the tagged reply to LOGIN (RFC 3501 section 7.1).
+void ImapClient::NoteSignedInCapabilities() {
+  const std::size_t listed = last_reply_.find("[CAPABILITY ");
+  if (listed == std::string::npos) return;
+  NoteCapabilities(std::string_view(last_reply_).substr(listed + 12));
+  capabilities_after_login_ = true;
+}
+
+bool ImapClient::ServerLists(std::string_view capability) {
+  if (!capabilities_after_login_) {
+    if (!AskCapabilities()) return false;
+    capabilities_after_login_ = true;
+  }
+  return ListsWord(capabilities_, capability);
+}
+
+// ---- Moving ------------------------------------------------------------------
+
+bool ImapClient::MoveMessage(std::int32_t message, std::string_view client_name) {
+  std::string name;
+  if (!MailboxArgument(client_name, name)) return false;
+  const std::string unchanged = last_error_;
+  if (ServerLists("MOVE")) {
+    return (!use_uids || RequireUid(message)) && ExecuteCommand(ImapCommand::kMove, {message, message, name});
+  }
+  if (!capabilities_after_login_) return false;  // CAPABILITY itself failed
+  last_error_ = unchanged;
+  // A plain EXPUNGE would also remove every other message marked \Deleted,
+  // by this script or anyone else; only UID EXPUNGE can name the one.
+  if (!ServerLists("UIDPLUS")) return Fail(kMsgCannotMoveSafely);
+  std::uint32_t uid = 0;
+  return MessageUid(message, uid) && MoveByCopy(uid, name);
+}
+
+bool ImapClient::MoveByCopy(std::uint32_t uid, const std::string& mailbox) {
+  const bool by_uid = use_uids;
+  use_uids = true;  // the steps below name the message by its UID
+  const auto as_argument = static_cast<std::int32_t>(uid);
+  const bool moved = ExecuteCommand(ImapCommand::kCopy, {as_argument, as_argument, mailbox}) &&
+                     StoreFlags(as_argument, kImapFlagDeleted, StoreMode::kAdd) &&
+                     ExecuteCommand(ImapCommand::kUidExpunge, {uid, uid});
+  use_uids = by_uid;
+  return moved;
+}
+
+// ---- Mailbox roles -------------------------------------------------------------
+
+bool ImapClient::FindSpecialMailbox(std::string_view role, std::string& client_name) {
+  client_name.clear();
+  const Role* wanted = nullptr;
+  for (const Role& known : kRoles) {
+    if (EqualsIgnoringAsciiCase(known.name, role)) wanted = &known;
+  }
+  if (wanted == nullptr || HasLineBreakOrNul(role)) {
+    last_error_ = FormatMessageText(kMsgUnknownMailboxRole, std::string(role).c_str());
+    return false;
+  }
+  // LIST-EXTENDED lets the server list only the mailboxes that have a role;
+  // otherwise every mailbox comes with its attributes (RFC 6154 section 2).
+  const std::string unchanged = last_error_;
+  const bool selective = ServerLists("SPECIAL-USE") && ListsWord(capabilities_, "LIST-EXTENDED");
+  if (!capabilities_after_login_) return false;
+  last_error_ = unchanged;
+  if (!ExecuteCommand(ImapCommand::kListAll, {selective ? "(SPECIAL-USE) " : ""})) return false;
+  ImapListEntry entry;
+  for (const ImapResponse& response : responses_) {
+    if (!ReadListEntry(response, entry) || entry.name.empty() || !ListsWord(entry.attributes, wanted->attribute)) {
+      continue;
+    }
+    const std::string delimiter = entry.delimiter.empty() ? hierarchy_delimiter : entry.delimiter;
+    const std::string mapped = MapSeparator(entry.name, delimiter, client_separator);
+    if (!DecodeMailboxName(mapped, client_name)) client_name = mapped;
+    return true;
+  }
+  return true;
+}
+
+// ---- Waiting for news ------------------------------------------------------------
+
+// EXISTS and EXPUNGE may come with the answer to any command (RFC 3501
+// section 7): new messages are remembered until the next wait.
+void ImapClient::NoteMailboxEvent(const ImapResponse& response) {
+  std::uint32_t number = 0;
+  switch (ReadMailboxEvent(response.text, number)) {
+    case MailboxEvent::kExists:
+      if (number > known_exists_) mailbox_changes_ |= kMessagesArrived;
+      known_exists_ = number;
+      break;
+    case MailboxEvent::kExpunge:
+      if (known_exists_ > 0) --known_exists_;
+      mailbox_changes_ |= kMessagesExpunged;
+      break;
+    case MailboxEvent::kNone:
+      break;
+  }
+}
+
+bool ImapClient::WaitForChange(int seconds, bool& changed) {
+  changed = false;
+  const Clock::time_point until = Clock::now() + std::chrono::seconds(std::max(seconds, 0));
+  // Messages that arrived while the script was busy count now; its own
+  // expunges do not.
+  if ((mailbox_changes_ & kMessagesArrived) != 0) {
+    mailbox_changes_ = kNothingChanged;
+    changed = true;
+    message_count = static_cast<std::int32_t>(std::min<std::uint32_t>(known_exists_, INT32_MAX));
+    return true;
+  }
+  mailbox_changes_ = kNothingChanged;
+  const std::string unchanged = last_error_;
+  const bool idle = ServerLists("IDLE");
+  if (!capabilities_after_login_) return false;
+  last_error_ = unchanged;
+  bool succeeded = true;
+  while (succeeded && !changed) {
+    succeeded = idle ? Idle(std::min(until, Clock::now() + idle_renewal), changed) : Poll(until, changed);
+    if (MillisecondsUntil(until) == 0) break;
+  }
+  mailbox_changes_ = kNothingChanged;
+  // The count the server's EXISTS and EXPUNGE responses have given.
+  if (changed) message_count = static_cast<std::int32_t>(std::min<std::uint32_t>(known_exists_, INT32_MAX));
+  return succeeded;
+}
+
+// One IDLE up to `until` or the first change: IDLE, the server's go-ahead,
+// its news, then DONE and the tagged reply (RFC 2177 section 3). Every read
+// of an answer is bounded by the time-out; only the wait for news is not.
+bool ImapClient::Idle(Clock::time_point until, bool& changed) {
+  NextTag();
+  responses_.clear();
+  if (!SendCommandLine(" IDLE\r\n")) return false;
+  for (;;) {
+    ImapResponse response;
+    if (!ReadResponse(response, timeout_ms())) return false;
+    if (IsTagged(response)) {  // refused, or over before it began
+      responses_.push_back(std::move(response));
+      return CheckCompletion();
+    }
+    if (!response.text.empty() && response.text.front() == '+') break;
+    NoteMailboxEvent(response);
+    responses_.push_back(std::move(response));
+    if (IsGoodbye(responses_.back())) return false;
+  }
+  while (mailbox_changes_ == kNothingChanged) {
+    const int left = MillisecondsUntil(until);
+    if (left == 0) break;
+    const int ready = connection_.WaitForData(left);
+    if (ready < 0) return FailWithSocketError();
+    if (ready == 0) continue;
+    ImapResponse response;
+    if (!ReadResponse(response, timeout_ms())) return false;
+    NoteMailboxEvent(response);
+    responses_.push_back(std::move(response));
+    if (IsGoodbye(responses_.back())) return false;
+  }
+  if (!SendBytes("DONE\r\n")) return false;
+  const bool done = CollectResponses(timeout_ms()) && CheckCompletion();
+  changed = mailbox_changes_ != kNothingChanged;
+  return done;
+}
+
+// NOOP is the way to ask for news without IDLE (RFC 3501 section 6.1.2).
+bool ImapClient::Poll(Clock::time_point until, bool& changed) {
+  for (;;) {
+    if (!ExecuteCommand(ImapCommand::kNoop)) return false;
+    if (mailbox_changes_ != kNothingChanged) {
+      changed = true;
+      return true;
+    }
+    const int left = MillisecondsUntil(std::min(until, Clock::now() + kPollInterval));
+    if (MillisecondsUntil(until) == 0) return true;
+    // News that comes by itself is read by the next NOOP.
+    if (connection_.WaitForData(left) < 0) return FailWithSocketError();
+  }
+}
+
+// ---- Parts on demand -----------------------------------------------------------
+
+bool ImapClient::FetchStructure(std::int32_t message) {
+  message_parts.clear();
+  parts_message_ = 0;
+  if (!ExecuteCommand(ImapCommand::kFetchStructure, {message, message})) return false;
+  for (const ImapResponse& response : responses_) {
+    if (!ReadFetch(response, fetch_) || !IsFetchFor(fetch_, message)) continue;
+    if (ReadBodyStructure(response, message_parts)) {
+      parts_message_ = message;
+      parts_by_uid_ = use_uids;
+      return true;
+    }
+  }
+  message_parts.clear();
+  return FailNoSuchMessage(message);
+}
+
+bool ImapClient::FetchPart(std::int32_t message, std::string_view section, std::string& content, ImapBodyPart& part) {
+  content.clear();
+  if (!IsPartSection(section) || section.size() > 64) {
+    last_error_ = FormatMessageText(kMsgInvalidPartNumber, std::string(section.substr(0, 64)).c_str());
+    return false;
+  }
+  // The structure tells how the part is encoded; it is asked for once.
+  if (parts_message_ != message || parts_by_uid_ != use_uids || message_parts.empty()) {
+    if (!FetchStructure(message)) return false;
+  }
+  const auto found = std::find_if(message_parts.begin(), message_parts.end(),
+                                  [&](const ImapBodyPart& candidate) { return candidate.section == section; });
+  if (found == message_parts.end()) {
+    last_error_ = FormatMessageText(kMsgNoSuchPart, std::string(section).c_str());
+    return false;
+  }
+  part = *found;
+  if (!ExecuteCommand(ImapCommand::kFetchSection, {message, message, section})) return false;
+  const std::string wanted = "BODY[" + std::string(section) + "]";
+  for (const ImapResponse& response : responses_) {
+    if (!ReadFetch(response, fetch_) || !IsFetchFor(fetch_, message)) continue;
+    for (ImapFetchItem& item : fetch_.items) {
+      // "BODY[2]" or, from a server that says where it began, "BODY[2]<0>".
+      if (!EqualsIgnoringAsciiCase(std::string_view(item.name).substr(0, wanted.size()), wanted)) continue;
+      if (item.kind == ImapFetchItem::Kind::kList || item.kind == ImapFetchItem::Kind::kAtom) continue;
+      const TransferEncoding encoding = TransferEncodingFromValue(part.encoding);
+      if (encoding == TransferEncoding::kPlain && part.type != "text") {
+        content = std::move(item.value);  // 7bit, 8bit or binary: the bytes are the content
+        return true;
+      }
+      // The decoders take lines; the part's last line need not end in CR LF
+      // (that CR LF belongs to the boundary after it).
+      if (!item.value.empty() && item.value.back() != '\n') item.value += "\r\n";
+      ByteBuffer decoded;
+      switch (encoding) {
+        case TransferEncoding::kBase64: DecodeBase64(item.value, decoded); break;
+        case TransferEncoding::kQuotedPrintable: DecodeQuotedPrintable(item.value, decoded); break;
+        case TransferEncoding::kPlain: DecodePlain(item.value, decoded); break;
+      }
+      content.assign(reinterpret_cast<const char*>(decoded.data()), decoded.size());
+      return true;
+    }
+  }
+  return FailNoSuchMessage(message);
+}
+
+}  // namespace vesk

@@ -1,0 +1,216 @@
+' Runs after tests/scripts/prelude.vbs, which tools/run_scripts.sh puts in front.
+' Working through a mailbox the way a scheduled script does, against Dovecot
+' and Cyrus: UIDs that survive another session's expunge, parts fetched on
+' their own (the trace shows how little moved), moving to the mailbox with
+' the Sent role (MOVE, and at Dovecot's 127.0.0.4 the UIDPLUS road that
+' leaves other deleted messages alone), and waiting for mail that Postfix
+' delivers.
+Dim pdf, pdfName, i
+' A file name outside ASCII travels in the RFC 2231 form and comes back decoded.
+pdfName = "Gro" & Chr(223) & "er Bericht " & Chr(252) & "ber 5 MB.pdf"
+
+' Wine's ExpandEnvironmentStrings counts the terminating NUL into the text.
+Function Env(name)
+  Env = Replace(shell.ExpandEnvironmentStrings("%" & name & "%"), Chr(0), "")
+End Function
+
+Function Session(host, port)
+  Dim s : Set s = CreateObject("VeskMail.IMAP4")
+  s.Host = host : s.Port = port
+  s.User = "vesk" : s.Password = "vesk-pass" : s.TimeOut = 30000
+  s.Connect
+  Set Session = s
+End Function
+
+' Empties a mailbox (by message number, as always).
+Sub ClearMailbox(imap, mailbox)
+  Dim found, n
+  imap.UseUIDs = False
+  imap.MailboxName = mailbox
+  imap.SelectMailbox False
+  found = imap.Search("ALL")
+  For Each n In found
+    imap.DeleteMessage n
+  Next
+  imap.Expunge
+End Sub
+
+Function Message(subject, id, withPdf)
+  Dim m, attached : Set m = CreateObject("VeskMail.MIMEMessage")
+  m.From.Address = "job@example.com"
+  m.To.Add.Address = "vesk@localhost"
+  m.Subject = subject
+  m.HeaderFields.Item("Message-ID") = "<" & id & ">"
+  m.Text = "Text of " & subject & vbCrLf
+  If withPdf Then
+    Set attached = m.Attachments.Add
+    attached.Load pdf
+    attached.FileName = pdfName : attached.ContentType = "application/pdf" : attached.ContentEncoding = "base64"
+  End If
+  Set Message = m
+End Function
+
+' Bytes the server sent according to a trace file: its lines, and the size
+' of each literal.
+Function BytesReceived(traceFile)
+  Dim stream, line, text, total, at
+  total = 0
+  Set stream = fso.OpenTextFile(traceFile, 1)
+  Do Until stream.AtEndOfStream
+    line = stream.ReadLine
+    at = InStr(line, " S: ")
+    If at > 0 Then
+      text = Mid(line, at + 4)
+      If Left(text, 1) = "[" And Right(text, 18) = " bytes of message]" Then
+        total = total + CDbl(Mid(text, 2, Len(text) - 19))
+      Else
+        total = total + Len(text) + 2
+      End If
+    End If
+  Loop
+  stream.Close
+  BytesReceived = total
+End Function
+
+Function Contains(list, value)
+  Dim item : Contains = False
+  For Each item In list
+    If item = value Then Contains = True
+  Next
+End Function
+
+Sub Deliver(address, subject)
+  Dim smtp, m : Set smtp = CreateObject("VeskMail.SMTP")
+  smtp.Host = "127.0.0.1" : smtp.Port = CInt(Env("VESK_SMTP_PORT"))
+  Set m = CreateObject("VeskMail.MIMEMessage")
+  m.From.Address = "sender@example.com" : m.To.Add.Address = address : m.Subject = subject : m.Text = "new"
+  smtp.Connect
+  smtp.Send m
+  smtp.Disconnect
+End Sub
+
+Sub RunAgainst(label, host, port, address, noMoveHost)
+  Dim imap, other, uids, uid1, uid2, uid3, header, parts, folder, trace, saved, started, changed, sent, n, moved
+  WScript.Echo "-- " & label
+  folder = ScratchFolder("vesk-mailbox-work")
+  Set imap = Session(host, port)
+  sent = imap.SpecialMailbox("Sent")
+  Check sent = "Gesendete Objekte", label & ": the mailbox with the Sent role: " & sent
+  Check imap.SpecialMailbox("junk") = "" Or label = "Dovecot", label & ": no Junk mailbox"
+  ClearMailbox imap, "INBOX"
+  ClearMailbox imap, sent
+  imap.AppendMessage "INBOX", Message("first", "first@vesk.test", False)
+  imap.AppendMessage "INBOX", Message("second", "second@vesk.test", True)
+  imap.AppendMessage "INBOX", Message("third", "third@vesk.test", False)
+
+  ' UIDs, and what another client's expunge does not change.
+  imap.UseUIDs = True
+  imap.MailboxName = "INBOX"
+  imap.SelectMailbox False
+  Check TypeName(imap.UIDValidity) = "Double" And imap.UIDValidity > 0, label & ": UIDVALIDITY " & imap.UIDValidity
+  Check imap.UIDNext > 0, label & ": UIDNEXT " & imap.UIDNext
+  uids = imap.Search("ALL")
+  Check UBound(uids) = 2, label & ": three UIDs"
+  uid1 = uids(0) : uid2 = uids(1) : uid3 = uids(2)
+  Check uid1 < uid2 And uid2 < uid3 And imap.UIDNext > uid3, label & ": UIDs grow: " & uid1 & " " & uid2 & " " & uid3
+  Set other = Session(host, port)
+  other.SelectMailbox False
+  other.DeleteMessage 1
+  other.Expunge
+  Set header = imap.RetrieveHeader(uid2)
+  Check InStr(header.HeaderFields.Item("Message-ID"), "second@vesk.test") > 0, _
+        label & ": the UID of what was message 2 still fetches it: " & header.HeaderFields.Item("Message-ID")
+  On Error Resume Next
+  Set header = imap.Retrieve(uid1)
+  Check Err.Number <> 0 And InStr(Err.Description, "No message has the UID " & uid1) = 1, _
+        label & ": an expunged UID is an error, not another message: " & Err.Description
+  Err.Clear
+  imap.MoveMessage uid1, sent
+  Check InStr(Err.Description, "No message has the UID") = 1, label & ": moving an expunged UID: " & Err.Description
+  Err.Clear
+  On Error GoTo 0
+
+  ' The text and the attachment of a large message, each alone.
+  trace = fso.BuildPath(folder, "trace.txt")
+  imap.TraceFile = trace
+  parts = imap.GetMessageParts(uid2)
+  Check UBound(parts) = 1, label & ": two parts"
+  Check parts(0) = "1" And parts(1) = "2", label & ": part numbers " & parts(0) & ", " & parts(1)
+  Check imap.PartContentType("1") = "text/plain", label & ": type of part 1"
+  Check imap.PartFileName("2") = pdfName, label & ": file name " & imap.PartFileName("2")
+  Check imap.PartContentType("2") = "application/pdf" And imap.PartEncoding("2") = "base64", label & ": type of part 2"
+  Check imap.PartSize("2") > 5000000, label & ": size of part 2 " & imap.PartSize("2")
+  Check imap.GetPartText(uid2, "1") = "Text of second" & vbLf, label & ": text of part 1"
+  imap.SavePart uid2, "1", fso.BuildPath(folder, "text.txt")
+  Check fso.GetFile(fso.BuildPath(folder, "text.txt")).Size = 15, label & ": saved text"
+  Check BytesReceived(trace) < 65536, label & ": listing and saving the text moved " & BytesReceived(trace) & " bytes"
+  imap.TraceFile = ""
+  saved = fso.BuildPath(folder, imap.PartFileName("2"))
+  imap.SavePart uid2, "2", saved
+  Check fso.GetFile(saved).Size = Len(pdf), label & ": saved attachment of " & fso.GetFile(saved).Size & " bytes"
+  Check fso.OpenTextFile(saved, 1).Read(8) = "%PDF-1.4", label & ": attachment content"
+  Check 0 = (imap.GetMessageFlags(uid2) And 1), label & ": fetching parts leaves the message unseen"
+
+  ' Moving: to the mailbox with the Sent role, found by role.
+  imap.MoveMessage uid2, sent
+  uids = imap.Search("ALL")
+  Check UBound(uids) = 0 And uids(0) = uid3, label & ": INBOX after the move holds only UID " & uid3
+  imap.UseUIDs = False
+  imap.MailboxName = sent
+  imap.SelectMailbox True
+  Check imap.MessageCount = 1, label & ": the Sent mailbox holds the moved message"
+  Set header = imap.RetrieveHeader(1)
+  Check InStr(header.HeaderFields.Item("Message-ID"), "second@vesk.test") > 0, label & ": moved message"
+
+  ' Without MOVE (Dovecot at another address): a message marked deleted by
+  ' another session stays when this one moves another message.
+  If noMoveHost <> "" Then
+    imap.AppendMessage "INBOX", Message("fourth", "fourth@vesk.test", False)
+    Set moved = Session(noMoveHost, port)
+    moved.UseUIDs = True
+    moved.SelectMailbox False
+    uids = moved.Search("ALL")
+    Check UBound(uids) = 1, label & ": two messages before the UIDPLUS move"
+    moved.PutMessageFlags uids(0), 8  ' \Deleted, not expunged
+    moved.TraceFile = trace
+    moved.MoveMessage uids(1), sent
+    moved.TraceFile = ""
+    moved.UseUIDs = False
+    moved.SelectMailbox False
+    Check moved.MessageCount = 1, label & ": the message marked deleted is still there"
+    Check InStr(fso.OpenTextFile(trace, 1).ReadAll, " UID EXPUNGE " & uids(1) & ":" & uids(1)) > 0, _
+          label & ": moved by COPY and UID EXPUNGE"
+    moved.PutMessageFlags 1, 0
+    moved.Disconnect
+  End If
+
+  ' Waiting: nothing comes, then Postfix delivers.
+  imap.UseUIDs = False
+  imap.MailboxName = "INBOX"
+  imap.SelectMailbox False
+  started = Timer
+  changed = imap.WaitForChange(2)
+  Check Not changed, label & ": nothing new within 2 s"
+  Check Timer - started >= 1.8 And Timer - started < 6, label & ": the wait took " & (Timer - started) & " s"
+  n = imap.MessageCount
+  Deliver address, "arrives while waiting"
+  started = Timer
+  changed = imap.WaitForChange(30)
+  Check changed, label & ": new mail noticed"
+  Check Timer - started < 3, label & ": noticed within " & (Timer - started) & " s of delivery"
+  Check imap.MessageCount = n + 1, label & ": the count after the wait: " & imap.MessageCount & " after " & n
+  imap.UpdateStatus
+  Check imap.MessageCount >= 2, label & ": the session goes on: " & imap.MessageCount & " messages"
+  other.Disconnect
+  imap.Disconnect
+End Sub
+
+pdf = "%PDF-1.4" & vbLf
+For i = 0 To 255
+  pdf = pdf & Chr(i)
+Next
+pdf = pdf & String(5 * 1024 * 1024, "Q")
+
+RunAgainst "Dovecot", "127.0.0.1", CInt(Env("VESK_IMAP_PORT")), "vesk@localhost", Env("VESK_IMAP_NO_MOVE_HOST")
+RunAgainst "Cyrus", "127.0.0.1", CInt(Env("VESK_CYRUS_IMAP_PORT")), Env("VESK_CYRUS_MAIL_ADDRESS"), ""
+Finish
