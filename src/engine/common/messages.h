@@ -55,6 +55,22 @@ enum MessageId : int {
   kMsgLoginDisabled = 166,
   kMsgUnknownMessageCharset = 180,
   kMsgConnectionEnded = 190,
+  kMsgOAuthError = 200,
+  kMsgOAuthErrorCode = 201,
+  kMsgOAuthHttpStatus = 202,
+  kMsgOAuthUnreachable = 203,
+  kMsgOAuthNoToken = 204,
+  kMsgOAuthSettingMissing = 205,
+  kMsgOAuthNoTokenYet = 206,
+  kMsgOAuthOutOfOrder = 207,
+  kMsgOAuthWaitTimedOut = 208,
+  kMsgOAuthStateMismatch = 209,
+  kMsgOAuthBadAddress = 210,
+  kMsgTokenFileUnreadable = 211,
+  kMsgTokenFileUnwritable = 212,
+  kMsgOAuthListenerFailed = 213,
+  kMsgOAuthNoBrowser = 214,
+  kMsgOAuthUnsafeText = 215,
 };
 
 // The text of a message, or nullptr when the list has no such number.

@@ -1,0 +1,131 @@
+#include "engine/platform/http.h"
+#include "engine/platform/windows_support.h"
+
+#include <winhttp.h>
+
+#include <memory>
+#include <string>
+
+namespace vesk::http {
+namespace {
+
+#ifndef WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY
+#define WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY 4
+#endif
+#ifndef WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3
+#define WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3 0x00002000
+#endif
+
+struct CloseInternet {
+  void operator()(HINTERNET handle) const { WinHttpCloseHandle(handle); }
+};
+using InternetHandle = std::unique_ptr<void, CloseInternet>;
+
+std::wstring Wide(const std::string& text) {
+  if (text.empty()) return {};
+  const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring wide(static_cast<size_t>(length), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
+  return wide;
+}
+
+// "WinHTTP error 12157: <the system's text>".
+std::string Describe(DWORD code) {
+  std::string text = "WinHTTP error " + std::to_string(code);
+  char* words = nullptr;
+  const DWORD length = FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS,
+      GetModuleHandleW(L"winhttp.dll"), code, 0, reinterpret_cast<char*>(&words), 0, nullptr);
+  if (length && words) {
+    std::string said(words, length);
+    while (!said.empty() && (said.back() == '\r' || said.back() == '\n' || said.back() == ' ')) said.pop_back();
+    if (!said.empty()) text += ": " + said;
+  }
+  if (words) LocalFree(words);
+  return text;
+}
+
+// A session with the user's proxy settings: the system's automatic choice
+// where the system has it, else the proxy the user's Internet settings name.
+InternetHandle OpenSession() {
+  const wchar_t* agent = L"VeskMail";
+  if (HINTERNET session = WinHttpOpen(agent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
+                                      WINHTTP_NO_PROXY_BYPASS, 0)) {
+    return InternetHandle(session);
+  }
+  WINHTTP_CURRENT_USER_IE_PROXY_CONFIG user{};
+  HINTERNET session = nullptr;
+  if (WinHttpGetIEProxyConfigForCurrentUser(&user) && user.lpszProxy) {
+    session = WinHttpOpen(agent, WINHTTP_ACCESS_TYPE_NAMED_PROXY, user.lpszProxy,
+                          user.lpszProxyBypass ? user.lpszProxyBypass : WINHTTP_NO_PROXY_BYPASS, 0);
+  }
+  for (LPWSTR text : {user.lpszAutoConfigUrl, user.lpszProxy, user.lpszProxyBypass}) {
+    if (text) GlobalFree(text);
+  }
+  if (!session) {
+    session = WinHttpOpen(agent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
+  }
+  return InternetHandle(session);
+}
+
+}  // namespace
+
+bool PostForm(const Request& request, Response& response, std::string& error) {
+  response = Response{};
+  auto fail = [&](DWORD code) {
+    error = Describe(code);
+    return false;
+  };
+  const std::wstring url = Wide(request.url);
+  URL_COMPONENTS parts{};
+  parts.dwStructSize = sizeof parts;
+  parts.dwHostNameLength = parts.dwUrlPathLength = parts.dwExtraInfoLength = static_cast<DWORD>(-1);
+  if (!WinHttpCrackUrl(url.c_str(), 0, 0, &parts)) return fail(GetLastError());
+  if (parts.nScheme != INTERNET_SCHEME_HTTPS) {
+    error = "only https addresses are used";
+    return false;
+  }
+  const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
+  std::wstring path(parts.lpszUrlPath, parts.dwUrlPathLength);
+  path.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
+  if (path.empty()) path = L"/";
+
+  InternetHandle session = OpenSession();
+  if (!session) return fail(GetLastError());
+  DWORD protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3;
+  if (!WinHttpSetOption(session.get(), WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols)) {
+    protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2;  // systems that do not know TLS 1.3 yet
+    WinHttpSetOption(session.get(), WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols);
+  }
+  const int limit = request.timeout_ms > 0 ? request.timeout_ms : 30000;
+  WinHttpSetTimeouts(session.get(), limit, limit, limit, limit);
+
+  InternetHandle connection(WinHttpConnect(session.get(), host.c_str(), parts.nPort, 0));
+  if (!connection) return fail(GetLastError());
+  InternetHandle call(WinHttpOpenRequest(connection.get(), L"POST", path.c_str(), nullptr, WINHTTP_NO_REFERER,
+                                         WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE));
+  if (!call) return fail(GetLastError());
+  const wchar_t* headers = L"Content-Type: application/x-www-form-urlencoded\r\nAccept: application/json\r\n";
+  const DWORD size = static_cast<DWORD>(request.form_body.size());
+  if (!WinHttpSendRequest(call.get(), headers, static_cast<DWORD>(-1L),
+                          const_cast<char*>(request.form_body.data()), size, size, 0) ||
+      !WinHttpReceiveResponse(call.get(), nullptr)) {
+    return fail(GetLastError());
+  }
+  DWORD status = 0, status_size = sizeof status;
+  if (!WinHttpQueryHeaders(call.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                           WINHTTP_HEADER_NAME_BY_INDEX, &status, &status_size, WINHTTP_NO_HEADER_INDEX)) {
+    return fail(GetLastError());
+  }
+  response.status = static_cast<long>(status);
+  char buffer[8192];
+  for (;;) {
+    DWORD got = 0;
+    if (!WinHttpReadData(call.get(), buffer, sizeof buffer, &got)) return fail(GetLastError());
+    if (got == 0) break;
+    response.body.append(buffer, got);
+  }
+  return true;
+}
+
+}  // namespace vesk::http
