@@ -37,7 +37,7 @@ start() {
   eval "$(settings)"
   [[ -s $VESK_OAUTH2_SIGNING_KEY ]] || { say "no signing key: run tools/mailservers.sh start first"; return 1; }
   NODE_PATH="$dir/node_modules" setsid node "$repo_root/tests/oauth2/server.js" "$port" \
-    "$VESK_TLS_DIR/server.key" "$VESK_TLS_DIR/server.pem" "$VESK_OAUTH2_SIGNING_KEY" "$VESK_OAUTH2_KEY_ID" \
+    "$VESK_TLS_DIR/server.key" "$VESK_TLS_DIR/server.pem" "$VESK_OAUTH2_SIGNING_KEY" "$VESK_OAUTH2_KEY_ID" "$VESK_TLS_DIR/ca.pem" \
     >"$log" 2>&1 </dev/null &
   echo $! >"$pid_file"
   for _ in $(seq 50); do

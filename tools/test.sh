@@ -48,11 +48,13 @@ else
   echo "skipped: no small file systems can be mounted here, so saves on a full or read-only one are not tried"
 fi
 
-echo "== mail servers (Postfix and Dovecot on loopback)"
+echo "== mail servers (Postfix and Dovecot on loopback) and the local OAuth 2 server"
 "$ROOT/tools/mailservers.sh" start
-trap '"$ROOT/tools/mailservers.sh" stop >/dev/null 2>&1 || true; unmount_test_file_systems' EXIT
+trap '"$ROOT/tools/oauth2_server.sh" stop >/dev/null 2>&1 || true; "$ROOT/tools/mailservers.sh" stop >/dev/null 2>&1 || true; unmount_test_file_systems' EXIT
 eval "$("$ROOT/tools/mailservers.sh" env | sed 's/^/export /')"
 export VESK_MAILSERVERS=1
+"$ROOT/tools/oauth2_server.sh" start
+eval "$("$ROOT/tools/oauth2_server.sh" env | sed 's/^/export /')"
 
 echo "== engine (native)"
 build_preset native
@@ -180,6 +182,27 @@ wine_suites() {
     "$(dirname "$(dirname "$VESK_MAILDIR")")/vesk-check/Maildir" | harness_counts)
   record "delivered mail $arch" "${passed:-0}" "${failures:-1}"
 
+  # The OAuth 2 example twice: the first run signs in by device code (the
+  # test client is approved at its third poll) and keeps the tokens; the
+  # second sends from the token file alone.
+  echo "== examples/oauth_send.vbs $arch: signed in once, then from the token file"
+  local tokens="$BUILD/results/oauth-tokens-$arch.dat" example_args
+  rm -f "$tokens"
+  example_args=("/token:$VESK_OAUTH2_URL/token" "/device:$VESK_OAUTH2_URL/device_authorization" /client:device-approve
+    /scope:mail /host:localhost "/port:$VESK_SUBMISSION_PORT" /user:vesk /to:vesk@localhost
+    "/tokens:$(winpath "$BUILD/results")\\oauth-tokens-$arch.dat")
+  passed=0 failures=0
+  for expected in "Signed in; the tokens are kept in" "Signed in from"; do
+    if output=$(run_script "$ROOT/examples/oauth_send.vbs" "Done\\." "${example_args[@]}" 2>&1) &&
+      grep -qF "$expected" <<<"$output"; then
+      passed=$((passed + 1))
+    else
+      printf '%s\n' "$output"
+      failures=$((failures + 1))
+    fi
+  done
+  record "OAuth 2 example $arch" "$passed" "$failures"
+
   # VESK_THREAD_MESSAGES=200 gives the full 8 x 200 (see the README).
   echo "== many threads at once $arch: ${VESK_THREADS:-8} threads x ${VESK_THREAD_MESSAGES:-50} messages"
   if timeout 1200 "$WINE" "$ARCH_BUILD/bin/many_threads.exe" "${VESK_THREADS:-8}" "${VESK_THREAD_MESSAGES:-50}" |
@@ -202,7 +225,8 @@ if [ "$have_wine32" -eq 1 ]; then
   wine_suites x86
 else
   echo "wine32 could not be installed (log: $BUILD/wine32-install.log): the x86 suites are skipped"
-  for harness in automation scripts "failure reports" interop "messages from the wild" "server scripts" "delivered mail" "many threads"; do
+  for harness in automation scripts "failure reports" interop "messages from the wild" "server scripts" "delivered mail" \
+    "OAuth 2 example" "many threads"; do
     summary+=("$harness x86: skipped: wine32 not installable")
   done
 fi

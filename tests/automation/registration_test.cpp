@@ -42,12 +42,13 @@ const std::tuple<const CLSID*, const wchar_t*, const wchar_t*> kClasses[] = {
     {&CLSID_VeskPOP3, L"VeskPOP3", L"VeskMail.POP3"},
     {&CLSID_VeskSMTP, L"VeskSMTP", L"VeskMail.SMTP"},
     {&CLSID_VeskIMAP4, L"VeskIMAP4", L"VeskMail.IMAP4"},
-    {&CLSID_MIMEMessage, L"MIMEMessage", L"VeskMail.MIMEMessage"}};
+    {&CLSID_MIMEMessage, L"MIMEMessage", L"VeskMail.MIMEMessage"},
+    {&CLSID_VeskOAuth2, L"VeskOAuth2", L"VeskMail.OAuth2"}};
 
 const IID* const kInterfaces[] = {&IID_IVeskPOP3,    &IID_IVeskSMTP,   &IID_IVeskIMAP4,   &IID_IMIMEMessage,
                                   &IID_IMailAddress, &IID_IMailAddresses, &IID_IMimeBody, &IID_IMimeBodies,
                                   &IID_IFieldDictionary, &IID_IVeskPOP3Ex, &IID_IVeskSMTPEx, &IID_IVeskIMAP4Ex,
-                                  &IID_IMIMEMessageEx};
+                                  &IID_IMIMEMessageEx, &IID_IVeskOAuth2};
 
 class Registration : public testing::Test {
  protected:
@@ -138,7 +139,13 @@ const std::pair<const IID*, const char*> kCatalogue[] = {
     {&IID_IVeskPOP3Ex, kMailboxExMembers},
     {&IID_IVeskSMTPEx, kSmtpExMembers},
     {&IID_IVeskIMAP4Ex, kMailboxExMembers},
-    {&IID_IMIMEMessageEx, "NewMessageID/c/1001 Charset/gp/1002 HTMLText/gp/1003 AddRelated/c/1004"}};
+    {&IID_IMIMEMessageEx, "NewMessageID/c/1001 Charset/gp/1002 HTMLText/gp/1003 AddRelated/c/1004"},
+    {&IID_IVeskOAuth2, "TokenEndpoint/gp/1 AuthorizationEndpoint/gp/2 DeviceAuthorizationEndpoint/gp/3 ClientId/gp/4 "
+                       "ClientSecret/gp/5 Scope/gp/6 TimeOut/gp/7 TokenFile/gp/8 OpenBrowser/gp/9 AccessToken/g/10 "
+                       "ExpiresIn/g/11 RefreshToken/gp/12 UserCode/g/13 VerificationUri/g/14 "
+                       "VerificationUriComplete/g/15 AuthorizationAddress/g/16 RedirectUri/g/17 RequestToken/c/18 "
+                       "Refresh/c/19 StartDeviceAuthorization/c/20 WaitForDeviceAuthorization/c/21 "
+                       "StartAuthorization/c/22 WaitForAuthorization/c/23 LoadTokens/c/24 SaveTokens/c/25"}};
 
 // The first vtable slot of an interface's own members: after IUnknown and
 // IDispatch, and after the catalogued members a derived interface extends.

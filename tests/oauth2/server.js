@@ -9,7 +9,11 @@
 //     key Dovecot validates (tools/mailservers.sh writes both halves);
 //   - clients whose identifier starts with "short-" get tokens that live
 //     61 seconds, so that one second later they are due for a refresh.
-// Usage: node server.js PORT KEY.pem CERT.pem SIGNING_KEY.pem KID [USER]
+//   - POST /test/browse plays the browser for scripts (Wine's script engine
+//     cannot keep its HTTP object from following redirects): it visits the
+//     `url` given, follows its redirect to the loopback listener of a sign-in
+//     and answers the listener's HTTP status as JSON.
+// Usage: node server.js PORT KEY.pem CERT.pem SIGNING_KEY.pem KID CA.pem [USER]
 'use strict';
 const crypto = require('node:crypto');
 const fs = require('node:fs');
@@ -17,7 +21,8 @@ const https = require('node:https');
 const express = require('express');
 const { OAuth2Server } = require('oauth2-mock-server');
 
-const [port, keyFile, certFile, signingKeyFile, kid, user = 'vesk'] = process.argv.slice(2);
+const [port, keyFile, certFile, signingKeyFile, kid, caFile, user = 'vesk'] = process.argv.slice(2);
+const http = require('node:http');
 const secrets = { 'vesk-service': 'vesk-service-secret', 'short-service': 'vesk-service-secret' };
 const devices = new Map(); // device_code -> { client, userCode, polls, lastPoll, interval, expiresAt, state }
 const refreshTokens = new Set();
@@ -133,6 +138,30 @@ async function main() {
     refreshTokens.add('device');
     refreshCount -= 1;
     next();
+  });
+
+  // One GET without following redirects: { status, location }.
+  function visit(url) {
+    return new Promise((resolve, reject) => {
+      const target = new URL(url);
+      const client = target.protocol === 'https:' ? https : http;
+      const options = target.protocol === 'https:' ? { ca: fs.readFileSync(caFile) } : {};
+      client.get(target, options, (reply) => {
+        reply.resume();
+        resolve({ status: reply.statusCode, location: reply.headers.location });
+      }).on('error', reject);
+    });
+  }
+  app.post('/test/browse', async (req, res) => {
+    try {
+      let answer = await visit(req.body.url);
+      if (answer.status === 302 && answer.location) {
+        answer = { ...(await visit(answer.location)), redirected_to: answer.location };
+      }
+      res.json(answer);
+    } catch (error) {
+      res.status(502).json({ error: 'browse_failed', error_description: String(error) });
+    }
   });
 
   app.get('/test/refresh_count', (_req, res) => res.json({ refresh_count: refreshCount }));
