@@ -222,12 +222,12 @@ bool TokenClient::CurrentToken(std::string& token) {
       renewed = RequestClientCredentials();
     } else if (tokens_.access_token.empty()) {
       return Fail(MessageText(kMsgOAuthNoTokenYet));
+    } else if (SecondsLeft() <= 0) {
+      return Fail(FormatMessageText(kMsgOAuthSettingMissing, "RefreshToken"));
     }
-    // A token that cannot be renewed is still handed out while it lasts.
-    if (!renewed && (tokens_.access_token.empty() || SecondsLeft() <= 0)) {
-      if (last_error_.empty()) last_error_ = MessageText(kMsgOAuthNoTokenYet);
-      return false;
-    }
+    // A token that could not be renewed is still handed out while it lasts;
+    // the reason stays in the error text.
+    if (!renewed && (tokens_.access_token.empty() || SecondsLeft() <= 0)) return false;
   }
   token = tokens_.access_token;
   return true;

@@ -114,6 +114,26 @@ TEST_F(OAuth2Server, ClientCredentialsGiveABearerTokenWithItsLifetime) {
   EXPECT_EQ(token, client_.tokens().access_token);  // fresh: not asked for again
 }
 
+TEST_F(OAuth2Server, ATokenThatCannotBeRenewedIsUsedWhileItLastsAndRefusedAfter) {
+  Configure(client_, "vesk-service", "vesk-service-secret");
+  ASSERT_TRUE(client_.RequestClientCredentials());
+  const std::string issued = client_.tokens().access_token;
+  const std::int64_t expires_at = client_.tokens().expires_at;
+  client_.settings().client_secret.clear();  // no way left to renew it
+  std::string token;
+  client_.now = [expires_at] { return expires_at - 30; };  // half a minute left
+  ASSERT_TRUE(client_.CurrentToken(token));
+  EXPECT_EQ(token, issued);
+  client_.now = [expires_at] { return expires_at + 1; };
+  EXPECT_FALSE(client_.CurrentToken(token));
+  EXPECT_EQ(client_.last_error(), "OAuth 2 needs the RefreshToken first");
+
+  // With the secret, an ended client credentials token is asked for anew.
+  client_.settings().client_secret = "vesk-service-secret";
+  ASSERT_TRUE(client_.CurrentToken(token)) << client_.last_error();
+  EXPECT_EQ(client_.tokens().expires_at, expires_at + 1 + 3600);  // issued at the (faked) present
+}
+
 TEST_F(OAuth2Server, RefusalsCarryTheEndpointsErrorAndDescription) {
   Configure(client_, "vesk-service", "wrong-secret");
   EXPECT_FALSE(client_.RequestClientCredentials());
