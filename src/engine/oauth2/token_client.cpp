@@ -275,17 +275,15 @@ bool TokenClient::WaitForDeviceAuthorization(int limit_seconds) {
   form.Add("grant_type", kDeviceGrantType).Add("device_code", device_.device_code);
   AddClient(form);
   for (;;) {
-    if (now() + device_.interval_seconds > deadline) {
-      // Waiting past the deadline would only end in a refusal; say so in time.
+    if (now() + device_.interval_seconds <= deadline) {
+      sockets::SleepMilliseconds(device_.interval_seconds * 1000);
+    } else {
+      // The next poll would come after the deadline: wait out the rest.
       const std::int64_t rest = deadline - now();
       if (rest > 0) sockets::SleepMilliseconds(static_cast<int>(rest * 1000));
-      if (now() >= device_.expires_at) {
-        // The code's own life is over: one last poll gives the server's word.
-      } else {
-        return Fail(FormatMessageText(kMsgOAuthWaitTimedOut, limit_seconds));
-      }
-    } else {
-      sockets::SleepMilliseconds(device_.interval_seconds * 1000);
+      // When the script's limit came first, the wait ends here; when the
+      // code's own life ended, one last poll gives the server's word on it.
+      if (now() < device_.expires_at) return Fail(FormatMessageText(kMsgOAuthWaitTimedOut, limit_seconds));
     }
     std::string error_code;
     if (RequestTokens(form.text(), &error_code)) {
@@ -293,17 +291,13 @@ bool TokenClient::WaitForDeviceAuthorization(int limit_seconds) {
       return true;
     }
     // RFC 8628 section 3.5.
-    if (error_code == "authorization_pending" && now() < deadline) continue;
-    if (error_code == "slow_down" && now() < deadline) {
-      device_.interval_seconds += kSlowDownSeconds;
-      continue;
-    }
-    if (error_code == "authorization_pending" || error_code == "slow_down") {
-      return Fail(FormatMessageText(kMsgOAuthWaitTimedOut, limit_seconds));
-    }
-    // access_denied, expired_token and anything else end the wait with the
-    // server's own words.
-    WipeText(device_.device_code);
+    const bool pending = error_code == "authorization_pending" || error_code == "slow_down";
+    if (pending && now() >= deadline) return Fail(FormatMessageText(kMsgOAuthWaitTimedOut, limit_seconds));
+    if (error_code == "slow_down") device_.interval_seconds += kSlowDownSeconds;
+    if (pending) continue;
+    // access_denied, expired_token and any other refusal end this code with
+    // the server's own words; a failed transport leaves it for another Wait.
+    if (!error_code.empty()) WipeText(device_.device_code);
     return false;
   }
 }
