@@ -169,6 +169,9 @@ async function main() {
 
   const server = https.createServer({ key: fs.readFileSync(keyFile), cert: fs.readFileSync(certFile) }, app);
   server.listen(Number(port), '127.0.0.1', () => console.log(`listening on ${port}`));
+  // The same server at an address its certificate does not name.
+  const unnamed = https.createServer({ key: fs.readFileSync(keyFile), cert: fs.readFileSync(certFile) }, app);
+  unnamed.listen(Number(port), '127.0.0.3');
 }
 
 main().catch((error) => {

@@ -167,6 +167,15 @@ TEST_F(OAuth2Server, AddressesMustBeHttpsAndReachable) {
   EXPECT_FALSE(client_.RequestClientCredentials());
   EXPECT_EQ(client_.last_error(), "Text for OAuth 2 must not contain CR, LF or NUL characters");
 
+  // Addresses as hosts: the certificate names 127.0.0.1 but not 127.0.0.3.
+  Configure(client_, "vesk-service", "vesk-service-secret");
+  const std::string port_text = url_.substr(url_.rfind(':'));
+  client_.settings().token_endpoint = "https://127.0.0.1" + port_text + "/token";
+  EXPECT_TRUE(client_.RequestClientCredentials()) << client_.last_error();
+  client_.settings().token_endpoint = "https://127.0.0.3" + port_text + "/token";
+  EXPECT_FALSE(client_.RequestClientCredentials());
+  EXPECT_NE(client_.last_error().find("cannot be reached"), std::string::npos) << client_.last_error();
+
   // A port nobody listens on.
   std::uint16_t port = 0;
   const sockets::Handle listener = sockets::ListenOnLoopback(&port);

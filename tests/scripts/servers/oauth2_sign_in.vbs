@@ -103,6 +103,15 @@ SignInEverywhere service.AccessToken, "client credentials"
 Check Failure(NewOAuth("vesk-service", "wrong-secret"), "RequestToken", 0) = "OAuth 2 endpoint " & base & _
   "/token answered invalid_client: Client authentication failed for vesk-service: wrong secret", "wrong secret"
 
+' Endpoints given by address: the certificate names 127.0.0.1, not 127.0.0.3.
+Dim byAddress : Set byAddress = NewOAuth("vesk-service", "vesk-service-secret")
+byAddress.TokenEndpoint = Replace(base, "localhost", "127.0.0.1") & "/token"
+byAddress.RequestToken
+Check byAddress.ExpiresIn > 3500, "token from an endpoint given by its address"
+byAddress.TokenEndpoint = Replace(base, "localhost", "127.0.0.3") & "/token"
+Check Failure(byAddress, "RequestToken", 0) = "OAuth 2 endpoint " & Replace(base, "localhost", "127.0.0.3") & _
+  "/token cannot be reached: the server's certificate is not issued for 127.0.0.3", "unnamed address"
+
 ' Device authorization: the scripted client is approved at its third poll.
 Dim device : Set device = NewOAuth("device-approve", "")
 device.StartDeviceAuthorization
