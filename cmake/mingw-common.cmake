@@ -12,6 +12,8 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
 # Test programs run with the loader of their architecture in the build tree's
 # private prefix for that architecture (as tools/common.sh does); plain "wine"
-# would pick the 32-bit loader whenever wine32 is installed.
+# would pick the 32-bit loader whenever wine32 is installed. tools/wine_run.sh
+# runs a program once more when Wine failed to start it, and names a program
+# that failed.
 set(CMAKE_CROSSCOMPILING_EMULATOR env WINEARCH=${VESK_WINEARCH} WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix
-    WINEDEBUG=-all ${VESK_WINE_LOADER})
+    WINEDEBUG=-all ${CMAKE_CURRENT_LIST_DIR}/../tools/wine_run.sh --if-silent ${VESK_WINE_LOADER})

@@ -34,16 +34,55 @@ ensure_packages() {
 # VESK_ARCH (default x64) chooses the architecture a tool starts with.
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
+# VESK_WINEPREFIX_DIR, when set, holds the prefixes (win64/, win32/) instead of
+# the build folders.
 use_arch() {
   case $1 in
     x64) ARCH_BUILD="$BUILD/win64" WINE=/usr/lib/wine/wine64 WINEARCH=win64 ;;
     x86) ARCH_BUILD="$BUILD/win32" WINE=/usr/lib/wine/wine WINEARCH=win32 ;;
     *) echo "unknown architecture: $1" >&2; return 1 ;;
   esac
-  export VESK_ARCH=$1 WINEARCH WINEPREFIX="$ARCH_BUILD/wineprefix"
+  local prefix="$ARCH_BUILD/wineprefix"
+  [ -z "${VESK_WINEPREFIX_DIR:-}" ] || prefix="$VESK_WINEPREFIX_DIR/$(basename "$ARCH_BUILD")"
+  export VESK_ARCH=$1 WINEARCH WINEPREFIX="$prefix"
   SCRIPT_HOST="$ARCH_BUILD/bin/script_host.exe"
 }
 use_arch "${VESK_ARCH:-x64}"
+
+# True when this machine runs 32-bit (i386) programs. Some kernels have that
+# switched off ("32-bit emulation disabled"): every i386 program, Wine's
+# 32-bit loader included, then fails with "Exec format error", although
+# Debian's wine32 still installs. The answer comes from a 93-byte static i386
+# program that only exits, and is asked once per run (VESK_RUNS_32BIT carries
+# it to the scripts this one starts). VESK_NO_32BIT=1 pretends the machine
+# cannot, so that the skipping is tried on any machine.
+NO_32BIT_REASON="this machine runs no 32-bit programs"
+machine_runs_32bit() {
+  if [ -z "${VESK_RUNS_32BIT:-}" ]; then
+    VESK_RUNS_32BIT=no
+    if [ "${VESK_NO_32BIT:-0}" != 1 ]; then
+      local probe="$BUILD/probe-i386"
+      mkdir -p "$BUILD"
+      # ELF header, one loadable segment, then: mov eax,1; xor ebx,ebx; int 0x80
+      python3 - "$probe" <<'PY'
+import struct, sys
+code = bytes([0xB8, 1, 0, 0, 0, 0x31, 0xDB, 0xCD, 0x80])
+base, header, segment = 0x08048000, 52, 32
+ident = b"\x7fELF" + bytes([1, 1, 1]) + bytes(9)
+elf = ident + struct.pack("<HHIIIIIHHHHHH", 2, 3, 1, base + header + segment, header, 0, 0, header,
+                          segment, 1, 0, 0, 0)
+size = header + segment + len(code)
+elf += struct.pack("<IIIIIIII", 1, 0, base, base, size, size, 5, 0x1000) + code
+with open(sys.argv[1], "wb") as f:
+    f.write(elf)
+PY
+      chmod +x "$probe"
+      "$probe" 2>/dev/null && VESK_RUNS_32BIT=yes
+    fi
+    export VESK_RUNS_32BIT
+  fi
+  [ "$VESK_RUNS_32BIT" = yes ]
+}
 
 # Windows path of a Linux path (Wine maps / to drive Z:).
 winpath() { printf 'Z:%s' "$(realpath "$1" | tr '/' '\\')"; }
@@ -76,11 +115,18 @@ prepare_wine() {
     wineserver -w
     wine_prefix_works || { echo "Wine prefix $WINEPREFIX does not start programs"; return 1; }
   fi
-  "$WINE" regsvr32 /s "$(winpath "$ARCH_BUILD/bin/veskmail.dll")"
+  wine_run "$WINE" regsvr32 /s "$(winpath "$ARCH_BUILD/bin/veskmail.dll")" ||
+    { echo "veskmail.dll could not be registered in $WINEPREFIX"; return 1; }
   if [ -f "$ARCH_BUILD/bin/vesktest_components.dll" ]; then
-    "$WINE" regsvr32 /s "$(winpath "$ARCH_BUILD/bin/vesktest_components.dll")"
+    wine_run "$WINE" regsvr32 /s "$(winpath "$ARCH_BUILD/bin/vesktest_components.dll")" ||
+      { echo "the test components could not be registered in $WINEPREFIX"; return 1; }
   fi
 }
+
+# A program under Wine, run once more when Wine failed to start it (see
+# tools/wine_run.sh): plain for programs that may run twice, --if-silent first
+# for the others.
+wine_run() { "$ROOT/tools/wine_run.sh" "$@"; }
 
 # Runs a .vbs or .js file from its own folder with our script host (Wine's
 # cscript prints nothing for an error that stops a script and exits 0; the
@@ -92,7 +138,8 @@ run_script() {
   local script=$1 last_line=$2 log last status=0
   shift 2
   log=$(mktemp)
-  (cd "$(dirname "$script")" && timeout 300 "$WINE" "$SCRIPT_HOST" "$(winpath "$script")" "$@") 2>&1 |
+  (cd "$(dirname "$script")" && timeout 300 "$ROOT/tools/wine_run.sh" --if-silent "$WINE" "$SCRIPT_HOST" \
+    "$(winpath "$script")" "$@") 2>&1 |
     tee "$log" || status=$?
   last=$(tr -d '\r' <"$log" | grep -v '^$' | tail -1 || true)
   rm -f "$log"

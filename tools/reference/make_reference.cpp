@@ -4,6 +4,7 @@
 // dispatch numbers, parameters, enumerations, help strings) and its string
 // table (the message texts). ProgIDs come from the class table the DLL
 // registers. Run under Wine at build time (see tools/release.sh).
+#include <cerrno>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -319,7 +320,10 @@ int wmain(int argc, wchar_t** argv) {
     return 1;
   }
   FILE* out = _wfopen(argv[2], L"wb");
-  if (!out) return 1;
+  if (!out) {
+    fprintf(stderr, "cannot write %ls (errno %d)\n", argv[2], errno);
+    return 1;
+  }
   TLIBATTR* library = nullptr;
   lib->GetLibAttr(&library);
   Text lib_name, lib_help;
@@ -359,5 +363,9 @@ int wmain(int argc, wchar_t** argv) {
     if (section == 0) fputs("\n", out);
   }
   WriteMessages(out, argv[1]);
-  return fclose(out) == 0 ? 0 : 1;
+  if (fclose(out) != 0) {
+    fprintf(stderr, "writing %ls failed (errno %d)\n", argv[2], errno);
+    return 1;
+  }
+  return 0;
 }
