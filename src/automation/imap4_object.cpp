@@ -73,7 +73,10 @@ HRESULT Imap4Object::HandOut(bool fetched, IMIMEMessage** message) {
 }
 
 STDMETHODIMP Imap4Object::Connect() {
-  return Guarded([&] { return Outcome(client_.Connect()); });
+  return Guarded([&] {
+    const HRESULT token = TakeTokenFromOAuth2(CLSID_VeskIMAP4);
+    return FAILED(token) ? token : Outcome(client_.Connect());
+  });
 }
 STDMETHODIMP Imap4Object::Disconnect() {
   return Guarded([&] { return Outcome(client_.Disconnect()); });

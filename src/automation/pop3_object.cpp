@@ -48,7 +48,10 @@ HRESULT Pop3Object::HandOut(IDispatch** message) {
 }
 
 STDMETHODIMP Pop3Object::Connect() {
-  return Guarded([&] { return Outcome(client_.Connect()); });
+  return Guarded([&] {
+    const HRESULT token = TakeTokenFromOAuth2(CLSID_VeskPOP3);
+    return FAILED(token) ? token : Outcome(client_.Connect());
+  });
 }
 STDMETHODIMP Pop3Object::Disconnect() {
   return Guarded([&] { return Outcome(client_.Disconnect()); });

@@ -36,7 +36,10 @@ STDMETHODIMP SmtpObject::put_Password(BSTR value) { return SetSecret(client_.cre
 HRESULT SmtpObject::Failure() { return ProtocolFailure(CLSID_VeskSMTP, client_.last_error()); }
 
 STDMETHODIMP SmtpObject::Connect() {
-  return Guarded([&] { return client_.Connect() ? S_OK : Failure(); });
+  return Guarded([&] {
+    const HRESULT token = TakeTokenFromOAuth2(CLSID_VeskSMTP);
+    return FAILED(token) ? token : client_.Connect() ? S_OK : Failure();
+  });
 }
 
 STDMETHODIMP SmtpObject::Disconnect() {

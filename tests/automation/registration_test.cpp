@@ -109,9 +109,10 @@ TEST_F(Registration, UnregistrationRemovesWhatRegistrationWrote) {
 // p(ut), r (putref) and c(all), each one member of its own.
 #define VESK_SECURITY_MEMBERS "Security/gp/1001 VerifyCertificate/gp/1002 TlsProtocol/g/1003 "
 constexpr char kMailboxExMembers[] = VESK_SECURITY_MEMBERS
-    "AccessToken/gp/1004 AuthMethod/gp/1005 LastServerReply/g/1006 TraceFile/gp/1007";
+    "AccessToken/gp/1004 AuthMethod/gp/1005 LastServerReply/g/1006 TraceFile/gp/1007 OAuth2/gr/1008";
 constexpr char kSmtpExMembers[] = VESK_SECURITY_MEMBERS
-    "User/gp/1004 Password/gp/1005 AccessToken/gp/1006 AuthMethod/gp/1007 LastServerReply/g/1008 TraceFile/gp/1009";
+    "User/gp/1004 Password/gp/1005 AccessToken/gp/1006 AuthMethod/gp/1007 LastServerReply/g/1008 TraceFile/gp/1009 "
+    "OAuth2/gr/1010";
 const std::pair<const IID*, const char*> kCatalogue[] = {
     {&IID_IVeskPOP3, "User/gp/1 Password/gp/2 Host/gp/3 Port/gp/4 MessageCount/g/5 Connect/c/6 Disconnect/c/7 "
                      "GetMessageSize/c/8 Retrieve/c/9 Delete/c/10 Reset/c/11 RetrieveTop/c/12 TimeOut/gp/13 "

@@ -64,13 +64,22 @@ Function Visit(address)
   Visit = CInt(Mid(reply, InStr(reply, """status"":") + 9, 3))
 End Function
 
-' Sends one message through submission (STARTTLS) and reads it back over
-' POP3 and IMAP4, each signed in with the token by `method` (0 automatic,
-' 3 XOAUTH2).
+' A protocol object signs in with a token it is given, or with the current
+' one of an OAuth2 object, asked for at Connect.
+Sub UseCredential(session, credential)
+  If IsObject(credential) Then
+    Set session.OAuth2 = credential
+  Else
+    session.AccessToken = credential
+  End If
+End Sub
+
+' Sends one message through submission (STARTTLS) and signs in to POP3 and
+' IMAP4 (XOAUTH2 chosen by AuthMethod), each with the token or OAuth2 object.
 Sub SignInEverywhere(token, what)
   Dim smtp : Set smtp = CreateObject("VeskMail.SMTP")
   smtp.Host = "localhost" : smtp.Port = Port("VESK_SUBMISSION_PORT") : smtp.Security = 1
-  smtp.User = "vesk" : smtp.AccessToken = token
+  smtp.User = "vesk" : UseCredential smtp, token
   smtp.Connect
   Check Left(smtp.LastServerReply, 4) = "235 ", what & ": submission sign-in " & smtp.LastServerReply
   Dim message : Set message = CreateObject("VeskMail.MIMEMessage")
@@ -81,12 +90,12 @@ Sub SignInEverywhere(token, what)
   smtp.Send message
   smtp.Disconnect
   Dim pop3 : Set pop3 = CreateObject("VeskMail.POP3")
-  pop3.Host = "127.0.0.1" : pop3.Port = Port("VESK_POP3_PORT") : pop3.User = "vesk" : pop3.AccessToken = token
+  pop3.Host = "127.0.0.1" : pop3.Port = Port("VESK_POP3_PORT") : pop3.User = "vesk" : UseCredential pop3, token
   pop3.Connect
   Check InStr(pop3.LastServerReply, "+OK") = 1, what & ": POP3 sign-in " & pop3.LastServerReply
   pop3.Disconnect
   Dim imap : Set imap = CreateObject("VeskMail.IMAP4")
-  imap.Host = "127.0.0.1" : imap.Port = Port("VESK_IMAP_PORT") : imap.User = "vesk" : imap.AccessToken = token
+  imap.Host = "127.0.0.1" : imap.Port = Port("VESK_IMAP_PORT") : imap.User = "vesk" : UseCredential imap, token
   imap.AuthMethod = 3
   imap.Connect
   Check InStr(imap.LastServerReply, " OK") > 0, what & ": IMAP4 sign-in " & imap.LastServerReply
@@ -143,13 +152,40 @@ Dim stored : stored = fso.OpenTextFile(tokenFile).ReadAll
 Check InStr(stored, Mid(first, Len(first) - 40)) = 0, "the token file shows the access token"
 Check InStr(stored, browser.RefreshToken) = 0, "the token file shows the refresh token"
 
-' Less than a minute left once a second has passed: the next use refreshes.
+' Less than a minute left once two seconds have passed: the next use refreshes.
 Dim started : started = Timer
-Do While Timer - started < 1.5 And Timer >= started
+Do While Timer - started < 2.1 And Timer >= started
 Loop
 Dim second : second = browser.AccessToken
 Check second <> first, "refreshed on its own"
 SignInEverywhere second, "refreshed"
+
+' Given the OAuth2 object, each Connect asks it for a current token: a token
+' with less than a minute left is refreshed at the next Connect.
+Dim refreshBefore : refreshBefore = browser.RefreshToken
+started = Timer
+Do While Timer - started < 2.1 And Timer >= started
+Loop
+Dim imapWithObject : Set imapWithObject = CreateObject("VeskMail.IMAP4")
+imapWithObject.Host = "127.0.0.1" : imapWithObject.Port = Port("VESK_IMAP_PORT") : imapWithObject.User = "vesk"
+Set imapWithObject.OAuth2 = browser
+Check imapWithObject.OAuth2 Is browser, "OAuth2 reads back"
+imapWithObject.Connect
+Check browser.RefreshToken <> refreshBefore, "refreshed at Connect"
+imapWithObject.Disconnect
+SignInEverywhere browser, "OAuth2 object"
+' An OAuth2 object without a token: Connect fails with its text.
+Dim noToken : Set noToken = CreateObject("VeskMail.POP3")
+noToken.Host = "127.0.0.1" : noToken.Port = Port("VESK_POP3_PORT") : noToken.User = "vesk"
+Set noToken.OAuth2 = CreateObject("VeskMail.OAuth2")
+On Error Resume Next
+noToken.Connect
+Check Err.Description = "No OAuth 2 access token yet: request one, sign in, or load the token file", _
+  "Connect without a token: " & Err.Description
+Check Err.Source = "VeskMail.POP3.1", "source of the Connect failure: " & Err.Source
+On Error GoTo 0
+Set noToken.OAuth2 = Nothing
+Check noToken.OAuth2 Is Nothing, "OAuth2 set to Nothing"
 
 ' A later run from the token file alone.
 Dim later : Set later = CreateObject("VeskMail.OAuth2")
@@ -166,7 +202,7 @@ Check Visit(forged.RedirectUri & "?code=stolen&state=another") = 400, "the liste
 Check Failure(forged, "WaitForAuthorization", 5) = _
   "Authorization redirect refused: its state is not the one this sign-in sent", "wrong state"
 
-Dim mailbox : Set mailbox = MailboxWith(5)
-Check mailbox.MessageCount = 5, "five messages sent with tokens (" & mailbox.MessageCount & ")"
+Dim mailbox : Set mailbox = MailboxWith(6)
+Check mailbox.MessageCount = 6, "six messages sent with tokens (" & mailbox.MessageCount & ")"
 mailbox.Disconnect
 Finish
