@@ -123,15 +123,15 @@ void SearchDialogue(benchmark::State& state) {
   SearchServer server(SearchLine(state.range(0)));
   {
     vesk::ImapClient client;
-    client.host = "127.0.0.1";
-    client.port = server.port();
+    client.set_host("127.0.0.1");
+    client.set_port(server.port());
     if (!client.Connect()) {
-      state.SkipWithError(client.last_error.c_str());
+      state.SkipWithError(client.last_error().c_str());
       return;
     }
     for (auto _ : state) {
       if (!client.Search("ALL")) {
-        state.SkipWithError(client.last_error.c_str());
+        state.SkipWithError(client.last_error().c_str());
         break;
       }
     }

@@ -52,10 +52,10 @@ constexpr int kMessages = 1000;
 constexpr char kMailbox[] = "VeskBench";
 
 void PointAt(vesk::ImapClient& client) {
-  client.host = "127.0.0.1";
-  client.port = static_cast<std::uint16_t>(std::atoi(ImapPort().c_str()));
-  client.user = User();
-  client.password = Password();
+  client.set_host("127.0.0.1");
+  client.set_port(static_cast<std::uint16_t>(std::atoi(ImapPort().c_str())));
+  client.set_user(User());
+  client.set_password(Password());
   client.SetMailboxNameFromClient(kMailbox);
 }
 
@@ -93,7 +93,7 @@ bool MailboxOfThousand() {
   vesk::ImapClient client;
   PointAt(client);
   if (!client.Connect()) {
-    std::cerr << "IMAP Connect: " << client.last_error << '\n';
+    std::cerr << "IMAP Connect: " << client.last_error() << '\n';
     return false;
   }
   if (client.UpdateStatus() && client.message_count == kMessages) {
@@ -101,12 +101,12 @@ bool MailboxOfThousand() {
   }
   client.DeleteMailbox(kMailbox);  // absent or of another size
   if (!client.CreateMailbox(kMailbox)) {
-    std::cerr << "CREATE: " << client.last_error << '\n';
+    std::cerr << "CREATE: " << client.last_error() << '\n';
     return false;
   }
   for (int i = 1; i <= kMessages; ++i) {
     if (!client.AppendMessage(kMailbox, BenchMessage(i))) {
-      std::cerr << "APPEND: " << client.last_error << '\n';
+      std::cerr << "APPEND: " << client.last_error() << '\n';
       return false;
     }
   }
@@ -142,13 +142,13 @@ void BM_Retrieve1000_Engine(benchmark::State& state) {
     vesk::ImapClient client;
     PointAt(client);
     if (!client.Connect() || !client.SelectMailbox(false)) {
-      return state.SkipWithError(client.last_error.c_str());
+      return state.SkipWithError(client.last_error().c_str());
     }
     for (int n = 1; n <= kMessages; ++n) {
-      if (!client.Retrieve(n)) return state.SkipWithError(client.last_error.c_str());
+      if (!client.Retrieve(n)) return state.SkipWithError(client.last_error().c_str());
       bytes += client.message_text.size();
     }
-    if (!client.Disconnect()) return state.SkipWithError(client.last_error.c_str());
+    if (!client.Disconnect()) return state.SkipWithError(client.last_error().c_str());
   }
   if (bytes < static_cast<std::size_t>(kMessages) * 2000) state.SkipWithError("messages came back short");
   state.counters["msg/s"] = benchmark::Counter(kMessages, benchmark::Counter::kIsRate);

@@ -121,7 +121,7 @@ void BM_BlockRead_ReadDotTerminated(benchmark::State& state) {
   std::string text;
   for (auto _ : state) {
     connection.SendBytes("RETR\r\n");
-    if (!connection.ReadDotTerminated(text, kTimeOutMs)) {
+    if (!ReadDotTerminated(connection, text, kTimeOutMs)) {
       state.SkipWithError("ReadDotTerminated failed");
       break;
     }

@@ -141,13 +141,13 @@ bool RetrieveWithEngine(const Transport& t) {
 
 bool FetchWithEngine(const Transport& t) {
   ImapClient client;
-  client.host = "localhost";
-  client.port = static_cast<std::uint16_t>(std::atoi(Port(t.imap_port).c_str()));
-  client.user = User();
-  client.password = Password();
+  client.set_host("localhost");
+  client.set_port(static_cast<std::uint16_t>(std::atoi(Port(t.imap_port).c_str())));
+  client.set_user(User());
+  client.set_password(Password());
   client.security = SecurityOf(t);
   if (!client.Connect() || !client.SelectMailbox(true)) {
-    return std::fprintf(stderr, "imap %s: %s\n", t.name, client.last_error.c_str()), false;
+    return std::fprintf(stderr, "imap %s: %s\n", t.name, client.last_error().c_str()), false;
   }
   for (int n = 1; n <= kMessages; ++n) {
     if (!client.Retrieve(n)) return false;

@@ -8,24 +8,6 @@
 
 namespace vesk::com {
 
-STDMETHODIMP Imap4Object::get_Host(BSTR* value) { return GetText(client_.host, value); }
-STDMETHODIMP Imap4Object::put_Host(BSTR value) { return SetText(client_.host, value); }
-// The interface holds the port as a 16-bit signed number; the bits are the
-// port number (ports above 32767 read back negative, as they were given).
-STDMETHODIMP Imap4Object::get_Port(short* value) { return GetValue(static_cast<int16_t>(client_.port), value); }
-STDMETHODIMP Imap4Object::put_Port(short value) {
-  client_.port = static_cast<uint16_t>(value);
-  return S_OK;
-}
-STDMETHODIMP Imap4Object::get_TimeOut(LONG* value) { return GetValue(client_.timeout_ms, value); }
-STDMETHODIMP Imap4Object::put_TimeOut(LONG value) {
-  client_.timeout_ms = value;
-  return S_OK;
-}
-STDMETHODIMP Imap4Object::get_User(BSTR* value) { return GetText(client_.user, value); }
-STDMETHODIMP Imap4Object::put_User(BSTR value) { return SetText(client_.user, value); }
-STDMETHODIMP Imap4Object::get_Password(BSTR* value) { return GetText(client_.password, value); }
-STDMETHODIMP Imap4Object::put_Password(BSTR value) { return SetSecret(client_.password, value); }
 STDMETHODIMP Imap4Object::get_MessageCount(LONG* value) { return GetValue(client_.message_count, value); }
 STDMETHODIMP Imap4Object::get_RecentCount(LONG* value) { return GetValue(client_.recent_count, value); }
 STDMETHODIMP Imap4Object::get_FirstUnseen(LONG* value) { return GetValue(client_.first_unseen, value); }
@@ -42,10 +24,6 @@ STDMETHODIMP Imap4Object::put_MailboxName(BSTR value) {
   });
 }
 
-HRESULT Imap4Object::Outcome(bool succeeded) {
-  return succeeded ? S_OK : ProtocolFailure(CLSID_VeskIMAP4, client_.last_error);
-}
-
 HRESULT Imap4Object::SearchOutcome(bool succeeded, VARIANT* results) {
   if (results) VariantInit(results);
   if (!succeeded) return Outcome(false);
@@ -59,7 +37,7 @@ HRESULT Imap4Object::SearchDate(SearchByDate search, DATE date, VARIANT* results
   return Guarded([&] {
     SYSTEMTIME day{};
     if (!VariantTimeToSystemTime(date, &day)) {
-      client_.last_error = MessageText(kMsgInvalidDate);
+      client_.set_last_error(MessageText(kMsgInvalidDate));
       return SearchOutcome(false, results);
     }
     return SearchOutcome((client_.*search)(day.wYear, day.wMonth, day.wDay), results);
@@ -72,15 +50,6 @@ HRESULT Imap4Object::HandOut(bool fetched, IMIMEMessage** message) {
   return messages_.Make(page_.get(), client_.message_text, message);
 }
 
-STDMETHODIMP Imap4Object::Connect() {
-  return Guarded([&] {
-    const HRESULT token = TakeTokenFromOAuth2(CLSID_VeskIMAP4);
-    return FAILED(token) ? token : Outcome(client_.Connect());
-  });
-}
-STDMETHODIMP Imap4Object::Disconnect() {
-  return Guarded([&] { return Outcome(client_.Disconnect()); });
-}
 STDMETHODIMP Imap4Object::SelectMailbox(VARIANT_BOOL read_only) {
   return Guarded([&] { return Outcome(client_.SelectMailbox(read_only != VARIANT_FALSE)); });
 }
@@ -120,7 +89,8 @@ STDMETHODIMP Imap4Object::CopyMessage(LONG number, BSTR name) {
   return Guarded([&] { return Outcome(client_.CopyMessage(number, ToNarrow(name, CP_UTF8))); });
 }
 STDMETHODIMP Imap4Object::Search(BSTR criteria, VARIANT* results) {
-  return Guarded([&] { return SearchOutcome(client_.Search(ToNarrow(criteria)), results); });
+  // The criteria go out in UTF-8 (with CHARSET UTF-8 where they need it).
+  return Guarded([&] { return SearchOutcome(client_.Search(ToNarrow(criteria, CP_UTF8)), results); });
 }
 STDMETHODIMP Imap4Object::SearchByFlags(LONG flags, VARIANT* results) {
   return Guarded([&] { return SearchOutcome(client_.SearchByFlags(flags), results); });

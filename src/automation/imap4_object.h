@@ -1,7 +1,7 @@
 #pragma once
 
 #include "automation/frame/com_object.h"
-#include "automation/sign_in_members.h"
+#include "automation/session_members.h"
 #include "automation/frame/page_context.h"
 #include "automation/retrieved_message.h"
 #include "engine/protocols/imap_client.h"
@@ -9,26 +9,14 @@
 namespace vesk::com {
 
 // VeskMail.IMAP4: mailboxes and messages of one IMAP4 account.
-class Imap4Object : public DispatchObject<Imap4Object, SignInMembers<IVeskIMAP4Ex, IVeskIMAP4>,
+class Imap4Object : public DispatchObject<Imap4Object, SessionMembers<IVeskIMAP4Ex, IVeskIMAP4>,
                                          ErrorInfoSupport<IVeskIMAP4Ex, IVeskIMAP4>> {
  public:
-  STDMETHODIMP get_Host(BSTR* value) override;
-  STDMETHODIMP put_Host(BSTR value) override;
-  STDMETHODIMP get_Port(short* value) override;
-  STDMETHODIMP put_Port(short value) override;
-  STDMETHODIMP get_TimeOut(LONG* value) override;
-  STDMETHODIMP put_TimeOut(LONG value) override;
-  STDMETHODIMP get_User(BSTR* value) override;
-  STDMETHODIMP put_User(BSTR value) override;
-  STDMETHODIMP get_Password(BSTR* value) override;
-  STDMETHODIMP put_Password(BSTR value) override;
   STDMETHODIMP get_MessageCount(LONG* value) override;
   STDMETHODIMP get_RecentCount(LONG* value) override;
   STDMETHODIMP get_FirstUnseen(LONG* value) override;
   STDMETHODIMP get_MailboxName(BSTR* value) override;
   STDMETHODIMP put_MailboxName(BSTR value) override;
-  STDMETHODIMP Connect() override;
-  STDMETHODIMP Disconnect() override;
   STDMETHODIMP SelectMailbox(VARIANT_BOOL read_only) override;
   STDMETHODIMP CreateMailbox(BSTR name) override;
   STDMETHODIMP DeleteMailbox(BSTR name) override;
@@ -54,15 +42,10 @@ class Imap4Object : public DispatchObject<Imap4Object, SignInMembers<IVeskIMAP4E
   STDMETHODIMP OnEndPage() override;
 
  private:
-  TransportSecurity& TransportSettings() override { return client_.security; }
-  std::string NegotiatedTls() const override { return client_.tls_protocol(); }
-  std::string& AccessTokenSlot() override { return client_.access_token; }
-  vesk::AuthMethod& AuthMethodSlot() override { return client_.auth_method; }
-  const std::string& LastReply() const override { return client_.last_reply(); }
-  ProtocolTrace& Trace() override { return client_.trace; }
+  LineSession& Session() override { return client_; }
+  const CLSID& ClassId() const override { return CLSID_VeskIMAP4; }
   using SearchByDate = bool (ImapClient::*)(int year, int month, int day);
 
-  HRESULT Outcome(bool succeeded);
   HRESULT SearchOutcome(bool succeeded, VARIANT* results);
   HRESULT SearchDate(SearchByDate search, DATE date, VARIANT* results);
   HRESULT HandOut(bool fetched, IMIMEMessage** message);

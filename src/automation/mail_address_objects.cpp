@@ -4,7 +4,7 @@
 #include "automation/frame/errors.h"
 #include "automation/frame/properties.h"
 #include "automation/frame/variant_enumerator.h"
-#include "engine/net/mailbox_probe.h"
+#include "engine/protocols/mailbox_probe.h"
 
 namespace vesk::com {
 

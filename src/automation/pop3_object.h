@@ -1,7 +1,7 @@
 #pragma once
 
 #include "automation/frame/com_object.h"
-#include "automation/sign_in_members.h"
+#include "automation/session_members.h"
 #include "automation/frame/connection_points.h"
 #include "automation/frame/page_context.h"
 #include "automation/retrieved_message.h"
@@ -10,39 +10,22 @@
 namespace vesk::com {
 
 // VeskMail.POP3: reads one POP3 mailbox.
-class Pop3Object : public DispatchObject<Pop3Object, SignInMembers<IVeskPOP3Ex, IVeskPOP3>,
+class Pop3Object : public DispatchObject<Pop3Object, SessionMembers<IVeskPOP3Ex, IVeskPOP3>,
                                          ErrorInfoSupport<IVeskPOP3Ex, IVeskPOP3>,
                                          EmptyConnectionPointContainer> {
  public:
-  STDMETHODIMP get_User(BSTR* value) override;
-  STDMETHODIMP put_User(BSTR value) override;
-  STDMETHODIMP get_Password(BSTR* value) override;
-  STDMETHODIMP put_Password(BSTR value) override;
-  STDMETHODIMP get_Host(BSTR* value) override;
-  STDMETHODIMP put_Host(BSTR value) override;
-  STDMETHODIMP get_Port(short* value) override;
-  STDMETHODIMP put_Port(short value) override;
   STDMETHODIMP get_MessageCount(short* value) override;
-  STDMETHODIMP Connect() override;
-  STDMETHODIMP Disconnect() override;
   STDMETHODIMP GetMessageSize(short number, LONG* size) override;
   STDMETHODIMP Retrieve(short number, IDispatch** message) override;
   STDMETHODIMP Delete(short number) override;
   STDMETHODIMP Reset() override;
   STDMETHODIMP RetrieveTop(short number, short lines, IDispatch** message) override;
-  STDMETHODIMP get_TimeOut(LONG* value) override;
-  STDMETHODIMP put_TimeOut(LONG value) override;
   STDMETHODIMP OnStartPage(IUnknown* context) override;
   STDMETHODIMP OnEndPage() override;
 
  private:
-  TransportSecurity& TransportSettings() override { return client_.security(); }
-  std::string NegotiatedTls() const override { return client_.tls_protocol(); }
-  std::string& AccessTokenSlot() override { return client_.credentials().access_token; }
-  vesk::AuthMethod& AuthMethodSlot() override { return client_.credentials().method; }
-  const std::string& LastReply() const override { return client_.last_reply(); }
-  ProtocolTrace& Trace() override { return client_.trace(); }
-  HRESULT Outcome(bool succeeded);
+  LineSession& Session() override { return client_; }
+  const CLSID& ClassId() const override { return CLSID_VeskPOP3; }
   HRESULT HandOut(IDispatch** message);
 
   Pop3Client client_;

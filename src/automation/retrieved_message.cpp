@@ -28,7 +28,8 @@ HRESULT RetrievedMessageMaker::Make(IUnknown* page_context, const std::string& t
 }
 
 HRESULT ProtocolFailure(REFCLSID clsid, const std::string& last_error) {
-  ReportError(clsid, last_error);
+  // The text may be the server's own, which servers write in UTF-8.
+  ReportError(clsid, last_error, GUID_NULL, 0, ServerTextCodePage(last_error));
   return E_FAIL;
 }
 

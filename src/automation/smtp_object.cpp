@@ -10,41 +10,7 @@
 
 namespace vesk::com {
 
-STDMETHODIMP SmtpObject::get_Port(short* value) { return GetValue(client_.port(), value); }
-STDMETHODIMP SmtpObject::put_Port(short value) {
-  client_.set_port(value);
-  return S_OK;
-}
-STDMETHODIMP SmtpObject::get_Host(BSTR* value) { return GetText(client_.host(), value); }
-STDMETHODIMP SmtpObject::put_Host(BSTR value) {
-  return Guarded([&] {
-    client_.set_host(ToNarrow(value));
-    return S_OK;
-  });
-}
-STDMETHODIMP SmtpObject::get_TimeOut(LONG* value) { return GetValue(client_.timeout_ms(), value); }
-STDMETHODIMP SmtpObject::put_TimeOut(LONG value) {
-  client_.set_timeout_ms(value);
-  return S_OK;
-}
-
-STDMETHODIMP SmtpObject::get_User(BSTR* value) { return GetText(client_.credentials().user, value); }
-STDMETHODIMP SmtpObject::put_User(BSTR value) { return SetSecret(client_.credentials().user, value); }
-STDMETHODIMP SmtpObject::get_Password(BSTR* value) { return GetText(client_.credentials().password, value); }
-STDMETHODIMP SmtpObject::put_Password(BSTR value) { return SetSecret(client_.credentials().password, value); }
-
-HRESULT SmtpObject::Failure() { return ProtocolFailure(CLSID_VeskSMTP, client_.last_error()); }
-
-STDMETHODIMP SmtpObject::Connect() {
-  return Guarded([&] {
-    const HRESULT token = TakeTokenFromOAuth2(CLSID_VeskSMTP);
-    return FAILED(token) ? token : client_.Connect() ? S_OK : Failure();
-  });
-}
-
-STDMETHODIMP SmtpObject::Disconnect() {
-  return Guarded([&] { return client_.Disconnect() ? S_OK : Failure(); });
-}
+HRESULT SmtpObject::Failure() { return Outcome(false); }
 
 namespace {
 

@@ -33,7 +33,7 @@ Check message.UseVirtualPath = False And message.DenyPhysicalPath = False, "path
 On Error Resume Next
 imap.Connect
 Check Err.Number = &H80004005 And Err.Source = "VeskMail.IMAP4.1", "failure source: " & Err.Source
-Check Err.Description = "Server cannot be connected", "failure description: " & Err.Description
+Check InStr(Err.Description, "Server cannot be connected: 127.0.0.1, port 1: ") = 1, "failure description: " & Err.Description
 Err.Clear
 message.Save missing
 Check Err.Number = &H80004005, "Save into a missing folder fails with E_FAIL, got " & Hex(Err.Number)

@@ -9,9 +9,9 @@
 
 namespace vesk::com {
 
-HRESULT ReportError(REFCLSID clsid, const std::string& description, REFIID iid, HRESULT hr) {
+HRESULT ReportError(REFCLSID clsid, const std::string& description, REFIID iid, HRESULT hr, UINT code_page) {
   Bstr text;
-  ToBstr(description, text.put());
+  ToBstr(description, text.put(), code_page);
   ComPtr<ICreateErrorInfo> create;
   if (SUCCEEDED(CreateErrorInfo(create.put()))) {
     create->SetGUID(iid);

@@ -10,7 +10,9 @@ namespace vesk::com {
 // Makes an error object with the class's versioned ProgID as source and the
 // description, and makes it the thread's current error. Gives back `hr`, or
 // DISP_E_EXCEPTION when `hr` is 0.
-HRESULT ReportError(REFCLSID clsid, const std::string& description, REFIID iid = GUID_NULL, HRESULT hr = 0);
+// The description is narrow text in `code_page`.
+HRESULT ReportError(REFCLSID clsid, const std::string& description, REFIID iid = GUID_NULL, HRESULT hr = 0,
+                    UINT code_page = CP_ACP);
 
 // The same with a message of the string table as description ("Unknown Error"
 // when the entry does not exist). An `hr` of 0 becomes 0x80040000 + id.

@@ -1,5 +1,6 @@
 #include "automation/frame/strings.h"
 
+#include <algorithm>
 #include <limits>
 
 #include "engine/mime/encoded_words.h"
@@ -121,6 +122,14 @@ std::string AnsiToUtf8(std::string_view text) {
 // is converted in one pass straight into a string of that many units; only
 // when it came out shorter (bytes that formed one character together) does it
 // move to a string of its exact length.
+UINT ServerTextCodePage(std::string_view text) {
+  const bool ascii = std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  if (ascii || text.size() > static_cast<size_t>(std::numeric_limits<int>::max())) return CP_ACP;
+  const bool utf8 =
+      MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()), nullptr, 0) > 0;
+  return utf8 ? CP_UTF8 : CP_ACP;
+}
+
 HRESULT ToBstr(std::string_view text, BSTR* result, UINT code_page) {
   if (!result) return E_POINTER;
   *result = nullptr;

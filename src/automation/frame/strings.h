@@ -33,6 +33,10 @@ HRESULT HeaderTextToBstr(std::string_view text, BSTR* result, UINT code_page = C
 // charset reads as header text (HeaderTextToBstr).
 HRESULT CharsetTextToBstr(std::string_view bytes, std::string_view charset, BSTR* result, UINT code_page = CP_ACP);
 
+// The code page of text a server wrote: UTF-8 when the text is valid UTF-8
+// with bytes beyond ASCII, the ANSI code page otherwise.
+UINT ServerTextCodePage(std::string_view text);
+
 // The MIME name of a Windows code page ("windows-1252" for 1252).
 std::string CharsetOfCodePage(UINT code_page);
 

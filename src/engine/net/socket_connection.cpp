@@ -11,14 +11,16 @@
 namespace vesk {
 namespace {
 
-// Large enough that a big block costs one receive per few dozen lines.
-constexpr std::size_t kReceiveBufferSize = 64 * 1024;
 // Room for two full TLS records with their overhead.
 constexpr int kCiphertextChunkSize = 2 * (16384 + 2048);
 // A send without a time limit blocks for as long as the peer lets it.
 constexpr int kNoTimeLimit = -1;
 // Plain data handed to the TLS session at a time when sending.
 constexpr std::size_t kEncryptChunkSize = 64 * 1024;
+
+// A byte that starts a line of protocol text ("220", "+OK", "* OK") rather
+// than a TLS record.
+bool LooksLikeText(char byte) { return byte >= 0x20 && byte < 0x7F; }
 
 // Removes the LF at text[length-1] and a CR just before it; the new length.
 std::size_t WithoutLineEnd(const char* text, std::size_t length) {
@@ -28,38 +30,6 @@ std::size_t WithoutLineEnd(const char* text, std::size_t length) {
 }
 
 }  // namespace
-
-// Counts the polls of one read that find nothing. Fifty in a row end the read;
-// after every poll that found bytes the count starts again (one empty poll
-// then only restarts it), so only silence ends a read, never slowness.
-class SocketConnection::InactivityClock {
- public:
-  explicit InactivityClock(int timeout_ms)
-      : pause_ms_(timeout_ms > 0 ? timeout_ms / kEmptyPollsBeforeTimeOut : 0) {}
-
-  int pause_ms() const { return pause_ms_; }
-  void NoteBytes() { bytes_seen_ = true; }
-  // A new read begins: the count starts from the beginning.
-  void Restart() {
-    empty_polls_left_ = kEmptyPollsBeforeTimeOut;
-    bytes_seen_ = false;
-  }
-
-  // False when this empty poll is the one that ends the read.
-  bool NoteEmptyPoll() {
-    if (bytes_seen_) {
-      bytes_seen_ = false;
-      empty_polls_left_ = kEmptyPollsBeforeTimeOut;
-      return true;
-    }
-    return --empty_polls_left_ > 0;
-  }
-
- private:
-  int pause_ms_;
-  int empty_polls_left_ = kEmptyPollsBeforeTimeOut;
-  bool bytes_seen_ = false;
-};
 
 SocketConnection::SocketConnection() : buffer_(new char[kReceiveBufferSize]) {}
 
@@ -107,9 +77,39 @@ bool SocketConnection::Open(const std::string& host, std::uint16_t port) {
   return Create() && ConnectTo(host, port);
 }
 
+std::string SocketConnection::ConnectFailureText(const std::string& host, std::uint16_t port) const {
+  MessageId reason = kMsgConnectFailed;
+  switch (last_error_) {
+    case sockets::kErrAlreadyConnected:
+      return MessageText(kMsgCannotConnect);  // the session that is open stays
+    case sockets::kErrConnectionRefused:
+      reason = kMsgConnectRefused;
+      break;
+    case sockets::kErrInvalid:  // what a name that does not resolve gives
+    case sockets::kErrHostNotFound:
+    case sockets::kErrNoData:
+    case sockets::kErrTryAgain:
+      reason = kMsgHostNotFound;
+      break;
+    case sockets::kErrHostUnreachable:
+    case sockets::kErrNetworkUnreachable:
+    case sockets::kErrHostDown:
+    case sockets::kErrNetworkDown:
+      reason = kMsgHostUnreachable;
+      break;
+    case sockets::kErrTimedOut:
+      reason = kMsgHostSilent;
+      break;
+    default:
+      break;
+  }
+  return FormatMessageText(kMsgCannotConnectTo, host.c_str(), static_cast<unsigned>(port), MessageText(reason).c_str(),
+                           last_error_);
+}
+
 std::string SocketConnection::FailureText() const {
-  if (ended_ && !HasSocket() && last_error_ == sockets::kErrNotConnected) {
-    return FormatMessageText(kMsgConnectionEnded, last_error_);
+  if (!connected_ && last_error_ == sockets::kErrNotConnected) {
+    return ended_ ? FormatMessageText(kMsgConnectionEnded, last_error_) : MessageText(kMsgNeverConnected);
   }
   return FormatMessageText(kMsgSocketError, last_error_);
 }
@@ -122,8 +122,10 @@ bool SocketConnection::Drop() {
   return Fail(error);
 }
 
+// Reads and timed sends need a session: before the first connect and after
+// the end of one they fail at once, never by waiting on an idle socket.
 bool SocketConnection::RefuseWithoutSocket() {
-  return Fail(ended_ ? sockets::kErrNotConnected : sockets::kErrNotSocket);
+  return Fail(sockets::kErrNotConnected);
 }
 
 int SocketConnection::SendBytes(const char* data, int length, int flags) {
@@ -169,7 +171,7 @@ bool SocketConnection::PeerHasEnded() {
 
 int SocketConnection::SendWithin(std::string_view bytes, int timeout_ms) {
   if (bytes.size() > static_cast<std::size_t>(INT_MAX)) return FailWithMinusOne(sockets::kErrMessageSize);
-  if (!HasSocket()) return RefuseWithoutSocket(), -1;
+  if (!connected_) return RefuseWithoutSocket(), -1;
   // The session is over before the command: it fails at once, saying so.
   if (PeerHasEnded()) return Close(), RefuseWithoutSocket(), -1;
   timeout_ms = std::max(timeout_ms, 0);
@@ -346,7 +348,7 @@ bool SocketConnection::ReceiveMore(InactivityClock& clock) {
 
 int SocketConnection::ReadLineRaw(char* buffer, std::size_t size, int timeout_ms, bool& complete) {
   complete = false;
-  if (!HasSocket()) return RefuseWithoutSocket(), -1;
+  if (!connected_) return RefuseWithoutSocket(), -1;
   if (buffer == nullptr || size == 0) return FailWithMinusOne(sockets::kErrFault);
   const std::size_t room = std::min<std::size_t>(size - 1, INT_MAX);
   std::size_t stored = 0;
@@ -385,69 +387,11 @@ int SocketConnection::ReadResponseLine(char* buffer, std::size_t size, int timeo
   return length;
 }
 
-bool SocketConnection::ReadDotTerminated(std::string& text, int timeout_ms) {
-  text.clear();
-  if (!HasSocket()) return RefuseWithoutSocket();
-  bool at_line_start = true;
-  InactivityClock clock(timeout_ms);
-  for (;;) {
-    // The complete lines in the buffer go to the text in one pass. A line
-    // never grows on the way (CR LF becomes LF), so the buffered size is
-    // room enough; the text is cut back to what was written afterwards.
-    const char* const first = BufferedData();
-    const char* const end = first + Buffered();
-    const char* lf = static_cast<const char*>(std::memchr(first, '\n', Buffered()));
-    if (lf) {
-      const char* next = first;
-      std::size_t written = text.size();
-      text.resize(written + Buffered());
-      char* out = text.data() + written;
-      for (; lf; lf = static_cast<const char*>(std::memchr(next, '\n', static_cast<std::size_t>(end - next)))) {
-        const char* line = next;
-        std::size_t length = WithoutLineEnd(line, static_cast<std::size_t>(lf - line) + 1);
-        next = lf + 1;
-        if (at_line_start && length > 0 && line[0] == '.') {
-          if (length == 1) {
-            text.resize(static_cast<std::size_t>(out - text.data()));
-            Consume(static_cast<std::size_t>(next - first));
-            return true;
-          }
-          ++line;  // the server doubled a leading period
-          --length;
-        }
-        std::memcpy(out, line, length);
-        out += length;
-        *out++ = '\n';
-        at_line_start = true;
-      }
-      text.resize(static_cast<std::size_t>(out - text.data()));
-      Consume(static_cast<std::size_t>(next - first));
-      // Each line read starts its own inactivity count.
-      clock.Restart();
-    }
-    if (Buffered() > 0) clock.NoteBytes();
-    // A line longer than the buffer goes to the text in parts; a final CR is
-    // kept back because the LF that ends the line may follow it.
-    if (Buffered() == kReceiveBufferSize) {
-      const char* part = BufferedData();
-      std::size_t length = Buffered() - 1;
-      if (part[length] != '\r') ++length;
-      const std::size_t taken = length;
-      if (at_line_start && part[0] == '.') {  // doubled: the line is longer than "."
-        ++part;
-        --length;
-      }
-      text.append(part, length);
-      Consume(taken);
-      at_line_start = false;
-    }
-    if (!ReceiveMore(clock)) return false;
-  }
-}
+bool SocketConnection::CanRead() { return connected_ || RefuseWithoutSocket(); }
 
 bool SocketConnection::ReadLine(std::string& line, int timeout_ms) {
   line.clear();
-  if (!HasSocket()) return RefuseWithoutSocket();
+  if (!connected_) return RefuseWithoutSocket();
   InactivityClock clock(timeout_ms);
   for (;;) {
     if (Buffered() > 0) {
@@ -470,7 +414,7 @@ bool SocketConnection::ReadLine(std::string& line, int timeout_ms) {
 }
 
 bool SocketConnection::ReadBytes(std::string& bytes, std::size_t count, int timeout_ms) {
-  if (!HasSocket()) return RefuseWithoutSocket();
+  if (!connected_) return RefuseWithoutSocket();
   InactivityClock clock(timeout_ms);
   while (count > 0) {
     if (Buffered() == 0 && !ReceiveMore(clock)) return false;
@@ -489,27 +433,34 @@ bool SocketConnection::FailTls(std::string text) {
   return Fail(sockets::kErrConnectionAborted);
 }
 
-bool SocketConnection::StartTls(const tls::Options& options, int timeout_ms) {
+bool SocketConnection::StartTls(const tls::Options& options, int timeout_ms, bool at_connect) {
   tls_error_.clear();
   if (!HasSocket()) return Fail(sockets::kErrNotSocket);
   if (tls_) return true;
   // The server may not send a byte of its own before our ClientHello: all it
   // sent so far belongs to the plain dialogue and is never read as a reply.
+  // Right after the connect there is no plain dialogue, so such bytes are a
+  // server greeting in plain text on a port that expects none.
+  const bool buffered_before = Buffered() > 0;
   begin_ = end_ = 0;
   char ciphertext[kCiphertextChunkSize];
   // (A few reads at most: a server that never stops talking fails the
   // handshake instead of holding us here.)
   int n = 0;
+  bool spoke_first = buffered_before;
   for (int reads = 0; reads < 8 && (n = ReceiveRaw(ciphertext, sizeof ciphertext)) > 0; ++reads) {
+    spoke_first = true;
   }
   if (n < 0) {
     const int error = last_error_;
     Close();
     return Fail(error);
   }
+  if (at_connect && spoke_first) return FailTls(MessageText(kMsgPlainWhereTlsExpected));
 
   std::unique_ptr<tls::Session> session = tls::Session::Create(options);
   InactivityClock clock(timeout_ms);
+  bool first_answer = true;
   std::string to_send;
   tls::Progress progress = session->Handshake(nullptr, 0, to_send);
   for (;;) {
@@ -559,6 +510,13 @@ bool SocketConnection::StartTls(const tls::Options& options, int timeout_ms) {
     }
     if (n == 0) continue;
     clock.NoteBytes();
+    // Every TLS record begins with its content type (20 to 23, RFC 8446
+    // section 5.1); a server that answers the ClientHello with a line of
+    // text speaks the plain protocol on this port.
+    if (at_connect && first_answer && LooksLikeText(ciphertext[0])) {
+      return FailTls(MessageText(kMsgPlainWhereTlsExpected));
+    }
+    first_answer = false;
     progress = session->Handshake(ciphertext, static_cast<std::size_t>(n), to_send);
   }
   tls_ = std::move(session);

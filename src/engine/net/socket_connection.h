@@ -75,11 +75,16 @@ class SocketConnection {
   // and including its LF, is read and thrown away. The length stored, or -1.
   int ReadResponseLine(char* buffer, std::size_t size, int timeout_ms);
 
-  // Reads the lines of a block ended by a line holding a single period
-  // (RFC 1939 section 3): a doubled leading period is undone, lines are joined
-  // with LF, and the ending line is not added. False on a read failure; the
-  // text then keeps the lines gathered so far.
-  bool ReadDotTerminated(std::string& text, int timeout_ms);
+  // For readers of their own kind (the POP3 block reader): the inactivity
+  // count of one read, the bytes received and not yet read, taking them, and
+  // waiting for more (false on a time-out or a failure, which ends the
+  // session). The receive buffer holds at most kReceiveBufferSize bytes.
+  class InactivityClock;
+  static constexpr std::size_t kReceiveBufferSize = 64 * 1024;
+  bool CanRead();
+  std::string_view Unread() const { return std::string_view(BufferedData(), Buffered()); }
+  void Consume(std::size_t count);
+  bool ReceiveMore(InactivityClock& clock);
 
   // For protocol layers that need more than fixed-size reply lines:
   // one whole line of any length, without its LF and the CR before it,
@@ -92,7 +97,9 @@ class SocketConnection {
   // then the handshake runs under the same inactivity time-out as a read.
   // On failure the socket is closed, so nothing more goes out in plain text,
   // and TlsError() says why (a message text).
-  bool StartTls(const tls::Options& options, int timeout_ms);
+  // `at_connect`: the handshake starts the session (implicit TLS), so any
+  // text the server sends first means the port speaks the plain protocol.
+  bool StartTls(const tls::Options& options, int timeout_ms, bool at_connect = false);
   bool encrypted() const { return tls_ != nullptr; }
   // The negotiated protocol and cipher; empty on a plain connection.
   std::string TlsDescription() const { return tls_ ? tls_->Description() : std::string(); }
@@ -113,16 +120,18 @@ class SocketConnection {
   // be told from the reply to the next command). Reads and sends then fail
   // at once with 10057 until the next Open.
   bool ended() const { return ended_; }
+  // The description of a failed Open: the host, the port and the system's
+  // reason, for a person who has to tell a typing error from a server that
+  // is down.
+  std::string ConnectFailureText(const std::string& host, std::uint16_t port) const;
+
   // The description of the last failure of a read or send: "Socket error #
   // n", or the not-connected text when the session had already ended.
   std::string FailureText() const;
 
  private:
-  class InactivityClock;
-
   std::size_t Buffered() const { return end_ - begin_; }
   const char* BufferedData() const { return buffer_.get() + begin_; }
-  void Consume(std::size_t count);
   int TakeWhatIsPending();
   int TakeDecrypted();
   int ReceiveRaw(char* buffer, int room);
@@ -132,7 +141,6 @@ class SocketConnection {
   bool PeerHasEnded();
   bool FailTls(std::string text);
   int Pause(int milliseconds);
-  bool ReceiveMore(InactivityClock& clock);
   bool Fail(int error);
   int FailWithMinusOne(int error);
 
@@ -151,5 +159,38 @@ class SocketConnection {
   bool ciphertext_arrived_ = false;
   std::string tls_error_;
 };
+
+// Counts the polls of one read that find nothing. Fifty in a row end the read;
+// after every poll that found bytes the count starts again (one empty poll
+// then only restarts it), so only silence ends a read, never slowness.
+class SocketConnection::InactivityClock {
+ public:
+  explicit InactivityClock(int timeout_ms)
+      : pause_ms_(timeout_ms > 0 ? timeout_ms / kEmptyPollsBeforeTimeOut : 0) {}
+
+  int pause_ms() const { return pause_ms_; }
+  void NoteBytes() { bytes_seen_ = true; }
+  // A new read begins: the count starts from the beginning.
+  void Restart() {
+    empty_polls_left_ = kEmptyPollsBeforeTimeOut;
+    bytes_seen_ = false;
+  }
+
+  // False when this empty poll is the one that ends the read.
+  bool NoteEmptyPoll() {
+    if (bytes_seen_) {
+      bytes_seen_ = false;
+      empty_polls_left_ = kEmptyPollsBeforeTimeOut;
+      return true;
+    }
+    return --empty_polls_left_ > 0;
+  }
+
+ private:
+  int pause_ms_;
+  int empty_polls_left_ = kEmptyPollsBeforeTimeOut;
+  bool bytes_seen_ = false;
+};
+
 
 }  // namespace vesk

@@ -11,7 +11,7 @@ bool UpgradeToTls(SocketConnection& connection, const std::string& host, const T
   options.host = host;
   options.verify_certificate = security.verify_certificate;
   options.extra_ca_file = security.extra_ca_file;
-  if (connection.StartTls(options, timeout_ms)) return true;
+  if (connection.StartTls(options, timeout_ms, security.mode == Security::kImplicitTls)) return true;
   error = connection.TlsError().empty() ? FormatMessageText(kMsgSocketError, connection.LastError())
                                         : connection.TlsError();
   return false;

@@ -6,6 +6,7 @@
 
 #include "engine/common/ascii.h"
 #include "engine/common/messages.h"
+#include "engine/platform/sockets.h"
 #include "engine/platform/unique_id.h"
 #include "engine/protocols/imap_mailbox_names.h"
 
@@ -134,18 +135,18 @@ bool IsText(const ImapFetchItem& item) {
 
 }  // namespace
 
-ImapClient::ImapClient() : tag_prefix_(MakeTagPrefix()), chunk_(kChunkSize) { connection_.Create(); }
+ImapClient::ImapClient() : LineSession(kDefaultPort, "Unknown error"), tag_prefix_(MakeTagPrefix()), chunk_(kChunkSize) {
+  set_user("user");
+  set_password("lemonade");
+}
 
 ImapClient::~ImapClient() {
   // A session still logged in is ended politely, but a script's last line
   // must not wait for a server that does not answer.
-  if (logged_in_ && connection_.connected()) {
-    timeout_ms = std::min(timeout_ms, kLogoutOnDestructionWaitMs);
+  if (logged_in_ && connected()) {
+    set_timeout_ms(std::min(timeout_ms(), kLogoutOnDestructionWaitMs));
     ExecuteCommand(ImapCommand::kLogout);
   }
-  connection_.Close();
-  WipeText(password);
-  WipeText(access_token);
 }
 
 namespace {
@@ -168,16 +169,6 @@ void ImapClient::SetMailboxNameFromClient(std::string_view client_name) {
   mailbox_name = EncodeMailboxName(MapSeparator(client_name, client_separator, hierarchy_delimiter));
 }
 
-bool ImapClient::Fail(int message_id) {
-  last_error = MessageText(message_id);
-  return false;
-}
-
-bool ImapClient::FailWithSocketError() {
-  last_error = connection_.FailureText();
-  return false;
-}
-
 bool ImapClient::RefuseLineBreaks(std::string_view text) {
   if (!HasLineBreakOrNul(text)) return true;
   return Fail(kMsgLineBreakInCommand);
@@ -187,7 +178,7 @@ bool ImapClient::RefuseLineBreaks(std::string_view text) {
 // server's delimiter and quoted when it is not an atom.
 bool ImapClient::MailboxArgument(std::string_view client_name, std::string& argument) {
   if (client_name.size() > static_cast<std::size_t>(kMaxMailboxNameLength)) {
-    last_error = FormatMessageText(kMsgMailboxNameTooLong, kMaxMailboxNameLength);
+    last_error_ = FormatMessageText(kMsgMailboxNameTooLong, kMaxMailboxNameLength);
     return false;
   }
   if (!RefuseLineBreaks(client_name)) return false;
@@ -198,7 +189,7 @@ bool ImapClient::MailboxArgument(std::string_view client_name, std::string& argu
 // The stored MailboxName (already in server form) must be fit to be sent.
 bool ImapClient::CheckStoredMailboxName() {
   if (mailbox_name.size() > static_cast<std::size_t>(kMaxMailboxNameLength)) {
-    last_error = FormatMessageText(kMsgMailboxNameTooLong, kMaxMailboxNameLength);
+    last_error_ = FormatMessageText(kMsgMailboxNameTooLong, kMaxMailboxNameLength);
     return false;
   }
   return RefuseLineBreaks(mailbox_name);
@@ -210,10 +201,9 @@ bool ImapClient::SendCommandLine(std::string_view command, std::string_view show
   std::string line;
   line.reserve(current_tag_.size() + command.size());
   line.append(current_tag_).append(command);
-  trace.Sent(shown.empty() ? line : current_tag_ + std::string(shown));
-  const bool sent = connection_.SendWithin(line, timeout_ms) >= 0;
+  const bool sent = SendBytes(line, shown.empty() ? std::string_view() : current_tag_ + std::string(shown));
   if (!shown.empty()) WipeText(line);
-  return sent || FailWithSocketError();
+  return sent;
 }
 
 bool ImapClient::ExecuteCommand(ImapCommand command, std::initializer_list<ImapCommandArg> args) {
@@ -225,18 +215,18 @@ bool ImapClient::ExecuteCommand(ImapCommand command, std::initializer_list<ImapC
   // Only the template's own CR LF may end the line.
   if (!RefuseLineBreaks(std::string_view(line).substr(0, line.size() - 2))) return false;
   if (line.size() > static_cast<std::size_t>(kMaxCommandLength)) {
-    last_error = FormatMessageText(kMsgCommandTooLong, kMaxCommandLength);
+    last_error_ = FormatMessageText(kMsgCommandTooLong, kMaxCommandLength);
     return false;
   }
 
-  // The password of LOGIN never reaches the trace.
+  // The password of LOGIN never reaches the trace().
   std::string shown;
   if (command == ImapCommand::kLogin && args.size() == 2) FormatCommand(entry->format, {*args.begin(), "***"}, shown);
   NextTag();
   responses_.clear();
   const bool sent = SendCommandLine(line, shown);
   if (command == ImapCommand::kLogin) WipeText(line);
-  if (!sent || !CollectResponses(timeout_ms, command == ImapCommand::kLogout)) return false;
+  if (!sent || !CollectResponses(timeout_ms(), command == ImapCommand::kLogout)) return false;
   if (entry->reading == Reading::kCompletionOnly) return CheckCompletion();
   if (!CheckCompletion()) return false;
   std::int32_t number = 0;
@@ -271,7 +261,7 @@ bool ImapClient::IsGoodbye(const ImapResponse& response) {
   const std::string& text = response.text;
   if (text.size() < 5 || !EqualsIgnoringAsciiCase(std::string_view(text).substr(0, 5), "* BYE")) return false;
   if (text.size() > 5 && text[5] != ' ') return false;
-  last_error = text.size() > 6 ? text.substr(6) : std::string();
+  last_error_ = text.size() > 6 ? text.substr(6) : std::string();
   last_reply_ = text;
   logged_in_ = false;
   connection_.Close();
@@ -293,7 +283,7 @@ bool ImapClient::ReadResponse(ImapResponse& response, int timeout) {
   for (;;) {
     if (!ReadWholeLine(line, timeout)) return false;
     if (response.text.size() + line.size() > max_line_bytes) {
-      last_error = FormatMessageText(kMsgResponseLineTooLong, static_cast<int>(max_line_bytes));
+      last_error_ = FormatMessageText(kMsgResponseLineTooLong, static_cast<int>(max_line_bytes));
       return false;
     }
     response.text += line;
@@ -312,7 +302,7 @@ bool ImapClient::ReadResponse(ImapResponse& response, int timeout) {
     std::string& bytes = response.literals.emplace_back();
     bytes.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(count, kChunkSize * 16)));
     if (!connection_.ReadBytes(bytes, static_cast<std::size_t>(count), timeout)) return FailWithSocketError();
-    trace.ReceivedBody(bytes.size());
+    trace().ReceivedBody(bytes.size());
     response.literal_ends.push_back(response.text.size());
   }
 }
@@ -327,24 +317,24 @@ bool ImapClient::ReadWholeLine(std::string& line, int timeout) {
     // A CR that ended the previous piece belongs to the CR LF just found.
     if (complete && length == 0 && !line.empty() && line.back() == '\r') line.pop_back();
     if (line.size() + static_cast<std::size_t>(length) > max_line_bytes) {
-      last_error = FormatMessageText(kMsgResponseLineTooLong, static_cast<int>(max_line_bytes));
+      last_error_ = FormatMessageText(kMsgResponseLineTooLong, static_cast<int>(max_line_bytes));
       return false;
     }
     line.append(chunk_.data(), static_cast<std::size_t>(length));
     if (complete) {
-      trace.Received(line);
+      trace().Received(line);
       return true;
     }
   }
 }
 
 // The command succeeded when the tagged line says OK. On success that line is
-// dropped, so that only the untagged data remains; otherwise last_error takes
+// dropped, so that only the untagged data remains; otherwise last_error_ takes
 // the server's text after the status word ("NO text" gives "text", and "BAD
 // text" gives " text").
 bool ImapClient::CheckCompletion() {
   if (responses_.empty()) {
-    last_error.clear();
+    last_error_.clear();
     return false;
   }
   const std::string& line = responses_.back().text;
@@ -354,12 +344,12 @@ bool ImapClient::CheckCompletion() {
     responses_.pop_back();
     return true;
   }
-  last_error.clear();
+  last_error_.clear();
   // Tags hold only "[", ".", digits and the letters A to F, so the first
   // "N", "O" or blank is the blank after the tag.
   std::size_t found = line.find_first_of("NO ");
   if (found == std::string::npos) found = line.find_first_of("BAD");
-  if (found != std::string::npos && found + 4 <= line.size()) last_error = line.substr(found + 4);
+  if (found != std::string::npos && found + 4 <= line.size()) last_error_ = ServerText(std::string_view(line).substr(found + 4));
   return false;
 }
 
@@ -462,63 +452,41 @@ void ImapClient::ReadMessageText(ImapCommand command, std::int32_t number) {
   }
 }
 
-bool ImapClient::Connect() {
+bool ImapClient::CheckBeforeConnect() {
   // Refused before the connection is even made: nothing of it may be sent.
-  if (!RefuseLineBreaks(user) || !RefuseLineBreaks(password)) return false;
-  if (HasLineBreakOrNul(access_token)) return Fail(kMsgUnsafeCredentials);
-  last_reply_.clear();
-  const std::string address = host + ":" + std::to_string(port);
-  if (!connection_.Open(host, port)) {
-    trace.Note("cannot connect to " + address);
-    return Fail(kMsgCannotConnect);
-  }
-  trace.Note("connected to " + address);
-  // A session that did not open fully is closed, so that Connect can be
-  // called again.
-  if (!LogIn()) {
-    logged_in_ = false;
-    connection_.Close();
-    return false;
-  }
-  return true;
+  if (!RefuseLineBreaks(user()) || !RefuseLineBreaks(password())) return false;
+  return !HasLineBreakOrNul(credentials().access_token) || Fail(kMsgUnsafeCredentials);
+}
+
+bool ImapClient::OpenDialogue() {
+  if (LogIn()) return true;
+  logged_in_ = false;
+  return false;
 }
 
 bool ImapClient::LogIn() {
   // What an earlier session's server said of itself no longer counts.
   capabilities_known_ = false;
   capabilities_.clear();
-  if (security.mode == Security::kImplicitTls && !Upgrade()) return false;
-  // The greeting must be "* OK" (RFC 3501 section 7.1.1); a missing or other
-  // greeting fails without a new description.
-  const std::string unchanged = last_error;
+  // The greeting must be "* OK" (RFC 3501 section 7.1.1).
   std::string greeting;
-  if (!ReadWholeLine(greeting, timeout_ms)) {
-    last_error = unchanged;
-    return false;
-  }
+  if (!ReadWholeLine(greeting, timeout_ms())) return FailReadingGreeting(greeting.empty());
   if (greeting.size() < 4 || !EqualsIgnoringAsciiCase(std::string_view(greeting).substr(0, 4), "* OK")) {
     last_reply_ = greeting;
-    return false;
+    return Fail(kMsgBadConnection);
   }
   // "* OK [CAPABILITY ...] text" saves asking (RFC 3501 section 7.1).
   const std::size_t listed = greeting.find("[CAPABILITY ");
   if (listed != std::string::npos) NoteCapabilities(std::string_view(greeting).substr(listed + 12));
-  if (security.mode == Security::kStartTls && !UpgradeAfterGreeting()) return false;
+  if (security().mode == Security::kStartTls && !UpgradeAfterGreeting()) return false;
   if (!SignIn()) return false;
   logged_in_ = true;
   // The root line of LIST "" "" tells the hierarchy delimiter.
   return ExecuteCommand(ImapCommand::kList, {"\"\"", "\"\""});
 }
 
-bool ImapClient::Upgrade() {
-  const bool upgraded = UpgradeToTls(connection_, host, security, timeout_ms, last_error);
-  trace.Note(upgraded ? "TLS: " + connection_.TlsDescription() : last_error);
-  return upgraded;
-}
-
 // The server must list STARTTLS in its capabilities; after the handshake
 // they are asked again, as the plain answer may have been tampered with.
-// A failure closes the connection, so the password never goes out in plain.
 bool ImapClient::UpgradeAfterGreeting() {
   bool offered = false;
   bool upgraded = ExecuteCommand(ImapCommand::kCapability);
@@ -526,11 +494,7 @@ bool ImapClient::UpgradeAfterGreeting() {
   if (upgraded && !offered) upgraded = Fail(kMsgStartTlsNotOffered);
   upgraded = upgraded && ExecuteCommand(ImapCommand::kStartTls) && Upgrade();
   capabilities_known_ = false;  // what was said in plain text no longer counts
-  if (!upgraded) {
-    connection_.Close();
-    return false;
-  }
-  return AskCapabilities();
+  return upgraded && AskCapabilities();
 }
 
 bool ImapClient::AskCapabilities() {
@@ -549,9 +513,8 @@ void ImapClient::NoteCapabilities(std::string_view text) {
 }
 
 bool ImapClient::SignIn() {
-  AuthMethod method = auth_method;
-  if (method == AuthMethod::kAutomatic && !access_token.empty()) method = AuthMethod::kXOAuth2;
-  if (!capabilities_known_ && (method != AuthMethod::kAutomatic || security.mode != Security::kNone) &&
+  AuthMethod method = EffectiveMethod(credentials());
+  if (!capabilities_known_ && (method != AuthMethod::kAutomatic || security().mode != Security::kNone) &&
       !AskCapabilities()) {
     return false;
   }
@@ -563,74 +526,52 @@ bool ImapClient::SignIn() {
   }
   if (method == AuthMethod::kLogin) {
     if (login_disabled) return Fail(kMsgLoginDisabled);
-    return ExecuteCommand(ImapCommand::kLogin, {ImapAstring(user), ImapAstring(password)});
+    return ExecuteCommand(ImapCommand::kLogin, {ImapAstring(user()), ImapAstring(password())});
   }
-  if (method == AuthMethod::kXOAuth2 && (user.empty() || access_token.empty())) return Fail(kMsgAccessTokenNeeded);
-  if (method == AuthMethod::kPlain && (user.empty() || password.empty())) {
-    last_error = FormatMessageText(kMsgPasswordNeeded, "PLAIN");
-    return false;
-  }
+  method = TokenMechanismOffered(credentials(), method, [&](std::string_view name) {
+    return capabilities_known_ && ListsCapability(capabilities_, "AUTH=" + std::string(name));
+  });
+  if (!HasWhatTheMechanismNeeds(method, credentials(), last_error_)) return false;
   if (capabilities_known_ && !ListsCapability(capabilities_, std::string("AUTH=") + MechanismName(method))) {
-    last_error = FormatMessageText(kMsgMechanismNotOffered, MechanismName(method));
-    return false;
+    return FailWith(FormatMessageText(kMsgMechanismNotOffered, MechanismName(method)));
   }
-  return Authenticate(method);
-}
-
-// RFC 3501 section 6.2.2 with RFC 4959: the response goes on the command line
-// when the server lists SASL-IR, else after the first "+" continuation. A
-// further continuation is answered "*" (cancel), or for XOAUTH2, whose
-// continuation carries the server's error, with the empty line it waits for.
-bool ImapClient::Authenticate(AuthMethod method) {
-  const std::string mechanism = MechanismName(method);
-  Credentials credentials;
-  credentials.SetUser(user);
-  credentials.SetPassword(password);
-  credentials.SetAccessToken(access_token);
-  std::string response = method == AuthMethod::kXOAuth2 ? XOAuth2Response(credentials) : PlainResponse(credentials);
+  // RFC 4959: the initial response goes on the command line when the server
+  // lists SASL-IR, else after the first "+" continuation.
   const bool initial = capabilities_known_ && ListsCapability(capabilities_, "SASL-IR");
-  std::string line = " AUTHENTICATE " + mechanism + (initial ? " " + response : std::string()) + "\r\n";
-  bool succeeded = false;
-  if (line.size() + current_tag_.size() > kMaxAuthenticateLine) {
-    last_error = FormatMessageText(kMsgCommandTooLong, static_cast<int>(kMaxAuthenticateLine - 2));
-  } else {
-    NextTag();
-    responses_.clear();
-    bool answered = initial;
-    int rounds = 0;
-    for (bool sent = SendCommandLine(line, initial ? " AUTHENTICATE " + mechanism + " ***\r\n" : std::string());
-         sent;) {
-      ImapResponse reply;
-      if (!ReadResponse(reply, timeout_ms)) break;
-      const bool tagged = IsTagged(reply);
-      const bool go_ahead = !tagged && !reply.text.empty() && reply.text.front() == '+';
-      responses_.push_back(std::move(reply));
-      if (tagged) {
-        succeeded = CheckCompletion() || Fail(kMsgAuthFailed);
-        break;
-      }
-      if (IsGoodbye(responses_.back())) break;
-      if (!go_ahead) continue;
-      if (++rounds > 2) {
-        Fail(kMsgAuthFailed);
-        break;
-      }
-      const std::string_view answer = answered ? (method == AuthMethod::kXOAuth2 ? "" : "*") : std::string_view(response);
-      trace.Sent(answered ? answer : ProtocolTrace::kHidden);
-      sent = SendSecretLine(connection_, answer, timeout_ms) >= 0 || FailWithSocketError();
-      answered = true;
-    }
-  }
-  WipeText(line);
-  WipeText(response);
-  return succeeded;
+  NextTag();
+  responses_.clear();
+  const SaslRules rules{"AUTHENTICATE", initial ? kMaxAuthenticateLine : 0, current_tag_.size() + 1, 2};
+  return RunSaslExchange(*this, rules, method, credentials());
 }
 
-// The session ends whatever the reply: the caller is done with it.
-bool ImapClient::Disconnect() {
+bool ImapClient::SendSaslCommand(std::string_view line, std::string_view shown) {
+  std::string command = " " + std::string(line) + "\r\n";
+  const bool sent = SendCommandLine(command, " " + std::string(shown) + "\r\n");
+  WipeText(command);
+  return sent;
+}
+
+bool ImapClient::SendSaslResponse(std::string_view line, std::string_view shown) {
+  return SendSecretLine(line, shown);
+}
+
+// Untagged data is collected on the way; a BYE ends the exchange.
+SaslReply ImapClient::ReadSaslReply() {
+  for (;;) {
+    ImapResponse reply;
+    if (!ReadResponse(reply, timeout_ms())) return SaslReply::kBroken;
+    const bool tagged = IsTagged(reply);
+    const bool go_ahead = !tagged && !reply.text.empty() && reply.text.front() == '+';
+    responses_.push_back(std::move(reply));
+    if (tagged) return CheckCompletion() || Fail(kMsgAuthFailed) ? SaslReply::kSucceeded : SaslReply::kRefused;
+    if (IsGoodbye(responses_.back())) return SaslReply::kBroken;
+    if (go_ahead) return SaslReply::kChallenge;
+  }
+}
+
+bool ImapClient::EndDialogue() {
   const bool logged_out = ExecuteCommand(ImapCommand::kLogout);
   logged_in_ = false;
-  connection_.Close();
   return logged_out;
 }
 
@@ -659,8 +600,10 @@ bool ImapClient::RenameMailbox(std::string_view old_client_name, std::string_vie
 bool ImapClient::GetMailboxesList() {
   if (!CheckStoredMailboxName()) return false;
   // The mailbox's children: the reference is the name with the delimiter.
+  // Without a name every mailbox is listed from the top (an empty reference,
+  // RFC 3501 section 6.3.8).
   std::string reference = mailbox_name;
-  if (!hierarchy_delimiter.empty()) reference.push_back(hierarchy_delimiter.front());
+  if (!reference.empty() && !hierarchy_delimiter.empty()) reference.push_back(hierarchy_delimiter.front());
   return ExecuteCommand(ImapCommand::kList, {ImapAstring(reference), "\"*\""});
 }
 
@@ -672,32 +615,23 @@ bool ImapClient::AppendMessage(std::string_view client_name, std::string_view me
   std::string line;
   FormatCommand(FindCommand(ImapCommand::kAppend)->format, {name, static_cast<std::int32_t>(message.size())}, line);
   if (line.size() > static_cast<std::size_t>(kMaxCommandLength)) {
-    last_error = FormatMessageText(kMsgCommandTooLong, kMaxCommandLength);
+    last_error_ = FormatMessageText(kMsgCommandTooLong, kMaxCommandLength);
     return false;
   }
 
   NextTag();
   responses_.clear();
   if (!SendCommandLine(line)) return false;
-  // The literal goes only after the server's go-ahead (RFC 3501 section 7.5);
-  // a tagged answer instead means the server will not read it.
-  for (;;) {
-    ImapResponse response;
-    if (!ReadResponse(response, timeout_ms)) return false;
-    const bool tagged = IsTagged(response);
-    const bool go_ahead = !tagged && !response.text.empty() && response.text.front() == '+';
-    responses_.push_back(std::move(response));
-    if (tagged) return CheckCompletion();
-    if (go_ahead) break;
-    if (IsGoodbye(responses_.back())) return false;
+  if (const GoAhead answer = AwaitGoAhead(); answer != GoAhead::kGiven) {
+    return answer == GoAhead::kCompleted && CheckCompletion();
   }
   // One send, so that the final CR LF does not wait behind the message.
   std::string literal;
   literal.reserve(message.size() + 2);
   literal.append(message).append("\r\n");
-  trace.SentBody(message.size());
-  if (connection_.SendWithin(literal, timeout_ms) < 0) return FailWithSocketError();
-  return CollectResponses(timeout_ms) && CheckCompletion();
+  trace().SentBody(message.size());
+  if (connection_.SendWithin(literal, timeout_ms()) < 0) return FailWithSocketError();
+  return CollectResponses(timeout_ms()) && CheckCompletion();
 }
 
 bool ImapClient::DeleteMessage(std::int32_t number) {
@@ -711,8 +645,46 @@ bool ImapClient::CopyMessage(std::int32_t number, std::string_view client_name) 
   return MailboxArgument(client_name, name) && ExecuteCommand(ImapCommand::kCopy, {number, number, name});
 }
 
+// A literal goes only after the server's go-ahead (RFC 3501 section 7.5); a
+// tagged answer instead means the server will not read it.
+ImapClient::GoAhead ImapClient::AwaitGoAhead() {
+  for (;;) {
+    ImapResponse response;
+    if (!ReadResponse(response, timeout_ms())) return GoAhead::kFailed;
+    const bool tagged = IsTagged(response);
+    const bool go_ahead = !tagged && !response.text.empty() && response.text.front() == '+';
+    responses_.push_back(std::move(response));
+    if (tagged) return GoAhead::kCompleted;
+    if (go_ahead) return GoAhead::kGiven;
+    if (IsGoodbye(responses_.back())) return GoAhead::kFailed;
+  }
+}
+
 bool ImapClient::Search(std::string_view criteria) {
-  return RefuseLineBreaks(criteria) && ExecuteCommand(ImapCommand::kSearch, {criteria});
+  if (!RefuseLineBreaks(criteria)) return false;
+  const std::vector<std::string> pieces = SearchCommandPieces(criteria);
+  if (pieces.size() == 1) return ExecuteCommand(ImapCommand::kSearch, {pieces.front()});
+  // Text beyond ASCII: the criteria in pieces, each literal after its go-ahead.
+  std::size_t length = 0;
+  for (const std::string& piece : pieces) length += piece.size();
+  if (length > static_cast<std::size_t>(kMaxCommandLength)) {
+    last_error_ = FormatMessageText(kMsgCommandTooLong, kMaxCommandLength);
+    return false;
+  }
+  NextTag();
+  responses_.clear();
+  if (!SendCommandLine(" SEARCH " + pieces.front() + "\r\n")) return false;
+  for (std::size_t i = 1; i < pieces.size(); ++i) {
+    if (const GoAhead answer = AwaitGoAhead(); answer != GoAhead::kGiven) {
+      return answer == GoAhead::kCompleted && CheckCompletion() && Fail(kMsgInvalidCommandArguments);
+    }
+    const std::string line = pieces[i] + "\r\n";
+    trace().Sent(line);
+    if (connection_.SendWithin(line, timeout_ms()) < 0) return FailWithSocketError();
+  }
+  if (!CollectResponses(timeout_ms()) || !CheckCompletion()) return false;
+  Interpret(ImapCommand::kSearch, 0);
+  return true;
 }
 
 bool ImapClient::SearchByFlags(std::int32_t flags) { return Search(SearchFlagCriteria(flags)); }

@@ -46,11 +46,9 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/net/protocol_trace.h"
-#include "engine/net/socket_connection.h"
-#include "engine/net/transport_security.h"
 #include "engine/protocols/imap_responses.h"
-#include "engine/protocols/sign_in.h"
+#include "engine/protocols/line_session.h"
+#include "engine/protocols/sasl_exchange.h"
 
 namespace vesk {
 
@@ -97,8 +95,9 @@ class ImapCommandArg {
   std::string_view text_;
 };
 
-class ImapClient {
+class ImapClient : public LineSession, private SaslChannel {
  public:
+  static constexpr std::uint16_t kDefaultPort = 143;
   // Longest command (without the tag) the client sends.
   static constexpr int kMaxCommandLength = 1023;
   // Longest mailbox name a caller may give.
@@ -118,23 +117,12 @@ class ImapClient {
   ImapClient(const ImapClient&) = delete;
   ImapClient& operator=(const ImapClient&) = delete;
 
-  // ---- Settings ------------------------------------------------------------
-  std::string host = "localhost";
-  std::uint16_t port = 143;
-  int timeout_ms = 5000;
-  std::string user = "user";
-  std::string password = "lemonade";
+  // ---- Settings (host, port, time-out, security, credentials and trace are
+  // LineSession's; User "user" and Password "lemonade" by default) ----------
   std::string mailbox_name = "INBOX";  // server form
   std::string hierarchy_delimiter = ".";  // the server's; its first character counts
   std::string client_separator = "\\";    // the callers'; its first character counts
   std::size_t max_line_bytes = kDefaultMaxLineBytes;
-  // STARTTLS (RFC 3501 section 6.2.1: CAPABILITY, STARTTLS, CAPABILITY
-  // again) or implicit TLS; none by default.
-  TransportSecurity security;
-  std::string access_token;
-  AuthMethod auth_method = AuthMethod::kAutomatic;
-  ProtocolTrace trace;
-
   // MailboxName as callers read and write it: the stored server form mapped
   // to and from client form with the delimiter known at that moment.
   std::string MailboxNameForClient() const;
@@ -149,30 +137,17 @@ class ImapClient {
   std::int32_t last_flags = 0;
   std::int32_t last_size = 0;
   std::string message_text;  // the last fetched message, header or part
-  std::string last_error = "Unknown error";
 
-  // The tagged line that ended the last command (or the greeting or BYE
-  // that ended the session).
-  const std::string& last_reply() const { return last_reply_; }
+  // last_reply(): the tagged line that ended the last command (or the
+  // greeting or BYE that ended the session).
   const std::string& tag_prefix() const { return tag_prefix_; }
   const std::string& current_tag() const { return current_tag_; }
   bool logged_in() const { return logged_in_; }
-  // Negotiated protocol and cipher; empty on a plain connection.
-  std::string tls_protocol() const { return connection_.TlsDescription(); }
   // The responses of the last command (after a successful CheckCompletion,
   // without the tagged one).
   const std::vector<ImapResponse>& responses() const { return responses_; }
 
-  // ---- Protocol members ----------------------------------------------------
-  // Connect opens a session and Disconnect ends it (LOGOUT, then the socket
-  // is closed). A Connect while a session is open fails and leaves it alone;
-  // once a session has ended (Disconnect, a failed Connect, a BYE, or a read
-  // or send that failed and so left the dialogue at an unknown point),
-  // Connect opens a new one, and every other command fails at once saying
-  // it is not connected.
-  bool Connect();
-  bool Disconnect();
-  bool connected() const { return connection_.connected(); }
+  // ---- Protocol members (Connect and Disconnect: LineSession's) ----------
   bool SelectMailbox(bool read_only);
   bool CreateMailbox(std::string_view client_name);
   bool DeleteMailbox(std::string_view client_name);
@@ -203,9 +178,13 @@ class ImapClient {
   bool StoreFlags(std::int32_t number, std::int32_t bits, StoreMode mode);
 
  private:
-  bool Fail(int message_id);
-  bool FailWithSocketError();
-  bool Upgrade();
+  bool CheckBeforeConnect() override;
+  bool OpenDialogue() override;
+  bool EndDialogue() override;
+  bool SendSaslCommand(std::string_view line, std::string_view shown) override;
+  bool SendSaslResponse(std::string_view line, std::string_view shown) override;
+  SaslReply ReadSaslReply() override;
+  void FailSasl(std::string text) override { last_error_ = std::move(text); }
   bool LogIn();
   bool UpgradeAfterGreeting();
   bool RefuseLineBreaks(std::string_view text);
@@ -216,9 +195,10 @@ class ImapClient {
   bool SendCommandLine(std::string_view command, std::string_view shown = {});
   bool SignIn();
   bool AskCapabilities();
-  bool Authenticate(AuthMethod method);
   void NoteCapabilities(std::string_view text);
   bool CollectResponses(int timeout_ms, bool logging_out = false);
+  enum class GoAhead { kGiven, kCompleted, kFailed };
+  GoAhead AwaitGoAhead();
   bool IsGoodbye(const ImapResponse& response);
   bool ReadResponse(ImapResponse& response, int timeout_ms);
   bool ReadWholeLine(std::string& line, int timeout_ms);
@@ -228,12 +208,10 @@ class ImapClient {
   void ReadMessageText(ImapCommand command, std::int32_t number);
   const ImapFetch* FindFetch(std::int32_t number);
 
-  SocketConnection connection_;
   std::string tag_prefix_;
   std::string current_tag_;
   std::uint32_t command_counter_ = 0;
   bool logged_in_ = false;
-  std::string last_reply_;
   std::string capabilities_;  // words of the last CAPABILITY list, blank-separated
   bool capabilities_known_ = false;
   std::vector<ImapResponse> responses_;

@@ -200,6 +200,86 @@ std::string ImapAstring(std::string_view text) {
   return quoted;
 }
 
+namespace {
+
+bool IsAscii(std::string_view text) {
+  return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+bool EndsSearchAtom(char c) { return c == ' ' || c == '(' || c == ')' || c == '"'; }
+
+}  // namespace
+
+std::vector<std::string> SearchCommandPieces(std::string_view criteria) {
+  std::vector<std::string> pieces(1);
+  if (IsAscii(criteria)) {
+    pieces.front().assign(criteria);
+    return pieces;
+  }
+  constexpr std::string_view kCharset = "CHARSET ";
+  if (criteria.size() < kCharset.size() || !EqualsIgnoringAsciiCase(criteria.substr(0, kCharset.size()), kCharset)) {
+    pieces.front() = "CHARSET UTF-8 ";
+  }
+  const auto add_literal = [&pieces](std::string_view bytes) {
+    pieces.back() += "{" + std::to_string(bytes.size()) + "}";
+    pieces.emplace_back(bytes);
+  };
+  for (std::size_t at = 0; at < criteria.size();) {
+    const char c = criteria[at];
+    if (c == '"') {
+      // A quoted string: its content with the escapes undone.
+      std::string content;
+      std::size_t end = at + 1;
+      for (; end < criteria.size() && criteria[end] != '"'; ++end) {
+        if (criteria[end] == '\\' && end + 1 < criteria.size()) ++end;
+        content.push_back(criteria[end]);
+      }
+      end = std::min(end + 1, criteria.size());
+      if (IsAscii(content)) {
+        pieces.back().append(criteria.substr(at, end - at));
+      } else {
+        add_literal(content);
+      }
+      at = end;
+    } else if (EndsSearchAtom(c)) {
+      pieces.back().push_back(c);
+      ++at;
+    } else {
+      std::size_t end = at;
+      while (end < criteria.size() && !EndsSearchAtom(criteria[end])) ++end;
+      const std::string_view atom = criteria.substr(at, end - at);
+      if (IsAscii(atom)) {
+        pieces.back().append(atom);
+      } else {
+        add_literal(atom);
+      }
+      at = end;
+    }
+  }
+  return pieces;
+}
+
+std::string ServerText(std::string_view text) {
+  const auto trim = [](std::string_view& t) {
+    while (!t.empty() && IsSpaceOrTab(t.front())) t.remove_prefix(1);
+    while (!t.empty() && IsSpaceOrTab(t.back())) t.remove_suffix(1);
+  };
+  trim(text);
+  // "... (0.001 + 0.000 + 0.001 secs)." as Dovecot ends its replies.
+  std::string_view rest = text;
+  if (!rest.empty() && rest.back() == '.') rest.remove_suffix(1);
+  constexpr std::string_view kSecs = " secs)";
+  const std::size_t open = rest.rfind('(');
+  if (rest.ends_with(kSecs) && open != std::string_view::npos) {
+    const std::string_view timing = rest.substr(open + 1, rest.size() - kSecs.size() - open - 1);
+    if (!timing.empty() && timing.find_first_not_of("0123456789. +") == std::string_view::npos) {
+      text = rest.substr(0, open);
+      trim(text);
+    }
+  }
+  return std::string(text);
+}
+
 std::string StoreFlagList(std::int32_t bits) {
   std::string list;
   for (const FlagName& flag : kFlags) {

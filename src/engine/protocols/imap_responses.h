@@ -51,6 +51,19 @@ bool HasLineBreakOrNul(std::string_view text);
 // '"' escaped. The text must not hold CR, LF or NUL (checked by the caller).
 std::string ImapAstring(std::string_view text);
 
+// Search criteria as they go on the wire. Criteria that are all ASCII stay
+// one piece, as given. Otherwise (RFC 3501 section 6.4.4) they are UTF-8 and
+// say so with "CHARSET UTF-8" in front (unless they name a charset
+// themselves), and every quoted string or atom that holds a byte beyond
+// ASCII becomes a literal: each piece but the last then ends with the
+// literal's announcement "{n}", and the next piece begins with its bytes.
+std::vector<std::string> SearchCommandPieces(std::string_view criteria);
+
+// The text of a server's tagged reply as a person reads it: without white
+// space around it, and without the timing some servers add at the end
+// ("(0.001 + 0.000 secs).").
+std::string ServerText(std::string_view text);
+
 // "\Seen \Flagged": the storable flag words of `bits`, in bit order.
 std::string StoreFlagList(std::int32_t bits);
 

@@ -9,6 +9,7 @@
 
 #include "engine/common/ascii.h"
 #include "engine/common/messages.h"
+#include "engine/platform/sockets.h"
 #include "engine/protocols/command_line.h"
 
 namespace vesk {
@@ -60,6 +61,10 @@ bool IsNegativeStatus(const char* line) {
   return std::strlen(line) >= 4 && EqualsIgnoringAsciiCase(std::string_view(line, 4), "-ERR");
 }
 
+bool IsPositiveStatus(const char* line) {
+  return std::strlen(line) >= 3 && EqualsIgnoringAsciiCase(std::string_view(line, 3), "+OK");
+}
+
 // The text after the n-th space or tab of a line (n from 1), or nullptr when
 // the line has fewer.
 const char* AfterBlank(const char* line, int n) {
@@ -68,6 +73,17 @@ const char* AfterBlank(const char* line, int n) {
   }
   return nullptr;
 }
+
+// Removes the LF at text[length-1] and a CR just before it; the new length.
+std::size_t WithoutLineEnd(const char* text, std::size_t length) {
+  --length;
+  if (length > 0 && text[length - 1] == '\r') --length;
+  return length;
+}
+
+// RFC 5034 section 4: an AUTH line with its initial response stays within
+// 255 octets; a continuation is "+" and a blank, or "+" alone.
+constexpr SaslRules kSaslRules{"AUTH", 255, 0, 3};
 
 // "USER name" and "PASS secret" take the caller's text whole: it must not be
 // able to end the line, and the line must fit the command buffer.
@@ -78,14 +94,9 @@ bool CredentialFits(const char* command_template, const std::string& text) {
 
 }  // namespace
 
-Pop3Client::Pop3Client() { connection_.Create(); }
+Pop3Client::Pop3Client() : LineSession(kDefaultPort) {}
 
 bool Pop3Client::Refuse(Command command) { return Fail(EntryOf(command).failure); }
-
-bool Pop3Client::Fail(MessageId message) {
-  last_error_ = MessageText(message);
-  return false;
-}
 
 // The one place that sends a command: formats it into the command buffer,
 // hands it to the connection and has its status line judged.
@@ -95,12 +106,7 @@ bool Pop3Client::Execute(Command command, Args... args) {
   if (entry.command_template != nullptr) {
     char buffer[kCommandBufferSize];
     if (!FormatCommand(buffer, entry.command_template, args...)) return Refuse(command);
-    trace_.Sent(command == kPass ? "PASS ***" : buffer);
-    // A failed send is reported at once: the session has ended then.
-    if (connection_.SendWithin(buffer, timeout_ms_) < 0) {
-      last_error_ = connection_.FailureText();
-      return false;
-    }
+    if (!SendBytes(buffer, command == kPass ? "PASS ***" : "")) return false;
   }
   return ReadStatus(command);
 }
@@ -109,13 +115,12 @@ bool Pop3Client::Execute(Command command, Args... args) {
 // announces: the numbers of STAT and LIST, the data of RETR and TOP.
 bool Pop3Client::ReadStatus(Command command) {
   char line[kCommandBufferSize];
-  if (connection_.ReadResponseLine(line, sizeof line, timeout_ms_) < 0) {
-    last_error_ = connection_.FailureText();
-    return false;
-  }
-  trace_.Received(line);
+  if (!ReadReplyLine(line, sizeof line, command == kGreeting)) return false;
   last_reply_ = line;
   if (IsNegativeStatus(line)) return Refuse(command);
+  // RFC 1939 section 4: the greeting is a positive status line; an SMTP or
+  // IMAP4 server reached on the wrong port greets otherwise.
+  if (command == kGreeting && !IsPositiveStatus(line)) return Refuse(command);
   switch (command) {
     case kStat:
       // "+OK count size": the count follows the first blank.
@@ -130,15 +135,14 @@ bool Pop3Client::ReadStatus(Command command) {
     case kRetr:
     case kTop:
     case kCapa:
-      if (!connection_.ReadDotTerminated(command == kCapa ? capabilities_ : retrieved_text_, timeout_ms_)) {
-        last_error_ = connection_.FailureText();
-        return false;
+      if (!ReadDotTerminated(connection_, command == kCapa ? capabilities_ : retrieved_text_, timeout_ms())) {
+        return FailWithSocketError();
       }
       if (command == kCapa) {
-        trace_.Received(capabilities_.ends_with('\n') ? capabilities_ + "." : capabilities_ + "\n.");
+        trace().Received(capabilities_.ends_with('\n') ? capabilities_ + "." : capabilities_ + "\n.");
         capabilities_known_ = true;
       } else {
-        trace_.ReceivedBody(retrieved_text_.size());
+        trace().ReceivedBody(retrieved_text_.size());
       }
       break;
     default:
@@ -147,56 +151,32 @@ bool Pop3Client::ReadStatus(Command command) {
   return true;
 }
 
-bool Pop3Client::Connect() {
-  // Checked before connecting, so that a refused log-in leaves the client
-  // unconnected and usable.
-  if (!CredentialFits(EntryOf(kUser).command_template, credentials_.user)) return Refuse(kUser);
-  if (!CredentialFits(EntryOf(kPass).command_template, credentials_.password)) return Refuse(kPass);
-  if (!credentials_.AreSafe()) return Fail(kMsgUnsafeCredentials);
-  last_reply_.clear();
-  const std::string address = host_ + ":" + std::to_string(static_cast<std::uint16_t>(port_));
-  if (!connection_.Open(host_, static_cast<std::uint16_t>(port_))) {
-    trace_.Note("cannot connect to " + address);
-    last_error_ = MessageText(kMsgCannotConnect);
-    return false;
-  }
-  trace_.Note("connected to " + address);
-  // A session that did not open fully is closed (no QUIT), so that Connect
-  // can be called again.
-  if (!LogIn()) {
-    connection_.Close();
-    return false;
-  }
-  return true;
+bool Pop3Client::CheckBeforeConnect() {
+  if (!CredentialFits(EntryOf(kUser).command_template, user())) return Refuse(kUser);
+  if (!CredentialFits(EntryOf(kPass).command_template, password())) return Refuse(kPass);
+  return credentials().AreSafe() || Fail(kMsgUnsafeCredentials);
 }
 
-bool Pop3Client::LogIn() {
+bool Pop3Client::OpenDialogue() {
   capabilities_known_ = false;  // an earlier session's server may have been another
-  if (security_.mode == Security::kImplicitTls && !Upgrade()) return false;
   if (!Execute(kGreeting)) return false;
-  if (security_.mode == Security::kStartTls && !UpgradeAfterGreeting()) return false;
+  if (security().mode == Security::kStartTls && !UpgradeAfterGreeting()) return false;
   return SignIn() && Execute(kStat);
 }
 
 bool Pop3Client::SignIn() {
-  const Credentials& c = credentials_;
-  AuthMethod method = c.method;
-  if (method == AuthMethod::kAutomatic && !c.access_token.empty()) method = AuthMethod::kXOAuth2;
+  const Credentials& c = credentials();
+  AuthMethod method = EffectiveMethod(c);
   if (method == AuthMethod::kAutomatic || method == AuthMethod::kLogin) {
     if (Execute(kUser, c.user.c_str())) return Execute(kPass, c.password.c_str());
     // Refused (not lost): some servers take only SASL. Should AUTH PLAIN
     // fail as well, the failure of USER is the one reported.
     if (method == AuthMethod::kLogin || !IsNegativeStatus(last_reply_.c_str()) || c.password.empty()) return false;
     const std::string refusal = last_error_;
-    if (Authenticate(AuthMethod::kPlain)) return true;
-    last_error_ = refusal;
-    return false;
+    if (RunSaslExchange(*this, kSaslRules, AuthMethod::kPlain, c)) return true;
+    return FailWith(refusal);
   }
-  if (method == AuthMethod::kXOAuth2 && (c.user.empty() || c.access_token.empty())) return Fail(kMsgAccessTokenNeeded);
-  if (method == AuthMethod::kPlain && (c.user.empty() || c.password.empty())) {
-    last_error_ = FormatMessageText(kMsgPasswordNeeded, "PLAIN");
-    return false;
-  }
+  if (!HasWhatTheMechanismNeeds(method, c, last_error_)) return false;
   // CAPA names the mechanisms on its SASL line (RFC 5034 section 6); a
   // server that answers CAPA with -ERR is tried without knowing them.
   if (!capabilities_known_ && !Execute(kCapa) && !IsNegativeStatus(last_reply_.c_str())) return false;
@@ -208,57 +188,26 @@ bool Pop3Client::SignIn() {
       rest.remove_prefix(std::min(rest.size(), line.size() + 1));
       if (line.size() > 5 && EqualsIgnoringAsciiCase(line.substr(0, 5), "SASL ")) mechanisms = line.substr(5);
     }
+    method = TokenMechanismOffered(c, method, [&](std::string_view name) { return OffersMechanism(mechanisms, name); });
     if (!OffersMechanism(mechanisms, MechanismName(method))) {
-      last_error_ = FormatMessageText(kMsgMechanismNotOffered, MechanismName(method));
-      return false;
+      return FailWith(FormatMessageText(kMsgMechanismNotOffered, MechanismName(method)));
     }
   }
-  return Authenticate(method);
+  return RunSaslExchange(*this, kSaslRules, method, c);
 }
 
-// RFC 5034 section 4: the initial response goes with AUTH when the line stays
-// within 255 octets, else after the first "+" continuation. A further
-// continuation is answered "*" (cancel), or for XOAUTH2, whose continuation
-// carries the server's error, with the empty line it waits for.
-bool Pop3Client::Authenticate(AuthMethod method) {
-  const std::string mechanism = MechanismName(method);
-  std::string response = method == AuthMethod::kXOAuth2 ? XOAuth2Response(credentials_) : PlainResponse(credentials_);
-  std::string command = "AUTH " + mechanism;
-  const bool initial = command.size() + 1 + response.size() + 2 <= 255;
-  if (initial) command += " " + response;
-  trace_.Sent(initial ? "AUTH " + mechanism + " ***" : command);
-  bool sent = SendSecretLine(connection_, command, timeout_ms_) >= 0;
-  WipeText(command);
-  bool succeeded = false;
-  bool answered = initial;
-  for (int round = 0; round < 3; ++round) {
-    char line[kCommandBufferSize];
-    if (!sent || connection_.ReadResponseLine(line, sizeof line, timeout_ms_) < 0) {
-      last_error_ = connection_.FailureText();
-      break;
-    }
-    trace_.Received(line);
-    last_reply_ = line;
-    if (line[0] != '+' || (line[1] != ' ' && line[1] != '\0')) {
-      succeeded = !IsNegativeStatus(line) || Fail(kMsgAuthFailed);
-      break;
-    }
-    const std::string_view answer = !answered                        ? std::string_view(response)
-                                    : method == AuthMethod::kXOAuth2 ? ""
-                                                                     : "*";
-    trace_.Sent(answered ? answer : ProtocolTrace::kHidden);
-    sent = SendSecretLine(connection_, answer, timeout_ms_) >= 0;
-    answered = true;
-    if (round == 2) Fail(kMsgAuthFailed);
-  }
-  WipeText(response);
-  return succeeded;
+bool Pop3Client::SendSaslCommand(std::string_view line, std::string_view shown) { return SendSecretLine(line, shown); }
+
+bool Pop3Client::SendSaslResponse(std::string_view line, std::string_view shown) {
+  return SendSecretLine(line, shown);
 }
 
-bool Pop3Client::Upgrade() {
-  const bool upgraded = UpgradeToTls(connection_, host_, security_, timeout_ms_, last_error_);
-  trace_.Note(upgraded ? "TLS: " + connection_.TlsDescription() : last_error_);
-  return upgraded;
+SaslReply Pop3Client::ReadSaslReply() {
+  char line[kCommandBufferSize];
+  if (!ReadReplyLine(line, sizeof line)) return SaslReply::kBroken;
+  last_reply_ = line;
+  if (line[0] == '+' && (line[1] == ' ' || line[1] == '\0')) return SaslReply::kChallenge;
+  return !IsNegativeStatus(line) ? SaslReply::kSucceeded : (Fail(kMsgAuthFailed), SaslReply::kRefused);
 }
 
 // CAPA must list STLS; a failure closes the connection, so that nothing,
@@ -268,16 +217,10 @@ bool Pop3Client::UpgradeAfterGreeting() {
                         (ListsCapability(capabilities_, "STLS") ? Execute(kStls) && Upgrade() : Refuse(kStls));
   // What the server offered in plain text no longer counts (RFC 2595 section 4).
   capabilities_known_ = false;
-  if (!upgraded) connection_.Close();
   return upgraded;
 }
 
-// The session ends whatever the reply: the caller is done with it.
-bool Pop3Client::Disconnect() {
-  const bool quit = Execute(kQuit);
-  connection_.Close();
-  return quit;
-}
+bool Pop3Client::EndDialogue() { return Execute(kQuit); }
 
 bool Pop3Client::GetMessageSize(std::int16_t number, std::int32_t& size) {
   const bool listed = Execute(kList, static_cast<int>(number));
@@ -294,5 +237,68 @@ bool Pop3Client::RetrieveTop(std::int16_t number, std::int16_t lines) {
 bool Pop3Client::Delete(std::int16_t number) { return Execute(kDele, static_cast<int>(number)); }
 
 bool Pop3Client::Reset() { return Execute(kRset); }
+
+// The block is taken from the connection's buffer a run of lines at a time.
+bool ReadDotTerminated(SocketConnection& connection, std::string& text, int timeout_ms) {
+  text.clear();
+  if (!connection.CanRead()) return false;
+  bool at_line_start = true;
+  SocketConnection::InactivityClock clock(timeout_ms);
+  for (;;) {
+    // The complete lines in the buffer go to the text in one pass. A line
+    // never grows on the way (CR LF becomes LF), so the buffered size is
+    // room enough; the text is cut back to what was written afterwards.
+    std::string_view unread = connection.Unread();
+    const char* const first = unread.data();
+    const char* const end = first + unread.size();
+    const char* lf = static_cast<const char*>(std::memchr(first, '\n', unread.size()));
+    if (lf) {
+      const char* next = first;
+      std::size_t written = text.size();
+      text.resize(written + unread.size());
+      char* out = text.data() + written;
+      for (; lf; lf = static_cast<const char*>(std::memchr(next, '\n', static_cast<std::size_t>(end - next)))) {
+        const char* line = next;
+        std::size_t length = WithoutLineEnd(line, static_cast<std::size_t>(lf - line) + 1);
+        next = lf + 1;
+        if (at_line_start && length > 0 && line[0] == '.') {
+          if (length == 1) {
+            text.resize(static_cast<std::size_t>(out - text.data()));
+            connection.Consume(static_cast<std::size_t>(next - first));
+            return true;
+          }
+          ++line;  // the server doubled a leading period
+          --length;
+        }
+        std::memcpy(out, line, length);
+        out += length;
+        *out++ = '\n';
+        at_line_start = true;
+      }
+      text.resize(static_cast<std::size_t>(out - text.data()));
+      connection.Consume(static_cast<std::size_t>(next - first));
+      // Each line read starts its own inactivity count.
+      clock.Restart();
+    }
+    unread = connection.Unread();
+    if (!unread.empty()) clock.NoteBytes();
+    // A line longer than the buffer goes to the text in parts; a final CR is
+    // kept back because the LF that ends the line may follow it.
+    if (unread.size() == SocketConnection::kReceiveBufferSize) {
+      const char* part = unread.data();
+      std::size_t length = unread.size() - 1;
+      if (part[length] != '\r') ++length;
+      const std::size_t taken = length;
+      if (at_line_start && part[0] == '.') {  // doubled: the line is longer than "."
+        ++part;
+        --length;
+      }
+      text.append(part, length);
+      connection.Consume(taken);
+      at_line_start = false;
+    }
+    if (!connection.ReceiveMore(clock)) return false;
+  }
+}
 
 }  // namespace vesk

@@ -6,11 +6,8 @@
 // is negative when it begins with "-ERR" in any letter case; any other status
 // line counts as positive.
 //
-// Connect opens a session and Disconnect ends it (QUIT, then the socket is
-// closed). A Connect while a session is open fails and leaves it alone; once
-// a session has ended (Disconnect, a failed Connect, or a read or send that
-// failed and so left the dialogue at an unknown point), Connect opens a new
-// one, and every other command fails at once saying it is not connected.
+// The session rules are LineSession's; Disconnect says QUIT, after which
+// the server applies the deletions.
 //
 // With STARTTLS the client asks CAPA after the greeting and upgrades with
 // STLS (RFC 2595 section 4) before it logs in; with implicit TLS the plain
@@ -25,41 +22,16 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/common/messages.h"
-
-#include "engine/net/protocol_trace.h"
-#include "engine/net/socket_connection.h"
-#include "engine/net/transport_security.h"
-#include "engine/protocols/sign_in.h"
+#include "engine/protocols/line_session.h"
+#include "engine/protocols/sasl_exchange.h"
 
 namespace vesk {
 
-class Pop3Client {
+class Pop3Client : public LineSession, private SaslChannel {
  public:
-  static constexpr std::int16_t kDefaultPort = 110;
-  static constexpr std::int32_t kDefaultTimeOutMs = 5000;
+  static constexpr std::uint16_t kDefaultPort = 110;
 
   Pop3Client();
-  Pop3Client(const Pop3Client&) = delete;
-  Pop3Client& operator=(const Pop3Client&) = delete;
-
-  const std::string& user() const { return credentials_.user; }
-  void set_user(std::string user) { credentials_.SetUser(std::move(user)); }
-  const std::string& password() const { return credentials_.password; }
-  void set_password(std::string password) { credentials_.SetPassword(std::move(password)); }
-  Credentials& credentials() { return credentials_; }
-  ProtocolTrace& trace() { return trace_; }
-  // The last status line the server sent.
-  const std::string& last_reply() const { return last_reply_; }
-  const std::string& host() const { return host_; }
-  void set_host(std::string host) { host_ = std::move(host); }
-  // The port as the automation interface holds it (16-bit signed); it is
-  // used as the unsigned port number with the same bits.
-  std::int16_t port() const { return port_; }
-  void set_port(std::int16_t port) { port_ = port; }
-  // Inactivity time-out of every read, in milliseconds.
-  std::int32_t timeout_ms() const { return timeout_ms_; }
-  void set_timeout_ms(std::int32_t timeout_ms) { timeout_ms_ = timeout_ms; }
 
   // The count the STAT of the last successful Connect gave; 0 before.
   std::int16_t message_count() const { return message_count_; }
@@ -68,22 +40,7 @@ class Pop3Client {
   // The text of the last RETR or TOP: lines joined with LF, doubled leading
   // periods undone, the ending line left out.
   const std::string& retrieved_text() const { return retrieved_text_; }
-  TransportSecurity& security() { return security_; }
-  const TransportSecurity& security() const { return security_; }
-  // Negotiated protocol and cipher; empty on a plain connection.
-  std::string tls_protocol() const { return connection_.TlsDescription(); }
 
-  // Description of the last failure (a message text); kept until the next one.
-  const std::string& last_error() const { return last_error_; }
-
-  // Connects, reads the greeting, logs in with USER and PASS and learns the
-  // message count with STAT. A user name or password that holds CR, LF or
-  // NUL, or makes its command too long, is refused before connecting.
-  bool Connect();
-  // Says QUIT (the server then applies the deletions) and closes the
-  // connection.
-  bool Disconnect();
-  bool connected() const { return connection_.connected(); }
   // LIST number: `size` is the message's size, or 0 when the step fails.
   bool GetMessageSize(std::int16_t number, std::int32_t& size);
   // RETR number, into retrieved_text().
@@ -99,31 +56,34 @@ class Pop3Client {
  private:
   enum Command : int;
 
+  // Connect checks the user name and password (CR, LF or NUL, or a command
+  // too long) before connecting; then greeting, STARTTLS, log-in and STAT.
+  bool CheckBeforeConnect() override;
+  bool OpenDialogue() override;
+  bool EndDialogue() override;
+  bool SendSaslCommand(std::string_view line, std::string_view shown) override;
+  bool SendSaslResponse(std::string_view line, std::string_view shown) override;
+  SaslReply ReadSaslReply() override;
+  void FailSasl(std::string text) override { last_error_ = std::move(text); }
+
   template <typename... Args>
   bool Execute(Command command, Args... args);
   bool ReadStatus(Command command);
-  bool LogIn();
   bool Refuse(Command command);
-  bool Upgrade();
   bool UpgradeAfterGreeting();
-  bool Fail(MessageId message);
   bool SignIn();
-  bool Authenticate(AuthMethod method);
 
-  Credentials credentials_;
-  ProtocolTrace trace_;
-  std::string last_reply_;
   bool capabilities_known_ = false;
-  std::string host_ = "localhost";
-  std::int16_t port_ = kDefaultPort;
-  std::int32_t timeout_ms_ = kDefaultTimeOutMs;
   std::int16_t message_count_ = 0;
   std::int32_t last_size_ = 0;
   std::string retrieved_text_;
-  std::string last_error_;
-  TransportSecurity security_;
   std::string capabilities_;  // the lines of the last CAPA
-  SocketConnection connection_;
 };
+
+// Reads the lines of a block ended by a line holding a single period
+// (RFC 1939 section 3): a doubled leading period is undone, lines are joined
+// with LF, and the ending line is not added. False on a read failure; the
+// text then keeps the lines gathered so far.
+bool ReadDotTerminated(SocketConnection& connection, std::string& text, int timeout_ms);
 
 }  // namespace vesk

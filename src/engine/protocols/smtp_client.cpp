@@ -26,6 +26,9 @@ enum SmtpClient::Command : int {
   kEhlo,
   kStartTls,
   kAuth,
+  kVrfy,
+  kRset,
+  kExpn,
 };
 
 namespace {
@@ -53,12 +56,16 @@ constexpr SmtpCommandEntry kSmtpCommandTable[] = {
     /* kEndOfData */ {nullptr, 250, 0, kMsgEndOfDataRejected},
     /* kEhlo      */ {"EHLO %s\r\n", 250, 0, kMsgHeloRejected},
     /* kStartTls  */ {"STARTTLS\r\n", 220, 0, kMsgStartTlsNotOffered},
-    // Sent by Authenticate, which also takes the 334 challenges.
+    // Sent by the SASL exchange, which also takes the 334 challenges.
     /* kAuth      */ {nullptr, 235, 0, kMsgAuthFailed},
+    // The mailbox probe's; their failures are verdicts, not errors.
+    /* kVrfy      */ {"VRFY %s\r\n", 250, 0, kMsgRcptRejected},
+    /* kRset      */ {"RSET\r\n", 250, 0, kMsgRcptRejected},
+    /* kExpn      */ {"EXPN %s\r\n", 250, 0, kMsgRcptRejected},
 };
 
 // RFC 4954 section 4: a server takes AUTH lines of at least 12288 octets.
-constexpr std::size_t kMaxAuthLine = 12288;
+constexpr SaslRules kSaslRules{"AUTH", 12288, 0, 3};
 
 const SmtpCommandEntry& EntryOf(int command) { return kSmtpCommandTable[command]; }
 
@@ -86,14 +93,9 @@ void AppendLineText(std::string& out, std::string_view text, bool at_line_start)
 
 }  // namespace
 
-SmtpClient::SmtpClient() { connection_.Create(); }
+SmtpClient::SmtpClient() : LineSession(kDefaultPort) {}
 
 bool SmtpClient::Refuse(Command command) { return Fail(EntryOf(command).failure); }
-
-bool SmtpClient::Fail(MessageId message) {
-  last_error_ = MessageText(message);
-  return false;
-}
 
 bool SmtpClient::Fits(Command command, std::string_view argument) const {
   if (!IsSafeCommandText(argument)) return false;
@@ -111,8 +113,7 @@ bool SmtpClient::Execute(Command command, const std::string& argument) {
         !FormatCommand(buffer, entry.command_template, argument.c_str())) {
       return Refuse(command);
     }
-    trace_.Sent(buffer);
-    if (!SendCommandBytes(buffer)) return false;
+    if (!SendBytes(buffer)) return false;
   }
   return ReadReply(command);
 }
@@ -124,11 +125,7 @@ int SmtpClient::ReadReplyCode(Command command) {
   if (command == kEhlo) extensions_.clear();
   last_reply_.clear();
   do {
-    if (connection_.ReadResponseLine(line, sizeof line, timeout_ms_) < 0) {
-      last_error_ = connection_.FailureText();
-      return -1;
-    }
-    trace_.Received(line);
+    if (!ReadReplyLine(line, sizeof line, command == kGreeting && last_reply_.empty())) return -1;
     last_reply_.append(last_reply_.empty() ? "" : "\r\n").append(line);
     // Every line after the first names one extension (RFC 5321 section 4.1.1.1).
     if (command == kEhlo) extensions_.append(std::strlen(line) > 4 ? line + 4 : "").append("\n");
@@ -148,35 +145,23 @@ bool SmtpClient::ReadReply(Command command) {
 }
 
 bool SmtpClient::WantsExtensions() const {
-  return security_.mode != Security::kNone || !credentials_.user.empty() || !credentials_.access_token.empty() ||
-         credentials_.method != AuthMethod::kAutomatic;
+  const Credentials& c = credentials();
+  return security().mode != Security::kNone || !c.user.empty() || !c.access_token.empty() ||
+         c.method != AuthMethod::kAutomatic;
 }
 
-bool SmtpClient::Connect() {
-  const std::string name = helo_name_.empty() ? LocalHostNameOrFallback() : helo_name_;
-  if (!Fits(kHelo, name)) return Refuse(kHelo);
-  if (!credentials_.AreSafe()) return Fail(kMsgUnsafeCredentials);
-  last_reply_.clear();
-  if (!connection_.Open(host_, static_cast<std::uint16_t>(port_))) {
-    last_error_ = MessageText(kMsgCannotConnect);
-    trace_.Note("cannot connect to " + host_ + ":" + std::to_string(static_cast<std::uint16_t>(port_)));
-    return false;
-  }
-  trace_.Note("connected to " + host_ + ":" + std::to_string(static_cast<std::uint16_t>(port_)));
-  // A session that did not open fully is closed, so that Connect can be
-  // called again.
-  if (!OpenSession(name)) {
-    connection_.Close();
-    return false;
-  }
-  return true;
+std::string SmtpClient::HeloName() const { return helo_name_.empty() ? LocalHostNameOrFallback() : helo_name_; }
+
+bool SmtpClient::CheckBeforeConnect() {
+  if (!Fits(kHelo, HeloName())) return Refuse(kHelo);
+  return credentials().AreSafe() || Fail(kMsgUnsafeCredentials);
 }
 
-bool SmtpClient::OpenSession(const std::string& name) {
-  if (security_.mode == Security::kImplicitTls && !Upgrade()) return false;
+bool SmtpClient::OpenDialogue() {
+  const std::string name = HeloName();
   if (!Execute(kGreeting)) return false;
   if (!WantsExtensions()) return Execute(kHelo, name);
-  if (security_.mode == Security::kStartTls ? !UpgradeAfterGreeting(name) : !Greet(name)) return false;
+  if (security().mode == Security::kStartTls ? !UpgradeAfterGreeting(name) : !Greet(name)) return false;
   return SignIn();
 }
 
@@ -193,7 +178,7 @@ bool SmtpClient::Greet(const std::string& name) {
 // Chooses the mechanism and runs it. Automatic takes XOAUTH2 when a token is
 // given, else PLAIN before LOGIN (the same secret, in one round trip).
 bool SmtpClient::SignIn() {
-  const Credentials& c = credentials_;
+  const Credentials& c = credentials();
   if (c.user.empty() && c.access_token.empty() && c.method == AuthMethod::kAutomatic) return true;
   std::string_view mechanisms;
   bool offered = false;
@@ -209,106 +194,59 @@ bool SmtpClient::SignIn() {
     }
     position = end;
   }
-  if (!offered) return Fail(kMsgAuthNotOffered);
-  AuthMethod method = c.method;
+  if (!offered) {
+    // Servers that keep AUTH back until the connection is protected
+    // (RFC 3207 section 4) list STARTTLS instead.
+    const bool after_tls = !connection_.encrypted() &&
+                           ListsCapability(std::string_view(extensions_).substr(extensions_.find('\n') + 1), "STARTTLS");
+    return Fail(after_tls ? kMsgAuthOnlyAfterStartTls : kMsgAuthNotOffered);
+  }
+  AuthMethod method = TokenMechanismOffered(
+      c, EffectiveMethod(c), [&](std::string_view name) { return OffersMechanism(mechanisms, name); });
   if (method == AuthMethod::kAutomatic) {
-    method = !c.access_token.empty()                ? AuthMethod::kXOAuth2
-             : OffersMechanism(mechanisms, "PLAIN") ? AuthMethod::kPlain
+    method = OffersMechanism(mechanisms, "PLAIN")   ? AuthMethod::kPlain
              : OffersMechanism(mechanisms, "LOGIN") ? AuthMethod::kLogin
                                                     : AuthMethod::kPlain;
   }
   if (!OffersMechanism(mechanisms, MechanismName(method))) {
-    last_error_ = FormatMessageText(kMsgMechanismNotOffered, MechanismName(method));
-    return false;
+    return FailWith(FormatMessageText(kMsgMechanismNotOffered, MechanismName(method)));
   }
-  if (method == AuthMethod::kXOAuth2 ? c.user.empty() || c.access_token.empty() : c.user.empty() || c.password.empty()) {
-    if (method == AuthMethod::kXOAuth2) return Fail(kMsgAccessTokenNeeded);
-    last_error_ = FormatMessageText(kMsgPasswordNeeded, MechanismName(method));
-    return false;
-  }
-  return Authenticate(method);
+  return HasWhatTheMechanismNeeds(method, c, last_error_) && RunSaslExchange(*this, kSaslRules, method, c);
 }
 
-// RFC 4954 section 4: AUTH with the initial response where the mechanism
-// has one, then one response per 334 challenge. A challenge beyond the
-// prepared responses is answered "*" (cancel), or with an empty line for
-// XOAUTH2, whose challenge carries the server's error and waits for that.
-bool SmtpClient::Authenticate(AuthMethod method) {
-  std::string command = std::string("AUTH ") + MechanismName(method);
-  std::vector<std::string> responses;
-  if (method == AuthMethod::kPlain) command += " " + PlainResponse(credentials_);
-  if (method == AuthMethod::kXOAuth2) command += " " + XOAuth2Response(credentials_);
-  if (method == AuthMethod::kLogin) {
-    responses.push_back(Base64Text(credentials_.user));
-    responses.push_back(Base64Text(credentials_.password));
-  }
-  bool succeeded = false;
-  if (command.size() + 2 > kMaxAuthLine) {
-    last_error_ = FormatMessageText(kMsgCommandTooLong, static_cast<int>(kMaxAuthLine - 2));
-  } else {
-    trace_.Sent(method == AuthMethod::kLogin ? command : std::string("AUTH ") + MechanismName(method) + " ***");
-    // A failed send has ended the session: its error stands.
-    bool settled = SendSecretLine(connection_, command, timeout_ms_) < 0;
-    std::size_t next = 0;
-    for (int round = 0; round < 4 && !settled; ++round) {
-      const int code = ReadReplyCode(kAuth);
-      settled = code != 334;
-      if (settled) {
-        succeeded = code == 235 || (code >= 0 && Refuse(kAuth));
-        break;
-      }
-      const bool secret = next < responses.size();
-      const std::string_view answer = secret                           ? std::string_view(responses[next++])
-                                      : method == AuthMethod::kXOAuth2 ? ""
-                                                                       : "*";
-      trace_.Sent(secret ? ProtocolTrace::kHidden : answer);
-      settled = SendSecretLine(connection_, answer, timeout_ms_) < 0;
-    }
-    if (settled && !connection_.connected()) last_error_ = connection_.FailureText();
-    if (!settled) Refuse(kAuth);
-  }
-  WipeText(command);
-  for (std::string& response : responses) WipeText(response);
-  return succeeded;
+// RFC 4954 section 4: the challenges are 334 replies, the final reply 235.
+bool SmtpClient::SendSaslCommand(std::string_view line, std::string_view shown) {
+  return SendSecretLine(line, shown);
 }
 
-bool SmtpClient::Upgrade() {
-  const bool upgraded = UpgradeToTls(connection_, host_, security_, timeout_ms_, last_error_);
-  trace_.Note(upgraded ? "TLS: " + connection_.TlsDescription() : last_error_);
-  return upgraded;
+bool SmtpClient::SendSaslResponse(std::string_view line, std::string_view shown) {
+  return SendSecretLine(line, shown);
 }
 
-// A send that fails (the server reset the connection, or stopped reading for
-// the whole time-out) is reported at once; the session has ended then.
-bool SmtpClient::SendCommandBytes(std::string_view bytes) {
-  if (connection_.SendWithin(bytes, timeout_ms_) >= 0) return true;
-  last_error_ = connection_.FailureText();
-  return false;
+SaslReply SmtpClient::ReadSaslReply() {
+  const int code = ReadReplyCode(kAuth);
+  if (code < 0) return SaslReply::kBroken;
+  if (code == 334) return SaslReply::kChallenge;
+  return code == 235 ? SaslReply::kSucceeded : (Refuse(kAuth), SaslReply::kRefused);
 }
 
 // RFC 3207: EHLO tells whether STARTTLS is offered; after the handshake the
 // client knows nothing of the server and asks again with EHLO (section 4.2).
-// A failure closes the connection, so nothing follows in plain text.
 bool SmtpClient::UpgradeAfterGreeting(const std::string& name) {
-  bool upgraded = Execute(kEhlo, name);
-  if (upgraded) {
-    // The first line's text greets; the extensions follow it.
-    const std::string_view keywords = std::string_view(extensions_).substr(extensions_.find('\n') + 1);
-    upgraded = ListsCapability(keywords, "STARTTLS") ? Execute(kStartTls) && Upgrade() : Refuse(kStartTls);
-  }
-  if (!upgraded) {
-    connection_.Close();
-    return false;
-  }
-  return Execute(kEhlo, name);
+  if (!Execute(kEhlo, name)) return false;
+  // The first line's text greets; the extensions follow it.
+  const std::string_view keywords = std::string_view(extensions_).substr(extensions_.find('\n') + 1);
+  if (!ListsCapability(keywords, "STARTTLS")) return Refuse(kStartTls);
+  return Execute(kStartTls) && Upgrade() && Execute(kEhlo, name);
 }
 
-// The session ends whatever the reply: the caller is done with it.
-bool SmtpClient::Disconnect() {
-  const bool quit = Execute(kQuit);
-  connection_.Close();
-  return quit;
-}
+bool SmtpClient::EndDialogue() { return Execute(kQuit); }
+
+bool SmtpClient::Verify(std::string_view mailbox) { return Execute(kVrfy, std::string(mailbox)); }
+
+bool SmtpClient::Expand(std::string_view mailbox) { return Execute(kExpn, std::string(mailbox)); }
+
+void SmtpClient::ResetTransaction() { Execute(kRset); }
 
 bool SmtpClient::Send(std::string_view sender, const std::vector<std::string>& recipients,
                       std::string_view message) {
@@ -324,8 +262,8 @@ bool SmtpClient::Send(std::string_view sender, const std::vector<std::string>& r
   }
   if (!Execute(kData)) return false;
   const std::string block = DataBlock(message);
-  trace_.SentBody(block.size());
-  return SendCommandBytes(block) && Execute(kEndOfData);
+  trace().SentBody(block.size());
+  return connection_.SendWithin(block, timeout_ms()) >= 0 ? Execute(kEndOfData) : FailWithSocketError();
 }
 
 namespace {

@@ -12,11 +12,7 @@
 // with 500 or 502), then, with credentials, authenticates with AUTH. With
 // none of these set the dialogue is the plain HELO one, byte for byte.
 //
-// Connect opens a session and Disconnect ends it (QUIT, then the socket is
-// closed). A Connect while a session is open fails and leaves it alone; once
-// a session has ended (Disconnect, a failed Connect, or a read or send that
-// failed and so left the dialogue at an unknown point), Connect opens a new
-// one, and every other command fails at once saying it is not connected.
+// The session rules are LineSession's; Disconnect says QUIT (221).
 //
 // What a sending caller hands over is plain data: the envelope sender, the
 // recipients in the order they are to be given, and the message bytes.
@@ -26,61 +22,21 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/common/messages.h"
-
-#include "engine/net/protocol_trace.h"
-#include "engine/net/socket_connection.h"
-#include "engine/net/transport_security.h"
-#include "engine/protocols/sign_in.h"
+#include "engine/protocols/line_session.h"
+#include "engine/protocols/sasl_exchange.h"
 
 namespace vesk {
 
-class SmtpClient {
+class SmtpClient : public LineSession, private SaslChannel {
  public:
-  static constexpr std::int16_t kDefaultPort = 25;
-  static constexpr std::int32_t kDefaultTimeOutMs = 5000;
+  static constexpr std::uint16_t kDefaultPort = 25;
 
   SmtpClient();
-  SmtpClient(const SmtpClient&) = delete;
-  SmtpClient& operator=(const SmtpClient&) = delete;
 
-  const std::string& host() const { return host_; }
-  void set_host(std::string host) { host_ = std::move(host); }
-  // The port as the automation interface holds it (16-bit signed); it is
-  // used as the unsigned port number with the same bits.
-  std::int16_t port() const { return port_; }
-  void set_port(std::int16_t port) { port_ = port; }
-  // Inactivity time-out of every reply read, in milliseconds.
-  std::int32_t timeout_ms() const { return timeout_ms_; }
-  void set_timeout_ms(std::int32_t timeout_ms) { timeout_ms_ = timeout_ms; }
   // The name given with HELO; empty (the default) means the local host name.
   const std::string& helo_name() const { return helo_name_; }
   void set_helo_name(std::string name) { helo_name_ = std::move(name); }
 
-  TransportSecurity& security() { return security_; }
-  const TransportSecurity& security() const { return security_; }
-  // Negotiated protocol and cipher; empty on a plain connection.
-  std::string tls_protocol() const { return connection_.TlsDescription(); }
-
-  Credentials& credentials() { return credentials_; }
-  const Credentials& credentials() const { return credentials_; }
-  ProtocolTrace& trace() { return trace_; }
-  const ProtocolTrace& trace() const { return trace_; }
-  // Every line of the last complete reply, joined with CR LF.
-  const std::string& last_reply() const { return last_reply_; }
-
-  // Description of the last failure (a message text); kept until the next one.
-  const std::string& last_error() const { return last_error_; }
-  // Lets the owner record a failure found before the dialogue (such as an
-  // unusable message object) in the same place.
-  void set_last_error(std::string text) { last_error_ = std::move(text); }
-
-  // Connects, reads the greeting (220) and says HELO (250), or EHLO and
-  // signs in as described above.
-  bool Connect();
-  // Says QUIT (221) and closes the connection.
-  bool Disconnect();
-  bool connected() const { return connection_.connected(); }
   // One mail transaction: MAIL From: <sender> (250), RCPT TO: <recipient>
   // for each recipient in order (250 or 251), DATA (354), the message made
   // transparent with CR LF line ends, and the end-of-data line (250).
@@ -88,6 +44,12 @@ class SmtpClient {
   // refused before anything is sent, with the message of its step.
   bool Send(std::string_view sender, const std::vector<std::string>& recipients,
             std::string_view message);
+
+  // The questions of the mailbox probe (RFC 5321 section 3.5): VRFY and
+  // EXPN succeed on 250; RSET takes any reply.
+  bool Verify(std::string_view mailbox);
+  bool Expand(std::string_view mailbox);
+  void ResetTransaction();
 
   // The bytes that carry `message` after DATA: every line end made CR LF
   // (a CR or LF alone counts as a line end), a period put before each line
@@ -101,33 +63,28 @@ class SmtpClient {
  private:
   enum Command : int;
 
+  bool CheckBeforeConnect() override;
+  bool OpenDialogue() override;
+  bool EndDialogue() override;
+  bool SendSaslCommand(std::string_view line, std::string_view shown) override;
+  bool SendSaslResponse(std::string_view line, std::string_view shown) override;
+  SaslReply ReadSaslReply() override;
+  void FailSasl(std::string text) override { last_error_ = std::move(text); }
+
   bool Execute(Command command, const std::string& argument = std::string());
   bool ReadReply(Command command);
   int ReadReplyCode(Command command);
-  bool Fail(MessageId message);
-  bool SendCommandBytes(std::string_view bytes);
   bool WantsExtensions() const;
-  bool OpenSession(const std::string& name);
   bool Greet(const std::string& name);
   bool SignIn();
-  bool Authenticate(AuthMethod method);
   bool Refuse(Command command);
   bool Fits(Command command, std::string_view argument) const;
   bool UpgradeAfterGreeting(const std::string& name);
-  bool Upgrade();
+  std::string HeloName() const;
 
-  std::string host_ = "localhost";
-  std::int16_t port_ = kDefaultPort;
-  std::int32_t timeout_ms_ = kDefaultTimeOutMs;
   std::string helo_name_;
-  std::string last_error_;
-  TransportSecurity security_;
   // The extension keywords of the last EHLO reply, one per line.
   std::string extensions_;
-  Credentials credentials_;
-  ProtocolTrace trace_;
-  std::string last_reply_;
-  SocketConnection connection_;
 };
 
 }  // namespace vesk

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/platform/sockets.h"
+#include "engine/protocols/pop3_client.h"
 #include "support/fake_server.h"
 
 namespace vesk {
@@ -95,7 +96,7 @@ TEST(SocketConnection, ClosedOrResetPeerTimesOutWithoutSpinning) {
     std::string text;
     const auto start = Clock::now();
     const long long cpu_before = ThreadCpuMilliseconds();
-    EXPECT_FALSE(connection->ReadDotTerminated(text, 500));
+    EXPECT_FALSE(ReadDotTerminated(*connection, text, 500));
     EXPECT_EQ(connection->LastError(), sockets::kErrTimedOut);
     EXPECT_GE(MillisecondsSince(start), 440);
     EXPECT_LT(ThreadCpuMilliseconds() - cpu_before, 250);
@@ -116,7 +117,7 @@ TEST_P(DotTerminatedBlocks, GiveTheLinesJoinedWithLf) {
   server.Send(GetParam().sent + "+OK after\r\n");
   auto connection = ConnectTo(server);
   std::string text = "left over";
-  ASSERT_TRUE(connection->ReadDotTerminated(text, 2000)) << connection->LastError();
+  ASSERT_TRUE(ReadDotTerminated(*connection, text, 2000)) << connection->LastError();
   EXPECT_TRUE(text == GetParam().text) << text.substr(0, 200);
   char line[260];
   ASSERT_EQ(connection->ReadResponseLine(line, sizeof line, 2000), 9);

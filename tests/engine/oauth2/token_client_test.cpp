@@ -348,15 +348,18 @@ TEST_F(OAuth2Server, ATokenOfEachGrantSignsInAtDovecot) {
   ASSERT_TRUE(client_.StartAuthorization());
   ASSERT_TRUE(client_.WaitForAuthorization(10));
   for (TokenClient* source : {&service, &device, &client_}) {
-    Pop3Client pop3;
-    pop3.set_host("127.0.0.1");
-    pop3.set_port(static_cast<std::int16_t>(std::atoi(Setting("VESK_POP3_PORT").c_str())));
-    pop3.set_user("vesk");
-    std::string token;
-    ASSERT_TRUE(source->CurrentToken(token));
-    pop3.credentials().SetAccessToken(token);
-    EXPECT_TRUE(pop3.Connect()) << pop3.last_error();
-    pop3.Disconnect();
+    for (const AuthMethod method : {AuthMethod::kXOAuth2, AuthMethod::kOAuthBearer}) {
+      Pop3Client pop3;
+      pop3.set_host("127.0.0.1");
+      pop3.set_port(static_cast<std::int16_t>(std::atoi(Setting("VESK_POP3_PORT").c_str())));
+      pop3.set_user("vesk");
+      std::string token;
+      ASSERT_TRUE(source->CurrentToken(token));
+      pop3.credentials().SetAccessToken(token);
+      pop3.credentials().method = method;
+      EXPECT_TRUE(pop3.Connect()) << MechanismName(method) << ": " << pop3.last_error();
+      pop3.Disconnect();
+    }
   }
 }
 

@@ -80,7 +80,7 @@ void Pop3GoesAwayDuringRetr() {
 
 void ImapGoesAwayDuringFetch() {
   ImapClient c;
-  c.host = "127.0.0.1", c.timeout_ms = 500, c.user = "u", c.password = "p";
+  c.set_host("127.0.0.1"), c.set_timeout_ms(500), c.set_user("u"), c.set_password("p");
   const auto tag = [&](int n) { return c.tag_prefix() + std::to_string(n); };
   const auto session = [&](int first, std::string fetched) {
     return std::vector<Exchange>{{{}, "* OK hi\r\n"},
@@ -88,9 +88,9 @@ void ImapGoesAwayDuringFetch() {
                                  {{tag(first + 1) + " LIST \"\" \"\""}, tag(first + 1) + " OK\r\n"},
                                  {{tag(first + 2) + " FETCH 1:1 RFC822"}, "* 1 FETCH (RFC822 {22}\r\n" + fetched}};
   };
-  GoesAwayAndComesBack({[&](std::uint16_t port) { c.port = static_cast<std::int16_t>(port); },
+  GoesAwayAndComesBack({[&](std::uint16_t port) { c.set_port(static_cast<std::int16_t>(port)); },
                         [&] { return c.Connect(); }, [&] { return c.Retrieve(1); }, [&] { return c.connected(); },
-                        [&] { return c.last_error; }},
+                        [&] { return c.last_error(); }},
                        session(0, "Subject: x\r\n"), session(4, "Subject: x\r\n\r\nbody\r\n)\r\n" + tag(6) + " OK\r\n"));
 }
 

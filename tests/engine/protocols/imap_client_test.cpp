@@ -23,9 +23,9 @@ using testing::FakeServer;
 class ImapDialogue : public ::testing::Test {
  protected:
   ImapDialogue() : client_(std::make_unique<ImapClient>()), prefix_(client_->tag_prefix()) {
-    client_->host = "127.0.0.1";
-    client_->port = server_.port();
-    client_->timeout_ms = 2000;
+    client_->set_host("127.0.0.1");
+    client_->set_port(server_.port());
+    client_->set_timeout_ms(2000);
   }
 
   ImapClient& client() { return *client_; }
@@ -50,7 +50,7 @@ class ImapDialogue : public ::testing::Test {
   void StartAndConnect(bool logout = true) {
     if (logout) Expect(" LOGOUT", "* BYE Logging out\r\n{tag} OK Logout completed.\r\n");
     server_.Start();
-    ASSERT_TRUE(client().Connect()) << client().last_error;
+    ASSERT_TRUE(client().Connect()) << client().last_error();
   }
   // Releases the client (which may log out) and checks the lines it sent:
   // all of them, or (`exact` false) the first ones.
@@ -81,7 +81,7 @@ TEST_F(ImapDialogue, ARefusedLogInIsNeitherLoggedInNorLoggedOut) {
   Expect(" LOGIN user lemonade", "{tag} NO [AUTHENTICATIONFAILED] Authentication failed.\r\n");
   server_.Start();
   EXPECT_FALSE(client().Connect());
-  EXPECT_EQ(client().last_error, "[AUTHENTICATIONFAILED] Authentication failed.");
+  EXPECT_EQ(client().last_error(), "[AUTHENTICATIONFAILED] Authentication failed.");
   EXPECT_FALSE(client().logged_in());
   ExpectTranscript();
 }
@@ -96,10 +96,10 @@ TEST_F(ImapDialogue, AnUntaggedByeEndsTheCommandWithTheServersText) {
   Expect(" APPEND INBOX {17}", "");
   server_.Close();
   StartAndConnect(false);
-  client().timeout_ms = 10000;
-  ASSERT_TRUE(client().DeleteMailbox("Work")) << client().last_error;
+  client().set_timeout_ms(10000);
+  ASSERT_TRUE(client().DeleteMailbox("Work")) << client().last_error();
   EXPECT_FALSE(client().AppendMessage("INBOX", "Subject: x\r\n\r\nx\r\n"));
-  EXPECT_EQ(client().last_error, "Selected mailbox was deleted, have to disconnect.");
+  EXPECT_EQ(client().last_error(), "Selected mailbox was deleted, have to disconnect.");
   EXPECT_FALSE(client().logged_in());
   ExpectTranscript();
 }
@@ -125,7 +125,7 @@ TEST_P(ImapCommands, SendTheLineAndReadTheAnswer) {
   StartAndConnect(false);
   client().first_unseen = 9;
   EXPECT_EQ(c.call(client()), c.succeeds);
-  EXPECT_EQ(client().last_error, c.error);
+  EXPECT_EQ(client().last_error(), c.error);
   c.check(client());
   ExpectTranscript(false);
 }
@@ -134,9 +134,14 @@ std::vector<CommandCase> CommandCases() {
   return {
       {"NoWithAResponseCode", [](ImapClient& c) { return c.CopyMessage(3, "Archive"); }, " COPY 3:3 Archive",
        "{tag} NO [TRYCREATE] Mailbox doesn't exist: Archive\r\n", false, "[TRYCREATE] Mailbox doesn't exist: Archive"},
-      {"BadGivesTheTextAfterTheWord", [](ImapClient& c) { return c.Expunge(); }, " EXPUNGE",
-       "{tag} BAD Error in IMAP command EXPUNGE: No mailbox selected\r\n", false,
-       " Error in IMAP command EXPUNGE: No mailbox selected"},
+      // The text after the status word, without the server's timing.
+      {"BadGivesTheServersTextWithoutItsTiming", [](ImapClient& c) { return c.Expunge(); }, " EXPUNGE",
+       "{tag} BAD Error in IMAP command EXPUNGE: No mailbox selected (0.001 + 0.000 + 0.001 secs).\r\n", false,
+       "Error in IMAP command EXPUNGE: No mailbox selected"},
+      // Without a mailbox name every mailbox is listed from the top.
+      {"EmptyMailboxNameListsFromTheTop", [](ImapClient& c) { return c.mailbox_name.clear(), c.GetMailboxesList(); },
+       " LIST \"\" \"*\"", "* LIST () \"/\" Top\r\n* LIST () \"/\" Top/Sub\r\n{tag} OK\r\n", true, "Unknown error",
+       [](ImapClient& c) { EXPECT_EQ(c.mailbox_list, std::vector<std::string>({"Top", "Top\\Sub"})); }},
       {"StatusSetsMessagesAndRecentButNotFirstUnseen", [](ImapClient& c) { return c.UpdateStatus(); },
        " STATUS INBOX (MESSAGES RECENT UNSEEN)", "* STATUS INBOX (MESSAGES 231 RECENT 1 UNSEEN 5)\r\n{tag} OK\r\n", true,
        "Unknown error", [](ImapClient& c) {
@@ -145,7 +150,7 @@ std::vector<CommandCase> CommandCases() {
        }},
       {"RejectedNumberGivesZeroFlags", [](ImapClient& c) { return c.last_flags = 7, c.GetMessageFlags(99, c.last_flags); },
        " FETCH 99:99 FLAGS", "{tag} BAD Error in IMAP command FETCH: Invalid messageset\r\n", false,
-       " Error in IMAP command FETCH: Invalid messageset", [](ImapClient& c) { EXPECT_EQ(c.last_flags, 0); }},
+       "Error in IMAP command FETCH: Invalid messageset", [](ImapClient& c) { EXPECT_EQ(c.last_flags, 0); }},
       // Dovecot's answer for a message that another session has expunged.
       {"ANilTextIsAnEmptyMessageNotTheWordNil", [](ImapClient& c) { return c.message_text = "left", c.Retrieve(1); },
        " FETCH 1:1 RFC822",
@@ -153,7 +158,7 @@ std::vector<CommandCase> CommandCases() {
        true, "Unknown error", [](ImapClient& c) { EXPECT_EQ(c.message_text, ""); }},
       {"AnImpossibleLiteralFails", [](ImapClient& c) { return c.Retrieve(1); }, " FETCH 1:1 RFC822",
        "* 1 FETCH (RFC822 {2147483648}\r\n", false, "Invalid literal in server response"},
-      {"ASilentServerGivesTheTimeOut", [](ImapClient& c) { return c.timeout_ms = 100, c.Expunge(); }, " EXPUNGE", "",
+      {"ASilentServerGivesTheTimeOut", [](ImapClient& c) { return c.set_timeout_ms(100), c.Expunge(); }, " EXPUNGE", "",
        false, "Socket error # 10060"},
       {"ALongSearchAnswerBeyondTheLimitFails", [](ImapClient& c) { return c.max_line_bytes = 1000, c.Search("ALL"); },
        " SEARCH ALL", "* SEARCH" + std::string(1000, ' ') + "1\r\n{tag} OK\r\n", false,
@@ -176,10 +181,40 @@ TEST_F(ImapDialogue, MessageTextIsExactlyTheLiteral) {
   Expect(" FETCH 1:1 RFC822", FetchLiteral(1, "FLAGS (\\Seen) RFC822", message) + "{tag} OK Fetch completed.\r\n");
   Expect(" EXPUNGE", "{tag} OK Expunge completed.\r\n");
   StartAndConnect();
-  ASSERT_TRUE(client().Retrieve(1)) << client().last_error;
+  ASSERT_TRUE(client().Retrieve(1)) << client().last_error();
   EXPECT_EQ(client().message_text, message);
   EXPECT_TRUE(client().Expunge());
   ExpectTranscript();
+}
+
+// Criteria beyond ASCII go as UTF-8, said so with CHARSET, each such string
+// as a literal sent after the server's go-ahead; ASCII criteria stay as given.
+TEST_F(ImapDialogue, SearchBeyondAsciiSendsUtf8Literals) {
+  Connect();
+  const std::string tag = Tag(2);
+  server_.ExpectLine(tag + " SEARCH CHARSET UTF-8 SUBJECT {7}").Send("+ go ahead\r\n");
+  server_.ExpectLine("Gr\xC3\xBC\xC3\x9F" "e FROM \"a b\" BODY {5}").Send("+ go ahead\r\n");
+  server_.ExpectLine("K\xC3\xB6ln)").Send("* SEARCH 2 7\r\n" + tag + " OK done\r\n");
+  sent_.insert(sent_.end(), {tag + " SEARCH CHARSET UTF-8 SUBJECT {7}", "Gr\xC3\xBC\xC3\x9F" "e FROM \"a b\" BODY {5}",
+                             "K\xC3\xB6ln)"});
+  next_tag_ = 3;
+  Expect(" SEARCH CHARSET UTF-8 TEXT {3}", "{tag} NO [BADCHARSET] no\r\n");
+  StartAndConnect();
+  ASSERT_TRUE(client().Search("SUBJECT \"Gr\xC3\xBC\xC3\x9F" "e\" FROM \"a b\" BODY K\xC3\xB6ln)")) << client().last_error();
+  EXPECT_EQ(client().search_results, std::vector<std::int32_t>({2, 7}));
+  // A server that refuses at once never gets the literal.
+  EXPECT_FALSE(client().Search("CHARSET UTF-8 TEXT \xE2\x82\xAC"));
+  ExpectTranscript();
+}
+
+TEST(ImapResponses, ServerTextLosesWhiteSpaceAndTiming) {
+  const std::pair<std::string, std::string> cases[] = {
+      {" Mailbox doesn't exist: Foo (0.001 + 0.000 secs).", "Mailbox doesn't exist: Foo"},
+      {"[TRYCREATE] No such mailbox", "[TRYCREATE] No such mailbox"},
+      {"Completed (in two steps)", "Completed (in two steps)"},
+      {"  ", ""},
+  };
+  for (const auto& [text, shown] : cases) EXPECT_EQ(ServerText(text), shown) << text;
 }
 
 // Caller text that could end the command line, or would not fit its limits,
@@ -197,16 +232,16 @@ TEST_F(ImapDialogue, HostileOrOverlongCallerTextIsRefusedBeforeSending) {
       {[](ImapClient& c) { return c.SearchSentOn(2003, 2, 29); }, "Invalid date"}};
   for (const auto& [call, error] : cases) {
     EXPECT_FALSE(call(client()));
-    EXPECT_EQ(client().last_error, error);
+    EXPECT_EQ(client().last_error(), error);
   }
   EXPECT_EQ(client().current_tag(), Tag(1));
   ExpectTranscript();
   ImapClient hostile;
-  hostile.host = "127.0.0.1";
-  hostile.port = testing::UnusedLoopbackPort();
-  hostile.password = "secret\r\nX DELETE INBOX";
+  hostile.set_host("127.0.0.1");
+  hostile.set_port(testing::UnusedLoopbackPort());
+  hostile.set_password("secret\r\nX DELETE INBOX");
   EXPECT_FALSE(hostile.Connect());
-  EXPECT_EQ(hostile.last_error, refused) << "refused before connecting";
+  EXPECT_EQ(hostile.last_error(), refused) << "refused before connecting";
 }
 
 // Log-in arguments that are no atoms are quoted; a root line gives the
@@ -216,17 +251,17 @@ TEST_F(ImapDialogue, ConnectLogsInAndDisconnectLogsOutOnce) {
   server_.Send("* OK ready\r\n");
   Expect(" LOGIN \"John Smith\" \"p\\\"w\\\\d\"", "{tag} OK Logged in\r\n");
   Expect(" LIST \"\" \"\"", "{tag} OK done\r\n");
-  client().user = "John Smith";
-  client().password = "p\"w\\d";
+  client().set_user("John Smith");
+  client().set_password("p\"w\\d");
   StartAndConnect();
   EXPECT_EQ(client().hierarchy_delimiter, ".");
   EXPECT_FALSE(client().Connect());
-  EXPECT_EQ(client().last_error, "Server cannot be connected");
+  EXPECT_EQ(client().last_error(), "Server cannot be connected");
   EXPECT_TRUE(client().logged_in());
-  ASSERT_TRUE(client().Disconnect()) << client().last_error;
+  ASSERT_TRUE(client().Disconnect()) << client().last_error();
   EXPECT_FALSE(client().logged_in());
   EXPECT_FALSE(client().SelectMailbox(false));
-  EXPECT_EQ(client().last_error, FormatMessageText(kMsgConnectionEnded, 10057));
+  EXPECT_EQ(client().last_error(), FormatMessageText(kMsgConnectionEnded, 10057));
   ExpectTranscript();
 }
 

@@ -63,9 +63,8 @@ std::vector<Pop3Case> Cases() {
       {"StatWithTabs", LoggedIn("+OK\t12\t4096\r\n"), connect, {true, "", 12}},
       // "-ERR" in any letter case is negative; anything else counts as positive.
       {"GreetingNegativeInSmallLetters", {{{}, "-err go away\r\n"}}, connect, {false, "Bad connection"}},
-      {"GreetingNeitherOkNorErrCountsAsPositive",
-       {{{}, "* hello\r\n"}, {{"USER ann"}, "+OK\r\n"}, {{"PASS secret"}, "+OK\r\n"}, {{"STAT"}, "+OK 1 10\r\n"}},
-       connect, {true, "", 1}},
+      // RFC 1939 section 4: an IMAP4 or SMTP server on the port greets otherwise.
+      {"GreetingOtherThanOkFails", {{{}, "* OK IMAP4rev1 ready\r\n"}}, connect, {false, "Bad connection"}},
       {"ShortNegativeLookingLineIsPositive", LoggedIn("-ER 4 1\r\n"), connect, {true, "", 4}},
       // A refused USER is followed by AUTH PLAIN; when that fails too, USER's failure is the one reported.
       {"UserRefusedBeforePass",
@@ -163,9 +162,9 @@ TEST(Pop3Client, CredentialsThatCouldBreakACommandAreRefusedBeforeConnecting) {
   unreachable.set_host("127.0.0.1");
   unreachable.set_port(static_cast<std::int16_t>(testing::UnusedLoopbackPort()));
   EXPECT_FALSE(unreachable.Connect());
-  EXPECT_EQ(unreachable.last_error(), "Server cannot be connected");
+  EXPECT_THAT(unreachable.last_error(), ::testing::StartsWith("Server cannot be connected: 127.0.0.1, port "));
   EXPECT_FALSE(unreachable.Retrieve(1));
-  EXPECT_THAT(unreachable.last_error(), ::testing::StartsWith("Socket error # "));
+  EXPECT_EQ(unreachable.last_error(), MessageText(kMsgNeverConnected));
 }
 
 }  // namespace

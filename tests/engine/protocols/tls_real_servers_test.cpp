@@ -44,12 +44,12 @@ Pop3Client& PointAt(Pop3Client& client, const char* host, const char* port_name,
 }
 
 ImapClient& PointAt(ImapClient& client, const char* host, const char* port_name, const char* port, Security mode) {
-  client.host = host;
-  client.port = Port(port_name, port);
-  client.user = Setting("VESK_MAIL_USER", "vesk");
-  client.password = Setting("VESK_MAIL_PASSWORD", "vesk-pass");
-  client.timeout_ms = 10000;
-  client.security = Secured(mode);
+  client.set_host(host);
+  client.set_port(Port(port_name, port));
+  client.set_user(Setting("VESK_MAIL_USER", "vesk"));
+  client.set_password(Setting("VESK_MAIL_PASSWORD", "vesk-pass"));
+  client.set_timeout_ms(10000);
+  client.security() = Secured(mode);
   return client;
 }
 
@@ -121,10 +121,10 @@ TEST_F(TlsRealServers, SendOverStartTlsAndImplicitTlsFetchLargeMessageByteForByt
     PointAt(imap, mode == Security::kStartTls ? "127.0.0.2" : "localhost",
             mode == Security::kStartTls ? "VESK_IMAP_PORT" : "VESK_IMAPS_PORT",
             mode == Security::kStartTls ? "2143" : "2993", mode);
-    ASSERT_TRUE(imap.Connect()) << imap.last_error;
-    ASSERT_TRUE(imap.SelectMailbox(true)) << imap.last_error;
+    ASSERT_TRUE(imap.Connect()) << imap.last_error();
+    ASSERT_TRUE(imap.SelectMailbox(true)) << imap.last_error();
     for (std::int32_t n = 1; n <= 2; ++n) {
-      ASSERT_TRUE(imap.Retrieve(n)) << imap.last_error;
+      ASSERT_TRUE(imap.Retrieve(n)) << imap.last_error();
       ASSERT_GT(imap.message_text.size(), body.size());
       EXPECT_TRUE(imap.message_text.ends_with("\r\n\r\n" + body)) << "message " << n;
     }
@@ -149,9 +149,9 @@ TEST_F(TlsRealServers, PlainLogInRefusedUntilStartTls) {
   } cases[] = {{Security::kNone, false}, {Security::kStartTls, true}};
   for (const ImapCase& c : cases) {
     ImapClient imap;
-    EXPECT_EQ(PointAt(imap, "127.0.0.2", "VESK_IMAP_PORT", "2143", c.mode).Connect(), c.logs_in) << imap.last_error;
+    EXPECT_EQ(PointAt(imap, "127.0.0.2", "VESK_IMAP_PORT", "2143", c.mode).Connect(), c.logs_in) << imap.last_error();
     // The server lists LOGINDISABLED, so LOGIN is not even sent.
-    if (!c.logs_in) EXPECT_NE(imap.last_error.find("LOGINDISABLED"), std::string::npos);
+    if (!c.logs_in) EXPECT_NE(imap.last_error().find("LOGINDISABLED"), std::string::npos);
     EXPECT_EQ(imap.tls_protocol().empty(), !c.logs_in);
   }
 }
@@ -174,9 +174,9 @@ TEST_F(TlsRealServers, SignInWithPasswordAndToken) {
     if (secret != "vesk-pass") pop3.credentials().SetAccessToken(secret), pop3.credentials().method = AuthMethod::kAutomatic;
     EXPECT_EQ(pop3.Connect(), good) << pop3.last_error() << " / " << pop3.last_reply();
     ImapClient imap;
-    PointAt(imap, "127.0.0.1", "VESK_IMAP_PORT", "2143", Security::kStartTls).auth_method = AuthMethod::kPlain;
-    if (secret != "vesk-pass") imap.access_token = secret, imap.auth_method = AuthMethod::kXOAuth2;
-    EXPECT_EQ(imap.Connect(), good) << imap.last_error << " / " << imap.last_reply();
+    PointAt(imap, "127.0.0.1", "VESK_IMAP_PORT", "2143", Security::kStartTls).credentials().method = AuthMethod::kPlain;
+    if (secret != "vesk-pass") imap.credentials().SetAccessToken(secret), imap.credentials().method = AuthMethod::kXOAuth2;
+    EXPECT_EQ(imap.Connect(), good) << imap.last_error() << " / " << imap.last_reply();
   }
 }
 

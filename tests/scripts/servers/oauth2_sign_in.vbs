@@ -11,6 +11,7 @@ End Function
 ' Wine's ExpandEnvironmentStrings keeps the terminating NUL.
 Dim base : base = Replace(shell.ExpandEnvironmentStrings("%VESK_OAUTH2_URL%"), Chr(0), "")
 Dim scratch : scratch = ScratchFolder("vesk_oauth2")
+Dim traceFile : traceFile = fso.BuildPath(scratch, "trace.txt")
 
 Function NewOAuth(clientId, secret)
   Dim o : Set o = CreateObject("VeskMail.OAuth2")
@@ -75,11 +76,19 @@ Sub UseCredential(session, credential)
 End Sub
 
 ' Sends one message through submission (STARTTLS) and signs in to POP3 and
-' IMAP4 (XOAUTH2 chosen by AuthMethod), each with the token or OAuth2 object.
+' IMAP4, each with the token or OAuth2 object: SMTP and POP3 with the method
+' chosen for them (XOAUTH2, which Dovecot lists), IMAP4 with XOAUTH2; then
+' each of the three again with OAUTHBEARER.
 Sub SignInEverywhere(token, what)
+  SignInWith token, what, 0
+  SignInWith token, what & " (OAUTHBEARER)", 4
+End Sub
+
+Sub SignInWith(token, what, method)
   Dim smtp : Set smtp = CreateObject("VeskMail.SMTP")
   smtp.Host = "localhost" : smtp.Port = Port("VESK_SUBMISSION_PORT") : smtp.Security = 1
   smtp.User = "vesk" : UseCredential smtp, token
+  smtp.AuthMethod = method : smtp.TraceFile = traceFile
   smtp.Connect
   Check Left(smtp.LastServerReply, 4) = "235 ", what & ": submission sign-in " & smtp.LastServerReply
   Dim message : Set message = CreateObject("VeskMail.MIMEMessage")
@@ -91,12 +100,14 @@ Sub SignInEverywhere(token, what)
   smtp.Disconnect
   Dim pop3 : Set pop3 = CreateObject("VeskMail.POP3")
   pop3.Host = "127.0.0.1" : pop3.Port = Port("VESK_POP3_PORT") : pop3.User = "vesk" : UseCredential pop3, token
+  pop3.AuthMethod = method : pop3.TraceFile = traceFile
   pop3.Connect
   Check InStr(pop3.LastServerReply, "+OK") = 1, what & ": POP3 sign-in " & pop3.LastServerReply
   pop3.Disconnect
   Dim imap : Set imap = CreateObject("VeskMail.IMAP4")
   imap.Host = "127.0.0.1" : imap.Port = Port("VESK_IMAP_PORT") : imap.User = "vesk" : UseCredential imap, token
-  imap.AuthMethod = 3
+  imap.AuthMethod = 3 : imap.TraceFile = traceFile
+  If method <> 0 Then imap.AuthMethod = method
   imap.Connect
   Check InStr(imap.LastServerReply, " OK") > 0, what & ": IMAP4 sign-in " & imap.LastServerReply
   imap.Disconnect
@@ -202,7 +213,16 @@ Check Visit(forged.RedirectUri & "?code=stolen&state=another") = 400, "the liste
 Check Failure(forged, "WaitForAuthorization", 5) = _
   "Authorization redirect refused: its state is not the one this sign-in sent", "wrong state"
 
-Dim mailbox : Set mailbox = MailboxWith(6)
-Check mailbox.MessageCount = 6, "six messages sent with tokens (" & mailbox.MessageCount & ")"
+Dim mailbox : Set mailbox = MailboxWith(12)
+Check mailbox.MessageCount = 12, "twelve messages sent with tokens (" & mailbox.MessageCount & ")"
 mailbox.Disconnect
+
+' Both mechanisms went over the wire on all three protocols, no token shown.
+Dim trace : trace = fso.OpenTextFile(traceFile).ReadAll
+Dim shown
+For Each shown In Array(" C: AUTH XOAUTH2 ***", " C: AUTH OAUTHBEARER ***", " AUTHENTICATE XOAUTH2", " AUTHENTICATE OAUTHBEARER")
+  Check InStr(trace, shown) > 0, "trace lacks " & shown
+Next
+Check InStr(trace, Mid(first, Len(first) - 40)) = 0, "the trace shows a token"
+Check InStr(trace, "bixhPXZlc2ss") = 0, "the trace shows an OAUTHBEARER response"
 Finish

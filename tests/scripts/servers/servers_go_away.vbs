@@ -36,7 +36,8 @@ Sub ExpectBreak(what, obj, server)
   Next
   Check InStr(Err.Description, "Not connected") = 1, what & ": then not connected: " & Err.Description
   Err.Clear : obj.Connect
-  Check Err.Description = "Server cannot be connected", what & ": server down: " & Err.Description
+  Check InStr(Err.Description, "Server cannot be connected: ") = 1 And InStr(Err.Description, "(Socket error # 10061)") > 0, _
+    what & ": server down: " & Err.Description
   On Error GoTo 0
   Request "start", True
   obj.Connect

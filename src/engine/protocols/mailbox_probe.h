@@ -20,7 +20,6 @@ class MailboxProbe {
  public:
   static constexpr std::uint16_t kDefaultPort = 25;
   static constexpr int kDefaultTimeOutMs = 5000;
-  static constexpr std::size_t kReplyLineSize = 260;
   static constexpr std::size_t kHostNameSize = 80;
 
   // Tests point the probe at a server of their own; the domain still names

@@ -1,4 +1,4 @@
-#include "engine/net/mailbox_probe.h"
+#include "engine/protocols/mailbox_probe.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -1,0 +1,76 @@
+#include "engine/protocols/line_session.h"
+
+#include "engine/platform/sockets.h"
+
+namespace vesk {
+
+LineSession::LineSession(std::uint16_t default_port, std::string last_error)
+    : last_error_(std::move(last_error)), port_(default_port) {}
+
+bool LineSession::Connect() {
+  // Refused before connecting, so that nothing of it is sent and the client
+  // stays usable.
+  if (!CheckBeforeConnect()) return false;
+  last_reply_.clear();
+  const std::string address = host_ + ":" + std::to_string(port_);
+  if (!connection_.Open(host_, port_)) {
+    trace_.Note("cannot connect to " + address);
+    return FailWith(connection_.ConnectFailureText(host_, port_));
+  }
+  trace_.Note("connected to " + address);
+  if ((security_.mode == Security::kImplicitTls && !Upgrade()) || !OpenDialogue()) {
+    connection_.Close();
+    return false;
+  }
+  return true;
+}
+
+bool LineSession::Disconnect() {
+  if (!connected()) return true;
+  // The session ends whatever the reply: the caller is done with it.
+  const bool said_goodbye = EndDialogue();
+  connection_.Close();
+  return said_goodbye;
+}
+
+bool LineSession::Fail(MessageId message) { return FailWith(MessageText(message)); }
+
+bool LineSession::FailWith(std::string text) {
+  last_error_ = std::move(text);
+  return false;
+}
+
+bool LineSession::FailWithSocketError() { return FailWith(connection_.FailureText()); }
+
+bool LineSession::SendBytes(std::string_view bytes, std::string_view shown) {
+  trace_.Sent(shown.empty() ? bytes : shown);
+  return connection_.SendWithin(bytes, timeout_ms_) >= 0 || FailWithSocketError();
+}
+
+bool LineSession::SendSecretLine(std::string_view text, std::string_view shown) {
+  trace_.Sent(shown);
+  return vesk::SendSecretLine(connection_, text, timeout_ms_) >= 0 || FailWithSocketError();
+}
+
+bool LineSession::ReadReplyLine(char* line, std::size_t size, bool greeting) {
+  if (connection_.ReadResponseLine(line, size, timeout_ms_) < 0) return FailReadingGreeting(greeting) && false;
+  trace_.Received(line);
+  return true;
+}
+
+bool LineSession::FailReadingGreeting(bool nothing_read) {
+  // A port that expects TLS from the first byte waits silently for the
+  // client's handshake.
+  if (nothing_read && connection_.LastError() == sockets::kErrTimedOut) {
+    return FailWith(FormatMessageText(kMsgNoGreeting, timeout_ms_));
+  }
+  return FailWithSocketError();
+}
+
+bool LineSession::Upgrade() {
+  const bool upgraded = UpgradeToTls(connection_, host_, security_, timeout_ms_, last_error_);
+  trace_.Note(upgraded ? "TLS: " + connection_.TlsDescription() : last_error_);
+  return upgraded;
+}
+
+}  // namespace vesk

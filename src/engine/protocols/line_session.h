@@ -1,0 +1,123 @@
+#pragma once
+
+// LineSession: what the SMTP, POP3 and IMAP4 clients share, written once.
+// It owns the connection and its settings (host, port, time-out), the
+// transport security (TLS from the first byte, or STARTTLS after the
+// greeting), the credentials, the trace, the last reply and the last error,
+// and the rules for when a session begins and ends:
+//
+// - Connect opens a session: the connection, TLS when it starts at once,
+//   then the protocol's opening dialogue (greeting, upgrade, sign-in). A
+//   Connect while a session is open fails and leaves it alone; a session that
+//   did not open fully is closed, so Connect can be called again.
+// - Disconnect ends it: the protocol's farewell, then the socket is closed.
+//   Without a session it does nothing and succeeds (clean-up code calls it).
+// - A read or send that fails ends the session (the dialogue is then at an
+//   unknown point); every command after that, like one before the first
+//   Connect, fails at once saying it is not connected.
+//
+// A protocol client derives from it and adds only its command table and how
+// it judges replies, through OpenDialogue and EndDialogue.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "engine/common/messages.h"
+#include "engine/net/protocol_trace.h"
+#include "engine/net/socket_connection.h"
+#include "engine/net/transport_security.h"
+#include "engine/protocols/sign_in.h"
+
+namespace vesk {
+
+class LineSession {
+ public:
+  static constexpr std::int32_t kDefaultTimeOutMs = 5000;
+
+  LineSession(const LineSession&) = delete;
+  LineSession& operator=(const LineSession&) = delete;
+
+  // ---- Settings ------------------------------------------------------------
+  const std::string& host() const { return host_; }
+  void set_host(std::string host) { host_ = std::move(host); }
+  // The automation interfaces hold the port as a 16-bit signed number: its
+  // bits are the port number, so a negative value reaches a port above 32767.
+  std::uint16_t port() const { return port_; }
+  void set_port(std::uint16_t port) { port_ = port; }
+  // Inactivity time-out of every read and send, in milliseconds.
+  std::int32_t timeout_ms() const { return timeout_ms_; }
+  void set_timeout_ms(std::int32_t timeout_ms) { timeout_ms_ = timeout_ms; }
+  TransportSecurity& security() { return security_; }
+  const TransportSecurity& security() const { return security_; }
+  Credentials& credentials() { return credentials_; }
+  const Credentials& credentials() const { return credentials_; }
+  const std::string& user() const { return credentials_.user; }
+  void set_user(std::string user) { credentials_.SetUser(std::move(user)); }
+  const std::string& password() const { return credentials_.password; }
+  void set_password(std::string password) { credentials_.SetPassword(std::move(password)); }
+  ProtocolTrace& trace() { return trace_; }
+  const ProtocolTrace& trace() const { return trace_; }
+
+  // ---- State ---------------------------------------------------------------
+  // The server's last reply as the protocol keeps it.
+  const std::string& last_reply() const { return last_reply_; }
+  // Description of the last failure (a message text); kept until the next one.
+  const std::string& last_error() const { return last_error_; }
+  // Lets the owner record a failure found before the dialogue (such as an
+  // unusable message object) in the same place.
+  void set_last_error(std::string text) { last_error_ = std::move(text); }
+  bool connected() const { return connection_.connected(); }
+  // Negotiated protocol and cipher; empty on a plain connection.
+  std::string tls_protocol() const { return connection_.TlsDescription(); }
+
+  bool Connect();
+  bool Disconnect();
+
+ protected:
+  LineSession(std::uint16_t default_port, std::string last_error = std::string());
+  virtual ~LineSession() = default;
+
+  // Refusals before anything is sent (caller text that could not go out).
+  virtual bool CheckBeforeConnect() { return true; }
+  // The dialogue that opens a session once connected (and, with implicit
+  // TLS, encrypted): greeting, STARTTLS, sign-in.
+  virtual bool OpenDialogue() = 0;
+  // The farewell (QUIT, LOGOUT); the socket is closed after it.
+  virtual bool EndDialogue() = 0;
+
+  // ---- For the dialogues ---------------------------------------------------
+  bool Fail(MessageId message);
+  bool FailWith(std::string text);
+  // Records the connection's failure (a read or send) as the last error.
+  bool FailWithSocketError();
+  // Sends bytes within the time-out; `shown` replaces them in the trace
+  // (empty: the bytes themselves). A failure ends the session.
+  bool SendBytes(std::string_view bytes, std::string_view shown = {});
+  // Sends `text` and CR LF as one line and leaves no copy of it behind.
+  bool SendSecretLine(std::string_view text, std::string_view shown);
+  // Reads one reply line cut to size - 1 bytes into `line` and traces it.
+  // A greeting that never comes is described as such.
+  bool ReadReplyLine(char* line, std::size_t size, bool greeting = false);
+  // The same for a greeting read some other way that failed: the text for a
+  // time-out with nothing read, else the connection's failure.
+  bool FailReadingGreeting(bool nothing_read);
+  // The handshake on the open connection (implicit TLS or after STARTTLS's
+  // go-ahead). On failure the connection is closed.
+  bool Upgrade();
+
+  SocketConnection connection_;
+  std::string last_reply_;
+  std::string last_error_;
+
+ private:
+  std::string host_ = "localhost";
+  std::uint16_t port_;
+  std::int32_t timeout_ms_ = kDefaultTimeOutMs;
+  TransportSecurity security_;
+  Credentials credentials_;
+  ProtocolTrace trace_;
+};
+
+}  // namespace vesk

@@ -1,0 +1,146 @@
+// The rules every session follows, whatever its protocol: what a failed
+// connect says, commands without a session, Disconnect without one, a
+// server that never greets, and a plain greeting where TLS was expected.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "engine/common/messages.h"
+#include "engine/protocols/imap_client.h"
+#include "engine/protocols/pop3_client.h"
+#include "engine/protocols/smtp_client.h"
+#include "support/fake_server.h"
+
+namespace vesk {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+
+// One protocol client seen through what the rules need.
+struct Client {
+  std::function<void(const std::string&, std::uint16_t, int, Security)> aim;
+  std::function<bool()> connect, command, disconnect;
+  std::function<std::string()> error;
+};
+
+std::unique_ptr<Client> MakeClient(char protocol) {
+  auto client = std::make_unique<Client>();
+  if (protocol == 'S') {
+    auto smtp = std::make_shared<SmtpClient>();
+    client->aim = [smtp](const std::string& host, std::uint16_t port, int timeout, Security security) {
+      smtp->set_host(host), smtp->set_port(static_cast<std::int16_t>(port)), smtp->set_timeout_ms(timeout);
+      smtp->security().mode = security;
+    };
+    client->connect = [smtp] { return smtp->Connect(); };
+    client->command = [smtp] { return smtp->Send("a@t", {"b@t"}, "Subject: x\r\n\r\nx\r\n"); };
+    client->disconnect = [smtp] { return smtp->Disconnect(); };
+    client->error = [smtp] { return smtp->last_error(); };
+  } else if (protocol == 'P') {
+    auto pop3 = std::make_shared<Pop3Client>();
+    client->aim = [pop3](const std::string& host, std::uint16_t port, int timeout, Security security) {
+      pop3->set_host(host), pop3->set_port(static_cast<std::int16_t>(port)), pop3->set_timeout_ms(timeout);
+      pop3->security().mode = security;
+    };
+    client->connect = [pop3] { return pop3->Connect(); };
+    client->command = [pop3] { return pop3->Retrieve(1); };
+    client->disconnect = [pop3] { return pop3->Disconnect(); };
+    client->error = [pop3] { return pop3->last_error(); };
+  } else {
+    auto imap = std::make_shared<ImapClient>();
+    client->aim = [imap](const std::string& host, std::uint16_t port, int timeout, Security security) {
+      imap->set_host(host), imap->set_port(port), imap->set_timeout_ms(timeout), imap->security().mode = security;
+    };
+    client->connect = [imap] { return imap->Connect(); };
+    client->command = [imap] { return imap->Expunge(); };
+    client->disconnect = [imap] { return imap->Disconnect(); };
+    client->error = [imap] { return imap->last_error(); };
+  }
+  return client;
+}
+
+const char* Greeting(char protocol) {
+  return protocol == 'S' ? "220 mx.test ready\r\n" : protocol == 'P' ? "+OK ready\r\n" : "* OK ready\r\n";
+}
+
+class SessionRules : public ::testing::TestWithParam<char> {};
+
+TEST_P(SessionRules, AFailedConnectNamesTheHostThePortAndTheReason) {
+  const std::unique_ptr<Client> c = MakeClient(GetParam());
+  const std::uint16_t port = testing::UnusedLoopbackPort();
+  c->aim("127.0.0.1", port, 2000, Security::kNone);
+  EXPECT_FALSE(c->connect());
+  EXPECT_EQ(c->error(), FormatMessageText(kMsgCannotConnectTo, "127.0.0.1", static_cast<unsigned>(port),
+                                          MessageText(kMsgConnectRefused).c_str(), 10061));
+  c->aim(testing::UnresolvableHostName(), 25, 2000, Security::kNone);
+  EXPECT_FALSE(c->connect());
+  EXPECT_THAT(c->error(), HasSubstr(MessageText(kMsgHostNotFound)));
+}
+
+// Before Connect, and after a failed one, a command fails at once saying so,
+// and Disconnect succeeds without sending anything: clean-up code may call it.
+TEST_P(SessionRules, WithoutASessionCommandsFailAtOnceAndDisconnectDoesNothing) {
+  const std::unique_ptr<Client> c = MakeClient(GetParam());
+  c->aim("127.0.0.1", testing::UnusedLoopbackPort(), 5000, Security::kNone);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(c->command());
+  EXPECT_EQ(c->error(), MessageText(kMsgNeverConnected));
+  EXPECT_TRUE(c->disconnect());
+  EXPECT_FALSE(c->connect());
+  EXPECT_TRUE(c->disconnect());
+  EXPECT_FALSE(c->command());
+  EXPECT_EQ(c->error(), MessageText(kMsgNeverConnected));
+  EXPECT_LT(testing::MillisecondsSince(start), 1000);
+}
+
+// A port that expects TLS from the first byte stays silent for a plain client.
+TEST_P(SessionRules, NoGreetingWithinTheTimeOutPointsToImplicitTls) {
+  testing::FakeServer server;
+  server.Pause(1500).Start();
+  const std::unique_ptr<Client> c = MakeClient(GetParam());
+  c->aim("127.0.0.1", server.port(), 300, Security::kNone);
+  EXPECT_FALSE(c->connect());
+  EXPECT_EQ(c->error(), FormatMessageText(kMsgNoGreeting, 300));
+  server.Finish();
+}
+
+// The other way round: a plain greeting where a handshake was expected is
+// recognised at once, not after the time-out.
+TEST_P(SessionRules, PlainGreetingWhereTlsWasExpectedFailsAtOnce) {
+  testing::FakeServer server;
+  server.Send(Greeting(GetParam())).Pause(3000).Start();
+  const std::unique_ptr<Client> c = MakeClient(GetParam());
+  c->aim("127.0.0.1", server.port(), 5000, Security::kImplicitTls);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(c->connect());
+  EXPECT_EQ(c->error(), MessageText(kMsgPlainWhereTlsExpected));
+  EXPECT_LT(testing::MillisecondsSince(start), 2000);
+  server.Finish();
+}
+
+INSTANTIATE_TEST_SUITE_P(Protocols, SessionRules, ::testing::Values('S', 'P', 'I'), [](const auto& info) {
+  return std::string(info.param == 'S' ? "Smtp" : info.param == 'P' ? "Pop3" : "Imap4");
+});
+
+// A submission port keeps AUTH back until STARTTLS: the sign-in says what to set.
+TEST(SessionRules, SmtpAuthOfferedOnlyAfterStartTlsSaysSo) {
+  testing::FakeServer server;
+  testing::ScriptDialogue(server, {{{}, "220 mx.test\r\n"},
+                                   {{"EHLO c.test"}, "250-mx.test\r\n250-STARTTLS\r\n250 8BITMIME\r\n"}});
+  server.Start();
+  SmtpClient smtp;
+  smtp.set_host("127.0.0.1"), smtp.set_port(static_cast<std::int16_t>(server.port())), smtp.set_helo_name("c.test");
+  smtp.credentials().SetUser("ann"), smtp.credentials().SetPassword("secret");
+  EXPECT_FALSE(smtp.Connect());
+  EXPECT_EQ(smtp.last_error(), MessageText(kMsgAuthOnlyAfterStartTls));
+  server.Finish();
+  EXPECT_THAT(server.Problems(), ::testing::IsEmpty());
+}
+
+}  // namespace
+}  // namespace vesk
