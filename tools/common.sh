@@ -7,7 +7,8 @@ BUILD="$ROOT/build"
 
 # Debian packages the build and the tests need.
 PACKAGES=(cmake ninja-build g++ make pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev
-  mingw-w64 mingw-w64-tools wine wine64 libwine-dev clang libclang-rt-14-dev python3 libssl-dev openssl)
+  mingw-w64 mingw-w64-tools wine wine64 libwine-dev clang libclang-rt-14-dev python3 libssl-dev openssl
+  libcurl4-openssl-dev nlohmann-json3-dev)
 
 ensure_packages() {
   local missing=()

@@ -60,7 +60,9 @@
 # only from a client that signed in. Dovecot offers PLAIN and LOGIN, and
 # XOAUTH2 and OAUTHBEARER for an OAuth 2 token that it checks itself
 # (local validation of a JWT signed with a private HMAC key under
-# <dir>/dovecot/oauth2; the token for user "vesk" is VESK_ACCESS_TOKEN).
+# <dir>/dovecot/oauth2; the token for user "vesk" is VESK_ACCESS_TOKEN, or
+# an RS256 token of the local OAuth 2 test server, whose signing key is
+# VESK_OAUTH2_SIGNING_KEY).
 #
 # Settings (environment, with defaults):
 #   VESK_MAILSERVERS_DIR   <repository>/build/mailservers
@@ -134,10 +136,25 @@ dovecot_running() {
     port_open "$pop3s_port" && port_open "$imaps_port"
 }
 
+# The RSA key the local OAuth 2 test server (tools/oauth2_server.sh) signs
+# its RS256 tokens with; Dovecot finds the public half as default/RS256/<kid>.
+oauth2_signing_key="$dovecot_dir/oauth2/signing-key.pem"
+oauth2_key_id="vesk-oauth2-mock"
+make_signing_key() {
+  local keys="$dovecot_dir/oauth2/keys"
+  [[ -s $oauth2_signing_key && -s $keys/default/RS256/$oauth2_key_id ]] && return 0
+  mkdir -p "$keys/default/RS256"
+  openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:2048 -out "$oauth2_signing_key" 2>/dev/null
+  openssl pkey -in "$oauth2_signing_key" -pubout -out "$keys/default/RS256/$oauth2_key_id"
+  chgrp -R dovecot "$keys"
+  chmod -R g+rX "$keys"
+}
+
 # A JWT for user vesk, signed (HS256) with the key Dovecot finds in its key
 # dictionary as <azp>/<alg>/<kid>, here default/HS256/default.
 make_access_token() {
   local keys="$dovecot_dir/oauth2/keys" key="vesk-oauth2-test-key" header payload signature
+  make_signing_key
   [[ -s $dovecot_dir/oauth2/token ]] && return 0
   mkdir -p "$keys/default/HS256"
   printf '%s' "$key" | openssl base64 -A >"$keys/default/HS256/default"
@@ -694,6 +711,8 @@ VESK_TLS_DIR=$tls_dir
 VESK_MAIL_USER=$mail_user
 VESK_MAIL_PASSWORD=$mail_password
 VESK_ACCESS_TOKEN=$(cat "$dovecot_dir/oauth2/token" 2>/dev/null)
+VESK_OAUTH2_SIGNING_KEY=$oauth2_signing_key
+VESK_OAUTH2_KEY_ID=$oauth2_key_id
 VESK_MAIL_ADDRESS=$mail_address
 VESK_MAILDIR=$maildir
 VESK_IMAP_NO_MOVE_HOST=127.0.0.4

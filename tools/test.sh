@@ -7,7 +7,7 @@
 #   bench     the benchmarks, built (not run)
 #   x64, x86  that DLL under Wine: automation suite, scripts, failure reports,
 #             saved messages read by Python, messages from the wild, scripts
-#             against the real servers, delivered mail, many threads
+#             against the real servers, delivered mail, the OAuth 2 example, many threads
 #   servers   only the x64 harnesses that use the real servers
 #   release   the release zip, unpacked and used as a Windows user would
 #   fuzz      a short run of each fuzz target
@@ -142,6 +142,20 @@ start_mail_servers() {
   fi
 }
 
+# The local OAuth 2 server (after the mail servers: it signs with the key
+# Dovecot checks and serves with their private CA).
+start_oauth2_server() {
+  [ -z "${VESK_OAUTH2_URL:-}" ] || return 0
+  [ -n "${VESK_MAILSERVERS:-}" ] || return 0
+  echo "== local OAuth 2 server (npm's oauth2-mock-server behind tests/oauth2/server.js)"
+  cleanup+=('"$ROOT/tools/oauth2_server.sh" stop')
+  if "$ROOT/tools/oauth2_server.sh" start; then
+    eval "$("$ROOT/tools/oauth2_server.sh" env | sed 's/^/export /')"
+  else
+    record_failed "OAuth 2 server" "it did not start; the OAuth 2 tests fail or skip"
+  fi
+}
+
 engine_suite() {
   echo "== engine (native)"
   if ! build_preset native; then
@@ -206,8 +220,8 @@ check_failure_reports() {
 # The harnesses of one architecture, in order; "servers" names those that use
 # the real servers.
 wine_harnesses=(automation scripts "failure reports" interop "messages from the wild" "server scripts"
-  "delivered mail" "international mail" "many threads")
-server_harnesses=("server scripts" "delivered mail" "international mail" "many threads")
+  "delivered mail" "international mail" "OAuth 2 example" "many threads")
+server_harnesses=("server scripts" "delivered mail" "international mail" "OAuth 2 example" "many threads")
 
 # One harness of the DLL of one architecture, registered in that
 # architecture's prefix.
@@ -278,6 +292,26 @@ wine_harness() {
       read -r passed failures < <(python3 "$ROOT/tests/interop/check_international.py" \
         "$(dirname "$(dirname "$VESK_MAILDIR")")/vesk-intl/Maildir" | harness_counts)
       record "international mail $arch" "$passed" "$failures"
+    "OAuth 2 example")
+      # Twice: the first run signs in by device code (the test client is
+      # approved at its third poll) and keeps the tokens; the second sends
+      # from the token file alone.
+      echo "== examples/oauth_send.vbs $arch: signed in once, then from the token file"
+      rm -f "$BUILD/results/oauth-tokens-$arch.dat"
+      local example_args=("/token:${VESK_OAUTH2_URL:-}/token" "/device:${VESK_OAUTH2_URL:-}/device_authorization"
+        /client:device-approve /scope:mail /host:localhost "/port:${VESK_SUBMISSION_PORT:-2587}" /user:vesk
+        /to:vesk@localhost "/tokens:$(winpath "$BUILD/results")\\oauth-tokens-$arch.dat") expected
+      passed=0 failures=0
+      for expected in "Signed in; the tokens are kept in" "Signed in from"; do
+        if output=$(run_script "$ROOT/examples/oauth_send.vbs" "Done\\." "${example_args[@]}" 2>&1) &&
+          grep -qF "$expected" <<<"$output"; then
+          passed=$((passed + 1))
+        else
+          printf '%s\n' "$output"
+          failures=$((failures + 1))
+        fi
+      done
+      record "OAuth 2 example $arch" "$passed" "$failures"
       ;;
     "many threads")
       # VESK_THREAD_MESSAGES=200 gives the full 8 x 200 (see the README).
@@ -399,7 +433,10 @@ self_checks() {
   echo "$passed passed, $failures failed"
 }
 
-if chosen engine x64 x86 servers; then start_mail_servers; fi
+if chosen engine x64 x86 servers; then
+  start_mail_servers
+  start_oauth2_server
+fi
 if chosen x64 x86; then mount_test_file_systems; fi
 if chosen engine; then engine_suite; fi
 if chosen bench; then bench_suite; fi

@@ -3,6 +3,7 @@
 
 #include "automation/imap4_object.h"
 #include "automation/mime_message_object.h"
+#include "automation/oauth2_object.h"
 #include "automation/pop3_object.h"
 #include "automation/smtp_object.h"
 
@@ -15,6 +16,7 @@ std::span<const ClassEntry> ClassTable() {
       {&CLSID_VeskIMAP4, L"VeskIMAP4 Class", L"VeskMail.IMAP4", L"VeskMail.IMAP4.1", &Imap4Object::CreateForFactory},
       {&CLSID_MIMEMessage, L"MIMEMessage Class", L"VeskMail.MIMEMessage", L"VeskMail.MIMEMessage.1",
        &MimeMessageObject::CreateForFactory},
+      {&CLSID_VeskOAuth2, L"VeskOAuth2 Class", L"VeskMail.OAuth2", L"VeskMail.OAuth2.1", &OAuth2Object::CreateForFactory},
   };
   return kClasses;
 }

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "automation/frame/com_ptr.h"
 #include "automation/frame/errors.h"
 #include "automation/frame/properties.h"
 #include "automation/frame/strings.h"
@@ -16,7 +17,7 @@ namespace vesk::com {
 // Disconnect of the catalogued interfaces, and the members the derived
 // interfaces add for encrypted connections (Security, VerifyCertificate,
 // TlsProtocol), for signing in and for seeing what the server said
-// (AccessToken, AuthMethod, LastServerReply, TraceFile). `Extended` is the
+// (AccessToken, AuthMethod, LastServerReply, TraceFile, OAuth2). `Extended` is the
 // derived interface, `Catalogued` the one it extends.
 template <class Extended, class Catalogued>
 class SessionMembers : public Extended {
@@ -48,7 +49,10 @@ class SessionMembers : public Extended {
   STDMETHODIMP get_Password(BSTR* value) override { return GetText(Session().password(), value); }
   STDMETHODIMP put_Password(BSTR value) override { return SetSecret(Session().credentials().password, value); }
   STDMETHODIMP Connect() override {
-    return Guarded([&] { return Outcome(Session().Connect()); });
+    return Guarded([&] {
+      const HRESULT token = TakeTokenFromOAuth2();
+      return FAILED(token) ? token : Outcome(Session().Connect());
+    });
   }
   STDMETHODIMP Disconnect() override {
     return Guarded([&] { return Outcome(Session().Disconnect()); });
@@ -77,7 +81,7 @@ class SessionMembers : public Extended {
     return GetValue(static_cast<AUTH_METHOD>(Session().credentials().method), value);
   }
   STDMETHODIMP put_AuthMethod(AUTH_METHOD value) override {
-    if (value < AUTH_METHOD_AUTOMATIC || value > AUTH_METHOD_XOAUTH2) return E_INVALIDARG;
+    if (value < AUTH_METHOD_AUTOMATIC || value > AUTH_METHOD_OAUTHBEARER) return E_INVALIDARG;
     Session().credentials().method = static_cast<vesk::AuthMethod>(value);
     return S_OK;
   }
@@ -95,6 +99,15 @@ class SessionMembers : public Extended {
       return S_OK;
     });
   }
+  STDMETHODIMP get_OAuth2(IVeskOAuth2** value) override {
+    if (!value) return E_POINTER;
+    *value = ComPtr<IVeskOAuth2>(oauth2_).detach();
+    return S_OK;
+  }
+  STDMETHODIMP putref_OAuth2(IVeskOAuth2* value) override {
+    oauth2_ = value;
+    return S_OK;
+  }
 
  protected:
   virtual LineSession& Session() = 0;
@@ -103,6 +116,30 @@ class SessionMembers : public Extended {
   // S_OK, or the session's last error reported with E_FAIL.
   HRESULT Outcome(bool succeeded) { return succeeded ? S_OK : ProtocolFailure(ClassId(), Session().last_error()); }
 
+  // Before Connect signs in: with an OAuth2 object set, the access token is
+  // a current one from it (refreshed there when less than a minute is
+  // left). A failure is reported as this object's, with the OAuth2 object's
+  // text.
+  HRESULT TakeTokenFromOAuth2() {
+    if (!oauth2_) return S_OK;
+    Bstr token;
+    SetErrorInfo(0, nullptr);
+    if (FAILED(oauth2_->get_AccessToken(token.put()))) {
+      std::string description = "The OAuth2 object gave no access token";
+      ComPtr<IErrorInfo> error;
+      Bstr text;
+      if (GetErrorInfo(0, error.put()) == S_OK && error && SUCCEEDED(error->GetDescription(text.put())) &&
+          text.length() > 0) {
+        description = ToNarrow(text.get());
+      }
+      ReportError(ClassId(), description);
+      return E_FAIL;
+    }
+    Credentials::Replace(Session().credentials().access_token, ToNarrow(token.get()));
+    SecureZeroMemory(token.get(), token.length() * sizeof(wchar_t));
+    return S_OK;
+  }
+
   // A secret replaced: the old text is wiped before it is let go.
   static HRESULT SetSecret(std::string& slot, BSTR value) {
     return Guarded([&] {
@@ -110,6 +147,9 @@ class SessionMembers : public Extended {
       return S_OK;
     });
   }
+
+ private:
+  ComPtr<IVeskOAuth2> oauth2_;
 };
 
 }  // namespace vesk::com

@@ -42,12 +42,13 @@ const std::tuple<const CLSID*, const wchar_t*, const wchar_t*> kClasses[] = {
     {&CLSID_VeskPOP3, L"VeskPOP3", L"VeskMail.POP3"},
     {&CLSID_VeskSMTP, L"VeskSMTP", L"VeskMail.SMTP"},
     {&CLSID_VeskIMAP4, L"VeskIMAP4", L"VeskMail.IMAP4"},
-    {&CLSID_MIMEMessage, L"MIMEMessage", L"VeskMail.MIMEMessage"}};
+    {&CLSID_MIMEMessage, L"MIMEMessage", L"VeskMail.MIMEMessage"},
+    {&CLSID_VeskOAuth2, L"VeskOAuth2", L"VeskMail.OAuth2"}};
 
 const IID* const kInterfaces[] = {&IID_IVeskPOP3,    &IID_IVeskSMTP,   &IID_IVeskIMAP4,   &IID_IMIMEMessage,
                                   &IID_IMailAddress, &IID_IMailAddresses, &IID_IMimeBody, &IID_IMimeBodies,
                                   &IID_IFieldDictionary, &IID_IVeskPOP3Ex, &IID_IVeskSMTPEx, &IID_IVeskIMAP4Ex,
-                                  &IID_IMIMEMessageEx};
+                                  &IID_IMIMEMessageEx, &IID_IVeskOAuth2};
 
 class Registration : public testing::Test {
  protected:
@@ -109,16 +110,16 @@ TEST_F(Registration, UnregistrationRemovesWhatRegistrationWrote) {
 #define VESK_SECURITY_MEMBERS "Security/gp/1001 VerifyCertificate/gp/1002 TlsProtocol/g/1003 "
 constexpr char kPop3ExMembers[] = VESK_SECURITY_MEMBERS
     "AccessToken/gp/1004 AuthMethod/gp/1005 LastServerReply/g/1006 TraceFile/gp/1007 GetMessageUID/c/1008 "
-    "FindMessageByUID/c/1009";
+    "FindMessageByUID/c/1009 OAuth2/gr/1010";
 constexpr char kImap4ExMembers[] = VESK_SECURITY_MEMBERS
     "AccessToken/gp/1004 AuthMethod/gp/1005 LastServerReply/g/1006 TraceFile/gp/1007 UseUIDs/gp/1008 "
     "UIDValidity/g/1009 UIDNext/g/1010 MoveMessage/c/1011 SpecialMailbox/c/1012 WaitForChange/c/1013 "
     "GetMessageParts/c/1014 PartContentType/c/1015 PartFileName/c/1016 PartSize/c/1017 PartEncoding/c/1018 "
-    "SavePart/c/1019 GetPartText/c/1020";
+    "SavePart/c/1019 GetPartText/c/1020 OAuth2/gr/1021";
 constexpr char kSmtpExMembers[] = VESK_SECURITY_MEMBERS
     "User/gp/1004 Password/gp/1005 AccessToken/gp/1006 AuthMethod/gp/1007 LastServerReply/g/1008 TraceFile/gp/1009 "
     "UseExtensions/gp/1010 DeliveryNotify/gp/1011 DeliveryReturn/gp/1012 EnvelopeID/gp/1013 "
-    "AllowPartialDelivery/gp/1014 RefusedRecipients/g/1015 RefusedReplies/g/1016 Pipelining/gp/1017";
+    "AllowPartialDelivery/gp/1014 RefusedRecipients/g/1015 RefusedReplies/g/1016 Pipelining/gp/1017 OAuth2/gr/1018";
 const std::pair<const IID*, const char*> kCatalogue[] = {
     {&IID_IVeskPOP3, "User/gp/1 Password/gp/2 Host/gp/3 Port/gp/4 MessageCount/g/5 Connect/c/6 Disconnect/c/7 "
                      "GetMessageSize/c/8 Retrieve/c/9 Delete/c/10 Reset/c/11 RetrieveTop/c/12 TimeOut/gp/13 "
@@ -146,7 +147,13 @@ const std::pair<const IID*, const char*> kCatalogue[] = {
     {&IID_IVeskPOP3Ex, kPop3ExMembers},
     {&IID_IVeskSMTPEx, kSmtpExMembers},
     {&IID_IVeskIMAP4Ex, kImap4ExMembers},
-    {&IID_IMIMEMessageEx, "NewMessageID/c/1001 Charset/gp/1002 HTMLText/gp/1003 AddRelated/c/1004"}};
+    {&IID_IMIMEMessageEx, "NewMessageID/c/1001 Charset/gp/1002 HTMLText/gp/1003 AddRelated/c/1004"},
+    {&IID_IVeskOAuth2, "TokenEndpoint/gp/1 AuthorizationEndpoint/gp/2 DeviceAuthorizationEndpoint/gp/3 ClientId/gp/4 "
+                       "ClientSecret/gp/5 Scope/gp/6 TimeOut/gp/7 TokenFile/gp/8 OpenBrowser/gp/9 AccessToken/g/10 "
+                       "ExpiresIn/g/11 RefreshToken/gp/12 UserCode/g/13 VerificationUri/g/14 "
+                       "VerificationUriComplete/g/15 AuthorizationAddress/g/16 RedirectUri/g/17 RequestToken/c/18 "
+                       "Refresh/c/19 StartDeviceAuthorization/c/20 WaitForDeviceAuthorization/c/21 "
+                       "StartAuthorization/c/22 WaitForAuthorization/c/23 LoadTokens/c/24 SaveTokens/c/25"}};
 
 // The first vtable slot of an interface's own members: after IUnknown and
 // IDispatch, and after the catalogued members a derived interface extends.
@@ -233,7 +240,7 @@ TEST(TypeLibrary, EnumerationsHaveTheirValues) {
                     "IMAP_MESSAGE_FLAG_ANSWERED=2 IMAP_MESSAGE_FLAG_FLAGGED=4 IMAP_MESSAGE_FLAG_DELETED=8 "
                     "IMAP_MESSAGE_FLAG_DRAFT=16 IMAP_MESSAGE_FLAG_RECENT=32 CONNECTION_SECURITY_NONE=0 "
                     "CONNECTION_SECURITY_STARTTLS=1 CONNECTION_SECURITY_TLS=2 AUTH_METHOD_AUTOMATIC=0 AUTH_METHOD_PLAIN=1 "
-                    "AUTH_METHOD_LOGIN=2 AUTH_METHOD_XOAUTH2=3 ");
+                    "AUTH_METHOD_LOGIN=2 AUTH_METHOD_XOAUTH2=3 AUTH_METHOD_OAUTHBEARER=4 ");
 }
 
 }  // namespace

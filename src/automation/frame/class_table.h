@@ -17,7 +17,7 @@ struct ClassEntry {
   CreateFunction create;
 };
 
-// The four creatable classes, in registration order.
+// The creatable classes, in registration order.
 std::span<const ClassEntry> ClassTable();
 
 }  // namespace vesk::com

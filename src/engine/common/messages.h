@@ -80,6 +80,23 @@ enum MessageId : int {
   kMsgInvalidMessageArgument = 236,
   kMsgCannotWriteFile = 237,
   kMsgMessageNotInAnswer = 238,
+  kMsgOAuthError = 300,
+  kMsgOAuthErrorCode = 301,
+  kMsgOAuthHttpStatus = 302,
+  kMsgOAuthUnreachable = 303,
+  kMsgOAuthNoToken = 304,
+  kMsgOAuthSettingMissing = 305,
+  kMsgOAuthNoTokenYet = 306,
+  kMsgOAuthOutOfOrder = 307,
+  kMsgOAuthWaitTimedOut = 308,
+  kMsgOAuthStateMismatch = 309,
+  kMsgOAuthBadAddress = 310,
+  kMsgTokenFileUnreadable = 311,
+  kMsgTokenFileUnwritable = 312,
+  kMsgOAuthListenerFailed = 313,
+  kMsgOAuthNoBrowser = 314,
+  kMsgOAuthUnsafeText = 315,
+  kMsgAccessTokenNeededFor = 316,
 };
 
 // The text of a message, or nullptr when the list has no such number.

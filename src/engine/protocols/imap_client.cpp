@@ -600,6 +600,9 @@ bool ImapClient::SignIn() {
     if (login_disabled) return Fail(kMsgLoginDisabled);
     return ExecuteCommand(ImapCommand::kLogin, {ImapAstring(user()), ImapAstring(password())});
   }
+  method = TokenMechanismOffered(credentials(), method, [&](std::string_view name) {
+    return capabilities_known_ && ListsCapability(capabilities_, "AUTH=" + std::string(name));
+  });
   if (!HasWhatTheMechanismNeeds(method, credentials(), last_error_)) return false;
   if (capabilities_known_ && !ListsCapability(capabilities_, std::string("AUTH=") + MechanismName(method))) {
     return FailWith(FormatMessageText(kMsgMechanismNotOffered, MechanismName(method)));

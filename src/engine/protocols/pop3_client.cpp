@@ -183,7 +183,7 @@ bool Pop3Client::OpenDialogue() {
 
 bool Pop3Client::SignIn() {
   const Credentials& c = credentials();
-  const AuthMethod method = EffectiveMethod(c);
+  AuthMethod method = EffectiveMethod(c);
   if (method == AuthMethod::kAutomatic || method == AuthMethod::kLogin) {
     if (Execute(kUser, c.user.c_str())) return Execute(kPass, c.password.c_str());
     // Refused (not lost): some servers take only SASL. Should AUTH PLAIN
@@ -205,6 +205,7 @@ bool Pop3Client::SignIn() {
       rest.remove_prefix(std::min(rest.size(), line.size() + 1));
       if (line.size() > 5 && EqualsIgnoringAsciiCase(line.substr(0, 5), "SASL ")) mechanisms = line.substr(5);
     }
+    method = TokenMechanismOffered(c, method, [&](std::string_view name) { return OffersMechanism(mechanisms, name); });
     if (!OffersMechanism(mechanisms, MechanismName(method))) {
       return FailWith(FormatMessageText(kMsgMechanismNotOffered, MechanismName(method)));
     }

@@ -45,6 +45,10 @@ constexpr MechanismEntry kMechanisms[] = {
     // an empty line before the final reply.
     {AuthMethod::kXOAuth2, Needs::kAccessToken,
      [](const Credentials& c, SaslResponses& r) { r.initial = XOAuth2Response(c), r.beyond = ""; }},
+    // RFC 7628 section 3.2.3: a challenge after the token carries the
+    // server's error; the client answers ^A and the server then fails.
+    {AuthMethod::kOAuthBearer, Needs::kAccessToken,
+     [](const Credentials& c, SaslResponses& r) { r.initial = OAuthBearerResponse(c), r.beyond = "AQ=="; }},
 };
 
 const MechanismEntry* FindMechanism(AuthMethod method) {
@@ -61,12 +65,19 @@ AuthMethod EffectiveMethod(const Credentials& credentials) {
   return credentials.method;
 }
 
+AuthMethod TokenMechanismOffered(const Credentials& credentials, AuthMethod method,
+                                 const std::function<bool(std::string_view)>& lists) {
+  if (credentials.method != AuthMethod::kAutomatic || method != AuthMethod::kXOAuth2) return method;
+  return !lists("XOAUTH2") && lists("OAUTHBEARER") ? AuthMethod::kOAuthBearer : AuthMethod::kXOAuth2;
+}
+
 bool HasWhatTheMechanismNeeds(AuthMethod method, const Credentials& credentials, std::string& error) {
   const MechanismEntry* entry = FindMechanism(method);
   if (entry == nullptr) return true;
   if (entry->needs == Needs::kAccessToken) {
     if (!credentials.user.empty() && !credentials.access_token.empty()) return true;
-    error = MessageText(kMsgAccessTokenNeeded);
+    error = method == AuthMethod::kXOAuth2 ? MessageText(kMsgAccessTokenNeeded)
+                                           : FormatMessageText(kMsgAccessTokenNeededFor, MechanismName(method));
     return false;
   }
   if (!credentials.user.empty() && !credentials.password.empty()) return true;

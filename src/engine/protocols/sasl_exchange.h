@@ -12,6 +12,7 @@
 // (its name, what it needs, its responses) and reaches all three protocols.
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -57,6 +58,14 @@ struct SaslRules {
 
 // The method actually used: automatic with an access token is XOAUTH2.
 AuthMethod EffectiveMethod(const Credentials& credentials);
+
+// With the choice left to the library and an access token set (`method` is
+// then XOAUTH2), the token mechanism the server lists: XOAUTH2 when it lists
+// it (as always), OAUTHBEARER (RFC 7628) when it lists only that. `lists`
+// says whether the server names a mechanism; a server whose list is not
+// known is taken to name none. Any other method stays as it is.
+AuthMethod TokenMechanismOffered(const Credentials& credentials, AuthMethod method,
+                                 const std::function<bool(std::string_view)>& lists);
 
 // False (with the text in `error`) when the credentials lack what the
 // method's mechanism needs: a password, or an access token.

@@ -37,6 +37,7 @@ const char* MechanismName(AuthMethod method) {
     case AuthMethod::kPlain: return "PLAIN";
     case AuthMethod::kLogin: return "LOGIN";
     case AuthMethod::kXOAuth2: return "XOAUTH2";
+    case AuthMethod::kOAuthBearer: return "OAUTHBEARER";
     default: return "";
   }
 }
@@ -78,6 +79,22 @@ std::string PlainResponse(const Credentials& credentials) {
 
 std::string XOAuth2Response(const Credentials& credentials) {
   std::string raw = "user=" + credentials.user + "\x01" "auth=Bearer " + credentials.access_token + "\x01\x01";
+  return EncodedAndWiped(raw);
+}
+
+std::string OAuthBearerResponse(const Credentials& credentials) {
+  std::string name;
+  for (const char c : credentials.user) {
+    if (c == ',') {
+      name += "=2C";
+    } else if (c == '=') {
+      name += "=3D";
+    } else {
+      name += c;
+    }
+  }
+  std::string raw = "n,a=" + name + ",\x01" "auth=Bearer " + credentials.access_token + "\x01\x01";
+  WipeText(name);
   return EncodedAndWiped(raw);
 }
 

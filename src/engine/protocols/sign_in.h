@@ -18,6 +18,7 @@ enum class AuthMethod : int {
   kPlain = 1,      // SASL PLAIN
   kLogin = 2,      // SMTP: SASL LOGIN; POP3 and IMAP4: their USER/PASS or LOGIN command
   kXOAuth2 = 3,    // SASL XOAUTH2 with AccessToken
+  kOAuthBearer = 4,  // SASL OAUTHBEARER (RFC 7628) with AccessToken
 };
 
 // Overwrites the text's bytes before it lets them go, so that a secret does
@@ -45,7 +46,8 @@ struct Credentials {
   AuthMethod method = AuthMethod::kAutomatic;
 };
 
-// The mechanism a method names on the wire ("PLAIN", "LOGIN", "XOAUTH2").
+// The mechanism a method names on the wire ("PLAIN", "LOGIN", "XOAUTH2",
+// "OAUTHBEARER").
 const char* MechanismName(AuthMethod method);
 
 // Base64 without line breaks.
@@ -56,6 +58,9 @@ std::string Base64Text(std::string_view bytes);
 std::string PlainResponse(const Credentials& credentials);
 // "user=" user ^A "auth=Bearer " token ^A ^A.
 std::string XOAuth2Response(const Credentials& credentials);
+// RFC 7628 section 3.1: the GS2 header "n,a=" user ",", then ^A "auth=Bearer "
+// token ^A ^A. The user is a saslname: "," and "=" are written =2C and =3D.
+std::string OAuthBearerResponse(const Credentials& credentials);
 
 // Sends `text` and CR LF as one line within the send time-out, leaving no
 // copy of it behind. The count sent, or -1.

@@ -228,7 +228,8 @@ bool SmtpClient::SignIn() {
                            ListsCapability(std::string_view(extensions_).substr(extensions_.find('\n') + 1), "STARTTLS");
     return Fail(after_tls ? kMsgAuthOnlyAfterStartTls : kMsgAuthNotOffered);
   }
-  AuthMethod method = EffectiveMethod(c);
+  AuthMethod method = TokenMechanismOffered(
+      c, EffectiveMethod(c), [&](std::string_view name) { return OffersMechanism(mechanisms, name); });
   if (method == AuthMethod::kAutomatic) {
     method = OffersMechanism(mechanisms, "PLAIN")   ? AuthMethod::kPlain
              : OffersMechanism(mechanisms, "LOGIN") ? AuthMethod::kLogin

@@ -22,6 +22,8 @@ using M = AuthMethod;
 
 constexpr char kPlain[] = "AGFubgBzZWNyZXQ=";                          // \0ann\0secret
 constexpr char kXOAuth2[] = "dXNlcj1hbm4BYXV0aD1CZWFyZXIgdG9rM24BAQ==";  // user=ann^Aauth=Bearer tok3n^A^A
+// n,a=ann,^Aauth=Bearer tok3n^A^A
+constexpr char kOAuthBearer[] = "bixhPWFubiwBYXV0aD1CZWFyZXIgdG9rM24BAQ==";
 constexpr char kEhloAuth[] = "250-mx.test\r\n250-AUTH LOGIN PLAIN XOAUTH2\r\n250 8BITMIME\r\n";
 constexpr char kCapa[] = "+OK\r\nUSER\r\nSASL PLAIN XOAUTH2\r\n.\r\n";
 
@@ -64,11 +66,23 @@ const SignInCase kCases[] = {
     {"SmtpXOAuth2Refused", 'S', M::kXOAuth2, "", "tok3n",
      Smtp({{{"EHLO c.test"}, kEhloAuth}, {{std::string("AUTH XOAUTH2 ") + kXOAuth2}, "334 eyJzdGF0dXMiOiI0MDEifQ==\r\n"},
            {{""}, "535 5.7.8 token expired\r\n"}}), "Authentication failed", "535 5.7.8 token expired"},
+    // With the choice left open, a server that lists only OAUTHBEARER gets it;
+    // its error challenge is answered with ^A (RFC 7628 section 3.2.3).
+    {"SmtpOAuthBearerWhereOnlyItIsListed", 'S', M::kAutomatic, "", "tok3n",
+     Smtp({{{"EHLO c.test"}, "250-mx.test\r\n250 AUTH PLAIN OAUTHBEARER\r\n"},
+           {{std::string("AUTH OAUTHBEARER ") + kOAuthBearer}, "334 eyJzdGF0dXMiOiI0MDEifQ==\r\n"},
+           {{"AQ=="}, "535 5.7.8 token expired\r\n"}}), "Authentication failed", "535 5.7.8 token expired"},
+    {"SmtpOAuthBearerAsked", 'S', M::kOAuthBearer, "", "tok3n",
+     Smtp({{{"EHLO c.test"}, kEhloAuth}}), "Server does not offer the OAUTHBEARER authentication method",
+     "250-mx.test\r\n250-AUTH LOGIN PLAIN XOAUTH2\r\n250 8BITMIME"},
     {"SmtpTokenWithLineBreak", 'S', M::kAutomatic, "", "tok\r\nQUIT", {},
      "User name, password and access token must not contain CR, LF or NUL characters", ""},
     {"Pop3XOAuth2AfterCapa", 'P', M::kAutomatic, "", "tok3n",
      {{{}, "+OK hi\r\n"}, {{"CAPA"}, kCapa}, {{std::string("AUTH XOAUTH2 ") + kXOAuth2}, "+OK in\r\n"},
       {{"STAT"}, "+OK 2 10\r\n"}}, "", "+OK 2 10"},
+    {"Pop3OAuthBearerAfterCapa", 'P', M::kAutomatic, "", "tok3n",
+     {{{}, "+OK hi\r\n"}, {{"CAPA"}, "+OK\r\nUSER\r\nSASL PLAIN OAUTHBEARER\r\n.\r\n"},
+      {{std::string("AUTH OAUTHBEARER ") + kOAuthBearer}, "+OK in\r\n"}, {{"STAT"}, "+OK 2 10\r\n"}}, "", "+OK 2 10"},
     {"Pop3WithoutCapaIsAskedAllTheSame", 'P', M::kPlain, "secret", "",
      {{{}, "+OK hi\r\n"}, {{"CAPA"}, "-ERR unknown command\r\n"}, {{std::string("AUTH PLAIN ") + kPlain}, "+OK in\r\n"},
       {{"STAT"}, "+OK 0 0\r\n"}}, "", "+OK 0 0"},
@@ -93,6 +107,10 @@ const SignInCase kCases[] = {
       {{"{t}1 AUTHENTICATE XOAUTH2"}, "+ \r\n"}, {{kXOAuth2}, "+ eyJzdGF0dXMiOiI0MDEifQ==\r\n"},
       {{""}, "{t}1 NO [AUTHENTICATIONFAILED] bad token\r\n"}},
      "Authentication failed", "{t}1 NO [AUTHENTICATIONFAILED] bad token"},
+    {"ImapOAuthBearerWithSaslIr", 'I', M::kOAuthBearer, "", "tok3n",
+     {{{}, "* OK [CAPABILITY IMAP4rev1 SASL-IR AUTH=XOAUTH2 AUTH=OAUTHBEARER] hi\r\n"},
+      {{std::string("{t}0 AUTHENTICATE OAUTHBEARER ") + kOAuthBearer}, "{t}0 OK in\r\n"},
+      {{"{t}1 LIST \"\" \"\""}, "* LIST () \".\" \"\"\r\n{t}1 OK done\r\n"}}, "", "{t}1 OK done"},
 };
 
 std::string ReadAll(const std::string& path) {
@@ -144,7 +162,8 @@ TEST_P(SignIn, SendsExactlyTheScriptedLinesAndKeepsSecretsOutOfTheTrace) {
   EXPECT_THAT(server.ReceivedLines(), ::testing::ElementsAreArray(transcript));
   const std::string trace = ReadAll(trace_path);
   files::Remove(trace_path);
-  for (const std::string secret : {c.password, c.token, std::string(kPlain), std::string(kXOAuth2), std::string("c2VjcmV0")}) {
+  for (const std::string secret : {c.password, c.token, std::string(kPlain), std::string(kXOAuth2),
+                                   std::string(kOAuthBearer), std::string("c2VjcmV0")}) {
     if (!secret.empty()) EXPECT_EQ(trace.find(secret), std::string::npos) << secret << " in\n" << trace;
   }
   // Every line sent is traced, a secret one as "***".

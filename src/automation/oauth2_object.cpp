@@ -1,0 +1,139 @@
+#include "automation/oauth2_object.h"
+
+#include "automation/frame/errors.h"
+#include "automation/frame/properties.h"
+#include "engine/protocols/sign_in.h"
+
+namespace vesk::com {
+
+namespace {
+
+// Settings are ASCII in practice (addresses, identifiers); a secret is wiped
+// when it is replaced.
+HRESULT SetSecretText(std::string& slot, BSTR value) {
+  return Guarded([&] {
+    Credentials::Replace(slot, ToNarrow(value));
+    return S_OK;
+  });
+}
+
+}  // namespace
+
+HRESULT OAuth2Object::Outcome(bool succeeded) {
+  if (succeeded) return S_OK;
+  ReportError(CLSID_VeskOAuth2, client_.last_error(), IID_IVeskOAuth2);
+  return E_FAIL;
+}
+
+STDMETHODIMP OAuth2Object::get_TokenEndpoint(BSTR* value) { return GetText(client_.settings().token_endpoint, value); }
+STDMETHODIMP OAuth2Object::put_TokenEndpoint(BSTR value) { return SetText(client_.settings().token_endpoint, value); }
+STDMETHODIMP OAuth2Object::get_AuthorizationEndpoint(BSTR* value) {
+  return GetText(client_.settings().authorization_endpoint, value);
+}
+STDMETHODIMP OAuth2Object::put_AuthorizationEndpoint(BSTR value) {
+  return SetText(client_.settings().authorization_endpoint, value);
+}
+STDMETHODIMP OAuth2Object::get_DeviceAuthorizationEndpoint(BSTR* value) {
+  return GetText(client_.settings().device_authorization_endpoint, value);
+}
+STDMETHODIMP OAuth2Object::put_DeviceAuthorizationEndpoint(BSTR value) {
+  return SetText(client_.settings().device_authorization_endpoint, value);
+}
+STDMETHODIMP OAuth2Object::get_ClientId(BSTR* value) { return GetText(client_.settings().client_id, value); }
+STDMETHODIMP OAuth2Object::put_ClientId(BSTR value) { return SetText(client_.settings().client_id, value); }
+STDMETHODIMP OAuth2Object::get_ClientSecret(BSTR* value) { return GetText(client_.settings().client_secret, value); }
+STDMETHODIMP OAuth2Object::put_ClientSecret(BSTR value) { return SetSecretText(client_.settings().client_secret, value); }
+STDMETHODIMP OAuth2Object::get_Scope(BSTR* value) { return GetText(client_.settings().scope, value); }
+STDMETHODIMP OAuth2Object::put_Scope(BSTR value) { return SetText(client_.settings().scope, value); }
+STDMETHODIMP OAuth2Object::get_TimeOut(LONG* value) { return GetValue(client_.settings().timeout_ms, value); }
+STDMETHODIMP OAuth2Object::put_TimeOut(LONG value) {
+  if (value <= 0) return E_INVALIDARG;
+  client_.settings().timeout_ms = value;
+  return S_OK;
+}
+STDMETHODIMP OAuth2Object::get_TokenFile(BSTR* value) { return GetText(client_.settings().token_file, value); }
+STDMETHODIMP OAuth2Object::put_TokenFile(BSTR value) { return SetText(client_.settings().token_file, value); }
+STDMETHODIMP OAuth2Object::get_OpenBrowser(VARIANT_BOOL* value) {
+  return GetValue(ToVariantBool(client_.settings().open_browser), value);
+}
+STDMETHODIMP OAuth2Object::put_OpenBrowser(VARIANT_BOOL value) {
+  client_.settings().open_browser = value != VARIANT_FALSE;
+  return S_OK;
+}
+
+STDMETHODIMP OAuth2Object::get_AccessToken(BSTR* value) {
+  if (!value) return E_POINTER;
+  return Guarded([&] {
+    std::string token;
+    if (!client_.CurrentToken(token)) return Outcome(false);
+    const HRESULT hr = ToBstr(token, value);
+    WipeText(token);
+    return hr;
+  });
+}
+
+STDMETHODIMP OAuth2Object::get_ExpiresIn(LONG* value) {
+  const std::int64_t left = client_.SecondsLeft();
+  return GetValue(left < 0 ? 0 : left > 0x7FFFFFFF ? 0x7FFFFFFF : left, value);
+}
+STDMETHODIMP OAuth2Object::get_RefreshToken(BSTR* value) { return GetText(client_.tokens().refresh_token, value); }
+STDMETHODIMP OAuth2Object::put_RefreshToken(BSTR value) {
+  return Guarded([&] {
+    client_.SetRefreshToken(ToNarrow(value));
+    return S_OK;
+  });
+}
+STDMETHODIMP OAuth2Object::get_UserCode(BSTR* value) { return GetText(client_.device_grant().user_code, value); }
+STDMETHODIMP OAuth2Object::get_VerificationUri(BSTR* value) {
+  return GetText(client_.device_grant().verification_uri, value);
+}
+STDMETHODIMP OAuth2Object::get_VerificationUriComplete(BSTR* value) {
+  return GetText(client_.device_grant().verification_uri_complete, value);
+}
+STDMETHODIMP OAuth2Object::get_AuthorizationAddress(BSTR* value) {
+  return GetText(client_.authorization_address(), value);
+}
+STDMETHODIMP OAuth2Object::get_RedirectUri(BSTR* value) { return GetText(client_.redirect_uri(), value); }
+
+STDMETHODIMP OAuth2Object::RequestToken() {
+  return Guarded([&] { return Outcome(client_.RequestClientCredentials()); });
+}
+STDMETHODIMP OAuth2Object::Refresh() {
+  return Guarded([&] { return Outcome(client_.Refresh()); });
+}
+STDMETHODIMP OAuth2Object::StartDeviceAuthorization() {
+  return Guarded([&] { return Outcome(client_.StartDeviceAuthorization()); });
+}
+STDMETHODIMP OAuth2Object::WaitForDeviceAuthorization(LONG seconds) {
+  return Guarded([&] { return Outcome(client_.WaitForDeviceAuthorization(seconds)); });
+}
+STDMETHODIMP OAuth2Object::StartAuthorization(BSTR* address) {
+  if (!address) return E_POINTER;
+  *address = nullptr;
+  return Guarded([&] {
+    if (!client_.StartAuthorization()) return Outcome(false);
+    return ToBstr(client_.authorization_address(), address);
+  });
+}
+STDMETHODIMP OAuth2Object::WaitForAuthorization(LONG seconds) {
+  return Guarded([&] { return Outcome(client_.WaitForAuthorization(seconds)); });
+}
+STDMETHODIMP OAuth2Object::LoadTokens(VARIANT_BOOL* loaded) {
+  if (!loaded) return E_POINTER;
+  return Guarded([&] {
+    const bool found = client_.LoadTokens();
+    *loaded = ToVariantBool(found);
+    return found || client_.last_error().empty() ? S_OK : Outcome(false);
+  });
+}
+STDMETHODIMP OAuth2Object::SaveTokens() {
+  return Guarded([&] { return Outcome(client_.SaveTokens()); });
+}
+
+bool OAuth2Object::CurrentToken(std::string& token, std::string& error) {
+  if (client_.CurrentToken(token)) return true;
+  error = client_.last_error();
+  return false;
+}
+
+}  // namespace vesk::com

@@ -1,0 +1,367 @@
+// The OAuth 2 grants against the local OAuth 2 server of the tests
+// (tools/oauth2_server.sh: npm's oauth2-mock-server behind a scripted layer
+// of our own, HTTPS on loopback with the private CA), and the token file.
+// Runs when VESK_OAUTH2_URL and VESK_OAUTH2_CA_FILE are set; the sign-in with
+// a token at Dovecot also needs VESK_MAILSERVERS=1.
+
+#include <curl/curl.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <thread>
+
+#include "engine/oauth2/token_client.h"
+#include "engine/platform/listener.h"
+#include "engine/protocols/pop3_client.h"
+
+namespace vesk::oauth2 {
+namespace {
+
+std::string Setting(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? value : "";
+}
+
+// Plays the browser: follows the address through every redirect, the last
+// of which reaches the loopback listener. Gives the final HTTP status.
+long Browse(const std::string& url) {
+  CURL* curl = curl_easy_init();
+  std::string body;
+  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(curl, CURLOPT_CAINFO, Setting("VESK_OAUTH2_CA_FILE").c_str());
+  curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, 10000L);
+  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, +[](char* data, size_t size, size_t count, void* out) {
+    static_cast<std::string*>(out)->append(data, size * count);
+    return size * count;
+  });
+  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
+  long status = 0;
+  if (curl_easy_perform(curl) == CURLE_OK) curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+  curl_easy_cleanup(curl);
+  return status;
+}
+
+std::string ReadFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+class OAuth2Server : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    url_ = Setting("VESK_OAUTH2_URL");
+    if (url_.empty() || Setting("VESK_OAUTH2_CA_FILE").empty()) GTEST_SKIP() << "no local OAuth 2 server";
+    Configure(client_, "vesk-app", "");
+  }
+  void TearDown() override {
+    JoinBrowsers();
+    if (!file_.empty()) std::filesystem::remove(file_);
+  }
+
+  void Configure(TokenClient& client, const std::string& id, const std::string& secret) {
+    Settings& settings = client.settings();
+    settings.token_endpoint = url_ + "/token";
+    settings.authorization_endpoint = url_ + "/authorize";
+    settings.device_authorization_endpoint = url_ + "/device_authorization";
+    settings.client_id = id;
+    settings.client_secret = secret;
+    settings.scope = "mail offline_access";
+    settings.extra_ca_file = Setting("VESK_OAUTH2_CA_FILE");
+    settings.timeout_ms = 10000;
+  }
+
+  // The browser of a sign-in: visits `address` (the one StartAuthorization
+  // made, unless a test gives another) on a thread of its own.
+  void UseBrowser(TokenClient& client, std::function<std::string(const std::string&)> address = nullptr) {
+    client.open_browser = [this, address](const std::string& url, std::string&) {
+      const std::string visit = address ? address(url) : url;
+      browsers_.emplace_back([this, visit] { browser_status_ = Browse(visit); });
+      return true;
+    };
+  }
+
+  // The browser has read the listener's answer once its thread ends.
+  void JoinBrowsers() {
+    for (std::thread& browser : browsers_) browser.join();
+    browsers_.clear();
+  }
+
+  std::string TempFile() {
+    file_ = (std::filesystem::temp_directory_path() / ("vesk-oauth2-" + std::to_string(::getpid()) + ".tok")).string();
+    return file_;
+  }
+
+  std::string url_;
+  TokenClient client_;
+  std::vector<std::thread> browsers_;
+  std::atomic<long> browser_status_{0};
+  std::string file_;
+};
+
+TEST_F(OAuth2Server, ClientCredentialsGiveABearerTokenWithItsLifetime) {
+  Configure(client_, "vesk-service", "vesk-service-secret");
+  ASSERT_TRUE(client_.RequestClientCredentials()) << client_.last_error();
+  EXPECT_EQ(std::count(client_.tokens().access_token.begin(), client_.tokens().access_token.end(), '.'), 2);
+  EXPECT_NEAR(static_cast<double>(client_.SecondsLeft()), 3600, 5);
+  EXPECT_EQ(client_.tokens().scope, "mail offline_access");
+  std::string token;
+  ASSERT_TRUE(client_.CurrentToken(token));
+  EXPECT_EQ(token, client_.tokens().access_token);  // fresh: not asked for again
+}
+
+TEST_F(OAuth2Server, ATokenThatCannotBeRenewedIsUsedWhileItLastsAndRefusedAfter) {
+  Configure(client_, "vesk-service", "vesk-service-secret");
+  ASSERT_TRUE(client_.RequestClientCredentials());
+  const std::string issued = client_.tokens().access_token;
+  const std::int64_t expires_at = client_.tokens().expires_at;
+  client_.settings().client_secret.clear();  // no way left to renew it
+  std::string token;
+  client_.now = [expires_at] { return expires_at - 30; };  // half a minute left
+  ASSERT_TRUE(client_.CurrentToken(token));
+  EXPECT_EQ(token, issued);
+  client_.now = [expires_at] { return expires_at + 1; };
+  EXPECT_FALSE(client_.CurrentToken(token));
+  EXPECT_EQ(client_.last_error(), "OAuth 2 needs the RefreshToken first");
+
+  // With the secret, an ended client credentials token is asked for anew.
+  client_.settings().client_secret = "vesk-service-secret";
+  ASSERT_TRUE(client_.CurrentToken(token)) << client_.last_error();
+  EXPECT_EQ(client_.tokens().expires_at, expires_at + 1 + 3600);  // issued at the (faked) present
+}
+
+TEST_F(OAuth2Server, RefusalsCarryTheEndpointsErrorAndDescription) {
+  Configure(client_, "vesk-service", "wrong-secret");
+  EXPECT_FALSE(client_.RequestClientCredentials());
+  EXPECT_EQ(client_.last_error(), "OAuth 2 endpoint " + url_ +
+                                      "/token answered invalid_client: Client authentication failed for "
+                                      "vesk-service: wrong secret");
+  EXPECT_TRUE(client_.tokens().access_token.empty());
+
+  Configure(client_, "vesk-app", "");
+  client_.SetRefreshToken("not-a-refresh-token");
+  EXPECT_FALSE(client_.Refresh());
+  EXPECT_NE(client_.last_error().find("answered invalid_grant: The refresh token is unknown"), std::string::npos)
+      << client_.last_error();
+  std::string token;
+  EXPECT_FALSE(client_.CurrentToken(token));
+  EXPECT_NE(client_.last_error().find("invalid_grant"), std::string::npos);
+}
+
+TEST_F(OAuth2Server, AddressesMustBeHttpsAndReachable) {
+  client_.settings().token_endpoint = "http://localhost/token";
+  EXPECT_FALSE(client_.RequestClientCredentials());
+  EXPECT_EQ(client_.last_error(),
+            "OAuth 2 address must start with https:// and hold no spaces, CR, LF or NUL: \"http://localhost/token\"");
+  client_.settings().token_endpoint = url_ + "/token\r\nX-Injected: 1";
+  EXPECT_FALSE(client_.RequestClientCredentials());
+  client_.settings().token_endpoint = "";
+  EXPECT_FALSE(client_.RequestClientCredentials());
+  EXPECT_EQ(client_.last_error(), "OAuth 2 needs the TokenEndpoint first");
+  client_.settings().token_endpoint = url_ + "/token";
+  client_.settings().client_id = "vesk\r\napp";
+  EXPECT_FALSE(client_.RequestClientCredentials());
+  EXPECT_EQ(client_.last_error(), "Text for OAuth 2 must not contain CR, LF or NUL characters");
+
+  // Addresses as hosts: the certificate names 127.0.0.1 but not 127.0.0.3.
+  Configure(client_, "vesk-service", "vesk-service-secret");
+  const std::string port_text = url_.substr(url_.rfind(':'));
+  client_.settings().token_endpoint = "https://127.0.0.1" + port_text + "/token";
+  EXPECT_TRUE(client_.RequestClientCredentials()) << client_.last_error();
+  client_.settings().token_endpoint = "https://127.0.0.3" + port_text + "/token";
+  EXPECT_FALSE(client_.RequestClientCredentials());
+  EXPECT_NE(client_.last_error().find("cannot be reached"), std::string::npos) << client_.last_error();
+
+  // A port nobody listens on.
+  std::uint16_t port = 0;
+  const sockets::Handle listener = sockets::ListenOnLoopback(&port);
+  sockets::CloseSocket(listener);
+  Configure(client_, "vesk-service", "vesk-service-secret");
+  client_.settings().token_endpoint = "https://127.0.0.1:" + std::to_string(port) + "/token";
+  EXPECT_FALSE(client_.RequestClientCredentials());
+  EXPECT_EQ(client_.last_error().rfind("OAuth 2 endpoint https://127.0.0.1:" + std::to_string(port) +
+                                           "/token cannot be reached: ",
+                                       0),
+            0u)
+      << client_.last_error();
+}
+
+TEST_F(OAuth2Server, BrowserSignInWithPkceThenRefreshWhenLessThanAMinuteIsLeft) {
+  Configure(client_, "short-app", "");
+  UseBrowser(client_);
+  ASSERT_TRUE(client_.StartAuthorization()) << client_.last_error();
+  const std::string& address = client_.authorization_address();
+  EXPECT_EQ(address.rfind(url_ + "/authorize?response_type=code&client_id=short-app&redirect_uri=http%3A%2F%2F127.0.0.1%3A", 0), 0u);
+  EXPECT_NE(address.find("&code_challenge_method=S256"), std::string::npos);
+  EXPECT_EQ(client_.redirect_uri().rfind("http://127.0.0.1:", 0), 0u);
+  ASSERT_TRUE(client_.WaitForAuthorization(10)) << client_.last_error();
+  JoinBrowsers();
+  EXPECT_EQ(browser_status_, 200);
+  const std::string first_token = client_.tokens().access_token;
+  const std::string first_refresh = client_.tokens().refresh_token;
+  EXPECT_FALSE(first_refresh.empty());
+  EXPECT_NEAR(static_cast<double>(client_.SecondsLeft()), 61, 3);
+
+  std::string token;
+  ASSERT_TRUE(client_.CurrentToken(token));
+  EXPECT_EQ(token, first_token);  // still a minute left
+  std::this_thread::sleep_for(std::chrono::milliseconds(2100));
+  ASSERT_TRUE(client_.CurrentToken(token)) << client_.last_error();
+  EXPECT_NE(token, first_token);  // refreshed on its own
+  EXPECT_NE(client_.tokens().refresh_token, first_refresh);
+  EXPECT_NEAR(static_cast<double>(client_.SecondsLeft()), 61, 3);
+}
+
+TEST_F(OAuth2Server, ARedirectWithAnotherStateIsRefusedAndItsCodeNeverExchanged) {
+  UseBrowser(client_, [this](const std::string&) {
+    return client_.redirect_uri() + "?code=stolen&state=not-the-one-sent";
+  });
+  ASSERT_TRUE(client_.StartAuthorization());
+  EXPECT_FALSE(client_.WaitForAuthorization(10));
+  EXPECT_EQ(client_.last_error(), "Authorization redirect refused: its state is not the one this sign-in sent");
+  JoinBrowsers();
+  EXPECT_EQ(browser_status_, 400);
+  EXPECT_TRUE(client_.tokens().access_token.empty());
+  EXPECT_FALSE(client_.WaitForAuthorization(1));
+  EXPECT_EQ(client_.last_error(), "StartAuthorization must come first");
+}
+
+TEST_F(OAuth2Server, BrowserSignInEndsAtTheTimeLimitAndReportsARedirectedError) {
+  client_.settings().open_browser = false;
+  ASSERT_TRUE(client_.StartAuthorization());
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_FALSE(client_.WaitForAuthorization(1));
+  EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(900));
+  EXPECT_EQ(client_.last_error(), "No sign-in within 1 seconds");
+
+  // The redirect the server sends when the user says no; a stray request
+  // (a favicon) before it is answered and does not end the sign-in.
+  std::string state;
+  const std::string& address = client_.authorization_address();
+  const size_t at = address.find("&state=") + 7;
+  state = address.substr(at, address.find('&', at) - at);
+  EXPECT_EQ(Browse(client_.redirect_uri() + "favicon.ico"), 404);
+  EXPECT_EQ(Browse(client_.redirect_uri() + "?error=access_denied&error_description=User%20said%20no&state=" + state),
+            200);
+  EXPECT_FALSE(client_.WaitForAuthorization(5));
+  EXPECT_EQ(client_.last_error(), "OAuth 2 endpoint " + url_ + "/authorize answered access_denied: User said no");
+}
+
+TEST_F(OAuth2Server, DeviceSignInPollsUntilTheUserApproves) {
+  Configure(client_, "device-approve", "");
+  ASSERT_TRUE(client_.StartDeviceAuthorization()) << client_.last_error();
+  const DeviceGrant& grant = client_.device_grant();
+  EXPECT_EQ(grant.verification_uri, url_ + "/device");
+  EXPECT_EQ(grant.verification_uri_complete, url_ + "/device?user_code=" + grant.user_code);
+  EXPECT_EQ(grant.interval_seconds, 1);
+  ASSERT_TRUE(client_.WaitForDeviceAuthorization(30)) << client_.last_error();
+  EXPECT_FALSE(client_.tokens().access_token.empty());
+  EXPECT_FALSE(client_.tokens().refresh_token.empty());
+  EXPECT_FALSE(client_.WaitForDeviceAuthorization(5));  // the code was used up
+  EXPECT_EQ(client_.last_error(), "StartDeviceAuthorization must come first");
+}
+
+TEST_F(OAuth2Server, DeviceSignInSlowsDownWhenTold) {
+  Configure(client_, "device-slow", "");
+  ASSERT_TRUE(client_.StartDeviceAuthorization());
+  const auto started = std::chrono::steady_clock::now();
+  // The server refuses any poll sooner than its interval (polled_too_fast).
+  ASSERT_TRUE(client_.WaitForDeviceAuthorization(60)) << client_.last_error();
+  EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::seconds(13));
+}
+
+TEST_F(OAuth2Server, DeviceSignInEndsOnDenialExpiryOrTheScriptsTimeLimit) {
+  Configure(client_, "device-deny", "");
+  ASSERT_TRUE(client_.StartDeviceAuthorization());
+  EXPECT_FALSE(client_.WaitForDeviceAuthorization(30));
+  EXPECT_EQ(client_.last_error(), "OAuth 2 endpoint " + url_ + "/token answered access_denied: The user denied the request");
+
+  Configure(client_, "device-expire", "");
+  ASSERT_TRUE(client_.StartDeviceAuthorization());
+  EXPECT_FALSE(client_.WaitForDeviceAuthorization(30));
+  EXPECT_EQ(client_.last_error(), "OAuth 2 endpoint " + url_ + "/token answered expired_token: The device code has expired");
+
+  Configure(client_, "device-manual", "");
+  ASSERT_TRUE(client_.StartDeviceAuthorization());
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_FALSE(client_.WaitForDeviceAuthorization(2));
+  EXPECT_EQ(client_.last_error(), "No sign-in within 2 seconds");
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+}
+
+TEST_F(OAuth2Server, TheTokenFileHoldsNoTokenInClearAndLetsALaterRunGoOn) {
+  UseBrowser(client_);
+  client_.settings().token_file = TempFile();
+  EXPECT_FALSE(client_.LoadTokens());  // a first run: no file yet, no error
+  EXPECT_EQ(client_.last_error(), "");
+  ASSERT_TRUE(client_.StartAuthorization());
+  ASSERT_TRUE(client_.WaitForAuthorization(10)) << client_.last_error();
+  const std::string stored = ReadFile(file_);
+  const std::string& access = client_.tokens().access_token;
+  const std::string& refresh = client_.tokens().refresh_token;
+  EXPECT_EQ(stored.find(access), std::string::npos);
+  EXPECT_EQ(stored.find(access.substr(0, 40)), std::string::npos);
+  EXPECT_EQ(stored.find(access.substr(access.size() - 40)), std::string::npos);
+  EXPECT_EQ(stored.find(refresh), std::string::npos);
+
+  TokenClient later;
+  Configure(later, "vesk-app", "");
+  later.settings().token_file = file_;
+  ASSERT_TRUE(later.LoadTokens()) << later.last_error();
+  EXPECT_EQ(later.tokens().access_token, access);
+  EXPECT_EQ(later.tokens().refresh_token, refresh);
+  EXPECT_EQ(later.tokens().expires_at, client_.tokens().expires_at);
+  // A refresh writes the new tokens back: the next run needs the new ones.
+  ASSERT_TRUE(later.Refresh()) << later.last_error();
+  TokenClient third;
+  third.settings().token_file = file_;
+  ASSERT_TRUE(third.LoadTokens());
+  EXPECT_EQ(third.tokens().refresh_token, later.tokens().refresh_token);
+
+  // A damaged file and a file that is no token file are refused.
+  std::string damaged = ReadFile(file_);
+  damaged[damaged.size() - 3] ^= 0x55;
+  std::ofstream(file_, std::ios::binary | std::ios::trunc) << damaged;
+  EXPECT_FALSE(third.LoadTokens());
+  EXPECT_NE(third.last_error().find("cannot be read: the data was not sealed for this user or is damaged"),
+            std::string::npos)
+      << third.last_error();
+  std::ofstream(file_, std::ios::binary | std::ios::trunc) << "access_token=abc";
+  EXPECT_FALSE(third.LoadTokens());
+  EXPECT_EQ(third.last_error(), "Token file \"" + file_ + "\" cannot be read: it is not a VeskMail token file");
+}
+
+TEST_F(OAuth2Server, ATokenOfEachGrantSignsInAtDovecot) {
+  if (Setting("VESK_MAILSERVERS") != "1") GTEST_SKIP() << "real mail servers not requested";
+  TokenClient service;
+  Configure(service, "vesk-service", "vesk-service-secret");
+  ASSERT_TRUE(service.RequestClientCredentials());
+  TokenClient device;
+  Configure(device, "device-approve", "");
+  ASSERT_TRUE(device.StartDeviceAuthorization());
+  ASSERT_TRUE(device.WaitForDeviceAuthorization(30));
+  UseBrowser(client_);
+  ASSERT_TRUE(client_.StartAuthorization());
+  ASSERT_TRUE(client_.WaitForAuthorization(10));
+  for (TokenClient* source : {&service, &device, &client_}) {
+    for (const AuthMethod method : {AuthMethod::kXOAuth2, AuthMethod::kOAuthBearer}) {
+      Pop3Client pop3;
+      pop3.set_host("127.0.0.1");
+      pop3.set_port(static_cast<std::int16_t>(std::atoi(Setting("VESK_POP3_PORT").c_str())));
+      pop3.set_user("vesk");
+      std::string token;
+      ASSERT_TRUE(source->CurrentToken(token));
+      pop3.credentials().SetAccessToken(token);
+      pop3.credentials().method = method;
+      EXPECT_TRUE(pop3.Connect()) << MechanismName(method) << ": " << pop3.last_error();
+      pop3.Disconnect();
+    }
+  }
+}
+
+}  // namespace
+}  // namespace vesk::oauth2

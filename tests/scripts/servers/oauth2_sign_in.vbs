@@ -1,0 +1,228 @@
+' tests/scripts/prelude.vbs
+' OAuth 2 tokens from VeskMail.OAuth2 against the local OAuth 2 server
+' (tools/oauth2_server.sh, VESK_OAUTH2_URL), whose tokens Dovecot checks:
+' each grant from a fresh object signs in to submission, POP3 and IMAP4; a
+' token with a minute left is refreshed on its own; the token file holds no
+' token in clear and lets a later object go on alone; refusals carry the
+' server's error and description; a redirect with another state is refused.
+Function Port(name)
+  Port = CInt(shell.ExpandEnvironmentStrings("%" & name & "%"))
+End Function
+' Wine's ExpandEnvironmentStrings keeps the terminating NUL.
+Dim base : base = Replace(shell.ExpandEnvironmentStrings("%VESK_OAUTH2_URL%"), Chr(0), "")
+Dim scratch : scratch = ScratchFolder("vesk_oauth2")
+Dim traceFile : traceFile = fso.BuildPath(scratch, "trace.txt")
+
+Function NewOAuth(clientId, secret)
+  Dim o : Set o = CreateObject("VeskMail.OAuth2")
+  o.TokenEndpoint = base & "/token"
+  o.AuthorizationEndpoint = base & "/authorize"
+  o.DeviceAuthorizationEndpoint = base & "/device_authorization"
+  o.ClientId = clientId : o.ClientSecret = secret : o.Scope = "mail offline_access"
+  o.TimeOut = 10000
+  Set NewOAuth = o
+End Function
+
+' The error a call left, as "description" (empty when it succeeded).
+Function Failure(o, member, argument)
+  On Error Resume Next
+  Select Case member
+    Case "RequestToken" : o.RequestToken
+    Case "WaitForDeviceAuthorization" : o.WaitForDeviceAuthorization argument
+    Case "WaitForAuthorization" : o.WaitForAuthorization argument
+  End Select
+  Failure = Err.Description
+  If Err.Number <> 0 Then Check Err.Source = "VeskMail.OAuth2.1", member & " source: " & Err.Source
+  On Error GoTo 0
+End Function
+
+' Percent-encodes ASCII text for a form body (Wine's VBScript has no Escape).
+Function FormText(text)
+  Dim i, c
+  FormText = ""
+  For i = 1 To Len(text)
+    c = Mid(text, i, 1)
+    If InStr("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789.-_~", c) > 0 Then
+      FormText = FormText & c
+    Else
+      FormText = FormText & "%" & Right("0" & Hex(Asc(c)), 2)
+    End If
+  Next
+End Function
+
+' Plays the browser: the local OAuth 2 server visits the address for the
+' script (Wine's script engine cannot stop its HTTP object from following a
+' redirect) and follows the redirect to the object's loopback listener.
+' Gives the listener's HTTP status.
+Function Visit(address)
+  Dim http : Set http = CreateObject("WinHttp.WinHttpRequest.5.1")
+  http.Open "POST", base & "/test/browse", False
+  http.SetRequestHeader "Content-Type", "application/x-www-form-urlencoded"
+  http.Send "url=" & FormText(address)
+  Dim reply : reply = http.ResponseText
+  Check InStr(reply, """redirected_to"":""http://127.0.0.1:") > 0 Or Left(address, 17) = "http://127.0.0.1:", _
+    "the sign-in ends at the loopback listener: " & reply
+  Visit = CInt(Mid(reply, InStr(reply, """status"":") + 9, 3))
+End Function
+
+' A protocol object signs in with a token it is given, or with the current
+' one of an OAuth2 object, asked for at Connect.
+Sub UseCredential(session, credential)
+  If IsObject(credential) Then
+    Set session.OAuth2 = credential
+  Else
+    session.AccessToken = credential
+  End If
+End Sub
+
+' Sends one message through submission (STARTTLS) and signs in to POP3 and
+' IMAP4, each with the token or OAuth2 object: SMTP and POP3 with the method
+' chosen for them (XOAUTH2, which Dovecot lists), IMAP4 with XOAUTH2; then
+' each of the three again with OAUTHBEARER.
+Sub SignInEverywhere(token, what)
+  SignInWith token, what, 0
+  SignInWith token, what & " (OAUTHBEARER)", 4
+End Sub
+
+Sub SignInWith(token, what, method)
+  Dim smtp : Set smtp = CreateObject("VeskMail.SMTP")
+  smtp.Host = "localhost" : smtp.Port = Port("VESK_SUBMISSION_PORT") : smtp.Security = 1
+  smtp.User = "vesk" : UseCredential smtp, token
+  smtp.AuthMethod = method : smtp.TraceFile = traceFile
+  smtp.Connect
+  Check Left(smtp.LastServerReply, 4) = "235 ", what & ": submission sign-in " & smtp.LastServerReply
+  Dim message : Set message = CreateObject("VeskMail.MIMEMessage")
+  message.From.Address = "vesk@localhost"
+  message.To.Add.Address = "vesk@localhost"
+  message.Subject = "OAuth 2: " & what
+  message.Text = "Sent with a token." & vbCrLf
+  smtp.Send message
+  smtp.Disconnect
+  Dim pop3 : Set pop3 = CreateObject("VeskMail.POP3")
+  pop3.Host = "127.0.0.1" : pop3.Port = Port("VESK_POP3_PORT") : pop3.User = "vesk" : UseCredential pop3, token
+  pop3.AuthMethod = method : pop3.TraceFile = traceFile
+  pop3.Connect
+  Check InStr(pop3.LastServerReply, "+OK") = 1, what & ": POP3 sign-in " & pop3.LastServerReply
+  pop3.Disconnect
+  Dim imap : Set imap = CreateObject("VeskMail.IMAP4")
+  imap.Host = "127.0.0.1" : imap.Port = Port("VESK_IMAP_PORT") : imap.User = "vesk" : UseCredential imap, token
+  imap.AuthMethod = 3 : imap.TraceFile = traceFile
+  If method <> 0 Then imap.AuthMethod = method
+  imap.Connect
+  Check InStr(imap.LastServerReply, " OK") > 0, what & ": IMAP4 sign-in " & imap.LastServerReply
+  imap.Disconnect
+End Sub
+
+EmptyMailbox
+
+' Client credentials.
+Dim service : Set service = NewOAuth("vesk-service", "vesk-service-secret")
+service.RequestToken
+Check service.ExpiresIn > 3500 And service.ExpiresIn <= 3600, "client credentials lifetime " & service.ExpiresIn
+SignInEverywhere service.AccessToken, "client credentials"
+Check Failure(NewOAuth("vesk-service", "wrong-secret"), "RequestToken", 0) = "OAuth 2 endpoint " & base & _
+  "/token answered invalid_client: Client authentication failed for vesk-service: wrong secret", "wrong secret"
+
+' Endpoints given by address: the certificate names 127.0.0.1, not 127.0.0.3.
+Dim byAddress : Set byAddress = NewOAuth("vesk-service", "vesk-service-secret")
+byAddress.TokenEndpoint = Replace(base, "localhost", "127.0.0.1") & "/token"
+byAddress.RequestToken
+Check byAddress.ExpiresIn > 3500, "token from an endpoint given by its address"
+byAddress.TokenEndpoint = Replace(base, "localhost", "127.0.0.3") & "/token"
+Check Failure(byAddress, "RequestToken", 0) = "OAuth 2 endpoint " & Replace(base, "localhost", "127.0.0.3") & _
+  "/token cannot be reached: the server's certificate is not issued for 127.0.0.3", "unnamed address"
+
+' Device authorization: the scripted client is approved at its third poll.
+Dim device : Set device = NewOAuth("device-approve", "")
+device.StartDeviceAuthorization
+Check Len(device.UserCode) = 8, "user code " & device.UserCode
+Check device.VerificationUri = base & "/device", "verification address " & device.VerificationUri
+device.WaitForDeviceAuthorization 30
+Check Len(device.RefreshToken) > 0, "device sign-in gives a refresh token"
+SignInEverywhere device.AccessToken, "device code"
+Dim denied : Set denied = NewOAuth("device-deny", "")
+denied.StartDeviceAuthorization
+Check Failure(denied, "WaitForDeviceAuthorization", 30) = "OAuth 2 endpoint " & base & _
+  "/token answered access_denied: The user denied the request", "denied device"
+
+' Browser sign-in with the script as the browser, the tokens kept in a file.
+Dim tokenFile : tokenFile = fso.BuildPath(scratch, "tokens.dat")
+Dim browser : Set browser = NewOAuth("short-app", "")
+browser.OpenBrowser = False
+browser.TokenFile = tokenFile
+Check Not browser.LoadTokens(), "no token file before the first sign-in"
+Dim address : address = browser.StartAuthorization()
+Check InStr(address, "code_challenge_method=S256") > 0, "PKCE in " & address
+Check Visit(address) = 200, "the listener thanks the browser"
+browser.WaitForAuthorization 10
+Dim first : first = browser.AccessToken
+Check browser.ExpiresIn > 55 And browser.ExpiresIn <= 61, "short lifetime " & browser.ExpiresIn
+SignInEverywhere first, "browser"
+
+Dim stored : stored = fso.OpenTextFile(tokenFile).ReadAll
+Check InStr(stored, Mid(first, Len(first) - 40)) = 0, "the token file shows the access token"
+Check InStr(stored, browser.RefreshToken) = 0, "the token file shows the refresh token"
+
+' Less than a minute left once two seconds have passed: the next use refreshes.
+Dim started : started = Timer
+Do While Timer - started < 2.1 And Timer >= started
+Loop
+Dim second : second = browser.AccessToken
+Check second <> first, "refreshed on its own"
+SignInEverywhere second, "refreshed"
+
+' Given the OAuth2 object, each Connect asks it for a current token: a token
+' with less than a minute left is refreshed at the next Connect.
+Dim refreshBefore : refreshBefore = browser.RefreshToken
+started = Timer
+Do While Timer - started < 2.1 And Timer >= started
+Loop
+Dim imapWithObject : Set imapWithObject = CreateObject("VeskMail.IMAP4")
+imapWithObject.Host = "127.0.0.1" : imapWithObject.Port = Port("VESK_IMAP_PORT") : imapWithObject.User = "vesk"
+Set imapWithObject.OAuth2 = browser
+Check imapWithObject.OAuth2 Is browser, "OAuth2 reads back"
+imapWithObject.Connect
+Check browser.RefreshToken <> refreshBefore, "refreshed at Connect"
+imapWithObject.Disconnect
+SignInEverywhere browser, "OAuth2 object"
+' An OAuth2 object without a token: Connect fails with its text.
+Dim noToken : Set noToken = CreateObject("VeskMail.POP3")
+noToken.Host = "127.0.0.1" : noToken.Port = Port("VESK_POP3_PORT") : noToken.User = "vesk"
+Set noToken.OAuth2 = CreateObject("VeskMail.OAuth2")
+On Error Resume Next
+noToken.Connect
+Check Err.Description = "No OAuth 2 access token yet: request one, sign in, or load the token file", _
+  "Connect without a token: " & Err.Description
+Check Err.Source = "VeskMail.POP3.1", "source of the Connect failure: " & Err.Source
+On Error GoTo 0
+Set noToken.OAuth2 = Nothing
+Check noToken.OAuth2 Is Nothing, "OAuth2 set to Nothing"
+
+' A later run from the token file alone.
+Dim later : Set later = CreateObject("VeskMail.OAuth2")
+later.TokenEndpoint = base & "/token" : later.ClientId = "short-app" : later.TokenFile = tokenFile
+Check later.LoadTokens(), "the token file loads"
+Check later.RefreshToken = browser.RefreshToken, "the refreshed token was written back"
+SignInEverywhere later.AccessToken, "token file"
+
+' A redirect that does not carry the state this sign-in sent.
+Dim forged : Set forged = NewOAuth("vesk-app", "")
+forged.OpenBrowser = False
+forged.StartAuthorization
+Check Visit(forged.RedirectUri & "?code=stolen&state=another") = 400, "the listener refuses another state"
+Check Failure(forged, "WaitForAuthorization", 5) = _
+  "Authorization redirect refused: its state is not the one this sign-in sent", "wrong state"
+
+Dim mailbox : Set mailbox = MailboxWith(12)
+Check mailbox.MessageCount = 12, "twelve messages sent with tokens (" & mailbox.MessageCount & ")"
+mailbox.Disconnect
+
+' Both mechanisms went over the wire on all three protocols, no token shown.
+Dim trace : trace = fso.OpenTextFile(traceFile).ReadAll
+Dim shown
+For Each shown In Array(" C: AUTH XOAUTH2 ***", " C: AUTH OAUTHBEARER ***", " AUTHENTICATE XOAUTH2", " AUTHENTICATE OAUTHBEARER")
+  Check InStr(trace, shown) > 0, "trace lacks " & shown
+Next
+Check InStr(trace, Mid(first, Len(first) - 40)) = 0, "the trace shows a token"
+Check InStr(trace, "bixhPXZlc2ss") = 0, "the trace shows an OAUTHBEARER response"
+Finish
