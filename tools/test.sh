@@ -292,6 +292,7 @@ wine_harness() {
       read -r passed failures < <(python3 "$ROOT/tests/interop/check_international.py" \
         "$(dirname "$(dirname "$VESK_MAILDIR")")/vesk-intl/Maildir" | harness_counts)
       record "international mail $arch" "$passed" "$failures"
+      ;;
     "OAuth 2 example")
       # Twice: the first run signs in by device code (the test client is
       # approved at its third poll) and keeps the tokens; the second sends
