@@ -64,6 +64,7 @@ bool SocketConnection::ConnectTo(const std::string& host, std::uint16_t port) {
     if (address == sockets::kNoAddress) return Fail(sockets::kErrInvalid);
   }
   if (!sockets::Connect(socket_, address, port)) return Fail(sockets::LastError());
+  if (!sockets::MakeNonBlocking(socket_)) return Fail(sockets::LastError());
   connected_ = true;
   ended_ = false;
   return true;
@@ -162,7 +163,7 @@ int SocketConnection::SendBytes(std::string_view bytes) {
 // nothing more, whatever it is sent.
 bool SocketConnection::PeerHasEnded() {
   if (peer_closed_) return true;
-  if (sockets::WaitReadable(socket_, 0) <= 0 || sockets::PendingBytes(socket_) != 0) return false;
+  // One look that never blocks: the end of the stream reads as 0 bytes.
   char probe;
   const int n = sockets::Receive(socket_, &probe, 1, sockets::ReceiveMode::kPeek);
   return n == 0 || (n < 0 && (sockets::LastError() == sockets::kErrConnectionReset ||
@@ -228,22 +229,27 @@ bool SocketConnection::SendRaw(const char* data, std::size_t length, int timeout
   return true;
 }
 
-// What the socket holds, without blocking: the count received (0 when none
-// is pending), or -1.
+// What the socket holds, in one receive that never blocks: the count
+// received, 0 when nothing is there (or the stream has ended, which sets
+// peer_closed_), or -1.
 int SocketConnection::ReceiveRaw(char* buffer, int room) {
-  long pending = sockets::PendingBytes(socket_);
-  if (pending < 0) return FailWithMinusOne(sockets::LastError());
-  if (pending == 0) return 0;
-  int n = sockets::Receive(socket_, buffer, room, sockets::ReceiveMode::kConsume);
-  if (n < 0) return FailWithMinusOne(sockets::LastError());
-  return n;
+  if (peer_closed_) return 0;
+  const int n = sockets::Receive(socket_, buffer, room, sockets::ReceiveMode::kConsume);
+  if (n > 0) return n;
+  const int error = n == 0 ? 0 : sockets::LastError();
+  if (error == sockets::kErrWouldBlock) return 0;
+  if (n == 0 || error == sockets::kErrConnectionReset || error == sockets::kErrConnectionAborted) {
+    peer_closed_ = true;
+    return 0;
+  }
+  return FailWithMinusOne(error);
 }
 
 // The encrypted side of a poll: decrypted bytes the session holds first,
 // then whatever ciphertext the socket holds, until a byte is decrypted or
 // nothing is left to receive. A close_notify (or a damaged record) ends the
 // stream as a FIN does on a plain connection.
-int SocketConnection::TakeDecrypted() {
+int SocketConnection::TakeDecrypted(bool may_receive) {
   if (begin_ > 0) {
     std::memmove(buffer_.get(), buffer_.get() + begin_, Buffered());
     end_ -= begin_;
@@ -258,7 +264,7 @@ int SocketConnection::TakeDecrypted() {
       return n;
     }
     if (n < 0) peer_closed_ = true;
-    if (peer_closed_) return 0;
+    if (peer_closed_ || !may_receive) return 0;
     char ciphertext[kCiphertextChunkSize];
     const int received = ReceiveRaw(ciphertext, sizeof ciphertext);
     if (received <= 0) return received;
@@ -268,96 +274,61 @@ int SocketConnection::TakeDecrypted() {
 }
 
 // One poll: moves the bytes the socket holds into the buffer without
-// blocking. The count moved (0 when none are pending), or -1.
+// blocking. The count moved (0 when none are there), or -1.
 int SocketConnection::TakeWhatIsPending() {
   ciphertext_arrived_ = false;
-  if (tls_) return TakeDecrypted();
+  if (tls_) return TakeDecrypted(true);
   if (peer_closed_) return 0;
-  long pending = sockets::PendingBytes(socket_);
-  if (pending < 0) return FailWithMinusOne(sockets::LastError());
-  if (pending == 0) return 0;
-  const int n = ReceiveIntoBuffer();
-  return n < 0 ? FailWithMinusOne(sockets::LastError()) : n;
-}
-
-// One receive into the free end of the buffer: the count taken, 0 at the
-// end of the stream, or -1 (the socket's error left as the last error).
-int SocketConnection::ReceiveIntoBuffer() {
   if (begin_ > 0) {
     std::memmove(buffer_.get(), buffer_.get() + begin_, Buffered());
     end_ -= begin_;
     begin_ = 0;
   }
-  const int room = static_cast<int>(kReceiveBufferSize - end_);
-  const int n = sockets::Receive(socket_, buffer_.get() + end_, room, sockets::ReceiveMode::kConsume);
+  const int n = ReceiveRaw(buffer_.get() + end_, static_cast<int>(kReceiveBufferSize - end_));
   if (n > 0) end_ += static_cast<std::size_t>(n);
   return n;
 }
 
 // The pause between two empty polls: a wait for readability that ends as soon
-// as bytes arrive. At the end of the stream (or after a reset) the socket is
-// readable for good, so from then on the pause is slept: a closed peer is
-// noticed, like silence, only when the inactivity period has passed.
-// Returns the count of bytes that arrived (taken into the buffer), or -1.
+// as bytes arrive, which are then taken. At the end of the stream (or after a
+// reset) the socket is readable for good, so from then on the pause is
+// slept: a closed peer is noticed, like silence, only when the inactivity
+// period has passed. Returns the count of bytes taken, or -1.
 int SocketConnection::Pause(int milliseconds) {
+  ciphertext_arrived_ = false;
   if (peer_closed_) {
     sockets::SleepMilliseconds(milliseconds);
     return 0;
   }
   const auto started = std::chrono::steady_clock::now();
-  int ready = sockets::WaitReadable(socket_, milliseconds);
+  const int ready = sockets::WaitReadable(socket_, milliseconds);
   if (ready < 0) return FailWithMinusOne(sockets::LastError());
   if (ready == 0) return 0;
-  int n;
-  if (tls_ || Buffered() == kReceiveBufferSize) {
-    n = TakeWhatIsPending();
-    if (n != 0 || ciphertext_arrived_) return n;
-    if (peer_closed_) {  // the session ended with a close_notify
-      sockets::SleepMilliseconds(milliseconds);
-      return 0;
-    }
-    // Readable with nothing pending: the stream has ended, or it failed.
-    char probe;
-    n = sockets::Receive(socket_, &probe, 1, sockets::ReceiveMode::kPeek);
-    if (n > 0) return TakeWhatIsPending();  // bytes arrived just now after all
-  } else {
-    // Readable: a receive does not block; it takes what arrived, or says
-    // that the stream has ended (0) or failed, without asking the pending
-    // count first.
-    n = ReceiveIntoBuffer();
-    if (n > 0) return n;
-  }
-  if (n < 0) {
-    int error = sockets::LastError();
-    if (error != sockets::kErrConnectionReset && error != sockets::kErrConnectionAborted) {
-      return FailWithMinusOne(error);
-    }
-  }
-  peer_closed_ = true;
-  auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(
-      std::chrono::steady_clock::now() - started);
+  const int n = TakeWhatIsPending();
+  if (n != 0 || ciphertext_arrived_ || !peer_closed_) return n;
+  // The stream ended just now (a FIN, a reset or a close_notify).
+  const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
   sockets::SleepMilliseconds(milliseconds - static_cast<int>(spent.count()));
   return 0;
 }
 
-// Polls and pauses until at least one new byte is in the buffer. False on a
-// time-out (10060) or a socket failure.
+// Waits until at least one new byte is in the buffer. A reply is seldom
+// there before it is waited for, so each poll waits first and then takes
+// what came: two calls per arrival. Bytes a TLS session has decrypted
+// already are taken without a wait. False on a time-out (10060) or a
+// socket failure.
 bool SocketConnection::ReceiveMore(InactivityClock& clock) {
+  if (tls_ && TakeDecrypted(false) > 0) {
+    clock.NoteBytes();
+    return true;
+  }
   for (;;) {
-    int n = TakeWhatIsPending();
+    if (!clock.NoteEmptyPoll()) return Fail(sockets::kErrTimedOut), Drop();
+    const int n = Pause(clock.pause_ms());
     if (n < 0) return Drop();
     // Ciphertext that completes no record yet is still a sign of life.
-    if (n == 0 && ciphertext_arrived_) clock.NoteBytes();
-    if (n == 0) {
-      if (!clock.NoteEmptyPoll()) return Fail(sockets::kErrTimedOut), Drop();
-      n = Pause(clock.pause_ms());
-      if (n < 0) return Drop();
-      if (n == 0 && ciphertext_arrived_) clock.NoteBytes();
-    }
-    if (n > 0) {
-      clock.NoteBytes();
-      return true;
-    }
+    if (n > 0 || ciphertext_arrived_) clock.NoteBytes();
+    if (n > 0) return true;
   }
 }
 
@@ -509,8 +480,7 @@ bool SocketConnection::StartTls(const tls::Options& options, int timeout_ms, boo
       const int ready = sockets::WaitReadable(socket_, clock.pause_ms());
       if (ready > 0) {
         n = ReceiveRaw(ciphertext, sizeof ciphertext);
-        char probe;
-        if (n == 0 && sockets::Receive(socket_, &probe, 1, sockets::ReceiveMode::kPeek) <= 0) {
+        if (n == 0 && peer_closed_) {
           return FailTls(MessageText(kMsgClosedDuringHandshake));
         }
       } else if (ready < 0) {

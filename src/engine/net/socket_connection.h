@@ -132,9 +132,8 @@ class SocketConnection {
  private:
   std::size_t Buffered() const { return end_ - begin_; }
   const char* BufferedData() const { return buffer_.get() + begin_; }
-  int ReceiveIntoBuffer();
   int TakeWhatIsPending();
-  int TakeDecrypted();
+  int TakeDecrypted(bool may_receive);
   int ReceiveRaw(char* buffer, int room);
   bool SendRaw(const char* data, std::size_t length, int timeout_ms);
   bool Drop();

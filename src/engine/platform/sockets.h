@@ -74,13 +74,19 @@ Ipv4Address ParseDottedAddress(const char* text);
 // The first IPv4 address of a host name, or kNoAddress (last error set).
 Ipv4Address LookUpHost(const char* name);
 
-// One send call; the count handed over, or -1. Never raises SIGPIPE.
+// After a connect: receives and timed sends never block from now on (a
+// receive with nothing there fails with 10035, WSAEWOULDBLOCK).
+bool MakeNonBlocking(Handle socket);
+
+// One send that blocks until it hands over something; the count handed over,
+// or -1. Never raises SIGPIPE.
 int Send(Handle socket, const char* data, int length, int flags);
 
-// Waits up to timeout_ms for room in the socket's send buffer, then hands over
-// what fits without blocking: the count handed over, 0 when no room came in
-// time, or -1. A peer that stopped reading can therefore never hold a sender
-// longer than it chose to wait.
+// Hands over what fits without blocking; only when nothing fits does it wait
+// up to timeout_ms (without limit when negative) for room and try once more.
+// The count handed over, 0 when no room came in time, or -1. A peer that
+// stopped reading can therefore never hold a sender longer than it chose to
+// wait.
 int SendWithin(Handle socket, const char* data, int length, int timeout_ms);
 
 // The count of bytes that can be received at once (FIONREAD), or -1.
@@ -88,7 +94,8 @@ long PendingBytes(Handle socket);
 
 enum class ReceiveMode { kConsume, kPeek };
 
-// One recv call: the count received, 0 at the end of the stream, or -1.
+// One recv call that never blocks: the count received, 0 at the end of the
+// stream, or -1 (10035 when nothing is there yet).
 int Receive(Handle socket, char* buffer, int length, ReceiveMode mode);
 
 // Waits up to timeout_ms for the socket to become readable (which includes

@@ -104,6 +104,12 @@ Handle CreateTcpSocket() {
   return static_cast<Handle>(fd);
 }
 
+bool MakeNonBlocking(Handle socket) {
+  // Receives say MSG_DONTWAIT and timed sends too; the descriptor itself
+  // stays blocking for the untimed sends.
+  return IsUsable(socket);
+}
+
 bool Connect(Handle socket, Ipv4Address address, std::uint16_t port) {
   if (!IsUsable(socket)) return false;
   sockaddr_in peer{};
@@ -150,8 +156,8 @@ int Send(Handle socket, const char* data, int length, int flags) {
 
 int SendWithin(Handle socket, const char* data, int length, int timeout_ms) {
   if (!IsUsable(socket)) return -1;
-  // A send buffer with room takes the run at once; only a full one is
-  // waited on (one system call per command in the common case).
+  // The send is tried first: a command fits the send buffer nearly always,
+  // and then it costs one call. Only a full buffer is waited for.
   for (bool waited = false;; waited = true) {
     const ssize_t sent = SendWithoutSignal(Descriptor(socket), data, length, MSG_DONTWAIT);
     if (sent >= 0) return static_cast<int>(sent);
@@ -159,18 +165,18 @@ int SendWithin(Handle socket, const char* data, int length, int timeout_ms) {
       KeepErrno();
       return -1;
     }
-    if (waited) return 0;
+    if (waited || timeout_ms == 0) return 0;
     pollfd entry{Descriptor(socket), POLLOUT, 0};
     int rc;
     do {
-      rc = ::poll(&entry, 1, timeout_ms < 0 ? 0 : timeout_ms);
+      rc = ::poll(&entry, 1, timeout_ms < 0 ? -1 : timeout_ms);
     } while (rc < 0 && errno == EINTR);
     if (rc < 0) {
       KeepErrno();
       return -1;
     }
     if (rc == 0) return 0;
-    // Writable, or POLLERR or POLLHUP: the send again reports which.
+    // POLLERR or POLLHUP: the send that follows reports why.
   }
 }
 
@@ -186,7 +192,7 @@ long PendingBytes(Handle socket) {
 
 int Receive(Handle socket, char* buffer, int length, ReceiveMode mode) {
   if (!IsUsable(socket)) return -1;
-  int flags = mode == ReceiveMode::kPeek ? MSG_PEEK : 0;
+  int flags = MSG_DONTWAIT | (mode == ReceiveMode::kPeek ? MSG_PEEK : 0);
   ssize_t received;
   do {
     received = ::recv(Descriptor(socket), buffer, static_cast<size_t>(length), flags);

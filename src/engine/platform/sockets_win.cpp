@@ -49,40 +49,48 @@ Ipv4Address LookUpHost(const char* name) {
   return address;
 }
 
-int Send(Handle socket, const char* data, int length, int flags) {
-  int sent = ::send(Native(socket), data, length, flags);
-  return sent == SOCKET_ERROR ? -1 : sent;
+bool MakeNonBlocking(Handle socket) {
+  u_long non_blocking = 1;
+  return ::ioctlsocket(Native(socket), FIONBIO, &non_blocking) == 0;
 }
 
-// The socket is blocking for every other call; it is switched to
-// non-blocking only around this one send, so that a send buffer with less
-// room than the run takes what fits instead of holding the caller.
+namespace {
+
+// Waits for room in the send buffer: 1 room, 0 none in time, -1 failure. A
+// negative time-out waits as long as it takes.
+int WaitWritable(SOCKET socket, int timeout_ms) {
+  fd_set writable;
+  FD_ZERO(&writable);
+  FD_SET(socket, &writable);
+  fd_set failed;
+  FD_ZERO(&failed);
+  FD_SET(socket, &failed);
+  timeval limit = Limit(timeout_ms);
+  const int rc = ::select(0, nullptr, &writable, &failed, timeout_ms < 0 ? nullptr : &limit);
+  return rc == SOCKET_ERROR ? -1 : rc > 0 ? 1 : 0;
+}
+
+}  // namespace
+
+// The socket does not block once connected (MakeNonBlocking): a send is
+// tried first, and only a full send buffer is waited for, so a command
+// costs one call.
 int SendWithin(Handle socket, const char* data, int length, int timeout_ms) {
-  // A send buffer with room takes the run at once; only a full one is
-  // waited on, so a command costs no wait for writability in the common case.
   for (bool waited = false;; waited = true) {
-    u_long non_blocking = 1;
-    if (::ioctlsocket(Native(socket), FIONBIO, &non_blocking) != 0) return -1;
     const int sent = ::send(Native(socket), data, length, 0);
-    const int error = sent == SOCKET_ERROR ? ::WSAGetLastError() : 0;
-    u_long blocking = 0;
-    ::ioctlsocket(Native(socket), FIONBIO, &blocking);
     if (sent != SOCKET_ERROR) return sent;
-    if (error != WSAEWOULDBLOCK) {
-      ::WSASetLastError(error);
-      return -1;
-    }
-    if (waited) return 0;
-    fd_set writable;
-    FD_ZERO(&writable);
-    FD_SET(Native(socket), &writable);
-    fd_set failed;
-    FD_ZERO(&failed);
-    FD_SET(Native(socket), &failed);
-    timeval limit = Limit(timeout_ms);
-    const int rc = ::select(0, nullptr, &writable, &failed, &limit);
-    if (rc == SOCKET_ERROR) return -1;
-    if (rc == 0) return 0;
+    if (::WSAGetLastError() != WSAEWOULDBLOCK) return -1;
+    if (waited || timeout_ms == 0) return 0;
+    const int ready = WaitWritable(Native(socket), timeout_ms);
+    if (ready <= 0) return ready;
+  }
+}
+
+int Send(Handle socket, const char* data, int length, int flags) {
+  for (;;) {
+    const int sent = ::send(Native(socket), data, length, flags);
+    if (sent != SOCKET_ERROR) return sent;
+    if (::WSAGetLastError() != WSAEWOULDBLOCK || WaitWritable(Native(socket), -1) < 0) return -1;
   }
 }
 
