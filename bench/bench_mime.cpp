@@ -38,6 +38,8 @@
 #include <vector>
 
 #include "engine/mime/message_entity.h"
+#include "engine/mime/mime_reader.h"
+#include "engine/mime/mime_writer.h"
 #include "engine/mime/transfer_codec.h"
 #include "engine/streams/string_stream.h"
 
@@ -217,13 +219,13 @@ class DiscardingStream final : public vesk::Stream {
 Ref<MessageEntity> Parse(const std::string& text) {
   Ref<MessageEntity> message = MakeRef<MessageEntity>();
   vesk::StringStream stream(text);
-  message->Read(stream);
+  vesk::ReadMessage(stream, *message);
   return message;
 }
 
 std::string Render(MessageEntity& message) {
   vesk::StringStream out;
-  message.Write(out);
+  vesk::WriteMessage(out, message);
   return out.TakeText();
 }
 
@@ -239,13 +241,13 @@ void BM_Vesk_Large_Parse(benchmark::State& state) {
   Ref<MessageEntity> message = MakeRef<MessageEntity>();
   {
     vesk::StringStream stream(std::move(owned));
-    message->Read(stream);
+    vesk::ReadMessage(stream, *message);
   }
   state.counters["peak_ratio"] = static_cast<double>(g_peak.load() - before) / static_cast<double>(input.size());
   // Rendering: the tree and the most the writing holds at once.
   g_peak.store(g_live.load());
   DiscardingStream sink;
-  message->Write(sink);
+  vesk::WriteMessage(sink, *message);
   state.counters["render_peak_ratio"] =
       static_cast<double>(g_peak.load() - before) / static_cast<double>(input.size());
 }

@@ -19,6 +19,8 @@
 
 #include "engine/mime/message_entity.h"
 #include "engine/mime/mime_part.h"
+#include "engine/mime/mime_reader.h"
+#include "engine/mime/mime_writer.h"
 #include "engine/mime/transfer_codec.h"
 #include "engine/streams/string_stream.h"
 #include "fuzz_support.h"
@@ -31,7 +33,7 @@ using vesk::Ref;
 
 std::string Render(MessageEntity& message) {
   vesk::StringStream out;
-  message.Write(out);
+  vesk::WriteMessage(out, message);
   return out.TakeText();
 }
 
@@ -45,7 +47,7 @@ bool LineBeginsWithAny(std::string_view line, const std::vector<std::string>& de
 bool EncodedContentCollides(MimePart& part, const std::vector<std::string>& delimiters) {
   if (delimiters.empty()) return false;
   std::string encoding;
-  if (!part.GetTransferEncoding(encoding)) encoding = part.LeafWireAdditions().encoding;
+  if (!part.GetTransferEncoding(encoding)) encoding = vesk::LeafWireAdditions(part).encoding;
   vesk::StringStream out;
   vesk::MakeTransferCodec(encoding)->Encode(out, *part.content());
   vesk::StringStream lines(out.TakeText());
@@ -86,17 +88,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   const Ref<MessageEntity> first = vesk::MakeRef<MessageEntity>();
   vesk::StringStream in_place(input);
-  first->Read(in_place);
+  vesk::ReadMessage(in_place, *first);
   const std::string rendered = Render(*first);
 
   const Ref<MessageEntity> by_lines = vesk::MakeRef<MessageEntity>();
   vesk::fuzz::ByteByByteStream lines(input);
-  by_lines->Read(lines);
+  vesk::ReadMessage(lines, *by_lines);
   vesk::fuzz::Check(Render(*by_lines) == rendered, "in-place and line-by-line reading agree");
 
   const Ref<MessageEntity> second = vesk::MakeRef<MessageEntity>();
   vesk::StringStream again(rendered);
-  second->Read(again);
+  vesk::ReadMessage(again, *second);
   const std::string rendered_again = Render(*second);
 
   std::vector<std::string> delimiters;

@@ -53,6 +53,8 @@
 #include "engine/mime/attachment_list.h"
 #include "engine/mime/encoded_words.h"
 #include "engine/mime/message_entity.h"
+#include "engine/mime/mime_reader.h"
+#include "engine/mime/mime_writer.h"
 #include "engine/protocols/pop3_client.h"
 #include "engine/protocols/smtp_client.h"
 #include "engine/streams/string_stream.h"
@@ -362,7 +364,7 @@ Task SendTask() {
   Check(message->get_RawMessage(&raw), "RawMessage");
   static vesk::Ref<vesk::MessageEntity> entity = vesk::MakeRef<vesk::MessageEntity>();
   vesk::StringStream in(Narrow(raw));
-  entity->Read(in);
+  vesk::ReadMessage(in, *entity);
   SysFreeString(raw);
 
   auto around = [](const std::function<void()>& body) {
@@ -383,7 +385,7 @@ Task SendTask() {
                                const std::vector<std::string> recipients = {Address()};
                                for (int i = 0; i < kMessages; ++i) {
                                  vesk::StringStream out;
-                                 entity->Write(out);
+                                 vesk::WriteMessage(out, *entity);
                                  if (!client.Send(kSender, recipients, out.text())) {
                                    Fail("SMTP: " + client.last_error());
                                  }
@@ -465,7 +467,7 @@ Task RetrieveTask(const std::string& name, int top_lines) {
                                if (!ok) Fail("POP3: " + client.last_error());
                                vesk::Ref<vesk::MessageEntity> message = vesk::MakeRef<vesk::MessageEntity>();
                                vesk::StringStream in(client.retrieved_text());
-                               message->Read(in);
+                               vesk::ReadMessage(in, *message);
                              }
                              const Sample ms = watch.Stop();
                              client.Disconnect();
@@ -525,7 +527,7 @@ std::vector<Task> RawMessageTasks() {
   static vesk::Ref<vesk::MessageEntity> entity = vesk::MakeRef<vesk::MessageEntity>();
   {
     vesk::StringStream in(text);
-    entity->Read(in);
+    vesk::ReadMessage(in, *entity);
   }
   static Ptr<IMIMEMessage> message;
   Create(CLSID_MIMEMessage, IID_IMIMEMessage, message);
@@ -539,7 +541,7 @@ std::vector<Task> RawMessageTasks() {
   get.variants.push_back({"engine", [] {
                             const Stopwatch watch;
                             vesk::StringStream out;
-                            entity->Write(out);
+                            vesk::WriteMessage(out, *entity);
                             return watch.Stop();
                           }});
   get.variants.push_back({"vtable", [] {
@@ -561,7 +563,7 @@ std::vector<Task> RawMessageTasks() {
   put.variants.push_back({"engine", [] {
                             const Stopwatch watch;
                             vesk::StringStream in(text);
-                            entity->Read(in);
+                            vesk::ReadMessage(in, *entity);
                             return watch.Stop();
                           }});
   put.variants.push_back({"vtable", [] {
@@ -582,7 +584,7 @@ Task AttachmentsTask() {
   static vesk::Ref<vesk::MessageEntity> entity = vesk::MakeRef<vesk::MessageEntity>();
   {
     vesk::StringStream in(text);
-    entity->Read(in);
+    vesk::ReadMessage(in, *entity);
   }
   static Ptr<IMIMEMessage> message;
   Create(CLSID_MIMEMessage, IID_IMIMEMessage, message);

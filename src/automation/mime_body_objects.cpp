@@ -13,6 +13,8 @@
 #include "engine/common/messages.h"
 #include "engine/mime/content_fields.h"
 #include "engine/mime/encoded_words.h"
+#include "engine/mime/mime_reader.h"
+#include "engine/mime/mime_writer.h"
 #include "engine/streams/string_stream.h"
 
 namespace vesk::com {
@@ -115,7 +117,7 @@ STDMETHODIMP MimeBodyObject::get_RawMessage(BSTR* value) {
     StringStream out;
     const UINT code_page = CodePageOf(holder_.code_page);
     const Utf8TextScope text_scope(code_page == CP_UTF8);
-    part_->WriteTo(out);
+    WritePart(out, *part_);
     return ToBstr(out.text(), value, code_page);
   });
 }
@@ -125,7 +127,7 @@ STDMETHODIMP MimeBodyObject::get_RawMessage(BSTR* value) {
 STDMETHODIMP MimeBodyObject::put_RawMessage(BSTR value) {
   return Guarded([&] {
     StringStream in(ToNarrow(value, CodePageOf(holder_.code_page)));
-    return part_->ReadFrom(in) ? S_OK : E_FAIL;
+    return ReadPart(in, *part_) ? S_OK : E_FAIL;
   });
 }
 

@@ -17,6 +17,7 @@
 #include "engine/mime/content_fields.h"
 #include "engine/mime/html_text.h"
 #include "engine/mime/mail_dates.h"
+#include "engine/mime/mime_reader.h"
 #include "engine/mime/outgoing_message.h"
 #include "engine/platform/files.h"
 #include "engine/streams/file_stream.h"
@@ -185,7 +186,7 @@ STDMETHODIMP MimeMessageObject::get_RawMessage(BSTR* value) {
 STDMETHODIMP MimeMessageObject::put_RawMessage(BSTR value) {
   return Guarded([&] {
     StringStream in(ToNarrow(value, code_page()));
-    message_->Read(in);
+    ReadMessage(in, *message_);
     return S_OK;
   });
 }
@@ -237,7 +238,7 @@ STDMETHODIMP MimeMessageObject::Load(BSTR file_name) {
     if (file == files::kNoFile) return ReportOpenFailure(path);
     {
       FileStream in(file);
-      message_->Read(in);
+      ReadMessage(in, *message_);
     }
     files::Close(file);
     return S_OK;

@@ -4,6 +4,7 @@
 #include "automation/frame/errors.h"
 #include "automation/frame/strings.h"
 #include "automation/message_model.h"
+#include "engine/mime/mime_reader.h"
 #include "engine/streams/string_stream.h"
 
 namespace vesk::com {
@@ -27,7 +28,7 @@ HRESULT RetrievedMessageMaker::Make(IUnknown* page_context, const std::string& t
   // implementation gets them as text.
   if (const Ref<MessageEntity> model = OwnMessageModel(created.get())) {
     StringStream in{std::string_view(text)};
-    model->Read(in);
+    ReadMessage(in, *model);
   } else if (Bstr raw; SUCCEEDED(ToBstr(text, raw.put()))) {
     created->put_RawMessage(raw.get());
   }

@@ -21,6 +21,7 @@
 // each twelve bits into two characters with one lookup in a 4096-entry table
 // of character pairs.
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstring>
@@ -302,10 +303,16 @@ bool Base64Codec::Decode(Stream& source, ByteBuffer& target) {
 }
 
 bool Base64Codec::Encode(Stream& target, const ByteBuffer& source) {
+  if (std::string* out = target.AppendBuffer()) {
+    const size_t start = out->size();
+    out->resize(start + Base64EncodedSize(source.size()));
+    out->resize(start + EncodeBase64(source.data(), source.size(), out->data() + start));
+    return true;
+  }
   // Lines are gathered into runs of about 60 KiB before they are written.
   constexpr size_t kLinesPerRun = 800;
   constexpr size_t kRunBytes = kLinesPerRun * kBytesPerLine;
-  std::string run(Base64EncodedSize(kRunBytes), '\0');
+  std::string run(Base64EncodedSize(std::min(source.size(), kRunBytes)), '\0');
   const uint8_t* in = source.data();
   size_t left = source.size();
   while (left > 0) {

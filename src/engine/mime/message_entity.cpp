@@ -1,9 +1,6 @@
 #include "engine/mime/message_entity.h"
 
 #include "engine/common/ascii.h"
-#include "engine/mime/encoded_words.h"
-#include "engine/mime/mime_reader.h"
-#include "engine/streams/stream.h"
 
 namespace vesk {
 
@@ -21,43 +18,6 @@ void MessageEntity::Reset() {
   bindings_.clear();
   root_ = MakeRef<MimePart>();
   root_->ReplaceHeaderList(headers_, true);
-}
-
-bool MessageEntity::Read(Stream& stream) {
-  MimeReader reader(stream);
-  reader.ReadTopMessage(*this);
-  return true;
-}
-
-namespace {
-
-// What a message's field looks like on the wire. An address field that holds
-// no address is not written: RFC 5322 requires at least one address in From,
-// To, Cc and Reply-To (Bcc may be empty but says nothing then), and reading a
-// collection is enough to create its field. Bytes outside ASCII are written
-// as encoded-words.
-bool PrepareMessageField(void* context, std::string_view name, std::string& value) {
-  if (context && static_cast<const WriteOptions*>(context)->Hides(name)) return false;
-  if (value.find_first_not_of(" \t\r\n") == std::string::npos) {
-    for (const std::string_view address_field : {"From", "To", "Cc", "Bcc", "Reply-To"}) {
-      if (EqualsIgnoringAsciiCase(name, address_field)) return false;
-    }
-  }
-  value = WireHeaderValue(name, value);
-  return true;
-}
-
-}  // namespace
-
-bool MessageEntity::Write(Stream& stream, const WriteOptions& options) {
-  const Utf8TextScope text_scope(utf8_text_);
-  const EightBitTextScope eight_bit_scope(options.eight_bit_text);
-  // The root may be replaced while it writes (it cannot, but a hook could);
-  // hold it for the duration.
-  const Ref<MimePart> root = root_;
-  root->WriteWithHeaderBlock(stream, PrepareMessageField, 
-                             options.hidden_fields.empty() ? nullptr : const_cast<WriteOptions*>(&options));
-  return true;
 }
 
 Ref<MimePart> MessageEntity::EnsureMultipartMixedRoot() {

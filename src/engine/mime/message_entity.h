@@ -1,7 +1,9 @@
 #pragma once
 
 // A whole message: its header list, the address lists bound to its address
-// headers and the root part that carries its body. The root part shares the
+// headers and the root part that carries its body. The reader fills it
+// (ReadMessage, mime_reader.h) and the writer writes it (WriteMessage,
+// mime_writer.h). The root part shares the
 // message's header list, so the live Content-Type and Content-Disposition
 // fields of the message header describe the root part. The same model is the
 // content of an embedded message/* part.
@@ -15,11 +17,8 @@
 #include "engine/mime/addresses.h"
 #include "engine/mime/field_list.h"
 #include "engine/mime/mime_part.h"
-#include "engine/mime/write_options.h"
 
 namespace vesk {
-
-class Stream;
 
 class MessageEntity final : public RefCounted {
  public:
@@ -30,11 +29,6 @@ class MessageEntity final : public RefCounted {
   // drops every binding and starts again with a new list and a new root.
   void Reset();
 
-  // Reset, then the header block and the root part's body from the stream.
-  bool Read(Stream& stream);
-  // The header block (without the fields `options` hides), CR LF, then the
-  // root part's body.
-  bool Write(Stream& stream, const WriteOptions& options = {});
 
   const Ref<FieldList>& headers() const { return headers_; }
   const Ref<MimePart>& root() const { return root_; }

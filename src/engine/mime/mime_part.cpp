@@ -7,12 +7,8 @@
 #include "engine/common/ascii.h"
 #include "engine/common/messages.h"
 #include "engine/mime/content_fields.h"
-#include "engine/mime/encoded_words.h"
 #include "engine/mime/message_entity.h"
-#include "engine/mime/mime_reader.h"
-#include "engine/mime/transfer_codec.h"
 #include "engine/platform/unique_id.h"
-#include "engine/streams/stream.h"
 
 namespace vesk {
 namespace {
@@ -24,13 +20,7 @@ constexpr std::string_view kMimeVersion = "Mime-Version";
 
 class LeafBody final : public Body {
  public:
-  explicit LeafBody(MimePart& part) : Body(part), content_(MakeRef<ContentBuffer>()) {}
-  bool Read(MimeReader& reader) override { return reader.ReadLeafBody(part_); }
-  bool Write(Stream& stream) override {
-    std::string encoding;
-    if (!part_.GetTransferEncoding(encoding)) encoding = part_.wire_encoding();
-    return MakeTransferCodec(encoding)->Encode(stream, *content_);
-  }
+  LeafBody() : content_(MakeRef<ContentBuffer>()) {}
   BodyContent Content() const override { return {BodyKind::kLeaf, content_, {}, {}}; }
 
  private:
@@ -39,9 +29,7 @@ class LeafBody final : public Body {
 
 class MultipartBody final : public Body {
  public:
-  explicit MultipartBody(MimePart& part) : Body(part), parts_(MakeRef<PartList>()) {}
-  bool Read(MimeReader& reader) override { return reader.ReadMultipartBody(part_, *parts_); }
-  bool Write(Stream& stream) override;
+  MultipartBody() : parts_(MakeRef<PartList>()) {}
   BodyContent Content() const override { return {BodyKind::kMultipart, {}, parts_, {}}; }
 
  private:
@@ -50,150 +38,12 @@ class MultipartBody final : public Body {
 
 class MessageBody final : public Body {
  public:
-  explicit MessageBody(MimePart& part) : Body(part), message_(MakeRef<MessageEntity>()) {}
-  bool Read(MimeReader& reader) override { return reader.ReadMessageBody(*message_); }
-  bool Write(Stream& stream) override { return message_->Write(stream); }
+  MessageBody() : message_(MakeRef<MessageEntity>()) {}
   BodyContent Content() const override { return {BodyKind::kMessage, {}, {}, message_}; }
 
  private:
   Ref<MessageEntity> message_;
 };
-
-// The preamble as stored, except that a line break other than CR LF (a lone
-// LF or CR put in by a caller) goes out as CR LF. A preamble that was read
-// holds CR LF line ends only and is written unchanged.
-void WritePreamble(Stream& stream, std::string_view preamble) {
-  if (preamble.find_first_of("\r\n") == std::string_view::npos) {
-    WriteText(stream, preamble);
-    return;
-  }
-  std::string text;
-  text.reserve(preamble.size() + 16);
-  for (size_t i = 0; i < preamble.size(); ++i) {
-    const char c = preamble[i];
-    if (c == '\r' || c == '\n') {
-      text += "\r\n";
-      if (c == '\r' && i + 1 < preamble.size() && preamble[i + 1] == '\n') ++i;
-    } else {
-      text += c;
-    }
-  }
-  WriteText(stream, text);
-}
-
-// RFC 2046 section 5.1.1: the preamble, then each child after CR LF and its
-// delimiter line, then CR LF and the closing delimiter. The CR LF before each
-// delimiter belongs to the delimiter, so a child's content keeps its own last
-// line end.
-//
-// A boundary that holds a line break could delimit nothing (bchars exclude CR
-// and LF) and would put a bare line end on the wire, so such a multipart is
-// written like one without a boundary: the preamble alone (where the reader
-// keeps the lines of a body it could not split), and the write fails when
-// there were parts to delimit.
-bool MultipartBody::Write(Stream& stream) {
-  std::string boundary;
-  WritePreamble(stream, parts_->preamble());
-  if (parts_->unsplit()) return true;
-  if (!part_.GetBoundary(boundary) || boundary.find_first_of("\r\n") != std::string::npos) {
-    return parts_->Count() == 0;
-  }
-  bool complete = true;
-  std::string delimiter = "\r\n--" + boundary + "\r\n";
-  for (size_t i = 0; i < parts_->Count(); ++i) {
-    // The child may be shared with automation objects; hold it for the write.
-    const Ref<MimePart> child = parts_->At(i);
-    WriteText(stream, delimiter);
-    if (!child->WriteTo(stream)) complete = false;
-  }
-  delimiter.insert(delimiter.size() - 2, "--");
-  WriteText(stream, delimiter);
-  return complete;
-}
-
-// Whether content holds a byte outside ASCII, eight bytes a step.
-bool HasEightBit(const ByteBuffer& content) {
-  const uint8_t* const data = content.data();
-  const size_t size = content.size();
-  uint64_t high = 0;
-  size_t i = 0;
-  for (; i + 8 <= size; i += 8) {
-    uint64_t word;
-    std::memcpy(&word, data + i, 8);
-    high |= word;
-  }
-  for (; i < size; ++i) high |= data[i];
-  return (high & 0x8080808080808080ull) != 0;
-}
-
-// Whether a line of content is longer than SMTP and RFC 5322 allow (998
-// octets before CR LF). From each line start it looks back from the farthest
-// place the line could end, so that it steps about a thousand bytes at a time
-// instead of one line.
-bool HasOverlongLine(const ByteBuffer& content) {
-  constexpr size_t kMaxLine = 998;
-  const uint8_t* const data = content.data();
-  const size_t size = content.size();
-  size_t start = 0;
-  while (size - start > kMaxLine) {
-    // Every line inside [start, start + kMaxLine] is short enough.
-    size_t end = start + kMaxLine;
-    while (end > start && data[end] != '\n') --end;
-    if (data[end] != '\n') {
-      // No line end within reach: only CR LF right after it may end the line.
-      const size_t lf = start + kMaxLine + 1;
-      if (lf >= size || data[lf] != '\n' || data[lf - 1] != '\r') return true;
-      end = lf;
-    }
-    start = end + 1;
-  }
-  return false;
-}
-
-thread_local bool t_eight_bit_text = false;
-
-// 8bit (RFC 2045 section 2.8) holds no NUL; the line length is checked apart.
-bool HasNul(const ByteBuffer& content) {
-  return content.size() > 0 && std::memchr(content.data(), 0, content.size()) != nullptr;
-}
-
-// About the size of content in quoted-printable: three characters for a byte
-// written as "=XX", two for a line end, one for any other byte, and a soft
-// line break ("=" CR LF) per 73 characters.
-size_t QuotedPrintableSize(const ByteBuffer& content) {
-  const uint8_t* const data = content.data();
-  size_t escaped = 0;
-  size_t line_feeds = 0;
-  // Counted without branches, so that the compiler can take many bytes a step.
-  for (size_t i = 0; i < content.size(); ++i) {
-    const uint8_t c = data[i];
-    line_feeds += c == '\n';
-    escaped += (c < 0x20 && c != '\t' && c != '\r' && c != '\n') | (c > 0x7E) | (c == '=');
-  }
-  const size_t characters = content.size() + 2 * escaped + line_feeds;
-  return characters + 3 * (characters / 73);
-}
-
-// The context of a part's header block on its way to the wire.
-struct HeaderWireContext {
-  FieldList::PrepareForWire prepare;
-  void* prepare_context;
-  const MimePart::WireAdditions& additions;
-  // The part's Content-Type as composed: a charset is added to that, never
-  // to the text a sender wrote (whose quotes may not even close).
-  std::string composed_type;
-  bool charset_written = false;
-};
-
-bool PreparePartField(void* context, std::string_view name, std::string& value) {
-  auto& wire = *static_cast<HeaderWireContext*>(context);
-  if (wire.prepare && !wire.prepare(wire.prepare_context, name, value)) return false;
-  if (!wire.additions.charset.empty() && EqualsIgnoringAsciiCase(name, kContentType)) {
-    value = wire.composed_type + ";\r\n\tcharset=\"" + wire.additions.charset + '"';
-    wire.charset_written = true;
-  }
-  return true;
-}
 
 int OwnHeaderHook(void* context, FieldList& list, size_t position, std::string& text, HookMode mode) {
   return static_cast<MimePart*>(context)->OnHeaderField(list, position, text, mode);
@@ -227,7 +77,7 @@ MimePart::MimePart()
     : content_type_parameters_(MakeRef<FieldList>()),
       disposition_parameters_(MakeRef<FieldList>()),
       headers_(MakeRef<FieldList>()),
-      body_(std::make_unique<LeafBody>(*this)) {
+      body_(std::make_unique<LeafBody>()) {
   InstallOwnHook();
 }
 
@@ -270,7 +120,7 @@ std::string MimePart::ComposedContentDisposition() const {
 }
 
 void MimePart::MakeMultipartBody() {
-  body_ = std::make_unique<MultipartBody>(*this);
+  body_ = std::make_unique<MultipartBody>();
   // An existing boundary parameter stays; a new one is made only when absent.
   std::string boundary;
   if (!GetBoundary(boundary)) content_type_parameters_->Set("boundary", NewBoundary());
@@ -278,14 +128,14 @@ void MimePart::MakeMultipartBody() {
 }
 
 void MimePart::ReplaceBodyWithLeaf() {
-  if (body_kind() != BodyKind::kLeaf) body_ = std::make_unique<LeafBody>(*this);
+  if (body_kind() != BodyKind::kLeaf) body_ = std::make_unique<LeafBody>();
 }
 
 void MimePart::SetType(std::string_view type) {
   if (EqualsIgnoringAsciiCase(type, "multipart")) {
     MakeMultipartBody();
   } else if (EqualsIgnoringAsciiCase(type, "message")) {
-    body_ = std::make_unique<MessageBody>(*this);
+    body_ = std::make_unique<MessageBody>();
   } else {
     ReplaceBodyWithLeaf();
   }
@@ -423,77 +273,6 @@ void MimePart::ReplaceHeaderList(Ref<FieldList> list, bool shared) {
   if (had_encoding) SetTransferEncoding(encoding);
   if (ApplyDispositionRule()) ApplyMimeVersionRule();
   if (!headers_shared_) InstallOwnHook();
-}
-
-bool MimePart::ReadFrom(Stream& stream) {
-  MimeReader reader(stream);
-  return reader.ReadTopPart(*this);
-}
-
-bool MimePart::WriteTo(Stream& stream) { return Write(stream, !headers_shared_, nullptr, nullptr); }
-
-bool MimePart::WriteWithHeaderBlock(Stream& stream, FieldList::PrepareForWire prepare, void* context) {
-  return Write(stream, true, prepare, context);
-}
-
-bool MimePart::Write(Stream& stream, bool with_headers, FieldList::PrepareForWire prepare, void* context) {
-  WireAdditions additions = LeafWireAdditions();
-  if (with_headers) {
-    WriteHeaderBlock(stream, prepare, context, additions);
-    WriteLineEnd(stream);
-  }
-  wire_encoding_ = std::move(additions.encoding);
-  const bool written = body_->Write(stream);
-  wire_encoding_.clear();
-  return written;
-}
-
-MimePart::WireAdditions MimePart::LeafWireAdditions() const {
-  WireAdditions additions;
-  const Ref<ContentBuffer> leaf = content();
-  if (!leaf || !(type_.empty() || EqualsIgnoringAsciiCase(type_, "text"))) return additions;
-  if (leaf->size() == 0) return additions;
-  // Any written form of the charset counts (RFC 2231 "charset*", "charset*0").
-  const FieldList& parameters = *content_type_parameters_;
-  const bool has_charset = parameters.Find("charset") || parameters.Find("charset*") || parameters.Find("charset*0") ||
-                           parameters.Find("charset*0*");
-  const bool has_encoding = headers_->Find(kTransferEncoding).has_value();
-  if (has_charset && has_encoding) return additions;
-  const bool eight_bit = HasEightBit(*leaf);
-  if (!has_charset && eight_bit) additions.charset = NarrowCharset();
-  if (!has_encoding && (eight_bit || HasOverlongLine(*leaf))) {
-    if (eight_bit && t_eight_bit_text && !HasOverlongLine(*leaf) && !HasNul(*leaf)) {
-      additions.encoding = "8bit";
-    } else {
-      additions.encoding = QuotedPrintableSize(*leaf) <= Base64EncodedSize(leaf->size()) ? "quoted-printable" : "base64";
-    }
-  }
-  return additions;
-}
-
-EightBitTextScope::EightBitTextScope(bool active) : previous_(t_eight_bit_text) { t_eight_bit_text = active; }
-EightBitTextScope::~EightBitTextScope() { t_eight_bit_text = previous_; }
-
-void MimePart::WriteHeaderBlock(Stream& stream, FieldList::PrepareForWire prepare, void* prepare_context,
-                                const WireAdditions& additions) {
-  if (additions.charset.empty() && additions.encoding.empty()) {
-    headers_->WriteHeaderBlock(stream, prepare, prepare_context);
-    return;
-  }
-  HeaderWireContext context{prepare, prepare_context, additions, {}};
-  if (!additions.charset.empty()) {
-    const bool untyped = type_.empty();
-    context.composed_type = ComposeContentType(untyped ? "text" : type_, untyped ? "plain" : subtype_,
-                                               *content_type_parameters_);
-  }
-  headers_->WriteHeaderBlock(stream, PreparePartField, &context);
-  std::string lines;
-  if (headers_shared_ && !headers_->Find(kMimeVersion)) lines += "Mime-Version: 1.0\r\n";
-  if (!additions.charset.empty() && !context.charset_written) {
-    lines += "Content-Type: text/plain;\r\n\tcharset=\"" + additions.charset + "\"\r\n";
-  }
-  if (!additions.encoding.empty()) lines += "Content-Transfer-Encoding: " + additions.encoding + "\r\n";
-  WriteText(stream, lines);
 }
 
 Ref<MimePart> FindMainTextPart(const Ref<MimePart>& root) {

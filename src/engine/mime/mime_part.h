@@ -24,8 +24,6 @@ namespace vesk {
 
 class MessageEntity;
 class MimePart;
-class MimeReader;
-class Stream;
 
 enum class BodyKind : int { kNone = 0, kLeaf = 1, kMultipart = 2, kMessage = 3 };
 
@@ -78,18 +76,12 @@ struct BodyContent {
   Ref<MessageEntity> message;
 };
 
-// A part's body. Each kind reads its lines, writes its text and reports its
-// content holder.
+// A part's body: one of three kinds of content holder. The reader fills it
+// and the writer writes it; the body itself does neither.
 class Body {
  public:
   virtual ~Body() = default;
-  virtual bool Read(MimeReader& reader) = 0;
-  virtual bool Write(Stream& stream) = 0;
   virtual BodyContent Content() const = 0;
-
- protected:
-  explicit Body(MimePart& part) : part_(part) {}
-  MimePart& part_;
 };
 
 class MimePart final : public RefCounted {
@@ -150,33 +142,10 @@ class MimePart final : public RefCounted {
   // in step with the part, and its transfer encoding is carried over.
   void ReplaceHeaderList(Ref<FieldList> list, bool shared);
 
-  // Reads the part from MIME text: its header block (unless the list is
-  // shared), then its body. False when the part is a multipart without a
-  // boundary parameter.
-  bool ReadFrom(Stream& stream);
-  // Writes the header block (unless shared) and CR LF, then the body. False
-  // when a multipart without a boundary parameter was met on the way.
-  bool WriteTo(Stream& stream);
-  // Writes the header block (shared or not; `prepare` sees each field first,
-  // see FieldList) and CR LF, then the body: what a message writes for its
-  // root part.
-  bool WriteWithHeaderBlock(Stream& stream, FieldList::PrepareForWire prepare, void* context = nullptr);
-
-  // What a text leaf (type "text", or none, which means text/plain) lacks on
-  // the wire, decided from its content when it is written (RFC 2045 sections
-  // 2.7 and 6, RFC 2046 section 4.1.2): content with bytes outside ASCII gets
-  // the charset of the caller's text when it has no charset parameter, and
-  // such content, or content with a line over 998 octets, gets a transfer
-  // encoding when it has none: quoted-printable, or base64 when that is
-  // shorter. Empty strings mean nothing is added; the part itself never
-  // changes.
-  struct WireAdditions {
-    std::string charset;
-    std::string encoding;
-  };
-  WireAdditions LeafWireAdditions() const;
-  // The encoding LeafWireAdditions chose, while the part is being written.
-  const std::string& wire_encoding() const { return wire_encoding_; }
+  // Gives the part an empty leaf body unless it has one: what the reader
+  // does with a part it reads as plain content whatever its type (too deep,
+  // or past the limit on parts).
+  void ReplaceBodyWithLeaf();
 
   // The live-field logic of the header list: the hook of the part's own list,
   // and what the owning message's hook calls first for a shared list.
@@ -187,15 +156,9 @@ class MimePart final : public RefCounted {
   Ref<RefCounted> user_data;
 
  private:
-  friend class MimeReader;
   ~MimePart() override;
 
   void InstallOwnHook();
-  bool Write(Stream& stream, bool with_headers, FieldList::PrepareForWire prepare, void* context);
-  // The header block as it goes on the wire, without the empty line after
-  // it, with what `additions` says the leaf lacks.
-  void WriteHeaderBlock(Stream& stream, FieldList::PrepareForWire prepare, void* context,
-                        const WireAdditions& additions);
   void ParseContentType(std::string_view text);
   void ParseContentDisposition(std::string_view text);
   // Presence rules: keep a field present exactly while there is information
@@ -205,9 +168,6 @@ class MimePart final : public RefCounted {
   bool ApplyPresenceRule(std::string_view name, bool wanted);
   void ApplyMimeVersionRule();
   void MakeMultipartBody();
-  // Used by the reader for parts that are read as plain content whatever
-  // their type (too deep, or past the limit on parts).
-  void ReplaceBodyWithLeaf();
 
   std::string type_;
   std::string subtype_;
@@ -235,9 +195,6 @@ class MimePart final : public RefCounted {
   // Grow with every change of type or subtype, and of the disposition.
   uint64_t type_changes_ = 0;
   uint64_t disposition_changes_ = 0;
-  // The transfer encoding a leaf without one is written with, for the
-  // duration of a write.
-  std::string wire_encoding_;
 };
 
 // The part that best serves as the message's text: a depth-first search that
@@ -253,21 +210,6 @@ Ref<MimePart> EnsureMultipartMixed(const Ref<MimePart>& root);
 
 // The content of the main text part. When there is none, a new text/plain part
 // is appended to the result of EnsureMultipartMixed, which replaces `root`.
-// While one lives on this thread, a text leaf with 8-bit bytes and no
-// transfer encoding of its own is written as 8bit when its lines allow it
-// (none longer than 998 octets, no NUL), instead of quoted-printable or
-// base64 (WriteOptions::eight_bit_text).
-class EightBitTextScope {
- public:
-  explicit EightBitTextScope(bool active);
-  ~EightBitTextScope();
-  EightBitTextScope(const EightBitTextScope&) = delete;
-  EightBitTextScope& operator=(const EightBitTextScope&) = delete;
-
- private:
-  bool previous_;
-};
-
 Ref<ContentBuffer> GetOrCreateMainText(Ref<MimePart>& root);
 
 // The boundary made for a new multipart body: "----=_NextPart_" and the

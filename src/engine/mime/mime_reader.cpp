@@ -259,7 +259,7 @@ void MimeReader::ReadTopMessage(MessageEntity& message) { ReadMessage(message); 
 
 bool MimeReader::ReadPart(MimePart& part, bool past_part_limit, bool in_digest) {
   ++depth_;
-  if (!part.headers_shared_) BoundaryReader(*this).ReadHeaderBlock(*part.headers_);
+  if (!part.headers_shared()) BoundaryReader(*this).ReadHeaderBlock(*part.headers());
   if (in_digest && part.type().empty() && part.subtype().empty()) {
     part.SetType("message");
     part.SetSubtype("rfc822");
@@ -269,7 +269,14 @@ bool MimeReader::ReadPart(MimePart& part, bool past_part_limit, bool in_digest) 
     part.ReplaceBodyWithLeaf();
     ReadLeafContent(part, past_part_limit);
   } else {
-    result = part.body_->Read(*this);
+    const BodyContent body = part.GetBody();
+    if (body.leaf) {
+      result = ReadLeafBody(part);
+    } else if (body.parts) {
+      result = ReadMultipartBody(part, *body.parts);
+    } else if (body.message) {
+      result = ReadMessageBody(*body.message);
+    }
   }
   --depth_;
   return result;
@@ -332,6 +339,16 @@ bool MimeReader::ReadMultipartBody(MimePart& part, PartList& list) {
   CloseLevel();
   ReadRun();  // the epilogue is not kept
   return true;
+}
+
+bool ReadPart(Stream& stream, MimePart& part) {
+  MimeReader reader(stream);
+  return reader.ReadTopPart(part);
+}
+
+void ReadMessage(Stream& stream, MessageEntity& message) {
+  MimeReader reader(stream);
+  reader.ReadTopMessage(message);
 }
 
 }  // namespace vesk

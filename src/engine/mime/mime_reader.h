@@ -56,6 +56,13 @@ class MimePart;
 class PartList;
 class StringStream;
 
+// Reads a part from MIME text: a header block whose fields are appended to
+// its own list (a part that shares its message's list reads none), then its
+// body. False when the part is a multipart without a boundary parameter.
+bool ReadPart(Stream& stream, MimePart& part);
+// Resets the message, then reads its header block and its root part's body.
+void ReadMessage(Stream& stream, MessageEntity& message);
+
 inline constexpr int kMaxNestingDepth = 100;
 inline constexpr size_t kMaxPartsPerMessage = 10000;
 
@@ -75,7 +82,7 @@ class MimeReader {
   // A whole message at the top of the input.
   void ReadTopMessage(MessageEntity& message);
 
-  // The body reads (called through each body kind).
+  // The body reads, by the kind of the part's body.
   bool ReadLeafBody(MimePart& part);
   bool ReadMultipartBody(MimePart& part, PartList& list);
   bool ReadMessageBody(MessageEntity& message);

@@ -2,6 +2,7 @@
 
 #include "engine/common/ascii.h"
 #include "engine/mime/mail_dates.h"
+#include "engine/mime/mime_writer.h"
 #include "engine/mime/write_options.h"
 #include "engine/streams/string_stream.h"
 
@@ -56,13 +57,13 @@ void AddOriginationFields(MessageEntity& message, const std::function<std::strin
 
 std::string TransmittedBytes(MessageEntity& message, bool eight_bit_text) {
   StringStream out;
-  message.Write(out, WriteOptions::Transmission(eight_bit_text));
+  WriteMessage(out, message, WriteOptions::Transmission(eight_bit_text));
   return out.TakeText();
 }
 
 std::string RenderedBytes(MessageEntity& message) {
   StringStream out;
-  message.Write(out);
+  WriteMessage(out, message);
   return out.TakeText();
 }
 

@@ -6,7 +6,9 @@
 // belongs to that line end, so content that already has CR LF line ends is
 // not written with CR CR LF. Any other CR is an ordinary byte.
 
+#include <algorithm>
 #include <cstring>
+#include <string>
 
 #include "engine/mime/transfer_codec.h"
 #include "engine/streams/byte_buffer.h"
@@ -44,10 +46,23 @@ bool PlainCodec::Decode(Stream& source, ByteBuffer& target) {
 }
 
 bool PlainCodec::Encode(Stream& target, const ByteBuffer& source) {
+  if (std::string* out = target.AppendBuffer()) {
+    EncodePlain(source.data(), source.size(), *out);
+    return true;
+  }
+  // Lines are gathered into runs of about 60 KiB before they are written.
+  constexpr size_t kRun = 60 * 1024;
+  std::string run;
+  run.reserve(std::min(source.size() + source.size() / 16 + 2, kRun + 1024));
   ForEachContentLine(source.data(), source.size(), [&](std::string_view piece) {
-    WriteText(target, piece);
-    WriteLineEnd(target);
+    run.append(piece);
+    run += "\r\n";
+    if (run.size() >= kRun) {
+      target.Write(run.data(), run.size());
+      run.clear();
+    }
   });
+  if (!run.empty()) target.Write(run.data(), run.size());
   return true;
 }
 

@@ -11,9 +11,14 @@
 // of a line is a soft line break; an "=" not followed by two hex digits is kept
 // as it stands, with what follows it (section 6.7, note 2).
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <limits>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "engine/mime/transfer_codec.h"
 #include "engine/streams/byte_buffer.h"
@@ -53,6 +58,45 @@ constexpr std::array<uint8_t, 256> kClass = MakeClasses();
 
 constexpr size_t kSoftBreakColumn = 72;  // a line longer than this is broken
 
+// Copies the literal bytes at `p` (at most `most` of them; `left` bytes can
+// be read there) to `out` and says how many there were. A literal byte is
+// one with 0x20 <= byte < 0x7F other than "=", or TAB. With the SSE2
+// instructions (when `vector` allows) it looks at 16 bytes a step and stores
+// them whole, which may write up to 16 bytes past the run into room the
+// caller has made; the signed comparison below 0x20 also catches every byte
+// from 0x80.
+size_t CopyLiteralRun(const uint8_t* p, size_t most, size_t left, char* out, bool vector) {
+  size_t run = 0;
+#if defined(__SSE2__)
+  if (vector) {
+    const __m128i space = _mm_set1_epi8(0x20);
+    const __m128i tab = _mm_set1_epi8('\t');
+    const __m128i del = _mm_set1_epi8(0x7F);
+    const __m128i equals = _mm_set1_epi8('=');
+    while (run < most && left - run >= 16) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + run));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + run), v);
+      const __m128i control = _mm_andnot_si128(_mm_cmpeq_epi8(v, tab), _mm_cmplt_epi8(v, space));
+      const __m128i escaped = _mm_or_si128(control, _mm_or_si128(_mm_cmpeq_epi8(v, del), _mm_cmpeq_epi8(v, equals)));
+      if (const int mask = _mm_movemask_epi8(escaped)) {
+        run += static_cast<size_t>(__builtin_ctz(mask));
+        return run < most ? run : most;
+      }
+      run += 16;
+    }
+    if (run >= most) return most;
+  }
+#else
+  (void)left;
+  (void)vector;
+#endif
+  while (run < most && kClass[p[run]] == kLiteral) {
+    out[run] = static_cast<char>(p[run]);
+    ++run;
+  }
+  return run;
+}
+
 // Encodes the whole source into `out` (appending). After each line end, when
 // the output has reached `flush_at` characters, `flush` is given the
 // characters so far and the output starts again from empty.
@@ -62,8 +106,10 @@ constexpr size_t kSoftBreakColumn = 72;  // a line longer than this is broken
 template <class Flush>
 void EncodeQuotedPrintableInto(const uint8_t* src, size_t size, std::string& out, size_t flush_at, Flush&& flush) {
   // More than one output line can take: at most 72 characters, one step of
-  // up to 7 ("=46rom "), and a soft break or an escaped blank with CR LF.
+  // up to 7 ("=46rom "), a soft break or an escaped blank with CR LF, and the
+  // 16 bytes a vector store may write past a run.
   constexpr size_t kLineRoom = 128;
+  const bool vector = VectorCodecsEnabled();
   size_t pos = out.size();
   size_t i = 0;
   while (i < size) {
@@ -86,9 +132,7 @@ void EncodeQuotedPrintableInto(const uint8_t* src, size_t size, std::string& out
           const size_t room = kSoftBreakColumn + 1 - col;
           const size_t left = size - i;
           const size_t most = room < left ? room : left;
-          size_t run = 1;
-          while (run < most && kClass[src[i + run]] == kLiteral) ++run;
-          std::memcpy(o + pos, src + i, run);
+          const size_t run = CopyLiteralRun(src + i, most, left, o + pos, vector);
           pos += run;
           col += run;
           i += run;
@@ -188,9 +232,13 @@ bool QuotedPrintableCodec::Decode(Stream& source, ByteBuffer& target) {
 }
 
 bool QuotedPrintableCodec::Encode(Stream& target, const ByteBuffer& source) {
+  if (std::string* out = target.AppendBuffer()) {
+    EncodeQuotedPrintable(source.data(), source.size(), *out);
+    return true;
+  }
   constexpr size_t kRun = 60 * 1024;
   std::string out;
-  out.reserve(kRun + 256);
+  out.reserve(std::min(source.size() + source.size() / 8 + 256, kRun + 256));
   EncodeQuotedPrintableInto(source.data(), source.size(), out, kRun,
                             [&](const char* text, size_t size) { target.Write(text, size); });
   if (!out.empty()) target.Write(out.data(), out.size());

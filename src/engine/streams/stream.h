@@ -28,6 +28,11 @@ class Stream {
   // Writes a run of bytes; what the result means is the kind's to say.
   virtual bool Write(const char* bytes, size_t length) = 0;
 
+  // For a writer that makes many small pieces: the string the stream's
+  // written text ends in, to be appended to directly (what is appended counts
+  // as written), or null when the kind has none. Saves a copy per piece.
+  virtual std::string* AppendBuffer() { return nullptr; }
+
  protected:
   Stream() = default;
   Stream(const Stream&) = default;

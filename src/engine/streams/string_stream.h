@@ -23,6 +23,11 @@ class StringStream final : public Stream {
   bool ReadChar(char& byte) override;
   // Appends the run; true when the text is not empty afterwards.
   bool Write(const char* bytes, size_t length) override;
+  // The text itself; the read position moves to its end, as for Write.
+  std::string* AppendBuffer() override {
+    position_ = text_.size();
+    return &text_;
+  }
 
   // The text; its owner reads it when writing is finished.
   const std::string& text() const { return text_; }

@@ -13,6 +13,7 @@
 #include "engine/mime/attachment_list.h"
 #include "engine/mime/message_entity.h"
 #include "engine/mime/mime_part.h"
+#include "engine/mime/mime_writer.h"
 #include "support/mime_tree.h"
 
 namespace vesk {
@@ -69,10 +70,10 @@ TEST(MimePart, NewMessageWithTextAndOneAttachment) {
 TEST(MimePart, MultipartWithoutUsableBoundaryWritesItsPreambleAndFailsWhenItHasParts) {
   const Ref<MimePart> broken = MakePart("multipart", "mixed", "a\n\tb");
   StringStream unsplit;
-  EXPECT_TRUE(broken->WriteTo(unsplit));
+  EXPECT_TRUE(WritePart(unsplit, *broken));
   broken->parts()->Append(MakePart("text", "plain"));
   StringStream out;
-  EXPECT_FALSE(broken->WriteTo(out));
+  EXPECT_FALSE(WritePart(out, *broken));
   EXPECT_EQ(out.text(), std::string("Content-Type: multipart/mixed;\r\n\tboundary=\"a\r\n\tb\"\r\n\r\n") + kPreamble);
   EXPECT_EQ(unsplit.text(), out.text());
 }

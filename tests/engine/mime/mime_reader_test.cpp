@@ -120,7 +120,7 @@ TEST_P(ParseTest, GivesTheTreeWhateverTheLineEnds) {
   EXPECT_EQ(Dump(*ParseMessage(WithCrLf(c.text))), Dump(*lf));
   const Ref<MessageEntity> from_bytes = MakeRef<MessageEntity>();
   testing::ChunkedStream bytes(c.text, 1, false);
-  from_bytes->Read(bytes);
+  ReadMessage(bytes, *from_bytes);
   EXPECT_EQ(Dump(*from_bytes), Dump(*lf));
   if (const Ref<PartList> parts = lf->root()->parts()) EXPECT_EQ(parts->preamble(), c.preamble);
   if (!c.stable) return;

@@ -9,6 +9,8 @@
 
 #include "engine/mime/message_entity.h"
 #include "engine/mime/mime_part.h"
+#include "engine/mime/mime_reader.h"
+#include "engine/mime/mime_writer.h"
 #include "engine/streams/string_stream.h"
 
 namespace vesk::testing {
@@ -16,7 +18,7 @@ namespace vesk::testing {
 inline Ref<MessageEntity> ParseMessage(std::string_view text) {
   Ref<MessageEntity> message = MakeRef<MessageEntity>();
   StringStream stream{std::string(text)};
-  message->Read(stream);
+  ReadMessage(stream, *message);
   return message;
 }
 
@@ -24,9 +26,9 @@ template <class Entity>  // a MessageEntity or a MimePart
 std::string Render(Entity& entity) {
   StringStream out;
   if constexpr (std::is_same_v<Entity, MimePart>) {
-    entity.WriteTo(out);
+    WritePart(out, entity);
   } else {
-    entity.Write(out);
+    WriteMessage(out, entity);
   }
   return out.TakeText();
 }
