@@ -427,7 +427,7 @@ Task SendTask() {
   // the file, as a Windows path).
   if (const char* path = std::getenv("VESK_BENCH_SMTPLIB_MESSAGE"); path && *path) {
     vesk::StringStream out;
-    entity->Write(out);
+    vesk::WriteMessage(out, *entity);
     if (FILE* file = std::fopen(path, "wb")) {
       std::fwrite(out.text().data(), 1, out.text().size(), file);
       std::fclose(file);

@@ -86,11 +86,6 @@ bool HasOverlongLine(const ByteBuffer& content) {
   return false;
 }
 
-// 8bit (RFC 2045 section 2.8) holds no NUL; the line length is checked apart.
-bool HasNul(const ByteBuffer& content) {
-  return content.size() > 0 && std::memchr(content.data(), 0, content.size()) != nullptr;
-}
-
 // About the size of content in quoted-printable: three characters for a byte
 // written as "=XX", two for a line end, one for any other byte, and a soft
 // line break ("=" CR LF) per 73 characters.
@@ -360,11 +355,13 @@ WireAdditions LeafWireAdditions(const MimePart& part, bool eight_bit_text) {
   const bool eight_bit = HasEightBit(*leaf);
   if (!has_charset && eight_bit) additions.charset = NarrowCharset();
   if (!has_encoding && (eight_bit || HasOverlongLine(*leaf))) {
-    if (eight_bit && eight_bit_text && !HasOverlongLine(*leaf) && !HasNul(*leaf)) {
-      additions.encoding = "8bit";
-    } else {
-      additions.encoding = QuotedPrintableSize(*leaf) <= Base64EncodedSize(leaf->size()) ? "quoted-printable" : "base64";
-    }
+    // RFC 6152 and RFC 2045 section 2.8: 8bit holds lines of at most 998
+    // octets and no NUL.
+    const bool as_8bit = eight_bit && eight_bit_text && !HasOverlongLine(*leaf) &&
+                         std::memchr(leaf->data(), 0, leaf->size()) == nullptr;
+    additions.encoding = as_8bit ? "8bit"
+                         : QuotedPrintableSize(*leaf) <= Base64EncodedSize(leaf->size()) ? "quoted-printable"
+                                                                                          : "base64";
   }
   return additions;
 }

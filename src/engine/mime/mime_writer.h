@@ -32,10 +32,8 @@ bool WritePart(Stream& stream, MimePart& part, const WriteOptions& options = {})
 // the charset of the caller's text when it has no charset parameter, and
 // such content, or content with a line over 998 octets, gets a transfer
 // encoding when it has none: quoted-printable, or base64 when that is
-// shorter. Empty strings mean nothing is added. With `eight_bit_text` (a
-// server that takes BODY=8BITMIME, RFC 6152) such content goes as 8bit
-// instead where its lines allow it: none longer than 998 octets, no NUL
-// (RFC 2045 section 2.8).
+// shorter; with `eight_bit_text` (WriteOptions) 8bit instead, where no line
+// is over 998 octets and no byte is NUL. Empty strings mean nothing is added.
 struct WireAdditions {
   std::string charset;
   std::string encoding;

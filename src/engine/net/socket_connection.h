@@ -138,7 +138,6 @@ class SocketConnection {
  private:
   std::size_t Buffered() const { return end_ - begin_; }
   const char* BufferedData() const { return buffer_.get() + begin_; }
-  int ReceiveIntoBuffer();
   int TakeWhatIsPending();
   int TakeDecrypted(bool may_receive);
   int ReceiveRaw(char* buffer, int room);
