@@ -99,9 +99,6 @@ std::vector<Pop3Case> Cases() {
       {"CommandAfterTheServerClosedIsNotSent", LoggedIn("+OK 1 5\r\n"), call([](Pop3Client& c) {
          return std::this_thread::sleep_for(std::chrono::milliseconds(200)), c.Retrieve(1); }),
        {false, FormatMessageText(kMsgConnectionEnded, 10057), 1}, 2000, true},
-      {"SecondConnectFailsAndQuitEndsTheSession", LoggedIn("+OK 4 1000\r\n", {{{"QUIT"}, "+OK bye\r\n"}}),
-       call([](Pop3Client& c) { return !c.Connect() && c.Disconnect() && !c.Retrieve(1); }),
-       {true, FormatMessageText(kMsgConnectionEnded, 10057), 4}},
       // Credentials that could end the command line, or would not fit it, are
       // refused before connecting; the client stays usable.
       {"RefusedLogInLeavesTheClientUsable", LoggedIn("+OK 1 1\r\n"),
@@ -158,13 +155,6 @@ TEST(Pop3Client, CredentialsThatCouldBreakACommandAreRefusedBeforeConnecting) {
     server.Finish();
     EXPECT_FALSE(server.accepted()) << user;
   }
-  Pop3Client unreachable;
-  unreachable.set_host("127.0.0.1");
-  unreachable.set_port(static_cast<std::int16_t>(testing::UnusedLoopbackPort()));
-  EXPECT_FALSE(unreachable.Connect());
-  EXPECT_THAT(unreachable.last_error(), ::testing::StartsWith("Server cannot be connected: 127.0.0.1, port "));
-  EXPECT_FALSE(unreachable.Retrieve(1));
-  EXPECT_EQ(unreachable.last_error(), MessageText(kMsgNeverConnected));
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "engine/common/messages.h"
 #include "engine/protocols/imap_client.h"
@@ -22,11 +23,15 @@ namespace {
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
 
-// One protocol client seen through what the rules need.
+using testing::Exchange;
+
+// One protocol client seen through what the rules need, with the exchanges
+// that open its session and the one that ends it.
 struct Client {
   std::function<void(const std::string&, std::uint16_t, int, Security)> aim;
   std::function<bool()> connect, command, disconnect;
   std::function<std::string()> error;
+  std::vector<Exchange> opening, goodbye;
 };
 
 std::unique_ptr<Client> MakeClient(char protocol) {
@@ -39,6 +44,9 @@ std::unique_ptr<Client> MakeClient(char protocol) {
     };
     client->connect = [smtp] { return smtp->Connect(); };
     client->command = [smtp] { return smtp->Send("a@t", {"b@t"}, "Subject: x\r\n\r\nx\r\n"); };
+    smtp->set_helo_name("client.test");
+    client->opening = {{{}, "220 mx.test ready\r\n"}, {{"HELO client.test"}, "250 mx.test\r\n"}};
+    client->goodbye = {{{"QUIT"}, "221 bye\r\n"}};
     client->disconnect = [smtp] { return smtp->Disconnect(); };
     client->error = [smtp] { return smtp->last_error(); };
   } else if (protocol == 'P') {
@@ -49,6 +57,10 @@ std::unique_ptr<Client> MakeClient(char protocol) {
     };
     client->connect = [pop3] { return pop3->Connect(); };
     client->command = [pop3] { return pop3->Retrieve(1); };
+    pop3->set_user("ann"), pop3->set_password("secret");
+    client->opening = {{{}, "+OK ready\r\n"}, {{"USER ann"}, "+OK\r\n"}, {{"PASS secret"}, "+OK\r\n"},
+                       {{"STAT"}, "+OK 4 1000\r\n"}};
+    client->goodbye = {{{"QUIT"}, "+OK bye\r\n"}};
     client->disconnect = [pop3] { return pop3->Disconnect(); };
     client->error = [pop3] { return pop3->last_error(); };
   } else {
@@ -58,6 +70,10 @@ std::unique_ptr<Client> MakeClient(char protocol) {
     };
     client->connect = [imap] { return imap->Connect(); };
     client->command = [imap] { return imap->Expunge(); };
+    const std::string tag = imap->tag_prefix();
+    client->opening = {{{}, "* OK ready\r\n"}, {{tag + "0 LOGIN user lemonade"}, tag + "0 OK\r\n"},
+                       {{tag + "1 LIST \"\" \"\""}, tag + "1 OK\r\n"}};
+    client->goodbye = {{{tag + "2 LOGOUT"}, "* BYE\r\n" + tag + "2 OK\r\n"}};
     client->disconnect = [imap] { return imap->Disconnect(); };
     client->error = [imap] { return imap->last_error(); };
   }
@@ -96,6 +112,28 @@ TEST_P(SessionRules, WithoutASessionCommandsFailAtOnceAndDisconnectDoesNothing) 
   EXPECT_FALSE(c->command());
   EXPECT_EQ(c->error(), MessageText(kMsgNeverConnected));
   EXPECT_LT(testing::MillisecondsSince(start), 1000);
+}
+
+// A second Connect while connected fails and leaves the session alone;
+// Disconnect says goodbye once, and then the client says it is not connected.
+TEST_P(SessionRules, ASecondConnectFailsAndDisconnectEndsTheSession) {
+  const std::unique_ptr<Client> c = MakeClient(GetParam());
+  std::vector<Exchange> script = c->opening;
+  script.insert(script.end(), c->goodbye.begin(), c->goodbye.end());
+  testing::FakeServer server;
+  const std::vector<std::string> transcript = testing::ScriptDialogue(server, script);
+  server.Start();
+  c->aim("127.0.0.1", server.port(), 2000, Security::kNone);
+  ASSERT_TRUE(c->connect()) << c->error();
+  EXPECT_FALSE(c->connect());
+  EXPECT_EQ(c->error(), MessageText(kMsgCannotConnect));
+  EXPECT_TRUE(c->disconnect()) << c->error();
+  EXPECT_FALSE(c->command());
+  EXPECT_EQ(c->error(), FormatMessageText(kMsgConnectionEnded, 10057));
+  EXPECT_TRUE(c->disconnect());
+  server.Finish();
+  EXPECT_THAT(server.Problems(), ::testing::IsEmpty());
+  EXPECT_THAT(server.ReceivedLines(), ::testing::ElementsAreArray(transcript));
 }
 
 // A port that expects TLS from the first byte stays silent for a plain client.

@@ -94,11 +94,6 @@ std::vector<SmtpCase> Cases() {
        Sending("me@here.test", {}), false, kDataFailed},
       {"EndOfDataOtherThan250", Greeted(Transaction("me@here.test", {"ann@a.test"}, "552 too big\r\n")),
        Sending("me@here.test", {"ann@a.test"}), false, "Udefined end of data transfer."},
-      // A second Connect while connected fails and leaves the session alone;
-      // after QUIT the client is not connected and says so at once.
-      {"SecondConnectFailsAndQuitEndsTheSession", Greeted({{{"QUIT"}, "221 bye\r\n"}}),
-       [](SmtpClient& c) { return c.Connect() && !c.Connect() && c.Disconnect() && !c.Send("a", {}, ""); }, true,
-       FormatMessageText(kMsgConnectionEnded, 10057)},
       // No RSET after a failure: the next Send starts with MAIL again. A
       // success leaves the description of the last failure in place.
       {"SendAfterAFailedSendStartsWithMail",
