@@ -4,6 +4,7 @@
 
 #include "automation/frame/com_ptr.h"
 #include "automation/frame/strings.h"
+#include "engine/common/messages.h"
 
 namespace vesk::com {
 
@@ -30,8 +31,7 @@ HRESULT TextToContent(BSTR text, std::string& bytes, std::string& error, UINT co
     if (n <= 0 || lossy) {
       char code[16];
       std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(c));
-      error = std::string("The text holds the character ") + code +
-              ", which the ANSI code page of this system cannot represent";
+      error = FormatMessageText(kMsgCharacterOutsideCodePage, code);
       return E_INVALIDARG;
     }
     result.append(converted, static_cast<size_t>(n));

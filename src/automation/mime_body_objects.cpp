@@ -50,8 +50,12 @@ STDMETHODIMP MimeBodyObject::put_ContentEncoding(BSTR value) {
   });
 }
 
+// A part without a type is text/plain (RFC 2045 section 5.2), and reads so.
 STDMETHODIMP MimeBodyObject::get_ContentType(BSTR* value) {
-  return Guarded([&] { return GetText(part_->type() + "/" + part_->subtype(), value); });
+  return Guarded([&] {
+    if (part_->type().empty() && part_->subtype().empty()) return GetText("text/plain", value);
+    return GetText(part_->type() + "/" + part_->subtype(), value);
+  });
 }
 
 // "type/subtype" taken as it stands: whatever follows the first slash is the

@@ -41,4 +41,19 @@ for (var m = 0; m < modes.length; m++) {
         "[" + modes[m] + "] text KOI8-R cannot hold relabels the part: " + koi.MimeBody.Charset + " " + koi.Text);
   if (modes[m] === "utf-8") check(koi.MimeBody.Charset === "utf-8", "[utf-8] relabelled utf-8");
 }
+// A new message's untyped part reads as text/plain; text the ANSI code page
+// cannot hold is refused in that mode with E_INVALIDARG and a text that names
+// the character and the way out, and is kept in the Unicode mode.
+var fresh = new ActiveXObject("VeskMail.MIMEMessage");
+check(fresh.MimeBody.ContentType === "text/plain", "an untyped part reads as " + fresh.MimeBody.ContentType);
+try {
+  fresh.Text = "\u041f";
+  check(false, "Cyrillic text taken in the ANSI mode of a Western system");
+} catch (e) {
+  check((e.number >>> 0) === 0x80070057 && e.description.indexOf("U+041F") >= 0 &&
+        e.description.indexOf('Charset = "utf-8"') >= 0, "ANSI refusal: " + (e.number >>> 0).toString(16) + " " + e.description);
+}
+fresh.Charset = "utf-8";
+fresh.Text = "\u041f";
+check(fresh.Text === "\u041f", "the Unicode mode keeps U+041F");
 finish();

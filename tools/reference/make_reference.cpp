@@ -282,11 +282,18 @@ BOOL CALLBACK CollectStringBlock(HMODULE, LPCWSTR, LPWSTR name, LONG_PTR blocks)
 void WriteMessages(FILE* out, const wchar_t* dll_path) {
   fputs(
       "## Error texts\n\n"
-      "A failing member raises an error whose description is one of these texts (`%d` and `%s` stand for a\n"
-      "number and a text filled in when it happens), or a text passed on from the system or the server. The protocol\n"
-      "objects also keep the text in `LastErrorText` and fail with 0x80004005 (E_FAIL); the message objects\n"
-      "fail with the code their member documents, or 0x80040000 plus the number below. `Err.Source` is the\n"
-      "class's versioned ProgID, such as `VeskMail.SMTP.1`.\n\n"
+      "A failing member raises an error whose description (`Err.Description` in a script) is one of these texts\n"
+      "(`%d` and `%s` stand for a number and a text filled in when it happens), or a text passed on from the\n"
+      "system or the server. `Err.Source` is the class's versioned ProgID, such as `VeskMail.SMTP.1`. There is\n"
+      "no `LastErrorText` member: the description is where the library's text is, and on the `Ex` interfaces\n"
+      "`LastServerReply` keeps what the server last said.\n\n"
+      "Result codes (`Err.Number`):\n\n"
+      "- the protocol objects and the OAuth2 object: 0x80004005 (E_FAIL);\n"
+      "- the message objects: 0x80004005 (E_FAIL) where a file cannot be opened, read or written (the text names\n"
+      "  the file); 0x80070057 (E_INVALIDARG) for a value they cannot take, such as a `Charset` other than empty\n"
+      "  or `utf-8`, or text the ANSI code page cannot hold; otherwise 0x80040000 plus the number below;\n"
+      "- a missing result pointer or an argument of the wrong kind: the standard codes, which VBScript shows as\n"
+      "  its own errors (5 \"Invalid procedure call or argument\", 9 \"Subscript out of range\").\n\n"
       "| Number | Text |\n|---|---|\n",
       out);
   HMODULE module = LoadLibraryExW(dll_path, nullptr, LOAD_LIBRARY_AS_DATAFILE);

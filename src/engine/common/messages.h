@@ -54,6 +54,7 @@ enum MessageId : int {
   kMsgAccessTokenNeeded = 165,
   kMsgLoginDisabled = 166,
   kMsgUnknownMessageCharset = 180,
+  kMsgCharacterOutsideCodePage = 181,
   kMsgConnectionEnded = 190,
   kMsgCannotConnectTo = 200,
   kMsgConnectRefused = 201,
