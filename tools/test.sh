@@ -108,10 +108,10 @@ harness_counts() {
 # Two small file systems for saves that must fail cleanly: one that fills
 # up, one read-only holding old.eml. Where mounting is not allowed, those
 # cases say they are skipped. (A run started by another keeps its caller's.)
+mounts="$BUILD/results/mounts"
+unmount_test_file_systems() { umount "$mounts/full" "$mounts/readonly" 2>/dev/null || true; }
 mount_test_file_systems() {
   [ -z "${VESK_FULL_FS:-}" ] || return 0
-  local mounts="$BUILD/results/mounts"
-  unmount_test_file_systems() { umount "$mounts/full" "$mounts/readonly" 2>/dev/null || true; }
   unmount_test_file_systems
   mkdir -p "$mounts/full" "$mounts/readonly"
   if mount -t tmpfs -o size=128k tmpfs "$mounts/full" 2>/dev/null &&
