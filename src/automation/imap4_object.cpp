@@ -277,7 +277,8 @@ STDMETHODIMP Imap4Object::SavePart(VARIANT message, BSTR part, BSTR file_name) {
     ImapBodyPart described;
     const HRESULT fetched = FetchPart(message, part, content, described);
     if (FAILED(fetched)) return fetched;
-    const std::string path = ToNarrow(file_name);
+    // File names cross as UTF-8 to the wide file functions, in every mode.
+    const std::string path = ToNarrow(file_name, CP_UTF8);
     if (path.empty() || !files::WriteWholeFile(path, content.data(), content.size())) {
       client_.set_last_error(FormatMessageText(kMsgCannotWriteFile, path.c_str()));
       return Outcome(false);

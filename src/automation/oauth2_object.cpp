@@ -51,8 +51,18 @@ STDMETHODIMP OAuth2Object::put_TimeOut(LONG value) {
   client_.settings().timeout_ms = value;
   return S_OK;
 }
-STDMETHODIMP OAuth2Object::get_TokenFile(BSTR* value) { return GetText(client_.settings().token_file, value); }
-STDMETHODIMP OAuth2Object::put_TokenFile(BSTR value) { return SetText(client_.settings().token_file, value); }
+// The token file's name crosses as UTF-8 to the wide file functions, so that
+// a path outside the ANSI code page keeps every character.
+STDMETHODIMP OAuth2Object::get_TokenFile(BSTR* value) {
+  if (!value) return E_POINTER;
+  return ToBstr(client_.settings().token_file, value, CP_UTF8);
+}
+STDMETHODIMP OAuth2Object::put_TokenFile(BSTR value) {
+  return Guarded([&] {
+    client_.settings().token_file = ToNarrow(value, CP_UTF8);
+    return S_OK;
+  });
+}
 STDMETHODIMP OAuth2Object::get_OpenBrowser(VARIANT_BOOL* value) {
   return GetValue(ToVariantBool(client_.settings().open_browser), value);
 }
