@@ -1,10 +1,17 @@
+// Header fields: the field list, the header block read and written, values
+// outside ASCII as encoded-words, and the dates of the Date field (written
+// in the RFC 5322 form, read in it and in its obsolete forms).
+#include <cstdio>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "engine/mime/encoded_words.h"
 #include "engine/mime/field_list.h"
+#include "engine/mime/mail_dates.h"
 #include "engine/streams/string_stream.h"
 
 namespace vesk {
@@ -106,6 +113,96 @@ TEST(HeaderBlock, LineBreaksInValuesBecomeContinuationLines) {
   read->ReadHeaderBlock(stream);
   ASSERT_EQ(read->Names(), (std::vector<std::string>(4, "X-Test"))) << "one field each";
   EXPECT_EQ(read->At(3)->stored_value(), "a\n\tb\n c");
+}
+
+// Header values with bytes outside ASCII go on the wire as encoded-words.
+TEST(EncodedWords, OnlyWhatNeedsItIsEncoded) {
+  const std::pair<std::pair<const char*, const char*>, const char*> cases[] = {
+      {{"Subject", "plain ASCII stays\n\tfolded as it was"}, "plain ASCII stays\n\tfolded as it was"},
+      {{"Subject", "Gr\xC3\xBC\xC3\x9F" "e aus K\xC3\xB6ln"}, "=?utf-8?B?R3LDvMOfZSBhdXMgS8O2bG4=?="},
+      {{"Subject", "Re: Gr\xC3\xBC\xC3\x9F" "e, Anna!"}, "Re: =?utf-8?B?R3LDvMOfZSw=?= Anna!"},
+      {{"Subject", "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E"}, "=?utf-8?B?5pel5pys6Kqe?="},
+      {{"Subject", "Privatsph\xC3\xA4re"}, "=?utf-8?Q?Privatsph=C3=A4re?="},  // Q is shorter here
+      {{"From", "\"J\xC3\xB6rg, Sr.\" <j@example.com>, bob@example.com"},
+       "=?utf-8?B?SsO2cmcsIFNyLg==?= <j@example.com>,\r\n bob@example.com"},
+      {{"To", "J\xC3\xB6rg <j\xC3\xB6@example.com>"}, "J\xC3\xB6rg <j\xC3\xB6@example.com>"},  // cannot encode
+      {{"X-Note", "a=?b?= \xC3\xA9"}, "a=?b?= =?utf-8?B?w6k=?="},
+  };
+  for (const auto& [field, wire] : cases) EXPECT_EQ(WireHeaderValue(field.first, field.second), wire) << field.second;
+}
+
+TEST(EncodedWords, LongValuesFoldWithinTheLineLimitAndKeepCharactersWhole) {
+  std::string subject;
+  for (int i = 0; i < 40; ++i) subject += "\xC3\xA9t\xC3\xA9 ";  // "été "
+  const std::string wire = WireHeaderValue("Subject", subject);
+  std::istringstream lines("Subject: " + wire);
+  std::string line;
+  int count = 0;
+  while (std::getline(lines, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    EXPECT_LE(line.size(), 78u) << line;
+    ++count;
+  }
+  EXPECT_GT(count, 3);
+}
+
+std::string Runs(std::string_view text) {
+  std::string out;
+  for (const HeaderTextRun& run : DecodeEncodedWords(text)) out += "[" + run.charset + ":" + run.bytes + "]";
+  return out;
+}
+
+TEST(EncodedWords, ReadBackIntoRunsOfCharsetAndBytes) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"plain", "[:plain]"},
+      {"=?ISO-8859-1?Q?Gr=FC=DFe_aus?= K=F6ln", "[iso-8859-1:Gr\xFC\xDF" "e aus][: K=F6ln]"},
+      {"=?utf-8?B?R3LDvMOfZQ==?=\r\n =?utf-8?Q?_aus?=", "[utf-8:Gr\xC3\xBC\xC3\x9F" "e aus]"},  // joined
+      {"a =?utf-8*en?b?w6k?= b", "[:a ][utf-8:\xC3\xA9][: b]"},  // a language, no padding
+      {"=?utf-8?Q?a?= x =?utf-8?Q?b?=", "[utf-8:a][: x ][utf-8:b]"},
+      {"=?utf-8?X?abc?= =?utf-8?Q?has space?= =??Q?a?=", "[:=?utf-8?X?abc?= =?utf-8?Q?has space?= =??Q?a?=]"},
+  };
+  for (const auto& [text, runs] : cases) EXPECT_EQ(Runs(text), runs) << text;
+  // What the writer makes reads back as the text it was given.
+  const std::string subject = "Gr\xC3\xBC\xC3\x9F" "e \xE6\x97\xA5\xE6\x9C\xAC " + std::string(60, 'x') + " \xC3\xA9";
+  std::string back;
+  for (const HeaderTextRun& run : DecodeEncodedWords(WireHeaderValue("Subject", subject))) back += run.bytes;
+  EXPECT_EQ(back, subject);
+}
+
+std::string Utc(std::string_view text) {
+  CivilTime utc;
+  if (!ParseMailDate(text, utc)) return "not a date";
+  char out[32];
+  std::snprintf(out, sizeof out, "%04d-%02d-%02d %02d:%02d:%02d", utc.year, utc.month, utc.day, utc.hour,
+                utc.minute, utc.second);
+  return out;
+}
+
+TEST(MailDates, WrittenWithDayNameAndZoneOffset) {
+  EXPECT_EQ(FormatMailDate({2026, 12, 6, 13, 46, 5}, 60), "Sun, 06 Dec 2026 13:46:05 +0100");
+  EXPECT_EQ(FormatMailDate({2000, 2, 29, 0, 0, 0}, -570), "Tue, 29 Feb 2000 00:00:00 -0930");
+  EXPECT_EQ(Utc(FormatMailDate({1999, 12, 31, 23, 59, 59}, -480)), "2000-01-01 07:59:59");
+}
+
+TEST(MailDates, ReadInEveryFormToUtc) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"Sun, 06 Dec 2026 13:46:05 +0100", "2026-12-06 12:46:05"},
+      {"6 Dec 2026 13:46 -0000", "2026-12-06 13:46:00"},  // no day name, no seconds
+      {"  Tue,  1 Jul 2003 10:52:37 +0200 (CEST)", "2003-07-01 08:52:37"},
+      {"Fri, 21 Nov 97 09:55:06 GMT", "1997-11-21 09:55:06"},  // obsolete: two-digit year, zone name
+      {"Fri, 21 Nov 49 09:55:06 EST", "2049-11-21 14:55:06"},
+      {"Thu, 13 Feb 103 23:32 PST", "2003-02-14 07:32:00"},  // three-digit year
+      {"Mon, 01 Jan 2007 00:00:00 Z", "2007-01-01 00:00:00"},  // military zone counts as -0000
+      {"wed, 31 dec 2025 23:59:60 +0000", "2025-12-31 23:59:59"},  // any case; a leap second
+      {"Sat, 1 Jan 2000 00:30:00 +0100", "1999-12-31 23:30:00"},
+  };
+  for (const auto& [text, utc] : cases) EXPECT_EQ(Utc(text), utc) << text;
+  for (const char* not_a_date : {"", "12/6/2026 11:53:19 AM", "Sun 06 Dec 2026 13:46:05 +0100",
+                                 "Sun, 31 Feb 2026 10:00:00 +0000", "06 Dec 2026 25:00:00 +0000",
+                                 "06 Dec 2026 10:00:00 +01", "06 Dec 2026 10:00:00 +0100 trailing",
+                                 "Son, 06 Dec 2026 10:00:00 +0000"}) {
+    EXPECT_EQ(Utc(not_a_date), "not a date") << not_a_date;
+  }
 }
 
 }  // namespace

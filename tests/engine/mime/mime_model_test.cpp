@@ -3,6 +3,7 @@
 // attachment view.
 
 #include <cstdio>
+#include <fstream>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -255,12 +256,6 @@ TEST(MessageEntity, AddressListsAreBoundToTheirFields) {
   EXPECT_EQ(Render(*message), "\r\n") << "old pieces no longer reach a reset message";
 }
 
-const char kMixed[] =
-    "Content-Type: multipart/mixed; boundary=\"b\"\r\n\r\n--b\r\n\r\ntext\r\n"
-    "--b\r\nContent-Disposition: attachment; filename=\"a.txt\"\r\n\r\nA\r\n"
-    "--b\r\nContent-Disposition: Attachment; filename=\"no.txt\"\r\n\r\nN\r\n"
-    "--b\r\nContent-Disposition: attachment; filename=\"b.txt\"\r\n\r\nB\r\n--b--\r\n";
-
 // A text leaf says on the wire what its content needs; the model keeps what
 // the caller set, and the written text reads back to the same content.
 TEST(MimePart, TextLeavesGetTheCharsetAndEncodingTheirContentNeeds) {
@@ -371,10 +366,7 @@ TEST(MimePart, LoadedStructuredFieldsAreWrittenAsTheyWereRead) {
 // Content-Disposition, Content-Type, Content-Transfer-Encoding.
 TEST(AttachmentList, AttachedFileFieldsComeInTheirOrder) {
   const std::string path = ::testing::TempDir() + "vesk notes.txt";
-  FILE* file = std::fopen(path.c_str(), "wb");
-  ASSERT_TRUE(file);
-  std::fputs("agenda\n", file);
-  std::fclose(file);
+  std::ofstream(path, std::ios::binary) << "agenda\n";
   const Ref<MimePart> part = MakeFilePart(path, "attachment");
   std::remove(path.c_str());
   ASSERT_TRUE(part);
@@ -384,7 +376,11 @@ TEST(AttachmentList, AttachedFileFieldsComeInTheirOrder) {
 }
 
 TEST(AttachmentList, CountsOnlyChildrenMarkedExactlyAttachment) {
-  const Ref<MessageEntity> message = ParseMessage(kMixed);
+  const Ref<MessageEntity> message = ParseMessage(
+      "Content-Type: multipart/mixed; boundary=\"b\"\r\n\r\n--b\r\n\r\ntext\r\n"
+      "--b\r\nContent-Disposition: attachment; filename=\"a.txt\"\r\n\r\nA\r\n"
+      "--b\r\nContent-Disposition: Attachment; filename=\"no.txt\"\r\n\r\nN\r\n"
+      "--b\r\nContent-Disposition: attachment; filename=\"b.txt\"\r\n\r\nB\r\n--b--\r\n");
   AttachmentList list(message);
   ASSERT_EQ(list.Count(), 2u);
   EXPECT_EQ(FieldValue(*list.Item(2)->disposition_parameters(), "filename"), "b.txt");

@@ -1,8 +1,9 @@
-// The OAuth 2 grants against the local OAuth 2 server of the tests
-// (tools/oauth2_server.sh: npm's oauth2-mock-server behind a scripted layer
-// of our own, HTTPS on loopback with the private CA), and the token file.
-// Runs when VESK_OAUTH2_URL and VESK_OAUTH2_CA_FILE are set; the sign-in with
-// a token at Dovecot also needs VESK_MAILSERVERS=1.
+// The text forms of OAuth 2 (form bodies, query strings, base64url); then the
+// grants against the local OAuth 2 server of the tests (tools/oauth2_server.sh:
+// npm's oauth2-mock-server behind a scripted layer of our own, HTTPS on
+// loopback with the private CA), and the token file. These run when
+// VESK_OAUTH2_URL and VESK_OAUTH2_CA_FILE are set; the sign-in with a token at
+// Dovecot also needs VESK_MAILSERVERS=1.
 
 #include <curl/curl.h>
 #include <gtest/gtest.h>
@@ -14,12 +15,44 @@
 #include <iterator>
 #include <thread>
 
+#include "engine/oauth2/form.h"
 #include "engine/oauth2/token_client.h"
+#include "engine/platform/crypto.h"
 #include "engine/platform/listener.h"
 #include "engine/protocols/pop3_client.h"
 
 namespace vesk::oauth2 {
 namespace {
+
+TEST(OAuthForm, EncodesEverythingButUnreservedCharactersAndLeavesOutEmptyValues) {
+  FormBody form;
+  form.Add("grant_type", "client_credentials")
+      .Add("scope", "https://mail.example/.default offline_access")
+      .Add("client_secret", "a+b/c=d&e%f\xC3\xA9")
+      .Add("empty", "");
+  EXPECT_EQ(form.text(),
+            "grant_type=client_credentials&scope=https%3A%2F%2Fmail.example%2F.default%20offline_access"
+            "&client_secret=a%2Bb%2Fc%3Dd%26e%25f%C3%A9");
+}
+
+TEST(OAuthForm, QueryStringsDecodeEscapesAndPlusAndKeepTheFirstOfARepeatedName) {
+  const auto query = ParseQuery("code=abc%2Fdef&state=x+y&state=second&error_description=a%20b%ZZ&flag");
+  EXPECT_EQ(query.at("code"), "abc/def");
+  EXPECT_EQ(query.at("state"), "x y");
+  EXPECT_EQ(query.at("error_description"), "a b%ZZ");  // a malformed escape stays as it is
+  EXPECT_EQ(query.at("flag"), "");
+  EXPECT_EQ(PercentDecode(PercentEncode("\r\n\x01 ~é")), "\r\n\x01 ~é");
+}
+
+// RFC 7636 appendix B: the verifier and the S256 challenge made from it.
+TEST(OAuthForm, PkceChallengeOfTheRfcExample) {
+  const std::string verifier = "dBjftJeZ4CVP-mB92K27uhbUJU1p1r_wW1gFWFOEjXk";
+  EXPECT_EQ(Base64Url(crypto::Sha256(verifier)), "E9Melhoa2OwvFrEMTJguCHaoeK1t8URWbuGJSstw-cM");
+  const unsigned char octets[] = {116, 24, 223, 180, 151, 153, 224, 37, 79, 250, 96,  125, 216, 173, 187, 186,
+                                  22,  212, 37, 77, 105, 214, 191, 240, 91, 88, 5, 88, 83, 132, 141, 121};
+  EXPECT_EQ(Base64Url(std::string(reinterpret_cast<const char*>(octets), sizeof octets)), verifier);
+  EXPECT_EQ(Base64Url("\xFB\xFF"), "-_8");
+}
 
 std::string Setting(const char* name) {
   const char* value = std::getenv(name);
@@ -103,32 +136,26 @@ class OAuth2Server : public ::testing::Test {
   std::string file_;
 };
 
-TEST_F(OAuth2Server, ClientCredentialsGiveABearerTokenWithItsLifetime) {
+// A client credentials token is used while it lasts; once it has ended it is
+// asked for anew with the secret, and refused without one.
+TEST_F(OAuth2Server, ClientCredentialsGiveABearerTokenUsedWhileItLasts) {
   Configure(client_, "vesk-service", "vesk-service-secret");
   ASSERT_TRUE(client_.RequestClientCredentials()) << client_.last_error();
-  EXPECT_EQ(std::count(client_.tokens().access_token.begin(), client_.tokens().access_token.end(), '.'), 2);
+  const std::string issued = client_.tokens().access_token;
+  const std::int64_t expires_at = client_.tokens().expires_at;
+  EXPECT_EQ(std::count(issued.begin(), issued.end(), '.'), 2);
   EXPECT_NEAR(static_cast<double>(client_.SecondsLeft()), 3600, 5);
   EXPECT_EQ(client_.tokens().scope, "mail offline_access");
   std::string token;
   ASSERT_TRUE(client_.CurrentToken(token));
-  EXPECT_EQ(token, client_.tokens().access_token);  // fresh: not asked for again
-}
-
-TEST_F(OAuth2Server, ATokenThatCannotBeRenewedIsUsedWhileItLastsAndRefusedAfter) {
-  Configure(client_, "vesk-service", "vesk-service-secret");
-  ASSERT_TRUE(client_.RequestClientCredentials());
-  const std::string issued = client_.tokens().access_token;
-  const std::int64_t expires_at = client_.tokens().expires_at;
+  EXPECT_EQ(token, issued);  // fresh: not asked for again
   client_.settings().client_secret.clear();  // no way left to renew it
-  std::string token;
   client_.now = [expires_at] { return expires_at - 30; };  // half a minute left
   ASSERT_TRUE(client_.CurrentToken(token));
   EXPECT_EQ(token, issued);
   client_.now = [expires_at] { return expires_at + 1; };
   EXPECT_FALSE(client_.CurrentToken(token));
   EXPECT_EQ(client_.last_error(), "OAuth 2 needs the RefreshToken first");
-
-  // With the secret, an ended client credentials token is asked for anew.
   client_.settings().client_secret = "vesk-service-secret";
   ASSERT_TRUE(client_.CurrentToken(token)) << client_.last_error();
   EXPECT_EQ(client_.tokens().expires_at, expires_at + 1 + 3600);  // issued at the (faked) present
@@ -240,10 +267,9 @@ TEST_F(OAuth2Server, BrowserSignInEndsAtTheTimeLimitAndReportsARedirectedError) 
 
   // The redirect the server sends when the user says no; a stray request
   // (a favicon) before it is answered and does not end the sign-in.
-  std::string state;
   const std::string& address = client_.authorization_address();
   const size_t at = address.find("&state=") + 7;
-  state = address.substr(at, address.find('&', at) - at);
+  const std::string state = address.substr(at, address.find('&', at) - at);
   EXPECT_EQ(Browse(client_.redirect_uri() + "favicon.ico"), 404);
   EXPECT_EQ(Browse(client_.redirect_uri() + "?error=access_denied&error_description=User%20said%20no&state=" + state),
             200);
@@ -275,15 +301,13 @@ TEST_F(OAuth2Server, DeviceSignInSlowsDownWhenTold) {
 }
 
 TEST_F(OAuth2Server, DeviceSignInEndsOnDenialExpiryOrTheScriptsTimeLimit) {
-  Configure(client_, "device-deny", "");
-  ASSERT_TRUE(client_.StartDeviceAuthorization());
-  EXPECT_FALSE(client_.WaitForDeviceAuthorization(30));
-  EXPECT_EQ(client_.last_error(), "OAuth 2 endpoint " + url_ + "/token answered access_denied: The user denied the request");
-
-  Configure(client_, "device-expire", "");
-  ASSERT_TRUE(client_.StartDeviceAuthorization());
-  EXPECT_FALSE(client_.WaitForDeviceAuthorization(30));
-  EXPECT_EQ(client_.last_error(), "OAuth 2 endpoint " + url_ + "/token answered expired_token: The device code has expired");
+  for (const auto& [id, answer] : {std::pair{"device-deny", "access_denied: The user denied the request"},
+                                   std::pair{"device-expire", "expired_token: The device code has expired"}}) {
+    Configure(client_, id, "");
+    ASSERT_TRUE(client_.StartDeviceAuthorization());
+    EXPECT_FALSE(client_.WaitForDeviceAuthorization(30));
+    EXPECT_EQ(client_.last_error(), "OAuth 2 endpoint " + url_ + "/token answered " + answer);
+  }
 
   Configure(client_, "device-manual", "");
   ASSERT_TRUE(client_.StartDeviceAuthorization());
