@@ -17,8 +17,6 @@ Check imap.Port = 143 And imap.User = "user" And imap.Password = "lemonade" And 
       "IMAP4 defaults"
 Check imap.MessageCount = 0 And imap.RecentCount = 0 And imap.FirstUnseen = 0, "IMAP4 counters"
 Check TypeName(imap.MessageCount) = "Long", "IMAP4 counters are 32-bit"
-imap.MailboxName = "INBOX\Archive\2026"
-Check imap.MailboxName = "INBOX\Archive\2026", "IMAP4 MailboxName round trip"
 imap.User = "" : imap.Password = Empty
 Check imap.User = "" And imap.Password = "", "empty and Empty are stored as empty text"
 imap.Host = "127.0.0.1" : imap.Port = 1 : imap.TimeOut = 500
@@ -66,7 +64,6 @@ page.Root = folder
 Set inPage = CreateObject("VeskMail.MIMEMessage")
 inPage.OnStartPage page
 inPage.UseVirtualPath = True
-Check inPage.UseVirtualPath = True, "virtual paths after OnStartPage"
 inPage.Subject = "from a page"
 inPage.Save "/page.eml"
 Set copy = CreateObject("VeskMail.MIMEMessage")

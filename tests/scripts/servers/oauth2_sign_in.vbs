@@ -84,33 +84,30 @@ Sub SignInEverywhere(token, what)
   SignInWith token, what & " (OAUTHBEARER)", 4
 End Sub
 
+' Each protocol in turn: its kind, host, port and the reply that shows a
+' sign-in. IMAP4 uses XOAUTH2 where the method is chosen for the others.
 Sub SignInWith(token, what, method)
-  Dim smtp : Set smtp = CreateObject("VeskMail.SMTP")
-  smtp.Host = "localhost" : smtp.Port = Port("VESK_SUBMISSION_PORT") : smtp.Security = 1
-  smtp.User = "vesk" : UseCredential smtp, token
-  smtp.AuthMethod = method : smtp.TraceFile = traceFile
-  smtp.Connect
-  Check Left(smtp.LastServerReply, 4) = "235 ", what & ": submission sign-in " & smtp.LastServerReply
-  Dim message : Set message = CreateObject("VeskMail.MIMEMessage")
-  message.From.Address = "vesk@localhost"
-  message.To.Add.Address = "vesk@localhost"
-  message.Subject = "OAuth 2: " & what
-  message.Text = "Sent with a token." & vbCrLf
-  smtp.Send message
-  smtp.Disconnect
-  Dim pop3 : Set pop3 = CreateObject("VeskMail.POP3")
-  pop3.Host = "127.0.0.1" : pop3.Port = Port("VESK_POP3_PORT") : pop3.User = "vesk" : UseCredential pop3, token
-  pop3.AuthMethod = method : pop3.TraceFile = traceFile
-  pop3.Connect
-  Check InStr(pop3.LastServerReply, "+OK") = 1, what & ": POP3 sign-in " & pop3.LastServerReply
-  pop3.Disconnect
-  Dim imap : Set imap = CreateObject("VeskMail.IMAP4")
-  imap.Host = "127.0.0.1" : imap.Port = Port("VESK_IMAP_PORT") : imap.User = "vesk" : UseCredential imap, token
-  imap.AuthMethod = 3 : imap.TraceFile = traceFile
-  If method <> 0 Then imap.AuthMethod = method
-  imap.Connect
-  Check InStr(imap.LastServerReply, " OK") > 0, what & ": IMAP4 sign-in " & imap.LastServerReply
-  imap.Disconnect
+  Dim p, o, message
+  For Each p In Array(Array("SMTP", "localhost", "VESK_SUBMISSION_PORT", "235 "), _
+                      Array("POP3", "127.0.0.1", "VESK_POP3_PORT", "+OK"), Array("IMAP4", "127.0.0.1", "VESK_IMAP_PORT", " OK"))
+    Set o = CreateObject("VeskMail." & p(0))
+    o.Host = p(1) : o.Port = Port(p(2)) : o.User = "vesk" : UseCredential o, token
+    o.AuthMethod = method : o.TraceFile = traceFile
+    If p(0) = "SMTP" Then o.Security = 1
+    If p(0) = "IMAP4" And method = 0 Then o.AuthMethod = 3
+    o.Connect
+    Check InStr(o.LastServerReply, p(3)) = 1 Or (p(0) = "IMAP4" And InStr(o.LastServerReply, p(3)) > 0), _
+      what & ": " & p(0) & " sign-in " & o.LastServerReply
+    If p(0) = "SMTP" Then
+      Set message = CreateObject("VeskMail.MIMEMessage")
+      message.From.Address = "vesk@localhost"
+      message.To.Add.Address = "vesk@localhost"
+      message.Subject = "OAuth 2: " & what
+      message.Text = "Sent with a token." & vbCrLf
+      o.Send message
+    End If
+    o.Disconnect
+  Next
 End Sub
 
 EmptyMailbox

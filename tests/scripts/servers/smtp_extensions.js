@@ -23,9 +23,13 @@ function takeTrace() {
   fso.DeleteFile(traceFile);
   return text;
 }
-function smtpOn(portName) {
+// An SMTP session to the port of that name; with `extensions` it speaks EHLO,
+// and it connects unless `later` (for members set before Connect).
+function smtpOn(portName, extensions, later) {
   var smtp = new ActiveXObject("VeskMail.SMTP");
   smtp.Host = "127.0.0.1"; smtp.Port = port(portName); smtp.TimeOut = 20000; smtp.TraceFile = traceFile;
+  if (extensions) smtp.UseExtensions = true;
+  if (!later) smtp.Connect();
   return smtp;
 }
 function message(from, recipients, subject, text) {
@@ -73,9 +77,7 @@ emptyMailbox("vesk-intl");
 // SIZE: 37 KB to the port that takes 20000 bytes: refused before MAIL.
 var big = "", line = new Array(73).join("x") + "\r\n";
 while (big.length < 37000) big += line;
-var smtp = smtpOn("VESK_SMTP_SMALL_PORT");
-smtp.UseExtensions = true;
-smtp.Connect();
+var smtp = smtpOn("VESK_SMTP_SMALL_PORT", true);
 var error = failureOf(function () { smtp.Send(message("vesk-dsn@localhost", ["vesk-dsn@localhost"], "big", big)); });
 check(/^Message of 3\d{4} bytes is larger than the 20000 bytes the server takes \(SIZE\)$/.test(error), "size refusal: " + error);
 smtp.Send(message("vesk-dsn@localhost", ["vesk-dsn@localhost"], "small", "small\r\n"));
@@ -87,11 +89,10 @@ check(trace.match(/C: MAIL From:/g).length === 1 && /C: MAIL From: <vesk-dsn@loc
 
 // Delivery reports: a success report for the envelope identifier reaches
 // the sender's mailbox.
-smtp = smtpOn("VESK_SMTP_PORT");
+smtp = smtpOn("VESK_SMTP_PORT", false, true);
 smtp.DeliveryNotify = 2 + 4;  // SUCCESS and FAILURE
 smtp.DeliveryReturn = 2;      // headers only
 smtp.EnvelopeID = "invoice 4711";
-check(smtp.DeliveryNotify === 6 && smtp.DeliveryReturn === 2 && smtp.EnvelopeID === "invoice 4711", "report members read back");
 check(failureOf(function () { smtp.DeliveryNotify = 3; }) !== "", "NEVER does not combine");
 check(failureOf(function () { smtp.EnvelopeID = "a\r\nRSET"; }) !== "", "no line break in ENVID");
 smtp.Connect();
@@ -109,9 +110,7 @@ check(/multipart\/report/i.test(report) && /Action: delivered/i.test(report) &&
       /Original-Recipient: rfc822;\s*vesk-intl@localhost/i.test(report), "a success report: " + report.substr(0, 2000));
 
 // International addresses: in UTF-8 with SMTPUTF8, as the A-label without.
-smtp = smtpOn("VESK_SMTP_PORT");
-smtp.UseExtensions = true;
-smtp.Connect();
+smtp = smtpOn("VESK_SMTP_PORT", true);
 smtp.Send(message("vesk-dsn@localhost", [joerg], "f\u00fcr J\u00f6rg", "Gr\u00fc\u00dfe\r\n"));
 // A message in the ANSI mode: its addresses reach the envelope as UTF-8 too
 // (a blind copy, so that no header holds the code page's bytes).
@@ -127,9 +126,7 @@ trace = takeTrace();
 check(/ BODY=8BITMIME SMTPUTF8\r?\n/.test(trace), "8BITMIME and SMTPUTF8 on MAIL: " + trace);
 check(trace.match(/C: RCPT TO: <j\u00c3\u00b6rg@m\u00c3\u00bcller\.example>/g).length === 2,
       "both envelopes in UTF-8 (the trace read in the ANSI code page): " + trace);
-smtp = smtpOn("VESK_SMTP_ASCII_PORT");
-smtp.UseExtensions = true;
-smtp.Connect();
+smtp = smtpOn("VESK_SMTP_ASCII_PORT", true);
 error = failureOf(function () { smtp.Send(message("vesk-dsn@localhost", ["vesk-intl@localhost", joerg], "no", "no\r\n")); });
 check(error === "Address \"" + joerg + "\" needs a server that offers international addresses (SMTPUTF8)", "refused: " + error);
 smtp.Send(message("vesk-dsn@localhost", [post], "A-label", "ASCII envelope\r\n"));
@@ -140,9 +137,7 @@ check(!/ SMTPUTF8/.test(trace) && /C: RCPT TO: <post@xn--mller-kva\.example>/.te
 
 // Partial refusals: by default one unknown recipient fails the transaction
 // and nothing is delivered; allowed, the others get the message.
-smtp = smtpOn("VESK_SMTP_PORT");
-smtp.UseExtensions = true;
-smtp.Connect();
+smtp = smtpOn("VESK_SMTP_PORT", true);
 var recipients = ["vesk-intl@localhost", "nobody@localhost", "vesk-dsn@localhost"];
 error = failureOf(function () { smtp.Send(message("vesk-dsn@localhost", recipients, "all or nothing", "x\r\n")); });
 check(error === "Invalid response on RCPT TO: command.", "one refusal fails Send: " + error);
@@ -151,8 +146,7 @@ check(vbArray(smtp.RefusedRecipients).join() === "nobody@localhost", "refused: "
 error = failureOf(function () { smtp.Send(message("vesk-dsn@localhost", ["vesk-dsn@localhost"], "closed", "c\r\n")); });
 check(/^Not connected: /.test(error), "after an abandoned transaction: " + error);
 // One command at a time the transaction is reset, and the session goes on.
-smtp = smtpOn("VESK_SMTP_PORT");
-smtp.UseExtensions = true;
+smtp = smtpOn("VESK_SMTP_PORT", true, true);
 smtp.Pipelining = false;
 smtp.Connect();
 error = failureOf(function () { smtp.Send(message("vesk-dsn@localhost", recipients, "all or nothing", "x\r\n")); });
@@ -161,7 +155,7 @@ check(error === "Invalid response on RCPT TO: command." && /^550 5\.1\.1 /.test(
 smtp.Send(message("vesk-dsn@localhost", ["vesk-dsn@localhost"], "after RSET", "r\r\n"));
 smtp.Disconnect();
 check(/C: RSET\r?\n/.test(takeTrace()), "RSET after the refusal");
-smtp = smtpOn("VESK_SMTP_PORT");
+smtp = smtpOn("VESK_SMTP_PORT", false, true);
 smtp.AllowPartialDelivery = true;
 smtp.Connect();
 smtp.Send(message("vesk-dsn@localhost", recipients, "partial", "y\r\n"));
@@ -177,7 +171,6 @@ check(/C: MAIL From: <vesk-dsn@localhost> SIZE=\d+\r?\n[^\r\n]* C: RCPT TO: <ves
 
 // Nothing set: the HELO dialogue as it was.
 smtp = smtpOn("VESK_SMTP_PORT");
-smtp.Connect();
 smtp.Send(message("vesk-dsn@localhost", ["vesk-dsn@localhost"], "plain", "plain\r\n"));
 smtp.Disconnect();
 trace = takeTrace();
