@@ -7,7 +7,8 @@
 #   bench     the benchmarks, built (not run)
 #   x64, x86  that DLL under Wine: automation suite, scripts, failure reports,
 #             saved messages read by Python, messages from the wild, scripts
-#             against the real servers, delivered mail, the OAuth 2 example, many threads
+#             against the real servers, delivered mail, mail to international
+#             addresses, the OAuth 2 example, many threads
 #   servers   only the x64 harnesses that use the real servers
 #   release   the release zip, unpacked and used as a Windows user would
 #   fuzz      a short run of each fuzz target
