@@ -51,6 +51,12 @@ void GoesAwayAndComesBack(const Session& s, const std::vector<Exchange>& gone_sc
   EXPECT_THAT(back.Problems(), ::testing::IsEmpty());
 }
 
+template <class C>
+Session SessionOf(C& c, std::function<bool()> transfer) {
+  return {[&c](std::uint16_t port) { c.set_port(port); }, [&c] { return c.Connect(); }, std::move(transfer),
+          [&c] { return c.connected(); }, [&c] { return c.last_error(); }};
+}
+
 void SmtpGoesAwayDuringData() {
   SmtpClient c;
   c.set_host("127.0.0.1"), c.set_timeout_ms(500), c.set_helo_name("t");
@@ -59,10 +65,7 @@ void SmtpGoesAwayDuringData() {
                                       {{"DATA"}, "354 go\r\n"}};
   std::vector<Exchange> script = gone;
   script.push_back({{"Subject: x", "", "body", "."}, "250 queued\r\n"});
-  GoesAwayAndComesBack({[&](std::uint16_t port) { c.set_port(static_cast<std::int16_t>(port)); },
-                        [&] { return c.Connect(); }, [&] { return c.Send("a@t", {"b@t"}, "Subject: x\r\n\r\nbody\r\n"); },
-                        [&] { return c.connected(); }, [&] { return c.last_error(); }},
-                       gone, script);
+  GoesAwayAndComesBack(SessionOf(c, [&] { return c.Send("a@t", {"b@t"}, "Subject: x\r\n\r\nbody\r\n"); }), gone, script);
 }
 
 void Pop3GoesAwayDuringRetr() {
@@ -72,10 +75,7 @@ void Pop3GoesAwayDuringRetr() {
   std::vector<Exchange> back = gone;
   gone.push_back({{"RETR 1"}, "+OK\r\nSubject: x\r\n"});
   back.push_back({{"RETR 1"}, "+OK\r\nSubject: x\r\n\r\nbody\r\n.\r\n"});
-  GoesAwayAndComesBack({[&](std::uint16_t port) { c.set_port(static_cast<std::int16_t>(port)); },
-                        [&] { return c.Connect(); }, [&] { return c.Retrieve(1); }, [&] { return c.connected(); },
-                        [&] { return c.last_error(); }},
-                       gone, back);
+  GoesAwayAndComesBack(SessionOf(c, [&] { return c.Retrieve(1); }), gone, back);
 }
 
 void ImapGoesAwayDuringFetch() {
@@ -88,9 +88,7 @@ void ImapGoesAwayDuringFetch() {
                                  {{tag(first + 1) + " LIST \"\" \"\""}, tag(first + 1) + " OK\r\n"},
                                  {{tag(first + 2) + " FETCH 1:1 RFC822"}, "* 1 FETCH (RFC822 {22}\r\n" + fetched}};
   };
-  GoesAwayAndComesBack({[&](std::uint16_t port) { c.set_port(static_cast<std::int16_t>(port)); },
-                        [&] { return c.Connect(); }, [&] { return c.Retrieve(1); }, [&] { return c.connected(); },
-                        [&] { return c.last_error(); }},
+  GoesAwayAndComesBack(SessionOf(c, [&] { return c.Retrieve(1); }),
                        session(0, "Subject: x\r\n"), session(4, "Subject: x\r\n\r\nbody\r\n)\r\n" + tag(6) + " OK\r\n"));
 }
 

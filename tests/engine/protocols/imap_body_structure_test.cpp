@@ -1,5 +1,6 @@
 #include "engine/protocols/imap_body_structure.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -7,6 +8,8 @@
 
 namespace vesk {
 namespace {
+
+using ::testing::ElementsAre;
 
 ImapResponse Response(std::string text) {
   ImapResponse response;
@@ -27,6 +30,16 @@ std::vector<ImapBodyPart> Read(const ImapResponse& response, bool expect_success
   return parts;
 }
 
+// Each part as "section|type|charset|encoding|size|disposition|file name".
+std::vector<std::string> Summaries(const std::vector<ImapBodyPart>& parts) {
+  std::vector<std::string> lines;
+  for (const ImapBodyPart& p : parts) {
+    lines.push_back(p.section + "|" + p.MediaType() + "|" + p.charset + "|" + p.encoding + "|" + std::to_string(p.size) +
+                    "|" + p.disposition + "|" + p.file_name);
+  }
+  return lines;
+}
+
 // What Dovecot sends for a text with a PDF attached, inside a message that
 // also carries HTML as an alternative.
 TEST(ImapBodyStructure, NestedPartsGetTheirSpecifiersTypesSizesAndNames) {
@@ -38,33 +51,17 @@ TEST(ImapBodyStructure, NestedPartsGetTheirSpecifiersTypesSizesAndNames) {
       "\"application\" \"pdf\" (\"name\" \"report.pdf\") NIL NIL \"base64\" 5242880 NIL "
       "(\"attachment\" (\"filename\" \"Report 2026.pdf\")) NIL NIL) "
       "\"mixed\" (\"boundary\" \"b1\") NIL NIL NIL) FLAGS (\\Seen))"));
-  ASSERT_EQ(parts.size(), 3u);
-  EXPECT_EQ(parts[0].section, "1.1");
-  EXPECT_EQ(parts[0].MediaType(), "text/plain");
-  EXPECT_EQ(parts[0].charset, "utf-8");
-  EXPECT_EQ(parts[0].encoding, "quoted-printable");
-  EXPECT_EQ(parts[0].size, 120u);
-  EXPECT_EQ(parts[1].section, "1.2");
-  EXPECT_EQ(parts[1].MediaType(), "text/html");
-  EXPECT_EQ(parts[2].section, "2");
-  EXPECT_EQ(parts[2].MediaType(), "application/pdf");
-  EXPECT_EQ(parts[2].encoding, "base64");
-  EXPECT_EQ(parts[2].size, 5242880u);
-  EXPECT_EQ(parts[2].disposition, "attachment");
-  EXPECT_EQ(parts[2].file_name, "Report 2026.pdf");  // the disposition's name wins
+  EXPECT_THAT(Summaries(parts), ElementsAre("1.1|text/plain|utf-8|quoted-printable|120||",
+                                            "1.2|text/html|utf-8|7bit|300||",
+                                            // the disposition's name wins
+                                            "2|application/pdf||base64|5242880|attachment|Report 2026.pdf"));
 }
 
 // A message that is not multipart has the one part 1; NIL stands for any
 // field, even the encoding (read as 7bit) and the parameters.
 TEST(ImapBodyStructure, ASinglePartMessageIsPartOneAndNilFieldsAreEmpty) {
   const auto parts = Read(Response("* 1 FETCH (BODYSTRUCTURE (\"TEXT\" \"PLAIN\" NIL NIL NIL NIL 12 1))"));
-  ASSERT_EQ(parts.size(), 1u);
-  EXPECT_EQ(parts[0].section, "1");
-  EXPECT_EQ(parts[0].MediaType(), "text/plain");
-  EXPECT_EQ(parts[0].encoding, "7bit");
-  EXPECT_EQ(parts[0].charset, "");
-  EXPECT_EQ(parts[0].file_name, "");
-  EXPECT_EQ(parts[0].size, 12u);
+  EXPECT_THAT(Summaries(parts), ElementsAre("1|text/plain||7bit|12||"));
 }
 
 // Strings may come as literals (Cyrus sends a name with a quote in it that
@@ -74,10 +71,7 @@ TEST(ImapBodyStructure, StringsMayBeLiterals) {
   AppendLiteral(response, "a \"b\" {5}.png");
   response.text += ") NIL NIL \"base64\" 90 NIL NIL NIL NIL) \"mixed\"))";
   const auto parts = Read(response);
-  ASSERT_EQ(parts.size(), 2u);
-  EXPECT_EQ(parts[1].section, "2");
-  EXPECT_EQ(parts[1].file_name, "a \"b\" {5}.png");
-  EXPECT_EQ(parts[1].size, 90u);
+  EXPECT_THAT(Summaries(parts), ElementsAre("1|text/plain||7bit|3||", "2|image/png||base64|90||a \"b\" {5}.png"));
 }
 
 // File names in the forms senders use: RFC 2231 (with a charset, continued)
@@ -88,10 +82,9 @@ TEST(ImapBodyStructure, FileNamesAreDecoded) {
       "(\"application\" \"pdf\" NIL NIL NIL \"base64\" 10 NIL (\"attachment\" (\"filename*\" \"utf-8''%C3%BCber.pdf\")) NIL NIL)"
       "(\"application\" \"pdf\" NIL NIL NIL \"base64\" 10 NIL (\"attachment\" (\"filename*0*\" \"iso-8859-1''caf%E9\" \"filename*1\" \".txt\")) NIL NIL)"
       "(\"application\" \"pdf\" (\"name\" \"=?utf-8?B?w6ljb2xlLnBkZg==?=\") NIL NIL \"base64\" 10 NIL NIL NIL NIL) \"mixed\"))"));
-  ASSERT_EQ(parts.size(), 4u);
-  EXPECT_EQ(parts[1].file_name, "\xC3\xBC" "ber.pdf");
-  EXPECT_EQ(parts[2].file_name, "caf\xC3\xA9.txt");
-  EXPECT_EQ(parts[3].file_name, "\xC3\xA9" "cole.pdf");
+  std::vector<std::string> names;
+  for (const ImapBodyPart& part : parts) names.push_back(part.file_name);
+  EXPECT_THAT(names, ElementsAre("", "\xC3\xBC" "ber.pdf", "caf\xC3\xA9.txt", "\xC3\xA9" "cole.pdf"));
 }
 
 // An attached message is one part (its envelope and body are passed over),
@@ -103,12 +96,8 @@ TEST(ImapBodyStructure, AnAttachedMessageIsOnePart) {
       "((\"text\" \"plain\" NIL NIL NIL \"7bit\" 1 1)(\"text\" \"html\" NIL NIL NIL \"7bit\" 1 1) \"alternative\") 20 NIL "
       "(\"attachment\" (\"filename\" \"fw.eml\")) NIL NIL)"
       "(\"text\" \"csv\" NIL NIL NIL \"8bit\" 7 1) \"mixed\"))"));
-  ASSERT_EQ(parts.size(), 3u);
-  EXPECT_EQ(parts[1].section, "2");
-  EXPECT_EQ(parts[1].MediaType(), "message/rfc822");
-  EXPECT_EQ(parts[1].file_name, "fw.eml");
-  EXPECT_EQ(parts[2].section, "3");
-  EXPECT_EQ(parts[2].MediaType(), "text/csv");
+  EXPECT_THAT(Summaries(parts), ElementsAre("1|text/plain||7bit|3||", "2|message/rfc822||7bit|500|attachment|fw.eml",
+                                            "3|text/csv||8bit|7||"));
 }
 
 // Deep nesting is passed over without recursion past the limit; broken
@@ -126,8 +115,7 @@ TEST(ImapBodyStructure, DeepNestingAndBrokenResponsesAreSafe) {
   Read(Response("* 1 FETCH (FLAGS (\\Seen))"), false);
   Read(Response("* OK [UIDNEXT 4]"), false);
   const auto cut = Read(Response("* 1 FETCH (BODYSTRUCTURE ((\"text\" \"plain\" NIL NIL NIL \"7bit\" 1 1)(\"text\""), false);
-  ASSERT_EQ(cut.size(), 1u);
-  EXPECT_EQ(cut[0].section, "1");
+  EXPECT_THAT(Summaries(cut), ElementsAre("1|text/plain||7bit|1||"));
 }
 
 TEST(ImapBodyStructure, PartSpecifiersAreNumbersJoinedByPeriods) {

@@ -20,6 +20,7 @@ using testing::Exchange;
 using testing::FakeServer;
 
 constexpr char kTimedOut[] = "Socket error # 10060";
+constexpr char kUidList[] = "+OK\r\n1 00000001584a1b2c\r\n3 00000003584a1b2c\r\n.\r\n";
 
 // The log-in that opens most sessions below, with STAT answering `stat`.
 std::vector<Exchange> LoggedIn(std::string stat, std::vector<Exchange> more = {}) {
@@ -74,7 +75,7 @@ std::vector<Pop3Case> Cases() {
        {false, "Bad Password"}},
       {"StatRefused", LoggedIn("-ERR locked\r\n"), connect, {false, "Error occured during STAT"}},
       {"ListGivesTheSize", LoggedIn("+OK 2 300\r\n", {{{"LIST 2"}, "+OK 2 1234\r\n"}}), size_of(2), {true, "", 2, 1234}},
-          {"RetrUndoesDoubledPeriods",
+      {"RetrUndoesDoubledPeriods",
        LoggedIn("+OK 1 40\r\n", {{{"RETR 1"}, "+OK 40 octets\r\nSubject: a\r\n\r\n..\r\n...x\r\n.y\r\n.\r\n"}}),
        retrieve_1, {true, "", 1, 0, "Subject: a\n\n.\n..x\ny\n"}},
       {"RetrRefused", LoggedIn("+OK 1 40\r\n", {{{"RETR 1"}, "-ERR no such message\r\n"}}), retrieve_1,
@@ -99,6 +100,22 @@ std::vector<Pop3Case> Cases() {
       {"CommandAfterTheServerClosedIsNotSent", LoggedIn("+OK 1 5\r\n"), call([](Pop3Client& c) {
          return std::this_thread::sleep_for(std::chrono::milliseconds(200)), c.Retrieve(1); }),
        {false, FormatMessageText(kMsgConnectionEnded, 10057), 1}, 2000, true},
+      // UIDL: one message's identifier; the number of the message with an
+      // identifier, 0 when no message has it (nothing is sent for one that
+      // could break the command); a number the server does not know fails.
+      {"UidlAskedAndFound",
+       LoggedIn("+OK 3 300\r\n", {{{"UIDL 2"}, "+OK 2 00000002584a1b2c\r\n"}, {{"UIDL"}, kUidList}, {{"UIDL"}, kUidList},
+                                  {{"UIDL 9"}, "-ERR no such message\r\n"}}),
+       [](Pop3Client& c, Outcome&) {
+         std::string uid;
+         std::int16_t found = -1, deleted = -1, hostile = -1;
+         EXPECT_TRUE(c.Connect() && c.GetMessageUid(2, uid) && c.FindMessageByUid("00000003584a1b2c", found) &&
+                     c.FindMessageByUid("00000002584a1b2c", deleted) && c.FindMessageByUid("x\r\nDELE 1", hostile));
+         EXPECT_EQ(uid + " " + std::to_string(found) + " " + std::to_string(deleted) + " " + std::to_string(hostile),
+                   "00000002584a1b2c 3 0 0");
+         return c.GetMessageUid(9, uid);
+       },
+       {false, "Error occurred during UIDL", 3}},
       // Credentials that could end the command line, or would not fit it, are
       // refused before connecting; the client stays usable.
       {"RefusedLogInLeavesTheClientUsable", LoggedIn("+OK 1 1\r\n"),

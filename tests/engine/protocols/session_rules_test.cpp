@@ -21,7 +21,6 @@ namespace vesk {
 namespace {
 
 using ::testing::HasSubstr;
-using ::testing::StartsWith;
 
 using testing::Exchange;
 
@@ -34,54 +33,41 @@ struct Client {
   std::vector<Exchange> opening, goodbye;
 };
 
-std::unique_ptr<Client> MakeClient(char protocol) {
+template <class C>
+std::unique_ptr<Client> Wrap(std::shared_ptr<C> c, std::function<bool()> command, std::vector<Exchange> opening,
+                             std::vector<Exchange> goodbye) {
   auto client = std::make_unique<Client>();
-  if (protocol == 'S') {
-    auto smtp = std::make_shared<SmtpClient>();
-    client->aim = [smtp](const std::string& host, std::uint16_t port, int timeout, Security security) {
-      smtp->set_host(host), smtp->set_port(static_cast<std::int16_t>(port)), smtp->set_timeout_ms(timeout);
-      smtp->security().mode = security;
-    };
-    client->connect = [smtp] { return smtp->Connect(); };
-    client->command = [smtp] { return smtp->Send("a@t", {"b@t"}, "Subject: x\r\n\r\nx\r\n"); };
-    smtp->set_helo_name("client.test");
-    client->opening = {{{}, "220 mx.test ready\r\n"}, {{"HELO client.test"}, "250 mx.test\r\n"}};
-    client->goodbye = {{{"QUIT"}, "221 bye\r\n"}};
-    client->disconnect = [smtp] { return smtp->Disconnect(); };
-    client->error = [smtp] { return smtp->last_error(); };
-  } else if (protocol == 'P') {
-    auto pop3 = std::make_shared<Pop3Client>();
-    client->aim = [pop3](const std::string& host, std::uint16_t port, int timeout, Security security) {
-      pop3->set_host(host), pop3->set_port(static_cast<std::int16_t>(port)), pop3->set_timeout_ms(timeout);
-      pop3->security().mode = security;
-    };
-    client->connect = [pop3] { return pop3->Connect(); };
-    client->command = [pop3] { return pop3->Retrieve(1); };
-    pop3->set_user("ann"), pop3->set_password("secret");
-    client->opening = {{{}, "+OK ready\r\n"}, {{"USER ann"}, "+OK\r\n"}, {{"PASS secret"}, "+OK\r\n"},
-                       {{"STAT"}, "+OK 4 1000\r\n"}};
-    client->goodbye = {{{"QUIT"}, "+OK bye\r\n"}};
-    client->disconnect = [pop3] { return pop3->Disconnect(); };
-    client->error = [pop3] { return pop3->last_error(); };
-  } else {
-    auto imap = std::make_shared<ImapClient>();
-    client->aim = [imap](const std::string& host, std::uint16_t port, int timeout, Security security) {
-      imap->set_host(host), imap->set_port(port), imap->set_timeout_ms(timeout), imap->security().mode = security;
-    };
-    client->connect = [imap] { return imap->Connect(); };
-    client->command = [imap] { return imap->Expunge(); };
-    const std::string tag = imap->tag_prefix();
-    client->opening = {{{}, "* OK ready\r\n"}, {{tag + "0 LOGIN user lemonade"}, tag + "0 OK\r\n"},
-                       {{tag + "1 LIST \"\" \"\""}, tag + "1 OK\r\n"}};
-    client->goodbye = {{{tag + "2 LOGOUT"}, "* BYE\r\n" + tag + "2 OK\r\n"}};
-    client->disconnect = [imap] { return imap->Disconnect(); };
-    client->error = [imap] { return imap->last_error(); };
-  }
+  client->aim = [c](const std::string& host, std::uint16_t port, int timeout, Security security) {
+    c->set_host(host), c->set_port(port), c->set_timeout_ms(timeout), c->security().mode = security;
+  };
+  client->connect = [c] { return c->Connect(); };
+  client->disconnect = [c] { return c->Disconnect(); };
+  client->error = [c] { return c->last_error(); };
+  client->command = std::move(command);
+  client->opening = std::move(opening), client->goodbye = std::move(goodbye);
   return client;
 }
 
-const char* Greeting(char protocol) {
-  return protocol == 'S' ? "220 mx.test ready\r\n" : protocol == 'P' ? "+OK ready\r\n" : "* OK ready\r\n";
+std::unique_ptr<Client> MakeClient(char protocol) {
+  if (protocol == 'S') {
+    auto smtp = std::make_shared<SmtpClient>();
+    smtp->set_helo_name("client.test");
+    return Wrap(smtp, [smtp] { return smtp->Send("a@t", {"b@t"}, "Subject: x\r\n\r\nx\r\n"); },
+                {{{}, "220 mx.test ready\r\n"}, {{"HELO client.test"}, "250 mx.test\r\n"}}, {{{"QUIT"}, "221 bye\r\n"}});
+  }
+  if (protocol == 'P') {
+    auto pop3 = std::make_shared<Pop3Client>();
+    pop3->set_user("ann"), pop3->set_password("secret");
+    return Wrap(pop3, [pop3] { return pop3->Retrieve(1); },
+                {{{}, "+OK ready\r\n"}, {{"USER ann"}, "+OK\r\n"}, {{"PASS secret"}, "+OK\r\n"}, {{"STAT"}, "+OK 4 1000\r\n"}},
+                {{{"QUIT"}, "+OK bye\r\n"}});
+  }
+  auto imap = std::make_shared<ImapClient>();
+  const std::string tag = imap->tag_prefix();
+  return Wrap(imap, [imap] { return imap->Expunge(); },
+              {{{}, "* OK ready\r\n"}, {{tag + "0 LOGIN user lemonade"}, tag + "0 OK\r\n"},
+               {{tag + "1 LIST \"\" \"\""}, tag + "1 OK\r\n"}},
+              {{{tag + "2 LOGOUT"}, "* BYE\r\n" + tag + "2 OK\r\n"}});
 }
 
 class SessionRules : public ::testing::TestWithParam<char> {};
@@ -150,9 +136,9 @@ TEST_P(SessionRules, NoGreetingWithinTheTimeOutPointsToImplicitTls) {
 // The other way round: a plain greeting where a handshake was expected is
 // recognised at once, not after the time-out.
 TEST_P(SessionRules, PlainGreetingWhereTlsWasExpectedFailsAtOnce) {
-  testing::FakeServer server;
-  server.Send(Greeting(GetParam())).Pause(3000).Start();
   const std::unique_ptr<Client> c = MakeClient(GetParam());
+  testing::FakeServer server;
+  server.Send(c->opening.front().reply).Pause(3000).Start();
   c->aim("127.0.0.1", server.port(), 5000, Security::kImplicitTls);
   const auto start = std::chrono::steady_clock::now();
   EXPECT_FALSE(c->connect());

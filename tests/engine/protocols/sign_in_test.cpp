@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <sstream>
+#include <iterator>
 
 #include "engine/common/messages.h"
 #include "engine/platform/files.h"
@@ -115,9 +115,7 @@ const SignInCase kCases[] = {
 
 std::string ReadAll(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
-  std::stringstream text;
-  text << file.rdbuf();
-  return text.str();
+  return {std::istreambuf_iterator<char>(file), {}};
 }
 
 class SignIn : public ::testing::TestWithParam<SignInCase> {};
@@ -141,22 +139,17 @@ TEST_P(SignIn, SendsExactlyTheScriptedLinesAndKeepsSecretsOutOfTheTrace) {
   testing::FakeServer server;
   const std::vector<std::string> transcript = testing::ScriptDialogue(server, script);
   server.Start();
-  Credentials* credentials = c.protocol == 'S' ? &smtp.credentials() : &pop3.credentials();
-  credentials->SetUser("ann");
-  credentials->SetPassword(c.password);
-  credentials->SetAccessToken(c.token);
-  credentials->method = c.method;
-  imap.set_user("ann"), imap.set_password(c.password), imap.credentials().SetAccessToken(c.token), imap.credentials().method = c.method;
-  smtp.trace().set_path(trace_path), pop3.trace().set_path(trace_path), imap.trace().set_path(trace_path);
-  smtp.set_helo_name("c.test"), smtp.set_host("127.0.0.1"), pop3.set_host("127.0.0.1"), imap.set_host("127.0.0.1");
-  smtp.set_port(static_cast<std::int16_t>(server.port())), pop3.set_port(static_cast<std::int16_t>(server.port()));
-  imap.set_port(server.port());
-  const bool connected = c.protocol == 'S' ? smtp.Connect() : c.protocol == 'P' ? pop3.Connect() : imap.Connect();
-  const std::string error = c.protocol == 'S' ? smtp.last_error() : c.protocol == 'P' ? pop3.last_error() : imap.last_error();
-  const std::string reply = c.protocol == 'S' ? smtp.last_reply() : c.protocol == 'P' ? pop3.last_reply() : imap.last_reply();
-  EXPECT_EQ(connected, c.error.empty());
-  if (!c.error.empty()) EXPECT_EQ(error, c.error);
-  EXPECT_EQ(reply, tagged(c.reply));
+  const auto sign_in = [&](auto& client) {
+    client.set_host("127.0.0.1"), client.set_port(server.port()), client.trace().set_path(trace_path);
+    Credentials& credentials = client.credentials();
+    credentials.SetUser("ann"), credentials.SetPassword(c.password), credentials.SetAccessToken(c.token);
+    credentials.method = c.method;
+    EXPECT_EQ(client.Connect(), c.error.empty());
+    if (!c.error.empty()) EXPECT_EQ(client.last_error(), c.error);
+    EXPECT_EQ(client.last_reply(), tagged(c.reply));
+  };
+  smtp.set_helo_name("c.test");
+  c.protocol == 'S' ? sign_in(smtp) : c.protocol == 'P' ? sign_in(pop3) : sign_in(imap);
   server.Finish();
   EXPECT_THAT(server.Problems(), ::testing::IsEmpty());
   EXPECT_THAT(server.ReceivedLines(), ::testing::ElementsAreArray(transcript));

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <string>
 #include <thread>
+#include <type_traits>
 
 #include "engine/protocols/imap_client.h"
 #include "engine/protocols/pop3_client.h"
@@ -34,21 +35,14 @@ TransportSecurity Secured(Security mode) {
   return security;
 }
 
-Pop3Client& PointAt(Pop3Client& client, const char* host, const char* port_name, const char* port, Security mode) {
-  client.set_host(host);
-  client.set_port(static_cast<std::int16_t>(Port(port_name, port)));
-  client.set_user(Setting("VESK_MAIL_USER", "vesk"));
-  client.set_password(Setting("VESK_MAIL_PASSWORD", "vesk-pass"));
-  client.security() = Secured(mode);
-  return client;
-}
-
-ImapClient& PointAt(ImapClient& client, const char* host, const char* port_name, const char* port, Security mode) {
+// A POP3 or IMAP4 client aimed at a real server as the test user.
+template <class C>
+C& PointAt(C& client, const char* host, const char* port_name, const char* port, Security mode) {
   client.set_host(host);
   client.set_port(Port(port_name, port));
   client.set_user(Setting("VESK_MAIL_USER", "vesk"));
   client.set_password(Setting("VESK_MAIL_PASSWORD", "vesk-pass"));
-  client.set_timeout_ms(10000);
+  if constexpr (std::is_same_v<C, ImapClient>) client.set_timeout_ms(10000);
   client.security() = Secured(mode);
   return client;
 }
