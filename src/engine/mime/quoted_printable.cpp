@@ -113,7 +113,14 @@ void EncodeQuotedPrintableInto(const uint8_t* src, size_t size, std::string& out
   size_t pos = out.size();
   size_t i = 0;
   while (i < size) {
-    if (out.size() - pos < kLineRoom) out.resize(out.size() * 2 + kLineRoom * 4);
+    if (out.size() - pos < kLineRoom) {
+      // Room for about what the rest of this source needs (an eighth more
+      // than its size, or up to the next flush), never a multiple of what
+      // `out` already holds: `out` may be a whole message written so far,
+      // and growing it by its own size zero-fills that much again per leaf.
+      const size_t rest = size - i;
+      out.resize(pos + std::min(rest + rest / 8, flush_at) + kLineRoom * 4);
+    }
     char* const o = out.data();
     size_t col = 0;
     bool line_ended = false;
