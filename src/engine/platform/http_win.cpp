@@ -9,6 +9,7 @@
 #include <string>
 
 #include "engine/platform/sockets.h"
+#include "engine/platform/tls_win.h"
 
 namespace vesk::http {
 namespace {
@@ -84,29 +85,6 @@ InternetHandle OpenSession() {
   return InternetHandle(session);
 }
 
-// Whether the certificate names the IPv4 address among its alternative
-// names. The system's name check does not match addresses everywhere (Wine's
-// does not), so an address given as the host is matched here.
-bool CertificateHasAddress(PCCERT_CONTEXT certificate, sockets::Ipv4Address address) {
-  const CERT_INFO* info = certificate->pCertInfo;
-  PCERT_EXTENSION extension = CertFindExtension(szOID_SUBJECT_ALT_NAME2, info->cExtension, info->rgExtension);
-  if (extension == nullptr) return false;
-  CERT_ALT_NAME_INFO* names = nullptr;
-  DWORD size = 0;
-  if (!CryptDecodeObjectEx(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, X509_ALTERNATE_NAME, extension->Value.pbData,
-                           extension->Value.cbData, CRYPT_DECODE_ALLOC_FLAG, nullptr, &names, &size)) {
-    return false;
-  }
-  bool found = false;
-  for (DWORD i = 0; i < names->cAltEntry && !found; ++i) {
-    const CERT_ALT_NAME_ENTRY& entry = names->rgAltEntry[i];
-    found = entry.dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS && entry.IPAddress.cbData == 4 &&
-            std::memcmp(entry.IPAddress.pbData, &address, 4) == 0;
-  }
-  LocalFree(names);
-  return found;
-}
-
 }  // namespace
 
 bool PostForm(const Request& request, Response& response, std::string& error) {
@@ -163,7 +141,7 @@ bool PostForm(const Request& request, Response& response, std::string& error) {
     DWORD certificate_size = sizeof certificate;
     const bool named = WinHttpQueryOption(call.get(), WINHTTP_OPTION_SERVER_CERT_CONTEXT, &certificate,
                                           &certificate_size) &&
-                       certificate && CertificateHasAddress(certificate, address);
+                       certificate && tls::CertificateHasAddress(certificate, address);
     if (certificate) CertFreeCertificateContext(certificate);
     if (!named) {
       error = "the server's certificate is not issued for " + std::string(host.begin(), host.end());

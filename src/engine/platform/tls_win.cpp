@@ -21,6 +21,7 @@
 
 #include "engine/platform/sockets.h"
 #include "engine/platform/tls.h"
+#include "engine/platform/tls_win.h"
 
 namespace vesk::tls {
 namespace {
@@ -43,26 +44,6 @@ std::string StatusText(long status) {
 }
 
 std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
-
-bool CertificateHasAddress(PCCERT_CONTEXT certificate, sockets::Ipv4Address address) {
-  const CERT_INFO* info = certificate->pCertInfo;
-  PCERT_EXTENSION extension = CertFindExtension(szOID_SUBJECT_ALT_NAME2, info->cExtension, info->rgExtension);
-  if (extension == nullptr) return false;
-  CERT_ALT_NAME_INFO* names = nullptr;
-  DWORD size = 0;
-  if (!CryptDecodeObjectEx(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, X509_ALTERNATE_NAME, extension->Value.pbData,
-                           extension->Value.cbData, CRYPT_DECODE_ALLOC_FLAG, nullptr, &names, &size)) {
-    return false;
-  }
-  bool found = false;
-  for (DWORD i = 0; i < names->cAltEntry && !found; ++i) {
-    const CERT_ALT_NAME_ENTRY& entry = names->rgAltEntry[i];
-    found = entry.dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS && entry.IPAddress.cbData == 4 &&
-            std::memcmp(entry.IPAddress.pbData, &address, 4) == 0;
-  }
-  LocalFree(names);
-  return found;
-}
 
 std::string CertificateName(PCCERT_CONTEXT certificate) {
   char name[256] = "";
@@ -307,6 +288,26 @@ class SchannelSession final : public Session {
 };
 
 }  // namespace
+
+bool CertificateHasAddress(PCCERT_CONTEXT certificate, sockets::Ipv4Address address) {
+  const CERT_INFO* info = certificate->pCertInfo;
+  PCERT_EXTENSION extension = CertFindExtension(szOID_SUBJECT_ALT_NAME2, info->cExtension, info->rgExtension);
+  if (extension == nullptr) return false;
+  CERT_ALT_NAME_INFO* names = nullptr;
+  DWORD size = 0;
+  if (!CryptDecodeObjectEx(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, X509_ALTERNATE_NAME, extension->Value.pbData,
+                           extension->Value.cbData, CRYPT_DECODE_ALLOC_FLAG, nullptr, &names, &size)) {
+    return false;
+  }
+  bool found = false;
+  for (DWORD i = 0; i < names->cAltEntry && !found; ++i) {
+    const CERT_ALT_NAME_ENTRY& entry = names->rgAltEntry[i];
+    found = entry.dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS && entry.IPAddress.cbData == 4 &&
+            std::memcmp(entry.IPAddress.pbData, &address, 4) == 0;
+  }
+  LocalFree(names);
+  return found;
+}
 
 std::unique_ptr<Session> Session::Create(const Options& options) {
   return std::make_unique<SchannelSession>(options);
