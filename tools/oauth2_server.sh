@@ -24,6 +24,8 @@ settings() { "$repo_root/tools/mailservers.sh" env | grep -E '^VESK_(TLS_DIR|OAU
 
 start() {
   if [[ -s $pid_file ]] && kill -0 "$(cat "$pid_file")" 2>/dev/null && port_open "$port"; then return 0; fi
+  # Another checkout's server on the port would answer with another CA.
+  if port_open "$port"; then say "port $port is taken by another program (VESK_OAUTH2_PORT moves it)"; return 1; fi
   if ! command -v npm >/dev/null; then
     say "installing node and npm"
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends nodejs npm >/dev/null

@@ -1,9 +1,9 @@
 #pragma once
 
 // Listening on the loopback address, for the redirect that ends a browser
-// sign-in (RFC 8252 section 7.3): POSIX side listener_posix.cpp, Windows
-// side listener_win.cpp. Accepted sockets are served with the calls of the
-// sockets seam.
+// sign-in (RFC 8252 section 7.3). The Berkeley calls it makes are the same
+// on both systems; accepted sockets are served with the calls of the sockets
+// seam.
 
 #include <cstdint>
 

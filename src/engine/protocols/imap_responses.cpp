@@ -125,15 +125,11 @@ class ValueReader {
     return false;  // no closing quote
   }
 
-  // "{n}" counts as a literal only where the server really announced one,
-  // that is at the end of a line that the literal's bytes followed.
   bool ReadLiteral(std::string& value) {
     const std::size_t close = text_.find('}', position_);
-    if (close == std::string_view::npos) return false;
-    const auto& ends = response_.literal_ends;
-    const auto found = std::find(ends.begin(), ends.end(), close + 1);
-    if (found == ends.end()) return false;
-    value = response_.literals[static_cast<std::size_t>(found - ends.begin())];
+    const std::string* literal = close == std::string_view::npos ? nullptr : response_.LiteralClosedAt(close);
+    if (!literal) return false;
+    value = *literal;
     position_ = close + 1;
     return true;
   }

@@ -24,6 +24,16 @@ struct ImapResponse {
   std::string text;
   std::vector<std::string> literals;
   std::vector<std::size_t> literal_ends;
+
+  // The bytes of the literal whose announcement's "}" stands at `close` in
+  // `text`, or null: "{n}" counts as a literal only where the server really
+  // announced one, at the end of a line that the literal's bytes followed.
+  const std::string* LiteralClosedAt(std::size_t close) const {
+    for (std::size_t i = 0; i < literal_ends.size(); ++i) {
+      if (literal_ends[i] == close + 1) return &literals[i];
+    }
+    return nullptr;
+  }
 };
 
 // The system flags, as bits of the automation enumeration.

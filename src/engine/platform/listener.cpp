@@ -1,9 +1,14 @@
+#include "engine/platform/listener.h"
+
+#ifdef _WIN32
+#include "engine/platform/windows_support.h"
+using AddressLength = int;
+#else
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <unistd.h>
-
-#include "engine/platform/listener.h"
+using AddressLength = socklen_t;
+#endif
 
 namespace vesk::sockets {
 
@@ -14,7 +19,7 @@ Handle ListenOnLoopback(std::uint16_t* port) {
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   address.sin_port = 0;
-  socklen_t length = sizeof address;
+  AddressLength length = sizeof address;
   if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(listener, 4) != 0 ||
       getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
     const int error = LastError();
