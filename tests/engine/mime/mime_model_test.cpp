@@ -15,6 +15,7 @@
 #include "engine/mime/message_entity.h"
 #include "engine/mime/mime_part.h"
 #include "engine/mime/mime_writer.h"
+#include "engine/mime/outgoing_message.h"
 #include "support/mime_tree.h"
 
 namespace vesk {
@@ -158,44 +159,39 @@ TEST(MimePart, FieldsFollowTheStructuredData) {
 }
 
 // Depth first, the first part of the best kind: plain text (typed or not),
-// then any other text, then anything but a message.
-TEST(MimePart, MainTextIsTheFirstBestScoredPartDepthFirst) {
-  const std::pair<std::vector<std::pair<const char*, const char*>>, int> cases[] = {
-      {{{"text", "html"}, {"TEXT", "Plain"}}, 1}, {{{"", ""}, {"application", "pdf"}}, 0},
-      {{{"text", "html"}, {"", ""}}, 1}, {{{"", ""}, {"text", "plain"}}, 0},
-      {{{"image", "gif"}, {"application", "pdf"}}, 0}, {{{"text", "html"}, {"text", "enriched"}}, 0},
-      {{{"image", "png"}, {"multipart", "alternative"}, {"text", "plain"}}, 3}, {{{"message", "rfc822"}}, -1}};
+// then any other text, then anything but a message; never an attachment, not
+// even a text/plain one. A child is "type/subtype" ("/" untyped), with
+// "+disposition"; a multipart child holds text/html and text/plain, and 9
+// stands for its plain part.
+TEST(MimePart, MainTextIsTheFirstBestScoredPartDepthFirstAndNeverAnAttachment) {
+  const std::pair<std::vector<std::string>, int> cases[] = {
+      {{"text/html", "TEXT/Plain"}, 1},  {{"/", "application/pdf"}, 0},        {{"text/html", "/"}, 1},
+      {{"/", "text/plain"}, 0},          {{"image/gif", "application/pdf"}, 0}, {{"text/html", "text/enriched"}, 0},
+      {{"message/rfc822"}, -1},          {{"image/png", "multipart/alternative", "text/plain"}, 9},
+      {{"text/plain+attachment"}, -1},   {{"text/plain+Attachment", "text/html", "/"}, 2},
+      {{"text/plain+Attachment"}, -1},   {{"text/plain+attachment", "text/html", "/"}, 2}};
   for (const auto& [children, expected] : cases) {
     const Ref<MimePart> root = MakePart("multipart", "mixed", "b");
-    Ref<MimePart> inner;
-    for (const auto& [type, subtype] : children) {
-      root->parts()->Append(MakePart(type, subtype, std::string_view(type) == "multipart" ? "i" : ""));
-      if (std::string_view(type) == "multipart") inner = root->parts()->At(root->parts()->Count() - 1);
+    for (const std::string& child : children) {
+      const size_t slash = child.find('/'), plus = child.find('+');
+      const bool multipart = child.starts_with("multipart");
+      const Ref<MimePart> part = MakePart(child.substr(0, slash), child.substr(slash + 1, plus - slash - 1),
+                                          multipart ? "i" : "");
+      if (plus != std::string::npos) part->SetDisposition(child.substr(plus + 1));
+      for (const char* subtype : {"html", "plain"}) {
+        if (multipart) part->parts()->Append(MakePart("text", subtype));
+      }
+      root->parts()->Append(part);
     }
-    for (const char* subtype : {"html", "plain"}) {
-      if (inner) inner->parts()->Append(MakePart("text", subtype));
-    }
-    const Ref<MimePart> found = FindMainTextPart(root);
-    const Ref<MimePart> wanted = expected < 0 ? Ref<MimePart>() : expected < 3 ? root->parts()->At(expected)
-                                                                               : inner->parts()->At(1);
-    EXPECT_EQ(found, wanted) << children[0].first;
+    const Ref<MimePart> wanted = expected < 0    ? Ref<MimePart>()
+                                 : expected == 9 ? root->parts()->At(1)->parts()->At(1)
+                                                 : root->parts()->At(expected);
+    EXPECT_EQ(FindMainTextPart(root), wanted) << ::testing::PrintToString(children);
   }
 }
 
-// An attachment is never the text, not even a text/plain one: the text goes
-// to the untyped part before it or after it, and a message whose only text
-// is attached gets a text part of its own.
-TEST(MimePart, MainTextIsNeverAnAttachment) {
-  for (const char* disposition : {"attachment", "Attachment"}) {
-    const Ref<MimePart> root = MakePart("multipart", "mixed", "b");
-    const Ref<MimePart> file = MakePart("text", "plain");
-    file->SetDisposition(disposition);
-    root->parts()->Append(file);
-    EXPECT_FALSE(FindMainTextPart(root)) << disposition;
-    root->parts()->Append(MakePart("text", "html"));
-    root->parts()->Append(MakeRef<MimePart>());
-    EXPECT_EQ(FindMainTextPart(root), root->parts()->At(2)) << disposition;
-  }
+// A message whose only text is attached gets a text part of its own.
+TEST(MimePart, MainTextOfAMessageWithOnlyAnAttachedTextIsANewPart) {
   const Ref<MessageEntity> message = ParseMessage(
       "Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\nContent-Disposition: attachment\r\n"
       "Content-Type: text/plain\r\n\r\nnotes\r\n--b--\r\n");
@@ -256,40 +252,58 @@ TEST(MessageEntity, AddressListsAreBoundToTheirFields) {
   EXPECT_EQ(Render(*message), "\r\n") << "old pieces no longer reach a reset message";
 }
 
+// The value of a field in the header block of `bytes` ("" when it is not there).
+std::string HeaderValue(const std::string& bytes, const std::string& name) {
+  const std::string header = "\r\n" + bytes.substr(0, bytes.find("\r\n\r\n") + 2);
+  const size_t at = header.find("\r\n" + name + ": ");
+  if (at == std::string::npos) return "";
+  const size_t start = at + name.size() + 4;
+  return header.substr(start, header.find("\r\n", start) - start);
+}
+
 // A text leaf says on the wire what its content needs; the model keeps what
-// the caller set, and the written text reads back to the same content.
+// the caller set, and the written text reads back to the same content. Sent
+// to a server that takes 8BITMIME (RFC 6152), text with 8-bit bytes goes as it
+// is (8bit) unless 8bit cannot carry it (a line beyond 998 octets, a NUL), and
+// what Save writes stays as it was.
 TEST(MimePart, TextLeavesGetTheCharsetAndEncodingTheirContentNeeds) {
   const std::string long_line(1000, 'a');
   const std::string cjk = "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\xE6\x97\xA5\xE6\x9C\xAC";
+  const std::string qp = "Mime-Version: 1.0\r\nContent-Transfer-Encoding: quoted-printable\r\n";
+  const std::string utf8 = "Mime-Version: 1.0\r\nContent-Type: text/plain;\r\n\tcharset=\"utf-8\"\r\n";
+  const std::string cte = "Content-Transfer-Encoding: ";
   const struct {
-    std::string content, set_header, added;
+    std::string content, set_header, added, eight_bit;
   } cases[] = {
-      {"plain\n", "", ""},
-      {"Gr\xC3\xBC\xC3\x9F" "e from a text that is mostly English\n", "",
-       "Mime-Version: 1.0\r\nContent-Type: text/plain;\r\n\tcharset=\"utf-8\"\r\n"
-       "Content-Transfer-Encoding: quoted-printable\r\n"},
-      {cjk + "\n", "", "Mime-Version: 1.0\r\nContent-Type: text/plain;\r\n\tcharset=\"utf-8\"\r\n"
-                       "Content-Transfer-Encoding: base64\r\n"},
-      {long_line + "\n", "", "Mime-Version: 1.0\r\nContent-Transfer-Encoding: quoted-printable\r\n"},
+      {"plain\n", "", "", ""},
+      {"Gr\xC3\xBC\xC3\x9F" "e from a text that is mostly English\n", "", utf8 + cte + "quoted-printable\r\n", "8bit"},
+      {cjk + "\n", "", utf8 + cte + "base64\r\n", "8bit"},
+      {long_line + "\n", "", qp, "quoted-printable"},
       // At the limit of 998 octets before the line end, after a short line, and last.
-      {"a\n" + std::string(998, 'b') + "\n" + std::string(998, 'c') + "\n", "", ""},
-      {"a\n" + std::string(999, 'b') + "\n", "", "Mime-Version: 1.0\r\nContent-Transfer-Encoding: quoted-printable\r\n"},
-      {"a\n" + std::string(999, 'c'), "", "Mime-Version: 1.0\r\nContent-Transfer-Encoding: quoted-printable\r\n"},
-      {"\xC3\xA9\n", "Content-Transfer-Encoding: 8bit\r\n",
-       "Content-Transfer-Encoding: 8bit\r\nMime-Version: 1.0\r\nContent-Type: text/plain;\r\n\tcharset=\"utf-8\"\r\n"},
+      {"a\n" + std::string(998, 'b') + "\n" + std::string(998, 'c') + "\n", "", "", ""},
+      {"a\n" + std::string(999, 'b') + "\n", "", qp, "quoted-printable"},
+      {"a\n" + std::string(999, 'c'), "", qp, "quoted-printable"},
+      {"\xC3\xBC" + std::string(999, 'x') + "\n", "", utf8 + cte + "quoted-printable\r\n", "quoted-printable"},
+      {std::string("\xC3\xBC\0x\n", 5), "", utf8 + cte + "base64\r\n", "base64"},
+      {"\xC3\xA9\n", cte + "8bit\r\n", cte + "8bit\r\n" + utf8, "8bit"},
       {"\xC3\xA9\n", "Content-Type: text/html; charset=\"iso-8859-1\"\r\n",
-       "Content-Type: text/html; charset=\"iso-8859-1\"\r\nMime-Version: 1.0\r\n"
-       "Content-Transfer-Encoding: base64\r\n"},  // shorter here
+       "Content-Type: text/html; charset=\"iso-8859-1\"\r\nMime-Version: 1.0\r\n" + cte + "base64\r\n",
+       "8bit"},  // base64 is shorter here
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.content.substr(0, 20));
     const Ref<MessageEntity> message = ParseMessage("Subject: s\r\n" + c.set_header + "\r\n");
     message->GetOrCreateMainText()->Assign(c.content.data(), c.content.size());
     const std::string written = Render(*message);
-    EXPECT_EQ(written.substr(0, written.find("\r\n\r\n") + 2), "Subject: s\r\n" + (c.added.empty() ? c.set_header : c.added))
-        << c.content.substr(0, 20);
+    EXPECT_EQ(written.substr(0, written.find("\r\n\r\n") + 2), "Subject: s\r\n" + (c.added.empty() ? c.set_header : c.added));
     EXPECT_EQ(message->headers()->Find("Content-Transfer-Encoding").has_value(),
               c.set_header.find("Transfer") != std::string::npos);
     EXPECT_EQ(ParseMessage(written)->GetOrCreateMainText()->view(), c.content) << written;
+    const std::string sent = TransmittedBytes(*message, true);
+    EXPECT_EQ(HeaderValue(sent, "Content-Transfer-Encoding"), c.eight_bit) << sent;
+    const std::string first_line = "\r\n\r\n" + c.content.substr(0, c.content.find('\n')) + "\r\n";
+    if (c.eight_bit == "8bit") EXPECT_NE(sent.find(first_line), std::string::npos) << sent;
+    EXPECT_EQ(Render(*message), written);
   }
 }
 

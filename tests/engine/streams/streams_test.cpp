@@ -1,6 +1,11 @@
+// Lines read from every kind of stream, streams over a caller's file handle,
+// and whole files written at once.
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -101,6 +106,24 @@ TEST(FileStream, GivesBackWhatItReadAhead) {
   }
   ::close(fd);
   EXPECT_EQ(file.ReadAll(), "first\nsecond\nthird\nREPLACE\n");
+}
+
+// A file is either the old one or the whole new one, and nothing is left
+// beside it. (Saves that fail on a full or read-only file system are tried
+// through the DLL, where the test command can mount such file systems.)
+TEST(WriteWholeFile, ReplacesWholeOrLeavesTheOldFileAsItWas) {
+  namespace fs = std::filesystem;
+  const fs::path folder = fs::path(::testing::TempDir()) / ("vesk_whole_" + std::to_string(::getpid()));
+  fs::create_directories(folder);
+  const std::string path = (folder / "message.eml").string();
+  ASSERT_TRUE(files::WriteWholeFile(path, "old", 3));
+  ASSERT_TRUE(files::WriteWholeFile(path, "new content", 11));
+  std::ifstream written(path, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(written), {}), "new content");
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder), {}), 1) << "nothing is left beside the file";
+  EXPECT_FALSE(files::WriteWholeFile((folder / "missing" / "x.eml").string(), "x", 1));
+  EXPECT_EQ(files::LastError(), files::kErrorFileNotFound);
+  fs::remove_all(folder);
 }
 
 }  // namespace
