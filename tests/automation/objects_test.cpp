@@ -1,21 +1,18 @@
-// What a compiled caller meets beyond what scripts see: the vtable beside
-// IDispatch, error-information support, connection points, results for
-// missing pointers and the enumerators' own calls.
+// What a compiled caller meets beyond what scripts see, on every class: the
+// vtable beside IDispatch, defaults, refusals with their error information,
+// connection points, the enumerators' own calls, message arguments for
+// mailbox work, and the OAuth 2 token file sealed with the system's data
+// protection. The OAuth 2 grants against a server are tested by
+// tests/scripts/servers/oauth2_sign_in.vbs.
 #include <gtest/gtest.h>
+
+#include <functional>
 
 #include "automation/mail_address_objects.h"
 #include "automation/support.h"
 
 namespace vesk::test {
 namespace {
-
-template <class I>
-void PointAt(I* object, unsigned short port) {
-  Bstr host(L"127.0.0.1");
-  ASSERT_EQ(object->put_Host(host.get()), S_OK);
-  ASSERT_EQ(object->put_Port(static_cast<short>(port)), S_OK);
-  ASSERT_EQ(object->put_TimeOut(2000), S_OK);
-}
 
 // A value put through a documented dispatch number reads back through the
 // vtable; a null string is stored as empty text, and results are never null.
@@ -35,7 +32,6 @@ TEST(Properties, VtableAndDispatchSeeTheSameValue) {
   ASSERT_EQ(imap->get_Host(host.put()), S_OK);
   ASSERT_NE(host.get(), nullptr);
   EXPECT_EQ(host.length(), 0u);
-  EXPECT_EQ(imap->get_Host(nullptr), E_POINTER);
 }
 
 // Text properties read through IDispatch (which hands over the member's own
@@ -53,8 +49,7 @@ TEST(Properties, TextReadsThroughDispatchMatchTheVtable) {
       Bstr direct;
       ASSERT_EQ((message.get()->*get)(direct.put()), S_OK);
       Variant late;
-      DISPPARAMS none{nullptr, nullptr, 0, 0};
-      ASSERT_EQ(message->Invoke(id, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, late.get(), nullptr, nullptr), S_OK);
+      ASSERT_EQ(GetByDispatch(message.get(), id, late.get()), S_OK);
       ASSERT_EQ(V_VT(late.get()), VT_BSTR);
       EXPECT_EQ(std::wstring(V_BSTR(late.get()), SysStringLen(V_BSTR(late.get()))),
                 std::wstring(direct.get(), direct.length()))
@@ -63,7 +58,171 @@ TEST(Properties, TextReadsThroughDispatchMatchTheVtable) {
   }
 }
 
-TEST(Errors, FailuresReportWithTheVersionedProgIdForTheMainInterfaceOnly) {
+// A result as a script meets it: "bool -1", "i4 30000", "r8 0", "bstr text",
+// or "array N" (a list of N values).
+std::string Describe(VARIANT* value) {
+  if (V_VT(value) == (VT_ARRAY | VT_VARIANT)) {
+    LONG upper = -2;
+    SafeArrayGetUBound(V_ARRAY(value), 1, &upper);
+    return "array " + std::to_string(upper + 1);
+  }
+  const char* type = V_VT(value) == VT_BOOL ? "bool " : V_VT(value) == VT_I4 ? "i4 " : V_VT(value) == VT_R8 ? "r8 "
+                     : V_VT(value) == VT_BSTR                               ? "bstr "
+                                                                            : "other ";
+  Variant text;
+  if (FAILED(VariantChangeType(text.get(), value, 0, VT_BSTR))) return type;
+  return type + Narrow(V_BSTR(text.get()));
+}
+
+// What a new object answers, read through IDispatch: defaults that keep the
+// plain dialogues, UIDs that cross as doubles, empty lists before any Send.
+TEST(Properties, NewObjectsStartWithTheirDefaults) {
+  const std::tuple<const wchar_t*, DISPID, const char*> defaults[] = {
+      {L"VeskMail.SMTP", 1010, "bool 0"},          // UseExtensions
+      {L"VeskMail.SMTP", 1014, "bool 0"},          // AllowPartialDelivery
+      {L"VeskMail.SMTP", 1017, "bool -1"},         // Pipelining
+      {L"VeskMail.SMTP", 1011, "i4 0"},            // DeliveryNotify
+      {L"VeskMail.SMTP", 1012, "i4 0"},            // DeliveryReturn
+      {L"VeskMail.SMTP", 1013, "bstr "},           // EnvelopeID
+      {L"VeskMail.SMTP", 1015, "array 0"},         // RefusedRecipients
+      {L"VeskMail.SMTP", 1016, "array 0"},         // RefusedReplies
+      {L"VeskMail.IMAP4", 1008, "bool 0"},         // UseUIDs: message numbers unless asked
+      {L"VeskMail.IMAP4", 1009, "r8 0"},           // UIDValidity
+      {L"VeskMail.IMAP4", 1010, "r8 0"},           // UIDNext
+      {L"VeskMail.OAuth2", 7, "i4 30000"},         // TimeOut
+      {L"VeskMail.OAuth2", 9, "bool -1"},          // OpenBrowser
+      {L"VeskMail.OAuth2", 11, "i4 0"},            // ExpiresIn
+      {L"VeskMail.OAuth2", 13, "bstr "},           // UserCode
+  };
+  for (const auto& [prog_id, id, expected] : defaults) {
+    ComPtr<IDispatch> object;
+    ASSERT_EQ(CreateByProgId(prog_id, object), S_OK);
+    Variant value;
+    EXPECT_EQ(GetByDispatch(object.get(), id, value.get()), S_OK) << Narrow(prog_id) << " " << id;
+    EXPECT_EQ(Describe(value.get()), expected) << Narrow(prog_id) << " " << id;
+  }
+}
+
+// A new object of each class, through its extended interface.
+struct Objects {
+  Objects() {
+    EXPECT_EQ(CreateByProgId(L"VeskMail.POP3", pop3), S_OK);
+    EXPECT_EQ(CreateByProgId(L"VeskMail.SMTP", smtp), S_OK);
+    EXPECT_EQ(CreateByProgId(L"VeskMail.IMAP4", imap), S_OK);
+    EXPECT_EQ(CreateByProgId(L"VeskMail.OAuth2", oauth), S_OK);
+  }
+  ComPtr<IVeskPOP3Ex> pop3;
+  ComPtr<IVeskSMTPEx> smtp;
+  ComPtr<IVeskIMAP4Ex> imap;
+  ComPtr<IVeskOAuth2> oauth;
+};
+
+const wchar_t kHttpRefused[] =
+    L"OAuth 2 address must start with https:// and hold no spaces, CR, LF or NUL: \"http://login.example/token\"";
+const wchar_t kNotifyRefused[] = L"DeliveryNotify is NEVER (1) alone*";
+const wchar_t kEnvelopeRefused[] = L"Envelope identifier must be printable US-ASCII of at most 100 characters as xtext";
+
+HRESULT PartSizeOfNone(Objects& o) {  // a part is asked of the structure read last: none yet, and its size is 0
+  LONG size = -1;
+  const HRESULT hr = o.imap->PartSize(Bstr(L"1").get(), &size);
+  return size == 0 ? hr : E_UNEXPECTED;
+}
+HRESULT OutboxRole(Objects& o) {
+  Bstr name;
+  return o.imap->SpecialMailbox(Bstr(L"Outbox").get(), name.put());
+}
+HRESULT ConnectToAClosedPort(Objects& o) {
+  o.imap->put_Host(Bstr(L"127.0.0.1").get());
+  o.imap->put_Port(1);
+  o.imap->put_TimeOut(2000);
+  return o.imap->Connect();
+}
+HRESULT AccessTokenBeforeAny(Objects& o) {
+  Bstr token;
+  return o.oauth->get_AccessToken(token.put());
+}
+HRESULT RequestOverHttp(Objects& o) {
+  const HRESULT hr = o.oauth->put_TokenEndpoint(Bstr(L"http://login.example/token").get());
+  return FAILED(hr) ? hr : o.oauth->RequestToken();
+}
+
+// Calls on new objects that must fail before anything is sent: the result,
+// and for a failure that describes itself the description (ending in '*':
+// its start), with "VeskMail.<class>.1" as its source. The rows that succeed
+// show where the refusals end.
+struct Refusal {
+  const char* call;  // "<class>.<member>..."
+  std::function<HRESULT(Objects&)> run;
+  HRESULT expected;
+  const wchar_t* description;
+};
+#define CALL(object, ...) [](Objects& o) { return o.object->__VA_ARGS__; }
+const Refusal kRefusals[] = {
+    {"SMTP.DeliveryNotify = 3", CALL(smtp, put_DeliveryNotify(3)), E_INVALIDARG, kNotifyRefused},
+    {"SMTP.DeliveryNotify = 16", CALL(smtp, put_DeliveryNotify(16)), E_INVALIDARG, kNotifyRefused},
+    {"SMTP.DeliveryNotify = -1", CALL(smtp, put_DeliveryNotify(-1)), E_INVALIDARG, kNotifyRefused},
+    {"SMTP.DeliveryNotify = SUCCESS + DELAY", CALL(smtp, put_DeliveryNotify(10)), S_OK, nullptr},
+    {"SMTP.DeliveryReturn = 3", CALL(smtp, put_DeliveryReturn(static_cast<DELIVERY_RETURN>(3))), E_INVALIDARG},
+    {"SMTP.EnvelopeID with CR LF", CALL(smtp, put_EnvelopeID(Bstr(L"inv\r\nRSET").get())), E_INVALIDARG,
+     kEnvelopeRefused},
+    {"SMTP.EnvelopeID beyond ASCII", CALL(smtp, put_EnvelopeID(Bstr(L"J\u00f6rg").get())), E_INVALIDARG,
+     kEnvelopeRefused},
+    {"SMTP.EnvelopeID of 108 characters as xtext",
+     CALL(smtp, put_EnvelopeID(Bstr(std::wstring(36, L'+').c_str()).get())), E_INVALIDARG, kEnvelopeRefused},
+    {"SMTP.EnvelopeID = \"invoice 4711\"", CALL(smtp, put_EnvelopeID(Bstr(L"invoice 4711").get())), S_OK},
+    {"SMTP.RefusedRecipients into null", CALL(smtp, get_RefusedRecipients(nullptr)), E_POINTER},
+    {"IMAP4.Host into null", CALL(imap, get_Host(nullptr)), E_POINTER},
+    {"IMAP4.SpecialMailbox into null", CALL(imap, SpecialMailbox(Bstr(L"Sent").get(), nullptr)), E_POINTER},
+    {"IMAP4.WaitForChange into null", CALL(imap, WaitForChange(1, nullptr)), E_POINTER},
+    {"IMAP4.PartSize into null", CALL(imap, PartSize(Bstr(L"1").get(), nullptr)), E_POINTER},
+    {"IMAP4.PartSize before any structure", PartSizeOfNone, E_FAIL, L"The message has no part \"1\""},
+    {"IMAP4.SpecialMailbox(\"Outbox\")", OutboxRole, E_FAIL,
+     L"Unknown mailbox role \"Outbox\": use Sent, Trash, Junk, Drafts, Archive or All"},
+    // The host, the port and the system's reason.
+    {"IMAP4.Connect to a closed port", ConnectToAClosedPort, E_FAIL, L"Server cannot be connected: 127.0.0.1, port 1: *"},
+    {"POP3.GetMessageUID into null", CALL(pop3, GetMessageUID(1, nullptr)), E_POINTER},
+    {"POP3.FindMessageByUID into null", CALL(pop3, FindMessageByUID(nullptr, nullptr)), E_POINTER},
+    {"OAuth2.TimeOut = 0", CALL(oauth, put_TimeOut(0)), E_INVALIDARG},
+    {"OAuth2.AccessToken before any", AccessTokenBeforeAny, E_FAIL,
+     L"No OAuth 2 access token yet: request one, sign in, or load the token file"},
+    {"OAuth2.RequestToken without an endpoint", CALL(oauth, RequestToken()), E_FAIL,
+     L"OAuth 2 needs the TokenEndpoint first"},
+    {"OAuth2.RequestToken over http", RequestOverHttp, E_FAIL, kHttpRefused},
+    {"OAuth2.WaitForDeviceAuthorization first", CALL(oauth, WaitForDeviceAuthorization(1)), E_FAIL,
+     L"StartDeviceAuthorization must come first"},
+    {"OAuth2.WaitForAuthorization first", CALL(oauth, WaitForAuthorization(1)), E_FAIL,
+     L"StartAuthorization must come first"},
+};
+#undef CALL
+
+TEST(Errors, RefusalsReportTheirResultAndDescription) {
+  for (const Refusal& row : kRefusals) {
+    Objects objects;
+    SetErrorInfo(0, nullptr);
+    EXPECT_EQ(row.run(objects), row.expected) << row.call;
+    const ErrorInfoText error = TakeErrorInfo();
+    if (!row.description) continue;
+    std::wstring expected = row.description, actual = error.description;
+    if (expected.back() == L'*') actual = actual.substr(0, (expected = expected.substr(0, expected.size() - 1)).size());
+    EXPECT_EQ(Narrow(actual), Narrow(expected)) << row.call << ": " << Narrow(error.description);
+    const std::string call = row.call;
+    EXPECT_EQ(Narrow(error.source), "VeskMail." + call.substr(0, call.find('.')) + ".1") << row.call;
+  }
+  // Through IDispatch the same text reaches a script.
+  Objects objects;
+  ASSERT_EQ(objects.oauth->put_TokenEndpoint(Bstr(L"http://login.example/token").get()), S_OK);
+  DISPPARAMS none{};
+  EXCEPINFO exception{};
+  Variant result;
+  EXPECT_EQ(objects.oauth->Invoke(18, IID_NULL, 0, DISPATCH_METHOD, &none, result.put(), &exception, nullptr),
+            DISP_E_EXCEPTION);
+  EXPECT_EQ(std::wstring(exception.bstrDescription ? exception.bstrDescription : L""), kHttpRefused);
+  SysFreeString(exception.bstrSource);
+  SysFreeString(exception.bstrDescription);
+  SysFreeString(exception.bstrHelpFile);
+}
+
+TEST(Errors, ErrorInformationIsForTheMainInterfaceAndItsExtension) {
   for (const auto& [prog_id, main] : {std::pair{L"VeskMail.POP3", &IID_IVeskPOP3}, {L"VeskMail.SMTP", &IID_IVeskSMTP},
                                       {L"VeskMail.IMAP4", &IID_IVeskIMAP4}, {L"VeskMail.MIMEMessage", &IID_IMIMEMessage}}) {
     ComPtr<ISupportErrorInfo> support;
@@ -87,15 +246,52 @@ TEST(Errors, FailuresReportWithTheVersionedProgIdForTheMainInterfaceOnly) {
     EXPECT_EQ(support->InterfaceSupportsErrorInfo(IID_IDispatch), S_FALSE);
     EXPECT_EQ(support->InterfaceSupportsErrorInfo(IID_IMailAddress), S_FALSE);
   }
-  ComPtr<IVeskIMAP4> imap;
+}
+
+// MoveMessage through IDispatch takes a message of any numeric type or text,
+// a whole number in range (to 2^32 - 1 as a UID), or refuses it before
+// anything is sent; one taken fails only for the missing connection.
+TEST(MailboxWork, MessageArgumentsAreWholeNumbersInRangeBeforeAnythingIsSent) {
+  ComPtr<IVeskIMAP4Ex> imap;
   ASSERT_EQ(CreateByProgId(L"VeskMail.IMAP4", imap), S_OK);
-  PointAt(imap.get(), 1);
-  SetErrorInfo(0, nullptr);
-  EXPECT_EQ(imap->Connect(), E_FAIL);
-  const ErrorInfoText error = TakeErrorInfo();
-  EXPECT_EQ(error.source, L"VeskMail.IMAP4.1");
-  // The host, the port and the system's reason.
-  EXPECT_EQ(error.description.rfind(L"Server cannot be connected: 127.0.0.1, port 1: ", 0), 0u) << error.description;
+  const std::wstring by_number = L"Invalid message: give a whole number from 1 to 2147483647";
+  const std::wstring by_uid = L"Invalid message: give a whole number from 1 to 4294967295";
+  struct Case {
+    VARTYPE type;
+    double number;
+    const wchar_t* text;
+    bool uids;
+    bool valid;
+  };
+  const Case cases[] = {
+      {VT_R8, 2.5, nullptr, false, false},         {VT_I4, -1, nullptr, false, false},
+      {VT_I4, 0, nullptr, true, false},            {VT_R8, 3000000000.0, nullptr, false, false},
+      {VT_R8, 4294967296.0, nullptr, true, false}, {VT_BSTR, 0, L"seven", true, false},
+      {VT_R8, 3000000000.0, nullptr, true, true},  {VT_BSTR, 0, L"42", false, true},
+      {VT_I2, 7, nullptr, false, true},
+  };
+  for (const Case& c : cases) {
+    ASSERT_EQ(imap->put_UseUIDs(c.uids ? VARIANT_TRUE : VARIANT_FALSE), S_OK);
+    Variant message, mailbox;
+    V_VT(message.get()) = c.type;
+    if (c.type == VT_R8) V_R8(message.get()) = c.number;
+    if (c.type == VT_I4) V_I4(message.get()) = static_cast<LONG>(c.number);
+    if (c.type == VT_I2) V_I2(message.get()) = static_cast<SHORT>(c.number);
+    if (c.type == VT_BSTR) V_BSTR(message.get()) = SysAllocString(c.text);
+    V_VT(mailbox.get()) = VT_BSTR;
+    V_BSTR(mailbox.get()) = SysAllocString(L"Archive");
+    VARIANT arguments[2] = {*mailbox.get(), *message.get()};  // last argument first
+    DISPPARAMS params{arguments, nullptr, 2, 0};
+    SetErrorInfo(0, nullptr);
+    EXPECT_EQ(imap->Invoke(1011, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr), DISP_E_EXCEPTION);
+    const std::wstring description = TakeErrorInfo().description;
+    if (c.valid) {
+      EXPECT_NE(description, by_number) << c.number;
+      EXPECT_NE(description, by_uid) << c.number;
+    } else {
+      EXPECT_EQ(description, c.uids ? by_uid : by_number) << c.number;
+    }
+  }
 }
 
 // POP3 and SMTP offer a container without connection points; the others none.
@@ -161,68 +357,41 @@ TEST(Collections, EnumeratorsWalkEveryItemInOrder) {
   EXPECT_EQ(walk->Skip(3), S_OK);
 }
 
-}  // namespace
-}  // namespace vesk::test
-
-namespace vesk::test {
-namespace {
-
-// The sending members of IVeskSMTPEx: defaults that keep the plain dialogue,
-// values that read back, and values the protocol cannot carry refused with
-// a description before anything is sent.
-TEST(SmtpSendingMembers, DefaultsValuesAndRefusals) {
-  ComPtr<IVeskSMTPEx> smtp;
-  ASSERT_EQ(CreateByProgId(L"VeskMail.SMTP", smtp), S_OK);
-  VARIANT_BOOL flag = VARIANT_TRUE;
-  LONG notify = -1;
-  DELIVERY_RETURN report = DELIVERY_RETURN_FULL;
-  Bstr id;
-  ASSERT_EQ(smtp->get_UseExtensions(&flag), S_OK);
-  EXPECT_EQ(flag, VARIANT_FALSE);
-  ASSERT_EQ(smtp->get_AllowPartialDelivery(&flag), S_OK);
-  EXPECT_EQ(flag, VARIANT_FALSE);
-  ASSERT_EQ(smtp->get_Pipelining(&flag), S_OK);
-  EXPECT_EQ(flag, VARIANT_TRUE);
-  ASSERT_EQ(smtp->get_DeliveryNotify(&notify), S_OK);
-  EXPECT_EQ(notify, 0);
-  ASSERT_EQ(smtp->get_DeliveryReturn(&report), S_OK);
-  EXPECT_EQ(report, DELIVERY_RETURN_DEFAULT);
-  ASSERT_EQ(smtp->get_EnvelopeID(id.put()), S_OK);
-  EXPECT_EQ(id.length(), 0u);
-
-  EXPECT_EQ(smtp->put_DeliveryNotify(DELIVERY_NOTIFY_SUCCESS | DELIVERY_NOTIFY_DELAY), S_OK);
-  ASSERT_EQ(smtp->get_DeliveryNotify(&notify), S_OK);
-  EXPECT_EQ(notify, 10);
-  for (LONG wrong : {3L, 16L, -1L}) {
-    EXPECT_EQ(smtp->put_DeliveryNotify(wrong), E_INVALIDARG) << wrong;
-    const ErrorInfoText error = TakeErrorInfo();
-    EXPECT_TRUE(error.present);
-    EXPECT_EQ(Narrow(error.description).rfind("DeliveryNotify is NEVER (1) alone", 0), 0u) << wrong;
-  }
-  EXPECT_EQ(smtp->put_DeliveryReturn(static_cast<DELIVERY_RETURN>(3)), E_INVALIDARG);
-  for (const wchar_t* wrong : {L"inv\r\nRSET", L"J\u00f6rg", L"++++++++++++++++++++++++++++++++++++"}) {
-    Bstr value(wrong);
-    EXPECT_EQ(smtp->put_EnvelopeID(value.get()), E_INVALIDARG);
-    EXPECT_EQ(Narrow(TakeErrorInfo().description),
-              "Envelope identifier must be printable US-ASCII of at most 100 characters as xtext");
-  }
-  Bstr good(L"invoice 4711");
-  ASSERT_EQ(smtp->put_EnvelopeID(good.get()), S_OK);
-  ASSERT_EQ(smtp->get_EnvelopeID(id.put()), S_OK);
-  EXPECT_EQ(Narrow(id.get()), "invoice 4711");
-
-  // Before any Send the refused lists are empty arrays, through the vtable
-  // and through IDispatch alike.
-  for (DISPID dispid : {DISPID{1015}, DISPID{1016}}) {
-    Variant list;
-    DISPPARAMS none{nullptr, nullptr, 0, 0};
-    ASSERT_EQ(smtp->Invoke(dispid, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, list.get(), nullptr, nullptr), S_OK);
-    ASSERT_EQ(V_VT(list.get()), VT_ARRAY | VT_VARIANT);
-    LONG upper = 0;
-    ASSERT_EQ(SafeArrayGetUBound(V_ARRAY(list.get()), 1, &upper), S_OK);
-    EXPECT_EQ(upper, -1);
-  }
-  EXPECT_EQ(smtp->get_RefusedRecipients(nullptr), E_POINTER);
+// The token file is sealed for the user: the refresh token never shows in
+// clear, a new object reads it back, and a file altered after sealing is
+// refused; no file yet is no error.
+TEST(OAuth2Object, TheTokenFileIsSealedForTheUserAndReadBack) {
+  const std::wstring path = TempPath(L"vesk-oauth2-automation.tok");
+  const std::wstring refresh = L"refresh-token-that-must-never-appear-in-clear-0123456789";
+  DeleteFileW(path.c_str());
+  const auto load = [&](HRESULT expected, VARIANT_BOOL found, ComPtr<IVeskOAuth2>& oauth) {
+    ASSERT_EQ(CreateByProgId(L"VeskMail.OAuth2", oauth), S_OK);
+    ASSERT_EQ(oauth->put_TokenFile(Bstr(path.c_str()).get()), S_OK);
+    VARIANT_BOOL loaded = found ? VARIANT_FALSE : VARIANT_TRUE;
+    EXPECT_EQ(oauth->LoadTokens(&loaded), expected);
+    if (SUCCEEDED(expected)) EXPECT_EQ(loaded, found);
+  };
+  ComPtr<IVeskOAuth2> first, later, third;
+  load(S_OK, VARIANT_FALSE, first);
+  ASSERT_EQ(first->put_RefreshToken(Bstr(refresh.c_str()).get()), S_OK);
+  ASSERT_EQ(first->SaveTokens(), S_OK);
+  const std::string bytes = ReadAll(path);
+  EXPECT_GT(bytes.size(), 100u);
+  EXPECT_EQ(bytes.find("refresh-token-that"), std::string::npos);
+  EXPECT_EQ(bytes.find("0123456789"), std::string::npos);
+  load(S_OK, VARIANT_TRUE, later);
+  Bstr token;
+  ASSERT_EQ(later->get_RefreshToken(token.put()), S_OK);
+  EXPECT_EQ(std::wstring(token.get()), refresh);
+  std::string altered = bytes;
+  altered[altered.size() - 5] ^= 0x20;
+  WriteAll(path, altered);
+  load(E_FAIL, VARIANT_FALSE, third);
+  const std::wstring description = TakeErrorInfo().description;
+  EXPECT_NE(description.find(L"cannot be read: the data was not sealed for this user or is damaged"),
+            std::wstring::npos)
+      << Narrow(description);
+  DeleteFileW(path.c_str());
 }
 
 }  // namespace

@@ -8,6 +8,8 @@ import json
 import pathlib
 import sys
 
+from checks import STRICT, report
+
 folder = pathlib.Path(sys.argv[1])
 problems = []
 checked = 0
@@ -28,8 +30,7 @@ for line in (folder / "manifest.txt").read_text(encoding="latin-1").splitlines()
     checked += 1
 # Header text outside ASCII arrives as encoded-words that a strict reader
 # decodes to what the script set.
-strict = email.policy.default.clone(raise_on_defect=True)
-international = email.message_from_bytes((folder / "international.eml").read_bytes(), policy=strict)
+international = email.message_from_bytes((folder / "international.eml").read_bytes(), policy=STRICT)
 if str(international["Subject"]) != "Grüße aus Köln, € 5":
     problems.append(f"international.eml: Subject {str(international['Subject'])!r}")
 if any(len(line) > 78 for line in (folder / "international.eml").read_bytes().split(b"\r\n")):
@@ -40,7 +41,7 @@ checked += 1
 for line in (folder / "expect.txt").read_text(encoding="ascii").splitlines():
     name, subject, sender, to, text, file_name, html = (json.loads(f'"{field}"') for field in line.split("|"))
     try:
-        message = email.message_from_bytes((folder / name).read_bytes(), policy=strict)
+        message = email.message_from_bytes((folder / name).read_bytes(), policy=STRICT)
         got = [str(message["Subject"]), message["From"].addresses[0].display_name, message["To"].addresses[0].display_name,
                message.get_body(("plain",)).get_content().replace("\r", ""),
                next(message.iter_attachments()).get_filename(), message.get_body(("html",)).get_content() if html else ""]
@@ -52,8 +53,4 @@ for line in (folder / "expect.txt").read_text(encoding="ascii").splitlines():
     except Exception as error:  # a defect under the strict policy
         problems.append(f"{name}: {error!r}")
     checked += 1
-
-for problem in problems:
-    print("FAIL:", problem)
-print(f"{checked - len(problems)} passed, {len(problems)} failed")
-sys.exit(1 if problems or checked == 0 else 0)
+report(problems, checked)
