@@ -16,90 +16,71 @@
 namespace vesk::test {
 namespace {
 
-// One client, one dialogue: greets, answers every command, and keeps the
-// message of the first SMTP DATA (dot-stuffing undone) or IMAP APPEND literal.
-class RecordingServer {
- public:
-  explicit RecordingServer(bool imap) : imap_(imap) {
-    WSADATA data;
-    WSAStartup(MAKEWORD(2, 2), &data);
-    listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    int length = sizeof address;
-    getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
-    listen(listener_, 1);
-    thread_ = std::thread([this] { Serve(); });
-  }
-  ~RecordingServer() {
-    closesocket(listener_);
-    if (thread_.joinable()) thread_.join();
-    WSACleanup();
-  }
-  short port() const { return static_cast<short>(port_); }  // the same bits, as Port takes them
-  // What the message carried; call once the client has disconnected.
-  const std::string& Message() {
-    if (thread_.joinable()) thread_.join();
-    return message_;
-  }
-
- private:
-  bool Fill() {
-    char chunk[4096];
-    const int got = recv(client_, chunk, sizeof chunk, 0);
-    if (got > 0) pending_.append(chunk, static_cast<size_t>(got));
-    return got > 0;
-  }
-  bool Line(std::string& line) {
-    size_t end;
-    while ((end = pending_.find("\r\n")) == std::string::npos) {
-      if (!Fill()) return false;
-    }
-    line = pending_.substr(0, end);
-    pending_.erase(0, end + 2);
-    return true;
-  }
-  void Say(const std::string& text) { send(client_, text.data(), static_cast<int>(text.size()), 0); }
-
-  void Serve() {
-    client_ = accept(listener_, nullptr, nullptr);
-    if (client_ == INVALID_SOCKET) return;
+// Runs `deliver` against a recording server on loopback for one client and
+// one dialogue, and returns the message of its first SMTP DATA (dot-stuffing
+// undone) or IMAP APPEND literal. The server greets and answers every command.
+std::string Recorded(bool imap, const std::function<void(short port)>& deliver) {
+  WSADATA data;
+  WSAStartup(MAKEWORD(2, 2), &data);
+  const SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  int length = sizeof address;
+  getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+  listen(listener, 1);
+  std::string message;
+  std::thread server([&] {
+    const SOCKET client = accept(listener, nullptr, nullptr);
+    if (client == INVALID_SOCKET) return;
     const DWORD timeout = 10000;  // nothing waits longer than the test would
-    setsockopt(client_, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout);
-    Say(imap_ ? "* OK recorder\r\n" : "220 recorder\r\n");
-    for (std::string line; Line(line);) {
+    setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout);
+    std::string pending;
+    const auto fill = [&] {
+      char chunk[4096];
+      const int got = recv(client, chunk, sizeof chunk, 0);
+      if (got > 0) pending.append(chunk, static_cast<size_t>(got));
+      return got > 0;
+    };
+    const auto next_line = [&](std::string& line) {
+      size_t end;
+      while ((end = pending.find("\r\n")) == std::string::npos) {
+        if (!fill()) return false;
+      }
+      line = pending.substr(0, end);
+      pending.erase(0, end + 2);
+      return true;
+    };
+    const auto say = [&](const std::string& text) { send(client, text.data(), static_cast<int>(text.size()), 0); };
+    say(imap ? "* OK recorder\r\n" : "220 recorder\r\n");
+    for (std::string line; next_line(line);) {
       const std::string tag = line.substr(0, line.find(' '));
       const size_t brace = line.rfind('{');
-      if (!imap_ && line == "DATA") {
-        Say("354 go ahead\r\n");
-        while (Line(line) && line != ".") message_ += (line.rfind('.', 0) == 0 ? line.substr(1) : line) + "\r\n";
-      } else if (imap_ && line.find(" APPEND ") != std::string::npos && brace != std::string::npos) {
+      if (!imap && line == "DATA") {
+        say("354 go ahead\r\n");
+        while (next_line(line) && line != ".") message += (line.rfind('.', 0) == 0 ? line.substr(1) : line) + "\r\n";
+      } else if (imap && line.find(" APPEND ") != std::string::npos && brace != std::string::npos) {
         const size_t size = std::stoul(line.substr(brace + 1));
-        Say("+ go ahead\r\n");
-        while (pending_.size() < size + 2 && Fill()) {
+        say("+ go ahead\r\n");
+        while (pending.size() < size + 2 && fill()) {
         }
-        message_ = pending_.substr(0, size);
-        pending_.erase(0, std::min(pending_.size(), size + 2));
+        message = pending.substr(0, size);
+        pending.erase(0, std::min(pending.size(), size + 2));
       } else if (line == "QUIT" || line.find(" LOGOUT") != std::string::npos) {
-        Say(imap_ ? "* BYE\r\n" + tag + " OK done\r\n" : "221 bye\r\n");
+        say(imap ? "* BYE\r\n" + tag + " OK done\r\n" : "221 bye\r\n");
         break;
       }
-      Say(imap_ ? tag + " OK done\r\n" : "250 ok\r\n");
+      say(imap ? tag + " OK done\r\n" : "250 ok\r\n");
     }
-    closesocket(client_);
-  }
-
-  bool imap_;
-  SOCKET listener_ = INVALID_SOCKET;
-  SOCKET client_ = INVALID_SOCKET;
-  unsigned short port_ = 0;
-  std::thread thread_;
-  std::string pending_;
-  std::string message_;
-};
+    closesocket(client);
+  });
+  deliver(static_cast<short>(ntohs(address.sin_port)));  // the same bits, as Port takes them
+  closesocket(listener);
+  server.join();
+  WSACleanup();
+  return message;
+}
 
 const std::string kLoaded =
     "From: \"Gr\xFC\xDF" "e\" <anna@example.com>\r\nTo: bob@example.com\r\nBcc: eve@example.com\r\n"
@@ -126,7 +107,7 @@ std::string LoadInMode(const wchar_t* charset, ComPtr<IMIMEMessage>& message) {
   return saved;
 }
 
-// Connects to the recorder, hands the message over and disconnects.
+// Connects to the recorder at `port`, hands the message over and disconnects.
 template <class Client>
 void Deliver(const wchar_t* prog_id, short port, const std::function<HRESULT(Client*)>& hand_over) {
   ComPtr<Client> client;
@@ -148,16 +129,17 @@ TEST(MessageBytes, SmtpAndImapCarryTheSavedBytesInBothModes) {
       const size_t bcc = expected.find("Bcc: eve@example.com\r\n");
       ASSERT_NE(bcc, std::string::npos) << expected;
       if (!imap) expected.erase(bcc, 22);  // only what goes to the recipients leaves out Bcc
-      RecordingServer server(imap);
-      if (imap) {
-        Deliver<IVeskIMAP4>(L"VeskMail.IMAP4", server.port(), [&](IVeskIMAP4* client) {
-          return client->AppendMessage(Bstr(L"INBOX").get(), message.get());
-        });
-      } else {
-        Deliver<IVeskSMTP>(L"VeskMail.SMTP", server.port(),
-                           [&](IVeskSMTP* client) { return client->Send(message.get(), nullptr, nullptr); });
-      }
-      EXPECT_EQ(server.Message(), expected);
+      const auto deliver = [&](short port) {
+        if (imap) {
+          Deliver<IVeskIMAP4>(L"VeskMail.IMAP4", port, [&](IVeskIMAP4* client) {
+            return client->AppendMessage(Bstr(L"INBOX").get(), message.get());
+          });
+        } else {
+          Deliver<IVeskSMTP>(L"VeskMail.SMTP", port,
+                             [&](IVeskSMTP* client) { return client->Send(message.get(), nullptr, nullptr); });
+        }
+      };
+      EXPECT_EQ(Recorded(imap, deliver), expected);
     }
   }
 }
