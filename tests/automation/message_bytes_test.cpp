@@ -52,14 +52,18 @@ std::string Recorded(bool imap, const std::function<void(short port)>& deliver) 
       pending.erase(0, end + 2);
       return true;
     };
-    const auto say = [&](const std::string& text) { send(client, text.data(), static_cast<int>(text.size()), 0); };
+    const auto say = [&](const std::string& text) {
+      send(client, text.data(), static_cast<int>(text.size()), 0);
+    };
     say(imap ? "* OK recorder\r\n" : "220 recorder\r\n");
     for (std::string line; next_line(line);) {
       const std::string tag = line.substr(0, line.find(' '));
       const size_t brace = line.rfind('{');
       if (!imap && line == "DATA") {
         say("354 go ahead\r\n");
-        while (next_line(line) && line != ".") message += (line.rfind('.', 0) == 0 ? line.substr(1) : line) + "\r\n";
+        while (next_line(line) && line != ".") {
+          message += (line.rfind('.', 0) == 0 ? line.substr(1) : line) + "\r\n";
+        }
       } else if (imap && line.find(" APPEND ") != std::string::npos && brace != std::string::npos) {
         const size_t size = std::stoul(line.substr(brace + 1));
         say("+ go ahead\r\n");
@@ -95,7 +99,8 @@ const std::string kLoaded =
 std::string LoadInMode(const wchar_t* charset, ComPtr<IMIMEMessage>& message) {
   ComPtr<IMIMEMessageEx> loaded;
   EXPECT_EQ(CreateByProgId(L"VeskMail.MIMEMessage", loaded), S_OK);
-  Bstr mode(charset), source(TempPath(L"vesk-bytes-in.eml").c_str()), copy(TempPath(L"vesk-bytes-saved.eml").c_str());
+  Bstr mode(charset), source(TempPath(L"vesk-bytes-in.eml").c_str());
+  Bstr copy(TempPath(L"vesk-bytes-saved.eml").c_str());
   WriteAll(source.get(), kLoaded);
   EXPECT_EQ(loaded->put_Charset(mode.get()), S_OK);
   EXPECT_EQ(loaded->Load(source.get()), S_OK);
@@ -125,7 +130,8 @@ TEST(MessageBytes, SmtpAndImapCarryTheSavedBytesInBothModes) {
       SCOPED_TRACE((imap ? "IMAP APPEND, mode \"" : "SMTP DATA, mode \"") + Narrow(charset) + "\"");
       ComPtr<IMIMEMessage> message;
       std::string expected = LoadInMode(charset, message);
-      ASSERT_NE(expected.find("K\xF6ln \x81\x8D\x8F\x90\x9D \xC3("), std::string::npos) << "Save keeps the bytes";
+      ASSERT_NE(expected.find("K\xF6ln \x81\x8D\x8F\x90\x9D \xC3("), std::string::npos)
+          << "Save keeps the bytes";
       const size_t bcc = expected.find("Bcc: eve@example.com\r\n");
       ASSERT_NE(bcc, std::string::npos) << expected;
       if (!imap) expected.erase(bcc, 22);  // only what goes to the recipients leaves out Bcc
@@ -135,8 +141,9 @@ TEST(MessageBytes, SmtpAndImapCarryTheSavedBytesInBothModes) {
             return client->AppendMessage(Bstr(L"INBOX").get(), message.get());
           });
         } else {
-          Deliver<IVeskSMTP>(L"VeskMail.SMTP", port,
-                             [&](IVeskSMTP* client) { return client->Send(message.get(), nullptr, nullptr); });
+          Deliver<IVeskSMTP>(L"VeskMail.SMTP", port, [&](IVeskSMTP* client) {
+            return client->Send(message.get(), nullptr, nullptr);
+          });
         }
       };
       EXPECT_EQ(Recorded(imap, deliver), expected);

@@ -33,7 +33,8 @@ bool KeyExists(const std::wstring& path) {
 std::optional<std::wstring> Value(const std::wstring& path, const wchar_t* name = nullptr) {
   wchar_t data[1024];
   DWORD size = sizeof data;
-  if (RegGetValueW(HKEY_CLASSES_ROOT, path.c_str(), name, RRF_RT_REG_SZ, nullptr, data, &size) != ERROR_SUCCESS) {
+  if (RegGetValueW(HKEY_CLASSES_ROOT, path.c_str(), name, RRF_RT_REG_SZ, nullptr, data, &size) !=
+      ERROR_SUCCESS) {
     return std::nullopt;
   }
   return std::wstring(data);
@@ -46,10 +47,10 @@ const std::tuple<const CLSID*, const wchar_t*, const wchar_t*> kClasses[] = {
     {&CLSID_MIMEMessage, L"MIMEMessage", L"VeskMail.MIMEMessage"},
     {&CLSID_VeskOAuth2, L"VeskOAuth2", L"VeskMail.OAuth2"}};
 
-const IID* const kInterfaces[] = {&IID_IVeskPOP3,    &IID_IVeskSMTP,   &IID_IVeskIMAP4,   &IID_IMIMEMessage,
-                                  &IID_IMailAddress, &IID_IMailAddresses, &IID_IMimeBody, &IID_IMimeBodies,
-                                  &IID_IFieldDictionary, &IID_IVeskPOP3Ex, &IID_IVeskSMTPEx, &IID_IVeskIMAP4Ex,
-                                  &IID_IMIMEMessageEx, &IID_IVeskOAuth2};
+const IID* const kInterfaces[] = {
+    &IID_IVeskPOP3,      &IID_IVeskSMTP,    &IID_IVeskIMAP4,     &IID_IMIMEMessage,     &IID_IMailAddress,
+    &IID_IMailAddresses, &IID_IMimeBody,    &IID_IMimeBodies,    &IID_IFieldDictionary, &IID_IVeskPOP3Ex,
+    &IID_IVeskSMTPEx,    &IID_IVeskIMAP4Ex, &IID_IMIMEMessageEx, &IID_IVeskOAuth2};
 
 class Registration : public testing::Test {
  protected:
@@ -62,8 +63,9 @@ class Registration : public testing::Test {
 TEST_F(Registration, WritesTheKeysAndUnregistrationRemovesThem) {
   const std::wstring stale = L"CLSID\\" + GuidText(CLSID_VeskSMTP) + L"\\LocalServer32";
   HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, stale.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
-            ERROR_SUCCESS);
+  ASSERT_EQ(
+      RegCreateKeyExW(HKEY_CLASSES_ROOT, stale.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
+      ERROR_SUCCESS);
   RegCloseKey(key);
   ASSERT_EQ(Register(), S_OK);
   EXPECT_FALSE(KeyExists(stale)) << "a stale class key is replaced whole";
@@ -92,13 +94,16 @@ TEST_F(Registration, WritesTheKeysAndUnregistrationRemovesThem) {
   }
   for (const IID* iid : kInterfaces) written.push_back({L"Interface\\" + GuidText(*iid), nullptr, L""});
   for (const auto& [path, name, expected] : written) {
-    EXPECT_TRUE(expected.empty() ? KeyExists(path) : Value(path, name) == expected) << Narrow(path);
+    const std::wstring found =
+        expected.empty() ? (KeyExists(path) ? L"" : L"(no key)") : Value(path, name).value_or(L"(none)");
+    EXPECT_EQ(Narrow(found), Narrow(expected)) << Narrow(path) << (name ? " " + Narrow(name) : "");
   }
   const std::wstring directory = dll.substr(0, dll.find_last_of(L'\\'));
   EXPECT_EQ(Value(lib_key + L"\\1.0\\HELPDIR").value_or(L"").substr(0, directory.size()), directory);
 
   ASSERT_EQ(Unregister(), S_OK);
-  for (const auto& [path, name, expected] : written) EXPECT_FALSE(KeyExists(path)) << Narrow(path) << " is left";
+  for (const auto& [path, name, expected] : written)
+    EXPECT_FALSE(KeyExists(path)) << Narrow(path) << " is left";
   EXPECT_TRUE(KeyExists(L"CLSID"));
 }
 
@@ -109,8 +114,8 @@ std::string NameOf(ITypeInfo* info, MEMBERID id = MEMBERID_NIL) {
 }
 
 const char* KindOf(INVOKEKIND kind) {
-  return kind == INVOKE_PROPERTYGET   ? "property get"
-         : kind == INVOKE_PROPERTYPUT ? "property let"
+  return kind == INVOKE_PROPERTYGET      ? "property get"
+         : kind == INVOKE_PROPERTYPUT    ? "property let"
          : kind == INVOKE_PROPERTYPUTREF ? "property set"
                                          : "method";
 }
@@ -139,7 +144,8 @@ TEST(TypeLibrary, MatchesTheCommittedReference) {
     ASSERT_EQ(lib->GetTypeInfo(index, info.put()), S_OK);
     const std::string name = NameOf(info.get());
     SCOPED_TRACE(name);
-    size_t at = reference.find(kind == TKIND_COCLASS ? "\n| " + name + " | `VeskMail." : "\n### " + name + "\n");
+    size_t at =
+        reference.find(kind == TKIND_COCLASS ? "\n| " + name + " | `VeskMail." : "\n### " + name + "\n");
     ASSERT_NE(at, std::string::npos) << "missing from the reference";
     TYPEATTR* attributes = nullptr;
     if (kind == TKIND_COCLASS) {
@@ -173,8 +179,8 @@ TEST(TypeLibrary, MatchesTheCommittedReference) {
     for (UINT i = 0; i < attributes->cVars; ++i) {
       VARDESC* variable = nullptr;
       ASSERT_EQ(info->GetVarDesc(i, &variable), S_OK);
-      rows.push_back("`" + NameOf(info.get(), variable->memid) + "` | " + std::to_string(V_I4(variable->lpvarValue)) +
-                     " |");
+      rows.push_back("`" + NameOf(info.get(), variable->memid) + "` | " +
+                     std::to_string(V_I4(variable->lpvarValue)) + " |");
       info->ReleaseVarDesc(variable);
     }
     for (UINT i = 0; i < attributes->cFuncs; ++i) {
@@ -185,7 +191,8 @@ TEST(TypeLibrary, MatchesTheCommittedReference) {
       EXPECT_EQ(function->oVft, static_cast<SHORT>((slot + i) * sizeof(void*))) << Narrow(member.get());
       EXPECT_GT(help.length(), 10u) << Narrow(member.get()) << " has no help string";
       char id[16];
-      snprintf(id, sizeof id, function->memid > 0xFFFF ? "0x%08lX" : "%ld", static_cast<long>(function->memid));
+      snprintf(id, sizeof id, function->memid > 0xFFFF ? "0x%08lX" : "%ld",
+               static_cast<long>(function->memid));
       rows.push_back(std::string(id) + " | `" + Narrow(member.get()) + "` | " + KindOf(function->invkind));
       info->ReleaseFuncDesc(function);
     }
