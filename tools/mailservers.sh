@@ -15,7 +15,7 @@
 # password, mail to vesk-tN@localhost) have a Maildir each, so that tests
 # running side by side keep their mail apart; vesk-soak is the soak
 # benchmark's, and vesk-check keeps copies of sent mail for Python's strict
-# parser (tests/interop/check_delivered.py). vesk-dsn receives delivery
+# parser (tests/interop/check_maildir.py). vesk-dsn receives delivery
 # reports, and vesk-intl the mail for the international addresses
 # jörg@müller.example and post@müller.example (also reached
 # through the A-label, post@xn--mller-kva.example).

@@ -284,13 +284,13 @@ wine_harness() {
       ;;
     "delivered mail")
       echo "== sent mail as Postfix delivered it, read by Python's strict parser ($arch)"
-      read -r passed failures < <(python3 "$ROOT/tests/interop/check_delivered.py" \
+      read -r passed failures < <(python3 "$ROOT/tests/interop/check_maildir.py" delivered \
         "$(dirname "$(dirname "$VESK_MAILDIR")")/vesk-check/Maildir" | harness_counts)
       record "delivered mail $arch" "$passed" "$failures"
       ;;
     "international mail")
       echo "== mail to international addresses as Postfix delivered it, read by Python's strict parser ($arch)"
-      read -r passed failures < <(python3 "$ROOT/tests/interop/check_international.py" \
+      read -r passed failures < <(python3 "$ROOT/tests/interop/check_maildir.py" international \
         "$(dirname "$(dirname "$VESK_MAILDIR")")/vesk-intl/Maildir" | harness_counts)
       record "international mail $arch" "$passed" "$failures"
       ;;

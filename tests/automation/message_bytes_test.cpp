@@ -7,8 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -17,136 +16,74 @@
 namespace vesk::test {
 namespace {
 
-// One client, one dialogue: greets, answers every command, and keeps the
-// message of the first DATA (SMTP, dot-stuffing undone) or APPEND literal
-// (IMAP).
-class RecordingServer {
- public:
-  enum class Kind { kSmtp, kImap };
-  explicit RecordingServer(Kind kind) : kind_(kind) {
-    WSADATA data;
-    WSAStartup(MAKEWORD(2, 2), &data);
-    listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    int length = sizeof address;
-    getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
-    listen(listener_, 1);
-    thread_ = std::thread([this] { Serve(); });
-  }
-  ~RecordingServer() {
-    closesocket(listener_);
-    if (thread_.joinable()) thread_.join();
-    WSACleanup();
-  }
-  short port() const { return static_cast<short>(port_); }  // the same bits, as Port takes them
-  // What the message carried; call once the client has disconnected.
-  const std::string& Message() {
-    if (thread_.joinable()) thread_.join();
-    return message_;
-  }
-
- private:
-  bool Fill() {
-    char chunk[4096];
-    const int got = recv(client_, chunk, sizeof chunk, 0);
-    if (got <= 0) return false;
-    pending_.append(chunk, static_cast<size_t>(got));
-    return true;
-  }
-  bool Line(std::string& line) {
-    size_t end;
-    while ((end = pending_.find("\r\n")) == std::string::npos) {
-      if (!Fill()) return false;
-    }
-    line = pending_.substr(0, end);
-    pending_.erase(0, end + 2);
-    return true;
-  }
-  void Say(const std::string& text) { send(client_, text.data(), static_cast<int>(text.size()), 0); }
-
-  void Serve() {
-    client_ = accept(listener_, nullptr, nullptr);
-    if (client_ == INVALID_SOCKET) return;
-    // Nothing waits longer than the test would.
-    const DWORD timeout = 10000;
-    setsockopt(client_, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout);
-    if (kind_ == Kind::kSmtp) {
-      ServeSmtp();
-    } else {
-      ServeImap();
-    }
-    closesocket(client_);
-  }
-
-  void ServeSmtp() {
-    Say("220 recorder\r\n");
-    std::string line;
-    while (Line(line)) {
-      if (line == "DATA") {
-        Say("354 go ahead\r\n");
-        std::string data;
-        while (Line(line) && line != ".") data += (line.rfind('.', 0) == 0 ? line.substr(1) : line) + "\r\n";
-        message_ = data;
-        Say("250 queued\r\n");
-      } else if (line == "QUIT") {
-        Say("221 bye\r\n");
-        return;
-      } else {
-        Say("250 ok\r\n");
+// Runs `deliver` against a recording server on loopback for one client and
+// one dialogue, and returns the message of its first SMTP DATA (dot-stuffing
+// undone) or IMAP APPEND literal. The server greets and answers every command.
+std::string Recorded(bool imap, const std::function<void(short port)>& deliver) {
+  WSADATA data;
+  WSAStartup(MAKEWORD(2, 2), &data);
+  const SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  int length = sizeof address;
+  getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+  listen(listener, 1);
+  std::string message;
+  std::thread server([&] {
+    const SOCKET client = accept(listener, nullptr, nullptr);
+    if (client == INVALID_SOCKET) return;
+    const DWORD timeout = 10000;  // nothing waits longer than the test would
+    setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout);
+    std::string pending;
+    const auto fill = [&] {
+      char chunk[4096];
+      const int got = recv(client, chunk, sizeof chunk, 0);
+      if (got > 0) pending.append(chunk, static_cast<size_t>(got));
+      return got > 0;
+    };
+    const auto next_line = [&](std::string& line) {
+      size_t end;
+      while ((end = pending.find("\r\n")) == std::string::npos) {
+        if (!fill()) return false;
       }
-    }
-  }
-
-  void ServeImap() {
-    Say("* OK recorder\r\n");
-    std::string line;
-    while (Line(line)) {
+      line = pending.substr(0, end);
+      pending.erase(0, end + 2);
+      return true;
+    };
+    const auto say = [&](const std::string& text) {
+      send(client, text.data(), static_cast<int>(text.size()), 0);
+    };
+    say(imap ? "* OK recorder\r\n" : "220 recorder\r\n");
+    for (std::string line; next_line(line);) {
       const std::string tag = line.substr(0, line.find(' '));
       const size_t brace = line.rfind('{');
-      if (line.find(" APPEND ") != std::string::npos && brace != std::string::npos) {
-        const size_t size = std::stoul(line.substr(brace + 1));
-        Say("+ go ahead\r\n");
-        while (pending_.size() < size + 2 && Fill()) {
+      if (!imap && line == "DATA") {
+        say("354 go ahead\r\n");
+        while (next_line(line) && line != ".") {
+          message += (line.rfind('.', 0) == 0 ? line.substr(1) : line) + "\r\n";
         }
-        message_ = pending_.substr(0, size);
-        pending_.erase(0, std::min(pending_.size(), size + 2));
-        Say(tag + " OK appended\r\n");
-      } else if (line.find(" LOGOUT") != std::string::npos) {
-        Say("* BYE\r\n" + tag + " OK done\r\n");
-        return;
-      } else {
-        Say(tag + " OK done\r\n");
+      } else if (imap && line.find(" APPEND ") != std::string::npos && brace != std::string::npos) {
+        const size_t size = std::stoul(line.substr(brace + 1));
+        say("+ go ahead\r\n");
+        while (pending.size() < size + 2 && fill()) {
+        }
+        message = pending.substr(0, size);
+        pending.erase(0, std::min(pending.size(), size + 2));
+      } else if (line == "QUIT" || line.find(" LOGOUT") != std::string::npos) {
+        say(imap ? "* BYE\r\n" + tag + " OK done\r\n" : "221 bye\r\n");
+        break;
       }
+      say(imap ? tag + " OK done\r\n" : "250 ok\r\n");
     }
-  }
-
-  Kind kind_;
-  SOCKET listener_ = INVALID_SOCKET;
-  SOCKET client_ = INVALID_SOCKET;
-  unsigned short port_ = 0;
-  std::thread thread_;
-  std::string pending_;
-  std::string message_;
-};
-
-std::wstring TempPath(const wchar_t* name) {
-  wchar_t folder[MAX_PATH];
-  GetTempPathW(MAX_PATH, folder);
-  return std::wstring(folder) + name;
-}
-
-std::string ReadAll(const std::wstring& path) {
-  std::ifstream in(path.c_str(), std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteAll(const std::wstring& path, const std::string& bytes) {
-  std::ofstream out(path.c_str(), std::ios::binary);
-  out << bytes;
+    closesocket(client);
+  });
+  deliver(static_cast<short>(ntohs(address.sin_port)));  // the same bits, as Port takes them
+  closesocket(listener);
+  server.join();
+  WSACleanup();
+  return message;
 }
 
 const std::string kLoaded =
@@ -158,61 +95,59 @@ const std::string kLoaded =
     "--b\r\nContent-Type: application/octet-stream; name=\"r\xE9sum\xE9.bin\"\r\n"
     "Content-Transfer-Encoding: 8bit\r\n\r\n\x80\x81\xFE\xFF\r\n--b--\r\n";
 
-struct Loaded {
-  ComPtr<IMIMEMessageEx> message;
-  std::string saved;
-};
-
-Loaded LoadInMode(const wchar_t* charset) {
-  Loaded loaded;
-  EXPECT_EQ(CreateByProgId(L"VeskMail.MIMEMessage", loaded.message), S_OK);
-  Bstr mode(charset), source(TempPath(L"vesk-bytes-in.eml").c_str()), copy(TempPath(L"vesk-bytes-saved.eml").c_str());
+// The message loaded in a mode ("" or "utf-8"), and the bytes Save writes.
+std::string LoadInMode(const wchar_t* charset, ComPtr<IMIMEMessage>& message) {
+  ComPtr<IMIMEMessageEx> loaded;
+  EXPECT_EQ(CreateByProgId(L"VeskMail.MIMEMessage", loaded), S_OK);
+  Bstr mode(charset), source(TempPath(L"vesk-bytes-in.eml").c_str());
+  Bstr copy(TempPath(L"vesk-bytes-saved.eml").c_str());
   WriteAll(source.get(), kLoaded);
-  EXPECT_EQ(loaded.message->put_Charset(mode.get()), S_OK);
-  EXPECT_EQ(loaded.message->Load(source.get()), S_OK);
-  EXPECT_EQ(loaded.message->Save(copy.get()), S_OK);
-  loaded.saved = ReadAll(copy.get());
+  EXPECT_EQ(loaded->put_Charset(mode.get()), S_OK);
+  EXPECT_EQ(loaded->Load(source.get()), S_OK);
+  EXPECT_EQ(loaded->Save(copy.get()), S_OK);
+  const std::string saved = ReadAll(copy.get());
   DeleteFileW(source.get());
   DeleteFileW(copy.get());
-  return loaded;
+  EXPECT_EQ(loaded.As(message), S_OK);
+  return saved;
 }
 
-TEST(MessageBytes, SmtpSendsTheSavedBytesWithoutBccInBothModes) {
-  for (const wchar_t* charset : {L"", L"utf-8"}) {
-    Loaded loaded = LoadInMode(charset);
-    const size_t bcc = loaded.saved.find("Bcc: eve@example.com\r\n");
-    ASSERT_NE(bcc, std::string::npos) << loaded.saved;
-    const std::string expected = std::string(loaded.saved).erase(bcc, 22);
-    ASSERT_NE(expected.find("K\xF6ln \x81\x8D\x8F\x90\x9D \xC3("), std::string::npos) << "Save keeps the bytes";
-
-    RecordingServer server(RecordingServer::Kind::kSmtp);
-    ComPtr<IVeskSMTP> smtp;
-    ASSERT_EQ(CreateByProgId(L"VeskMail.SMTP", smtp), S_OK);
-    Bstr host(L"127.0.0.1");
-    ASSERT_EQ(smtp->put_Host(host.get()), S_OK);
-    ASSERT_EQ(smtp->put_Port(server.port()), S_OK);
-    ASSERT_EQ(smtp->Connect(), S_OK);
-    EXPECT_EQ(smtp->Send(loaded.message.get(), nullptr, nullptr), S_OK);
-    EXPECT_EQ(smtp->Disconnect(), S_OK);
-    EXPECT_EQ(server.Message(), expected) << "mode \"" << Narrow(charset) << "\"";
-  }
+// Connects to the recorder at `port`, hands the message over and disconnects.
+template <class Client>
+void Deliver(const wchar_t* prog_id, short port, const std::function<HRESULT(Client*)>& hand_over) {
+  ComPtr<Client> client;
+  ASSERT_EQ(CreateByProgId(prog_id, client), S_OK);
+  ASSERT_EQ(client->put_Host(Bstr(L"127.0.0.1").get()), S_OK);
+  ASSERT_EQ(client->put_Port(port), S_OK);
+  ASSERT_EQ(client->Connect(), S_OK);
+  EXPECT_EQ(hand_over(client.get()), S_OK);
+  EXPECT_EQ(client->Disconnect(), S_OK);
 }
 
-TEST(MessageBytes, ImapAppendsTheSavedBytesInBothModes) {
-  for (const wchar_t* charset : {L"", L"utf-8"}) {
-    Loaded loaded = LoadInMode(charset);
-    RecordingServer server(RecordingServer::Kind::kImap);
-    ComPtr<IVeskIMAP4> imap;
-    ASSERT_EQ(CreateByProgId(L"VeskMail.IMAP4", imap), S_OK);
-    Bstr host(L"127.0.0.1"), box(L"INBOX");
-    ASSERT_EQ(imap->put_Host(host.get()), S_OK);
-    ASSERT_EQ(imap->put_Port(server.port()), S_OK);
-    ASSERT_EQ(imap->Connect(), S_OK);
-    ComPtr<IMIMEMessage> catalogued;
-    ASSERT_EQ(loaded.message.As(catalogued), S_OK);
-    EXPECT_EQ(imap->AppendMessage(box.get(), catalogued.get()), S_OK);
-    EXPECT_EQ(imap->Disconnect(), S_OK);
-    EXPECT_EQ(server.Message(), loaded.saved) << "mode \"" << Narrow(charset) << "\"";
+TEST(MessageBytes, SmtpAndImapCarryTheSavedBytesInBothModes) {
+  for (const bool imap : {false, true}) {
+    for (const wchar_t* charset : {L"", L"utf-8"}) {
+      SCOPED_TRACE((imap ? "IMAP APPEND, mode \"" : "SMTP DATA, mode \"") + Narrow(charset) + "\"");
+      ComPtr<IMIMEMessage> message;
+      std::string expected = LoadInMode(charset, message);
+      ASSERT_NE(expected.find("K\xF6ln \x81\x8D\x8F\x90\x9D \xC3("), std::string::npos)
+          << "Save keeps the bytes";
+      const size_t bcc = expected.find("Bcc: eve@example.com\r\n");
+      ASSERT_NE(bcc, std::string::npos) << expected;
+      if (!imap) expected.erase(bcc, 22);  // only what goes to the recipients leaves out Bcc
+      const auto deliver = [&](short port) {
+        if (imap) {
+          Deliver<IVeskIMAP4>(L"VeskMail.IMAP4", port, [&](IVeskIMAP4* client) {
+            return client->AppendMessage(Bstr(L"INBOX").get(), message.get());
+          });
+        } else {
+          Deliver<IVeskSMTP>(L"VeskMail.SMTP", port, [&](IVeskSMTP* client) {
+            return client->Send(message.get(), nullptr, nullptr);
+          });
+        }
+      };
+      EXPECT_EQ(Recorded(imap, deliver), expected);
+    }
   }
 }
 

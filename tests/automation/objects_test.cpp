@@ -1,7 +1,11 @@
-// What a compiled caller meets beyond what scripts see: the vtable beside
-// IDispatch, error-information support, connection points, results for
-// missing pointers and the enumerators' own calls.
+// What a compiled caller meets beyond what scripts see, on every class:
+// defaults, refusals with their error information, connection points, the
+// enumerators' own calls, message arguments for mailbox work, and the OAuth 2
+// token file sealed with the system's data protection. The OAuth 2 grants
+// against a server are tested by tests/scripts/servers/oauth2_sign_in.vbs.
 #include <gtest/gtest.h>
+
+#include <functional>
 
 #include "automation/mail_address_objects.h"
 #include "automation/support.h"
@@ -9,63 +13,179 @@
 namespace vesk::test {
 namespace {
 
-template <class I>
-void PointAt(I* object, unsigned short port) {
-  Bstr host(L"127.0.0.1");
-  ASSERT_EQ(object->put_Host(host.get()), S_OK);
-  ASSERT_EQ(object->put_Port(static_cast<short>(port)), S_OK);
-  ASSERT_EQ(object->put_TimeOut(2000), S_OK);
+// A value as text; a list as the number of its values.
+std::string Text(VARIANT* value) {
+  if (V_VT(value) == (VT_ARRAY | VT_VARIANT)) {
+    LONG upper = -2;
+    SafeArrayGetUBound(V_ARRAY(value), 1, &upper);
+    return std::to_string(upper + 1);
+  }
+  Variant text;
+  return SUCCEEDED(VariantChangeType(text.get(), value, 0, VT_BSTR)) ? Narrow(V_BSTR(text.get())) : "?";
 }
 
-// A value put through a documented dispatch number reads back through the
-// vtable; a null string is stored as empty text, and results are never null.
-TEST(Properties, VtableAndDispatchSeeTheSameValue) {
-  ComPtr<IVeskIMAP4> imap;
-  ASSERT_EQ(CreateByProgId(L"VeskMail.IMAP4", imap), S_OK);
-  Variant argument;
-  V_VT(argument.get()) = VT_BSTR;
-  V_BSTR(argument.get()) = SysAllocString(L"mail.example.org");
-  DISPID put = DISPID_PROPERTYPUT;
-  DISPPARAMS params{argument.get(), &put, 1, 1};
-  ASSERT_EQ(imap->Invoke(1, IID_NULL, 0, DISPATCH_PROPERTYPUT, &params, nullptr, nullptr, nullptr), S_OK);
-  Bstr host;
-  ASSERT_EQ(imap->get_Host(host.put()), S_OK);
-  EXPECT_EQ(Narrow(host.get()), "mail.example.org");
-  ASSERT_EQ(imap->put_Host(nullptr), S_OK);
-  ASSERT_EQ(imap->get_Host(host.put()), S_OK);
-  ASSERT_NE(host.get(), nullptr);
-  EXPECT_EQ(host.length(), 0u);
-  EXPECT_EQ(imap->get_Host(nullptr), E_POINTER);
-}
-
-// Text properties read through IDispatch (which hands over the member's own
-// string) give what the vtable gives, whatever the characters: ones of the
-// ANSI code page and ones it lacks.
-TEST(Properties, TextReadsThroughDispatchMatchTheVtable) {
-  ComPtr<IMIMEMessage> message;
-  ASSERT_EQ(CreateByProgId(L"VeskMail.MIMEMessage", message), S_OK);
-  for (const wchar_t* text : {L"", L"plain", L"Gr\u00fc\u00dfe \u20ac", L"\u03a9 \u4e2d \U0001F600 end"}) {
-    Bstr value(text);
-    ASSERT_EQ(message->put_Subject(value.get()), S_OK);
-    message->put_Text(value.get());  // refused where the ANSI code page lacks a character
-    for (const auto& [id, get] : {std::pair{DISPID{1}, &IMIMEMessage::get_Subject}, {DISPID{3}, &IMIMEMessage::get_Text},
-                                  {DISPID{10}, &IMIMEMessage::get_RawMessage}}) {
-      Bstr direct;
-      ASSERT_EQ((message.get()->*get)(direct.put()), S_OK);
-      Variant late;
-      DISPPARAMS none{nullptr, nullptr, 0, 0};
-      ASSERT_EQ(message->Invoke(id, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, late.get(), nullptr, nullptr), S_OK);
-      ASSERT_EQ(V_VT(late.get()), VT_BSTR);
-      EXPECT_EQ(std::wstring(V_BSTR(late.get()), SysStringLen(V_BSTR(late.get()))),
-                std::wstring(direct.get(), direct.length()))
-          << id;
-    }
+// What a new object answers, read through IDispatch: defaults that keep the
+// plain dialogues, UIDs that cross as doubles, empty lists before any Send.
+TEST(Properties, NewObjectsStartWithTheirDefaults) {
+  constexpr VARTYPE kList = VT_ARRAY | VT_VARIANT;
+  const std::tuple<const wchar_t*, DISPID, VARTYPE, const char*> defaults[] = {
+      {L"VeskMail.SMTP", 1010, VT_BOOL, "0"},   // UseExtensions
+      {L"VeskMail.SMTP", 1014, VT_BOOL, "0"},   // AllowPartialDelivery
+      {L"VeskMail.SMTP", 1017, VT_BOOL, "-1"},  // Pipelining
+      {L"VeskMail.SMTP", 1011, VT_I4, "0"},     // DeliveryNotify
+      {L"VeskMail.SMTP", 1012, VT_I4, "0"},     // DeliveryReturn
+      {L"VeskMail.SMTP", 1013, VT_BSTR, ""},    // EnvelopeID
+      {L"VeskMail.SMTP", 1015, kList, "0"},     // RefusedRecipients
+      {L"VeskMail.SMTP", 1016, kList, "0"},     // RefusedReplies
+      {L"VeskMail.IMAP4", 1008, VT_BOOL, "0"},  // UseUIDs: message numbers unless asked
+      {L"VeskMail.IMAP4", 1009, VT_R8, "0"},    // UIDValidity
+      {L"VeskMail.IMAP4", 1010, VT_R8, "0"},    // UIDNext
+      {L"VeskMail.OAuth2", 7, VT_I4, "30000"},  // TimeOut
+      {L"VeskMail.OAuth2", 9, VT_BOOL, "-1"},   // OpenBrowser
+      {L"VeskMail.OAuth2", 11, VT_I4, "0"},     // ExpiresIn
+      {L"VeskMail.OAuth2", 13, VT_BSTR, ""},    // UserCode
+  };
+  for (const auto& [prog_id, id, type, expected] : defaults) {
+    ComPtr<IDispatch> object;
+    ASSERT_EQ(CreateByProgId(prog_id, object), S_OK);
+    Variant value;
+    EXPECT_EQ(GetByDispatch(object.get(), id, value.get()), S_OK) << Narrow(prog_id) << " " << id;
+    EXPECT_EQ(V_VT(value.get()), type) << Narrow(prog_id) << " " << id;
+    EXPECT_EQ(Text(value.get()), expected) << Narrow(prog_id) << " " << id;
   }
 }
 
-TEST(Errors, FailuresReportWithTheVersionedProgIdForTheMainInterfaceOnly) {
-  for (const auto& [prog_id, main] : {std::pair{L"VeskMail.POP3", &IID_IVeskPOP3}, {L"VeskMail.SMTP", &IID_IVeskSMTP},
-                                      {L"VeskMail.IMAP4", &IID_IVeskIMAP4}, {L"VeskMail.MIMEMessage", &IID_IMIMEMessage}}) {
+// A new object of each class, through its extended interface.
+struct Objects {
+  Objects() {
+    EXPECT_EQ(CreateByProgId(L"VeskMail.POP3", pop3), S_OK);
+    EXPECT_EQ(CreateByProgId(L"VeskMail.SMTP", smtp), S_OK);
+    EXPECT_EQ(CreateByProgId(L"VeskMail.IMAP4", imap), S_OK);
+    EXPECT_EQ(CreateByProgId(L"VeskMail.OAuth2", oauth), S_OK);
+  }
+  ComPtr<IVeskPOP3Ex> pop3;
+  ComPtr<IVeskSMTPEx> smtp;
+  ComPtr<IVeskIMAP4Ex> imap;
+  ComPtr<IVeskOAuth2> oauth;
+};
+
+const wchar_t kHttpRefused[] =
+    L"OAuth 2 address must start with https:// and hold no spaces, CR, LF or NUL: "
+    L"\"http://login.example/token\"";
+const wchar_t kNotifyRefused[] = L"DeliveryNotify is NEVER (1) alone*";
+const wchar_t kEnvelopeRefused[] =
+    L"Envelope identifier must be printable US-ASCII of at most 100 characters as xtext";
+
+// A part is asked of the structure read last: none yet, and its size is 0.
+HRESULT PartSizeOfNone(Objects& o) {
+  LONG size = -1;
+  const HRESULT hr = o.imap->PartSize(Bstr(L"1").get(), &size);
+  return size == 0 ? hr : E_UNEXPECTED;
+}
+HRESULT NullHostReadsBackEmpty(Objects& o) {  // results are never null
+  Bstr host;
+  const HRESULT hr = o.imap->put_Host(nullptr);
+  if (FAILED(hr) || FAILED(o.imap->get_Host(host.put()))) return E_UNEXPECTED;
+  return host.get() && host.length() == 0 ? hr : E_UNEXPECTED;
+}
+HRESULT ConnectToAClosedPort(Objects& o) {
+  o.imap->put_Host(Bstr(L"127.0.0.1").get());
+  o.imap->put_Port(1);
+  o.imap->put_TimeOut(2000);
+  return o.imap->Connect();
+}
+HRESULT RequestOverHttp(Objects& o) {
+  const HRESULT hr = o.oauth->put_TokenEndpoint(Bstr(L"http://login.example/token").get());
+  return FAILED(hr) ? hr : o.oauth->RequestToken();
+}
+
+// Calls on new objects that must fail before anything is sent: the result,
+// and for a failure that describes itself the description (ending in '*':
+// its start), with "VeskMail.<class>.1" as its source. The rows that succeed
+// show where the refusals end.
+struct Refusal {
+  const char* call;  // "<class>.<member>..."
+  std::function<HRESULT(Objects&)> run;
+  HRESULT expected;
+  const wchar_t* description;
+};
+#define CALL(object, ...) [](Objects& o) { return o.object->__VA_ARGS__; }
+const Refusal kRefusals[] = {
+    {"SMTP.DeliveryNotify = 3", CALL(smtp, put_DeliveryNotify(3)), E_INVALIDARG, kNotifyRefused},
+    {"SMTP.DeliveryNotify = 16", CALL(smtp, put_DeliveryNotify(16)), E_INVALIDARG, kNotifyRefused},
+    {"SMTP.DeliveryNotify = -1", CALL(smtp, put_DeliveryNotify(-1)), E_INVALIDARG, kNotifyRefused},
+    {"SMTP.DeliveryNotify = SUCCESS + DELAY", CALL(smtp, put_DeliveryNotify(10)), S_OK, nullptr},
+    {"SMTP.DeliveryReturn = 3", CALL(smtp, put_DeliveryReturn(static_cast<DELIVERY_RETURN>(3))),
+     E_INVALIDARG},
+    {"SMTP.EnvelopeID with CR LF", CALL(smtp, put_EnvelopeID(Bstr(L"inv\r\nRSET").get())), E_INVALIDARG,
+     kEnvelopeRefused},
+    {"SMTP.EnvelopeID beyond ASCII", CALL(smtp, put_EnvelopeID(Bstr(L"J\u00f6rg").get())), E_INVALIDARG,
+     kEnvelopeRefused},
+    {"SMTP.EnvelopeID of 108 characters as xtext",
+     CALL(smtp, put_EnvelopeID(Bstr(std::wstring(36, L'+').c_str()).get())), E_INVALIDARG, kEnvelopeRefused},
+    {"SMTP.EnvelopeID = \"invoice 4711\"", CALL(smtp, put_EnvelopeID(Bstr(L"invoice 4711").get())), S_OK},
+    {"SMTP.RefusedRecipients into null", CALL(smtp, get_RefusedRecipients(nullptr)), E_POINTER},
+    {"IMAP4.Host into null", CALL(imap, get_Host(nullptr)), E_POINTER},
+    {"IMAP4.Host = null, read back as empty text", NullHostReadsBackEmpty, S_OK},
+    {"IMAP4.SpecialMailbox into null", CALL(imap, SpecialMailbox(Bstr(L"Sent").get(), nullptr)), E_POINTER},
+    {"IMAP4.WaitForChange into null", CALL(imap, WaitForChange(1, nullptr)), E_POINTER},
+    {"IMAP4.PartSize into null", CALL(imap, PartSize(Bstr(L"1").get(), nullptr)), E_POINTER},
+    {"IMAP4.PartSize before any structure", PartSizeOfNone, E_FAIL, L"The message has no part \"1\""},
+    {"IMAP4.SpecialMailbox(\"Outbox\")", CALL(imap, SpecialMailbox(Bstr(L"Outbox").get(), Bstr().put())),
+     E_FAIL, L"Unknown mailbox role \"Outbox\": use Sent, Trash, Junk, Drafts, Archive or All"},
+    // The host, the port and the system's reason.
+    {"IMAP4.Connect to a closed port", ConnectToAClosedPort, E_FAIL,
+     L"Server cannot be connected: 127.0.0.1, port 1: *"},
+    {"POP3.GetMessageUID into null", CALL(pop3, GetMessageUID(1, nullptr)), E_POINTER},
+    {"POP3.FindMessageByUID into null", CALL(pop3, FindMessageByUID(nullptr, nullptr)), E_POINTER},
+    {"OAuth2.TimeOut = 0", CALL(oauth, put_TimeOut(0)), E_INVALIDARG},
+    {"OAuth2.AccessToken before any", CALL(oauth, get_AccessToken(Bstr().put())), E_FAIL,
+     L"No OAuth 2 access token yet: request one, sign in, or load the token file"},
+    {"OAuth2.RequestToken without an endpoint", CALL(oauth, RequestToken()), E_FAIL,
+     L"OAuth 2 needs the TokenEndpoint first"},
+    {"OAuth2.RequestToken over http", RequestOverHttp, E_FAIL, kHttpRefused},
+    {"OAuth2.WaitForDeviceAuthorization first", CALL(oauth, WaitForDeviceAuthorization(1)), E_FAIL,
+     L"StartDeviceAuthorization must come first"},
+    {"OAuth2.WaitForAuthorization first", CALL(oauth, WaitForAuthorization(1)), E_FAIL,
+     L"StartAuthorization must come first"},
+};
+#undef CALL
+
+TEST(Errors, RefusalsReportTheirResultAndDescription) {
+  for (const Refusal& row : kRefusals) {
+    Objects objects;
+    SetErrorInfo(0, nullptr);
+    EXPECT_EQ(row.run(objects), row.expected) << row.call;
+    const ErrorInfoText error = TakeErrorInfo();
+    if (!row.description) continue;
+    std::wstring expected = row.description, actual = error.description;
+    if (expected.back() == L'*') {  // the start of the description
+      expected.pop_back();
+      actual = actual.substr(0, expected.size());
+    }
+    EXPECT_EQ(Narrow(actual), Narrow(expected)) << row.call << ": " << Narrow(error.description);
+    const std::string call = row.call;
+    EXPECT_EQ(Narrow(error.source), "VeskMail." + call.substr(0, call.find('.')) + ".1") << row.call;
+  }
+  // Through IDispatch the same text reaches a script.
+  Objects objects;
+  ASSERT_EQ(objects.oauth->put_TokenEndpoint(Bstr(L"http://login.example/token").get()), S_OK);
+  DISPPARAMS none{};
+  EXCEPINFO exception{};
+  Variant result;
+  EXPECT_EQ(objects.oauth->Invoke(18, IID_NULL, 0, DISPATCH_METHOD, &none, result.put(), &exception, nullptr),
+            DISP_E_EXCEPTION);
+  EXPECT_EQ(std::wstring(exception.bstrDescription ? exception.bstrDescription : L""), kHttpRefused);
+  SysFreeString(exception.bstrSource);
+  SysFreeString(exception.bstrDescription);
+  SysFreeString(exception.bstrHelpFile);
+}
+
+TEST(Errors, ErrorInformationIsForTheMainInterfaceAndItsExtension) {
+  for (const auto& [prog_id, main] : {std::pair{L"VeskMail.POP3", &IID_IVeskPOP3},
+                                      {L"VeskMail.SMTP", &IID_IVeskSMTP},
+                                      {L"VeskMail.IMAP4", &IID_IVeskIMAP4},
+                                      {L"VeskMail.MIMEMessage", &IID_IMIMEMessage}}) {
     ComPtr<ISupportErrorInfo> support;
     ASSERT_EQ(CreateByProgId(prog_id, support), S_OK);
     EXPECT_EQ(support->InterfaceSupportsErrorInfo(*main), S_OK) << Narrow(prog_id);
@@ -79,7 +199,8 @@ TEST(Errors, FailuresReportWithTheVersionedProgIdForTheMainInterfaceOnly) {
     const IID dispatched = attributes->guid;
     info->ReleaseTypeAttr(attributes);
     EXPECT_EQ(support->InterfaceSupportsErrorInfo(dispatched), S_OK) << Narrow(prog_id);
-    EXPECT_FALSE(IsEqualIID(dispatched, *main)) << Narrow(prog_id) << " dispatches through its derived interface";
+    EXPECT_FALSE(IsEqualIID(dispatched, *main))
+        << Narrow(prog_id) << " dispatches through its derived interface";
     ComPtr<IUnknown> by_main, by_dispatched;
     ASSERT_EQ(support->QueryInterface(*main, by_main.put_void()), S_OK);
     ASSERT_EQ(support->QueryInterface(dispatched, by_dispatched.put_void()), S_OK);
@@ -87,21 +208,52 @@ TEST(Errors, FailuresReportWithTheVersionedProgIdForTheMainInterfaceOnly) {
     EXPECT_EQ(support->InterfaceSupportsErrorInfo(IID_IDispatch), S_FALSE);
     EXPECT_EQ(support->InterfaceSupportsErrorInfo(IID_IMailAddress), S_FALSE);
   }
-  ComPtr<IVeskIMAP4> imap;
+}
+
+// MoveMessage through IDispatch takes a message of any numeric type or text,
+// a whole number in range (to 2^32 - 1 as a UID), or refuses it before
+// anything is sent; one taken fails only for the missing connection.
+TEST(MailboxWork, MessageArgumentsAreWholeNumbersInRangeBeforeAnythingIsSent) {
+  ComPtr<IVeskIMAP4Ex> imap;
   ASSERT_EQ(CreateByProgId(L"VeskMail.IMAP4", imap), S_OK);
-  PointAt(imap.get(), 1);
-  SetErrorInfo(0, nullptr);
-  EXPECT_EQ(imap->Connect(), E_FAIL);
-  const ErrorInfoText error = TakeErrorInfo();
-  EXPECT_EQ(error.source, L"VeskMail.IMAP4.1");
-  // The host, the port and the system's reason.
-  EXPECT_EQ(error.description.rfind(L"Server cannot be connected: 127.0.0.1, port 1: ", 0), 0u) << error.description;
+  const std::wstring by_number = L"Invalid message: give a whole number from 1 to 2147483647";
+  const std::wstring by_uid = L"Invalid message: give a whole number from 1 to 4294967295";
+  // The argument as text, changed to its type; whether UIDs are on; whether it is taken.
+  const std::tuple<VARTYPE, const wchar_t*, bool, bool> cases[] = {
+      {VT_R8, L"2.5", false, false},       {VT_I4, L"-1", false, false},
+      {VT_I4, L"0", true, false},          {VT_R8, L"3000000000", false, false},
+      {VT_R8, L"4294967296", true, false}, {VT_BSTR, L"seven", true, false},
+      {VT_R8, L"3000000000", true, true},  {VT_BSTR, L"42", false, true},
+      {VT_I2, L"7", false, true},
+  };
+  for (const auto& [type, text, uids, valid] : cases) {
+    ASSERT_EQ(imap->put_UseUIDs(uids ? VARIANT_TRUE : VARIANT_FALSE), S_OK);
+    Variant given, message, mailbox;
+    V_VT(given.get()) = V_VT(mailbox.get()) = VT_BSTR;
+    V_BSTR(given.get()) = SysAllocString(text);
+    V_BSTR(mailbox.get()) = SysAllocString(L"Archive");
+    ASSERT_EQ(VariantChangeType(message.get(), given.get(), 0, type), S_OK) << Narrow(text);
+    VARIANT arguments[2] = {*mailbox.get(), *message.get()};  // last argument first
+    DISPPARAMS params{arguments, nullptr, 2, 0};
+    SetErrorInfo(0, nullptr);
+    EXPECT_EQ(imap->Invoke(1011, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr),
+              DISP_E_EXCEPTION);
+    const std::wstring description = TakeErrorInfo().description;
+    if (valid) {
+      EXPECT_NE(description, by_number) << Narrow(text);
+      EXPECT_NE(description, by_uid) << Narrow(text);
+    } else {
+      EXPECT_EQ(description, uids ? by_uid : by_number) << Narrow(text) << (uids ? " as a UID" : "");
+    }
+  }
 }
 
 // POP3 and SMTP offer a container without connection points; the others none.
 TEST(ConnectionPoints, Pop3AndSmtpOfferAnEmptyContainer) {
-  for (const auto& [prog_id, offered] : {std::pair{L"VeskMail.POP3", true}, {L"VeskMail.SMTP", true},
-                                         {L"VeskMail.IMAP4", false}, {L"VeskMail.MIMEMessage", false}}) {
+  for (const auto& [prog_id, offered] : {std::pair{L"VeskMail.POP3", true},
+                                         {L"VeskMail.SMTP", true},
+                                         {L"VeskMail.IMAP4", false},
+                                         {L"VeskMail.MIMEMessage", false}}) {
     ComPtr<IConnectionPointContainer> container;
     ASSERT_EQ(CreateByProgId(prog_id, container), offered ? S_OK : E_NOINTERFACE) << Narrow(prog_id);
     if (!offered) continue;
@@ -115,7 +267,8 @@ TEST(ConnectionPoints, Pop3AndSmtpOfferAnEmptyContainer) {
 }
 
 TEST(Collections, EnumeratorsWalkEveryItemInOrder) {
-  const Ref<AddressList> list = MakeRef<AddressList>(std::string("a@example.com, b@example.com, c@example.com"));
+  const Ref<AddressList> list =
+      MakeRef<AddressList>(std::string("a@example.com, b@example.com, c@example.com"));
   ComPtr<IMailAddresses> addresses;
   ASSERT_EQ(com::MailAddressesObject::Create(list, {}, addresses.put()), S_OK);
   // Item called as a statement ("m.To.Item(9);"): no room for a result, and
@@ -127,8 +280,8 @@ TEST(Collections, EnumeratorsWalkEveryItemInOrder) {
     V_I4(index.get()) = position;
     DISPPARAMS params{index.get(), nullptr, 1, 0};
     EXCEPINFO exception{};
-    const HRESULT hr = addresses->Invoke(DISPID_VALUE, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, &exception,
-                                         nullptr);
+    const HRESULT hr =
+        addresses->Invoke(DISPID_VALUE, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, &exception, nullptr);
     EXPECT_EQ(hr == DISP_E_EXCEPTION ? exception.scode : hr, expected) << position;
     SysFreeString(exception.bstrSource);
     SysFreeString(exception.bstrDescription);
@@ -161,68 +314,41 @@ TEST(Collections, EnumeratorsWalkEveryItemInOrder) {
   EXPECT_EQ(walk->Skip(3), S_OK);
 }
 
-}  // namespace
-}  // namespace vesk::test
-
-namespace vesk::test {
-namespace {
-
-// The sending members of IVeskSMTPEx: defaults that keep the plain dialogue,
-// values that read back, and values the protocol cannot carry refused with
-// a description before anything is sent.
-TEST(SmtpSendingMembers, DefaultsValuesAndRefusals) {
-  ComPtr<IVeskSMTPEx> smtp;
-  ASSERT_EQ(CreateByProgId(L"VeskMail.SMTP", smtp), S_OK);
-  VARIANT_BOOL flag = VARIANT_TRUE;
-  LONG notify = -1;
-  DELIVERY_RETURN report = DELIVERY_RETURN_FULL;
-  Bstr id;
-  ASSERT_EQ(smtp->get_UseExtensions(&flag), S_OK);
-  EXPECT_EQ(flag, VARIANT_FALSE);
-  ASSERT_EQ(smtp->get_AllowPartialDelivery(&flag), S_OK);
-  EXPECT_EQ(flag, VARIANT_FALSE);
-  ASSERT_EQ(smtp->get_Pipelining(&flag), S_OK);
-  EXPECT_EQ(flag, VARIANT_TRUE);
-  ASSERT_EQ(smtp->get_DeliveryNotify(&notify), S_OK);
-  EXPECT_EQ(notify, 0);
-  ASSERT_EQ(smtp->get_DeliveryReturn(&report), S_OK);
-  EXPECT_EQ(report, DELIVERY_RETURN_DEFAULT);
-  ASSERT_EQ(smtp->get_EnvelopeID(id.put()), S_OK);
-  EXPECT_EQ(id.length(), 0u);
-
-  EXPECT_EQ(smtp->put_DeliveryNotify(DELIVERY_NOTIFY_SUCCESS | DELIVERY_NOTIFY_DELAY), S_OK);
-  ASSERT_EQ(smtp->get_DeliveryNotify(&notify), S_OK);
-  EXPECT_EQ(notify, 10);
-  for (LONG wrong : {3L, 16L, -1L}) {
-    EXPECT_EQ(smtp->put_DeliveryNotify(wrong), E_INVALIDARG) << wrong;
-    const ErrorInfoText error = TakeErrorInfo();
-    EXPECT_TRUE(error.present);
-    EXPECT_EQ(Narrow(error.description).rfind("DeliveryNotify is NEVER (1) alone", 0), 0u) << wrong;
-  }
-  EXPECT_EQ(smtp->put_DeliveryReturn(static_cast<DELIVERY_RETURN>(3)), E_INVALIDARG);
-  for (const wchar_t* wrong : {L"inv\r\nRSET", L"J\u00f6rg", L"++++++++++++++++++++++++++++++++++++"}) {
-    Bstr value(wrong);
-    EXPECT_EQ(smtp->put_EnvelopeID(value.get()), E_INVALIDARG);
-    EXPECT_EQ(Narrow(TakeErrorInfo().description),
-              "Envelope identifier must be printable US-ASCII of at most 100 characters as xtext");
-  }
-  Bstr good(L"invoice 4711");
-  ASSERT_EQ(smtp->put_EnvelopeID(good.get()), S_OK);
-  ASSERT_EQ(smtp->get_EnvelopeID(id.put()), S_OK);
-  EXPECT_EQ(Narrow(id.get()), "invoice 4711");
-
-  // Before any Send the refused lists are empty arrays, through the vtable
-  // and through IDispatch alike.
-  for (DISPID dispid : {DISPID{1015}, DISPID{1016}}) {
-    Variant list;
-    DISPPARAMS none{nullptr, nullptr, 0, 0};
-    ASSERT_EQ(smtp->Invoke(dispid, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, list.get(), nullptr, nullptr), S_OK);
-    ASSERT_EQ(V_VT(list.get()), VT_ARRAY | VT_VARIANT);
-    LONG upper = 0;
-    ASSERT_EQ(SafeArrayGetUBound(V_ARRAY(list.get()), 1, &upper), S_OK);
-    EXPECT_EQ(upper, -1);
-  }
-  EXPECT_EQ(smtp->get_RefusedRecipients(nullptr), E_POINTER);
+// The token file is sealed for the user: the refresh token never shows in
+// clear, a new object reads it back, and a file altered after sealing is
+// refused; no file yet is no error.
+TEST(OAuth2Object, TheTokenFileIsSealedForTheUserAndReadBack) {
+  const std::wstring path = TempPath(L"vesk-oauth2-automation.tok");
+  const std::wstring refresh = L"refresh-token-that-must-never-appear-in-clear-0123456789";
+  DeleteFileW(path.c_str());
+  const auto load = [&](HRESULT expected, VARIANT_BOOL found, ComPtr<IVeskOAuth2>& oauth) {
+    ASSERT_EQ(CreateByProgId(L"VeskMail.OAuth2", oauth), S_OK);
+    ASSERT_EQ(oauth->put_TokenFile(Bstr(path.c_str()).get()), S_OK);
+    VARIANT_BOOL loaded = found ? VARIANT_FALSE : VARIANT_TRUE;
+    EXPECT_EQ(oauth->LoadTokens(&loaded), expected);
+    if (SUCCEEDED(expected)) EXPECT_EQ(loaded, found);
+  };
+  ComPtr<IVeskOAuth2> first, later, third;
+  load(S_OK, VARIANT_FALSE, first);
+  ASSERT_EQ(first->put_RefreshToken(Bstr(refresh.c_str()).get()), S_OK);
+  ASSERT_EQ(first->SaveTokens(), S_OK);
+  const std::string bytes = ReadAll(path);
+  EXPECT_GT(bytes.size(), 100u);
+  EXPECT_EQ(bytes.find("refresh-token-that"), std::string::npos);
+  EXPECT_EQ(bytes.find("0123456789"), std::string::npos);
+  load(S_OK, VARIANT_TRUE, later);
+  Bstr token;
+  ASSERT_EQ(later->get_RefreshToken(token.put()), S_OK);
+  EXPECT_EQ(std::wstring(token.get()), refresh);
+  std::string altered = bytes;
+  altered[altered.size() - 5] ^= 0x20;
+  WriteAll(path, altered);
+  load(E_FAIL, VARIANT_FALSE, third);
+  const std::wstring description = TakeErrorInfo().description;
+  EXPECT_NE(description.find(L"cannot be read: the data was not sealed for this user or is damaged"),
+            std::wstring::npos)
+      << Narrow(description);
+  DeleteFileW(path.c_str());
 }
 
 }  // namespace

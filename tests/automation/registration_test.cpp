@@ -1,9 +1,10 @@
 // What DllRegisterServer writes and DllUnregisterServer removes, and the type
-// library as callers and object browsers read it from the registry.
+// library as callers, object browsers and the member reference read it.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <optional>
-#include <sstream>
 
 #include "automation/support.h"
 
@@ -32,7 +33,8 @@ bool KeyExists(const std::wstring& path) {
 std::optional<std::wstring> Value(const std::wstring& path, const wchar_t* name = nullptr) {
   wchar_t data[1024];
   DWORD size = sizeof data;
-  if (RegGetValueW(HKEY_CLASSES_ROOT, path.c_str(), name, RRF_RT_REG_SZ, nullptr, data, &size) != ERROR_SUCCESS) {
+  if (RegGetValueW(HKEY_CLASSES_ROOT, path.c_str(), name, RRF_RT_REG_SZ, nullptr, data, &size) !=
+      ERROR_SUCCESS) {
     return std::nullopt;
   }
   return std::wstring(data);
@@ -45,10 +47,10 @@ const std::tuple<const CLSID*, const wchar_t*, const wchar_t*> kClasses[] = {
     {&CLSID_MIMEMessage, L"MIMEMessage", L"VeskMail.MIMEMessage"},
     {&CLSID_VeskOAuth2, L"VeskOAuth2", L"VeskMail.OAuth2"}};
 
-const IID* const kInterfaces[] = {&IID_IVeskPOP3,    &IID_IVeskSMTP,   &IID_IVeskIMAP4,   &IID_IMIMEMessage,
-                                  &IID_IMailAddress, &IID_IMailAddresses, &IID_IMimeBody, &IID_IMimeBodies,
-                                  &IID_IFieldDictionary, &IID_IVeskPOP3Ex, &IID_IVeskSMTPEx, &IID_IVeskIMAP4Ex,
-                                  &IID_IMIMEMessageEx, &IID_IVeskOAuth2};
+const IID* const kInterfaces[] = {
+    &IID_IVeskPOP3,      &IID_IVeskSMTP,    &IID_IVeskIMAP4,     &IID_IMIMEMessage,     &IID_IMailAddress,
+    &IID_IMailAddresses, &IID_IMimeBody,    &IID_IMimeBodies,    &IID_IFieldDictionary, &IID_IVeskPOP3Ex,
+    &IID_IVeskSMTPEx,    &IID_IVeskIMAP4Ex, &IID_IMIMEMessageEx, &IID_IVeskOAuth2};
 
 class Registration : public testing::Test {
  protected:
@@ -58,189 +60,152 @@ class Registration : public testing::Test {
   static HRESULT Unregister() { return DllExport<ServerFunction>("DllUnregisterServer")(); }
 };
 
-TEST_F(Registration, WritesTheClassKeysAndTheTypeLibrary) {
+TEST_F(Registration, WritesTheKeysAndUnregistrationRemovesThem) {
   const std::wstring stale = L"CLSID\\" + GuidText(CLSID_VeskSMTP) + L"\\LocalServer32";
   HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, stale.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
-            ERROR_SUCCESS);
+  ASSERT_EQ(
+      RegCreateKeyExW(HKEY_CLASSES_ROOT, stale.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
+      ERROR_SUCCESS);
   RegCloseKey(key);
   ASSERT_EQ(Register(), S_OK);
   EXPECT_FALSE(KeyExists(stale)) << "a stale class key is replaced whole";
-  const std::wstring libid = GuidText(LIBID_VESKMAILLib);
-  for (const auto& [clsid_value, name, prog_id] : kClasses) {
-    SCOPED_TRACE(Narrow(prog_id));
-    const std::wstring clsid = GuidText(*clsid_value), description = std::wstring(name) + L" Class";
-    const std::wstring versioned = std::wstring(prog_id) + L".1", key_path = L"CLSID\\" + clsid;
-    EXPECT_EQ(Value(versioned), description);
-    EXPECT_EQ(Value(versioned + L"\\CLSID"), clsid);
-    EXPECT_EQ(Value(prog_id), description);
-    EXPECT_EQ(Value(std::wstring(prog_id) + L"\\CLSID"), clsid);
-    EXPECT_EQ(Value(std::wstring(prog_id) + L"\\CurVer"), versioned);
-    EXPECT_EQ(Value(key_path), description);
-    EXPECT_EQ(Value(key_path + L"\\ProgID"), versioned);
-    EXPECT_EQ(Value(key_path + L"\\VersionIndependentProgID"), std::wstring(prog_id));
-    EXPECT_TRUE(KeyExists(key_path + L"\\Programmable"));
-    EXPECT_EQ(Value(key_path + L"\\InprocServer32"), DllPath());
-    EXPECT_EQ(Value(key_path + L"\\InprocServer32", L"ThreadingModel"), L"Apartment");
-    EXPECT_EQ(Value(key_path + L"\\TypeLib"), libid);
+  const std::wstring libid = GuidText(LIBID_VESKMAILLib), lib_key = L"TypeLib\\" + libid, dll = DllPath();
+  // A key, the name of one of its values (null: the default value) and what
+  // that holds; an empty expectation asks only that the key exists.
+  std::vector<std::tuple<std::wstring, const wchar_t*, std::wstring>> written = {
+      {lib_key, nullptr, L""},
+      {lib_key + L"\\1.0", nullptr, L"VeskMail components 1.0"},
+      {lib_key + L"\\1.0" + kTypeLibPlatform, nullptr, dll}};
+  for (const auto& [clsid_value, name, prog_id_text] : kClasses) {
+    const std::wstring prog_id = prog_id_text, versioned = prog_id + L".1", clsid = GuidText(*clsid_value);
+    const std::wstring description = std::wstring(name) + L" Class", key_path = L"CLSID\\" + clsid;
+    written.insert(written.end(), {{versioned, nullptr, description},
+                                   {versioned + L"\\CLSID", nullptr, clsid},
+                                   {prog_id, nullptr, description},
+                                   {prog_id + L"\\CLSID", nullptr, clsid},
+                                   {prog_id + L"\\CurVer", nullptr, versioned},
+                                   {key_path, nullptr, description},
+                                   {key_path + L"\\ProgID", nullptr, versioned},
+                                   {key_path + L"\\VersionIndependentProgID", nullptr, prog_id},
+                                   {key_path + L"\\Programmable", nullptr, L""},
+                                   {key_path + L"\\InprocServer32", nullptr, dll},
+                                   {key_path + L"\\InprocServer32", L"ThreadingModel", L"Apartment"},
+                                   {key_path + L"\\TypeLib", nullptr, libid}});
   }
-  const std::wstring lib_key = L"TypeLib\\" + libid + L"\\1.0";
-  EXPECT_EQ(Value(lib_key), L"VeskMail components 1.0");
-  const std::wstring dll = DllPath(), directory = dll.substr(0, dll.find_last_of(L'\\'));
-  EXPECT_EQ(Value(lib_key + L"\\HELPDIR").value_or(L"").substr(0, directory.size()), directory);
-  EXPECT_EQ(Value(lib_key + kTypeLibPlatform), dll);
-  for (const IID* iid : kInterfaces) EXPECT_TRUE(KeyExists(L"Interface\\" + GuidText(*iid)));
-}
+  for (const IID* iid : kInterfaces) written.push_back({L"Interface\\" + GuidText(*iid), nullptr, L""});
+  for (const auto& [path, name, expected] : written) {
+    const std::wstring found =
+        expected.empty() ? (KeyExists(path) ? L"" : L"(no key)") : Value(path, name).value_or(L"(none)");
+    EXPECT_EQ(Narrow(found), Narrow(expected)) << Narrow(path) << (name ? " " + Narrow(name) : "");
+  }
+  const std::wstring directory = dll.substr(0, dll.find_last_of(L'\\'));
+  EXPECT_EQ(Value(lib_key + L"\\1.0\\HELPDIR").value_or(L"").substr(0, directory.size()), directory);
 
-TEST_F(Registration, UnregistrationRemovesWhatRegistrationWrote) {
-  ASSERT_EQ(Register(), S_OK);
   ASSERT_EQ(Unregister(), S_OK);
-  for (const auto& [clsid, name, prog_id] : kClasses) {
-    EXPECT_FALSE(KeyExists(prog_id)) << Narrow(prog_id);
-    EXPECT_FALSE(KeyExists(std::wstring(prog_id) + L".1")) << Narrow(prog_id);
-    EXPECT_FALSE(KeyExists(L"CLSID\\" + GuidText(*clsid))) << Narrow(prog_id);
-  }
+  for (const auto& [path, name, expected] : written)
+    EXPECT_FALSE(KeyExists(path)) << Narrow(path) << " is left";
   EXPECT_TRUE(KeyExists(L"CLSID"));
-  EXPECT_FALSE(KeyExists(L"TypeLib\\" + GuidText(LIBID_VESKMAILLib)));
-  for (const IID* iid : kInterfaces) EXPECT_FALSE(KeyExists(L"Interface\\" + GuidText(*iid)));
 }
 
-// Each interface as "Name/kinds/id" members in vtable order; kinds are g(et),
-// p(ut), r (putref) and c(all), each one member of its own.
-#define VESK_SECURITY_MEMBERS "Security/gp/1001 VerifyCertificate/gp/1002 TlsProtocol/g/1003 "
-constexpr char kPop3ExMembers[] = VESK_SECURITY_MEMBERS
-    "AccessToken/gp/1004 AuthMethod/gp/1005 LastServerReply/g/1006 TraceFile/gp/1007 GetMessageUID/c/1008 "
-    "FindMessageByUID/c/1009 OAuth2/gr/1010";
-constexpr char kImap4ExMembers[] = VESK_SECURITY_MEMBERS
-    "AccessToken/gp/1004 AuthMethod/gp/1005 LastServerReply/g/1006 TraceFile/gp/1007 UseUIDs/gp/1008 "
-    "UIDValidity/g/1009 UIDNext/g/1010 MoveMessage/c/1011 SpecialMailbox/c/1012 WaitForChange/c/1013 "
-    "GetMessageParts/c/1014 PartContentType/c/1015 PartFileName/c/1016 PartSize/c/1017 PartEncoding/c/1018 "
-    "SavePart/c/1019 GetPartText/c/1020 OAuth2/gr/1021";
-constexpr char kSmtpExMembers[] = VESK_SECURITY_MEMBERS
-    "User/gp/1004 Password/gp/1005 AccessToken/gp/1006 AuthMethod/gp/1007 LastServerReply/g/1008 TraceFile/gp/1009 "
-    "UseExtensions/gp/1010 DeliveryNotify/gp/1011 DeliveryReturn/gp/1012 EnvelopeID/gp/1013 "
-    "AllowPartialDelivery/gp/1014 RefusedRecipients/g/1015 RefusedReplies/g/1016 Pipelining/gp/1017 OAuth2/gr/1018";
-const std::pair<const IID*, const char*> kCatalogue[] = {
-    {&IID_IVeskPOP3, "User/gp/1 Password/gp/2 Host/gp/3 Port/gp/4 MessageCount/g/5 Connect/c/6 Disconnect/c/7 "
-                     "GetMessageSize/c/8 Retrieve/c/9 Delete/c/10 Reset/c/11 RetrieveTop/c/12 TimeOut/gp/13 "
-                     "OnStartPage/c/14 OnEndPage/c/15"},
-    {&IID_IVeskSMTP, "Port/gp/1 Host/gp/2 TimeOut/gp/3 Connect/c/4 Disconnect/c/5 Send/c/6"},
-    {&IID_IVeskIMAP4, "Host/gp/1 Port/gp/2 TimeOut/gp/3 User/gp/4 Password/gp/5 MessageCount/g/6 RecentCount/g/7 "
-                      "FirstUnseen/g/8 MailboxName/gp/9 Connect/c/10 Disconnect/c/11 SelectMailbox/c/12 "
-                      "CreateMailbox/c/13 DeleteMailbox/c/14 RenameMailbox/c/15 GetMailboxesList/c/16 "
-                      "AppendMessage/c/17 DeleteMessage/c/18 Expunge/c/19 CopyMessage/c/20 Search/c/21 "
-                      "SearchByFlags/c/22 SearchSentOn/c/23 SearchSentBefore/c/24 SearchSentSince/c/25 Retrieve/c/26 "
-                      "RetrieveHeader/c/27 RetrieveTop/c/28 GetMessageSize/c/29 GetMessageFlags/c/30 "
-                      "PutMessageFlags/c/31 UpdateStatus/c/32 OnStartPage/c/33 OnEndPage/c/34"},
-    {&IID_IMIMEMessage, "Subject/gp/1 MessageID/gp/2 Text/gp/3 Date/gp/4 From/g/5 To/g/6 Cc/g/7 Bcc/g/8 MimeBody/g/9 "
-                        "RawMessage/gp/10 Attachments/g/11 HeaderFields/g/12 Append/c/13 Empty/c/14 Save/c/15 "
-                        "Load/c/16 Attach/c/17 OnStartPage/c/18 OnEndPage/c/19 UseVirtualPath/gp/20 "
-                        "DenyPhysicalPath/g/21"},
-    {&IID_IMailAddress, "Name/gp/1 Address/gp/2 Check/c/3"},
-    {&IID_IMailAddresses, "Count/g/1610743808 Item/g/0 _NewEnum/g/-4 Add/c/1 Remove/c/2 Clear/c/3"},
-    {&IID_IMimeBody, "ContentEncoding/gp/1 ContentType/gp/2 Charset/gp/3 FileName/gp/4 SimpleContent/g/5 "
-                     "RawMessage/gp/6 MimeBodies/g/7 HeaderFields/g/8 LoadFile/c/9 Save/c/10 UseVirtualPath/gp/11 "
-                     "DenyPhysicalPath/g/12 Load/c/13"},
-    {&IID_IMimeBodies, "Count/g/1610743808 Item/g/0 _NewEnum/g/-4 Add/c/1 Remove/c/2 Clear/c/3"},
-    {&IID_IFieldDictionary, "Count/g/1 Key/p/2 Item/gpr/3 Add/c/4 Exists/c/5 Remove/c/6 RemoveAll/c/7 "
-                            "FieldsNames/c/8 FieldsValues/c/9"},
-    {&IID_IVeskPOP3Ex, kPop3ExMembers},
-    {&IID_IVeskSMTPEx, kSmtpExMembers},
-    {&IID_IVeskIMAP4Ex, kImap4ExMembers},
-    {&IID_IMIMEMessageEx, "NewMessageID/c/1001 Charset/gp/1002 HTMLText/gp/1003 AddRelated/c/1004"},
-    {&IID_IVeskOAuth2, "TokenEndpoint/gp/1 AuthorizationEndpoint/gp/2 DeviceAuthorizationEndpoint/gp/3 ClientId/gp/4 "
-                       "ClientSecret/gp/5 Scope/gp/6 TimeOut/gp/7 TokenFile/gp/8 OpenBrowser/gp/9 AccessToken/g/10 "
-                       "ExpiresIn/g/11 RefreshToken/gp/12 UserCode/g/13 VerificationUri/g/14 "
-                       "VerificationUriComplete/g/15 AuthorizationAddress/g/16 RedirectUri/g/17 RequestToken/c/18 "
-                       "Refresh/c/19 StartDeviceAuthorization/c/20 WaitForDeviceAuthorization/c/21 "
-                       "StartAuthorization/c/22 WaitForAuthorization/c/23 LoadTokens/c/24 SaveTokens/c/25"}};
-
-// The first vtable slot of an interface's own members: after IUnknown and
-// IDispatch, and after the catalogued members a derived interface extends.
-UINT FirstSlot(const IID* iid) {
-  return iid == &IID_IVeskPOP3Ex     ? 7 + 20
-         : iid == &IID_IVeskSMTPEx    ? 7 + 9
-         : iid == &IID_IVeskIMAP4Ex   ? 7 + 40
-         : iid == &IID_IMIMEMessageEx ? 7 + 27
-                                      : 7;
+std::string NameOf(ITypeInfo* info, MEMBERID id = MEMBERID_NIL) {
+  Bstr name;
+  info->GetDocumentation(id, name.put(), nullptr, nullptr, nullptr);
+  return Narrow(name.get());
 }
 
-std::string KindsOf(INVOKEKIND kind) {
-  return kind == INVOKE_PROPERTYGET ? "g" : kind == INVOKE_PROPERTYPUT ? "p" : kind == INVOKE_PROPERTYPUTREF ? "r" : "c";
+const char* KindOf(INVOKEKIND kind) {
+  return kind == INVOKE_PROPERTYGET      ? "property get"
+         : kind == INVOKE_PROPERTYPUT    ? "property let"
+         : kind == INVOKE_PROPERTYPUTREF ? "property set"
+                                         : "method";
 }
 
-// Every interface is dual; its vtable part lists the members in declaration
-// order with the documented dispatch numbers and a help string each.
-TEST(TypeLibrary, InterfacesMatchTheCatalogue) {
+// The registered type library against the committed member reference
+// (docs/reference.md), the catalogue of every class, enumeration value and
+// member with its dispatch number (which never change). A class is a row of
+// its class table; any other type has a section whose rows list every value,
+// or every member with its kind, in declaration order. Every interface is
+// dual and for automation, extends the interface its section names in the
+// vtable slots after that one's, and has a help string for each member.
+TEST(TypeLibrary, MatchesTheCommittedReference) {
+  std::ifstream file("Z:" VESK_SOURCE_DIR "/docs/reference.md", std::ios::binary);
+  const std::string reference{std::istreambuf_iterator<char>(file), {}};
+  ASSERT_GT(reference.size(), 10000u) << "docs/reference.md cannot be read";
   ComPtr<ITypeLib> lib;
   ASSERT_EQ(LoadRegTypeLib(LIBID_VESKMAILLib, 1, 0, LOCALE_NEUTRAL, lib.put()), S_OK);
   Bstr lib_name, lib_help;
   ASSERT_EQ(lib->GetDocumentation(-1, lib_name.put(), lib_help.put(), nullptr, nullptr), S_OK);
   EXPECT_EQ(Narrow(lib_name.get()) + " / " + Narrow(lib_help.get()), "VESKMAILLib / VeskMail components 1.0");
-  for (const auto& [iid, members] : kCatalogue) {
-    std::string expected;
-    std::istringstream tokens(members);
-    for (std::string token; tokens >> token;) {
-      const size_t slash = token.find('/'), second = token.rfind('/');
-      for (size_t k = slash + 1; k < second; ++k) {
-        expected += token.substr(0, slash) + "/" + token[k] + "/" + token.substr(second + 1) + " ";
-      }
-    }
-    ComPtr<ITypeInfo> dispatch_info, info;
-    ASSERT_EQ(lib->GetTypeInfoOfGuid(*iid, dispatch_info.put()), S_OK);
-    HREFTYPE vtable_ref = 0;
-    ASSERT_EQ(dispatch_info->GetRefTypeOfImplType(-1, &vtable_ref), S_OK) << members << " is not dual";
-    ASSERT_EQ(dispatch_info->GetRefTypeInfo(vtable_ref, info.put()), S_OK);
+  size_t classes = 0, interfaces = 0;
+  for (UINT index = 0; index < lib->GetTypeInfoCount(); ++index) {
+    ComPtr<ITypeInfo> info;
+    TYPEKIND kind;
+    ASSERT_EQ(lib->GetTypeInfoType(index, &kind), S_OK);
+    ASSERT_EQ(lib->GetTypeInfo(index, info.put()), S_OK);
+    const std::string name = NameOf(info.get());
+    SCOPED_TRACE(name);
+    size_t at =
+        reference.find(kind == TKIND_COCLASS ? "\n| " + name + " | `VeskMail." : "\n### " + name + "\n");
+    ASSERT_NE(at, std::string::npos) << "missing from the reference";
     TYPEATTR* attributes = nullptr;
-    ASSERT_EQ(info->GetTypeAttr(&attributes), S_OK);
-    EXPECT_TRUE(attributes->wTypeFlags & TYPEFLAG_FOLEAUTOMATION);
-    const UINT count = attributes->cFuncs;
-    info->ReleaseTypeAttr(attributes);
-    std::string actual;
-    for (UINT i = 0; i < count; ++i) {
-      FUNCDESC* function = nullptr;
-      ASSERT_EQ(info->GetFuncDesc(i, &function), S_OK);
-      Bstr name, help;
-      info->GetDocumentation(function->memid, name.put(), help.put(), nullptr, nullptr);
-      actual += Narrow(name.get()) + "/" + KindsOf(function->invkind) + "/" + std::to_string(function->memid) + " ";
-      EXPECT_EQ(function->oVft, static_cast<SHORT>((FirstSlot(iid) + i) * sizeof(void*))) << Narrow(name.get());
-      EXPECT_GT(help.length(), 10u) << Narrow(name.get()) << " has no help string";
-      info->ReleaseFuncDesc(function);
+    if (kind == TKIND_COCLASS) {
+      ASSERT_EQ(info->GetTypeAttr(&attributes), S_OK);
+      for (const auto& [clsid, class_name, prog_id] : kClasses) {
+        classes += IsEqualCLSID(attributes->guid, *clsid) && Narrow(class_name) == name;
+      }
+      info->ReleaseTypeAttr(attributes);
+      continue;
     }
-    EXPECT_EQ(actual, expected);
-  }
-  for (const auto& [clsid, name, prog_id] : kClasses) {
-    ComPtr<ITypeInfo> info;
-    ASSERT_EQ(lib->GetTypeInfoOfGuid(*clsid, info.put()), S_OK);
-    Bstr actual;
-    info->GetDocumentation(MEMBERID_NIL, actual.put(), nullptr, nullptr, nullptr);
-    EXPECT_EQ(std::wstring(actual.get()), name);
-  }
-}
-
-TEST(TypeLibrary, EnumerationsHaveTheirValues) {
-  ComPtr<ITypeLib> lib;
-  ASSERT_EQ(LoadRegTypeLib(LIBID_VESKMAILLib, 1, 0, LOCALE_NEUTRAL, lib.put()), S_OK);
-  std::string actual;
-  for (const wchar_t* name : {L"ADDRESS_CHECK_MODE", L"IMAP_MESSAGE_FLAG", L"CONNECTION_SECURITY", L"AUTH_METHOD"}) {
-    ComPtr<ITypeInfo> info;
-    MEMBERID id = 0;
-    USHORT found = 1;
-    ASSERT_EQ(lib->FindName(const_cast<LPOLESTR>(name), 0, info.put(), &id, &found), S_OK);
-    for (UINT i = 0; found == 1; ++i) {
+    const std::string section = reference.substr(at, reference.find("\n#", at + 1) - at);
+    UINT slot = 0;  // of the first member
+    if (kind != TKIND_ENUM) {
+      HREFTYPE vtable_side = 0, base_ref = 0;  // a dual interface's own members are on its vtable side
+      ASSERT_EQ(info->GetRefTypeOfImplType(-1, &vtable_side), S_OK) << "not dual";
+      ComPtr<ITypeInfo> dispatch(info), base;
+      ASSERT_EQ(dispatch->GetRefTypeInfo(vtable_side, info.put()), S_OK);
+      ASSERT_EQ(info->GetRefTypeOfImplType(0, &base_ref), S_OK);
+      ASSERT_EQ(info->GetRefTypeInfo(base_ref, base.put()), S_OK);
+      EXPECT_NE(section.find("\n- Derives from: " + NameOf(base.get()) + "\n"), std::string::npos);
+      ASSERT_EQ(base->GetTypeAttr(&attributes), S_OK);
+      slot = attributes->cbSizeVft / sizeof(void*);
+      base->ReleaseTypeAttr(attributes);
+    }
+    ASSERT_EQ(info->GetTypeAttr(&attributes), S_OK);
+    if (kind != TKIND_ENUM) {
+      EXPECT_TRUE(attributes->wTypeFlags & TYPEFLAG_FOLEAUTOMATION);
+      for (const IID* iid : kInterfaces) interfaces += IsEqualIID(attributes->guid, *iid);
+    }
+    std::vector<std::string> rows;  // in the order the section must list them
+    for (UINT i = 0; i < attributes->cVars; ++i) {
       VARDESC* variable = nullptr;
-      if (FAILED(info->GetVarDesc(i, &variable))) break;
-      Bstr member;
-      info->GetDocumentation(variable->memid, member.put(), nullptr, nullptr, nullptr);
-      actual += Narrow(member.get()) + "=" + std::to_string(V_I4(variable->lpvarValue)) + " ";
+      ASSERT_EQ(info->GetVarDesc(i, &variable), S_OK);
+      rows.push_back("`" + NameOf(info.get(), variable->memid) + "` | " +
+                     std::to_string(V_I4(variable->lpvarValue)) + " |");
       info->ReleaseVarDesc(variable);
     }
+    for (UINT i = 0; i < attributes->cFuncs; ++i) {
+      FUNCDESC* function = nullptr;
+      ASSERT_EQ(info->GetFuncDesc(i, &function), S_OK);
+      Bstr member, help;
+      info->GetDocumentation(function->memid, member.put(), help.put(), nullptr, nullptr);
+      EXPECT_EQ(function->oVft, static_cast<SHORT>((slot + i) * sizeof(void*))) << Narrow(member.get());
+      EXPECT_GT(help.length(), 10u) << Narrow(member.get()) << " has no help string";
+      char id[16];
+      snprintf(id, sizeof id, function->memid > 0xFFFF ? "0x%08lX" : "%ld",
+               static_cast<long>(function->memid));
+      rows.push_back(std::string(id) + " | `" + Narrow(member.get()) + "` | " + KindOf(function->invkind));
+      info->ReleaseFuncDesc(function);
+    }
+    info->ReleaseTypeAttr(attributes);
+    at = 0;
+    for (const std::string& row : rows) {
+      const size_t found = section.find("\n| " + row, at);
+      EXPECT_NE(found, std::string::npos) << "no row \"| " << row << "\" after the rows before it";
+      at = found == std::string::npos ? at : found + 1;
+    }
   }
-  EXPECT_EQ(actual, "SYNTAX_ADDRESS_CHECK=0 FULL_ADDRESS_CHECK=1 IMAP_MESSAGE_FLAG_NONE=0 IMAP_MESSAGE_FLAG_SEEN=1 "
-                    "IMAP_MESSAGE_FLAG_ANSWERED=2 IMAP_MESSAGE_FLAG_FLAGGED=4 IMAP_MESSAGE_FLAG_DELETED=8 "
-                    "IMAP_MESSAGE_FLAG_DRAFT=16 IMAP_MESSAGE_FLAG_RECENT=32 CONNECTION_SECURITY_NONE=0 "
-                    "CONNECTION_SECURITY_STARTTLS=1 CONNECTION_SECURITY_TLS=2 AUTH_METHOD_AUTOMATIC=0 AUTH_METHOD_PLAIN=1 "
-                    "AUTH_METHOD_LOGIN=2 AUTH_METHOD_XOAUTH2=3 AUTH_METHOD_OAUTHBEARER=4 ");
+  EXPECT_EQ(classes, std::size(kClasses));
+  EXPECT_EQ(interfaces, std::size(kInterfaces));
 }
 
 }  // namespace

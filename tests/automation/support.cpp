@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 
 namespace vesk::test {
 
@@ -33,6 +35,26 @@ ErrorInfoText TakeErrorInfo() {
 std::string Narrow(const std::wstring& text) {
   Bstr b(text.c_str());
   return com::ToNarrow(b.get());
+}
+
+std::wstring TempPath(const wchar_t* name) {
+  wchar_t folder[MAX_PATH];
+  GetTempPathW(MAX_PATH, folder);
+  return std::wstring(folder) + name;
+}
+
+std::string ReadAll(const std::wstring& path) {
+  std::ifstream in(path.c_str(), std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteAll(const std::wstring& path, const std::string& bytes) {
+  std::ofstream(path.c_str(), std::ios::binary | std::ios::trunc) << bytes;
+}
+
+HRESULT GetByDispatch(IDispatch* object, DISPID id, VARIANT* result) {
+  DISPPARAMS none{nullptr, nullptr, 0, 0};
+  return object->Invoke(id, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, result, nullptr, nullptr);
 }
 
 }  // namespace vesk::test

@@ -42,4 +42,12 @@ ErrorInfoText TakeErrorInfo();
 
 std::string Narrow(const std::wstring& text);
 
+// A file in the temporary folder, and whole files as bytes.
+std::wstring TempPath(const wchar_t* name);
+std::string ReadAll(const std::wstring& path);
+void WriteAll(const std::wstring& path, const std::string& bytes);
+
+// A property read through IDispatch, as a script reads it.
+HRESULT GetByDispatch(IDispatch* object, DISPID id, VARIANT* result);
+
 }  // namespace vesk::test

@@ -25,10 +25,11 @@ const CLSID kClsidByteSource = {0x7E0D2A52, 0x3C4B, 0x4E8F, {0x9A, 0x61, 0x2B, 0
 
 HINSTANCE g_instance = nullptr;
 
-// IDispatch without type information: members unknown unless a derived class
-// answers them.
+// IDispatch without type information over one text property (DISPID 1,
+// called name_; none when that is empty): enough for a script to configure
+// the object.
 template <class Base>
-class PlainDispatch : public Base {
+class OnePropertyDispatch : public Base {
  public:
   using Interface = Base;
   STDMETHODIMP GetTypeInfoCount(UINT* count) override {
@@ -36,25 +37,14 @@ class PlainDispatch : public Base {
     return S_OK;
   }
   STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return DISP_E_UNKNOWNNAME; }
-  STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
-    return DISP_E_MEMBERNOTFOUND;
-  }
-};
-
-// IDispatch over one text property ("Root" or "Text", DISPID 1); enough for a
-// script to configure the object.
-template <class Base>
-class OnePropertyDispatch : public PlainDispatch<Base> {
- public:
   STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
-    if (count != 1 || _wcsicmp(names[0], name_) != 0) return DISP_E_UNKNOWNNAME;
+    if (count != 1 || !*name_ || _wcsicmp(names[0], name_) != 0) return DISP_E_UNKNOWNNAME;
     ids[0] = 1;
     return S_OK;
   }
   STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO*,
                       UINT*) override {
-    if (id != 1) return DISP_E_MEMBERNOTFOUND;
+    if (id != 1 || !*name_) return DISP_E_MEMBERNOTFOUND;
     if ((flags & DISPATCH_PROPERTYPUT) && params && params->cArgs == 1) {
       VARIANT text;
       VariantInit(&text);
@@ -75,7 +65,7 @@ class OnePropertyDispatch : public PlainDispatch<Base> {
   const wchar_t* name_ = L"";
 };
 
-class ServerStandIn : public ComObject<ServerStandIn, PlainDispatch<IServer>> {
+class ServerStandIn : public ComObject<ServerStandIn, OnePropertyDispatch<IServer>> {
  public:
   ServerStandIn(ComPtr<IScriptingContext> context, const std::wstring* root)
       : context_(std::move(context)), root_(root) {}

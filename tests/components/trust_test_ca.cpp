@@ -6,6 +6,8 @@
 #include <wincrypt.h>
 
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -14,22 +16,15 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: trust_test_ca ca.pem\n");
     return 2;
   }
-  std::FILE* file = std::fopen(argv[1], "rb");
-  if (!file) {
-    std::fprintf(stderr, "cannot open %s\n", argv[1]);
+  std::ifstream file(argv[1], std::ios::binary);
+  const std::string pem{std::istreambuf_iterator<char>(file), {}};
+  std::vector<BYTE> der(pem.size());
+  DWORD size = static_cast<DWORD>(der.size());
+  if (pem.empty() ||
+      !CryptStringToBinaryA(pem.c_str(), 0, CRYPT_STRING_BASE64HEADER, der.data(), &size, nullptr, nullptr)) {
+    std::fprintf(stderr, "cannot read a PEM certificate from %s\n", argv[1]);
     return 1;
   }
-  std::string pem;
-  char chunk[4096];
-  for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;) pem.append(chunk, n);
-  std::fclose(file);
-  DWORD size = 0;
-  if (!CryptStringToBinaryA(pem.c_str(), 0, CRYPT_STRING_BASE64HEADER, nullptr, &size, nullptr, nullptr)) {
-    std::fprintf(stderr, "not a PEM certificate: %s\n", argv[1]);
-    return 1;
-  }
-  std::vector<BYTE> der(size);
-  CryptStringToBinaryA(pem.c_str(), 0, CRYPT_STRING_BASE64HEADER, der.data(), &size, nullptr, nullptr);
   HCERTSTORE root = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
   if (!root || !CertAddEncodedCertificateToStore(root, X509_ASN_ENCODING, der.data(), size,
                                                  CERT_STORE_ADD_REPLACE_EXISTING, nullptr)) {

@@ -10,6 +10,8 @@ import email.policy
 import pathlib
 import sys
 
+from checks import report
+
 # Messages whose saved form differs on purpose, and why.
 REUSED = "a boundary reused inside its own multipart: later delimiters fall into the epilogue, which is not kept"
 KNOWN = {"msg_15.txt": REUSED, "msg_39.txt": REUSED,
@@ -29,25 +31,20 @@ def leaves(path):
 
 
 originals, saved = pathlib.Path(sys.argv[1]), pathlib.Path(sys.argv[2])
-passed = failed = 0
+problems, checked = [], 0
 for original in sorted(originals.glob("msg_*.txt")):
     copy = saved / original.name
     if original.name in KNOWN:
         print(f"known: {original.name}: {KNOWN[original.name]}")
         continue
+    checked += 1
     if not copy.exists():
-        print(f"FAIL: {original.name} was not saved")
-        failed += 1
+        problems.append(f"{original.name} was not saved")
         continue
     theirs, ours = leaves(original), leaves(copy)
-    if theirs == ours:
-        passed += 1
-        continue
-    failed += 1
-    print(f"FAIL: {original.name}: {len(theirs)} parts read, {len(ours)} after saving")
-    for before, after in zip(theirs, ours):
-        if before != after:
-            print(f"    {before[0]} {before[1]!r} {len(before[2])} bytes -> {after[0]} {after[1]!r} {len(after[2])} bytes")
-            break
-print(f"{passed} passed, {failed} failed")
-sys.exit(1 if failed or passed == 0 else 0)
+    if theirs != ours:  # the first leaf that differs, or the counts
+        before, after = next(((b, a) for b, a in zip(theirs, ours) if b != a), (None, None))
+        problems.append(f"{original.name}: {len(theirs)} parts read, {len(ours)} after saving" + (
+            f"; {before[0]} {before[1]!r} {len(before[2])} bytes -> {after[0]} {after[1]!r} {len(after[2])} bytes"
+            if before else ""))
+report(problems, checked)

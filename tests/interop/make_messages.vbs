@@ -1,34 +1,10 @@
-' Saves messages composed with the component into a folder, with a manifest
-' of what each holds, for an independent parser to read back.
+' Saves messages composed with the component into a folder, for an
+' independent parser to read back (check_messages.py knows what each holds).
 '   cscript make_messages.vbs <folder>
 Option Explicit
-Dim fso, folder, manifest
+Dim fso, folder
 Set fso = CreateObject("Scripting.FileSystemObject")
 folder = WScript.Arguments(0)
-Set manifest = fso.CreateTextFile(fso.BuildPath(folder, "manifest.txt"), True)
-
-' One manifest line per part with content: file|index|content type|file name|content as hex.
-Function Hex2(text)
-  Dim i, out
-  For i = 1 To Len(text)
-    out = out & Right("0" & Hex(Asc(Mid(text, i, 1))), 2)
-  Next
-  Hex2 = out
-End Function
-
-Sub Record(fileName, message)
-  Dim index, body
-  message.Save fso.BuildPath(folder, fileName)
-  index = 0
-  If message.Attachments.Count = 0 And message.MimeBody.ContentType <> "multipart/mixed" Then
-    manifest.WriteLine fileName & "|0|" & message.MimeBody.ContentType & "||" & Hex2(message.MimeBody.SimpleContent)
-    Exit Sub
-  End If
-  For Each body In message.MimeBody.MimeBodies
-    manifest.WriteLine fileName & "|" & index & "|" & body.ContentType & "|" & body.FileName & "|" & Hex2(body.SimpleContent)
-    index = index + 1
-  Next
-End Sub
 
 Dim plain : Set plain = CreateObject("VeskMail.MIMEMessage")
 plain.From.Address = "a@example.com"
@@ -37,7 +13,7 @@ plain.Subject = "plain"
 plain.MimeBody.ContentType = "text/plain"
 plain.MimeBody.Charset = "us-ascii"
 plain.Text = "first line" & vbCrLf & ". a period line" & vbCrLf & "last" & vbCrLf
-Record "plain.eml", plain
+plain.Save fso.BuildPath(folder, "plain.eml")
 
 Dim mixed : Set mixed = CreateObject("VeskMail.MIMEMessage")
 mixed.Subject = "mixed"
@@ -56,7 +32,7 @@ bin.Load bytes
 bin.ContentType = "application/octet-stream"
 bin.FileName = "odd ""name"".bin"
 bin.ContentEncoding = "base64"
-Record "mixed.eml", mixed
+mixed.Save fso.BuildPath(folder, "mixed.eml")
 
 ' Header text outside ASCII (code page 1252 characters) in the Subject.
 Dim international : Set international = CreateObject("VeskMail.MIMEMessage")
@@ -64,6 +40,5 @@ international.Subject = "Gr" & Chr(252) & Chr(223) & "e aus K" & Chr(246) & "ln,
 international.From.Address = "j@example.com"
 international.To.Add.Address = "b@example.com"
 international.Text = "hello" & vbCrLf
-Record "international.eml", international
-manifest.Close
+international.Save fso.BuildPath(folder, "international.eml")
 WScript.Echo "SCRIPT PASSED"
