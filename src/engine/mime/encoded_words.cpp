@@ -1,10 +1,12 @@
 #include "engine/mime/encoded_words.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "engine/common/ascii.h"
 #include "engine/mime/addresses.h"
 #include "engine/mime/content_fields.h"
+#include "engine/mime/idna.h"
 
 namespace vesk {
 namespace {
@@ -178,6 +180,16 @@ std::size_t ReadEncodedWord(std::string_view text, HeaderTextRun& run) {
   return end + 2;
 }
 
+// The UTF-8 text that encoded-words labelled utf-8 carry for narrow header
+// text; nothing when the bytes are not UTF-8 even so (a loaded message's raw
+// bytes in another charset, which the label would misname: those go out as
+// the sender wrote them).
+std::optional<std::string> WordText(std::string_view narrow) {
+  std::string utf8 = narrow_to_utf8(narrow);
+  if (!DecodeUtf8(utf8)) return std::nullopt;
+  return utf8;
+}
+
 // An address field on the wire (RFC 2047 section 5 (3)): each display name
 // holding a byte outside ASCII becomes encoded-words in its entirety, so no
 // special character of the name ("," "<" quotes) is left to split the entry
@@ -197,7 +209,9 @@ std::string WireAddressValue(std::string_view folded, std::string_view value, st
       }
       continue;
     }
-    out += EncodedWords(narrow_to_utf8(item->Name()), out.empty() ? start_column : 1);
+    const std::optional<std::string> name = WordText(item->Name());
+    if (!name) return std::string(folded);
+    out += EncodedWords(*name, out.empty() ? start_column : 1);
     out += " <";
     out += item->Address();
     out += '>';
@@ -328,8 +342,10 @@ std::string WireHeaderValue(std::string_view name, std::string_view folded) {
   while (static_cast<unsigned char>(value[last - 1]) < 0x80) --last;
   while (first > 0 && !IsSpaceOrTab(value[first - 1])) --first;
   while (last < value.size() && !IsSpaceOrTab(value[last])) ++last;
+  const std::optional<std::string> words = WordText(value.substr(first, last - first));
+  if (!words) return std::string(folded);
   std::string out(value.substr(0, first));
-  out += EncodedWords(narrow_to_utf8(value.substr(first, last - first)), start_column + first);
+  out += EncodedWords(*words, start_column + first);
   out += value.substr(last);
   return out;
 }

@@ -115,7 +115,7 @@ TEST(HeaderBlock, LineBreaksInValuesBecomeContinuationLines) {
   EXPECT_EQ(read->At(3)->stored_value(), "a\n\tb\n c");
 }
 
-// Header values with bytes outside ASCII go on the wire as encoded-words.
+// Header values with UTF-8 text outside ASCII go on the wire as encoded-words.
 TEST(EncodedWords, OnlyWhatNeedsItIsEncoded) {
   const std::pair<std::pair<const char*, const char*>, const char*> cases[] = {
       {{"Subject", "plain ASCII stays\n\tfolded as it was"}, "plain ASCII stays\n\tfolded as it was"},
@@ -127,6 +127,10 @@ TEST(EncodedWords, OnlyWhatNeedsItIsEncoded) {
        "=?utf-8?B?SsO2cmcsIFNyLg==?= <j@example.com>,\r\n bob@example.com"},
       {{"To", "J\xC3\xB6rg <j\xC3\xB6@example.com>"}, "J\xC3\xB6rg <j\xC3\xB6@example.com>"},  // cannot encode
       {{"X-Note", "a=?b?= \xC3\xA9"}, "a=?b?= =?utf-8?B?w6k=?="},
+      // Bytes that are not UTF-8 (a loaded message's ISO-8859-1) are never labelled utf-8.
+      {{"Subject", "Gr\xFC\xDF" "e aus K\xF6ln"}, "Gr\xFC\xDF" "e aus K\xF6ln"},
+      {{"From", "\"Gr\xFC\xDF" "e\" <a@example.com>, bob@example.com"},
+       "\"Gr\xFC\xDF" "e\" <a@example.com>, bob@example.com"},
   };
   for (const auto& [field, wire] : cases) EXPECT_EQ(WireHeaderValue(field.first, field.second), wire) << field.second;
 }
