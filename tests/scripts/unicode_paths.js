@@ -3,10 +3,7 @@
 // AddRelated, Save and Load with accented, Cyrillic and Greek names; the
 // attached files keep their names; a body's Save writes to such a path; and
 // every failure names the file in its description.
-var fso = new ActiveXObject("Scripting.FileSystemObject");
-var base = fso.BuildPath(fso.GetSpecialFolder(2), "vesk-paths-\u00e9\u0436");
-if (fso.FolderExists(base)) fso.DeleteFolder(base, true);
-fso.CreateFolder(base);
+var base = scratchFolder("vesk-paths-\u00e9\u0436");
 var names = ["caf\u00e9.txt", "\u041f\u0440\u0438\u0432\u0435\u0442.txt", "\u03b1\u03b2\u03b3.png"];
 for (var i = 0; i < names.length; i++) {
   var stream = fso.CreateTextFile(fso.BuildPath(base, names[i]), true);

@@ -5,14 +5,7 @@
 Const SEEN = 1, ANSWERED = 2, FLAGGED = 4, DELETED = 8
 Dim imap, other, name, names, plain, mixed, attached, whole, header, top, found, flags, i, binary
 
-Function Session()
-  Dim s : Set s = CreateObject("VeskMail.IMAP4")
-  s.Host = "127.0.0.1" : s.Port = CInt(shell.ExpandEnvironmentStrings("%VESK_IMAP_PORT%"))
-  s.User = "vesk" : s.Password = "vesk-pass" : s.TimeOut = 20000
-  s.Connect
-  Set Session = s
-End Function
-Set imap = Session()
+Set imap = Connected("IMAP4", "127.0.0.1", "VESK_IMAP_PORT")
 On Error Resume Next  ' an earlier run may have left its mailboxes
 For Each name In Array("VeskScript\Archive 2026", "VeskScript\Inbox copy", "VeskScript\Work", "VeskScript")
   imap.DeleteMailbox name
@@ -92,7 +85,7 @@ Check UBound(found) = 0, "search by flags finds the flagged message"
 
 ' Another session appends to the selected mailbox: the news comes in front of
 ' an answer to this session and is not taken for it.
-Set other = Session()
+Set other = Connected("IMAP4", "127.0.0.1", "VESK_IMAP_PORT")
 other.AppendMessage "VeskScript\Archive 2026", plain
 Dim started : started = Timer
 Do

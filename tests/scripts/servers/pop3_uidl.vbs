@@ -2,33 +2,17 @@
 ' POP3 unique identifiers against Dovecot and Cyrus: the same in two
 ' sessions, and still naming the same message after another was deleted.
 
-Function Env(name)
-  Env = Replace(shell.ExpandEnvironmentStrings("%" & name & "%"), Chr(0), "")
-End Function
-
-Function Pop3At(port)
-  Dim pop3 : Set pop3 = CreateObject("VeskMail.POP3")
-  pop3.Host = "127.0.0.1" : pop3.Port = port
-  pop3.User = "vesk" : pop3.Password = "vesk-pass" : pop3.TimeOut = 20000
-  pop3.Connect
-  Set Pop3At = pop3
-End Function
-
 Sub RunAgainst(label, pop3Port, imapPort)
-  Dim imap, m, i, pop3, count, last, before, firstUid
+  Dim imap, i, pop3, count, last, before, firstUid
   WScript.Echo "-- " & label
   ' Three messages at least, put there over IMAP.
-  Set imap = CreateObject("VeskMail.IMAP4")
-  imap.Host = "127.0.0.1" : imap.Port = imapPort : imap.User = "vesk" : imap.Password = "vesk-pass"
-  imap.Connect
+  Set imap = Connected("IMAP4", "127.0.0.1", imapPort)
   For i = 1 To 3
-    Set m = CreateObject("VeskMail.MIMEMessage")
-    m.Subject = "uidl " & i : m.Text = "message " & i
-    imap.AppendMessage "INBOX", m
+    imap.AppendMessage "INBOX", NewMessage("", "uidl " & i, "message " & i)
   Next
   imap.Disconnect
 
-  Set pop3 = Pop3At(pop3Port)
+  Set pop3 = Connected("POP3", "127.0.0.1", pop3Port)
   count = pop3.MessageCount
   Check count >= 3, label & ": messages to work with: " & count
   last = pop3.GetMessageUID(count)
@@ -38,13 +22,13 @@ Sub RunAgainst(label, pop3Port, imapPort)
   Check pop3.FindMessageByUID(last) = count, label & ": found by identifier in the same session"
   pop3.Disconnect
 
-  Set pop3 = Pop3At(pop3Port)
+  Set pop3 = Connected("POP3", "127.0.0.1", pop3Port)
   Check pop3.GetMessageUID(count) = last, label & ": the same identifier in the next session"
   pop3.Delete 1
   Check pop3.FindMessageByUID(firstUid) = 0, label & ": a message marked for deletion is not found"
   pop3.Disconnect
 
-  Set pop3 = Pop3At(pop3Port)
+  Set pop3 = Connected("POP3", "127.0.0.1", pop3Port)
   Check pop3.MessageCount = count - 1, label & ": one message fewer"
   Check pop3.FindMessageByUID(last) = count - 1, label & ": the last message moved up to " & (count - 1)
   Check pop3.GetMessageUID(count - 1) = last, label & ": and keeps its identifier"
@@ -57,6 +41,6 @@ Sub RunAgainst(label, pop3Port, imapPort)
   pop3.Disconnect
 End Sub
 
-RunAgainst "Dovecot", CInt(Env("VESK_POP3_PORT")), CInt(Env("VESK_IMAP_PORT"))
-RunAgainst "Cyrus", CInt(Env("VESK_CYRUS_POP3_PORT")), CInt(Env("VESK_CYRUS_IMAP_PORT"))
+RunAgainst "Dovecot", "VESK_POP3_PORT", "VESK_IMAP_PORT"
+RunAgainst "Cyrus", "VESK_CYRUS_POP3_PORT", "VESK_CYRUS_IMAP_PORT"
 Finish
