@@ -25,10 +25,7 @@ Check names = "VeskScript\Archive 2026;VeskScript\Inbox copy;" Or names = "VeskS
 
 ' Plain text whose lines look like protocol (tags, a lone parenthesis, a
 ' literal announcement, a long line, high bytes), and text with an attachment.
-Set plain = CreateObject("VeskMail.MIMEMessage")
-plain.From.Address = "a@example.com"
-plain.To.Add.Address = "vesk@localhost"
-plain.Subject = "plain one"
+Set plain = NewMessage("vesk@localhost", "plain one", "")
 plain.Date = "Fri, 07 Mar 2003 10:00:00 +0000"
 plain.Text = "first line" & vbCrLf & ")" & vbCrLf & "* 1 FETCH (RFC822 {12}" & vbCrLf & "A1 OK Fetch completed." & _
              vbCrLf & "+ go ahead" & vbCrLf & String(3000, "L") & vbCrLf & "Gr" & Chr(252) & Chr(223) & "e" & vbCrLf
@@ -38,8 +35,8 @@ Next
 For i = 1 To 8
   binary = binary & StrReverse(binary)
 Next
-Set mixed = CreateObject("VeskMail.MIMEMessage")
-mixed.Subject = "with attachment" : mixed.Date = "Mon, 10 Mar 2003 10:00:00 +0000" : mixed.Text = "see attached"
+Set mixed = NewMessage("", "with attachment", "")
+mixed.Date = "Mon, 10 Mar 2003 10:00:00 +0000" : mixed.Text = "see attached"
 Set attached = mixed.Attachments.Add
 attached.Load binary
 attached.FileName = "data.bin" : attached.ContentType = "application/octet-stream" : attached.ContentEncoding = "base64"

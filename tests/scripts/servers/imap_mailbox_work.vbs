@@ -5,8 +5,8 @@
 ' that survive another session's expunge, a search from a UID on, parts
 ' fetched on their own (the trace shows how little moved), moving to the
 ' mailbox with the Sent role (MOVE, and at Dovecot's 127.0.0.4 the UIDPLUS
-' road that leaves other deleted messages alone), and waiting for mail that
-' Postfix delivers.
+' road that leaves other deleted messages alone), waiting for mail that
+' Postfix delivers, and POP3's unique identifiers.
 Dim pdf, pdfName, i
 ' A file name outside ASCII travels in the RFC 2231 form and comes back decoded.
 pdfName = "Gro" & Chr(223) & "er Bericht " & Chr(252) & "ber 5 MB.pdf"
@@ -58,7 +58,7 @@ Function BytesReceived(traceFile)
   BytesReceived = total
 End Function
 
-Sub RunAgainst(label, port, address, noMoveHost)
+Sub RunAgainst(label, port, pop3Port, address, noMoveHost)
   Dim imap, other, uids, uid1, uid2, uid3, header, parts, folder, trace, saved, started, changed, sent, n, moved, smtp
   WScript.Echo "-- " & label
   folder = ScratchFolder("vesk-mailbox-work")
@@ -176,8 +176,39 @@ Sub RunAgainst(label, port, address, noMoveHost)
   Check imap.MessageCount = n + 1, label & ": the count after the wait: " & imap.MessageCount & " after " & n
   imap.UpdateStatus
   Check imap.MessageCount >= 2, label & ": the session goes on: " & imap.MessageCount & " messages"
+  imap.AppendMessage "INBOX", Message("uidl", "uidl@vesk.test", False)
   other.Disconnect
   imap.Disconnect
+
+  ' POP3's unique identifiers: the same in two sessions, and still naming the
+  ' same message after another was deleted.
+  Dim pop3, count, last, before, firstUid
+  Set pop3 = Connected("POP3", "127.0.0.1", pop3Port)
+  count = pop3.MessageCount
+  Check count >= 3, label & ": messages to work with: " & count
+  last = pop3.GetMessageUID(count)
+  before = pop3.GetMessageUID(count - 1)
+  firstUid = pop3.GetMessageUID(1)
+  Check last <> "" And last <> before, label & ": identifiers " & last & ", " & before
+  Check pop3.FindMessageByUID(last) = count, label & ": found by identifier in the same session"
+  pop3.Disconnect
+  Set pop3 = Connected("POP3", "127.0.0.1", pop3Port)
+  Check pop3.GetMessageUID(count) = last, label & ": the same identifier in the next session"
+  pop3.Delete 1
+  Check pop3.FindMessageByUID(firstUid) = 0, label & ": a message marked for deletion is not found"
+  pop3.Disconnect
+  Set pop3 = Connected("POP3", "127.0.0.1", pop3Port)
+  Check pop3.MessageCount = count - 1, label & ": one message fewer"
+  Check pop3.FindMessageByUID(last) = count - 1, label & ": the last message moved up to " & (count - 1)
+  Check pop3.GetMessageUID(count - 1) = last, label & ": and keeps its identifier"
+  Check pop3.FindMessageByUID(before) = count - 2, label & ": so does the one before it"
+  Check pop3.FindMessageByUID("no-such-identifier") = 0, label & ": an unknown identifier gives 0"
+  On Error Resume Next
+  pop3.GetMessageUID count + 5
+  Check Err.Number <> 0 And Err.Description = "Error occurred during UIDL", _
+        label & ": UIDL of a missing message: " & Err.Description
+  On Error GoTo 0
+  pop3.Disconnect
 End Sub
 
 pdf = "%PDF-1.4" & vbLf
@@ -186,6 +217,6 @@ For i = 0 To 255
 Next
 pdf = pdf & String(5 * 1024 * 1024, "Q")
 
-RunAgainst "Dovecot", "VESK_IMAP_PORT", "vesk@localhost", Env("VESK_IMAP_NO_MOVE_HOST")
-RunAgainst "Cyrus", "VESK_CYRUS_IMAP_PORT", Env("VESK_CYRUS_MAIL_ADDRESS"), ""
+RunAgainst "Dovecot", "VESK_IMAP_PORT", "VESK_POP3_PORT", "vesk@localhost", Env("VESK_IMAP_NO_MOVE_HOST")
+RunAgainst "Cyrus", "VESK_CYRUS_IMAP_PORT", "VESK_CYRUS_POP3_PORT", Env("VESK_CYRUS_MAIL_ADDRESS"), ""
 Finish

@@ -4,18 +4,17 @@
 ' with STARTTLS; AUTH LOGIN and an OAuth 2 token with implicit TLS); it comes
 ' back over POP3 and IMAP4 with STARTTLS and with implicit TLS, signed in with
 ' a password, SASL PLAIN and XOAUTH2. A wrong password shows the server's
-' reason beside a clear error; the trace holds no secret. A certificate that
-' does not name the host is refused unless VerifyCertificate is False. (Plain
-' log-ins refused until STARTTLS, and a wrong token, are the engine suite's
-' real-server cases.)
+' reason beside a clear error. A certificate that does not name the host is
+' refused unless VerifyCertificate is False. (Plain log-ins refused until
+' STARTTLS and a wrong token are the engine suite's real-server cases, and
+' what a trace shows of a sign-in its SASL cases.)
 Dim token : token = Env("VESK_ACCESS_TOKEN")
-Dim traceFile : traceFile = fso.BuildPath(ScratchFolder("vesk_sign_in"), "trace.txt")
 
 ' A protocol object with a Security value, signing in with the method and a
 ' password or a token (an SMTP object given neither does not sign in).
 Function Session(kind, host, portName, security, method, password, accessToken)
   Dim o : Set o = Client(kind, host, portName)
-  o.Security = security : o.AuthMethod = method : o.TraceFile = traceFile
+  o.Security = security : o.AuthMethod = method
   o.Password = password : o.AccessToken = accessToken
   If kind = "SMTP" And password & accessToken <> "" Then o.User = "vesk"
   Set Session = o
@@ -98,14 +97,4 @@ o.VerifyCertificate = False
 o.Connect
 Check o.MessageCount = 5, "accepted without verification"
 o.Disconnect
-
-Dim trace : trace = fso.OpenTextFile(traceFile).ReadAll
-For Each s In Array("vesk-pass", "wrong-pass", Mid(token, 40), "AHZlc2sAdmVzay1wYXNz", "AHZlc2sAd3JvbmctcGFzcw", _
-                    "dmVzay1wYXNz", "dXNlcj12ZXNrAWF1dGg9QmVh")
-  Check InStr(trace, s) = 0, "trace shows " & s
-Next
-For Each s In Array(" C: AUTH PLAIN ***", " C: AUTH XOAUTH2 ***", " AUTHENTICATE XOAUTH2 ***", " C: ***", _
-                    " S: 235 ", " bytes of message]", " C: AUTH LOGIN")
-  Check InStr(trace, s) > 0, "trace lacks " & s
-Next
 Finish
