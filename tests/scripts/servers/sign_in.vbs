@@ -45,7 +45,8 @@ EmptyMailbox
 
 ' Host, port, Security, AuthMethod, password, token.
 Dim s, i, sends, fetches, o, fetched
-sends = Array(Array("localhost", "VESK_SMTP_PORT", 1, 0, "", ""), Array("127.0.0.1", "VESK_SMTPS_PORT", 2, 0, "", ""), _
+sends = Array(Array("localhost", "VESK_SMTP_PORT", 1, 0, "", ""), _
+  Array("127.0.0.1", "VESK_SMTPS_PORT", 2, 0, "", ""), _
   Array("localhost", "VESK_SUBMISSION_PORT", 1, 0, "vesk-pass", ""), _
   Array("localhost", "VESK_SUBMISSIONS_PORT", 2, 2, "vesk-pass", ""), _
   Array("localhost", "VESK_SUBMISSIONS_PORT", 2, 0, "", token))

@@ -88,34 +88,21 @@ smtp.Send(message(dsn, [post], "A-label", "ASCII envelope\r\n"));
 smtp.Disconnect();
 
 // Partial refusals: by default one unknown recipient fails the transaction
-// and nothing is delivered; allowed, the others get the message.
-smtp = smtpOn("VESK_SMTP_PORT", true);
+// and nothing is delivered; allowed, the others get the message. (What the
+// session does after a refusal, pipelined or not, is the engine suite's.)
 var recipients = ["vesk-intl@localhost", "nobody@localhost", dsn];
-error = failureOf(function () { smtp.Send(message(dsn, recipients, "all or nothing", "x\r\n")); });
-check(error === "Invalid response on RCPT TO: command.", "one refusal fails Send: " + error);
-check(vbArray(smtp.RefusedRecipients).join() === "nobody@localhost", "refused: " + vbArray(smtp.RefusedRecipients).join());
-// Pipelined, DATA had been accepted: the connection was closed before any text.
-error = failureOf(function () { smtp.Send(message(dsn, [dsn], "closed", "c\r\n")); });
-check(/^Not connected: /.test(error), "after an abandoned transaction: " + error);
-// One command at a time the transaction is reset, and the session goes on.
-smtp = smtpOn("VESK_SMTP_PORT", true, true);
-smtp.Pipelining = false;
-smtp.Connect();
-error = failureOf(function () { smtp.Send(message(dsn, recipients, "all or nothing", "x\r\n")); });
-check(error === "Invalid response on RCPT TO: command." && /^550 5\.1\.1 /.test(smtp.LastServerReply),
-      "one refusal fails Send: " + error + " / " + smtp.LastServerReply);
-check(failureOf(function () { smtp.Send(message(dsn, [dsn], "after RSET", "r\r\n")); }) === "", "the session goes on");
-smtp.Disconnect();
-smtp = smtpOn("VESK_SMTP_PORT", false, true);
-smtp.AllowPartialDelivery = true;
-smtp.Connect();
-smtp.Send(message(dsn, recipients, "partial", "y\r\n"));
-var refused = vbArray(smtp.RefusedRecipients), replies = vbArray(smtp.RefusedReplies);
-check(refused.length === 1 && refused[0] === "nobody@localhost", "partial: refused " + refused.join());
-check(replies.length === 1 && /^550 5\.1\.1 /.test(replies[0]), "the server's reply: " + replies.join());
-smtp.Send(message(dsn, [dsn], "after", "z\r\n"));
-check(vbArray(smtp.RefusedRecipients).length === 0, "the next Send forgets the refusals");
-smtp.Disconnect();
+for (var partial = 0; partial < 2; partial++) {
+  smtp = smtpOn("VESK_SMTP_PORT", true, true);
+  smtp.AllowPartialDelivery = partial === 1;
+  smtp.Connect();
+  var subject = partial ? "partial" : "all or nothing";
+  error = failureOf(function () { smtp.Send(message(dsn, recipients, subject, "x\r\n")); });
+  check(error === (partial ? "" : "Invalid response on RCPT TO: command."), "partial " + partial + ": Send: " + error);
+  var refused = vbArray(smtp.RefusedRecipients), replies = vbArray(smtp.RefusedReplies);
+  check(refused.join() === "nobody@localhost", "partial " + partial + ": refused " + refused.join());
+  check(replies.length === 1 && /^550 5\.1\.1 /.test(replies[0]), "partial " + partial + ": reply " + replies.join());
+  if (partial) smtp.Disconnect();  // (the refused pipelined transaction closed the other)
+}
 
 // Nothing set: the HELO dialogue as it was.
 var traceFile = fso.BuildPath(scratchFolder("vesk_smtp_extensions"), "trace.txt");

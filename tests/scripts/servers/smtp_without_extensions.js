@@ -24,7 +24,8 @@ error = failureOf(function () { smtp.Send(message("me@vesk.test", ["a@vesk.test"
 check(error === "Address \"" + joerg + "\" needs a server that offers international addresses (SMTPUTF8)",
       "no SMTPUTF8: " + error);
 smtp.AllowPartialDelivery = true;
-smtp.Send(message("me@vesk.test", ["a@vesk.test", "post@m\u00fcller.example", "nobody@vesk.test"], "partial", "Hello\r\n"));
+var recipients = ["a@vesk.test", "post@m\u00fcller.example", "nobody@vesk.test"];
+smtp.Send(message("me@vesk.test", recipients, "partial", "Hello\r\n"));
 var refused = vbArray(smtp.RefusedRecipients), replies = vbArray(smtp.RefusedReplies);
 check(refused.join() === "nobody@vesk.test" && replies.join() === "550 no such mailbox here",
       "refused: " + refused.join() + " / " + replies.join());
