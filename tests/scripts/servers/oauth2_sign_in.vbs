@@ -4,7 +4,7 @@
 ' through the Windows side of HTTPS, of the loopback listener and of the
 ' token file: client credentials and a browser sign-in give tokens; a token,
 ' and the OAuth2 object itself, sign in to submission, POP3 and IMAP4; a token
-' with a minute left is refreshed on its own; the token file holds no token
+' with less than a minute left is refreshed at Connect; the token file holds no token
 ' in clear and lets a later object go on alone; refusals carry the server's
 ' error and description; a redirect with another state is refused. (The
 ' device sign-in through this DLL is the OAuth 2 example's harness; that a
@@ -115,17 +115,12 @@ Dim stored : stored = fso.OpenTextFile(tokenFile).ReadAll
 Check InStr(stored, Mid(first, Len(first) - 40)) = 0, "the token file shows the access token"
 Check InStr(stored, browser.RefreshToken) = 0, "the token file shows the refresh token"
 
-' Less than a minute left once two seconds have passed: the next use refreshes.
-Dim started : started = Timer
-Do While Timer - started < 2.1 And Timer >= started
-Loop
-Dim second : second = browser.AccessToken
-Check second <> first, "refreshed on its own"
-
 ' Given the OAuth2 object, each Connect asks it for a current token: a token
-' with less than a minute left is refreshed at the next Connect.
+' with less than a minute left (once two seconds have passed) is refreshed at
+' the next Connect. (A refresh at the next use of AccessToken is the engine
+' suite's.)
 Dim refreshBefore : refreshBefore = browser.RefreshToken
-started = Timer
+Dim started : started = Timer
 Do While Timer - started < 2.1 And Timer >= started
 Loop
 SignInEverywhere browser, "OAuth2 object"
