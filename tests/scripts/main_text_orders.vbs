@@ -7,9 +7,8 @@ Dim folder : folder = ScratchFolder("vesk-main-text")
 shell.RegWrite "HKCR\.txt\Content Type", "text/plain", "REG_SZ"
 Dim notes : notes = fso.BuildPath(folder, "notes.txt")
 Dim picture : picture = fso.BuildPath(folder, "logo.png")
-Dim stream
-Set stream = fso.CreateTextFile(notes, True) : stream.Write "agenda" & vbCrLf & "1. budget" & vbCrLf : stream.Close
-Set stream = fso.CreateTextFile(picture, True) : stream.Write "PNG pretend" : stream.Close
+WriteFile notes, "agenda" & vbCrLf & "1. budget" & vbCrLf
+WriteFile picture, "PNG pretend"
 
 Const kText = "Hello Bob,"
 Const kHtml = "<p>Hello <b>Bob</b></p>"

@@ -3,11 +3,6 @@
 ' date, text and two attachments; saved, loaded into a new object, compared.
 Dim folder : folder = ScratchFolder("vesk-compose")
 shell.RegWrite "HKCR\.pdf\Content Type", "application/pdf", "REG_SZ"  ' Wine has no content-type keys
-Sub WriteFile(path, text)
-  Dim f : Set f = fso.CreateTextFile(path, True)
-  f.Write text
-  f.Close
-End Sub
 WriteFile fso.BuildPath(folder, "report.pdf"), "%PDF-1.4 pretend"
 WriteFile fso.BuildPath(folder, "notes.txt"), "first" & vbCrLf & "second" & vbCrLf
 

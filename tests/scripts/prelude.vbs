@@ -29,13 +29,47 @@ Function ScratchFolder(name)
   ScratchFolder = path
 End Function
 
-' A POP3 session with the private Dovecot (port from VESK_POP3_PORT).
+Sub WriteFile(path, text)
+  Dim stream : Set stream = fso.CreateTextFile(path, True)
+  stream.Write text
+  stream.Close
+End Sub
+
+' Wine's ExpandEnvironmentStrings counts the terminating NUL into the text.
+Function Env(name)
+  Env = Replace(shell.ExpandEnvironmentStrings("%" & name & "%"), Chr(0), "")
+End Function
+
+' A POP3, SMTP or IMAP4 object for host and the port its variable names,
+' signed in as vesk with the password (SMTP only where a test asks), not
+' yet connected.
+Function Client(kind, host, portName)
+  Dim o : Set o = CreateObject("VeskMail." & kind)
+  o.Host = host : o.Port = CInt(Env(portName)) : o.TimeOut = 30000
+  If kind <> "SMTP" Then o.User = "vesk" : o.Password = "vesk-pass"
+  Set Client = o
+End Function
+
+Function Connected(kind, host, portName)
+  Dim o : Set o = Client(kind, host, portName)
+  o.Connect
+  Set Connected = o
+End Function
+
+' A message from sender@example.com with subject, to one address and with
+' text where they are not empty.
+Function NewMessage(address, subject, text)
+  Dim m : Set m = CreateObject("VeskMail.MIMEMessage")
+  m.From.Address = "sender@example.com"
+  If address <> "" Then m.To.Add.Address = address
+  m.Subject = subject
+  If text <> "" Then m.Text = text
+  Set NewMessage = m
+End Function
+
+' A POP3 session with the private Dovecot.
 Function Pop3Session()
-  Dim pop3 : Set pop3 = CreateObject("VeskMail.POP3")
-  pop3.Host = "127.0.0.1" : pop3.Port = CInt(shell.ExpandEnvironmentStrings("%VESK_POP3_PORT%"))
-  pop3.User = "vesk" : pop3.Password = "vesk-pass"
-  pop3.Connect
-  Set Pop3Session = pop3
+  Set Pop3Session = Connected("POP3", "127.0.0.1", "VESK_POP3_PORT")
 End Function
 
 ' A POP3 session in which `count` messages have arrived (delivery lands a

@@ -2,14 +2,9 @@
 ' Save never leaves a half-written file: on a full file system and in a
 ' read-only one (both mounted by the test command) the old file stays as it
 ' was and nothing is left beside it.
-Dim env : Set env = shell.Environment("PROCESS")
-
-Function WinPath(unixPath)
-  WinPath = "Z:" & Replace(unixPath, "/", "\")
-End Function
-
-Function ContentOf(path)
-  ContentOf = fso.OpenTextFile(path, 1).ReadAll
+Dim mounted : Set mounted = shell.Environment("PROCESS")
+Function WinPath(variable)
+  WinPath = "Z:" & Replace(mounted(variable), "/", "\")
 End Function
 
 ' Saves over old.eml in `folder` and expects a failure that leaves it alone.
@@ -23,22 +18,20 @@ Sub SaveFails(folder, message, what)
   On Error GoTo 0
   Check number <> 0, what & ": Save reported success"
   Check InStr(description, "old.eml") > 0, what & ": the error names the file: " & description
-  Check ContentOf(target) = "old content" & vbLf, what & ": the old file changed"
+  Check fso.OpenTextFile(target, 1).ReadAll = "old content" & vbLf, what & ": the old file changed"
   Check fso.GetFolder(folder).Files.Count = before, what & ": something was left beside the file"
 End Sub
 
-If env("VESK_FULL_FS") = "" Or env("VESK_READONLY_FS") = "" Then
+If mounted("VESK_FULL_FS") = "" Or mounted("VESK_READONLY_FS") = "" Then
   WScript.Echo "skipped: no small file systems mounted for the failing saves"
 Else
-  Dim big, full, stream
+  Dim big, full
   Set big = CreateObject("VeskMail.MIMEMessage")
   big.Text = String(400000, "x")
-  full = WinPath(env("VESK_FULL_FS"))
-  Set stream = fso.CreateTextFile(fso.BuildPath(full, "old.eml"), True)
-  stream.Write "old content" & vbLf
-  stream.Close
+  full = WinPath("VESK_FULL_FS")
+  WriteFile fso.BuildPath(full, "old.eml"), "old content" & vbLf
   SaveFails full, big, "full file system"
   fso.DeleteFile fso.BuildPath(full, "old.eml")
-  SaveFails WinPath(env("VESK_READONLY_FS")), big, "read-only folder"
+  SaveFails WinPath("VESK_READONLY_FS"), big, "read-only folder"
 End If
 Finish

@@ -5,14 +5,7 @@
 Const SEEN = 1, ANSWERED = 2, FLAGGED = 4, DELETED = 8
 Dim imap, other, name, names, plain, mixed, attached, whole, header, top, found, flags, i, binary
 
-Function Session()
-  Dim s : Set s = CreateObject("VeskMail.IMAP4")
-  s.Host = "127.0.0.1" : s.Port = CInt(shell.ExpandEnvironmentStrings("%VESK_IMAP_PORT%"))
-  s.User = "vesk" : s.Password = "vesk-pass" : s.TimeOut = 20000
-  s.Connect
-  Set Session = s
-End Function
-Set imap = Session()
+Set imap = Connected("IMAP4", "127.0.0.1", "VESK_IMAP_PORT")
 On Error Resume Next  ' an earlier run may have left its mailboxes
 For Each name In Array("VeskScript\Archive 2026", "VeskScript\Inbox copy", "VeskScript\Work", "VeskScript")
   imap.DeleteMailbox name
@@ -32,10 +25,7 @@ Check names = "VeskScript\Archive 2026;VeskScript\Inbox copy;" Or names = "VeskS
 
 ' Plain text whose lines look like protocol (tags, a lone parenthesis, a
 ' literal announcement, a long line, high bytes), and text with an attachment.
-Set plain = CreateObject("VeskMail.MIMEMessage")
-plain.From.Address = "a@example.com"
-plain.To.Add.Address = "vesk@localhost"
-plain.Subject = "plain one"
+Set plain = NewMessage("vesk@localhost", "plain one", "")
 plain.Date = "Fri, 07 Mar 2003 10:00:00 +0000"
 plain.Text = "first line" & vbCrLf & ")" & vbCrLf & "* 1 FETCH (RFC822 {12}" & vbCrLf & "A1 OK Fetch completed." & _
              vbCrLf & "+ go ahead" & vbCrLf & String(3000, "L") & vbCrLf & "Gr" & Chr(252) & Chr(223) & "e" & vbCrLf
@@ -45,8 +35,8 @@ Next
 For i = 1 To 8
   binary = binary & StrReverse(binary)
 Next
-Set mixed = CreateObject("VeskMail.MIMEMessage")
-mixed.Subject = "with attachment" : mixed.Date = "Mon, 10 Mar 2003 10:00:00 +0000" : mixed.Text = "see attached"
+Set mixed = NewMessage("", "with attachment", "")
+mixed.Date = "Mon, 10 Mar 2003 10:00:00 +0000" : mixed.Text = "see attached"
 Set attached = mixed.Attachments.Add
 attached.Load binary
 attached.FileName = "data.bin" : attached.ContentType = "application/octet-stream" : attached.ContentEncoding = "base64"
@@ -92,7 +82,7 @@ Check UBound(found) = 0, "search by flags finds the flagged message"
 
 ' Another session appends to the selected mailbox: the news comes in front of
 ' an answer to this session and is not taken for it.
-Set other = Session()
+Set other = Connected("IMAP4", "127.0.0.1", "VESK_IMAP_PORT")
 other.AppendMessage "VeskScript\Archive 2026", plain
 Dim started : started = Timer
 Do

@@ -1,26 +1,15 @@
 ' Runs after tests/scripts/prelude.vbs, which tools/run_scripts.sh puts in front.
-' Working through a mailbox the way a scheduled script does, against Dovecot
-' and Cyrus: UIDs that survive another session's expunge, parts fetched on
-' their own (the trace shows how little moved), moving to the mailbox with
-' the Sent role (MOVE, and at Dovecot's 127.0.0.4 the UIDPLUS road that
-' leaves other deleted messages alone), and waiting for mail that Postfix
-' delivers.
+' Working through a mailbox the way a scheduled script does (take what is
+' new since the last UID, save each attachment from its part alone, move the
+' message to the mailbox whose role is Sent), against Dovecot and Cyrus: UIDs
+' that survive another session's expunge, a search from a UID on, parts
+' fetched on their own (the trace shows how little moved), moving to the
+' mailbox with the Sent role (MOVE, and at Dovecot's 127.0.0.4 the UIDPLUS
+' road that leaves other deleted messages alone), waiting for mail that
+' Postfix delivers, and POP3's unique identifiers.
 Dim pdf, pdfName, i
 ' A file name outside ASCII travels in the RFC 2231 form and comes back decoded.
 pdfName = "Gro" & Chr(223) & "er Bericht " & Chr(252) & "ber 5 MB.pdf"
-
-' Wine's ExpandEnvironmentStrings counts the terminating NUL into the text.
-Function Env(name)
-  Env = Replace(shell.ExpandEnvironmentStrings("%" & name & "%"), Chr(0), "")
-End Function
-
-Function Session(host, port)
-  Dim s : Set s = CreateObject("VeskMail.IMAP4")
-  s.Host = host : s.Port = port
-  s.User = "vesk" : s.Password = "vesk-pass" : s.TimeOut = 30000
-  s.Connect
-  Set Session = s
-End Function
 
 ' Empties a mailbox (by message number, as always).
 Sub ClearMailbox(imap, mailbox)
@@ -36,10 +25,7 @@ Sub ClearMailbox(imap, mailbox)
 End Sub
 
 Function Message(subject, id, withPdf)
-  Dim m, attached : Set m = CreateObject("VeskMail.MIMEMessage")
-  m.From.Address = "job@example.com"
-  m.To.Add.Address = "vesk@localhost"
-  m.Subject = subject
+  Dim m, attached : Set m = NewMessage("vesk@localhost", subject, "")
   m.HeaderFields.Item("Message-ID") = "<" & id & ">"
   m.Text = "Text of " & subject & vbCrLf
   If withPdf Then
@@ -72,28 +58,11 @@ Function BytesReceived(traceFile)
   BytesReceived = total
 End Function
 
-Function Contains(list, value)
-  Dim item : Contains = False
-  For Each item In list
-    If item = value Then Contains = True
-  Next
-End Function
-
-Sub Deliver(address, subject)
-  Dim smtp, m : Set smtp = CreateObject("VeskMail.SMTP")
-  smtp.Host = "127.0.0.1" : smtp.Port = CInt(Env("VESK_SMTP_PORT"))
-  Set m = CreateObject("VeskMail.MIMEMessage")
-  m.From.Address = "sender@example.com" : m.To.Add.Address = address : m.Subject = subject : m.Text = "new"
-  smtp.Connect
-  smtp.Send m
-  smtp.Disconnect
-End Sub
-
-Sub RunAgainst(label, host, port, address, noMoveHost)
-  Dim imap, other, uids, uid1, uid2, uid3, header, parts, folder, trace, saved, started, changed, sent, n, moved
+Sub RunAgainst(label, port, pop3Port, address, noMoveHost)
+  Dim imap, other, uids, uid1, uid2, uid3, header, parts, folder, trace, saved, started, changed, sent, n, moved, smtp
   WScript.Echo "-- " & label
   folder = ScratchFolder("vesk-mailbox-work")
-  Set imap = Session(host, port)
+  Set imap = Connected("IMAP4", "127.0.0.1", port)
   sent = imap.SpecialMailbox("Sent")
   Check sent = "Gesendete Objekte", label & ": the mailbox with the Sent role: " & sent
   Check imap.SpecialMailbox("junk") = "" Or label = "Dovecot", label & ": no Junk mailbox"
@@ -113,20 +82,21 @@ Sub RunAgainst(label, host, port, address, noMoveHost)
   Check UBound(uids) = 2, label & ": three UIDs"
   uid1 = uids(0) : uid2 = uids(1) : uid3 = uids(2)
   Check uid1 < uid2 And uid2 < uid3 And imap.UIDNext > uid3, label & ": UIDs grow: " & uid1 & " " & uid2 & " " & uid3
-  Set other = Session(host, port)
+  Set other = Connected("IMAP4", "127.0.0.1", port)
   other.SelectMailbox False
   other.DeleteMessage 1
   other.Expunge
   Set header = imap.RetrieveHeader(uid2)
   Check InStr(header.HeaderFields.Item("Message-ID"), "second@vesk.test") > 0, _
         label & ": the UID of what was message 2 still fetches it: " & header.HeaderFields.Item("Message-ID")
+  ' What is new since a UID, as a job that remembers the last one asks for it.
+  uids = imap.Search("UID " & uid2 & ":*")
+  Check UBound(uids) = 1, label & ": two messages from UID " & uid2 & " on"
+  If UBound(uids) = 1 Then Check uids(0) = uid2 And uids(1) = uid3, label & ": " & uids(0) & " " & uids(1)
   On Error Resume Next
   Set header = imap.Retrieve(uid1)
   Check Err.Number <> 0 And InStr(Err.Description, "No message has the UID " & uid1) = 1, _
         label & ": an expunged UID is an error, not another message: " & Err.Description
-  Err.Clear
-  imap.MoveMessage uid1, sent
-  Check InStr(Err.Description, "No message has the UID") = 1, label & ": moving an expunged UID: " & Err.Description
   Err.Clear
   On Error GoTo 0
 
@@ -166,7 +136,7 @@ Sub RunAgainst(label, host, port, address, noMoveHost)
   ' another session stays when this one moves another message.
   If noMoveHost <> "" Then
     imap.AppendMessage "INBOX", Message("fourth", "fourth@vesk.test", False)
-    Set moved = Session(noMoveHost, port)
+    Set moved = Connected("IMAP4", noMoveHost, port)
     moved.UseUIDs = True
     moved.SelectMailbox False
     uids = moved.Search("ALL")
@@ -193,7 +163,9 @@ Sub RunAgainst(label, host, port, address, noMoveHost)
   Check Not changed, label & ": nothing new within 2 s"
   Check Timer - started >= 1.8 And Timer - started < 6, label & ": the wait took " & (Timer - started) & " s"
   n = imap.MessageCount
-  Deliver address, "arrives while waiting"
+  Set smtp = Connected("SMTP", "127.0.0.1", "VESK_SMTP_PORT")
+  smtp.Send NewMessage(address, "arrives while waiting", "new")
+  smtp.Disconnect
   started = Timer
   changed = imap.WaitForChange(30)
   Check changed, label & ": new mail noticed"
@@ -201,8 +173,39 @@ Sub RunAgainst(label, host, port, address, noMoveHost)
   Check imap.MessageCount = n + 1, label & ": the count after the wait: " & imap.MessageCount & " after " & n
   imap.UpdateStatus
   Check imap.MessageCount >= 2, label & ": the session goes on: " & imap.MessageCount & " messages"
+  imap.AppendMessage "INBOX", Message("uidl", "uidl@vesk.test", False)
   other.Disconnect
   imap.Disconnect
+
+  ' POP3's unique identifiers: the same in two sessions, and still naming the
+  ' same message after another was deleted.
+  Dim pop3, count, last, before, firstUid
+  Set pop3 = Connected("POP3", "127.0.0.1", pop3Port)
+  count = pop3.MessageCount
+  Check count >= 3, label & ": messages to work with: " & count
+  last = pop3.GetMessageUID(count)
+  before = pop3.GetMessageUID(count - 1)
+  firstUid = pop3.GetMessageUID(1)
+  Check last <> "" And last <> before, label & ": identifiers " & last & ", " & before
+  Check pop3.FindMessageByUID(last) = count, label & ": found by identifier in the same session"
+  pop3.Disconnect
+  Set pop3 = Connected("POP3", "127.0.0.1", pop3Port)
+  Check pop3.GetMessageUID(count) = last, label & ": the same identifier in the next session"
+  pop3.Delete 1
+  Check pop3.FindMessageByUID(firstUid) = 0, label & ": a message marked for deletion is not found"
+  pop3.Disconnect
+  Set pop3 = Connected("POP3", "127.0.0.1", pop3Port)
+  Check pop3.MessageCount = count - 1, label & ": one message fewer"
+  Check pop3.FindMessageByUID(last) = count - 1, label & ": the last message moved up to " & (count - 1)
+  Check pop3.GetMessageUID(count - 1) = last, label & ": and keeps its identifier"
+  Check pop3.FindMessageByUID(before) = count - 2, label & ": so does the one before it"
+  Check pop3.FindMessageByUID("no-such-identifier") = 0, label & ": an unknown identifier gives 0"
+  On Error Resume Next
+  pop3.GetMessageUID count + 5
+  Check Err.Number <> 0 And Err.Description = "Error occurred during UIDL", _
+        label & ": UIDL of a missing message: " & Err.Description
+  On Error GoTo 0
+  pop3.Disconnect
 End Sub
 
 pdf = "%PDF-1.4" & vbLf
@@ -211,6 +214,6 @@ For i = 0 To 255
 Next
 pdf = pdf & String(5 * 1024 * 1024, "Q")
 
-RunAgainst "Dovecot", "127.0.0.1", CInt(Env("VESK_IMAP_PORT")), "vesk@localhost", Env("VESK_IMAP_NO_MOVE_HOST")
-RunAgainst "Cyrus", "127.0.0.1", CInt(Env("VESK_CYRUS_IMAP_PORT")), Env("VESK_CYRUS_MAIL_ADDRESS"), ""
+RunAgainst "Dovecot", "VESK_IMAP_PORT", "VESK_POP3_PORT", "vesk@localhost", Env("VESK_IMAP_NO_MOVE_HOST")
+RunAgainst "Cyrus", "VESK_CYRUS_IMAP_PORT", "VESK_CYRUS_POP3_PORT", Env("VESK_CYRUS_MAIL_ADDRESS"), ""
 Finish

@@ -2,13 +2,8 @@
 // IMAP4 mailbox names in any language against the private Dovecot: "&",
 // umlauts, Cyrillic and CJK, and a hierarchy under such a name, created,
 // listed, selected, appended to, renamed and deleted as the script names them.
-var shell = new ActiveXObject("WScript.Shell");
 var imap = new ActiveXObject("VeskMail.IMAP4");
-imap.Host = "127.0.0.1";
-imap.Port = parseInt(shell.ExpandEnvironmentStrings("%VESK_IMAP_PORT%"), 10);
-imap.User = "vesk";
-imap.Password = "vesk-pass";
-imap.TimeOut = 20000;
+imap.Host = "127.0.0.1"; imap.Port = port("VESK_IMAP_PORT"); imap.User = "vesk"; imap.Password = "vesk-pass";
 imap.Connect();
 
 var top = "Vesk\u00dcbersicht & Co";              // umlaut and "&"

@@ -6,7 +6,7 @@
 Const LIMIT = 3000
 Dim control, big, message, smtp, pop3, imap, fetched
 Set imap = Nothing
-control = "Z:" & Replace(shell.ExpandEnvironmentStrings("%VESK_SERVER_CONTROL%"), "/", "\")
+control = "Z:" & Replace(Env("VESK_SERVER_CONTROL"), "/", "\")
 
 ' Asks tools/run_scripts.sh to stop or start a server; `wait` until it is done.
 Sub Request(name, wait)
@@ -51,12 +51,9 @@ End Sub
 
 big = String(76, "x") & vbCrLf
 Do While Len(big) < 5000000 : big = big & big : Loop
-Set message = CreateObject("VeskMail.MIMEMessage")
-message.From.Address = "sender@example.com" : message.To.Add.Address = "vesk@localhost"
-message.Subject = "5 MB" : message.Text = big
+Set message = NewMessage("vesk@localhost", "5 MB", big)
 EmptyMailbox
-Set smtp = CreateObject("VeskMail.SMTP")
-smtp.Host = "127.0.0.1" : smtp.Port = CInt(shell.ExpandEnvironmentStrings("%VESK_SMTP_PORT%")) : smtp.TimeOut = LIMIT
+Set smtp = Client("SMTP", "127.0.0.1", "VESK_SMTP_PORT") : smtp.TimeOut = LIMIT
 smtp.Connect
 smtp.Send message
 MailboxWith(1).Disconnect
@@ -64,9 +61,7 @@ MailboxWith(1).Disconnect
 Set pop3 = Pop3Session() : pop3.TimeOut = LIMIT
 ExpectBreak "POP3", pop3, "dovecot"
 pop3.Disconnect
-Set imap = CreateObject("VeskMail.IMAP4")
-imap.Host = "127.0.0.1" : imap.Port = CInt(shell.ExpandEnvironmentStrings("%VESK_IMAP_PORT%"))
-imap.User = "vesk" : imap.Password = "vesk-pass" : imap.TimeOut = LIMIT : imap.MailboxName = "INBOX"
+Set imap = Client("IMAP4", "127.0.0.1", "VESK_IMAP_PORT") : imap.TimeOut = LIMIT : imap.MailboxName = "INBOX"
 imap.Connect
 imap.SelectMailbox False
 ExpectBreak "IMAP4", imap, "dovecot"

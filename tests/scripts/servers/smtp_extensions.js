@@ -2,48 +2,21 @@
 // Sending with the SMTP extensions against the private Postfix: a message
 // above the SIZE limit of one port refused before anything goes; a success
 // report for an envelope identifier read back over POP3; jörg@müller.example
-// delivered in UTF-8 where SMTPUTF8 is offered and refused clearly where it
-// is not (post@müller.example goes there as its A-label); a partial delivery
-// with the refused recipient and its reply; and a script that sets none of
-// the new members still greeting with HELO.
-var shell = new ActiveXObject("WScript.Shell");
-var fso = new ActiveXObject("Scripting.FileSystemObject");
-function port(name) { return parseInt(shell.ExpandEnvironmentStrings("%" + name + "%"), 10); }
-var scratch = fso.BuildPath(fso.GetSpecialFolder(2).Path, "vesk_smtp_extensions");
-if (fso.FolderExists(scratch)) fso.DeleteFolder(scratch, true);
-fso.CreateFolder(scratch);
-var traceFile = fso.BuildPath(scratch, "trace.txt");
-var joerg = "j\u00f6rg@m\u00fcller.example", post = "post@m\u00fcller.example";
+// delivered in UTF-8 where SMTPUTF8 is offered (from a message in either
+// mode) and refused clearly where it is not (post@müller.example goes there
+// as its A-label); a partial delivery with the refused recipient and its
+// reply; and a script that sets none of the new members still greeting with
+// HELO. (The commands each case sends are the engine suite's SMTP dialogues.)
+var joerg = "j\u00f6rg@m\u00fcller.example", post = "post@m\u00fcller.example", dsn = "vesk-dsn@localhost";
 
-// What the trace holds since it was last read; the file is then removed.
-function takeTrace() {
-  if (!fso.FileExists(traceFile)) return "";
-  var stream = fso.OpenTextFile(traceFile, 1), text = stream.AtEndOfStream ? "" : stream.ReadAll();
-  stream.Close();
-  fso.DeleteFile(traceFile);
-  return text;
-}
 // An SMTP session to the port of that name; with `extensions` it speaks EHLO,
 // and it connects unless `later` (for members set before Connect).
 function smtpOn(portName, extensions, later) {
   var smtp = new ActiveXObject("VeskMail.SMTP");
-  smtp.Host = "127.0.0.1"; smtp.Port = port(portName); smtp.TimeOut = 20000; smtp.TraceFile = traceFile;
+  smtp.Host = "127.0.0.1"; smtp.Port = port(portName); smtp.TimeOut = 20000;
   if (extensions) smtp.UseExtensions = true;
   if (!later) smtp.Connect();
   return smtp;
-}
-function message(from, recipients, subject, text) {
-  var m = new ActiveXObject("VeskMail.MIMEMessage");
-  m.Charset = "utf-8";
-  m.From.Address = from;
-  for (var i = 0; i < recipients.length; i++) m.To.Add().Address = recipients[i];
-  m.Subject = subject;
-  m.Text = text;
-  return m;
-}
-// The description of the error `action` raises; empty when it succeeds.
-function failureOf(action) {
-  try { action(); return ""; } catch (e) { return e.description; }
 }
 function pop3For(user) {
   var pop3 = new ActiveXObject("VeskMail.POP3");
@@ -51,41 +24,32 @@ function pop3For(user) {
   pop3.Connect();
   return pop3;
 }
-function emptyMailbox(user) {
-  var pop3 = pop3For(user);
-  for (var i = 1; i <= pop3.MessageCount; i++) pop3.Delete(i);
-  pop3.Disconnect();
-}
-// The raw texts of a mailbox once it holds `count` messages (or after 20 s).
+// The raw texts of a mailbox once it holds `count` messages (or after 20 s);
+// with count 0, at once, and the mailbox is emptied.
 function mailboxTexts(user, count) {
-  var started = new Date().getTime(), pop3;
+  var started = new Date().getTime(), pop3, texts = [];
   for (;;) {
     pop3 = pop3For(user);
     if (pop3.MessageCount >= count || new Date().getTime() - started > 20000) break;
     pop3.Disconnect();
   }
-  var texts = [];
-  for (var i = 1; i <= pop3.MessageCount; i++) texts.push(pop3.Retrieve(i).RawMessage);
+  for (var i = 1; i <= pop3.MessageCount; i++) {
+    if (count === 0) pop3.Delete(i); else texts.push(pop3.Retrieve(i).RawMessage);
+  }
   pop3.Disconnect();
   return texts;
 }
-function vbArray(value) { return new VBArray(value).toArray(); }
-
-emptyMailbox("vesk-dsn");
-emptyMailbox("vesk-intl");
+mailboxTexts("vesk-dsn", 0);
+mailboxTexts("vesk-intl", 0);
 
 // SIZE: 37 KB to the port that takes 20000 bytes: refused before MAIL.
 var big = "", line = new Array(73).join("x") + "\r\n";
 while (big.length < 37000) big += line;
 var smtp = smtpOn("VESK_SMTP_SMALL_PORT", true);
-var error = failureOf(function () { smtp.Send(message("vesk-dsn@localhost", ["vesk-dsn@localhost"], "big", big)); });
+var error = failureOf(function () { smtp.Send(message(dsn, [dsn], "big", big)); });
 check(/^Message of 3\d{4} bytes is larger than the 20000 bytes the server takes \(SIZE\)$/.test(error), "size refusal: " + error);
-smtp.Send(message("vesk-dsn@localhost", ["vesk-dsn@localhost"], "small", "small\r\n"));
+smtp.Send(message(dsn, [dsn], "small", "small\r\n"));
 smtp.Disconnect();
-var trace = takeTrace();
-check(/C: EHLO /.test(trace), "EHLO with UseExtensions");
-check(trace.match(/C: MAIL From:/g).length === 1 && /C: MAIL From: <vesk-dsn@localhost> SIZE=\d+\r?\n/.test(trace),
-      "only the small message went, with SIZE=: " + trace);
 
 // Delivery reports: a success report for the envelope identifier reaches
 // the sender's mailbox.
@@ -93,14 +57,9 @@ smtp = smtpOn("VESK_SMTP_PORT", false, true);
 smtp.DeliveryNotify = 2 + 4;  // SUCCESS and FAILURE
 smtp.DeliveryReturn = 2;      // headers only
 smtp.EnvelopeID = "invoice 4711";
-check(failureOf(function () { smtp.DeliveryNotify = 3; }) !== "", "NEVER does not combine");
-check(failureOf(function () { smtp.EnvelopeID = "a\r\nRSET"; }) !== "", "no line break in ENVID");
 smtp.Connect();
-smtp.Send(message("vesk-dsn@localhost", ["vesk-intl@localhost"], "invoice 4711", "Invoice\r\n"));
+smtp.Send(message(dsn, ["vesk-intl@localhost"], "invoice 4711", "Invoice\r\n"));
 smtp.Disconnect();
-trace = takeTrace();
-check(/ RET=HDRS ENVID=invoice\+204711/.test(trace) && / NOTIFY=SUCCESS,FAILURE ORCPT=rfc822;vesk-intl@localhost/.test(trace),
-      "DSN parameters: " + trace);
 // The mailbox holds the small message of the SIZE test, then the report
 // (which carries the identifier decoded from xtext, RFC 3464 section 2.2.1).
 var texts = mailboxTexts("vesk-dsn", 2), report = "";
@@ -111,75 +70,55 @@ check(/multipart\/report/i.test(report) && /Action: delivered/i.test(report) &&
 
 // International addresses: in UTF-8 with SMTPUTF8, as the A-label without.
 smtp = smtpOn("VESK_SMTP_PORT", true);
-smtp.Send(message("vesk-dsn@localhost", [joerg], "f\u00fcr J\u00f6rg", "Gr\u00fc\u00dfe\r\n"));
+smtp.Send(message(dsn, [joerg], "f\u00fcr J\u00f6rg", "Gr\u00fc\u00dfe\r\n"));
 // A message in the ANSI mode: its addresses reach the envelope as UTF-8 too
 // (a blind copy, so that no header holds the code page's bytes).
 var ansi = new ActiveXObject("VeskMail.MIMEMessage");
-ansi.From.Address = "vesk-dsn@localhost";
-ansi.To.Add().Address = "vesk-dsn@localhost";
+ansi.From.Address = dsn;
+ansi.To.Add().Address = dsn;
 ansi.Bcc.Add().Address = joerg;
 ansi.Subject = "ANSI blind copy";
 ansi.Text = "ANSI\r\n";
 smtp.Send(ansi);
 smtp.Disconnect();
-trace = takeTrace();
-check(/ BODY=8BITMIME SMTPUTF8\r?\n/.test(trace), "8BITMIME and SMTPUTF8 on MAIL: " + trace);
-check(trace.match(/C: RCPT TO: <j\u00c3\u00b6rg@m\u00c3\u00bcller\.example>/g).length === 2,
-      "both envelopes in UTF-8 (the trace read in the ANSI code page): " + trace);
 smtp = smtpOn("VESK_SMTP_ASCII_PORT", true);
-error = failureOf(function () { smtp.Send(message("vesk-dsn@localhost", ["vesk-intl@localhost", joerg], "no", "no\r\n")); });
+error = failureOf(function () { smtp.Send(message(dsn, ["vesk-intl@localhost", joerg], "no", "no\r\n")); });
 check(error === "Address \"" + joerg + "\" needs a server that offers international addresses (SMTPUTF8)", "refused: " + error);
-smtp.Send(message("vesk-dsn@localhost", [post], "A-label", "ASCII envelope\r\n"));
+smtp.Send(message(dsn, [post], "A-label", "ASCII envelope\r\n"));
 smtp.Disconnect();
-trace = takeTrace();
-check(!/ SMTPUTF8/.test(trace) && /C: RCPT TO: <post@xn--mller-kva\.example>/.test(trace) &&
-      trace.match(/C: MAIL From:/g).length === 1, "A-label, and nothing of the refused one sent: " + trace);
 
 // Partial refusals: by default one unknown recipient fails the transaction
-// and nothing is delivered; allowed, the others get the message.
-smtp = smtpOn("VESK_SMTP_PORT", true);
-var recipients = ["vesk-intl@localhost", "nobody@localhost", "vesk-dsn@localhost"];
-error = failureOf(function () { smtp.Send(message("vesk-dsn@localhost", recipients, "all or nothing", "x\r\n")); });
-check(error === "Invalid response on RCPT TO: command.", "one refusal fails Send: " + error);
-check(vbArray(smtp.RefusedRecipients).join() === "nobody@localhost", "refused: " + vbArray(smtp.RefusedRecipients).join());
-// Pipelined, DATA had been accepted: the connection was closed before any text.
-error = failureOf(function () { smtp.Send(message("vesk-dsn@localhost", ["vesk-dsn@localhost"], "closed", "c\r\n")); });
-check(/^Not connected: /.test(error), "after an abandoned transaction: " + error);
-// One command at a time the transaction is reset, and the session goes on.
-smtp = smtpOn("VESK_SMTP_PORT", true, true);
-smtp.Pipelining = false;
-smtp.Connect();
-error = failureOf(function () { smtp.Send(message("vesk-dsn@localhost", recipients, "all or nothing", "x\r\n")); });
-check(error === "Invalid response on RCPT TO: command." && /^550 5\.1\.1 /.test(smtp.LastServerReply),
-      "one refusal fails Send: " + error + " / " + smtp.LastServerReply);
-smtp.Send(message("vesk-dsn@localhost", ["vesk-dsn@localhost"], "after RSET", "r\r\n"));
-smtp.Disconnect();
-check(/C: RSET\r?\n/.test(takeTrace()), "RSET after the refusal");
-smtp = smtpOn("VESK_SMTP_PORT", false, true);
-smtp.AllowPartialDelivery = true;
-smtp.Connect();
-smtp.Send(message("vesk-dsn@localhost", recipients, "partial", "y\r\n"));
-var refused = vbArray(smtp.RefusedRecipients), replies = vbArray(smtp.RefusedReplies);
-check(refused.length === 1 && refused[0] === "nobody@localhost", "partial: refused " + refused.join());
-check(replies.length === 1 && /^550 5\.1\.1 /.test(replies[0]), "the server's reply: " + replies.join());
-smtp.Send(message("vesk-dsn@localhost", ["vesk-dsn@localhost"], "after", "z\r\n"));
-check(vbArray(smtp.RefusedRecipients).length === 0, "the next Send forgets the refusals");
-smtp.Disconnect();
-trace = takeTrace();
-check(/C: MAIL From: <vesk-dsn@localhost> SIZE=\d+\r?\n[^\r\n]* C: RCPT TO: <vesk-intl@localhost>\r?\n/.test(trace),
-      "PIPELINING: RCPT before MAIL's reply: " + trace);
+// and nothing is delivered; allowed, the others get the message. (What the
+// session does after a refusal, pipelined or not, is the engine suite's.)
+var recipients = ["vesk-intl@localhost", "nobody@localhost", dsn];
+for (var partial = 0; partial < 2; partial++) {
+  smtp = smtpOn("VESK_SMTP_PORT", true, true);
+  smtp.AllowPartialDelivery = partial === 1;
+  smtp.Connect();
+  var subject = partial ? "partial" : "all or nothing";
+  error = failureOf(function () { smtp.Send(message(dsn, recipients, subject, "x\r\n")); });
+  check(error === (partial ? "" : "Invalid response on RCPT TO: command."), "partial " + partial + ": Send: " + error);
+  var refused = vbArray(smtp.RefusedRecipients), replies = vbArray(smtp.RefusedReplies);
+  check(refused.join() === "nobody@localhost", "partial " + partial + ": refused " + refused.join());
+  check(replies.length === 1 && /^550 5\.1\.1 /.test(replies[0]), "partial " + partial + ": reply " + replies.join());
+  if (partial) smtp.Disconnect();  // (the refused pipelined transaction closed the other)
+}
 
 // Nothing set: the HELO dialogue as it was.
-smtp = smtpOn("VESK_SMTP_PORT");
-smtp.Send(message("vesk-dsn@localhost", ["vesk-dsn@localhost"], "plain", "plain\r\n"));
+var traceFile = fso.BuildPath(scratchFolder("vesk_smtp_extensions"), "trace.txt");
+smtp = smtpOn("VESK_SMTP_PORT", false, true);
+smtp.TraceFile = traceFile;
+smtp.Connect();
+smtp.Send(message(dsn, [dsn], "plain", "plain\r\n"));
 smtp.Disconnect();
-trace = takeTrace();
+var trace = readAll(traceFile);
 check(/C: HELO /.test(trace) && !/EHLO|SIZE=/.test(trace) && /C: MAIL From: <vesk-dsn@localhost>\r?\n/.test(trace),
       "plain dialogue: " + trace);
 
-// What arrived: at vesk-intl the report's message, jörg's, the A-label one
-// and the partial delivery; not the all-or-nothing one. (Python's strict
-// parser reads the same mail afterwards: tests/interop/check_international.py.)
+// What arrived: at vesk-intl the report's message, jörg's, the ANSI blind
+// copy, the A-label one and the partial delivery; not the all-or-nothing one.
+// (Python's strict parser reads the same mail afterwards:
+// tests/interop/check_international.py.)
 texts = mailboxTexts("vesk-intl", 5);
 var subjects = [];
 for (var i = 0; i < texts.length; i++) {
