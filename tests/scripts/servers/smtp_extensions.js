@@ -118,7 +118,7 @@ check(/C: HELO /.test(trace) && !/EHLO|SIZE=/.test(trace) && /C: MAIL From: <ves
 // What arrived: at vesk-intl the report's message, jörg's, the ANSI blind
 // copy, the A-label one and the partial delivery; not the all-or-nothing one.
 // (Python's strict parser reads the same mail afterwards:
-// tests/interop/check_international.py.)
+// tests/interop/check_maildir.py international.)
 texts = mailboxTexts("vesk-intl", 5);
 var subjects = [];
 for (var i = 0; i < texts.length; i++) {
