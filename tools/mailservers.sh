@@ -28,7 +28,7 @@
 # for a mailbox it does not have (550 at RCPT).
 #
 # Beside them, npm's smtp-server with its extensions switched off records
-# what it is sent (tests/interop/plain_smtp_server.js) on VESK_SMTP_NPM_PORT,
+# what it is sent (tools/servers/recording_smtp_server.js) on VESK_SMTP_NPM_PORT,
 # one JSON line per transaction in VESK_SMTP_NPM_LOG; it is installed under
 # <dir>/npm when missing, and left out (with a note) where npm is not there.
 #
@@ -630,7 +630,7 @@ start_npm_server() {
       { say "npm could not install smtp-server: the plain recording server is left out"; return 0; }
   fi
   : >"$npm_log"
-  NODE_PATH="$npm_dir/node_modules" nohup node "$repo_root/tests/interop/plain_smtp_server.js" "$smtp_npm_port" "$npm_log" \
+  NODE_PATH="$npm_dir/node_modules" nohup node "$repo_root/tools/servers/recording_smtp_server.js" "$smtp_npm_port" "$npm_log" \
     >>"$npm_dir/server.log" 2>&1 &
   echo $! >"$npm_dir/server.pid"
   wait_for port_open "$smtp_npm_port" || say "the plain recording server does not answer on $smtp_npm_port"

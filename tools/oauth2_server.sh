@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The local OAuth 2 server for tests (tests/oauth2/server.js over npm's
+# The local OAuth 2 server for tests (tools/servers/oauth2_server.js over npm's
 # oauth2-mock-server), on 127.0.0.1 over HTTPS with the mail servers'
 # private CA, signing its tokens with the key Dovecot validates. Start the
 # mail servers first: they make the CA and the key.
@@ -38,7 +38,7 @@ start() {
   fi
   eval "$(settings)"
   [[ -s $VESK_OAUTH2_SIGNING_KEY ]] || { say "no signing key: run tools/mailservers.sh start first"; return 1; }
-  NODE_PATH="$dir/node_modules" setsid node "$repo_root/tests/oauth2/server.js" "$port" \
+  NODE_PATH="$dir/node_modules" setsid node "$repo_root/tools/servers/oauth2_server.js" "$port" \
     "$VESK_TLS_DIR/server.key" "$VESK_TLS_DIR/server.pem" "$VESK_OAUTH2_SIGNING_KEY" "$VESK_OAUTH2_KEY_ID" "$VESK_TLS_DIR/ca.pem" \
     >"$log" 2>&1 </dev/null &
   echo $! >"$pid_file"

@@ -148,7 +148,7 @@ start_mail_servers() {
 start_oauth2_server() {
   [ -z "${VESK_OAUTH2_URL:-}" ] || return 0
   [ -n "${VESK_MAILSERVERS:-}" ] || return 0
-  echo "== local OAuth 2 server (npm's oauth2-mock-server behind tests/oauth2/server.js)"
+  echo "== local OAuth 2 server (npm's oauth2-mock-server behind tools/servers/oauth2_server.js)"
   cleanup+=('"$ROOT/tools/oauth2_server.sh" stop')
   if "$ROOT/tools/oauth2_server.sh" start; then
     eval "$("$ROOT/tools/oauth2_server.sh" env | sed 's/^/export /')"

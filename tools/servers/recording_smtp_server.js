@@ -3,7 +3,7 @@
 // AUTH switched off. It takes every message, refuses any recipient whose
 // local part is "nobody" (550), and appends one JSON line per transaction
 // (sender, recipients, MAIL and RCPT parameters, size) to the log file.
-//   node plain_smtp_server.js PORT LOGFILE   (smtp-server found via NODE_PATH)
+//   node recording_smtp_server.js PORT LOGFILE   (smtp-server found via NODE_PATH)
 "use strict";
 const fs = require("fs");
 const { SMTPServer } = require("smtp-server");
