@@ -16,8 +16,9 @@
 # VBScript beside curl (one invocation given the N URLs, which reuses one
 # connection), each timed from connecting to disconnecting
 # (bench/scripts/automation_peers.vbs). The rounds alternate between the DLL
-# and its peer; the medians of the rounds (3) are set side by side as ratios
-# of times, e.g. "POP3 retrieve x1000: VBScript 1234 ms, curl 456 ms: 2.71x curl".
+# and its peer; the medians of the rounds (3) are set side by side as a ratio
+# of times, with the median of the rounds' own ratios after it, e.g.
+# "POP3 retrieve x1000 (median of 3): VBScript 516 ms, curl 216 ms: 2.38x curl's time (rounds: 2.42x)".
 #   bench/scripts/automation_bench.sh [/reps:N] [/messages:N] [/only:send,retrieve,top,raw,attachments,peers]
 # /reps:N is the repetitions of every task (the rounds of the peers'
 # comparison), /messages:N the messages per round of that comparison.
