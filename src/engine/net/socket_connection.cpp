@@ -331,16 +331,22 @@ int SocketConnection::WaitForData(int milliseconds) {
   }
 }
 
-// Waits until at least one new byte is in the buffer. A reply is seldom
-// there before it is waited for, so each poll waits first and then takes
-// what came: two calls per arrival. Bytes a TLS session has decrypted
-// already are taken without a wait. False on a time-out (10060) or a
-// socket failure.
+// Waits until at least one new byte is in the buffer. What the socket holds
+// already is taken first, in one receive that never blocks: under a socket
+// layer where every call is dear (Windows Sockets under Wine) a reply has
+// mostly arrived while the command was being sent, and then a wait would
+// cost as much again. Only when nothing is there does each poll wait first
+// and then take what came. Bytes a TLS session has decrypted already are
+// taken without a receive. False on a time-out (10060) or a socket failure.
 bool SocketConnection::ReceiveMore(InactivityClock& clock) {
   if (tls_ && TakeDecrypted(false) > 0) {
     clock.NoteBytes();
     return true;
   }
+  const int taken = TakeWhatIsPending();
+  if (taken < 0) return Drop();
+  if (taken > 0 || ciphertext_arrived_) clock.NoteBytes();
+  if (taken > 0) return true;
   for (;;) {
     if (!clock.NoteEmptyPoll()) return Fail(sockets::kErrTimedOut), Drop();
     const int n = Pause(clock.pause_ms());
