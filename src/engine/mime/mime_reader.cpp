@@ -2,6 +2,10 @@
 
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "engine/common/ascii.h"
 #include "engine/mime/message_entity.h"
 #include "engine/mime/mime_part.h"
@@ -55,6 +59,46 @@ std::string LinesWithCrLf(std::string_view run) {
     p = stop + 1;
   }
   return text;
+}
+
+// Whether every line of the run ends in CR LF, the last one too, and no CR
+// stands anywhere else: only such text can go back on the wire as it stands.
+// With SSE2, sixteen bytes a step: the LFs must be exactly the bytes after
+// the CRs.
+bool LinesEndInCrLf(std::string_view run) {
+  const size_t size = run.size();
+  if (size < 2 || run[size - 2] != '\r' || run[size - 1] != '\n') return false;
+  const char* const p = run.data();
+  size_t i = 0;
+  unsigned after_cr = 0;  // whether the byte before i is a CR
+#if defined(__SSE2__)
+  const __m128i cr = _mm_set1_epi8('\r');
+  const __m128i lf = _mm_set1_epi8('\n');
+  for (; i + 16 <= size; i += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    const unsigned crs = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, cr)));
+    const unsigned lfs = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, lf)));
+    if ((((crs << 1) | after_cr) & 0xFFFFu) != lfs) return false;
+    after_cr = crs >> 15;
+  }
+#endif
+  for (; i < size; ++i) {
+    if ((p[i] == '\n') != (after_cr != 0)) return false;
+    after_cr = p[i] == '\r';
+  }
+  return true;
+}
+
+// Whether base64 text is laid out as the encoder writes `decoded` bytes: 76
+// characters and CR LF a line, the last line shorter. Such text is not kept,
+// since encoding the content again gives it back (unless the sender put in
+// characters the decoder skips) and attachments are large.
+bool HasEncoderLayout(std::string_view run, size_t decoded) {
+  if (run.size() != Base64EncodedSize(decoded)) return false;
+  for (size_t i = 76; i + 2 <= run.size(); i += 78) {
+    if (run[i] != '\r' || run[i + 1] != '\n') return false;
+  }
+  return run.size() >= 2 && run[run.size() - 2] == '\r' && run[run.size() - 1] == '\n';
 }
 
 }  // namespace
@@ -305,11 +349,20 @@ void MimeReader::ReadLeafContent(MimePart& part, bool absorb_own_delimiters) {
   part.GetTransferEncoding(encoding);
   const std::string_view run = ReadRun(absorb_own_delimiters);
   ContentBuffer& content = *part.content();
-  switch (TransferEncodingFromValue(encoding)) {
+  const TransferEncoding kind = TransferEncodingFromValue(encoding);
+  switch (kind) {
     case TransferEncoding::kBase64: DecodeBase64(run, content); break;
     case TransferEncoding::kQuotedPrintable: DecodeQuotedPrintable(run, content); break;
     case TransferEncoding::kPlain: DecodePlain(run, content); break;
   }
+  // The encoded text is kept for the writer, which gives it back while the
+  // content and its encoding stay as read: the sender's bytes, and no
+  // encoding on every write. Plain content is written as it stands anyway,
+  // and content that ran past its parent's delimiter lines holds lines that
+  // would split differently when read again.
+  if (kind == TransferEncoding::kPlain || absorb_own_delimiters) return;
+  if (kind == TransferEncoding::kBase64 && HasEncoderLayout(run, content.size())) return;
+  if (LinesEndInCrLf(run)) content.KeepEncodedForm(static_cast<int>(kind), run);
 }
 
 bool MimeReader::ReadMultipartBody(MimePart& part, PartList& list) {
