@@ -90,15 +90,23 @@ bool LinesEndInCrLf(std::string_view run) {
 }
 
 // Whether base64 text is laid out as the encoder writes `decoded` bytes: 76
-// characters and CR LF a line, the last line shorter. Such text is not kept,
-// since encoding the content again gives it back (unless the sender put in
-// characters the decoder skips) and attachments are large.
-bool HasEncoderLayout(std::string_view run, size_t decoded) {
-  if (run.size() != Base64EncodedSize(decoded)) return false;
-  for (size_t i = 76; i + 2 <= run.size(); i += 78) {
-    if (run[i] != '\r' || run[i + 1] != '\n') return false;
+// characters and a line end (`line_end`) a line, the last line shorter. Such
+// text is not kept, since encoding the content again gives it back (unless
+// the sender put in characters the decoder skips) and attachments are large.
+bool HasEncoderLayout(std::string_view text, size_t decoded, std::string_view line_end) {
+  const size_t lines = (decoded + 56) / 57;
+  if (text.size() != (decoded + 2) / 3 * 4 + lines * line_end.size()) return false;
+  for (size_t i = 76; i + line_end.size() <= text.size(); i += 76 + line_end.size()) {
+    if (text.compare(i, line_end.size(), line_end) != 0) return false;
   }
-  return run.size() >= 2 && run[run.size() - 2] == '\r' && run[run.size() - 1] == '\n';
+  return text.size() >= line_end.size() && text.compare(text.size() - line_end.size(), line_end.size(), line_end) == 0;
+}
+
+// The run up to its last LF when its last line, CRs dropped, ends in LF (CRs
+// after it make no line); empty otherwise.
+std::string_view EndedLines(std::string_view run) {
+  const size_t last = run.find_last_not_of('\r');
+  return last != std::string_view::npos && run[last] == '\n' ? run.substr(0, last + 1) : std::string_view();
 }
 
 }  // namespace
@@ -360,9 +368,21 @@ void MimeReader::ReadLeafContent(MimePart& part, bool absorb_own_delimiters) {
   // encoding on every write. Plain content is written as it stands anyway,
   // and content that ran past its parent's delimiter lines holds lines that
   // would split differently when read again.
+  //
+  // What is kept is the run's lines, their CRs dropped, each ended by CR LF
+  // (as in the usual case they are already), so that reading a stream line
+  // by line, which drops every CR, keeps the same text as reading in place.
   if (kind == TransferEncoding::kPlain || absorb_own_delimiters) return;
-  if (kind == TransferEncoding::kBase64 && HasEncoderLayout(run, content.size())) return;
-  if (LinesEndInCrLf(run)) content.KeepEncodedForm(static_cast<int>(kind), run);
+  const bool base64 = kind == TransferEncoding::kBase64;
+  if (LinesEndInCrLf(run)) {
+    if (!(base64 && HasEncoderLayout(run, content.size(), "\r\n"))) content.KeepEncodedForm(static_cast<int>(kind), run);
+    return;
+  }
+  const std::string_view ended = EndedLines(run);
+  if (ended.empty()) return;
+  if (base64 && ended.find('\r') == std::string_view::npos && HasEncoderLayout(ended, content.size(), "\n")) return;
+  const std::string lines = LinesWithCrLf(ended);
+  if (!(base64 && HasEncoderLayout(lines, content.size(), "\r\n"))) content.KeepEncodedForm(static_cast<int>(kind), lines);
 }
 
 bool MimeReader::ReadMultipartBody(MimePart& part, PartList& list) {

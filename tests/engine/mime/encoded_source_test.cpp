@@ -131,11 +131,21 @@ TEST(EncodedSourceTest, WhatKeepsOrDropsTheReadText) {
   ASSERT_TRUE(moved.EncodedForm(qp));
   EXPECT_EQ(*moved.EncodedForm(qp), "a=\r\nb\r\n");
 
-  // Lines that do not end in CR LF are encoded again, so the wire gets CR LF.
+  // Lines are kept as a line-by-line reading sees them, CRs dropped, and go
+  // out ended by CR LF; a last line without a line end is encoded again.
   const Ref<MessageEntity> bare = ParseMessage("Content-Transfer-Encoding: quoted-printable\n\nab=\ncd\n");
-  EXPECT_EQ(Body(Render(*bare)), "abcd\r\n");
-  const Ref<MessageEntity> lone_cr = ParseMessage(Message("quoted-printable", "a\rb=\r\nc\r\n"));
-  EXPECT_EQ(Body(Render(*lone_cr)), Encoded(TransferEncoding::kQuotedPrintable, Content(*lone_cr)));
+  EXPECT_EQ(Body(Render(*bare)), "ab=\r\ncd\r\n");
+  const Ref<MessageEntity> lone_cr = ParseMessage(Message("quoted-printable", "a\rb=\r\nc\r\n\r"));
+  EXPECT_EQ(Body(Render(*lone_cr)), "ab=\r\nc\r\n");
+  const Ref<MessageEntity> unended = ParseMessage(Message("quoted-printable", "a=\r\nb=41"));
+  EXPECT_EQ(Body(Render(*unended)), Encoded(TransferEncoding::kQuotedPrintable, Content(*unended)));
+  EXPECT_EQ(Content(*unended), "abA");
+  // Base64 laid out as the encoder writes it is not kept, with either line end.
+  for (const char* layout : {"aGk=\r\n", "aGk=\n"}) {
+    const Ref<MessageEntity> canonical = ParseMessage(Message("base64", layout));
+    EXPECT_FALSE(canonical->root()->content()->EncodedForm(static_cast<int>(TransferEncoding::kBase64))) << layout;
+    EXPECT_EQ(Body(Render(*canonical)), "aGk=\r\n");
+  }
 
   // A changed charset does not touch the encoded form.
   const std::string odd = Message("quoted-printable", "caf=e9\r\n");
