@@ -372,7 +372,11 @@ void MimeReader::ReadLeafContent(MimePart& part, bool absorb_own_delimiters) {
   // What is kept is the run's lines, their CRs dropped, each ended by CR LF
   // (as in the usual case they are already), so that reading a stream line
   // by line, which drops every CR, keeps the same text as reading in place.
-  if (kind == TransferEncoding::kPlain || absorb_own_delimiters) return;
+  //
+  // Only text of up to kMaxKeptEncodedText bytes is kept: beyond that,
+  // copying it costs reading time and memory in proportion to its size (a
+  // large leaf is rarely text), while encoding it again costs only writing.
+  if (kind == TransferEncoding::kPlain || absorb_own_delimiters || run.size() > kMaxKeptEncodedText) return;
   const bool base64 = kind == TransferEncoding::kBase64;
   if (LinesEndInCrLf(run)) {
     if (!(base64 && HasEncoderLayout(run, content.size(), "\r\n"))) content.KeepEncodedForm(static_cast<int>(kind), run);

@@ -140,6 +140,14 @@ TEST(EncodedSourceTest, WhatKeepsOrDropsTheReadText) {
   const Ref<MessageEntity> unended = ParseMessage(Message("quoted-printable", "a=\r\nb=41"));
   EXPECT_EQ(Body(Render(*unended)), Encoded(TransferEncoding::kQuotedPrintable, Content(*unended)));
   EXPECT_EQ(Content(*unended), "abA");
+  // Nor is text longer than the limit.
+  std::string long_text;
+  while (long_text.size() <= kMaxKeptEncodedText) long_text += "soft=\r\nbreaks=\r\n\r\n";
+  const Ref<MessageEntity> large = ParseMessage(Message("quoted-printable", long_text));
+  EXPECT_EQ(Body(Render(*large)), Encoded(TransferEncoding::kQuotedPrintable, Content(*large)));
+  const std::string short_text = long_text.substr(0, kMaxKeptEncodedText / 18 * 18);  // whole pieces
+  const Ref<MessageEntity> within = ParseMessage(Message("quoted-printable", short_text));
+  EXPECT_EQ(Body(Render(*within)), short_text);
   // Base64 laid out as the encoder writes it is not kept, with either line end.
   for (const char* layout : {"aGk=\r\n", "aGk=\n"}) {
     const Ref<MessageEntity> canonical = ParseMessage(Message("base64", layout));
