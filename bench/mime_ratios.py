@@ -30,6 +30,9 @@ def main():
     if large:
         print("peak memory, large message: parse %.2f x input, render %.2f x input" % (
             large.get("peak_ratio", 0), large.get("render_peak_ratio", 0)))
+    corpus = results.get("BM_Vesk_Corpus_Parse")
+    if corpus and "held_ratio" in corpus:
+        print("memory held by the loaded corpus: %.2f x its size" % corpus["held_ratio"])
     return 0
 
 

@@ -304,9 +304,7 @@ bool Base64Codec::Decode(Stream& source, ByteBuffer& target) {
 
 bool Base64Codec::Encode(Stream& target, const ByteBuffer& source) {
   if (std::string* out = target.AppendBuffer()) {
-    const size_t start = out->size();
-    out->resize(start + Base64EncodedSize(source.size()));
-    out->resize(start + EncodeBase64(source.data(), source.size(), out->data() + start));
+    EncodeBase64(source.data(), source.size(), *out);
     return true;
   }
   // Lines are gathered into runs of about 60 KiB before they are written.
@@ -344,10 +342,19 @@ size_t EncodeBase64(const uint8_t* data, size_t size, char* out) {
   return static_cast<size_t>(out - start);
 }
 
+// Lines are encoded into a block on the stack and appended from there: making
+// room in the string first would fill it with zeros only to overwrite them.
 void EncodeBase64(const uint8_t* data, size_t size, std::string& out) {
-  const size_t old_size = out.size();
-  out.resize(old_size + Base64EncodedSize(size));
-  out.resize(old_size + EncodeBase64(data, size, out.data() + old_size));
+  constexpr size_t kLinesPerBlock = 128;
+  constexpr size_t kBlockBytes = kLinesPerBlock * kBytesPerLine;
+  char block[kLinesPerBlock * 78];
+  out.reserve(out.size() + Base64EncodedSize(size));
+  while (size > 0) {
+    const size_t take = size < kBlockBytes ? size : kBlockBytes;
+    out.append(block, EncodeBase64(data, take, block));
+    data += take;
+    size -= take;
+  }
 }
 
 void DecodeBase64(std::string_view text, ByteBuffer& target) {

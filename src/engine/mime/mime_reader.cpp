@@ -2,6 +2,10 @@
 
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "engine/common/ascii.h"
 #include "engine/mime/message_entity.h"
 #include "engine/mime/mime_part.h"
@@ -55,6 +59,54 @@ std::string LinesWithCrLf(std::string_view run) {
     p = stop + 1;
   }
   return text;
+}
+
+// Whether every line of the run ends in CR LF, the last one too, and no CR
+// stands anywhere else: only such text can go back on the wire as it stands.
+// With SSE2, sixteen bytes a step: the LFs must be exactly the bytes after
+// the CRs.
+bool LinesEndInCrLf(std::string_view run) {
+  const size_t size = run.size();
+  if (size < 2 || run[size - 2] != '\r' || run[size - 1] != '\n') return false;
+  const char* const p = run.data();
+  size_t i = 0;
+  unsigned after_cr = 0;  // whether the byte before i is a CR
+#if defined(__SSE2__)
+  const __m128i cr = _mm_set1_epi8('\r');
+  const __m128i lf = _mm_set1_epi8('\n');
+  for (; i + 16 <= size; i += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    const unsigned crs = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, cr)));
+    const unsigned lfs = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, lf)));
+    if ((((crs << 1) | after_cr) & 0xFFFFu) != lfs) return false;
+    after_cr = crs >> 15;
+  }
+#endif
+  for (; i < size; ++i) {
+    if ((p[i] == '\n') != (after_cr != 0)) return false;
+    after_cr = p[i] == '\r';
+  }
+  return true;
+}
+
+// Whether base64 text is laid out as the encoder writes `decoded` bytes: 76
+// characters and a line end (`line_end`) a line, the last line shorter. Such
+// text is not kept, since encoding the content again gives it back (unless
+// the sender put in characters the decoder skips) and attachments are large.
+bool HasEncoderLayout(std::string_view text, size_t decoded, std::string_view line_end) {
+  const size_t lines = (decoded + 56) / 57;
+  if (text.size() != (decoded + 2) / 3 * 4 + lines * line_end.size()) return false;
+  for (size_t i = 76; i + line_end.size() <= text.size(); i += 76 + line_end.size()) {
+    if (text.compare(i, line_end.size(), line_end) != 0) return false;
+  }
+  return text.size() >= line_end.size() && text.compare(text.size() - line_end.size(), line_end.size(), line_end) == 0;
+}
+
+// The run up to its last LF when its last line, CRs dropped, ends in LF (CRs
+// after it make no line); empty otherwise.
+std::string_view EndedLines(std::string_view run) {
+  const size_t last = run.find_last_not_of('\r');
+  return last != std::string_view::npos && run[last] == '\n' ? run.substr(0, last + 1) : std::string_view();
 }
 
 }  // namespace
@@ -305,11 +357,36 @@ void MimeReader::ReadLeafContent(MimePart& part, bool absorb_own_delimiters) {
   part.GetTransferEncoding(encoding);
   const std::string_view run = ReadRun(absorb_own_delimiters);
   ContentBuffer& content = *part.content();
-  switch (TransferEncodingFromValue(encoding)) {
+  const TransferEncoding kind = TransferEncodingFromValue(encoding);
+  switch (kind) {
     case TransferEncoding::kBase64: DecodeBase64(run, content); break;
     case TransferEncoding::kQuotedPrintable: DecodeQuotedPrintable(run, content); break;
     case TransferEncoding::kPlain: DecodePlain(run, content); break;
   }
+  // The encoded text is kept for the writer, which gives it back while the
+  // content and its encoding stay as read: the sender's bytes, and no
+  // encoding on every write. Plain content is written as it stands anyway,
+  // and content that ran past its parent's delimiter lines holds lines that
+  // would split differently when read again.
+  //
+  // What is kept is the run's lines, their CRs dropped, each ended by CR LF
+  // (as in the usual case they are already), so that reading a stream line
+  // by line, which drops every CR, keeps the same text as reading in place.
+  //
+  // Only text of up to kMaxKeptEncodedText bytes is kept: beyond that,
+  // copying it costs reading time and memory in proportion to its size (a
+  // large leaf is rarely text), while encoding it again costs only writing.
+  if (kind == TransferEncoding::kPlain || absorb_own_delimiters || run.size() > kMaxKeptEncodedText) return;
+  const bool base64 = kind == TransferEncoding::kBase64;
+  if (LinesEndInCrLf(run)) {
+    if (!(base64 && HasEncoderLayout(run, content.size(), "\r\n"))) content.KeepEncodedForm(static_cast<int>(kind), run);
+    return;
+  }
+  const std::string_view ended = EndedLines(run);
+  if (ended.empty()) return;
+  if (base64 && ended.find('\r') == std::string_view::npos && HasEncoderLayout(ended, content.size(), "\n")) return;
+  const std::string lines = LinesWithCrLf(ended);
+  if (!(base64 && HasEncoderLayout(lines, content.size(), "\r\n"))) content.KeepEncodedForm(static_cast<int>(kind), lines);
 }
 
 bool MimeReader::ReadMultipartBody(MimePart& part, PartList& list) {

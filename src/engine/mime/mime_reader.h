@@ -65,6 +65,8 @@ void ReadMessage(Stream& stream, MessageEntity& message);
 
 inline constexpr int kMaxNestingDepth = 100;
 inline constexpr size_t kMaxPartsPerMessage = 10000;
+// The most encoded text a leaf keeps for writing back (see ReadLeafContent).
+inline constexpr size_t kMaxKeptEncodedText = 64 * 1024;
 
 class MimeReader {
  public:

@@ -232,6 +232,13 @@ class Writer {
       // The field as stored: its hook adds nothing to a transfer encoding.
       const std::optional<size_t> field = part.headers()->Find(kTransferEncoding);
       const std::string_view encoding = field ? part.headers()->At(*field)->stored_value() : additions.encoding;
+      // A leaf read in the encoding its field names, with its content as
+      // read, gives back the text it was read from.
+      if (field) {
+        const std::optional<std::string_view> source =
+            body.leaf->EncodedForm(static_cast<int>(TransferEncodingFromValue(encoding)));
+        if (source) return WriteText(stream_, *source);
+      }
       return MakeTransferCodec(encoding)->Encode(stream_, *body.leaf);
     }
     if (body.parts) return Multipart(part, *body.parts);
@@ -311,11 +318,15 @@ size_t EstimatedSize(const MimePart& part) {
   size_t size = part.headers_shared() ? 0 : FieldsSize(*part.headers());
   const BodyContent body = part.GetBody();
   if (body.leaf) {
-    const std::optional<size_t> encoding = part.headers()->Find(kTransferEncoding);
-    const bool base64 = encoding && TransferEncodingFromValue(part.headers()->At(*encoding)->stored_value()) ==
-                                        TransferEncoding::kBase64;
+    const std::optional<size_t> field = part.headers()->Find(kTransferEncoding);
+    const TransferEncoding encoding =
+        field ? TransferEncodingFromValue(part.headers()->At(*field)->stored_value()) : TransferEncoding::kPlain;
+    const std::optional<std::string_view> source =
+        field ? body.leaf->EncodedForm(static_cast<int>(encoding)) : std::nullopt;
     const size_t content = body.leaf->size();
-    size += base64 ? Base64EncodedSize(content) : content + content / 16 + 2;
+    size += source                                  ? source->size()
+            : encoding == TransferEncoding::kBase64 ? Base64EncodedSize(content)
+                                                    : content + content / 16 + 2;
   } else if (body.parts) {
     size += body.parts->preamble().size();
     for (size_t i = 0; i < body.parts->Count(); ++i) size += 128 + EstimatedSize(*body.parts->At(i));

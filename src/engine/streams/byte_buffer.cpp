@@ -15,16 +15,32 @@ ByteBuffer& ByteBuffer::operator=(const ByteBuffer& other) {
 ByteBuffer::ByteBuffer(ByteBuffer&& other) noexcept
     : bytes_(std::move(other.bytes_)),
       size_(std::exchange(other.size_, 0)),
-      capacity_(std::exchange(other.capacity_, 0)) {}
+      capacity_(std::exchange(other.capacity_, 0)),
+      encoded_(std::move(other.encoded_)),
+      encoded_size_(std::exchange(other.encoded_size_, 0)),
+      encoded_form_(other.encoded_form_) {}
 
 ByteBuffer& ByteBuffer::operator=(ByteBuffer&& other) noexcept {
   bytes_ = std::move(other.bytes_);
   size_ = std::exchange(other.size_, 0);
   capacity_ = std::exchange(other.capacity_, 0);
+  encoded_ = std::move(other.encoded_);
+  encoded_size_ = std::exchange(other.encoded_size_, 0);
+  encoded_form_ = other.encoded_form_;
   return *this;
 }
 
+void ByteBuffer::KeepEncodedForm(int form, std::string_view text) {
+  DropEncodedForm();
+  if (text.empty()) return;
+  encoded_.reset(new char[text.size()]);
+  std::memcpy(encoded_.get(), text.data(), text.size());
+  encoded_size_ = text.size();
+  encoded_form_ = form;
+}
+
 void ByteBuffer::Clear() {
+  DropEncodedForm();
   bytes_.reset();
   size_ = capacity_ = 0;
 }
@@ -36,6 +52,7 @@ void ByteBuffer::Assign(const void* bytes, size_t n) {
   }
   std::unique_ptr<uint8_t[]> block(new uint8_t[n]);
   std::memcpy(block.get(), bytes, n);
+  DropEncodedForm();
   bytes_ = std::move(block);
   size_ = capacity_ = n;
 }
@@ -60,6 +77,7 @@ uint8_t* ByteBuffer::PrepareAppend(size_t n) {
 }
 
 uint8_t* ByteBuffer::PrepareReplace(size_t n) {
+  DropEncodedForm();
   size_ = 0;
   const bool fits = n <= capacity_ && capacity_ - n <= n + 64 * 1024;
   if (!fits) {
@@ -72,7 +90,7 @@ uint8_t* ByteBuffer::PrepareReplace(size_t n) {
 void ByteBuffer::Append(const void* bytes, size_t n) {
   if (n == 0) return;
   std::memcpy(PrepareAppend(n), bytes, n);
-  size_ += n;
+  CommitAppend(n);
 }
 
 bool ByteBuffer::LoadFromHandle(files::FileHandle file) {
@@ -94,6 +112,7 @@ bool ByteBuffer::LoadFromHandle(files::FileHandle file) {
     Clear();
     return true;
   }
+  DropEncodedForm();
   bytes_ = std::move(block);
   size_ = total;
   capacity_ = static_cast<size_t>(file_size);

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -34,12 +35,27 @@ class ByteBuffer {
   // For producers that write in place: room for at least n more bytes, then
   // CommitAppend with the number actually written.
   uint8_t* PrepareAppend(size_t n);
-  void CommitAppend(size_t n) { size_ += n; }
+  void CommitAppend(size_t n) {
+    DropEncodedForm();
+    size_ += n;
+  }
   // For producers that replace the whole content: empties the buffer and
   // gives room for at least n bytes, keeping the current block when it fits n
   // without wasting much (so a buffer filled again and again is not
   // reallocated each time). Follow with CommitAppend.
   uint8_t* PrepareReplace(size_t n);
+
+  // The text the content was decoded from, kept by a reader so that a writer
+  // can give back what was read instead of encoding the content again.
+  // `form` is the keeper's name for the encoding. Every change of the content
+  // drops it; a copy of the buffer does not take it, a move does.
+  void KeepEncodedForm(int form, std::string_view text);
+  // That text while the content is unchanged and it was kept for `form`;
+  // nothing otherwise.
+  std::optional<std::string_view> EncodedForm(int form) const {
+    if (!encoded_ || encoded_form_ != form) return std::nullopt;
+    return std::string_view(encoded_.get(), encoded_size_);
+  }
 
   const uint8_t* data() const { return bytes_.get(); }
   size_t size() const { return size_; }
@@ -64,10 +80,19 @@ class ByteBuffer {
 
  private:
   void Reserve(size_t capacity);
+  void DropEncodedForm() {
+    if (encoded_) {
+      encoded_.reset();
+      encoded_size_ = 0;
+    }
+  }
 
   std::unique_ptr<uint8_t[]> bytes_;
   size_t size_ = 0;
   size_t capacity_ = 0;
+  std::unique_ptr<char[]> encoded_;
+  size_t encoded_size_ = 0;
+  int encoded_form_ = 0;
 };
 
 }  // namespace vesk

@@ -1,0 +1,174 @@
+// A loaded leaf gives back the encoded text it was read from while nothing
+// that shapes its encoded form has changed, and is encoded again once
+// something has.
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include <gtest/gtest.h>
+
+#include "engine/mime/transfer_codec.h"
+#include "support/mime_tree.h"
+
+namespace vesk {
+namespace {
+
+using testing::ParseMessage;
+using testing::Render;
+
+std::string Message(std::string_view encoding, std::string_view body) {
+  return "Subject: s\r\nContent-Type: text/plain; charset=\"iso-8859-1\"\r\nContent-Transfer-Encoding: " +
+         std::string(encoding) + "\r\n\r\n" + std::string(body);
+}
+
+std::string Body(const std::string& rendering) { return rendering.substr(rendering.find("\r\n\r\n") + 4); }
+
+std::string Content(MessageEntity& message) { return std::string(message.root()->content()->view()); }
+
+std::string Encoded(TransferEncoding encoding, std::string_view content) {
+  std::string out;
+  const auto* data = reinterpret_cast<const uint8_t*>(content.data());
+  if (encoding == TransferEncoding::kBase64) {
+    EncodeBase64(data, content.size(), out);
+  } else {
+    EncodeQuotedPrintable(data, content.size(), out);
+  }
+  return out;
+}
+
+TEST(EncodedSourceTest, UnchangedLeafIsWrittenAsRead) {
+  struct Row {
+    const char* name;
+    const char* encoding;
+    const char* body;
+  };
+  const Row rows[] = {
+      {"soft breaks where the encoder puts none", "quoted-printable", "short=\r\nlines=\r\n here\r\n"},
+      {"lower-case hex and needless escapes", "quoted-printable", "caf=e9 =41=42C\r\n"},
+      {"an unescaped blank at a line end", "Quoted-Printable", "trailing \r\nend\r\n"},
+      {"base64 in lines of 16", "base64", "aGVsbG8sIHdvcmxk\r\nIQ==\r\n"},
+      {"base64 without padding", "base64", "aGk\r\n"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const std::string input = Message(row.encoding, row.body);
+    const Ref<MessageEntity> message = ParseMessage(input);
+    const std::string decoded = Content(*message);
+    EXPECT_EQ(Render(*message), input);
+    EXPECT_EQ(Content(*ParseMessage(Render(*message))), decoded);
+  }
+
+  // Inside a multipart too, with the delimiters around it as written.
+  const std::string mixed =
+      "Content-Type: multipart/mixed; boundary=\"b\"\r\n\r\n--b\r\nContent-Transfer-Encoding: quoted-printable\r\n"
+      "\r\nab=\r\ncd=3d\r\n\r\n--b--\r\n";
+  const std::string written = Render(*ParseMessage(mixed));
+  EXPECT_NE(written.find("\r\n\r\nab=\r\ncd=3d\r\n\r\n--b--\r\n"), std::string::npos) << written;
+}
+
+TEST(EncodedSourceTest, EveryChangeEncodesAgain) {
+  // The encoder would write neither of these as they stand.
+  const std::string qp_body = "caf=e9 ab=\r\ncd\r\n";
+  const std::string base64_body = "Y2Fm6SBhYmNk\r\nCg==\r\n";
+  struct Row {
+    const char* name;
+    const std::string& body;
+    const char* encoding;
+    std::function<void(MimePart&)> change;
+    TransferEncoding written_as;
+  };
+  const Row rows[] = {
+      {"content replaced by the same bytes", qp_body, "quoted-printable",
+       [](MimePart& part) {
+         const std::string same(part.content()->view());
+         part.content()->Assign(same.data(), same.size());
+       },
+       TransferEncoding::kQuotedPrintable},
+      {"content appended to", qp_body, "quoted-printable", [](MimePart& part) { part.content()->Append("more\n"); },
+       TransferEncoding::kQuotedPrintable},
+      {"content cleared and filled", base64_body, "base64",
+       [](MimePart& part) {
+         const std::string same(part.content()->view());
+         part.content()->Clear();
+         part.content()->Append(same);
+       },
+       TransferEncoding::kBase64},
+      {"quoted-printable turned base64", qp_body, "quoted-printable",
+       [](MimePart& part) { part.SetTransferEncoding("base64"); }, TransferEncoding::kBase64},
+      {"base64 turned quoted-printable", base64_body, "base64",
+       [](MimePart& part) { part.SetTransferEncoding("quoted-printable"); }, TransferEncoding::kQuotedPrintable},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const Ref<MessageEntity> message = ParseMessage(Message(row.encoding, row.body));
+    const std::string decoded = Content(*message);
+    row.change(*message->root());
+    const std::string now = Content(*message);
+    const std::string written = Render(*message);
+    EXPECT_EQ(Body(written), Encoded(row.written_as, now));
+    EXPECT_EQ(Content(*ParseMessage(written)), now);
+  }
+
+  // Without a transfer encoding field, the part goes as the writer decides.
+  const Ref<MessageEntity> message = ParseMessage(Message("quoted-printable", qp_body));
+  message->root()->headers()->Remove("Content-Transfer-Encoding");
+  const std::string written = Render(*message);
+  EXPECT_EQ(Body(written), Encoded(TransferEncoding::kQuotedPrintable, Content(*message)));
+  EXPECT_EQ(Content(*ParseMessage(written)), Content(*message));
+}
+
+TEST(EncodedSourceTest, WhatKeepsOrDropsTheReadText) {
+  // A copy of the content holds no encoded text; a move takes it along.
+  const Ref<MessageEntity> message = ParseMessage(Message("quoted-printable", "a=\r\nb\r\n"));
+  ContentBuffer& content = *message->root()->content();
+  const int qp = static_cast<int>(TransferEncoding::kQuotedPrintable);
+  ASSERT_TRUE(content.EncodedForm(qp));
+  EXPECT_FALSE(content.EncodedForm(static_cast<int>(TransferEncoding::kBase64)));
+  const ByteBuffer copy = content;
+  EXPECT_FALSE(copy.EncodedForm(qp));
+  ByteBuffer moved = std::move(content);
+  ASSERT_TRUE(moved.EncodedForm(qp));
+  EXPECT_EQ(*moved.EncodedForm(qp), "a=\r\nb\r\n");
+
+  // Lines are kept as a line-by-line reading sees them, CRs dropped, and go
+  // out ended by CR LF; a last line without a line end is encoded again.
+  const Ref<MessageEntity> bare = ParseMessage("Content-Transfer-Encoding: quoted-printable\n\nab=\ncd\n");
+  EXPECT_EQ(Body(Render(*bare)), "ab=\r\ncd\r\n");
+  const Ref<MessageEntity> lone_cr = ParseMessage(Message("quoted-printable", "a\rb=\r\nc\r\n\r"));
+  EXPECT_EQ(Body(Render(*lone_cr)), "ab=\r\nc\r\n");
+  const Ref<MessageEntity> unended = ParseMessage(Message("quoted-printable", "a=\r\nb=41"));
+  EXPECT_EQ(Body(Render(*unended)), Encoded(TransferEncoding::kQuotedPrintable, Content(*unended)));
+  EXPECT_EQ(Content(*unended), "abA");
+  // Nor is text longer than the limit.
+  std::string long_text;
+  while (long_text.size() <= kMaxKeptEncodedText) long_text += "soft=\r\nbreaks=\r\n\r\n";
+  const Ref<MessageEntity> large = ParseMessage(Message("quoted-printable", long_text));
+  EXPECT_EQ(Body(Render(*large)), Encoded(TransferEncoding::kQuotedPrintable, Content(*large)));
+  const std::string short_text = long_text.substr(0, kMaxKeptEncodedText / 18 * 18);  // whole pieces
+  const Ref<MessageEntity> within = ParseMessage(Message("quoted-printable", short_text));
+  EXPECT_EQ(Body(Render(*within)), short_text);
+  // Base64 laid out as the encoder writes it is not kept, with either line end.
+  for (const char* layout : {"aGk=\r\n", "aGk=\n"}) {
+    const Ref<MessageEntity> canonical = ParseMessage(Message("base64", layout));
+    EXPECT_FALSE(canonical->root()->content()->EncodedForm(static_cast<int>(TransferEncoding::kBase64))) << layout;
+    EXPECT_EQ(Body(Render(*canonical)), "aGk=\r\n");
+  }
+
+  // A changed charset does not touch the encoded form.
+  const std::string odd = Message("quoted-printable", "caf=e9\r\n");
+  const Ref<MessageEntity> recharset = ParseMessage(odd);
+  recharset->root()->content_type_parameters()->Set("charset", "windows-1252");
+  EXPECT_EQ(Body(Render(*recharset)), "caf=e9\r\n");
+
+  // With LF line breaks, the text read goes out with LF line breaks.
+  StringStream out;
+  WriteOptions options;
+  options.line_break = "\n";
+  WriteMessage(out, *ParseMessage(odd), options);
+  EXPECT_EQ(Body(Render(*ParseMessage(odd))), "caf=e9\r\n");
+  EXPECT_NE(out.text().find("\n\ncaf=e9\n"), std::string::npos) << out.text();
+}
+
+}  // namespace
+}  // namespace vesk
