@@ -19,6 +19,7 @@
 
 #include "engine/mime/addresses.h"
 #include "engine/mime/encoded_words.h"
+#include "engine/mime/idna.h"
 
 namespace {
 
@@ -72,6 +73,11 @@ void CheckNamesCannotChangeTheEntries(std::string_view data) {
     if (name.find_first_of("\r\n") != std::string::npos) return;
   }
   const std::string wire = vesk::WireHeaderValue("To", written.RenderedText());
+  // Names that are not UTF-8 cannot go as encoded-words labelled utf-8: the
+  // value goes as it stands.
+  for (const std::string& name : names) {
+    if (!vesk::DecodeUtf8(name)) return Require(wire == written.RenderedText());
+  }
   for (const char c : wire) Require(static_cast<unsigned char>(c) < 0x80);
   vesk::AddressList from_wire(wire);
   Require(from_wire.Count() == names.size());
