@@ -1,8 +1,7 @@
-// The service extensions of a sending SMTP client, against scripted servers:
-// what goes on MAIL and RCPT, what is refused before anything is sent, and
-// how pipelined replies and partial refusals are judged.
-
-#include "engine/protocols/smtp_extensions.h"
+// The SMTP client against scripted servers: the transaction, its replies and
+// the caller text refused before anything is sent; the service extensions
+// (what goes on MAIL and RCPT, how pipelined replies and partial refusals
+// are judged); and the data block as it goes on the wire.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -11,16 +10,160 @@
 #include <string>
 #include <vector>
 
-#include "engine/protocols/smtp_client.h"
-#include "support/fake_server.h"
+#include "engine/common/messages.h"
+#include "engine/platform/sockets.h"
+#include "engine/protocols/smtp_extensions.h"
+#include "support/sessions.h"
 
 namespace vesk {
 namespace {
 
 using ::testing::ElementsAreArray;
-using ::testing::IsEmpty;
 using testing::Exchange;
-using testing::FakeServer;
+using testing::ScriptedServer;
+
+std::vector<Exchange> Then(std::vector<Exchange> a, const std::vector<Exchange>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+constexpr char kBadConnection[] = "Bad connection";
+constexpr char kHeloRejected[] = "Invalid response on HELO command.";
+constexpr char kMailRejected[] = "Invalid response on MAIL From: command.";
+constexpr char kRcptRejected[] = "Invalid response on RCPT TO: command.";
+constexpr char kDataFailed[] = "Error occured during send data.";
+constexpr char kTimedOut[] = "Socket error # 10060";
+
+// The exchanges that open every session below.
+std::vector<Exchange> Greeted(std::vector<Exchange> more) {
+  return Then({{{}, "220 mx.test ready\r\n"}, {{"HELO client.test"}, "250 mx.test\r\n"}}, more);
+}
+
+// A whole transaction from MAIL to the end of data, answered `end_reply`.
+std::vector<Exchange> Transaction(std::string sender, std::vector<std::string> recipients, std::string end_reply) {
+  std::vector<Exchange> script = {{{"MAIL From: <" + sender + ">"}, "250 ok\r\n"}};
+  for (const std::string& recipient : recipients) script.push_back({{"RCPT TO: <" + recipient + ">"}, "250 ok\r\n"});
+  script.push_back({{"DATA"}, "354 go ahead\r\n"});
+  script.push_back({{"Subject: hi", "", "body", "."}, end_reply});
+  return script;
+}
+
+using Action = std::function<bool(SmtpClient&)>;
+
+Action Sending(std::string sender, std::vector<std::string> recipients) {
+  return [=](SmtpClient& c) { return c.Connect() && c.Send(sender, recipients, "Subject: hi\r\n\r\nbody\r\n"); };
+}
+
+struct SmtpCase {
+  const char* name;
+  std::vector<Exchange> script;
+  Action action;
+  bool succeeds;
+  std::string error;
+};
+
+std::vector<SmtpCase> Cases() {
+  const Action connect = [](SmtpClient& c) { return c.Connect(); };
+  const std::vector<std::string> two = {"ann@a.test", "bob@b.test"};
+  const std::string longest_sender(244, 's');  // "MAIL From: <...>" CR LF fills the 259 bytes
+  char local_name[80];
+  sockets::LocalHostName(local_name, sizeof local_name);
+  return {
+      {"Connect", Greeted({}), connect, true, ""},
+      {"GreetingOtherThan220", {{{}, "421 busy\r\n"}}, connect, false, kBadConnection},
+      {"HeloCarriesTheLocalHostNameByDefault", {{{}, "220 mx\r\n"}, {{std::string("HELO ") + local_name}, "250 hi\r\n"}},
+       [](SmtpClient& c) { return c.set_helo_name(""), c.Connect(); }, true, ""},
+      // RFC 5321 section 4.2.1: a reply of several lines is one reply, judged
+      // by its last line; a code without text ends it too.
+      {"RepliesOfSeveralLines",
+       {{{}, "220-mx.test first\r\n220-second\r\n220 last\r\n"},
+        {{"HELO client.test"}, "250-mx.test\r\n250-PIPELINING\r\n250\r\n"}}, connect, true, ""},
+      {"ReplyOfSeveralLinesIsJudgedByItsLastLine", {{{}, "220-mx.test hello\r\n554 no service after all\r\n"}},
+       connect, false, kBadConnection},
+      {"ReplyCutOffInTheMiddleTimesOut", {{{}, "220-mx first\r\n220-mx second\r\n"}},
+       [](SmtpClient& c) { return c.set_timeout_ms(300), c.Connect(); }, false, kTimedOut},
+      {"WholeTransaction", Greeted(Transaction("me@here.test", two, "250 queued\r\n")),
+       Sending("me@here.test", two), true, ""},
+      // Recipients go in order, duplicates and all; one text with a comma
+      // stays one recipient.
+      {"RecipientsAsGiven", Greeted(Transaction("", {"to@x.test", "a@a.test, b@b.test", "to@x.test", ""}, "250 ok\r\n")),
+       Sending("", {"to@x.test", "a@a.test, b@b.test", "to@x.test", ""}), true, ""},
+      // RFC 5321 section 4.2.2: 251 is a positive completion reply.
+      {"RcptAnswered251IsAccepted",
+       Greeted({{{"MAIL From: <me@here.test>"}, "250 ok\r\n"}, {{"RCPT TO: <ann@a.test>"}, "251 will forward\r\n"},
+                {{"DATA"}, "354 go ahead\r\n"}, {{"Subject: hi", "", "body", "."}, "250 queued\r\n"}}),
+       Sending("me@here.test", {"ann@a.test"}), true, ""},
+      {"MailOtherThan250", Greeted({{{"MAIL From: <me@here.test>"}, "553 bad sender\r\n"}}),
+       Sending("me@here.test", two), false, kMailRejected},
+      {"DataOtherThan354SendsNothingOfTheMessage",
+       Greeted({{{"MAIL From: <me@here.test>"}, "250 ok\r\n"}, {{"DATA"}, "554 no valid recipients\r\n"}}),
+       Sending("me@here.test", {}), false, kDataFailed},
+      {"EndOfDataOtherThan250", Greeted(Transaction("me@here.test", {"ann@a.test"}, "552 too big\r\n")),
+       Sending("me@here.test", {"ann@a.test"}), false, "Udefined end of data transfer."},
+      // No RSET after a failure: the next Send starts with MAIL again. A
+      // success leaves the description of the last failure in place.
+      {"SendAfterAFailedSendStartsWithMail",
+       Greeted({{{"MAIL From: <me@here.test>"}, "451 try later\r\n"}, {{"MAIL From: <me@here.test>"}, "250 ok\r\n"},
+                {{"RCPT TO: <ann@a.test>"}, "250 ok\r\n"}, {{"DATA"}, "354 go ahead\r\n"},
+                {{"Subject: hi", "", "body", "."}, "250 queued\r\n"}}),
+       [](SmtpClient& c) { return !Sending("me@here.test", {"ann@a.test"})(c) && c.Send("me@here.test", {"ann@a.test"},
+                                                                                      "Subject: hi\r\n\r\nbody\r\n"); },
+       true, kMailRejected},
+      {"LongestArgumentsThatFitAreSent", Greeted(Transaction(longest_sender, {std::string(246, 'r')}, "250 ok\r\n")),
+       Sending(longest_sender, {std::string(246, 'r')}), true, ""},
+      // Caller text that could end the command line, or would not fit it, is
+      // refused before anything of the transaction goes out.
+      {"HostileSender", Greeted({}), Sending("me@x.test>\r\nRCPT TO: <evil@x.test", {"ann@a.test"}), false,
+       kMailRejected},
+      {"SenderOneTooLong", Greeted({}), Sending(longest_sender + "s", {"ann@a.test"}), false, kMailRejected},
+      {"SecondRecipientWithLf", Greeted({}), Sending("me@x.test", {"ann@a.test", "b@x.test>\nDATA"}), false,
+       kRcptRejected},
+      {"BadSenderIsReportedBeforeBadRecipient", Greeted({}), Sending("me\r", {"a\n"}), false, kMailRejected},
+      {"HostileHeloNameBeforeConnecting", {},
+       [](SmtpClient& c) { return c.set_helo_name("me\r\nMAIL From: <x>"), c.Connect(); }, false, kHeloRejected},
+  };
+}
+
+class SmtpDialogues : public ::testing::TestWithParam<SmtpCase> {};
+
+// Ephemeral ports lie above 32767, so every dialogue here also shows that a
+// port held as a negative 16-bit value reaches the right server.
+TEST_P(SmtpDialogues, SendExactlyTheScriptedLinesAndJudgeTheReplies) {
+  const SmtpCase& c = GetParam();
+  ScriptedServer server(c.script);
+  server.Start();
+  testing::Clients clients;
+  clients.Aim('S', static_cast<std::int16_t>(server.port()));
+  EXPECT_EQ(c.action(clients.smtp), c.succeeds);
+  EXPECT_EQ(clients.smtp.last_error(), c.error);
+  server.Check();
+}
+
+INSTANTIATE_TEST_SUITE_P(SmtpClient, SmtpDialogues, ::testing::ValuesIn(Cases()), testing::RowName);
+
+TEST(SmtpClient, DataHasCrLfLineEndsAndTransparentPeriods) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"", ".\r\n"},
+      {"a\r\nb\r\n", "a\r\nb\r\n.\r\n"},
+      {"a\r\nb", "a\r\nb\r\n.\r\n"},
+      {"a\nb\n", "a\r\nb\r\n.\r\n"},
+      {"a\r\r\nb", "a\r\n\r\nb\r\n.\r\n"},
+      {"a\r\n.\r\nb", "a\r\n..\r\nb\r\n.\r\n"},
+      {".hidden\r\n", "..hidden\r\n.\r\n"},
+      {"a\r\n\r\n", "a\r\n\r\n.\r\n"},  // a final empty line is kept
+      // The smuggling shapes: a period line cut out by bare line ends.
+      {"a\n.\nMAIL From: <x>", "a\r\n..\r\nMAIL From: <x>\r\n.\r\n"},
+      {"a\r.\r\nb", "a\r\n..\r\nb\r\n.\r\n"},
+      {"a\r\n.\nb", "a\r\n..\r\nb\r\n.\r\n"},
+      // Blind copies stay hidden: the header's Bcc and Resent-Bcc fields (any
+      // case, folded or not) are left out; the body is not touched.
+      {"From: a\r\nBcc: x@y,\r\n z@w\r\nTo: b\r\nresent-BCC : q\r\n\r\nBcc: kept\r\n",
+       "From: a\r\nTo: b\r\n\r\nBcc: kept\r\n.\r\n"},
+      {"Subject: s\nBcc: x\n\nbody", "Subject: s\r\n\r\nbody\r\n.\r\n"},
+      {std::string("\0\xff\x80", 3), std::string("\0\xff\x80\r\n.\r\n", 8)},
+  };
+  for (const auto& [message, wire] : cases) EXPECT_EQ(SmtpClient::DataBlock(message), wire) << message;
+}
 
 constexpr char kMessage[] = "Subject: hi\r\n\r\nbody\r\n";  // 21 bytes
 const std::vector<std::string> kMessageLines = {"Subject: hi", "", "body", "."};
@@ -34,9 +177,7 @@ std::vector<Exchange> Ehlo(const std::vector<std::string>& keywords, std::vector
   for (std::size_t i = 0; i < keywords.size(); ++i) {
     reply += (i + 1 < keywords.size() ? "250-" : "250 ") + keywords[i] + "\r\n";
   }
-  std::vector<Exchange> script = {{{}, "220 mx.test ready\r\n"}, {{"EHLO client.test"}, reply}};
-  script.insert(script.end(), more.begin(), more.end());
-  return script;
+  return Then({{{}, "220 mx.test ready\r\n"}, {{"EHLO client.test"}, reply}}, more);
 }
 
 struct Outcome {
@@ -61,23 +202,19 @@ void Extensions(SmtpSendOptions& o) { o.use_extensions = true; }
 void Partial(SmtpSendOptions& o) { o.allow_partial_delivery = true; }
 void NoOptions(SmtpSendOptions&) {}
 
-std::vector<ExtensionCase> Cases() {
+std::vector<ExtensionCase> ExtensionCases() {
   const std::string rcpt_refused = "Invalid response on RCPT TO: command.";
   const std::vector<Exchange> data = {{kMessageLines, "250 queued\r\n"}};
-  const auto then = [](std::vector<Exchange> a, const std::vector<Exchange>& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-  };
   return {
       // RFC 1870: the size goes on MAIL; a limit below it refuses the
       // message before MAIL.
       {"SizeGoesOnMail",
-       Ehlo({"SIZE 21"}, then({{{"MAIL From: <me@here.test> SIZE=21"}, "250 ok\r\n"},
+       Ehlo({"SIZE 21"}, Then({{{"MAIL From: <me@here.test> SIZE=21"}, "250 ok\r\n"},
                                {{"RCPT TO: <ann@a.test>"}, "250 ok\r\n"}, {{"DATA"}, "354 go\r\n"}}, data)),
        Extensions, "me@here.test", {"ann@a.test"}, {true, "", {}, true}},
       // Parameters go beyond the command buffer the address must fit.
       {"ParametersBeyondTheCommandBuffer",
-       Ehlo({"SIZE 100"}, then({{{"MAIL From: <" + std::string(244, 's') + "> SIZE=21"}, "250 ok\r\n"},
+       Ehlo({"SIZE 100"}, Then({{{"MAIL From: <" + std::string(244, 's') + "> SIZE=21"}, "250 ok\r\n"},
                                 {{"RCPT TO: <ann@a.test>"}, "250 ok\r\n"}, {{"DATA"}, "354 go\r\n"}},
                                data)),
        Extensions, std::string(244, 's'), {"ann@a.test"}, {true, "", {}, true}},
@@ -86,7 +223,7 @@ std::vector<ExtensionCase> Cases() {
       // RFC 2920: one group, the replies read in order.
       {"PipelinedTransaction",
        Ehlo({"PIPELINING", "SIZE"},
-            then({{{"MAIL From: <me@here.test> SIZE=21", "RCPT TO: <ann@a.test>", "RCPT TO: <bob@b.test>", "DATA"},
+            Then({{{"MAIL From: <me@here.test> SIZE=21", "RCPT TO: <ann@a.test>", "RCPT TO: <bob@b.test>", "DATA"},
                    "250 ok\r\n250 ok\r\n250-ok\r\n250 really\r\n354 go\r\n"}},
                  data)),
        Extensions, "me@here.test", {"ann@a.test", "bob@b.test"}, {true, "", {}, true}},
@@ -100,7 +237,7 @@ std::vector<ExtensionCase> Cases() {
        {false, rcpt_refused, {"ann@a.test|550 5.1.1 no ann", "cy@c.test|550 5.1.1 no cy"}, false}},
       {"PipelinedPartialDelivery",
        Ehlo({"PIPELINING"},
-            then({{{"MAIL From: <me@here.test>", "RCPT TO: <ann@a.test>", "RCPT TO: <bob@b.test>", "DATA"},
+            Then({{{"MAIL From: <me@here.test>", "RCPT TO: <ann@a.test>", "RCPT TO: <bob@b.test>", "DATA"},
                    "250 ok\r\n250 ok\r\n550-5.1.1 no such\r\n550 5.1.1 user\r\n354 go\r\n"}},
                  data)),
        Partial, "me@here.test", {"ann@a.test", "bob@b.test"},
@@ -116,7 +253,7 @@ std::vector<ExtensionCase> Cases() {
                              {{"RSET"}, "250 reset\r\n"}}),
        Partial, "me@here.test", {"ann@a.test"}, {false, rcpt_refused, {"ann@a.test|550 no"}, true}},
       {"PartialDeliveryOneByOne",
-       Ehlo({}, then({{{"MAIL From: <me@here.test>"}, "250 ok\r\n"}, {{"RCPT TO: <ann@a.test>"}, "250 ok\r\n"},
+       Ehlo({}, Then({{{"MAIL From: <me@here.test>"}, "250 ok\r\n"}, {{"RCPT TO: <ann@a.test>"}, "250 ok\r\n"},
                       {{"RCPT TO: <bob@b.test>"}, "550 no bob\r\n"}, {{"RCPT TO: <cy@c.test>"}, "251 forwarded\r\n"},
                       {{"DATA"}, "354 go\r\n"}},
                      data)),
@@ -134,7 +271,7 @@ std::vector<ExtensionCase> Cases() {
       // RFC 3461: RET and ENVID on MAIL, NOTIFY and ORCPT on RCPT.
       {"DeliveryReports",
        Ehlo({"DSN"},
-            then({{{"MAIL From: <me@here.test> RET=HDRS ENVID=inv+2042+2Bx+3D1"}, "250 ok\r\n"},
+            Then({{{"MAIL From: <me@here.test> RET=HDRS ENVID=inv+2042+2Bx+3D1"}, "250 ok\r\n"},
                   {{"RCPT TO: <ann@a.test> NOTIFY=SUCCESS,DELAY ORCPT=rfc822;ann@a.test"}, "250 ok\r\n"},
                   // The report names the recipient as given; the command, as the server takes it.
                   {{"RCPT TO: <post@xn--mller-kva.example> NOTIFY=SUCCESS,DELAY ORCPT=utf-8;post@m\\x{FC}ller.example"},
@@ -148,7 +285,7 @@ std::vector<ExtensionCase> Cases() {
        },
        "me@here.test", {"ann@a.test", kPost}, {true, "", {}, true}},
       {"NeverNotify",
-       Ehlo({"DSN"}, then({{{"MAIL From: <me@here.test>"}, "250 ok\r\n"},
+       Ehlo({"DSN"}, Then({{{"MAIL From: <me@here.test>"}, "250 ok\r\n"},
                            {{"RCPT TO: <ann@a.test> NOTIFY=NEVER ORCPT=rfc822;ann@a.test"}, "250 ok\r\n"},
                            {{"DATA"}, "354 go\r\n"}},
                           data)),
@@ -164,13 +301,13 @@ std::vector<ExtensionCase> Cases() {
       // RFC 6531: international addresses in UTF-8 where SMTPUTF8 is offered.
       {"Utf8AddressesWithSmtpUtf8",
        Ehlo({"SMTPUTF8", "8BITMIME"},
-            then({{{"MAIL From: <me@here.test> SMTPUTF8"}, "250 ok\r\n"},
+            Then({{{"MAIL From: <me@here.test> SMTPUTF8"}, "250 ok\r\n"},
                   {{"RCPT TO: <" + std::string(kJoerg) + ">"}, "250 ok\r\n"}, {{"DATA"}, "354 go\r\n"}},
                  data)),
        Extensions, "me@here.test", {kJoerg}, {true, "", {}, true}},
       // Without it, a domain goes as its A-label; a local part cannot go.
       {"ALabelWithoutSmtpUtf8",
-       Ehlo({"8BITMIME"}, then({{{"MAIL From: <me@xn--mller-kva.example>"}, "250 ok\r\n"},
+       Ehlo({"8BITMIME"}, Then({{{"MAIL From: <me@xn--mller-kva.example>"}, "250 ok\r\n"},
                                 {{"RCPT TO: <post@xn--mller-kva.example>"}, "250 ok\r\n"}, {{"DATA"}, "354 go\r\n"}},
                                data)),
        Extensions, "me@m\xC3\xBCller.example", {kPost}, {true, "", {}, true}},
@@ -207,7 +344,7 @@ std::vector<ExtensionCase> Cases() {
       // A second Send forgets the refusals of the first; with pipelining
       // switched off the commands wait for their replies again.
       {"RefusalsAreOfTheLastSendAndPipeliningCanBeSwitchedOff",
-       Ehlo({"PIPELINING"}, then({{{"MAIL From: <me@here.test>"}, "250 ok\r\n"}, {{"RCPT TO: <ann@a.test>"}, "550 no\r\n"},
+       Ehlo({"PIPELINING"}, Then({{{"MAIL From: <me@here.test>"}, "250 ok\r\n"}, {{"RCPT TO: <ann@a.test>"}, "550 no\r\n"},
                                   {{"RSET"}, "250 reset\r\n"}, {{"MAIL From: <me@here.test>"}, "250 ok\r\n"},
                                   {{"RCPT TO: <bob@b.test>"}, "250 ok\r\n"}, {{"DATA"}, "354 go\r\n"}},
                                  data)),
@@ -219,20 +356,15 @@ std::vector<ExtensionCase> Cases() {
   };
 }
 
-void PrintTo(const ExtensionCase& c, std::ostream* os) { *os << c.name; }
-
 class SmtpExtensionDialogues : public ::testing::TestWithParam<ExtensionCase> {};
 
 TEST_P(SmtpExtensionDialogues, SendTheScriptedLinesAndReportWhatHappened) {
   const ExtensionCase& c = GetParam();
-  FakeServer server;
-  const std::vector<std::string> transcript = testing::ScriptDialogue(server, c.script);
+  ScriptedServer server(c.script);
   server.Start();
-  SmtpClient client;
-  client.set_host("127.0.0.1");
-  client.set_port(static_cast<std::int16_t>(server.port()));
-  client.set_timeout_ms(2000);
-  client.set_helo_name("client.test");
+  testing::Clients clients;
+  SmtpClient& client = clients.smtp;
+  clients.Aim('S', server.port());
   c.options(client.send_options());
   ASSERT_TRUE(client.Connect()) << client.last_error();
   c.earlier(client);
@@ -242,13 +374,10 @@ TEST_P(SmtpExtensionDialogues, SendTheScriptedLinesAndReportWhatHappened) {
   for (const RefusedRecipient& r : client.refused_recipients()) refused.push_back(r.address + "|" + r.reply);
   EXPECT_THAT(refused, ElementsAreArray(c.expected.refused));
   EXPECT_EQ(client.connected(), c.expected.connected);
-  server.Finish();
-  EXPECT_THAT(server.Problems(), IsEmpty());
-  EXPECT_THAT(server.ReceivedLines(), ElementsAreArray(transcript));
+  server.Check();
 }
 
-INSTANTIATE_TEST_SUITE_P(SmtpClient, SmtpExtensionDialogues, ::testing::ValuesIn(Cases()),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(SmtpClient, SmtpExtensionDialogues, ::testing::ValuesIn(ExtensionCases()), testing::RowName);
 
 TEST(SmtpServerExtensions, ReadsTheKeywordsOfAnEhloReply) {
   const SmtpServerExtensions all = SmtpServerExtensions::FromEhloKeywords(
