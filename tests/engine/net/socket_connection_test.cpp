@@ -10,7 +10,7 @@
 
 #include "engine/platform/sockets.h"
 #include "engine/protocols/pop3_client.h"
-#include "support/fake_server.h"
+#include "support/sessions.h"
 
 namespace vesk {
 namespace {
@@ -146,8 +146,7 @@ std::vector<BlockCase> BlockCases() {
   return cases;
 }
 
-INSTANTIATE_TEST_SUITE_P(SocketConnection, DotTerminatedBlocks, ::testing::ValuesIn(BlockCases()),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(SocketConnection, DotTerminatedBlocks, ::testing::ValuesIn(BlockCases()), testing::RowName);
 
 // Whole lines and exact byte counts, as an IMAP literal needs them, come out
 // of the same stream as the cut reply lines.

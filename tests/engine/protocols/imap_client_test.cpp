@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "engine/common/messages.h"
-#include "support/fake_server.h"
+#include "support/sessions.h"
 
 namespace vesk {
 namespace {
@@ -190,8 +190,7 @@ std::vector<CommandCase> CommandCases() {
   };
 }
 
-INSTANTIATE_TEST_SUITE_P(ImapClient, ImapCommands, ::testing::ValuesIn(CommandCases()),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(ImapClient, ImapCommands, ::testing::ValuesIn(CommandCases()), testing::RowName);
 
 // A line of the message that starts with the tag is part of the literal, and
 // the stream stays in step for the next command.
