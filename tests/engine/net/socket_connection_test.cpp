@@ -10,7 +10,7 @@
 
 #include "engine/platform/sockets.h"
 #include "engine/protocols/pop3_client.h"
-#include "support/sessions.h"
+#include "support/fake_server.h"
 
 namespace vesk {
 namespace {

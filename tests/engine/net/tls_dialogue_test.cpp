@@ -12,7 +12,7 @@
 #include <functional>
 #include <string>
 
-#include "support/sessions.h"
+#include "support/fake_server.h"
 
 namespace vesk {
 namespace {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "engine/platform/sockets.h"
-#include "support/sessions.h"
+#include "support/fake_server.h"
 
 namespace vesk {
 namespace {

@@ -19,7 +19,7 @@
 
 #include "engine/common/messages.h"
 #include "engine/platform/files.h"
-#include "support/sessions.h"
+#include "support/fake_server.h"
 #include "support/test_streams.h"
 
 namespace vesk {
@@ -31,6 +31,7 @@ using testing::Clients;
 using testing::Exchange;
 using testing::MillisecondsSince;
 using testing::ScriptedServer;
+using testing::Then;
 
 // A protocol as the rules need it: the exchanges that open its session and
 // the one that ends it, a command that needs a session, and a transfer that
@@ -44,11 +45,6 @@ struct Protocol {
   std::vector<Exchange> gone, back;
   std::function<bool(Clients&)> transfer;
 };
-
-std::vector<Exchange> Then(std::vector<Exchange> a, const std::vector<Exchange>& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
 
 const std::vector<Exchange> kSmtpGone = {{{}, "220 hi\r\n"}, {{"HELO t"}, "250 hi\r\n"},
                                          {{"MAIL From: <a@t>"}, "250 ok\r\n"}, {{"RCPT TO: <b@t>"}, "250 ok\r\n"},
@@ -179,6 +175,47 @@ void GoesAwayAndComesBack(const Protocol& p) {
 TEST_P(SessionRules, ServerGoesAwayMidTransferAndComesBack) { GoesAwayAndComesBack(GetParam()); }
 
 INSTANTIATE_TEST_SUITE_P(Protocols, SessionRules, ::testing::ValuesIn(kProtocols), testing::RowName);
+
+// Caller text that could break a command line, or would not fit it, is
+// refused before connecting: a server that would take the whole session
+// never sees a connection. (SMTP's `user` is its HELO name.)
+struct CallerTextCase {
+  const char* name;
+  char protocol;
+  std::string user, password, error;
+};
+
+std::vector<CallerTextCase> CallerTexts() {
+  return {{"Pop3UserWithCrLf", 'P', "ann\r\nDELE 1", "secret", "Bad User Name"},
+          {"Pop3UserTooLong", 'P', std::string(253, 'u'), "secret", "Bad User Name"},
+          {"Pop3PasswordWithLf", 'P', "ann", "secret\nDELE 1", "Bad Password"},
+          {"Pop3BothBadNamesTheUser", 'P', "a\n", "p\n", "Bad User Name"},
+          {"ImapPasswordWithCrLf", 'I', "user", "secret\r\nX DELETE INBOX", MessageText(kMsgLineBreakInCommand)},
+          {"SmtpHeloNameWithCrLf", 'S', "me\r\nMAIL From: <x>", "", "Invalid response on HELO command."}};
+}
+
+class CallerText : public ::testing::TestWithParam<CallerTextCase> {};
+
+TEST_P(CallerText, IsRefusedBeforeConnecting) {
+  const CallerTextCase& c = GetParam();
+  Clients clients;
+  testing::FakeServer server;
+  for (const Protocol& p : kProtocols) {
+    for (const Exchange& e : p.protocol == c.protocol ? p.opening : std::vector<Exchange>()) {
+      server.Send(testing::Tagged(e.reply, clients.imap.tag_prefix()));
+    }
+  }
+  server.Start();
+  LineSession& session = clients.Aim(c.protocol, server.port());
+  c.protocol == 'S' ? clients.smtp.set_helo_name(c.user) : session.set_user(c.user);
+  session.set_password(c.password);
+  EXPECT_FALSE(session.Connect());
+  EXPECT_EQ(session.last_error(), c.error);
+  server.Finish();
+  EXPECT_FALSE(server.accepted());
+}
+
+INSTANTIATE_TEST_SUITE_P(Protocols, CallerText, ::testing::ValuesIn(CallerTexts()), testing::RowName);
 
 TEST(ParallelSessions, EightThreadsWithTheirOwnClients) {
   std::vector<std::thread> threads(8);

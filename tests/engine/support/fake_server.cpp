@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <csignal>
 #include <chrono>
+#include <memory>
 #include <stdexcept>
 #include <utility>
 
@@ -214,16 +215,34 @@ void FakeServer::Run() {
   }
 }
 
-std::vector<std::string> ScriptDialogue(FakeServer& server, const std::vector<Exchange>& exchanges) {
-  std::vector<std::string> transcript;
+ScriptedServer::ScriptedServer(const std::vector<Exchange>& exchanges, const std::string& tag) {
   for (const Exchange& exchange : exchanges) {
     for (const std::string& line : exchange.client_lines) {
-      server.ExpectLine(line);
-      transcript.push_back(line);
+      ExpectLine(Tagged(line, tag));
+      transcript.push_back(Tagged(line, tag));
     }
-    if (!exchange.reply.empty()) server.Send(exchange.reply);
+    if (exchange.pause_ms != 0) Pause(exchange.pause_ms);
+    if (!exchange.reply.empty()) Send(Tagged(exchange.reply, tag));
   }
-  return transcript;
+}
+
+void ScriptedServer::Check() {
+  Finish();
+  EXPECT_THAT(Problems(), ::testing::IsEmpty());
+  EXPECT_THAT(ReceivedLines(), ::testing::ElementsAreArray(transcript));
+}
+
+void Play(const Dialogue& row, const std::function<std::string(Clients&)>& state) {
+  auto clients = std::make_unique<Clients>();
+  ScriptedServer server(row.script, clients->imap.tag_prefix());
+  if (row.close) server.Close();
+  server.Start();
+  LineSession& session = clients->Aim(row.protocol, server.port(), row.timeout_ms);
+  EXPECT_EQ(row.action(*clients), row.succeeds);
+  EXPECT_EQ(session.last_error(), row.error);
+  EXPECT_EQ(state(*clients), row.state);
+  clients.reset();
+  server.Check();
 }
 
 std::uint16_t UnusedLoopbackPort() {
