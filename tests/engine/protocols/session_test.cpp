@@ -259,6 +259,8 @@ constexpr char kXOAuth2[] = "dXNlcj1hbm4BYXV0aD1CZWFyZXIgdG9rM24BAQ==";  // user
 // n,a=ann,^Aauth=Bearer tok3n^A^A
 constexpr char kOAuthBearer[] = "bixhPWFubiwBYXV0aD1CZWFyZXIgdG9rM24BAQ==";
 constexpr char kEhloAuth[] = "250-mx.test\r\n250-AUTH LOGIN PLAIN XOAUTH2\r\n250 8BITMIME\r\n";
+// \0ann\0 and 200 times "p"
+const std::string kLongPlain = "AGFubgBw" + [] { std::string s; for (int i = 0; i < 66; ++i) s += "cHBw"; return s; }() + "cA==";
 constexpr char kCapa[] = "+OK\r\nUSER\r\nSASL PLAIN XOAUTH2\r\n.\r\n";
 
 struct SignInCase {
@@ -336,6 +338,23 @@ const SignInCase kSignIns[] = {
     {"Pop3PassIsHiddenInTheTrace", 'P', M::kAutomatic, "secret", "",
      {{{}, "+OK hi\r\n"}, {{"USER ann"}, "+OK\r\n"}, {{"PASS secret"}, "-ERR [AUTH] no\r\n"}}, "Bad Password",
      "-ERR [AUTH] no"},
+    // An initial response too long for the command line waits for the
+    // server's go-ahead.
+    {"Pop3PlainTooLongForTheLineWaitsForTheGoAhead", 'P', M::kPlain, std::string(200, 'p'), "",
+     {{{}, "+OK hi\r\n"}, {{"CAPA"}, kCapa}, {{"AUTH PLAIN"}, "+ \r\n"}, {{kLongPlain}, "+OK in\r\n"},
+      {{"STAT"}, "+OK 0 0\r\n"}}, "", "+OK 0 0"},
+    // A challenge beyond the prepared responses is cancelled with "*".
+    {"SmtpChallengeBeyondTheResponsesIsCancelled", 'S', M::kPlain, "secret", "",
+     Smtp({{{"EHLO c.test"}, kEhloAuth}, {{std::string("AUTH PLAIN ") + kPlain}, "334 \r\n"},
+           {{"*"}, "501 5.7.0 cancelled\r\n"}}), "Authentication failed", "501 5.7.0 cancelled"},
+    {"SmtpLoginCutOffInTheExchange", 'S', M::kLogin, "secret", "",
+     Smtp({{{"EHLO c.test"}, kEhloAuth}, {{"AUTH LOGIN"}, "334 VXNlcm5hbWU6\r\n"}, {{"YW5u"}, ""}}),
+     "Socket error # 10060", ""},
+    {"SmtpPlainWithoutAPasswordIsNamed", 'S', M::kPlain, "", "", Smtp({{{"EHLO c.test"}, kEhloAuth}}),
+     "Signing in with PLAIN needs a user name and a password", "250-mx.test\r\n250-AUTH LOGIN PLAIN XOAUTH2\r\n250 8BITMIME"},
+    {"ImapOneChallengeMoreThanTheRoundsFailsUnanswered", 'I', M::kPlain, "secret", "",
+     {{{}, "* OK [CAPABILITY IMAP4rev1 AUTH=PLAIN] hi\r\n"}, {{"{t}0 AUTHENTICATE PLAIN"}, "+ \r\n"},
+      {{kPlain}, "+ \r\n"}, {{"*"}, "+ \r\n"}}, "Authentication failed", ""},
     {"ImapLoginDisabledSendsNoLogin", 'I', M::kAutomatic, "secret", "",
      {{{}, "* OK [CAPABILITY IMAP4rev1 STARTTLS LOGINDISABLED] hi\r\n"}},
      "Server has disabled LOGIN on this connection (LOGINDISABLED); sign in over TLS", ""},
