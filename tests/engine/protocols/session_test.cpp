@@ -8,8 +8,6 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <functional>
@@ -226,28 +224,16 @@ TEST(ParallelSessions, EightThreadsWithTheirOwnClients) {
 // A server that answers up to DATA and then never reads: a message larger
 // than every buffer on the way costs the time-out, not forever.
 TEST(BrokenSession, FrozenServerCostsTheTimeOutOnWrites) {
-  const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-  int small = 4096;
-  sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
-  socklen_t length = sizeof address;
-  ::setsockopt(listener, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-  ::bind(listener, reinterpret_cast<sockaddr*>(&address), length), ::listen(listener, 1);
-  ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
-  std::thread frozen([listener] {
-    const int peer = ::accept(listener, nullptr, nullptr);
-    ::send(peer, "220 hi\r\n250 hi\r\n250 ok\r\n250 ok\r\n354 go\r\n", 40, 0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(4000));
-    ::close(peer), ::close(listener);
-  });
-  SmtpClient c;
-  c.set_host("127.0.0.1"), c.set_port(static_cast<std::int16_t>(ntohs(address.sin_port))), c.set_timeout_ms(500);
+  testing::FakeServer frozen;
+  frozen.Send("220 hi\r\n250 hi\r\n250 ok\r\n250 ok\r\n354 go\r\n").Stall(4000).Close().Start();
+  Clients clients;
+  LineSession& c = clients.Aim('S', frozen.port(), 500);
   const std::string big = "Subject: big\r\n\r\n" + std::string(8 << 20, 'x');
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_FALSE(c.Connect() && c.Send("a@t", {"b@t"}, big));
+  EXPECT_FALSE(c.Connect() && clients.smtp.Send("a@t", {"b@t"}, big));
   EXPECT_LT(MillisecondsSince(start), 2500);
   EXPECT_EQ(c.last_error(), "Socket error # 10060");
   EXPECT_FALSE(c.connected());
-  frozen.join();
 }
 
 // Signing in: the exact lines sent, the outcome, the last reply kept, and a

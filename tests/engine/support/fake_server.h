@@ -32,6 +32,9 @@ class FakeServer {
   // (up to 5 s) for a line and records a difference as a problem.
   FakeServer& Send(std::string bytes);
   FakeServer& Pause(int milliseconds);
+  // Stops reading for a while, with a receive buffer made small, so that
+  // what the client sends soon fills every buffer on the way.
+  FakeServer& Stall(int milliseconds);
   FakeServer& ExpectLine(std::string line);
   // Runs the server side of a TLS handshake with the certificate and key
   // (PEM files); everything after it is encrypted. A failed handshake ends
@@ -49,7 +52,7 @@ class FakeServer {
   std::vector<std::string> Problems() const;
 
  private:
-  enum class Kind { kSend, kPause, kExpectLine, kStartTls, kClose, kReset };
+  enum class Kind { kSend, kPause, kStall, kExpectLine, kStartTls, kClose, kReset };
   struct Step {
     Kind kind;
     std::string text;
@@ -66,8 +69,7 @@ class FakeServer {
 
   int listener_ = -1;
   int client_ = -1;
-  void* tls_context_ = nullptr;  // SSL_CTX, server thread only
-  void* tls_ = nullptr;          // SSL, server thread only
+  void* tls_ = nullptr;  // SSL, server thread only
   std::uint16_t port_ = 0;
   std::vector<Step> script_;
   std::thread thread_;
