@@ -27,7 +27,8 @@ using testing::MillisecondsSince;
 constexpr char kAfterLogin[] = "IMAP4rev1 LITERAL+ IDLE MOVE UIDPLUS SPECIAL-USE LIST-EXTENDED";
 const Exchange kSelect = {{" SELECT INBOX"},
                           "* 3 EXISTS\r\n* OK [UIDVALIDITY 3000000001] UIDs valid\r\n"
-                          "* OK [UIDNEXT 4000000000] Predicted next UID\r\n{tag} OK [READ-WRITE] Select completed\r\n"};
+                          "* OK [UIDNEXT 4000000000] Predicted next UID\r\n"
+                          "{tag} OK [READ-WRITE] Select completed\r\n"};
 const Exchange kLogout = {{" LOGOUT"}, "* BYE Logging out\r\n{tag} OK Logout completed.\r\n"};
 
 // IMAP4 exchanges with their tags: a client line that begins with a space is
@@ -53,7 +54,8 @@ std::vector<Exchange> SignedIn(std::vector<Exchange> more, const std::string& ca
   return Numbered(testing::Then(
       {{{}, "* OK [CAPABILITY IMAP4rev1 LITERAL+] ready\r\n"},
        {{" LOGIN user lemonade"},
-        capabilities.empty() ? "{tag} OK Logged in\r\n" : "{tag} OK [CAPABILITY " + capabilities + "] Logged in\r\n"},
+        capabilities.empty() ? "{tag} OK Logged in\r\n"
+                             : "{tag} OK [CAPABILITY " + capabilities + "] Logged in\r\n"},
        {{" LIST \"\" \"\""}, "* LIST (\\Noselect) \"" + delimiter + "\" \"\"\r\n{tag} OK done\r\n"}},
       more));
 }
@@ -83,7 +85,8 @@ Dialogue Command(const char* name, std::string sent, std::string reply, Call cal
                  std::string error = "Unknown error", bool session_ends = false) {
   std::vector<Exchange> script = {{{std::move(sent)}, std::move(reply)}};
   if (!session_ends) script.push_back(kLogout);
-  return {name, 'I', SignedIn(script, "IMAP4rev1"), Opened([=](ImapClient& c) { return c.first_unseen = 9, call(c); }),
+  return {name, 'I', SignedIn(script, "IMAP4rev1"),
+          Opened([=](ImapClient& c) { return c.first_unseen = 9, call(c); }),
           succeeds, error, session_ends ? "logged out" : "logged in"};
 }
 
@@ -94,13 +97,16 @@ std::vector<Dialogue> Cases() {
   const std::string literal = "Subject: test\r\n\r\n" + std::string(3000, 'x') + "\r\n(parentheses)\r\n" +
                               "{t}2 OK this line is part of the message\r\n{t}2 NO nor this\r\nno line end";
   return {
-      Command("NoWithAResponseCode", " COPY 3:3 Archive", "{tag} NO [TRYCREATE] Mailbox doesn't exist: Archive\r\n",
+      Command("NoWithAResponseCode", " COPY 3:3 Archive",
+              "{tag} NO [TRYCREATE] Mailbox doesn't exist: Archive\r\n",
               [](ImapClient& c) { return c.CopyMessage(3, "Archive"); }, false,
               "[TRYCREATE] Mailbox doesn't exist: Archive"),
       // The text after the status word, without the server's timing.
       Command("BadGivesTheServersTextWithoutItsTiming", " EXPUNGE",
-              "{tag} BAD Error in IMAP command EXPUNGE: No mailbox selected (0.001 + 0.000 + 0.001 secs).\r\n",
-              [](ImapClient& c) { return c.Expunge(); }, false, "Error in IMAP command EXPUNGE: No mailbox selected"),
+              "{tag} BAD Error in IMAP command EXPUNGE: No mailbox selected "
+              "(0.001 + 0.000 + 0.001 secs).\r\n",
+              [](ImapClient& c) { return c.Expunge(); }, false,
+              "Error in IMAP command EXPUNGE: No mailbox selected"),
       // Without a mailbox name every mailbox is listed from the top.
       Command("EmptyMailboxNameListsFromTheTop", " LIST \"\" \"*\"",
               "* LIST () \"/\" Top\r\n* LIST () \"/\" Top/Sub\r\n{tag} OK\r\n", [](ImapClient& c) {
@@ -113,7 +119,9 @@ std::vector<Dialogue> Cases() {
               }),
       Command("RejectedNumberGivesZeroFlags", " FETCH 99:99 FLAGS",
               "{tag} BAD Error in IMAP command FETCH: Invalid messageset\r\n",
-              [](ImapClient& c) { return c.last_flags = 7, c.GetMessageFlags(99, c.last_flags) || c.last_flags != 0; },
+              [](ImapClient& c) {
+                return c.last_flags = 7, c.GetMessageFlags(99, c.last_flags) || c.last_flags != 0;
+              },
               false, "Error in IMAP command FETCH: Invalid messageset"),
       // Dovecot's answer for a message that another session has expunged.
       Command("ANilTextIsAnEmptyMessageNotTheWordNil", " FETCH 1:1 RFC822",
@@ -123,7 +131,8 @@ std::vector<Dialogue> Cases() {
       Command("AnImpossibleLiteralFails", " FETCH 1:1 RFC822", "* 1 FETCH (RFC822 {2147483648}\r\n",
               [](ImapClient& c) { return c.Retrieve(1); }, false, "Invalid literal in server response"),
       Command("ASilentServerGivesTheTimeOut", " EXPUNGE", "",
-              [](ImapClient& c) { return c.set_timeout_ms(100), c.Expunge(); }, false, "Socket error # 10060", true),
+              [](ImapClient& c) { return c.set_timeout_ms(100), c.Expunge(); }, false, "Socket error # 10060",
+              true),
       Command("ALongSearchAnswerBeyondTheLimitFails", " SEARCH ALL",
               "* SEARCH" + std::string(1000, ' ') + "1\r\n{tag} OK\r\n",
               [](ImapClient& c) { return c.max_line_bytes = 1000, c.Search("ALL"); }, false,
@@ -173,7 +182,8 @@ std::vector<Dialogue> Cases() {
                  {{" SEARCH CHARSET UTF-8 TEXT {3}"}, "{tag} NO [BADCHARSET] no\r\n"}, kLogout},
                 "IMAP4rev1", "."),
        Opened([](ImapClient& c) {
-         EXPECT_TRUE(c.Search("SUBJECT \"Gr\xC3\xBC\xC3\x9F" "e\" FROM \"a b\" BODY K\xC3\xB6ln)")) << c.last_error();
+         EXPECT_TRUE(c.Search("SUBJECT \"Gr\xC3\xBC\xC3\x9F" "e\" FROM \"a b\" BODY K\xC3\xB6ln)"))
+             << c.last_error();
          EXPECT_EQ(c.search_results, std::vector<std::int32_t>({2, 7}));
          return c.Search("CHARSET UTF-8 TEXT \xE2\x82\xAC");
        }),
@@ -266,15 +276,16 @@ std::vector<Dialogue> Cases() {
       {"MovingUsesMoveWhenListed", 'I',
        SignedIn({kSelect, {{" CAPABILITY"}, "* CAPABILITY IMAP4rev1 MOVE\r\n{tag} OK done\r\n"},
                  {{" UID SEARCH UID 41"}, "* SEARCH 41\r\n{tag} OK done\r\n"},
-                 {{" UID MOVE 41:41 Archive"}, "* OK [COPYUID 9 41 5] moved\r\n* 2 EXPUNGE\r\n{tag} OK done\r\n"},
+                 {{" UID MOVE 41:41 Archive"},
+                  "* OK [COPYUID 9 41 5] moved\r\n* 2 EXPUNGE\r\n{tag} OK done\r\n"},
                  kLogout},
                 ""),  // the client asks
        Opened([](ImapClient& c) { return c.use_uids = true, c.MoveMessage(41, "Archive"); }, true), true,
        "Unknown error", "logged in"},
       {"MovingIsRefusedWhenOnlyAPlainExpungeCouldDoIt", 'I', SignedIn({kSelect, kLogout}, "IMAP4rev1 IDLE"),
        Opened([](ImapClient& c) { return c.MoveMessage(2, "Archive"); }, true), false,
-       "The server offers neither MOVE nor UIDPLUS, so the message cannot be moved without expunging other messages "
-       "marked for deletion",
+       "The server offers neither MOVE nor UIDPLUS, so the message cannot be moved without expunging other "
+       "messages marked for deletion",
        "logged in"},
       // The role, not the name, finds a mailbox; names come decoded with the
       // caller's separator; an unknown role is refused before anything is sent.
@@ -284,7 +295,8 @@ std::vector<Dialogue> Cases() {
                   "* LIST (\\HasNoChildren \\Sent) \"/\" \"Gesendete Objekte\"\r\n"
                   "* LIST (\\HasChildren \\Trash) \"/\" \"Archiv/&AMk-l&AOk-ments supprim&AOk-s\"\r\n"
                   "{tag} OK done\r\n"},
-                 {{" LIST (SPECIAL-USE) \"\" \"*\""}, "* LIST (\\HasNoChildren \\Sent) \"/\" Sent\r\n{tag} OK done\r\n"},
+                 {{" LIST (SPECIAL-USE) \"\" \"*\""},
+                  "* LIST (\\HasNoChildren \\Sent) \"/\" Sent\r\n{tag} OK done\r\n"},
                  kLogout}),
        Opened([](ImapClient& c) {
          std::string name;
@@ -368,8 +380,9 @@ std::vector<Dialogue> Cases() {
        SignedIn({kSelect,
                  {{" UID FETCH 9:9 (UID BODYSTRUCTURE)"},
                   "* 1 FETCH (UID 9 BODYSTRUCTURE ((\"text\" \"plain\" (\"charset\" \"utf-8\") NIL NIL "
-                  "\"quoted-printable\" 12 1 NIL NIL NIL NIL)(\"application\" \"pdf\" (\"name\" \"r.pdf\") NIL NIL "
-                  "\"base64\" 8 NIL (\"attachment\" (\"filename\" \"r.pdf\")) NIL NIL) \"mixed\" (\"boundary\" \"b\") "
+                  "\"quoted-printable\" 12 1 NIL NIL NIL NIL)(\"application\" \"pdf\" (\"name\" \"r.pdf\") "
+                  "NIL NIL \"base64\" 8 NIL (\"attachment\" (\"filename\" \"r.pdf\")) NIL NIL) \"mixed\" "
+                  "(\"boundary\" \"b\") "
                   "NIL NIL NIL))\r\n{tag} OK done\r\n"},
                  {{" UID FETCH 9:9 (UID BODY.PEEK[2])"},
                   FetchLiteral("* 1 FETCH (UID 9 BODY[2]", "JVBERi0=") + "{tag} OK done\r\n"},
