@@ -58,18 +58,21 @@ std::vector<Exchange> ImapFetch(int first, std::string fetched) {
 }
 
 const Protocol kProtocols[] = {
-    {"Smtp", 'S', {{{}, "220 mx.test ready\r\n"}, {{"HELO client.test"}, "250 mx.test\r\n"}}, {{{"QUIT"}, "221 bye\r\n"}},
+    {"Smtp", 'S', {{{}, "220 mx.test ready\r\n"}, {{"HELO client.test"}, "250 mx.test\r\n"}},
+     {{{"QUIT"}, "221 bye\r\n"}},
      [](Clients& c) { return c.smtp.Send("a@t", {"b@t"}, "Subject: x\r\n\r\nx\r\n"); },
      kSmtpGone, Then(kSmtpGone, {{{"Subject: x", "", "body", "."}, "250 queued\r\n"}}),
      [](Clients& c) { return c.smtp.Send("a@t", {"b@t"}, "Subject: x\r\n\r\nbody\r\n"); }},
     {"Pop3", 'P',
-     {{{}, "+OK ready\r\n"}, {{"USER ann"}, "+OK\r\n"}, {{"PASS secret"}, "+OK\r\n"}, {{"STAT"}, "+OK 4 1000\r\n"}},
+     {{{}, "+OK ready\r\n"}, {{"USER ann"}, "+OK\r\n"}, {{"PASS secret"}, "+OK\r\n"},
+      {{"STAT"}, "+OK 4 1000\r\n"}},
      {{{"QUIT"}, "+OK bye\r\n"}}, [](Clients& c) { return c.pop3.Retrieve(1); },
      Then(kPop3Opening, {{{"RETR 1"}, "+OK\r\nSubject: x\r\n"}}),
      Then(kPop3Opening, {{{"RETR 1"}, "+OK\r\nSubject: x\r\n\r\nbody\r\n.\r\n"}}),
      [](Clients& c) { return c.pop3.Retrieve(1); }},
     {"Imap4", 'I',
-     {{{}, "* OK ready\r\n"}, {{"{t}0 LOGIN user lemonade"}, "{t}0 OK\r\n"}, {{"{t}1 LIST \"\" \"\""}, "{t}1 OK\r\n"}},
+     {{{}, "* OK ready\r\n"}, {{"{t}0 LOGIN user lemonade"}, "{t}0 OK\r\n"},
+      {{"{t}1 LIST \"\" \"\""}, "{t}1 OK\r\n"}},
      {{{"{t}2 LOGOUT"}, "* BYE\r\n{t}2 OK\r\n"}}, [](Clients& c) { return c.imap.Expunge(); },
      ImapFetch(0, "Subject: x\r\n"), ImapFetch(4, "Subject: x\r\n\r\nbody\r\n)\r\n{t}6 OK\r\n"),
      [](Clients& c) { return c.imap.Retrieve(1); }},
@@ -165,7 +168,8 @@ void GoesAwayAndComesBack(const Protocol& p) {
   EXPECT_FALSE(s.connected() || p.transfer(clients)) << p.name;
   EXPECT_EQ(s.last_error(), FormatMessageText(kMsgConnectionEnded, 10057)) << p.name;
   s.set_port(back.port());
-  EXPECT_TRUE(s.Connect() && !s.Connect() && s.connected() && p.transfer(clients)) << p.name << ": " << s.last_error();
+  EXPECT_TRUE(s.Connect() && !s.Connect() && s.connected() && p.transfer(clients))
+      << p.name << ": " << s.last_error();
   back.Finish();
   EXPECT_THAT(back.Problems(), ::testing::IsEmpty()) << p.name;
 }
@@ -217,7 +221,9 @@ INSTANTIATE_TEST_SUITE_P(Protocols, CallerText, ::testing::ValuesIn(CallerTexts(
 
 TEST(ParallelSessions, EightThreadsWithTheirOwnClients) {
   std::vector<std::thread> threads(8);
-  for (std::thread& t : threads) t = std::thread([] { for (const Protocol& p : kProtocols) GoesAwayAndComesBack(p); });
+  for (std::thread& t : threads) {
+    t = std::thread([] { for (const Protocol& p : kProtocols) GoesAwayAndComesBack(p); });
+  }
   for (std::thread& t : threads) t.join();
 }
 
@@ -244,9 +250,15 @@ constexpr char kPlain[] = "AGFubgBzZWNyZXQ=";                          // \0ann\
 constexpr char kXOAuth2[] = "dXNlcj1hbm4BYXV0aD1CZWFyZXIgdG9rM24BAQ==";  // user=ann^Aauth=Bearer tok3n^A^A
 // n,a=ann,^Aauth=Bearer tok3n^A^A
 constexpr char kOAuthBearer[] = "bixhPWFubiwBYXV0aD1CZWFyZXIgdG9rM24BAQ==";
-constexpr char kEhloAuth[] = "250-mx.test\r\n250-AUTH LOGIN PLAIN XOAUTH2\r\n250 8BITMIME\r\n";
-// \0ann\0 and 200 times "p"
-const std::string kLongPlain = "AGFubgBw" + [] { std::string s; for (int i = 0; i < 66; ++i) s += "cHBw"; return s; }() + "cA==";
+constexpr char kEhloAuthReply[] = "250-mx.test\r\n250-AUTH LOGIN PLAIN XOAUTH2\r\n250 8BITMIME";
+const std::string kEhloAuth = kEhloAuthReply + std::string("\r\n");
+const std::string kLongPlain = [] {
+  std::string plain = "AGFubgBw";  // \0ann\0 and 200 times "p"
+  for (int i = 0; i < 66; ++i) plain += "cHBw";
+  return plain + "cA==";
+}();
+const std::string kAuthPlain = std::string("AUTH PLAIN ") + kPlain;
+const std::string kAuthXOAuth2 = std::string("AUTH XOAUTH2 ") + kXOAuth2;
 constexpr char kCapa[] = "+OK\r\nUSER\r\nSASL PLAIN XOAUTH2\r\n.\r\n";
 
 struct SignInCase {
@@ -259,68 +271,68 @@ struct SignInCase {
   std::string reply;  // the last reply kept afterwards
 };
 
-std::vector<Exchange> Smtp(std::vector<Exchange> after_greeting) {
-  return Then({{{}, "220 mx.test\r\n"}}, after_greeting);
+// The greeting and EHLO, answered `ehlo_reply`, then `more`.
+std::vector<Exchange> Smtp(std::string ehlo_reply, std::vector<Exchange> more = {}) {
+  return Then({{{}, "220 mx.test\r\n"}, {{"EHLO c.test"}, ehlo_reply}}, more);
 }
 
 const SignInCase kSignIns[] = {
     {"SmtpAutomaticTakesPlain", 'S', M::kAutomatic, "secret", "",
-     Smtp({{{"EHLO c.test"}, kEhloAuth}, {{std::string("AUTH PLAIN ") + kPlain}, "235 2.7.0 ok\r\n"}}), "", "235 2.7.0 ok"},
+     Smtp(kEhloAuth, {{{kAuthPlain}, "235 2.7.0 ok\r\n"}}), "", "235 2.7.0 ok"},
     {"SmtpRefusedWithReason", 'S', M::kAutomatic, "secret", "",
-     Smtp({{{"EHLO c.test"}, kEhloAuth}, {{std::string("AUTH PLAIN ") + kPlain}, "535 5.7.8 bad credentials\r\n"}}),
-     "Authentication failed", "535 5.7.8 bad credentials"},
-    {"SmtpAuthNotOffered", 'S', M::kAutomatic, "secret", "",
-     Smtp({{{"EHLO c.test"}, "250-mx.test\r\n250 SIZE 100\r\n"}}), "Server does not offer authentication",
-     "250-mx.test\r\n250 SIZE 100"},
+     Smtp(kEhloAuth, {{{kAuthPlain}, "535 5.7.8 bad credentials\r\n"}}), "Authentication failed",
+     "535 5.7.8 bad credentials"},
+    {"SmtpAuthNotOffered", 'S', M::kAutomatic, "secret", "", Smtp("250-mx.test\r\n250 SIZE 100\r\n"),
+     "Server does not offer authentication", "250-mx.test\r\n250 SIZE 100"},
     // A submission port keeps AUTH back until STARTTLS: the sign-in says what to set.
     {"SmtpAuthOfferedOnlyAfterStartTls", 'S', M::kAutomatic, "secret", "",
-     Smtp({{{"EHLO c.test"}, "250-mx.test\r\n250-STARTTLS\r\n250 8BITMIME\r\n"}}),
-     MessageText(kMsgAuthOnlyAfterStartTls), "250-mx.test\r\n250-STARTTLS\r\n250 8BITMIME"},
-    {"SmtpNamedMethodNotOffered", 'S', M::kPlain, "secret", "",
-     Smtp({{{"EHLO c.test"}, "250-mx.test\r\n250 AUTH=LOGIN\r\n"}}),
+     Smtp("250-mx.test\r\n250-STARTTLS\r\n250 8BITMIME\r\n"), MessageText(kMsgAuthOnlyAfterStartTls),
+     "250-mx.test\r\n250-STARTTLS\r\n250 8BITMIME"},
+    {"SmtpNamedMethodNotOffered", 'S', M::kPlain, "secret", "", Smtp("250-mx.test\r\n250 AUTH=LOGIN\r\n"),
      "Server does not offer the PLAIN authentication method", "250-mx.test\r\n250 AUTH=LOGIN"},
     {"SmtpLoginAnswersEachChallenge", 'S', M::kLogin, "secret", "",
-     Smtp({{{"EHLO c.test"}, kEhloAuth}, {{"AUTH LOGIN"}, "334 VXNlcm5hbWU6\r\n"}, {{"YW5u"}, "334 UGFzc3dvcmQ6\r\n"},
-           {{"c2VjcmV0"}, "235 2.7.0 ok\r\n"}}), "", "235 2.7.0 ok"},
+     Smtp(kEhloAuth, {{{"AUTH LOGIN"}, "334 VXNlcm5hbWU6\r\n"}, {{"YW5u"}, "334 UGFzc3dvcmQ6\r\n"},
+                      {{"c2VjcmV0"}, "235 2.7.0 ok\r\n"}}), "", "235 2.7.0 ok"},
     {"SmtpEhloRefusedThenHelo", 'S', M::kAutomatic, "secret", "",
-     Smtp({{{"EHLO c.test"}, "502 5.5.1 unknown\r\n"}, {{"HELO c.test"}, "250 mx.test\r\n"}}),
-     "Server does not offer authentication", "250 mx.test"},
+     Smtp("502 5.5.1 unknown\r\n", {{{"HELO c.test"}, "250 mx.test\r\n"}}), "Server does not offer authentication",
+     "250 mx.test"},
     {"SmtpXOAuth2ExactPayload", 'S', M::kAutomatic, "", "tok3n",
-     Smtp({{{"EHLO c.test"}, kEhloAuth}, {{std::string("AUTH XOAUTH2 ") + kXOAuth2}, "235 ok\r\n"}}), "", "235 ok"},
+     Smtp(kEhloAuth, {{{kAuthXOAuth2}, "235 ok\r\n"}}), "", "235 ok"},
     // The challenge carries the server's error; the empty line lets it finish.
     {"SmtpXOAuth2Refused", 'S', M::kXOAuth2, "", "tok3n",
-     Smtp({{{"EHLO c.test"}, kEhloAuth}, {{std::string("AUTH XOAUTH2 ") + kXOAuth2}, "334 eyJzdGF0dXMiOiI0MDEifQ==\r\n"},
-           {{""}, "535 5.7.8 token expired\r\n"}}), "Authentication failed", "535 5.7.8 token expired"},
+     Smtp(kEhloAuth,
+          {{{kAuthXOAuth2}, "334 eyJzdGF0dXMiOiI0MDEifQ==\r\n"}, {{""}, "535 5.7.8 token expired\r\n"}}),
+     "Authentication failed", "535 5.7.8 token expired"},
     // With the choice left open, a server that lists only OAUTHBEARER gets it;
     // its error challenge is answered with ^A (RFC 7628 section 3.2.3).
     {"SmtpOAuthBearerWhereOnlyItIsListed", 'S', M::kAutomatic, "", "tok3n",
-     Smtp({{{"EHLO c.test"}, "250-mx.test\r\n250 AUTH PLAIN OAUTHBEARER\r\n"},
-           {{std::string("AUTH OAUTHBEARER ") + kOAuthBearer}, "334 eyJzdGF0dXMiOiI0MDEifQ==\r\n"},
-           {{"AQ=="}, "535 5.7.8 token expired\r\n"}}), "Authentication failed", "535 5.7.8 token expired"},
-    {"SmtpOAuthBearerAsked", 'S', M::kOAuthBearer, "", "tok3n",
-     Smtp({{{"EHLO c.test"}, kEhloAuth}}), "Server does not offer the OAUTHBEARER authentication method",
-     "250-mx.test\r\n250-AUTH LOGIN PLAIN XOAUTH2\r\n250 8BITMIME"},
+     Smtp("250-mx.test\r\n250 AUTH PLAIN OAUTHBEARER\r\n",
+          {{{std::string("AUTH OAUTHBEARER ") + kOAuthBearer}, "334 eyJzdGF0dXMiOiI0MDEifQ==\r\n"},
+           {{"AQ=="}, "535 5.7.8 token expired\r\n"}}),
+     "Authentication failed", "535 5.7.8 token expired"},
+    {"SmtpOAuthBearerAsked", 'S', M::kOAuthBearer, "", "tok3n", Smtp(kEhloAuth),
+     "Server does not offer the OAUTHBEARER authentication method", kEhloAuthReply},
     {"SmtpTokenWithLineBreak", 'S', M::kAutomatic, "", "tok\r\nQUIT", {},
      "User name, password and access token must not contain CR, LF or NUL characters", ""},
     {"Pop3XOAuth2AfterCapa", 'P', M::kAutomatic, "", "tok3n",
-     {{{}, "+OK hi\r\n"}, {{"CAPA"}, kCapa}, {{std::string("AUTH XOAUTH2 ") + kXOAuth2}, "+OK in\r\n"},
-      {{"STAT"}, "+OK 2 10\r\n"}}, "", "+OK 2 10"},
+     {{{}, "+OK hi\r\n"}, {{"CAPA"}, kCapa}, {{kAuthXOAuth2}, "+OK in\r\n"}, {{"STAT"}, "+OK 2 10\r\n"}}, "",
+     "+OK 2 10"},
     {"Pop3OAuthBearerAfterCapa", 'P', M::kAutomatic, "", "tok3n",
      {{{}, "+OK hi\r\n"}, {{"CAPA"}, "+OK\r\nUSER\r\nSASL PLAIN OAUTHBEARER\r\n.\r\n"},
       {{std::string("AUTH OAUTHBEARER ") + kOAuthBearer}, "+OK in\r\n"}, {{"STAT"}, "+OK 2 10\r\n"}}, "", "+OK 2 10"},
     {"Pop3WithoutCapaIsAskedAllTheSame", 'P', M::kPlain, "secret", "",
-     {{{}, "+OK hi\r\n"}, {{"CAPA"}, "-ERR unknown command\r\n"}, {{std::string("AUTH PLAIN ") + kPlain}, "+OK in\r\n"},
+     {{{}, "+OK hi\r\n"}, {{"CAPA"}, "-ERR unknown command\r\n"}, {{kAuthPlain}, "+OK in\r\n"},
       {{"STAT"}, "+OK 0 0\r\n"}}, "", "+OK 0 0"},
     {"Pop3RefusedUserFallsBackToPlain", 'P', M::kAutomatic, "secret", "",
-     {{{}, "+OK hi\r\n"}, {{"USER ann"}, "-ERR use AUTH\r\n"}, {{std::string("AUTH PLAIN ") + kPlain}, "+OK in\r\n"},
+     {{{}, "+OK hi\r\n"}, {{"USER ann"}, "-ERR use AUTH\r\n"}, {{kAuthPlain}, "+OK in\r\n"},
       {{"STAT"}, "+OK 0 0\r\n"}}, "", "+OK 0 0"},
     // When the fallback fails too, USER's failure is the one reported.
     {"Pop3UserAndPlainRefused", 'P', M::kAutomatic, "secret", "",
      {{{}, "+OK\r\n"}, {{"USER ann"}, "-ERR unknown\r\n"}, {{"AUTH PLAIN AGFubgBzZWNyZXQ="}, "-ERR no\r\n"}},
      "Bad User Name", "-ERR no"},
     {"Pop3PlainRefused", 'P', M::kPlain, "secret", "",
-     {{{}, "+OK hi\r\n"}, {{"CAPA"}, kCapa}, {{std::string("AUTH PLAIN ") + kPlain}, "-ERR [AUTH] invalid\r\n"}},
-     "Authentication failed", "-ERR [AUTH] invalid"},
+     {{{}, "+OK hi\r\n"}, {{"CAPA"}, kCapa}, {{kAuthPlain}, "-ERR [AUTH] invalid\r\n"}}, "Authentication failed",
+     "-ERR [AUTH] invalid"},
     {"Pop3PassIsHiddenInTheTrace", 'P', M::kAutomatic, "secret", "",
      {{{}, "+OK hi\r\n"}, {{"USER ann"}, "+OK\r\n"}, {{"PASS secret"}, "-ERR [AUTH] no\r\n"}}, "Bad Password",
      "-ERR [AUTH] no"},
@@ -331,13 +343,12 @@ const SignInCase kSignIns[] = {
       {{"STAT"}, "+OK 0 0\r\n"}}, "", "+OK 0 0"},
     // A challenge beyond the prepared responses is cancelled with "*".
     {"SmtpChallengeBeyondTheResponsesIsCancelled", 'S', M::kPlain, "secret", "",
-     Smtp({{{"EHLO c.test"}, kEhloAuth}, {{std::string("AUTH PLAIN ") + kPlain}, "334 \r\n"},
-           {{"*"}, "501 5.7.0 cancelled\r\n"}}), "Authentication failed", "501 5.7.0 cancelled"},
+     Smtp(kEhloAuth, {{{kAuthPlain}, "334 \r\n"}, {{"*"}, "501 5.7.0 cancelled\r\n"}}), "Authentication failed",
+     "501 5.7.0 cancelled"},
     {"SmtpLoginCutOffInTheExchange", 'S', M::kLogin, "secret", "",
-     Smtp({{{"EHLO c.test"}, kEhloAuth}, {{"AUTH LOGIN"}, "334 VXNlcm5hbWU6\r\n"}, {{"YW5u"}, ""}}),
-     "Socket error # 10060", ""},
-    {"SmtpPlainWithoutAPasswordIsNamed", 'S', M::kPlain, "", "", Smtp({{{"EHLO c.test"}, kEhloAuth}}),
-     "Signing in with PLAIN needs a user name and a password", "250-mx.test\r\n250-AUTH LOGIN PLAIN XOAUTH2\r\n250 8BITMIME"},
+     Smtp(kEhloAuth, {{{"AUTH LOGIN"}, "334 VXNlcm5hbWU6\r\n"}, {{"YW5u"}, ""}}), "Socket error # 10060", ""},
+    {"SmtpPlainWithoutAPasswordIsNamed", 'S', M::kPlain, "", "", Smtp(kEhloAuth),
+     "Signing in with PLAIN needs a user name and a password", kEhloAuthReply},
     {"ImapOneChallengeMoreThanTheRoundsFailsUnanswered", 'I', M::kPlain, "secret", "",
      {{{}, "* OK [CAPABILITY IMAP4rev1 AUTH=PLAIN] hi\r\n"}, {{"{t}0 AUTHENTICATE PLAIN"}, "+ \r\n"},
       {{kPlain}, "+ \r\n"}, {{"*"}, "+ \r\n"}}, "Authentication failed", ""},
@@ -358,6 +369,8 @@ const SignInCase kSignIns[] = {
       {{std::string("{t}0 AUTHENTICATE OAUTHBEARER ") + kOAuthBearer}, "{t}0 OK in\r\n"},
       {{"{t}1 LIST \"\" \"\""}, "* LIST () \".\" \"\"\r\n{t}1 OK done\r\n"}}, "", "{t}1 OK done"},
 };
+
+void PrintTo(const SignInCase& c, std::ostream* out) { *out << c.name; }
 
 class SignIn : public ::testing::TestWithParam<SignInCase> {};
 
