@@ -102,7 +102,10 @@ std::vector<Dialogue> Cases() {
       // Credentials that could end the command line are refused before
       // connecting (the forms: CallerText); the client stays usable.
       {"RefusedLogInLeavesTheClientUsable", 'P', LoggedIn("+OK 1 1\r\n"),
-       [](Clients& c) { return c.pop3.set_user("ann\r\nDELE 1"), !c.pop3.Connect() && (c.pop3.set_user("ann"), c.pop3.Connect()); },
+       [](Clients& c) {
+         c.pop3.set_user("ann\r\nDELE 1");
+         return !c.pop3.Connect() && (c.pop3.set_user("ann"), c.pop3.Connect());
+       },
        true, "Bad User Name", "1|"},
   };
 }
