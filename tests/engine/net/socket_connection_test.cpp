@@ -100,7 +100,8 @@ const TimingCase kTimings[] = {
     {"SlowButSteady",
      [](FakeServer& s) { s.Send("a").Pause(300).Send("b").Pause(300).Send("c").Pause(300).Send("\r\n"); }, 500,
      "abc", 800, 3000},
-    {"PausesOfASecondEndWhenBytesArrive", [](FakeServer& s) { s.Pause(50).Send("+OK\r\n"); }, 50000, "+OK", 0, 800},
+    {"PausesOfASecondEndWhenBytesArrive", [](FakeServer& s) { s.Pause(50).Send("+OK\r\n"); }, 50000, "+OK", 0,
+     800},
     {"PeerClosed", [](FakeServer& s) { s.Send("a\r\nb").Pause(100).Close(); }, 500, "a\n", 440, 3000, true},
     {"PeerReset", [](FakeServer& s) { s.Send("a\r\nb").Pause(100).Reset(); }, 500, "a\n", 440, 3000, true},
 };

@@ -85,10 +85,12 @@ std::vector<TlsCase> Cases() {
        "Server certificate is for \"mail.other.test\", not for \"localhost\"", refused},
       {"CertificateForAnotherNameThanTheAddress", 'S', implicit, "127.0.0.1", true, ImplicitTls("other"),
        "Server certificate is for \"mail.other.test\", not for \"127.0.0.1\"", refused},
-      {"CertificateForAnotherNameUnchecked", 'S', implicit, "localhost", false, ImplicitTls("other"), "", session},
+      {"CertificateForAnotherNameUnchecked", 'S', implicit, "localhost", false, ImplicitTls("other"), "",
+       session},
       {"CertificateOfAnUnknownIssuer", 'S', implicit, "localhost", true, ImplicitTls("rogue"),
        "Server certificate is not trusted: unable to get local issuer certificate", refused},
-      {"CertificateOfAnUnknownIssuerUnchecked", 'S', implicit, "localhost", false, ImplicitTls("rogue"), "", session},
+      {"CertificateOfAnUnknownIssuerUnchecked", 'S', implicit, "localhost", false, ImplicitTls("rogue"), "",
+       session},
       // The upgrade after the greeting.
       {"UpgradesAndSaysEhloAgain", 'S', upgrade, "localhost", true, Upgrade("220 go ahead\r\n"), "", upgraded},
       {"ReplySentWithTheGoAheadIsDiscarded", 'S', upgrade, "localhost", true,
@@ -110,7 +112,9 @@ std::vector<TlsCase> Cases() {
        [](FakeServer& s) { s.Send("+OK ready\r\n").ExpectLine("CAPA").Send("+OK\r\nUSER\r\nSTLSX\r\n.\r\n"); },
        "Server does not offer STARTTLS", {"CAPA"}},
       {"Imap4NotOffered", 'I', upgrade, "localhost", true,
-       [](FakeServer& s) { s.Send("* OK ready\r\n").Pause(200).Send("* CAPABILITY IMAP4rev1 LOGINDISABLED\r\n"); },
+       [](FakeServer& s) {
+         s.Send("* OK ready\r\n").Pause(200).Send("* CAPABILITY IMAP4rev1 LOGINDISABLED\r\n");
+       },
        nullptr, {"{t}0 CAPABILITY"}},
   };
 }

@@ -41,6 +41,8 @@ const Server kSubmissions = {'S', "127.0.0.1", "VESK_SUBMISSIONS_PORT", "2466", 
 const Server kPop3 = {'P', "127.0.0.2", "VESK_POP3_PORT", "2110", Security::kStartTls};
 const Server kPop3s = {'P', "localhost", "VESK_POP3S_PORT", "2995", Security::kImplicitTls};
 const Server kImap = {'I', "127.0.0.2", "VESK_IMAP_PORT", "2143", Security::kStartTls};
+const Server kPop3Plain = {'P', "127.0.0.2", "VESK_POP3_PORT", "2110", Security::kNone};
+const Server kImapPlain = {'I', "127.0.0.2", "VESK_IMAP_PORT", "2143", Security::kNone};
 const Server kImaps = {'I', "localhost", "VESK_IMAPS_PORT", "2993", Security::kImplicitTls};
 
 // The client of the server's protocol aimed at it; POP3 and IMAP4 as the
@@ -92,8 +94,8 @@ TEST_F(RealServers, LargeMessageSentOverStartTlsAndImplicitTlsComesBackByteForBy
     SmtpClient& smtp = clients.smtp;
     ASSERT_TRUE(Aim(clients, server).Connect()) << server.port_name << ": " << smtp.last_error();
     EXPECT_THAT(smtp.tls_protocol(), HasSubstr("TLS 1."));
-    const std::string message = "From: <sender@vesk.test>\r\nTo: <" + address + ">\r\nSubject: tls\r\n\r\n" + body;
-    ASSERT_TRUE(smtp.Send("sender@vesk.test", {address}, message)) << smtp.last_error();
+    const std::string message = "From: <sender@vesk.test>\r\nTo: <" + address + ">\r\nSubject: tls\r\n\r\n";
+    ASSERT_TRUE(smtp.Send("sender@vesk.test", {address}, message + body)) << smtp.last_error();
     EXPECT_TRUE(smtp.Disconnect()) << smtp.last_error();
   }
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
@@ -145,10 +147,9 @@ const SignInCase kSignIns[] = {
     {"ImapPassword", kImap, M::kPlain, 0, true},
     {"ImapToken", kImap, M::kXOAuth2, 1, true},
     {"ImapBadToken", kImap, M::kXOAuth2, 2, false},
-    {"Pop3PlainTextRefused", {'P', "127.0.0.2", "VESK_POP3_PORT", "2110", Security::kNone}, M::kAutomatic, 0, false},
+    {"Pop3PlainTextRefused", kPop3Plain, M::kAutomatic, 0, false},
     // The server lists LOGINDISABLED, so LOGIN is not even sent.
-    {"ImapPlainTextRefused", {'I', "127.0.0.2", "VESK_IMAP_PORT", "2143", Security::kNone}, M::kAutomatic, 0, false,
-     "LOGINDISABLED"},
+    {"ImapPlainTextRefused", kImapPlain, M::kAutomatic, 0, false, "LOGINDISABLED"},
 };
 
 class RealSignIn : public RealServers, public ::testing::WithParamInterface<SignInCase> {};
