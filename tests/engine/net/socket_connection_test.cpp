@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <ctime>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -51,64 +52,69 @@ TEST(SocketConnection, ResponseLinesAreCutAndJoinedAcrossPackets) {
   EXPECT_EQ(lines, (std::vector<std::string>{std::string(259, 'x'), std::string(259, 'y'), "250 next", "abc", ""}));
 }
 
-// Only silence ends a read: bytes that keep coming, however slowly, restart
-// the inactivity count, and a pause between polls ends as soon as bytes
-// arrive.
-TEST(SocketConnection, SlowButSteadyServerNeverTimesOutAndRepliesEndThePause) {
+// Only silence ends a read, once the inactivity period has passed: 50 empty
+// polls with 49 pauses of TimeOut/50 between them (below 50 ms the pause is
+// 0 and the polls follow each other at once). Bytes that keep coming, however
+// slowly, restart the count, and a pause between polls ends as soon as bytes
+// arrive. A peer that closed (in the middle of a block) or reset the
+// connection is reported as a time-out too, without spinning meanwhile.
+struct TimingCase {
+  const char* name;
+  std::function<void(FakeServer&)> script;
+  int timeout_ms;
+  std::string text;  // what the read gives; "" for a read that times out
+  long long at_least_ms, at_most_ms;
+  bool block = false;  // a dot-terminated block, not a reply line
+};
+
+void PrintTo(const TimingCase& c, std::ostream* out) { *out << c.name; }
+
+class Timing : public ::testing::TestWithParam<TimingCase> {};
+
+TEST_P(Timing, OnlySilenceEndsARead) {
+  const TimingCase& c = GetParam();
   FakeServer server;
-  server.Send("a").Pause(300).Send("b").Pause(300).Send("c").Pause(300).Send("\r\n").Pause(50).Send("+OK\r\n");
+  c.script(server);
   auto connection = ConnectTo(server);
-  char line[260];
-  ASSERT_EQ(connection->ReadResponseLine(line, sizeof line, 500), 3);
-  EXPECT_STREQ(line, "abc");
+  std::string text;
+  char line[260] = "";
   const auto start = Clock::now();
-  ASSERT_EQ(connection->ReadResponseLine(line, sizeof line, 50000), 3);  // pauses of a second
-  EXPECT_LT(MillisecondsSince(start), 800);
+  const long long cpu_before = ThreadCpuMilliseconds();
+  const bool read = c.block ? ReadDotTerminated(*connection, text, c.timeout_ms)
+                            : connection->ReadResponseLine(line, sizeof line, c.timeout_ms) >= 0;
+  if (!c.block && read) text = line;
+  const long long elapsed = MillisecondsSince(start);
+  EXPECT_EQ(read, !c.block && !c.text.empty());
+  EXPECT_EQ(text, c.text);
+  if (!read) EXPECT_EQ(connection->LastError(), sockets::kErrTimedOut);
+  if (!read && !c.block) EXPECT_EQ(sockets::LastError(), sockets::kErrTimedOut);
+  EXPECT_GE(elapsed, c.at_least_ms);
+  EXPECT_LE(elapsed, c.at_most_ms);
+  EXPECT_LT(ThreadCpuMilliseconds() - cpu_before, 250);
 }
 
-// 50 empty polls with 49 pauses of TimeOut/50 between them; below 50 ms the
-// pause is 0 and the polls follow each other at once.
-TEST(SocketConnection, SilenceFailsWith10060AfterTheInactivityPeriod) {
-  const std::pair<int, long long> cases[] = {{500, 440}, {49, 0}, {-5, 0}};
-  for (const auto& [timeout_ms, at_least_ms] : cases) {
-    FakeServer server;
-    auto connection = ConnectTo(server);
-    char line[260];
-    const auto start = Clock::now();
-    EXPECT_EQ(connection->ReadResponseLine(line, sizeof line, timeout_ms), -1);
-    const long long elapsed = MillisecondsSince(start);
-    EXPECT_EQ(connection->LastError(), sockets::kErrTimedOut);
-    EXPECT_EQ(sockets::LastError(), sockets::kErrTimedOut);
-    EXPECT_GE(elapsed, at_least_ms) << timeout_ms;
-    EXPECT_LE(elapsed, at_least_ms ? 3000 : 1000) << timeout_ms;
-  }
-}
+const TimingCase kTimings[] = {
+    {"Silence", [](FakeServer&) {}, 500, "", 440, 3000},
+    {"SilenceBelow50Ms", [](FakeServer&) {}, 49, "", 0, 1000},
+    {"SilenceWithANegativeTimeOut", [](FakeServer&) {}, -5, "", 0, 1000},
+    {"SlowButSteady",
+     [](FakeServer& s) { s.Send("a").Pause(300).Send("b").Pause(300).Send("c").Pause(300).Send("\r\n"); }, 500,
+     "abc", 800, 3000},
+    {"PausesOfASecondEndWhenBytesArrive", [](FakeServer& s) { s.Pause(50).Send("+OK\r\n"); }, 50000, "+OK", 0,
+     800},
+    {"PeerClosed", [](FakeServer& s) { s.Send("a\r\nb").Pause(100).Close(); }, 500, "a\n", 440, 3000, true},
+    {"PeerReset", [](FakeServer& s) { s.Send("a\r\nb").Pause(100).Reset(); }, 500, "a\n", 440, 3000, true},
+};
 
-// A peer that closed (in the middle of a block) or reset the connection is
-// reported as a time-out once the inactivity period has passed, without
-// spinning meanwhile.
-TEST(SocketConnection, ClosedOrResetPeerTimesOutWithoutSpinning) {
-  for (bool reset : {false, true}) {
-    FakeServer server;
-    server.Send("a\r\nb").Pause(100);
-    reset ? server.Reset() : server.Close();
-    auto connection = ConnectTo(server);
-    std::string text;
-    const auto start = Clock::now();
-    const long long cpu_before = ThreadCpuMilliseconds();
-    EXPECT_FALSE(ReadDotTerminated(*connection, text, 500));
-    EXPECT_EQ(connection->LastError(), sockets::kErrTimedOut);
-    EXPECT_GE(MillisecondsSince(start), 440);
-    EXPECT_LT(ThreadCpuMilliseconds() - cpu_before, 250);
-    EXPECT_EQ(text, "a\n");
-  }
-}
+INSTANTIATE_TEST_SUITE_P(SocketConnection, Timing, ::testing::ValuesIn(kTimings), testing::RowName);
 
 struct BlockCase {
   const char* name;
   std::string sent;
   std::string text;
 };
+
+void PrintTo(const BlockCase& c, std::ostream* out) { *out << c.name; }
 
 class DotTerminatedBlocks : public ::testing::TestWithParam<BlockCase> {};
 
@@ -146,8 +152,7 @@ std::vector<BlockCase> BlockCases() {
   return cases;
 }
 
-INSTANTIATE_TEST_SUITE_P(SocketConnection, DotTerminatedBlocks, ::testing::ValuesIn(BlockCases()),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(SocketConnection, DotTerminatedBlocks, ::testing::ValuesIn(BlockCases()), testing::RowName);
 
 // Whole lines and exact byte counts, as an IMAP literal needs them, come out
 // of the same stream as the cut reply lines.

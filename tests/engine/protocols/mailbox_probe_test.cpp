@@ -13,7 +13,6 @@ namespace vesk {
 namespace {
 
 using testing::Exchange;
-using testing::FakeServer;
 
 // Exactly the commands of the probe, nothing after the last judged reply (no
 // QUIT), and the verdict; nothing at all in syntax mode, for an address that
@@ -34,17 +33,14 @@ TEST(MailboxProbe, SendsExactlyTheCommandsAndJudgesTheReplies) {
       {"john2@example.com", 1, {}, false},
       {"john\r\nRCPT TO:<x@evil.example>", 1, {}, false}};
   for (const auto& [address, mode, script, valid] : cases) {
-    FakeServer server;
-    const std::vector<std::string> transcript = testing::ScriptDialogue(server, script);
+    testing::ScriptedServer server(script);
     server.Start();
     MailboxProbe probe;
     probe.set_host("127.0.0.1");
     probe.set_port(server.port());
     EXPECT_EQ(CheckMailAddress(address, mode, probe), valid) << address << " " << script.size();
     if (script.empty()) EXPECT_FALSE(probe.Probe("example.com", std::string("jo\0hn", 5)));
-    server.Finish();
-    EXPECT_THAT(server.Problems(), ::testing::IsEmpty());
-    EXPECT_THAT(server.ReceivedLines(), ::testing::ElementsAreArray(transcript));
+    server.Check();
     EXPECT_EQ(server.accepted(), !script.empty());
   }
   EXPECT_FALSE(MailboxProbe().Probe(testing::UnresolvableHostName(), "john"));

@@ -14,165 +14,107 @@
 namespace vesk {
 namespace {
 
-using ::testing::ElementsAreArray;
-using ::testing::IsEmpty;
+using testing::Clients;
+using testing::Dialogue;
 using testing::Exchange;
-using testing::FakeServer;
 
 constexpr char kTimedOut[] = "Socket error # 10060";
 constexpr char kUidList[] = "+OK\r\n1 00000001584a1b2c\r\n3 00000003584a1b2c\r\n.\r\n";
 
 // The log-in that opens most sessions below, with STAT answering `stat`.
 std::vector<Exchange> LoggedIn(std::string stat, std::vector<Exchange> more = {}) {
-  std::vector<Exchange> script = {{{}, "+OK POP3 ready\r\n"}, {{"USER ann"}, "+OK\r\n"},
-                                  {{"PASS secret"}, "+OK logged in\r\n"}, {{"STAT"}, std::move(stat)}};
-  script.insert(script.end(), more.begin(), more.end());
-  return script;
+  more.insert(more.begin(), {{{}, "+OK POP3 ready\r\n"}, {{"USER ann"}, "+OK\r\n"},
+                             {{"PASS secret"}, "+OK logged in\r\n"}, {{"STAT"}, std::move(stat)}});
+  return more;
 }
 
-// What a dialogue leaves behind that a caller can read.
-struct Outcome {
-  bool succeeded;
-  std::string error;
-  std::int16_t message_count = 0;
-  std::int32_t size = 0;
-  std::string text;
-};
+// Connects, then `call`.
+std::function<bool(Clients&)> Opened(std::function<bool(Pop3Client&)> call) {
+  return [=](Clients& c) { return c.pop3.Connect() && call(c.pop3); };
+}
 
-using Action = std::function<bool(Pop3Client&, Outcome&)>;
+// What a dialogue leaves for the caller: the message count and the text
+// retrieved.
+std::string CountAndText(Clients& c) {
+  return std::to_string(c.pop3.message_count()) + "|" + c.pop3.retrieved_text();
+}
 
-struct Pop3Case {
-  const char* name;
-  std::vector<Exchange> script;
-  Action action;
-  Outcome expected;
-  int timeout_ms = 2000;
-  bool close = false;  // the server closes after the script
-};
-
-std::vector<Pop3Case> Cases() {
-  const Action connect = [](Pop3Client& c, Outcome&) { return c.Connect(); };
-  const auto size_of = [](std::int16_t number) -> Action {
-    return [=](Pop3Client& c, Outcome& o) { return o.size = -1, c.Connect() && c.GetMessageSize(number, o.size); };
-  };
-  const auto call = [](std::function<bool(Pop3Client&)> f) -> Action {
-    return [=](Pop3Client& c, Outcome&) { return c.Connect() && f(c); };
-  };
-  const Action retrieve_1 = call([](Pop3Client& c) { return c.Retrieve(1); });
+std::vector<Dialogue> Cases() {
+  const auto connect = [](Clients& c) { return c.pop3.Connect(); };
+  const auto retrieve_1 = Opened([](Pop3Client& c) { return c.Retrieve(1); });
   return {
-      {"LogInAndStat", LoggedIn("+OK 3 4096\r\n"), connect, {true, "", 3}},
-      {"StatWithTabs", LoggedIn("+OK\t12\t4096\r\n"), connect, {true, "", 12}},
+      {"LogInAndStat", 'P', LoggedIn("+OK 3 4096\r\n"), connect, true, "", "3|"},
+      {"StatWithTabs", 'P', LoggedIn("+OK\t12\t4096\r\n"), connect, true, "", "12|"},
       // "-ERR" in any letter case is negative; anything else counts as positive.
-      {"GreetingNegativeInSmallLetters", {{{}, "-err go away\r\n"}}, connect, {false, "Bad connection"}},
+      {"GreetingNegativeInSmallLetters", 'P', {{{}, "-err go away\r\n"}}, connect, false, "Bad connection", "0|"},
       // RFC 1939 section 4: an IMAP4 or SMTP server on the port greets otherwise.
-      {"GreetingOtherThanOkFails", {{{}, "* OK IMAP4rev1 ready\r\n"}}, connect, {false, "Bad connection"}},
-      {"ShortNegativeLookingLineIsPositive", LoggedIn("-ER 4 1\r\n"), connect, {true, "", 4}},
-      // A refused USER is followed by AUTH PLAIN; when that fails too, USER's failure is the one reported.
-      {"UserRefusedBeforePass",
-       {{{}, "+OK\r\n"}, {{"USER ann"}, "-ERR unknown\r\n"}, {{"AUTH PLAIN AGFubgBzZWNyZXQ="}, "-ERR no\r\n"}},
-       connect, {false, "Bad User Name"}},
-      {"PassRefused", {{{}, "+OK\r\n"}, {{"USER ann"}, "+OK\r\n"}, {{"PASS secret"}, "-ERR [AUTH] no\r\n"}}, connect,
-       {false, "Bad Password"}},
-      {"StatRefused", LoggedIn("-ERR locked\r\n"), connect, {false, "Error occured during STAT"}},
-      {"ListGivesTheSize", LoggedIn("+OK 2 300\r\n", {{{"LIST 2"}, "+OK 2 1234\r\n"}}), size_of(2), {true, "", 2, 1234}},
-      {"RetrUndoesDoubledPeriods",
+      {"GreetingOtherThanOkFails", 'P', {{{}, "* OK IMAP4rev1 ready\r\n"}}, connect, false, "Bad connection", "0|"},
+      {"ShortNegativeLookingLineIsPositive", 'P', LoggedIn("-ER 4 1\r\n"), connect, true, "", "4|"},
+      {"StatRefused", 'P', LoggedIn("-ERR locked\r\n"), connect, false, "Error occured during STAT", "0|"},
+      {"ListGivesTheSize", 'P', LoggedIn("+OK 2 300\r\n", {{{"LIST 2"}, "+OK 2 1234\r\n"}}),
+       Opened([](Pop3Client& c) {
+         std::int32_t size = -1;
+         return c.GetMessageSize(2, size) && size == 1234;
+       }),
+       true, "", "2|"},
+      {"RetrUndoesDoubledPeriods", 'P',
        LoggedIn("+OK 1 40\r\n", {{{"RETR 1"}, "+OK 40 octets\r\nSubject: a\r\n\r\n..\r\n...x\r\n.y\r\n.\r\n"}}),
-       retrieve_1, {true, "", 1, 0, "Subject: a\n\n.\n..x\ny\n"}},
-      {"RetrRefused", LoggedIn("+OK 1 40\r\n", {{{"RETR 1"}, "-ERR no such message\r\n"}}), retrieve_1,
-       {false, "Error occured during RETR", 1}},
+       retrieve_1, true, "", "1|Subject: a\n\n.\n..x\ny\n"},
+      {"RetrRefused", 'P', LoggedIn("+OK 1 40\r\n", {{{"RETR 1"}, "-ERR no such message\r\n"}}), retrieve_1, false,
+       "Error occured during RETR", "1|"},
       // A status line longer than the reply buffer is cut; its rest is read
       // away, so the data after it starts where it should.
-      {"OverlongStatusLineBeforeData",
+      {"OverlongStatusLineBeforeData", 'P',
        LoggedIn("+OK 1 5\r\n", {{{"RETR 1"}, "+OK " + std::string(400, 'z') + "\r\nbody\r\n.\r\n"}}), retrieve_1,
-       {true, "", 1, 0, "body\n"}},
-      {"ServerThatStopsInTheMiddleOfRetrTimesOut",
-       LoggedIn("+OK 1 500\r\n", {{{"RETR 1"}, "+OK\r\nSubject: cut\r\n\r\nfirst"}}), retrieve_1,
-       {false, kTimedOut, 1, 0, "Subject: cut\n\n"}, 500},
-      {"SilentStatusLineTimesOut", {{{}, "+OK\r\n"}, {{"USER ann"}, ""}}, connect, {false, kTimedOut}, 300},
-      {"TopWithLineCount",
+       true, "", "1|body\n"},
+      {"ServerThatStopsInTheMiddleOfRetrTimesOut", 'P',
+       LoggedIn("+OK 1 500\r\n", {{{"RETR 1"}, "+OK\r\nSubject: cut\r\n\r\nfirst"}}), retrieve_1, false, kTimedOut,
+       "1|Subject: cut\n\n", 500},
+      {"SilentStatusLineTimesOut", 'P', {{{}, "+OK\r\n"}, {{"USER ann"}, ""}}, connect, false, kTimedOut, "0|", 300},
+      {"TopWithLineCount", 'P',
        LoggedIn("+OK 5 900\r\n", {{{"TOP 5 2"}, "+OK\r\nSubject: t\r\n\r\none\r\n..two\r\n.\r\n"}}),
-       call([](Pop3Client& c) { return c.RetrieveTop(5, 2); }), {true, "", 5, 0, "Subject: t\n\none\n.two\n"}},
-      {"DeleteAndResetKeepTheCount",
+       Opened([](Pop3Client& c) { return c.RetrieveTop(5, 2); }), true, "", "5|Subject: t\n\none\n.two\n"},
+      {"DeleteAndResetKeepTheCount", 'P',
        LoggedIn("+OK 3 300\r\n", {{{"DELE 2"}, "+OK marked\r\n"}, {{"RSET"}, "+OK\r\n"}, {{"DELE 9"}, "-ERR no\r\n"}}),
-       call([](Pop3Client& c) { return c.Delete(2) && c.Reset() && c.Delete(9); }),
-       {false, "Error occured during DELE", 3}},
+       Opened([](Pop3Client& c) { return c.Delete(2) && c.Reset() && c.Delete(9); }), false,
+       "Error occured during DELE", "3|"},
       // A server that has closed gets no command: the call fails at once.
-      {"CommandAfterTheServerClosedIsNotSent", LoggedIn("+OK 1 5\r\n"), call([](Pop3Client& c) {
-         return std::this_thread::sleep_for(std::chrono::milliseconds(200)), c.Retrieve(1); }),
-       {false, FormatMessageText(kMsgConnectionEnded, 10057), 1}, 2000, true},
+      {"CommandAfterTheServerClosedIsNotSent", 'P', LoggedIn("+OK 1 5\r\n"), Opened([](Pop3Client& c) {
+         return std::this_thread::sleep_for(std::chrono::milliseconds(200)), c.Retrieve(1);
+       }),
+       false, FormatMessageText(kMsgConnectionEnded, 10057), "1|", 2000, true},
       // UIDL: one message's identifier; the number of the message with an
       // identifier, 0 when no message has it (nothing is sent for one that
       // could break the command); a number the server does not know fails.
-      {"UidlAskedAndFound",
+      {"UidlAskedAndFound", 'P',
        LoggedIn("+OK 3 300\r\n", {{{"UIDL 2"}, "+OK 2 00000002584a1b2c\r\n"}, {{"UIDL"}, kUidList}, {{"UIDL"}, kUidList},
                                   {{"UIDL 9"}, "-ERR no such message\r\n"}}),
-       [](Pop3Client& c, Outcome&) {
+       Opened([](Pop3Client& c) {
          std::string uid;
          std::int16_t found = -1, deleted = -1, hostile = -1;
-         EXPECT_TRUE(c.Connect() && c.GetMessageUid(2, uid) && c.FindMessageByUid("00000003584a1b2c", found) &&
+         EXPECT_TRUE(c.GetMessageUid(2, uid) && c.FindMessageByUid("00000003584a1b2c", found) &&
                      c.FindMessageByUid("00000002584a1b2c", deleted) && c.FindMessageByUid("x\r\nDELE 1", hostile));
          EXPECT_EQ(uid + " " + std::to_string(found) + " " + std::to_string(deleted) + " " + std::to_string(hostile),
                    "00000002584a1b2c 3 0 0");
          return c.GetMessageUid(9, uid);
+       }),
+       false, "Error occurred during UIDL", "3|"},
+      // Credentials that could end the command line are refused before
+      // connecting (the forms: CallerText); the client stays usable.
+      {"RefusedLogInLeavesTheClientUsable", 'P', LoggedIn("+OK 1 1\r\n"),
+       [](Clients& c) {
+         c.pop3.set_user("ann\r\nDELE 1");
+         return !c.pop3.Connect() && (c.pop3.set_user("ann"), c.pop3.Connect());
        },
-       {false, "Error occurred during UIDL", 3}},
-      // Credentials that could end the command line, or would not fit it, are
-      // refused before connecting; the client stays usable.
-      {"RefusedLogInLeavesTheClientUsable", LoggedIn("+OK 1 1\r\n"),
-       [](Pop3Client& c, Outcome&) { return c.set_user("ann\r\nDELE 1"), !c.Connect() && (c.set_user("ann"), c.Connect()); },
-       {true, "Bad User Name", 1}},
+       true, "Bad User Name", "1|"},
   };
 }
 
-class Pop3Dialogues : public ::testing::TestWithParam<Pop3Case> {};
+class Pop3Dialogues : public ::testing::TestWithParam<Dialogue> {};
 
-TEST_P(Pop3Dialogues, SendExactlyTheScriptedLinesAndReadTheReplies) {
-  const Pop3Case& c = GetParam();
-  FakeServer server;
-  const std::vector<std::string> transcript = testing::ScriptDialogue(server, c.script);
-  if (c.close) server.Close();
-  server.Start();
-  Pop3Client client;
-  client.set_host("127.0.0.1");
-  client.set_port(static_cast<std::int16_t>(server.port()));
-  client.set_timeout_ms(c.timeout_ms);
-  client.set_user("ann");
-  client.set_password("secret");
-  Outcome outcome;
-  outcome.succeeded = c.action(client, outcome);
-  EXPECT_EQ(outcome.succeeded, c.expected.succeeded);
-  EXPECT_EQ(client.last_error(), c.expected.error);
-  EXPECT_EQ(client.message_count(), c.expected.message_count);
-  EXPECT_EQ(outcome.size, c.expected.size);
-  EXPECT_EQ(client.retrieved_text(), c.expected.text);
-  server.Finish();
-  EXPECT_THAT(server.Problems(), IsEmpty());
-  EXPECT_THAT(server.ReceivedLines(), ElementsAreArray(transcript));
-}
+TEST_P(Pop3Dialogues, SendExactlyTheScriptedLinesAndReadTheReplies) { testing::Play(GetParam(), CountAndText); }
 
-INSTANTIATE_TEST_SUITE_P(Pop3Client, Pop3Dialogues, ::testing::ValuesIn(Cases()),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-TEST(Pop3Client, CredentialsThatCouldBreakACommandAreRefusedBeforeConnecting) {
-  const std::string cases[][3] = {{"ann\r\nDELE 1", "secret", "Bad User Name"},
-                                  {std::string(253, 'u'), "secret", "Bad User Name"},
-                                  {"ann", "secret\nDELE 1", "Bad Password"},
-                                  {"a\n", "p\n", "Bad User Name"}};
-  for (const auto& [user, password, error] : cases) {
-    FakeServer server;
-    server.Send("+OK\r\n+OK\r\n+OK\r\n+OK 1 1\r\n");
-    server.Start();
-    Pop3Client client;
-    client.set_host("127.0.0.1");
-    client.set_port(static_cast<std::int16_t>(server.port()));
-    client.set_user(user);
-    client.set_password(password);
-    EXPECT_FALSE(client.Connect());
-    EXPECT_EQ(client.last_error(), error);
-    server.Finish();
-    EXPECT_FALSE(server.accepted()) << user;
-  }
-}
+INSTANTIATE_TEST_SUITE_P(Pop3Client, Pop3Dialogues, ::testing::ValuesIn(Cases()), testing::RowName);
 
 }  // namespace
 }  // namespace vesk

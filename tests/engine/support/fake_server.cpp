@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <csignal>
 #include <chrono>
+#include <memory>
 #include <stdexcept>
 #include <utility>
 
@@ -36,6 +37,15 @@ int ListenOnLoopback(std::uint16_t& port) {
   return fd;
 }
 
+// The line of `text` at `cursor` without its CR LF (or LF), if complete.
+bool NextLine(const std::string& text, std::size_t& cursor, std::string& line) {
+  const std::size_t lf = text.find('\n', cursor);
+  if (lf == std::string::npos) return false;
+  line = text.substr(cursor, (lf > cursor && text[lf - 1] == '\r' ? lf - 1 : lf) - cursor);
+  cursor = lf + 1;
+  return true;
+}
+
 bool WaitReadable(int fd, int timeout_ms) {
   pollfd entry{fd, POLLIN, 0};
   return ::poll(&entry, 1, timeout_ms) > 0;
@@ -54,7 +64,6 @@ FakeServer::~FakeServer() {
   stop_ = true;
   if (thread_.joinable()) thread_.join();
   if (tls_ != nullptr) SSL_free(static_cast<SSL*>(tls_));
-  if (tls_context_ != nullptr) SSL_CTX_free(static_cast<SSL_CTX*>(tls_context_));
   if (client_ >= 0) ::close(client_);
   ::close(listener_);
 }
@@ -65,6 +74,7 @@ FakeServer& FakeServer::Add(Step step) {
 }
 FakeServer& FakeServer::Send(std::string bytes) { return Add({Kind::kSend, std::move(bytes)}); }
 FakeServer& FakeServer::Pause(int milliseconds) { return Add({Kind::kPause, {}, milliseconds}); }
+FakeServer& FakeServer::Stall(int milliseconds) { return Add({Kind::kStall, {}, milliseconds}); }
 FakeServer& FakeServer::ExpectLine(std::string line) { return Add({Kind::kExpectLine, std::move(line)}); }
 FakeServer& FakeServer::Close() { return Add({Kind::kClose}); }
 FakeServer& FakeServer::Reset() { return Add({Kind::kReset}); }
@@ -84,11 +94,9 @@ std::vector<std::string> FakeServer::ReceivedLines() const {
   const std::string all = received_;
   lock.unlock();
   std::vector<std::string> lines;
-  std::size_t start = 0;
-  for (std::size_t lf; (lf = all.find('\n', start)) != std::string::npos; start = lf + 1) {
-    lines.push_back(all.substr(start, (lf > start && all[lf - 1] == '\r' ? lf - 1 : lf) - start));
-  }
-  if (start < all.size()) lines.push_back(all.substr(start));
+  std::size_t at = 0;
+  for (std::string line; NextLine(all, at, line);) lines.push_back(line);
+  if (at < all.size()) lines.push_back(all.substr(at));
   return lines;
 }
 
@@ -119,13 +127,7 @@ bool FakeServer::ReadLine(std::string& line) {
   for (;;) {
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      const std::size_t lf = received_.find('\n', line_cursor_);
-      if (lf != std::string::npos) {
-        const std::size_t end = (lf > line_cursor_ && received_[lf - 1] == '\r') ? lf - 1 : lf;
-        line = received_.substr(line_cursor_, end - line_cursor_);
-        line_cursor_ = lf + 1;
-        return true;
-      }
+      if (NextLine(received_, line_cursor_, line)) return true;
     }
     if (stop_ || Clock::now() >= deadline || !ReceiveSome(kSliceMs)) return false;
   }
@@ -147,17 +149,17 @@ bool FakeServer::SendAll(const std::string& bytes) {
 
 // A blocking handshake, bounded by a receive time-out on the socket.
 bool FakeServer::AcceptTls(const Step& step) {
-  SSL_CTX* context = SSL_CTX_new(TLS_server_method());
-  tls_context_ = context;
-  SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION);
-  if (SSL_CTX_use_certificate_chain_file(context, step.text.c_str()) != 1 ||
-      SSL_CTX_use_PrivateKey_file(context, step.key_file.c_str(), SSL_FILETYPE_PEM) != 1) {
+  // The SSL keeps its own reference to the context.
+  const std::unique_ptr<SSL_CTX, void (*)(SSL_CTX*)> context(SSL_CTX_new(TLS_server_method()), SSL_CTX_free);
+  SSL_CTX_set_min_proto_version(context.get(), TLS1_2_VERSION);
+  if (SSL_CTX_use_certificate_chain_file(context.get(), step.text.c_str()) != 1 ||
+      SSL_CTX_use_PrivateKey_file(context.get(), step.key_file.c_str(), SSL_FILETYPE_PEM) != 1) {
     Note("cannot load " + step.text);
     return false;
   }
   timeval limit{5, 0};
   ::setsockopt(client_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-  SSL* ssl = SSL_new(context);
+  SSL* ssl = SSL_new(context.get());
   SSL_set_fd(ssl, client_);
   if (SSL_accept(ssl) != 1) {
     SSL_free(ssl);
@@ -188,6 +190,14 @@ void FakeServer::Run() {
           ReceiveSome(kSliceMs);
         }
         break;
+      case Kind::kStall: {
+        const int small = 4096;
+        ::setsockopt(client_, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+        for (int waited = 0; !stop_ && waited < step.milliseconds; waited += kSliceMs) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(kSliceMs));
+        }
+        break;
+      }
       case Kind::kExpectLine: {
         std::string line;
         if (!ReadLine(line)) {
@@ -214,16 +224,34 @@ void FakeServer::Run() {
   }
 }
 
-std::vector<std::string> ScriptDialogue(FakeServer& server, const std::vector<Exchange>& exchanges) {
-  std::vector<std::string> transcript;
+ScriptedServer::ScriptedServer(const std::vector<Exchange>& exchanges, const std::string& tag) {
   for (const Exchange& exchange : exchanges) {
     for (const std::string& line : exchange.client_lines) {
-      server.ExpectLine(line);
-      transcript.push_back(line);
+      ExpectLine(Tagged(line, tag));
+      transcript.push_back(Tagged(line, tag));
     }
-    if (!exchange.reply.empty()) server.Send(exchange.reply);
+    if (exchange.pause_ms != 0) Pause(exchange.pause_ms);
+    if (!exchange.reply.empty()) Send(Tagged(exchange.reply, tag));
   }
-  return transcript;
+}
+
+void ScriptedServer::Check() {
+  Finish();
+  EXPECT_THAT(Problems(), ::testing::IsEmpty());
+  EXPECT_THAT(ReceivedLines(), ::testing::ElementsAreArray(transcript));
+}
+
+void Play(const Dialogue& row, const std::function<std::string(Clients&)>& state) {
+  auto clients = std::make_unique<Clients>();
+  ScriptedServer server(row.script, clients->imap.tag_prefix());
+  if (row.close) server.Close();
+  server.Start();
+  LineSession& session = clients->Aim(row.protocol, server.port(), row.timeout_ms);
+  EXPECT_EQ(row.action(*clients), row.succeeds);
+  EXPECT_EQ(session.last_error(), row.error);
+  EXPECT_EQ(state(*clients), row.state);
+  clients.reset();
+  server.Check();
 }
 
 std::uint16_t UnusedLoopbackPort() {

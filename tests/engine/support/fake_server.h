@@ -1,16 +1,25 @@
 #pragma once
 
-// A scripted server on 127.0.0.1 for dialogue tests. The script says what the
-// server sends and when (bytes, pauses, closes) and which lines it expects
-// from the client; every byte the client sent is recorded for the transcript.
+// A scripted server on 127.0.0.1 for dialogue tests, and the three protocol
+// clients aimed at it. The script says what the server sends and when (bytes,
+// pauses, closes) and which lines it expects from the client; every byte the
+// client sent is recorded for the transcript.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "engine/protocols/imap_client.h"
+#include "engine/protocols/pop3_client.h"
+#include "engine/protocols/smtp_client.h"
 
 namespace vesk::testing {
 
@@ -23,6 +32,9 @@ class FakeServer {
   // (up to 5 s) for a line and records a difference as a problem.
   FakeServer& Send(std::string bytes);
   FakeServer& Pause(int milliseconds);
+  // Stops reading for a while, with a receive buffer made small, so that
+  // what the client sends soon fills every buffer on the way.
+  FakeServer& Stall(int milliseconds);
   FakeServer& ExpectLine(std::string line);
   // Runs the server side of a TLS handshake with the certificate and key
   // (PEM files); everything after it is encrypted. A failed handshake ends
@@ -40,7 +52,7 @@ class FakeServer {
   std::vector<std::string> Problems() const;
 
  private:
-  enum class Kind { kSend, kPause, kExpectLine, kStartTls, kClose, kReset };
+  enum class Kind { kSend, kPause, kStall, kExpectLine, kStartTls, kClose, kReset };
   struct Step {
     Kind kind;
     std::string text;
@@ -57,8 +69,7 @@ class FakeServer {
 
   int listener_ = -1;
   int client_ = -1;
-  void* tls_context_ = nullptr;  // SSL_CTX, server thread only
-  void* tls_ = nullptr;          // SSL, server thread only
+  void* tls_ = nullptr;  // SSL, server thread only
   std::uint16_t port_ = 0;
   std::vector<Step> script_;
   std::thread thread_;
@@ -68,16 +79,6 @@ class FakeServer {
   std::size_t line_cursor_ = 0;        // server thread only
   std::vector<std::string> problems_;  // guarded by mutex_
 };
-
-// One exchange of a dialogue: the lines the client must send (none for a
-// greeting or for a reply that follows data) and the server's answer.
-struct Exchange {
-  std::vector<std::string> client_lines;
-  std::string reply;
-};
-
-// Scripts `server` and returns every client line in order: the transcript.
-std::vector<std::string> ScriptDialogue(FakeServer& server, const std::vector<Exchange>& exchanges);
 
 // A loopback port on which nothing listens (bound once, then released).
 std::uint16_t UnusedLoopbackPort();
@@ -91,5 +92,80 @@ std::string UnresolvableHostName();
 inline long long MillisecondsSince(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
 }
+
+// One exchange of a dialogue: the lines the client must send (none for a
+// greeting or for a reply that follows data), a pause, and the server's
+// answer. "{t}" in lines and answer stands for the IMAP4 client's tag prefix
+// (made when the client is, so the tags are known before the script is).
+struct Exchange {
+  std::vector<std::string> client_lines;
+  std::string reply;
+  int pause_ms = 0;  // before the reply; the client's lines are recorded meanwhile
+};
+
+inline std::vector<Exchange> Then(std::vector<Exchange> a, const std::vector<Exchange>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+inline std::string Tagged(std::string text, const std::string& tag) {
+  for (size_t at; (at = text.find("{t}")) != std::string::npos;) text.replace(at, 3, tag);
+  return text;
+}
+
+// A server that plays `exchanges` and, at Check, must have heard exactly
+// their client lines and noted no problem.
+class ScriptedServer : public FakeServer {
+ public:
+  explicit ScriptedServer(const std::vector<Exchange>& exchanges, const std::string& tag = "");
+  void Check();
+  std::vector<std::string> transcript;  // every client line of the script, in order
+};
+
+struct Clients {
+  SmtpClient smtp;
+  Pop3Client pop3;
+  ImapClient imap;
+
+  LineSession& Of(char protocol) {
+    if (protocol == 'S') return smtp;
+    return protocol == 'P' ? static_cast<LineSession&>(pop3) : imap;
+  }
+  // Aims the client of `protocol` ('S' SMTP, 'P' POP3, 'I' IMAP4) at
+  // 127.0.0.1; SMTP greets as client.test, POP3 signs in as ann with "secret"
+  // (IMAP4 keeps its own defaults).
+  LineSession& Aim(char protocol, std::uint16_t port, int timeout_ms = 2000) {
+    smtp.set_helo_name("client.test");
+    pop3.set_user("ann"), pop3.set_password("secret");
+    LineSession& session = Of(protocol);
+    session.set_host("127.0.0.1"), session.set_port(port), session.set_timeout_ms(timeout_ms);
+    return session;
+  }
+};
+
+// A row of a dialogue table: the server's script, what the client of
+// `protocol` does, and what it comes to: success, last error, and its state
+// as the table's own summary shows it.
+struct Dialogue {
+  const char* name;
+  char protocol;
+  std::vector<Exchange> script;
+  std::function<bool(Clients&)> action;
+  bool succeeds;
+  std::string error;
+  std::string state;
+  int timeout_ms = 2000;
+  bool close = false;  // the server closes after the script
+};
+
+// Plays `row`. The clients are released before the transcript is checked, so
+// an IMAP4 client still logged in must find its LOGOUT in the script.
+void Play(const Dialogue& row, const std::function<std::string(Clients&)>& state);
+
+// A row is shown by its name where GoogleTest prints a failed row.
+inline void PrintTo(const Dialogue& row, std::ostream* out) { *out << row.name; }
+
+// The name of a table row, for INSTANTIATE_TEST_SUITE_P.
+inline auto RowName = [](const auto& info) { return std::string(info.param.name); };
 
 }  // namespace vesk::testing
