@@ -46,12 +46,20 @@ int SocketConnection::FailWithMinusOne(int error) {
   return -1;
 }
 
+namespace {
+// How soon after a reply a command goes out without looking first whether
+// the peer has ended the stream (SendWithin).
+constexpr std::chrono::milliseconds kFreshReply{100};
+}  // namespace
+
 bool SocketConnection::Create() {
   if (HasSocket()) return true;
   sockets::Handle socket = sockets::CreateTcpSocket();
   if (socket == sockets::kInvalidHandle) return Fail(sockets::LastError());
   socket_ = socket;
   peer_closed_ = false;
+  sent_unprobed_ = false;
+  last_arrival_ = {};
   begin_ = end_ = 0;
   return true;
 }
@@ -174,7 +182,17 @@ int SocketConnection::SendWithin(std::string_view bytes, int timeout_ms) {
   if (bytes.size() > static_cast<std::size_t>(INT_MAX)) return FailWithMinusOne(sockets::kErrMessageSize);
   if (!connected_) return RefuseWithoutSocket(), -1;
   // The session is over before the command: it fails at once, saying so.
-  if (PeerHasEnded()) return Close(), RefuseWithoutSocket(), -1;
+  // Looking costs a receive, as dear as the send itself where socket calls
+  // are (Windows Sockets under Wine), so a command that follows a reply
+  // within kFreshReply goes without the look; should the stream turn out to
+  // have ended at the first look for its reply, the read fails at once the
+  // same way (ReceiveMore), instead of waiting out the time-out.
+  if (peer_closed_) return Close(), RefuseWithoutSocket(), -1;
+  if (std::chrono::steady_clock::now() - last_arrival_ < kFreshReply) {
+    sent_unprobed_ = true;
+  } else if (PeerHasEnded()) {
+    return Close(), RefuseWithoutSocket(), -1;
+  }
   timeout_ms = std::max(timeout_ms, 0);
   if (!tls_) return SendRaw(bytes.data(), bytes.size(), timeout_ms) ? static_cast<int>(bytes.size()) : -1;
   std::string records;
@@ -235,7 +253,11 @@ bool SocketConnection::SendRaw(const char* data, std::size_t length, int timeout
 int SocketConnection::ReceiveRaw(char* buffer, int room) {
   if (peer_closed_) return 0;
   const int n = sockets::Receive(socket_, buffer, room, sockets::ReceiveMode::kConsume);
-  if (n > 0) return n;
+  if (n > 0) {
+    last_arrival_ = std::chrono::steady_clock::now();
+    sent_unprobed_ = false;
+    return n;
+  }
   const int error = n == 0 ? 0 : sockets::LastError();
   if (error == sockets::kErrWouldBlock) return 0;
   if (n == 0 || error == sockets::kErrConnectionReset || error == sockets::kErrConnectionAborted) {
@@ -347,6 +369,10 @@ bool SocketConnection::ReceiveMore(InactivityClock& clock) {
   if (taken < 0) return Drop();
   if (taken > 0 || ciphertext_arrived_) clock.NoteBytes();
   if (taken > 0) return true;
+  // A stream found ended at the first look after a command that went without
+  // the look before it (SendWithin) had ended before the command: the call
+  // fails at once, as the look would have made it.
+  if (std::exchange(sent_unprobed_, false) && peer_closed_) return Close(), RefuseWithoutSocket();
   for (;;) {
     if (!clock.NoteEmptyPoll()) return Fail(sockets::kErrTimedOut), Drop();
     const int n = Pause(clock.pause_ms());

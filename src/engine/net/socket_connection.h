@@ -18,6 +18,7 @@
 // as pending, and received ciphertext that completes no record yet counts as
 // activity, so the inactivity time-out means the same on both transports.
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -157,6 +158,10 @@ class SocketConnection {
   // Set once the peer has ended the stream (or reset it): from then on the
   // socket is always readable, so pauses are slept instead of waited.
   bool peer_closed_ = false;
+  // When bytes last arrived, and whether a send went out after them without
+  // the look for the end of the stream (see SendWithin).
+  std::chrono::steady_clock::time_point last_arrival_{};
+  bool sent_unprobed_ = false;
   std::unique_ptr<char[]> buffer_;
   std::size_t begin_ = 0;
   std::size_t end_ = 0;

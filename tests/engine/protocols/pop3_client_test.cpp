@@ -78,11 +78,17 @@ std::vector<Dialogue> Cases() {
        LoggedIn("+OK 3 300\r\n", {{{"DELE 2"}, "+OK marked\r\n"}, {{"RSET"}, "+OK\r\n"}, {{"DELE 9"}, "-ERR no\r\n"}}),
        Opened([](Pop3Client& c) { return c.Delete(2) && c.Reset() && c.Delete(9); }), false,
        "Error occured during DELE", "3|"},
-      // A server that has closed gets no command: the call fails at once.
+      // A server that has closed gets no command: the call fails at once. A
+      // command right after a reply goes without looking first; it fails at
+      // once all the same, not after the time-out.
       {"CommandAfterTheServerClosedIsNotSent", 'P', LoggedIn("+OK 1 5\r\n"), Opened([](Pop3Client& c) {
          return std::this_thread::sleep_for(std::chrono::milliseconds(200)), c.Retrieve(1);
        }),
        false, FormatMessageText(kMsgConnectionEnded, 10057), "1|", 2000, true},
+      {"CommandRightAfterTheServerClosedFailsAtOnce", 'P', LoggedIn("+OK 1 5\r\n"), Opened([](Pop3Client& c) {
+         return std::this_thread::sleep_for(std::chrono::milliseconds(20)), c.Retrieve(1);
+       }),
+       false, FormatMessageText(kMsgConnectionEnded, 10057), "1|", 60000, true},
       // UIDL: one message's identifier; the number of the message with an
       // identifier, 0 when no message has it (nothing is sent for one that
       // could break the command); a number the server does not know fails.
