@@ -53,7 +53,7 @@ class Tokens {
       return Kind::kClose;
     }
     if (c == '"') return ReadQuoted(value);
-    if (c == '{' && ReadLiteral(value)) return Kind::kString;
+    if (c == '{' && response_.TakeLiteral(position_, value)) return Kind::kString;
     const std::size_t start = position_;
     while (position_ < text_.size() && !IsSpaceOrTab(text_[position_]) && text_[position_] != '(' &&
            text_[position_] != ')') {
@@ -110,14 +110,6 @@ class Tokens {
     return Kind::kString;  // unterminated: what there is
   }
 
-  bool ReadLiteral(std::string& value) {
-    const std::size_t close = text_.find('}', position_);
-    const std::string* literal = close == std::string_view::npos ? nullptr : response_.LiteralClosedAt(close);
-    if (!literal) return false;
-    value = *literal;
-    position_ = close + 1;
-    return true;
-  }
 
   const ImapResponse& response_;
   std::string_view text_;

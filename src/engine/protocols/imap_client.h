@@ -108,7 +108,7 @@ class ImapCommandArg {
   std::string_view text_;
 };
 
-class ImapClient : public LineSession, private SaslChannel {
+class ImapClient : public LineSession {
  public:
   static constexpr std::uint16_t kDefaultPort = 143;
   // Longest command (without the tag) the client sends.
@@ -232,7 +232,6 @@ class ImapClient : public LineSession, private SaslChannel {
   bool SendSaslCommand(std::string_view line, std::string_view shown) override;
   bool SendSaslResponse(std::string_view line, std::string_view shown) override;
   SaslReply ReadSaslReply() override;
-  void FailSasl(std::string text) override { last_error_ = std::move(text); }
   bool LogIn();
   bool UpgradeAfterGreeting();
   bool RefuseLineBreaks(std::string_view text);

@@ -97,7 +97,7 @@ class ValueReader {
       kind = ImapFetchItem::Kind::kString;
       return ReadQuoted(value);
     }
-    if (c == '{' && ReadLiteral(value)) {
+    if (c == '{' && response_.TakeLiteral(position_, value)) {
       kind = ImapFetchItem::Kind::kString;
       return true;
     }
@@ -125,14 +125,6 @@ class ValueReader {
     return false;  // no closing quote
   }
 
-  bool ReadLiteral(std::string& value) {
-    const std::size_t close = text_.find('}', position_);
-    const std::string* literal = close == std::string_view::npos ? nullptr : response_.LiteralClosedAt(close);
-    if (!literal) return false;
-    value = *literal;
-    position_ = close + 1;
-    return true;
-  }
 
   // The inside of a parenthesized list, nested lists and quoted strings
   // skipped whole.

@@ -25,14 +25,19 @@ struct ImapResponse {
   std::vector<std::string> literals;
   std::vector<std::size_t> literal_ends;
 
-  // The bytes of the literal whose announcement's "}" stands at `close` in
-  // `text`, or null: "{n}" counts as a literal only where the server really
-  // announced one, at the end of a line that the literal's bytes followed.
-  const std::string* LiteralClosedAt(std::size_t close) const {
-    for (std::size_t i = 0; i < literal_ends.size(); ++i) {
-      if (literal_ends[i] == close + 1) return &literals[i];
+  // The literal announced at `position` in `text`: its bytes go to `value`
+  // and `position` moves past the "}". "{n}" counts as a literal only where
+  // the server really announced one, at the end of a line that the literal's
+  // bytes followed; false otherwise.
+  bool TakeLiteral(std::size_t& position, std::string& value) const {
+    const std::size_t close = text.find('}', position);
+    for (std::size_t i = 0; close != std::string::npos && i < literal_ends.size(); ++i) {
+      if (literal_ends[i] != close + 1) continue;
+      value = literals[i];
+      position = close + 1;
+      return true;
     }
-    return nullptr;
+    return false;
   }
 };
 

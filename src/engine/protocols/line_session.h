@@ -28,11 +28,12 @@
 #include "engine/net/protocol_trace.h"
 #include "engine/net/socket_connection.h"
 #include "engine/net/transport_security.h"
+#include "engine/protocols/sasl_exchange.h"
 #include "engine/protocols/sign_in.h"
 
 namespace vesk {
 
-class LineSession {
+class LineSession : protected SaslChannel {
  public:
   static constexpr std::int32_t kDefaultTimeOutMs = 5000;
 
@@ -106,6 +107,9 @@ class LineSession {
   // The handshake on the open connection (implicit TLS or after STARTTLS's
   // go-ahead). On failure the connection is closed.
   bool Upgrade();
+  // A failure of a sign-in exchange itself is the last error; each protocol
+  // says how its exchange's lines go and how replies are judged.
+  void FailSasl(std::string text) override { last_error_ = std::move(text); }
 
   SocketConnection connection_;
   std::string last_reply_;

@@ -28,7 +28,7 @@
 
 namespace vesk {
 
-class Pop3Client : public LineSession, private SaslChannel {
+class Pop3Client : public LineSession {
  public:
   static constexpr std::uint16_t kDefaultPort = 110;
 
@@ -71,7 +71,6 @@ class Pop3Client : public LineSession, private SaslChannel {
   bool SendSaslCommand(std::string_view line, std::string_view shown) override;
   bool SendSaslResponse(std::string_view line, std::string_view shown) override;
   SaslReply ReadSaslReply() override;
-  void FailSasl(std::string text) override { last_error_ = std::move(text); }
 
   template <typename... Args>
   bool Execute(Command command, Args... args);

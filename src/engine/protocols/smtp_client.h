@@ -32,7 +32,7 @@
 
 namespace vesk {
 
-class SmtpClient : public LineSession, private SaslChannel {
+class SmtpClient : public LineSession {
  public:
   static constexpr std::uint16_t kDefaultPort = 25;
 
@@ -106,7 +106,6 @@ class SmtpClient : public LineSession, private SaslChannel {
   bool SendSaslCommand(std::string_view line, std::string_view shown) override;
   bool SendSaslResponse(std::string_view line, std::string_view shown) override;
   SaslReply ReadSaslReply() override;
-  void FailSasl(std::string text) override { last_error_ = std::move(text); }
 
   bool Execute(Command command, const std::string& argument = std::string(), std::string_view parameters = {});
   bool FormatLine(Command command, const std::string& argument, std::string_view parameters, std::string& line);
