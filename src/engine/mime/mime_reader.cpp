@@ -45,7 +45,9 @@ bool BeginsWithDelimiter(const char* begin, const char* end, std::string_view de
 }
 
 // The lines of a run, CRs dropped, each followed by CR LF (a last line
-// without LF too: what follows it is written on a line of its own).
+// without LF too: what follows it is written on a line of its own). CRs
+// alone after the last LF make no line, as when the text is read line by
+// line.
 std::string LinesWithCrLf(std::string_view run) {
   std::string text;
   text.reserve(run.size() + run.size() / 32);
@@ -54,6 +56,7 @@ std::string LinesWithCrLf(std::string_view run) {
   while (p < end) {
     const void* found = std::memchr(p, '\n', static_cast<size_t>(end - p));
     const char* const stop = found ? static_cast<const char*>(found) : end;
+    if (!found && IsCrOnly(p, end)) break;
     AppendWithoutCarriageReturns(text, p, stop);
     text += "\r\n";
     p = stop + 1;

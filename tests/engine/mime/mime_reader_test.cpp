@@ -105,7 +105,9 @@ const ParseCase kParseCases[] = {
      "multipart/mixed [/ \"ABC\", / \"x \n\"]", ""},
     {"LastContentTypeDecides", "Content-Type: text/plain\nContent-Type: image/png\n\nx\n", "image/png \"x\n\"", ""},
     {"RootMultipartWithoutBoundaryKeepsItsLinesAsPreamble", "Content-Type: multipart/mixed\n\n--B\n\nx\n",
-     "multipart/mixed []", "--B\r\n\r\nx\r\n"}};
+     "multipart/mixed []", "--B\r\n\r\nx\r\n"},
+    {"CarriageReturnsAfterTheLastLineEndMakeNoLine", "Content-Type: multipart/mixed\n\nx\n\r\r", "multipart/mixed []",
+     "x\r\n"}};
 #undef MIXED
 
 class ParseTest : public ::testing::TestWithParam<ParseCase> {};
