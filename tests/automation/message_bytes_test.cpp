@@ -1,12 +1,17 @@
-// A message object of this library goes on the wire as the bytes Save writes
-// (without Bcc), in both modes, whatever bytes it holds: a loaded message
-// whose text is ISO-8859-1 in 8bit, with bytes that are no UTF-8 and bytes
-// that no character of the ANSI code page stands for. A recording server on
-// loopback keeps what SMTP DATA and IMAP APPEND carried.
+// Servers on loopback, run by the test itself:
+// - A message object of this library goes on the wire as the bytes Save
+//   writes (without Bcc), in both modes, whatever bytes it holds: a loaded
+//   message whose text is ISO-8859-1 in 8bit, with bytes that are no UTF-8 and
+//   bytes that no character of the ANSI code page stands for. A recording
+//   server keeps what SMTP DATA and IMAP APPEND carried.
+// - A reply that is slow in coming is waited for, a reply that trickles in
+//   is read however long it takes, and a server that falls silent costs the
+//   time-out and no more (the receives that wait under Windows Sockets).
 #include <winsock2.h>
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <functional>
 #include <string>
 #include <thread>
@@ -16,10 +21,8 @@
 namespace vesk::test {
 namespace {
 
-// Runs `deliver` against a recording server on loopback for one client and
-// one dialogue, and returns the message of its first SMTP DATA (dot-stuffing
-// undone) or IMAP APPEND literal. The server greets and answers every command.
-std::string Recorded(bool imap, const std::function<void(short port)>& deliver) {
+// A listening socket on loopback, and its port.
+SOCKET Listen(short& port) {
   WSADATA data;
   WSAStartup(MAKEWORD(2, 2), &data);
   const SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
@@ -30,6 +33,16 @@ std::string Recorded(bool imap, const std::function<void(short port)>& deliver) 
   int length = sizeof address;
   getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
   listen(listener, 1);
+  port = static_cast<short>(ntohs(address.sin_port));  // the same bits, as Port takes them
+  return listener;
+}
+
+// Runs `deliver` against a recording server on loopback for one client and
+// one dialogue, and returns the message of its first SMTP DATA (dot-stuffing
+// undone) or IMAP APPEND literal. The server greets and answers every command.
+std::string Recorded(bool imap, const std::function<void(short port)>& deliver) {
+  short port;
+  const SOCKET listener = Listen(port);
   std::string message;
   std::thread server([&] {
     const SOCKET client = accept(listener, nullptr, nullptr);
@@ -79,7 +92,7 @@ std::string Recorded(bool imap, const std::function<void(short port)>& deliver) 
     }
     closesocket(client);
   });
-  deliver(static_cast<short>(ntohs(address.sin_port)));  // the same bits, as Port takes them
+  deliver(port);
   closesocket(listener);
   server.join();
   WSACleanup();
@@ -149,6 +162,72 @@ TEST(MessageBytes, SmtpAndImapCarryTheSavedBytesInBothModes) {
       EXPECT_EQ(Recorded(imap, deliver), expected);
     }
   }
+}
+
+// A POP3 server that greets after `greeting_delay_ms`, sends every reply one
+// byte per `byte_gap_ms`, and answers nothing after `answered` commands.
+struct SlowServer {
+  int greeting_delay_ms;
+  int byte_gap_ms;
+  int answered;
+};
+
+// Connects a POP3 object with a time-out of `timeout_ms` to such a server:
+// Connect's result, its error description and how long it took in ms.
+HRESULT ConnectTo(const SlowServer& script, LONG timeout_ms, std::wstring& error, long long& spent_ms) {
+  short port;
+  const SOCKET listener = Listen(port);
+  std::thread server([&] {
+    const SOCKET client = accept(listener, nullptr, nullptr);
+    if (client == INVALID_SOCKET) return;
+    const auto say = [&](const char* text) {
+      for (; *text; ++text) {
+        if (script.byte_gap_ms > 0) Sleep(script.byte_gap_ms);
+        send(client, text, 1, 0);
+      }
+    };
+    Sleep(script.greeting_delay_ms);
+    say("+OK slow\r\n");
+    char chunk[512];
+    for (int commands = 0; recv(client, chunk, sizeof chunk, 0) > 0; ++commands) {
+      if (commands < script.answered) say("+OK\r\n");
+    }
+    closesocket(client);
+  });
+  ComPtr<IVeskPOP3> pop3;
+  EXPECT_EQ(CreateByProgId(L"VeskMail.POP3", pop3), S_OK);
+  pop3->put_Host(Bstr(L"127.0.0.1").get());
+  pop3->put_Port(port);
+  pop3->put_User(Bstr(L"u").get());
+  pop3->put_Password(Bstr(L"p").get());
+  pop3->put_TimeOut(timeout_ms);
+  const auto started = std::chrono::steady_clock::now();
+  const HRESULT hr = pop3->Connect();
+  spent_ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
+  error = TakeErrorInfo().description;
+  pop3.reset();  // ends the session: the server sees the close and stops
+  closesocket(listener);
+  server.join();
+  WSACleanup();
+  return hr;
+}
+
+TEST(SlowServers, RepliesAreWaitedForAndOnlySilenceEndsARead) {
+  std::wstring error;
+  long long spent = 0;
+  // A greeting after 600 ms, with a time-out of 1 s: each pause is a fiftieth
+  // of it, so the greeting comes many pauses later.
+  EXPECT_EQ(ConnectTo({600, 0, 99}, 1000, error, spent), S_OK) << Narrow(error);
+  // A greeting that takes 1.5 s, one byte every 150 ms: longer than the
+  // time-out, yet never silent for as long.
+  EXPECT_EQ(ConnectTo({0, 150, 99}, 1000, error, spent), S_OK) << Narrow(error);
+  EXPECT_GT(spent, 2000) << "the replies took their time";
+  // No answer to USER: the call fails once the time-out has passed, not
+  // sooner (a wait that ended early would count as silence) and not much later.
+  EXPECT_NE(ConnectTo({0, 0, 0}, 1500, error, spent), S_OK);
+  EXPECT_NE(error.find(L"10060"), std::wstring::npos) << Narrow(error);
+  EXPECT_GE(spent, 1300);
+  EXPECT_LT(spent, 4000);
 }
 
 }  // namespace

@@ -33,7 +33,10 @@ std::size_t WithoutLineEnd(const char* text, std::size_t length) {
 
 SocketConnection::SocketConnection() : buffer_(new char[kReceiveBufferSize]) {}
 
-SocketConnection::~SocketConnection() { Close(); }
+SocketConnection::~SocketConnection() {
+  Close();
+  sockets::CloseWaiter(waiter_);
+}
 
 bool SocketConnection::Fail(int error) {
   last_error_ = error;
@@ -57,6 +60,7 @@ bool SocketConnection::Create() {
   sockets::Handle socket = sockets::CreateTcpSocket();
   if (socket == sockets::kInvalidHandle) return Fail(sockets::LastError());
   socket_ = socket;
+  if (waiter_ == sockets::kNoWaiter) waiter_ = sockets::CreateWaiter();
   peer_closed_ = false;
   sent_unprobed_ = false;
   last_arrival_ = {};
@@ -247,12 +251,13 @@ bool SocketConnection::SendRaw(const char* data, std::size_t length, int timeout
   return true;
 }
 
-// What the socket holds, in one receive that never blocks: the count
-// received, 0 when nothing is there (or the stream has ended, which sets
-// peer_closed_), or -1.
-int SocketConnection::ReceiveRaw(char* buffer, int room) {
+// What the socket holds, in one receive that never blocks, or with
+// `wait_ms`, that waits up to that long for bytes: the count received, 0 when
+// nothing is there (or the stream has ended, which sets peer_closed_), or -1.
+int SocketConnection::ReceiveRaw(char* buffer, int room, int wait_ms) {
   if (peer_closed_) return 0;
-  const int n = sockets::Receive(socket_, buffer, room, sockets::ReceiveMode::kConsume);
+  const int n = wait_ms > 0 ? sockets::ReceiveWithin(socket_, waiter_, buffer, room, wait_ms)
+                            : sockets::Receive(socket_, buffer, room, sockets::ReceiveMode::kConsume);
   if (n > 0) {
     last_arrival_ = std::chrono::steady_clock::now();
     sent_unprobed_ = false;
@@ -269,9 +274,10 @@ int SocketConnection::ReceiveRaw(char* buffer, int room) {
 
 // The encrypted side of a poll: decrypted bytes the session holds first,
 // then whatever ciphertext the socket holds, until a byte is decrypted or
-// nothing is left to receive. A close_notify (or a damaged record) ends the
-// stream as a FIN does on a plain connection.
-int SocketConnection::TakeDecrypted(bool may_receive) {
+// nothing is left to receive; the first receive waits up to `wait_ms`. A
+// close_notify (or a damaged record) ends the stream as a FIN does on a plain
+// connection.
+int SocketConnection::TakeDecrypted(bool may_receive, int wait_ms) {
   if (begin_ > 0) {
     std::memmove(buffer_.get(), buffer_.get() + begin_, Buffered());
     end_ -= begin_;
@@ -288,34 +294,35 @@ int SocketConnection::TakeDecrypted(bool may_receive) {
     if (n < 0) peer_closed_ = true;
     if (peer_closed_ || !may_receive) return 0;
     char ciphertext[kCiphertextChunkSize];
-    const int received = ReceiveRaw(ciphertext, sizeof ciphertext);
+    const int received = ReceiveRaw(ciphertext, sizeof ciphertext, std::exchange(wait_ms, 0));
     if (received <= 0) return received;
     tls_->Feed(ciphertext, static_cast<std::size_t>(received));
     ciphertext_arrived_ = true;
   }
 }
 
-// One poll: moves the bytes the socket holds into the buffer without
-// blocking. The count moved (0 when none are there), or -1.
-int SocketConnection::TakeWhatIsPending() {
+// One poll: moves the bytes the socket holds into the buffer, waiting up to
+// `wait_ms` for some when none are there. The count moved (0 when none came),
+// or -1.
+int SocketConnection::TakeWhatIsPending(int wait_ms) {
   ciphertext_arrived_ = false;
-  if (tls_) return TakeDecrypted(true);
+  if (tls_) return TakeDecrypted(true, wait_ms);
   if (peer_closed_) return 0;
   if (begin_ > 0) {
     std::memmove(buffer_.get(), buffer_.get() + begin_, Buffered());
     end_ -= begin_;
     begin_ = 0;
   }
-  const int n = ReceiveRaw(buffer_.get() + end_, static_cast<int>(kReceiveBufferSize - end_));
+  const int n = ReceiveRaw(buffer_.get() + end_, static_cast<int>(kReceiveBufferSize - end_), wait_ms);
   if (n > 0) end_ += static_cast<std::size_t>(n);
   return n;
 }
 
-// The pause between two empty polls: a wait for readability that ends as soon
-// as bytes arrive, which are then taken. At the end of the stream (or after a
-// reset) the socket is readable for good, so from then on the pause is
-// slept: a closed peer is noticed, like silence, only when the inactivity
-// period has passed. Returns the count of bytes taken, or -1.
+// The pause between two empty polls: one receive that waits, ending as soon
+// as bytes arrive. At the end of the stream (or after a reset) the socket is
+// readable for good, so from then on the pause is slept: a closed peer is
+// noticed, like silence, only when the inactivity period has passed. Returns
+// the count of bytes taken, or -1.
 int SocketConnection::Pause(int milliseconds) {
   ciphertext_arrived_ = false;
   if (peer_closed_) {
@@ -323,11 +330,10 @@ int SocketConnection::Pause(int milliseconds) {
     return 0;
   }
   const auto started = std::chrono::steady_clock::now();
-  const int ready = sockets::WaitReadable(socket_, milliseconds);
-  if (ready < 0) return FailWithMinusOne(sockets::LastError());
-  if (ready == 0) return 0;
-  const int n = TakeWhatIsPending();
-  if (n != 0 || ciphertext_arrived_ || !peer_closed_) return n;
+  const int n = TakeWhatIsPending(std::max(milliseconds, 0));
+  // (After a command sent without the look for the end of the stream, the
+  // caller fails at once instead: see ReceiveMore.)
+  if (n != 0 || ciphertext_arrived_ || !peer_closed_ || sent_unprobed_) return n;
   // The stream ended just now (a FIN, a reset or a close_notify).
   const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
   sockets::SleepMilliseconds(milliseconds - static_cast<int>(spent.count()));
@@ -353,26 +359,17 @@ int SocketConnection::WaitForData(int milliseconds) {
   }
 }
 
-// Waits until at least one new byte is in the buffer. What the socket holds
-// already is taken first, in one receive that never blocks: under a socket
-// layer where every call is dear (Windows Sockets under Wine) a reply has
-// mostly arrived while the command was being sent, and then a wait would
-// cost as much again. Only when nothing is there does each poll wait first
-// and then take what came. Bytes a TLS session has decrypted already are
+// Waits until at least one new byte is in the buffer: polls, each one
+// receive that waits up to the clock's pause (sockets::ReceiveWithin). The
+// first poll takes what the socket holds already at the price of a receive
+// that never blocks, and a reply that has not arrived yet costs no second
+// receive after the wait. Bytes a TLS session has decrypted already are
 // taken without a receive. False on a time-out (10060) or a socket failure.
 bool SocketConnection::ReceiveMore(InactivityClock& clock) {
   if (tls_ && TakeDecrypted(false) > 0) {
     clock.NoteBytes();
     return true;
   }
-  const int taken = TakeWhatIsPending();
-  if (taken < 0) return Drop();
-  if (taken > 0 || ciphertext_arrived_) clock.NoteBytes();
-  if (taken > 0) return true;
-  // A stream found ended at the first look after a command that went without
-  // the look before it (SendWithin) had ended before the command: the call
-  // fails at once, as the look would have made it.
-  if (std::exchange(sent_unprobed_, false) && peer_closed_) return Close(), RefuseWithoutSocket();
   for (;;) {
     if (!clock.NoteEmptyPoll()) return Fail(sockets::kErrTimedOut), Drop();
     const int n = Pause(clock.pause_ms());
@@ -380,6 +377,10 @@ bool SocketConnection::ReceiveMore(InactivityClock& clock) {
     // Ciphertext that completes no record yet is still a sign of life.
     if (n > 0 || ciphertext_arrived_) clock.NoteBytes();
     if (n > 0) return true;
+    // A stream found ended at the first look after a command that went
+    // without the look before it (SendWithin) had ended before the command:
+    // the call fails at once, as the look would have made it.
+    if (std::exchange(sent_unprobed_, false) && peer_closed_) return Close(), RefuseWithoutSocket();
   }
 }
 

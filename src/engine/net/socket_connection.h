@@ -139,9 +139,9 @@ class SocketConnection {
  private:
   std::size_t Buffered() const { return end_ - begin_; }
   const char* BufferedData() const { return buffer_.get() + begin_; }
-  int TakeWhatIsPending();
-  int TakeDecrypted(bool may_receive);
-  int ReceiveRaw(char* buffer, int room);
+  int TakeWhatIsPending(int wait_ms = 0);
+  int TakeDecrypted(bool may_receive, int wait_ms = 0);
+  int ReceiveRaw(char* buffer, int room, int wait_ms = 0);
   bool SendRaw(const char* data, std::size_t length, int timeout_ms);
   bool Drop();
   bool RefuseWithoutSocket();
@@ -152,6 +152,9 @@ class SocketConnection {
   int FailWithMinusOne(int error);
 
   sockets::Handle socket_ = sockets::kInvalidHandle;
+  // What a receive that waits waits on; made with the first socket, kept for
+  // the next ones.
+  sockets::Waiter waiter_ = sockets::kNoWaiter;
   int last_error_ = 0;
   bool connected_ = false;
   bool ended_ = false;

@@ -102,6 +102,22 @@ int Receive(Handle socket, char* buffer, int length, ReceiveMode mode);
 // the end of the stream): 1 readable, 0 not within the time, -1 failure.
 int WaitReadable(Handle socket, int timeout_ms);
 
+// What ReceiveWithin waits on: an event under Windows Sockets, nothing
+// elsewhere. kNoWaiter when none could be made (ReceiveWithin then waits for
+// readability and receives after it).
+using Waiter = std::uintptr_t;
+inline constexpr Waiter kNoWaiter = 0;
+Waiter CreateWaiter();
+void CloseWaiter(Waiter waiter);
+
+// One receive that waits up to timeout_ms for bytes: the count received, 0
+// at the end of the stream, or -1 (10035 when nothing came in time). Under
+// Windows Sockets it is one overlapped receive waited on with `waiter`, where
+// a wait for readability and a receive after it cost twice the requests
+// (under Wine, each a round trip to its server). The buffer is never written
+// after the call returns.
+int ReceiveWithin(Handle socket, Waiter waiter, char* buffer, int length, int timeout_ms);
+
 bool CloseSocket(Handle socket);
 
 // The local host name into a buffer of the given size (NUL included).

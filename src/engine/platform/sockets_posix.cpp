@@ -222,6 +222,21 @@ int WaitReadable(Handle socket, int timeout_ms) {
   return 1;  // POLLIN, POLLHUP or POLLERR: a receive will not block
 }
 
+Waiter CreateWaiter() { return 1; }  // poll needs nothing made beforehand
+
+void CloseWaiter(Waiter) {}
+
+int ReceiveWithin(Handle socket, Waiter, char* buffer, int length, int timeout_ms) {
+  const int n = Receive(socket, buffer, length, ReceiveMode::kConsume);
+  if (n >= 0 || t_last_error != kErrWouldBlock) return n;
+  const int ready = WaitReadable(socket, timeout_ms);
+  if (ready <= 0) {
+    if (ready == 0) t_last_error = kErrWouldBlock;
+    return -1;
+  }
+  return Receive(socket, buffer, length, ReceiveMode::kConsume);
+}
+
 bool CloseSocket(Handle socket) {
   if (!IsUsable(socket)) return false;
   // The descriptor is gone after close even when it reports EINTR.

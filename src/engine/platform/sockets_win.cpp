@@ -1,5 +1,7 @@
-// Windows Sockets side of the sockets seam. Only calls of Windows Sockets 1.1
-// are made; the library starts Windows Sockets when it is loaded.
+// Windows Sockets side of the sockets seam. The calls are those of Windows
+// Sockets 1.1, and the overlapped receive of Windows Sockets 2 (sockets made
+// by socket() allow it); the library starts Windows Sockets when it is
+// loaded.
 
 #include "engine/platform/sockets.h"
 
@@ -113,6 +115,55 @@ int WaitReadable(Handle socket, int timeout_ms) {
   int rc = ::select(0, &readable, nullptr, nullptr, &limit);
   if (rc == SOCKET_ERROR) return -1;
   return rc > 0 ? 1 : 0;
+}
+
+Waiter CreateWaiter() {
+  const WSAEVENT event = ::WSACreateEvent();
+  return event == WSA_INVALID_EVENT ? kNoWaiter : reinterpret_cast<Waiter>(event);
+}
+
+void CloseWaiter(Waiter waiter) {
+  if (waiter != kNoWaiter) ::WSACloseEvent(reinterpret_cast<WSAEVENT>(waiter));
+}
+
+// The receive is overlapped, so the socket's non-blocking mode does not
+// apply to it: it either completes at once or is left pending, and then the
+// event ends the wait. A receive still pending when the time is up is
+// cancelled and waited for, so that it can no longer write to the buffer;
+// bytes it took before the cancel are returned.
+int ReceiveWithin(Handle socket, Waiter waiter, char* buffer, int length, int timeout_ms) {
+  if (waiter == kNoWaiter) {
+    const int n = Receive(socket, buffer, length, ReceiveMode::kConsume);
+    if (n >= 0 || ::WSAGetLastError() != WSAEWOULDBLOCK) return n;
+    const int ready = WaitReadable(socket, timeout_ms);
+    if (ready <= 0) {
+      if (ready == 0) ::WSASetLastError(WSAEWOULDBLOCK);
+      return -1;
+    }
+    return Receive(socket, buffer, length, ReceiveMode::kConsume);
+  }
+  const SOCKET s = Native(socket);
+  WSABUF piece{static_cast<ULONG>(length), buffer};
+  WSAOVERLAPPED overlapped{};
+  overlapped.hEvent = reinterpret_cast<WSAEVENT>(waiter);
+  DWORD received = 0;
+  DWORD flags = 0;
+  if (::WSARecv(s, &piece, 1, &received, &flags, &overlapped, nullptr) == 0) return static_cast<int>(received);
+  if (::WSAGetLastError() != WSA_IO_PENDING) return -1;
+  const ULONGLONG until = ::GetTickCount64() + static_cast<ULONGLONG>(timeout_ms > 0 ? timeout_ms : 0);
+  for (;;) {
+    const ULONGLONG now = ::GetTickCount64();
+    const DWORD left = now < until ? static_cast<DWORD>(until - now) : 0;
+    if (::WaitForSingleObject(overlapped.hEvent, left) != WAIT_OBJECT_0) break;
+    if (::WSAGetOverlappedResult(s, &overlapped, &received, FALSE, &flags)) return static_cast<int>(received);
+    if (::WSAGetLastError() != WSA_IO_INCOMPLETE) return -1;
+    // The event was set by something else than this receive: wait on.
+    ::WSAResetEvent(overlapped.hEvent);
+  }
+  ::CancelIoEx(reinterpret_cast<HANDLE>(s), &overlapped);
+  if (::WSAGetOverlappedResult(s, &overlapped, &received, TRUE, &flags)) return static_cast<int>(received);
+  if (::WSAGetLastError() == WSA_OPERATION_ABORTED) ::WSASetLastError(WSAEWOULDBLOCK);
+  return -1;
 }
 
 bool CloseSocket(Handle socket) { return ::closesocket(Native(socket)) == 0; }
