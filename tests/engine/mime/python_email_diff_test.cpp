@@ -22,6 +22,7 @@
 #include "engine/mime/message_entity.h"
 #include "engine/mime/transfer_codec.h"
 #include "support/mime_tree.h"
+#include "support/test_streams.h"
 
 namespace vesk {
 namespace {
@@ -174,13 +175,6 @@ class MessageGenerator {
   std::string eol_;
 };
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::stringstream bytes;
-  bytes << file.rdbuf();
-  return bytes.str();
-}
-
 // The Python side: file name to its part lines (tab-separated fields).
 std::map<std::string, std::vector<std::vector<std::string>>> RunPython(const std::vector<fs::path>& files) {
   const fs::path script = fs::path(VESK_TEST_DATA_DIR) / ".." / "engine" / "support" / "email_tree.py";
@@ -267,7 +261,8 @@ TEST(PythonEmailDifferential, AgreesPerPartOnTypeDispositionNameAndContent) {
   for (const fs::path& file : files) {
     SCOPED_TRACE(file.string());
     const std::string name = file.filename().string();
-    const Ref<MessageEntity> message = testing::ParseMessage(ReadFile(file));
+    const std::string input = testing::ReadWholeFile(file);
+    const Ref<MessageEntity> message = testing::ParseMessage(input);
     std::vector<PartView> ours;
     Walk(*message->root(), ours);
     const auto& theirs = python.at(file.string());
@@ -275,7 +270,6 @@ TEST(PythonEmailDifferential, AgreesPerPartOnTypeDispositionNameAndContent) {
     // What was read is written back: the rendered text reads into the same
     // parts, and is not much shorter than the input (header refolding and a
     // dropped epilogue are all it may lose).
-    const std::string input = ReadFile(file);
     const std::string rendered = testing::Render(*message);
     std::vector<PartView> again;
     Walk(*testing::ParseMessage(rendered)->root(), again);

@@ -16,13 +16,13 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <thread>
 
 #include "engine/oauth2/form.h"
 #include "engine/oauth2/token_client.h"
 #include "engine/platform/crypto.h"
 #include "support/fake_server.h"
+#include "support/test_streams.h"
 
 namespace vesk::oauth2 {
 namespace {
@@ -78,11 +78,6 @@ long Browse(const std::string& url) {
   if (curl_easy_perform(curl) == CURLE_OK) curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
   curl_easy_cleanup(curl);
   return status;
-}
-
-std::string ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 class OAuth2Server : public ::testing::Test {
@@ -220,7 +215,7 @@ TEST_F(OAuth2Server, BrowserSignInRefreshesWhenLessThanAMinuteIsLeftAndSealsTheT
   const std::string first_refresh = client_.tokens().refresh_token;
   EXPECT_FALSE(first_refresh.empty());
   EXPECT_NEAR(static_cast<double>(client_.SecondsLeft()), 61, 3);
-  const std::string stored = ReadFile(file_);
+  const std::string stored = testing::ReadWholeFile(file_);
   for (const std::string& shown : {first_token, first_token.substr(0, 40),
                                    first_token.substr(first_token.size() - 40), first_refresh}) {
     EXPECT_EQ(stored.find(shown), std::string::npos) << shown;
@@ -242,7 +237,7 @@ TEST_F(OAuth2Server, BrowserSignInRefreshesWhenLessThanAMinuteIsLeftAndSealsTheT
   EXPECT_EQ(later.tokens().refresh_token, client_.tokens().refresh_token);
   EXPECT_EQ(later.tokens().expires_at, client_.tokens().expires_at);
 
-  std::string damaged = ReadFile(file_);
+  std::string damaged = testing::ReadWholeFile(file_);
   damaged[damaged.size() - 3] ^= 0x55;
   std::ofstream(file_, std::ios::binary | std::ios::trunc) << damaged;
   EXPECT_FALSE(later.LoadTokens());
