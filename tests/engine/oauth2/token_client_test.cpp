@@ -2,8 +2,12 @@
 // grants against the local OAuth 2 server of the tests (tools/oauth2_server.sh:
 // npm's oauth2-mock-server behind a scripted layer of our own, HTTPS on
 // loopback with the private CA), and the token file. These run when
-// VESK_OAUTH2_URL and VESK_OAUTH2_CA_FILE are set. Signing in at Dovecot with
-// a token of each grant is tried by tests/scripts/servers/oauth2_sign_in.vbs.
+// VESK_OAUTH2_URL and VESK_OAUTH2_CA_FILE are set. What a script meets
+// through the DLL (a wrong secret, an endpoint the certificate does not
+// name, a redirect with another state, the token file read by a later
+// object, signing in at Dovecot with the tokens) is
+// tests/scripts/servers/oauth2_sign_in.vbs; here is what only the engine
+// shows: the exact addresses, refresh timing and every error text.
 
 #include <curl/curl.h>
 #include <gtest/gtest.h>
@@ -12,13 +16,13 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <thread>
 
 #include "engine/oauth2/form.h"
 #include "engine/oauth2/token_client.h"
 #include "engine/platform/crypto.h"
 #include "support/fake_server.h"
+#include "support/test_streams.h"
 
 namespace vesk::oauth2 {
 namespace {
@@ -74,11 +78,6 @@ long Browse(const std::string& url) {
   if (curl_easy_perform(curl) == CURLE_OK) curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
   curl_easy_cleanup(curl);
   return status;
-}
-
-std::string ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 class OAuth2Server : public ::testing::Test {
@@ -158,15 +157,7 @@ TEST_F(OAuth2Server, ClientCredentialsGiveABearerTokenUsedWhileItLasts) {
   EXPECT_EQ(client_.tokens().expires_at, expires_at + 1 + 3600);  // issued at the (faked) present
 }
 
-TEST_F(OAuth2Server, RefusalsCarryTheEndpointsErrorAndDescription) {
-  Configure(client_, "vesk-service", "wrong-secret");
-  EXPECT_FALSE(client_.RequestClientCredentials());
-  EXPECT_EQ(client_.last_error(), "OAuth 2 endpoint " + url_ +
-                                      "/token answered invalid_client: Client authentication failed for "
-                                      "vesk-service: wrong secret");
-  EXPECT_TRUE(client_.tokens().access_token.empty());
-
-  Configure(client_, "vesk-app", "");
+TEST_F(OAuth2Server, AnUnknownRefreshTokenIsRefusedWithTheEndpointsError) {
   client_.SetRefreshToken("not-a-refresh-token");
   EXPECT_FALSE(client_.Refresh());
   EXPECT_NE(client_.last_error().find("answered invalid_grant: The refresh token is unknown"), std::string::npos)
@@ -176,29 +167,23 @@ TEST_F(OAuth2Server, RefusalsCarryTheEndpointsErrorAndDescription) {
   EXPECT_NE(client_.last_error().find("invalid_grant"), std::string::npos);
 }
 
-// Token endpoints: https only, no line breaks, and a host the certificate
-// names (127.0.0.1, not 127.0.0.3) on a port someone listens on. (No error
-// means the token came; an error ending in ": " goes on with the system's
-// reason.)
+// Token endpoints: https only, no line breaks, and a port someone listens
+// on. (An error ending in ": " goes on with the system's reason.)
 TEST_F(OAuth2Server, AddressesMustBeHttpsAndReachable) {
   const std::string bad_address = "OAuth 2 address must start with https:// and hold no spaces, CR, LF or NUL: ";
-  const std::string port = url_.substr(url_.rfind(':'));
   const std::string unused = ":" + std::to_string(testing::UnusedLoopbackPort());
   const std::string unreachable = "/token cannot be reached: ";
   const std::pair<std::string, std::string> cases[] = {
       {"http://localhost/token", bad_address + "\"http://localhost/token\""},
       {url_ + "/token\r\nX-Injected:1", bad_address + "\"" + url_ + "/token\r\nX-Injected:1\""},
       {"", "OAuth 2 needs the TokenEndpoint first"},
-      {"https://127.0.0.1" + port + "/token", ""},
-      {"https://127.0.0.3" + port + "/token", "OAuth 2 endpoint https://127.0.0.3" + port + unreachable},
       {"https://127.0.0.1" + unused + "/token", "OAuth 2 endpoint https://127.0.0.1" + unused + unreachable},
   };
   Configure(client_, "vesk-service", "vesk-service-secret");
   for (const auto& [address, expected] : cases) {
     client_.settings().token_endpoint = address;
-    EXPECT_EQ(client_.RequestClientCredentials(), expected.empty()) << address;
+    EXPECT_FALSE(client_.RequestClientCredentials()) << address;
     const std::string& error = client_.last_error();
-    if (expected.empty()) continue;
     EXPECT_EQ(expected.ends_with(": ") ? error.substr(0, expected.size()) : error, expected) << address;
   }
   Configure(client_, "vesk\r\napp", "");
@@ -206,12 +191,21 @@ TEST_F(OAuth2Server, AddressesMustBeHttpsAndReachable) {
   EXPECT_EQ(client_.last_error(), "Text for OAuth 2 must not contain CR, LF or NUL characters");
 }
 
-TEST_F(OAuth2Server, BrowserSignInWithPkceThenRefreshWhenLessThanAMinuteIsLeft) {
+// A browser sign-in with PKCE whose tokens go into a file that shows none of
+// them in clear: with less than a minute left the token is refreshed on its
+// own and written back, a later run goes on from the file, and a damaged
+// file and one that is no token file are refused.
+TEST_F(OAuth2Server, BrowserSignInRefreshesWhenLessThanAMinuteIsLeftAndSealsTheTokenFile) {
   Configure(client_, "short-app", "");
   UseBrowser(client_);
+  client_.settings().token_file = TempFile();
+  EXPECT_FALSE(client_.LoadTokens());  // a first run: no file yet, no error
+  EXPECT_EQ(client_.last_error(), "");
   ASSERT_TRUE(client_.StartAuthorization()) << client_.last_error();
   const std::string& address = client_.authorization_address();
-  EXPECT_EQ(address.rfind(url_ + "/authorize?response_type=code&client_id=short-app&redirect_uri=http%3A%2F%2F127.0.0.1%3A", 0), 0u);
+  EXPECT_TRUE(address.starts_with(
+      url_ + "/authorize?response_type=code&client_id=short-app&redirect_uri=http%3A%2F%2F127.0.0.1%3A"))
+      << address;
   EXPECT_NE(address.find("&code_challenge_method=S256"), std::string::npos);
   EXPECT_EQ(client_.redirect_uri().rfind("http://127.0.0.1:", 0), 0u);
   ASSERT_TRUE(client_.WaitForAuthorization(10)) << client_.last_error();
@@ -221,6 +215,11 @@ TEST_F(OAuth2Server, BrowserSignInWithPkceThenRefreshWhenLessThanAMinuteIsLeft) 
   const std::string first_refresh = client_.tokens().refresh_token;
   EXPECT_FALSE(first_refresh.empty());
   EXPECT_NEAR(static_cast<double>(client_.SecondsLeft()), 61, 3);
+  const std::string stored = testing::ReadWholeFile(file_);
+  for (const std::string& shown : {first_token, first_token.substr(0, 40),
+                                   first_token.substr(first_token.size() - 40), first_refresh}) {
+    EXPECT_EQ(stored.find(shown), std::string::npos) << shown;
+  }
 
   std::string token;
   ASSERT_TRUE(client_.CurrentToken(token));
@@ -230,20 +229,24 @@ TEST_F(OAuth2Server, BrowserSignInWithPkceThenRefreshWhenLessThanAMinuteIsLeft) 
   EXPECT_NE(token, first_token);  // refreshed on its own
   EXPECT_NE(client_.tokens().refresh_token, first_refresh);
   EXPECT_NEAR(static_cast<double>(client_.SecondsLeft()), 61, 3);
-}
 
-TEST_F(OAuth2Server, ARedirectWithAnotherStateIsRefusedAndItsCodeNeverExchanged) {
-  UseBrowser(client_, [this](const std::string&) {
-    return client_.redirect_uri() + "?code=stolen&state=not-the-one-sent";
-  });
-  ASSERT_TRUE(client_.StartAuthorization());
-  EXPECT_FALSE(client_.WaitForAuthorization(10));
-  EXPECT_EQ(client_.last_error(), "Authorization redirect refused: its state is not the one this sign-in sent");
-  JoinBrowsers();
-  EXPECT_EQ(browser_status_, 400);
-  EXPECT_TRUE(client_.tokens().access_token.empty());
-  EXPECT_FALSE(client_.WaitForAuthorization(1));
-  EXPECT_EQ(client_.last_error(), "StartAuthorization must come first");
+  TokenClient later;
+  later.settings().token_file = file_;
+  ASSERT_TRUE(later.LoadTokens()) << later.last_error();
+  EXPECT_EQ(later.tokens().access_token, token);
+  EXPECT_EQ(later.tokens().refresh_token, client_.tokens().refresh_token);
+  EXPECT_EQ(later.tokens().expires_at, client_.tokens().expires_at);
+
+  std::string damaged = testing::ReadWholeFile(file_);
+  damaged[damaged.size() - 3] ^= 0x55;
+  std::ofstream(file_, std::ios::binary | std::ios::trunc) << damaged;
+  EXPECT_FALSE(later.LoadTokens());
+  EXPECT_NE(later.last_error().find("cannot be read: the data was not sealed for this user or is damaged"),
+            std::string::npos)
+      << later.last_error();
+  std::ofstream(file_, std::ios::binary | std::ios::trunc) << "access_token=abc";
+  EXPECT_FALSE(later.LoadTokens());
+  EXPECT_EQ(later.last_error(), "Token file \"" + file_ + "\" cannot be read: it is not a VeskMail token file");
 }
 
 TEST_F(OAuth2Server, BrowserSignInEndsAtTheTimeLimitAndReportsARedirectedError) {
@@ -264,6 +267,8 @@ TEST_F(OAuth2Server, BrowserSignInEndsAtTheTimeLimitAndReportsARedirectedError) 
             200);
   EXPECT_FALSE(client_.WaitForAuthorization(5));
   EXPECT_EQ(client_.last_error(), "OAuth 2 endpoint " + url_ + "/authorize answered access_denied: User said no");
+  EXPECT_FALSE(client_.WaitForAuthorization(1));  // that redirect ended the sign-in
+  EXPECT_EQ(client_.last_error(), "StartAuthorization must come first");
 }
 
 // The server approves "device-approve" at its third poll and refuses any poll
@@ -302,48 +307,6 @@ TEST_F(OAuth2Server, DeviceSignInEndsOnDenialExpiryOrTheScriptsTimeLimit) {
   EXPECT_FALSE(client_.WaitForDeviceAuthorization(2));
   EXPECT_EQ(client_.last_error(), "No sign-in within 2 seconds");
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
-}
-
-TEST_F(OAuth2Server, TheTokenFileHoldsNoTokenInClearAndLetsALaterRunGoOn) {
-  UseBrowser(client_);
-  client_.settings().token_file = TempFile();
-  EXPECT_FALSE(client_.LoadTokens());  // a first run: no file yet, no error
-  EXPECT_EQ(client_.last_error(), "");
-  ASSERT_TRUE(client_.StartAuthorization());
-  ASSERT_TRUE(client_.WaitForAuthorization(10)) << client_.last_error();
-  const std::string stored = ReadFile(file_);
-  const std::string& access = client_.tokens().access_token;
-  const std::string& refresh = client_.tokens().refresh_token;
-  EXPECT_EQ(stored.find(access), std::string::npos);
-  EXPECT_EQ(stored.find(access.substr(0, 40)), std::string::npos);
-  EXPECT_EQ(stored.find(access.substr(access.size() - 40)), std::string::npos);
-  EXPECT_EQ(stored.find(refresh), std::string::npos);
-
-  TokenClient later;
-  Configure(later, "vesk-app", "");
-  later.settings().token_file = file_;
-  ASSERT_TRUE(later.LoadTokens()) << later.last_error();
-  EXPECT_EQ(later.tokens().access_token, access);
-  EXPECT_EQ(later.tokens().refresh_token, refresh);
-  EXPECT_EQ(later.tokens().expires_at, client_.tokens().expires_at);
-  // A refresh writes the new tokens back: the next run needs the new ones.
-  ASSERT_TRUE(later.Refresh()) << later.last_error();
-  TokenClient third;
-  third.settings().token_file = file_;
-  ASSERT_TRUE(third.LoadTokens());
-  EXPECT_EQ(third.tokens().refresh_token, later.tokens().refresh_token);
-
-  // A damaged file and a file that is no token file are refused.
-  std::string damaged = ReadFile(file_);
-  damaged[damaged.size() - 3] ^= 0x55;
-  std::ofstream(file_, std::ios::binary | std::ios::trunc) << damaged;
-  EXPECT_FALSE(third.LoadTokens());
-  EXPECT_NE(third.last_error().find("cannot be read: the data was not sealed for this user or is damaged"),
-            std::string::npos)
-      << third.last_error();
-  std::ofstream(file_, std::ios::binary | std::ios::trunc) << "access_token=abc";
-  EXPECT_FALSE(third.LoadTokens());
-  EXPECT_EQ(third.last_error(), "Token file \"" + file_ + "\" cannot be read: it is not a VeskMail token file");
 }
 
 }  // namespace

@@ -84,12 +84,17 @@ struct TempFile {
   std::string path;
 };
 
-// A file under tests/data, whole.
-inline std::string ReadDataFile(const std::string& name) {
-  std::ifstream file(std::string(VESK_TEST_DATA_DIR) + "/" + name, std::ios::binary);
+// A file, whole.
+inline std::string ReadWholeFile(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
   std::ostringstream bytes;
   bytes << file.rdbuf();
   return bytes.str();
+}
+
+// A file under tests/data, whole.
+inline std::string ReadDataFile(const std::string& name) {
+  return ReadWholeFile(std::string(VESK_TEST_DATA_DIR) + "/" + name);
 }
 
 }  // namespace vesk::testing
