@@ -523,23 +523,14 @@ bool SocketConnection::StartTls(const tls::Options& options, int timeout_ms, boo
           return FailTls(FormatMessageText(kMsgTlsHandshakeFailed, session->reason().c_str()));
       }
     }
-    n = ReceiveRaw(ciphertext, sizeof ciphertext);
-    if (n == 0) {
-      if (!clock.NoteEmptyPoll()) {
-        Close();
-        return Fail(sockets::kErrTimedOut);
-      }
-      const int ready = sockets::WaitReadable(socket_, clock.pause_ms());
-      if (ready > 0) {
-        n = ReceiveRaw(ciphertext, sizeof ciphertext);
-        if (n == 0 && peer_closed_) {
-          return FailTls(MessageText(kMsgClosedDuringHandshake));
-        }
-      } else if (ready < 0) {
-        n = -1;
-        last_error_ = sockets::LastError();
-      }
+    // Each poll is one receive that waits up to the clock's pause, as for
+    // the replies after the handshake (ReceiveMore).
+    if (!clock.NoteEmptyPoll()) {
+      Close();
+      return Fail(sockets::kErrTimedOut);
     }
+    n = ReceiveRaw(ciphertext, sizeof ciphertext, clock.pause_ms());
+    if (n == 0 && peer_closed_) return FailTls(MessageText(kMsgClosedDuringHandshake));
     if (n < 0) {
       const int error = last_error_;
       Close();
