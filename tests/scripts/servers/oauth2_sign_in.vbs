@@ -7,8 +7,8 @@
 ' with less than a minute left is refreshed at Connect; the token file holds no token
 ' in clear and lets a later object go on alone; refusals carry the server's
 ' error and description; a redirect with another state is refused. (The
-' device sign-in through this DLL is the OAuth 2 example's harness; that a
-' token of every grant signs in at Dovecot is the engine suite's.)
+' device sign-in through this DLL, and a send with its token, is the OAuth 2
+' example's harness.)
 Dim base : base = Env("VESK_OAUTH2_URL")
 Dim scratch : scratch = ScratchFolder("vesk_oauth2")
 Dim traceFile : traceFile = fso.BuildPath(scratch, "trace.txt")
