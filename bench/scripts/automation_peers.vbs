@@ -7,9 +7,10 @@
 '                   /extensions:1 says EHLO and uses the extensions
 '   /task:retrieve  retrieves messages 1 to /reps: over one POP3 connection,
 '                   then fetches them over one IMAP4 connection (INBOX)
-' Each is timed from connecting to disconnecting, as curl and smtplib are
-' (the emptying and the wait for delivery are not). Prints "send-ms MS" or
-' "pop3-ms MS" and "imap-ms MS".
+' Each is timed from connecting to disconnecting, as smtplib is and as curl
+' is with its own start (a few milliseconds) besides; making the objects,
+' the emptying and the wait for delivery are not timed. Prints "send-ms MS"
+' or "pop3-ms MS" and "imap-ms MS".
 '   script_host.exe automation_peers.vbs /task:send|retrieve /smtp:P /pop3:P /imap:P [/reps:1000] [/save:FILE] [/extensions:1]
 Option Explicit
 
@@ -30,12 +31,16 @@ Function Elapsed(started)
   Elapsed = Replace(CStr(Round(seconds * 1000, 1)), ",", ".")
 End Function
 
-Function Pop3Session()
+Function NewPop3()
   Dim pop3 : Set pop3 = CreateObject("VeskMail.POP3")
   pop3.Host = "127.0.0.1" : pop3.Port = CLng(Setting("pop3", "2110"))
   pop3.User = "vesk" : pop3.Password = "vesk-pass"
-  pop3.Connect
-  Set Pop3Session = pop3
+  Set NewPop3 = pop3
+End Function
+
+Function Pop3Session()
+  Set Pop3Session = NewPop3()
+  Pop3Session.Connect
 End Function
 
 ' Waits (up to two minutes) until the mailbox holds exactly count messages.
@@ -88,19 +93,22 @@ Case "send"
   WaitForMailbox reps
 
 Case "retrieve"
+  ' Each timed from Connect, as the sends: the objects (and with the first,
+  ' the DLL and its type library) are made before.
   Dim fetched, imap
+  Set pop3 = NewPop3()
   started = Timer
-  Set pop3 = Pop3Session()
+  pop3.Connect
   For i = 1 To reps
     Set fetched = pop3.Retrieve(i)
   Next
   pop3.Disconnect
   WScript.Echo "pop3-ms " & Elapsed(started)
 
-  started = Timer
   Set imap = CreateObject("VeskMail.IMAP4")
   imap.Host = "127.0.0.1" : imap.Port = CLng(Setting("imap", "2143"))
   imap.User = "vesk" : imap.Password = "vesk-pass" : imap.MailboxName = "INBOX"
+  started = Timer
   imap.Connect
   imap.SelectMailbox False
   For i = 1 To reps
