@@ -8,11 +8,18 @@ namespace vesk::com {
 
 namespace {
 
-// Settings are ASCII in practice (addresses, identifiers); a secret is wiped
-// when it is replaced.
+// Every text of this object is kept in UTF-8: what the provider sends (its
+// JSON is UTF-8, RFC 8259 section 8.1) and what goes into its forms alike,
+// so that no character is lost on the way in either direction.
+constexpr UINT kText = CP_UTF8;
+
+HRESULT GetUtf8(const std::string& value, BSTR* result) { return GetUtf8(value, result, kText); }
+HRESULT SetUtf8(std::string& field, BSTR value) { return SetUtf8(field, value, kText); }
+
+// A secret is wiped when it is replaced.
 HRESULT SetSecretText(std::string& slot, BSTR value) {
   return Guarded([&] {
-    Credentials::Replace(slot, ToNarrow(value));
+    Credentials::Replace(slot, ToNarrow(value, kText));
     return S_OK;
   });
 }
@@ -21,30 +28,30 @@ HRESULT SetSecretText(std::string& slot, BSTR value) {
 
 HRESULT OAuth2Object::Outcome(bool succeeded) {
   if (succeeded) return S_OK;
-  ReportError(CLSID_VeskOAuth2, client_.last_error(), IID_IVeskOAuth2);
+  ReportError(CLSID_VeskOAuth2, client_.last_error(), IID_IVeskOAuth2, 0, kText);
   return E_FAIL;
 }
 
-STDMETHODIMP OAuth2Object::get_TokenEndpoint(BSTR* value) { return GetText(client_.settings().token_endpoint, value); }
-STDMETHODIMP OAuth2Object::put_TokenEndpoint(BSTR value) { return SetText(client_.settings().token_endpoint, value); }
+STDMETHODIMP OAuth2Object::get_TokenEndpoint(BSTR* value) { return GetUtf8(client_.settings().token_endpoint, value); }
+STDMETHODIMP OAuth2Object::put_TokenEndpoint(BSTR value) { return SetUtf8(client_.settings().token_endpoint, value); }
 STDMETHODIMP OAuth2Object::get_AuthorizationEndpoint(BSTR* value) {
-  return GetText(client_.settings().authorization_endpoint, value);
+  return GetUtf8(client_.settings().authorization_endpoint, value);
 }
 STDMETHODIMP OAuth2Object::put_AuthorizationEndpoint(BSTR value) {
-  return SetText(client_.settings().authorization_endpoint, value);
+  return SetUtf8(client_.settings().authorization_endpoint, value);
 }
 STDMETHODIMP OAuth2Object::get_DeviceAuthorizationEndpoint(BSTR* value) {
-  return GetText(client_.settings().device_authorization_endpoint, value);
+  return GetUtf8(client_.settings().device_authorization_endpoint, value);
 }
 STDMETHODIMP OAuth2Object::put_DeviceAuthorizationEndpoint(BSTR value) {
-  return SetText(client_.settings().device_authorization_endpoint, value);
+  return SetUtf8(client_.settings().device_authorization_endpoint, value);
 }
-STDMETHODIMP OAuth2Object::get_ClientId(BSTR* value) { return GetText(client_.settings().client_id, value); }
-STDMETHODIMP OAuth2Object::put_ClientId(BSTR value) { return SetText(client_.settings().client_id, value); }
-STDMETHODIMP OAuth2Object::get_ClientSecret(BSTR* value) { return GetText(client_.settings().client_secret, value); }
+STDMETHODIMP OAuth2Object::get_ClientId(BSTR* value) { return GetUtf8(client_.settings().client_id, value); }
+STDMETHODIMP OAuth2Object::put_ClientId(BSTR value) { return SetUtf8(client_.settings().client_id, value); }
+STDMETHODIMP OAuth2Object::get_ClientSecret(BSTR* value) { return GetUtf8(client_.settings().client_secret, value); }
 STDMETHODIMP OAuth2Object::put_ClientSecret(BSTR value) { return SetSecretText(client_.settings().client_secret, value); }
-STDMETHODIMP OAuth2Object::get_Scope(BSTR* value) { return GetText(client_.settings().scope, value); }
-STDMETHODIMP OAuth2Object::put_Scope(BSTR value) { return SetText(client_.settings().scope, value); }
+STDMETHODIMP OAuth2Object::get_Scope(BSTR* value) { return GetUtf8(client_.settings().scope, value); }
+STDMETHODIMP OAuth2Object::put_Scope(BSTR value) { return SetUtf8(client_.settings().scope, value); }
 STDMETHODIMP OAuth2Object::get_TimeOut(LONG* value) { return GetValue(client_.settings().timeout_ms, value); }
 STDMETHODIMP OAuth2Object::put_TimeOut(LONG value) {
   if (value <= 0) return E_INVALIDARG;
@@ -76,7 +83,7 @@ STDMETHODIMP OAuth2Object::get_AccessToken(BSTR* value) {
   return Guarded([&] {
     std::string token;
     if (!client_.CurrentToken(token)) return Outcome(false);
-    const HRESULT hr = ToBstr(token, value);
+    const HRESULT hr = ToBstr(token, value, kText);
     WipeText(token);
     return hr;
   });
@@ -86,24 +93,24 @@ STDMETHODIMP OAuth2Object::get_ExpiresIn(LONG* value) {
   const std::int64_t left = client_.SecondsLeft();
   return GetValue(left < 0 ? 0 : left > 0x7FFFFFFF ? 0x7FFFFFFF : left, value);
 }
-STDMETHODIMP OAuth2Object::get_RefreshToken(BSTR* value) { return GetText(client_.tokens().refresh_token, value); }
+STDMETHODIMP OAuth2Object::get_RefreshToken(BSTR* value) { return GetUtf8(client_.tokens().refresh_token, value); }
 STDMETHODIMP OAuth2Object::put_RefreshToken(BSTR value) {
   return Guarded([&] {
-    client_.SetRefreshToken(ToNarrow(value));
+    client_.SetRefreshToken(ToNarrow(value, kText));
     return S_OK;
   });
 }
-STDMETHODIMP OAuth2Object::get_UserCode(BSTR* value) { return GetText(client_.device_grant().user_code, value); }
+STDMETHODIMP OAuth2Object::get_UserCode(BSTR* value) { return GetUtf8(client_.device_grant().user_code, value); }
 STDMETHODIMP OAuth2Object::get_VerificationUri(BSTR* value) {
-  return GetText(client_.device_grant().verification_uri, value);
+  return GetUtf8(client_.device_grant().verification_uri, value);
 }
 STDMETHODIMP OAuth2Object::get_VerificationUriComplete(BSTR* value) {
-  return GetText(client_.device_grant().verification_uri_complete, value);
+  return GetUtf8(client_.device_grant().verification_uri_complete, value);
 }
 STDMETHODIMP OAuth2Object::get_AuthorizationAddress(BSTR* value) {
-  return GetText(client_.authorization_address(), value);
+  return GetUtf8(client_.authorization_address(), value);
 }
-STDMETHODIMP OAuth2Object::get_RedirectUri(BSTR* value) { return GetText(client_.redirect_uri(), value); }
+STDMETHODIMP OAuth2Object::get_RedirectUri(BSTR* value) { return GetUtf8(client_.redirect_uri(), value); }
 
 STDMETHODIMP OAuth2Object::RequestToken() {
   return Guarded([&] { return Outcome(client_.RequestClientCredentials()); });
@@ -122,7 +129,7 @@ STDMETHODIMP OAuth2Object::StartAuthorization(BSTR* address) {
   *address = nullptr;
   return Guarded([&] {
     if (!client_.StartAuthorization()) return Outcome(false);
-    return ToBstr(client_.authorization_address(), address);
+    return ToBstr(client_.authorization_address(), address, kText);
   });
 }
 STDMETHODIMP OAuth2Object::WaitForAuthorization(LONG seconds) {

@@ -130,9 +130,9 @@ class SessionMembers : public Extended {
       Bstr text;
       if (GetErrorInfo(0, error.put()) == S_OK && error && SUCCEEDED(error->GetDescription(text.put())) &&
           text.length() > 0) {
-        description = ToNarrow(text.get());
+        description = ToNarrow(text.get(), CP_UTF8);
       }
-      ReportError(ClassId(), description);
+      ReportUtf8Error(ClassId(), description, E_FAIL);
       return E_FAIL;
     }
     Credentials::Replace(Session().credentials().access_token, ToNarrow(token.get()));

@@ -9,6 +9,9 @@
 //     key Dovecot validates (tools/mailservers.sh writes both halves);
 //   - clients whose identifier starts with "short-" get tokens that live
 //     61 seconds, so that one second later they are due for a refresh.
+//   - the client "accent-refused" is refused with a description outside
+//     ASCII, written with JSON escapes (\u00e8) as some providers write it;
+//     the client "silent" has its request taken and never answered;
 //   - POST /test/browse plays the browser for scripts (Wine's script engine
 //     cannot keep its HTTP object from following redirects): it visits the
 //     `url` given, follows its redirect to the loopback listener of a sign-in
@@ -58,6 +61,14 @@ async function main() {
 
   const app = express();
   app.use(express.urlencoded({ extended: false }));
+
+  // The scripted failures of the token endpoint.
+  app.post('/token', (req, res, next) => {
+    if (req.body.client_id === 'silent') return; // held open until the client gives up
+    if (req.body.client_id !== 'accent-refused') return next();
+    res.status(400).type('application/json')
+      .send('{"error":"invalid_client","error_description":"Acc\\u00e8s refus\\u00e9 \\u62d2\\u5426"}');
+  });
 
   // Client authentication for the endpoints that take it.
   app.post(['/token', '/device_authorization'], (req, res, next) => {

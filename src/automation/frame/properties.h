@@ -8,15 +8,16 @@
 
 namespace vesk::com {
 
-// Bodies of plain stored properties.
-inline HRESULT GetText(const std::string& value, BSTR* result) {
+// Bodies of plain stored properties, whose text the engine keeps in
+// `code_page` (the ANSI code page, or UTF-8).
+inline HRESULT GetText(const std::string& value, BSTR* result, UINT code_page = CP_ACP) {
   if (!result) return E_POINTER;
-  return ToBstr(value, result);
+  return ToBstr(value, result, code_page);
 }
 
-inline HRESULT SetText(std::string& field, BSTR value) {
+inline HRESULT SetText(std::string& field, BSTR value, UINT code_page = CP_ACP) {
   return Guarded([&] {
-    field = ToNarrow(value);
+    field = ToNarrow(value, code_page);
     return S_OK;
   });
 }

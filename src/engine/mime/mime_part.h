@@ -31,8 +31,8 @@ enum class BodyKind : int { kNone = 0, kLeaf = 1, kMultipart = 2, kMessage = 3 }
 // the content keeps it alive after the part has moved on.
 class ContentBuffer final : public RefCounted, public ByteBuffer {};
 
-// The children of a multipart part, in order, and the text before its first
-// boundary line.
+// The children of a multipart part, in order, the text before its first
+// boundary line and the text after its closing one.
 class PartList final : public RefCounted {
  public:
   size_t Count() const { return parts_.size(); }
@@ -49,6 +49,10 @@ class PartList final : public RefCounted {
   // Written as stored before the first delimiter line; no line end is added.
   const std::string& preamble() const { return preamble_; }
   void set_preamble(std::string text) { preamble_ = std::move(text); }
+  // Written as stored after the closing delimiter line (RFC 2046 section
+  // 5.1.1's epilogue, which readers ignore but a message written back keeps).
+  const std::string& epilogue() const { return epilogue_; }
+  void set_epilogue(std::string text) { epilogue_ = std::move(text); }
 
   // Set by the reader when no boundary could split the body (its lines are
   // the preamble): the body is then written as the preamble alone, with no
@@ -64,6 +68,7 @@ class PartList final : public RefCounted {
  private:
   std::vector<Ref<MimePart>> parts_;
   std::string preamble_;
+  std::string epilogue_;
   bool unsplit_ = false;
 };
 

@@ -417,7 +417,7 @@ bool MimeReader::ReadMultipartBody(MimePart& part, PartList& list) {
     ReadPart(*child, past_part_limit, in_digest);
   }
   CloseLevel();
-  ReadRun();  // the epilogue is not kept
+  list.set_epilogue(LinesWithCrLf(ReadRun()));
   return true;
 }
 

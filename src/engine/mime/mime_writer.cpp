@@ -25,7 +25,7 @@ constexpr std::string_view kContentType = "Content-Type";
 constexpr std::string_view kTransferEncoding = "Content-Transfer-Encoding";
 constexpr std::string_view kMimeVersion = "Mime-Version";
 
-// The preamble as stored, except that a line break other than CR LF (a lone
+// The preamble (or epilogue) as stored, except that a line break other than CR LF (a lone
 // LF or CR put in by a caller) goes out as CR LF. A preamble that was read
 // holds CR LF line ends only and is written unchanged.
 void WritePreamble(Stream& stream, std::string_view preamble) {
@@ -274,6 +274,7 @@ class Writer {
     }
     delimiter.insert(delimiter.size() - 2, "--");
     WriteText(stream_, delimiter);
+    WritePreamble(stream_, parts.epilogue());
     return complete;
   }
 
@@ -324,11 +325,13 @@ size_t EstimatedSize(const MimePart& part) {
     const std::optional<std::string_view> source =
         field ? body.leaf->EncodedForm(static_cast<int>(encoding)) : std::nullopt;
     const size_t content = body.leaf->size();
-    size += source                                  ? source->size()
-            : encoding == TransferEncoding::kBase64 ? Base64EncodedSize(content)
-                                                    : content + content / 16 + 2;
+    size += source                                            ? source->size()
+            : encoding == TransferEncoding::kBase64           ? Base64EncodedSize(content)
+            // A leaf without the field may be given quoted-printable on the way.
+            : !field || encoding == TransferEncoding::kQuotedPrintable ? QuotedPrintableRoom(content)
+                                                              : content + content / 16 + 2;
   } else if (body.parts) {
-    size += body.parts->preamble().size();
+    size += body.parts->preamble().size() + body.parts->epilogue().size();
     for (size_t i = 0; i < body.parts->Count(); ++i) size += 128 + EstimatedSize(*body.parts->At(i));
   } else if (body.message) {
     size += FieldsSize(*body.message->headers()) + EstimatedSize(*body.message->root());

@@ -103,6 +103,10 @@ size_t CopyLiteralRun(const uint8_t* p, size_t most, size_t left, char* out, boo
 //
 // Speed: the output is made one line at a time, and room for a whole line is
 // made before it starts, so the byte loop tests nothing but the byte.
+// Room beyond an eighth more than the content: four times the most one
+// output line can take (see EncodeQuotedPrintableInto).
+constexpr size_t kQuotedPrintableSlack = 512;
+
 template <class Flush>
 void EncodeQuotedPrintableInto(const uint8_t* src, size_t size, std::string& out, size_t flush_at, Flush&& flush) {
   // More than one output line can take: at most 72 characters, one step of
@@ -119,7 +123,7 @@ void EncodeQuotedPrintableInto(const uint8_t* src, size_t size, std::string& out
       // `out` already holds: `out` may be a whole message written so far,
       // and growing it by its own size zero-fills that much again per leaf.
       const size_t rest = size - i;
-      out.resize(pos + std::min(rest + rest / 8, flush_at) + kLineRoom * 4);
+      out.resize(pos + std::min(rest + rest / 8, flush_at) + kQuotedPrintableSlack);
     }
     char* const o = out.data();
     size_t col = 0;
@@ -252,8 +256,10 @@ bool QuotedPrintableCodec::Encode(Stream& target, const ByteBuffer& source) {
   return true;
 }
 
+size_t QuotedPrintableRoom(size_t size) { return size + size / 8 + kQuotedPrintableSlack; }
+
 void EncodeQuotedPrintable(const uint8_t* data, size_t size, std::string& out) {
-  out.reserve(out.size() + size + size / 8 + 16);
+  out.reserve(out.size() + QuotedPrintableRoom(size));
   EncodeQuotedPrintableInto(data, size, out, std::numeric_limits<size_t>::max(), [](const char*, size_t) {});
 }
 
@@ -276,6 +282,25 @@ void DecodeQuotedPrintable(std::string_view text, ByteBuffer& target) {
       AppendWithoutCarriageReturns(line, body.data(), body.data() + body.size());
       AppendDecodedLine(line.data(), line.size(), ended_by_lf, target);
     }
+    if (!ended_by_lf) return;
+    start = lf + 1;
+  }
+}
+
+void DecodeQuotedPrintableText(std::string_view text, ByteBuffer& target) {
+  target.Clear();
+  target.PrepareAppend(text.size() + 1);
+  std::string line;
+  size_t start = 0;
+  while (start < text.size()) {
+    const size_t lf = text.find('\n', start);
+    const bool ended_by_lf = lf != std::string_view::npos;
+    line.clear();
+    const size_t end = ended_by_lf ? lf : text.size();
+    AppendWithoutCarriageReturns(line, text.data() + start, text.data() + end);
+    AppendDecodedLine(line.data(), line.size(), false, target);
+    // A line ending in "=" was broken softly: the text goes on.
+    if (ended_by_lf && (line.empty() || line.back() != '=')) target.Append("\r\n", 2);
     if (!ended_by_lf) return;
     start = lf + 1;
   }

@@ -64,11 +64,20 @@ void EncodeBase64(const uint8_t* data, size_t size, std::string& out);
 void DecodePlain(std::string_view text, ByteBuffer& target);
 void DecodeQuotedPrintable(std::string_view text, ByteBuffer& target);
 void DecodeBase64(std::string_view text, ByteBuffer& target);
+// Quoted-printable text decoded with its hard line breaks as CR LF, the
+// canonical form of text (RFC 2045 section 6.7), and no line end after a
+// last line that had none: the text of a part exactly as a sender wrote it.
+void DecodeQuotedPrintableText(std::string_view text, ByteBuffer& target);
 
 // Encoders that write into storage the caller provides, which must have room
 // for the size the function below gives; they return the number of
 // characters written.
 size_t Base64EncodedSize(size_t size);
+// The most room the quoted-printable encoder asks of a string it appends
+// `size` bytes of content to. A writer that makes room for a whole message
+// at once makes this much for such a leaf: with less, the encoder's first
+// request near the end of the message would double the whole string.
+size_t QuotedPrintableRoom(size_t size);
 size_t EncodeBase64(const uint8_t* data, size_t size, char* out);
 
 // Whether the codecs may use the vector instructions of the processor where it

@@ -4,6 +4,7 @@
 #include <wincrypt.h>
 #include <winhttp.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -16,6 +17,9 @@ namespace {
 
 #ifndef WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY
 #define WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY 4
+#endif
+#ifndef WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT
+#define WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT 7
 #endif
 #ifndef WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3
 #define WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3 0x00002000
@@ -34,15 +38,18 @@ std::wstring Wide(const std::string& text) {
   return wide;
 }
 
-// "WinHTTP error 12157: <the system's text>".
+// "WinHTTP error 12157: <the system's text>", in UTF-8 like the rest of
+// what the OAuth 2 client reports.
 std::string Describe(DWORD code) {
   std::string text = "WinHTTP error " + std::to_string(code);
-  char* words = nullptr;
-  const DWORD length = FormatMessageA(
+  wchar_t* words = nullptr;
+  const DWORD length = FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS,
-      GetModuleHandleW(L"winhttp.dll"), code, 0, reinterpret_cast<char*>(&words), 0, nullptr);
+      GetModuleHandleW(L"winhttp.dll"), code, 0, reinterpret_cast<wchar_t*>(&words), 0, nullptr);
   if (length && words) {
-    std::string said(words, length);
+    const int size = WideCharToMultiByte(CP_UTF8, 0, words, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
+    std::string said(static_cast<size_t>(size > 0 ? size : 0), '\0');
+    if (size > 0) WideCharToMultiByte(CP_UTF8, 0, words, static_cast<int>(length), said.data(), size, nullptr, nullptr);
     while (!said.empty() && (said.back() == '\r' || said.back() == '\n' || said.back() == ' ')) said.pop_back();
     if (!said.empty()) text += ": " + said;
   }
@@ -61,6 +68,26 @@ std::string Describe(DWORD code) {
   }
   return text;
 }
+
+// The whole request stays within one time: before each step, every time-out
+// WinHTTP keeps is set to what is left. The time-out for the response's
+// headers is a separate option: without it a server that takes the request
+// and never answers holds the call until it gives up itself.
+class Deadline {
+ public:
+  explicit Deadline(int limit_ms) : end_(GetTickCount64() + static_cast<ULONGLONG>(limit_ms)) {}
+  bool Passed() const { return GetTickCount64() >= end_; }
+  void Apply(HINTERNET request) const {
+    const ULONGLONG now = GetTickCount64();
+    const int left = now >= end_ ? 1 : static_cast<int>(std::min<ULONGLONG>(end_ - now, 0x7FFFFFFF));
+    WinHttpSetTimeouts(request, left, left, left, left);
+    DWORD response = static_cast<DWORD>(left);
+    WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &response, sizeof response);
+  }
+
+ private:
+  ULONGLONG end_;
+};
 
 // A session with the user's proxy settings: the system's automatic choice
 // where the system has it, else the proxy the user's Internet settings name.
@@ -115,6 +142,7 @@ bool PostForm(const Request& request, Response& response, std::string& error) {
     WinHttpSetOption(session.get(), WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols);
   }
   const int limit = request.timeout_ms > 0 ? request.timeout_ms : 30000;
+  const Deadline deadline(limit);
   WinHttpSetTimeouts(session.get(), limit, limit, limit, limit);
 
   InternetHandle connection(WinHttpConnect(session.get(), host.c_str(), parts.nPort, 0));
@@ -133,6 +161,7 @@ bool PostForm(const Request& request, Response& response, std::string& error) {
   // server's certificate is known to be the right one.
   const wchar_t* headers = L"Content-Type: application/x-www-form-urlencoded\r\nAccept: application/json\r\n";
   const DWORD size = static_cast<DWORD>(request.form_body.size());
+  deadline.Apply(call.get());
   if (!WinHttpSendRequest(call.get(), headers, static_cast<DWORD>(-1L), WINHTTP_NO_REQUEST_DATA, 0, size, 0)) {
     return fail(GetLastError());
   }
@@ -149,10 +178,10 @@ bool PostForm(const Request& request, Response& response, std::string& error) {
     }
   }
   DWORD written = 0;
-  if ((size > 0 && !WinHttpWriteData(call.get(), request.form_body.data(), size, &written)) ||
-      !WinHttpReceiveResponse(call.get(), nullptr)) {
-    return fail(GetLastError());
-  }
+  deadline.Apply(call.get());
+  if (size > 0 && !WinHttpWriteData(call.get(), request.form_body.data(), size, &written)) return fail(GetLastError());
+  deadline.Apply(call.get());
+  if (!WinHttpReceiveResponse(call.get(), nullptr)) return fail(GetLastError());
   DWORD status = 0, status_size = sizeof status;
   if (!WinHttpQueryHeaders(call.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                            WINHTTP_HEADER_NAME_BY_INDEX, &status, &status_size, WINHTTP_NO_HEADER_INDEX)) {
@@ -162,6 +191,9 @@ bool PostForm(const Request& request, Response& response, std::string& error) {
   char buffer[8192];
   for (;;) {
     DWORD got = 0;
+    // A body that trickles in counts against the same time.
+    if (deadline.Passed()) return fail(ERROR_WINHTTP_TIMEOUT);
+    deadline.Apply(call.get());
     if (!WinHttpReadData(call.get(), buffer, sizeof buffer, &got)) return fail(GetLastError());
     if (got == 0) break;
     response.body.append(buffer, got);

@@ -108,8 +108,10 @@ bool FetchesOneMessage(ImapCommand command) {
   }
 }
 
-// RFC 4954 section 4 (for SMTP, and a fair bound here): room for a long token.
-constexpr std::size_t kMaxAuthenticateLine = 12288;
+// RFC 4959 lets the initial response stand on the AUTHENTICATE line, and
+// RFC 7162 section 4 asks clients to keep command lines within 8192 octets:
+// a longer one (a large token) goes after the first continuation instead.
+constexpr std::size_t kMaxAuthenticateLine = 8192;
 
 constexpr std::string_view kStatusItems = "MESSAGES RECENT UNSEEN";
 constexpr std::size_t kChunkSize = 64 * 1024;

@@ -327,19 +327,19 @@ bool ImapClient::FetchPart(std::int32_t message, std::string_view section, std::
       // "BODY[2]" or, from a server that says where it began, "BODY[2]<0>".
       if (!EqualsIgnoringAsciiCase(std::string_view(item.name).substr(0, wanted.size()), wanted)) continue;
       if (item.kind == ImapFetchItem::Kind::kList || item.kind == ImapFetchItem::Kind::kAtom) continue;
+      // The part's bytes (IMAP gives them with CR LF line ends and without
+      // the line end that belongs to the boundary after them), decoded and
+      // with nothing added or dropped: text keeps its CR LF line breaks.
       const TransferEncoding encoding = TransferEncodingFromValue(part.encoding);
-      if (encoding == TransferEncoding::kPlain && part.type != "text") {
+      if (encoding == TransferEncoding::kPlain) {
         content = std::move(item.value);  // 7bit, 8bit or binary: the bytes are the content
         return true;
       }
-      // The decoders take lines; the part's last line need not end in CR LF
-      // (that CR LF belongs to the boundary after it).
-      if (!item.value.empty() && item.value.back() != '\n') item.value += "\r\n";
       ByteBuffer decoded;
-      switch (encoding) {
-        case TransferEncoding::kBase64: DecodeBase64(item.value, decoded); break;
-        case TransferEncoding::kQuotedPrintable: DecodeQuotedPrintable(item.value, decoded); break;
-        case TransferEncoding::kPlain: DecodePlain(item.value, decoded); break;
+      if (encoding == TransferEncoding::kBase64) {
+        DecodeBase64(item.value, decoded);
+      } else {
+        DecodeQuotedPrintableText(item.value, decoded);
       }
       content.assign(reinterpret_cast<const char*>(decoded.data()), decoded.size());
       return true;

@@ -12,6 +12,7 @@ bool LineSession::Connect() {
   // stays usable.
   if (!CheckBeforeConnect()) return false;
   last_reply_.clear();
+  transport_failed_ = false;
   const std::string address = host_ + ":" + std::to_string(port_);
   if (!connection_.Open(host_, port_)) {
     trace_.Note("cannot connect to " + address);
@@ -40,7 +41,10 @@ bool LineSession::FailWith(std::string text) {
   return false;
 }
 
-bool LineSession::FailWithSocketError() { return FailWith(connection_.FailureText()); }
+bool LineSession::FailWithSocketError() {
+  transport_failed_ = true;
+  return FailWith(connection_.FailureText());
+}
 
 bool LineSession::SendBytes(std::string_view bytes, std::string_view shown) {
   trace_.Sent(shown.empty() ? bytes : shown);
@@ -62,6 +66,7 @@ bool LineSession::FailReadingGreeting(bool nothing_read) {
   // A port that expects TLS from the first byte waits silently for the
   // client's handshake.
   if (nothing_read && connection_.LastError() == sockets::kErrTimedOut) {
+    transport_failed_ = true;
     return FailWith(FormatMessageText(kMsgNoGreeting, timeout_ms_));
   }
   return FailWithSocketError();
@@ -70,6 +75,7 @@ bool LineSession::FailReadingGreeting(bool nothing_read) {
 bool LineSession::Upgrade() {
   const bool upgraded = UpgradeToTls(connection_, host_, security_, timeout_ms_, last_error_);
   trace_.Note(upgraded ? "TLS: " + connection_.TlsDescription() : last_error_);
+  transport_failed_ = transport_failed_ || !upgraded;
   return upgraded;
 }
 

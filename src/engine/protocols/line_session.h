@@ -107,6 +107,9 @@ class LineSession : protected SaslChannel {
   // The handshake on the open connection (implicit TLS or after STARTTLS's
   // go-ahead). On failure the connection is closed.
   bool Upgrade();
+  // Whether the server still follows the dialogue: connected, and no read,
+  // send or handshake has failed since Connect (a refusal leaves it so).
+  bool ServerStillTalking() const { return connected() && !transport_failed_; }
   // A failure of a sign-in exchange itself is the last error; each protocol
   // says how its exchange's lines go and how replies are judged.
   void FailSasl(std::string text) override { last_error_ = std::move(text); }
@@ -116,6 +119,7 @@ class LineSession : protected SaslChannel {
   std::string last_error_;
 
  private:
+  bool transport_failed_ = false;
   std::string host_ = "localhost";
   std::uint16_t port_;
   std::int32_t timeout_ms_ = kDefaultTimeOutMs;

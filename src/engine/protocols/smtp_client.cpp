@@ -64,8 +64,11 @@ constexpr SmtpCommandEntry kSmtpCommandTable[] = {
     /* kExpn      */ {"EXPN %s\r\n", 250, 0, kMsgRcptRejected},
 };
 
-// RFC 4954 section 4: a server takes AUTH lines of at least 12288 octets.
-constexpr SaslRules kSaslRules{"AUTH", 12288, 0, 3};
+// RFC 4954 section 4: the AUTH command stays within SMTP's 512-octet command
+// line (RFC 5321 section 4.5.3.1.4); an initial response that would make it
+// longer (a large token) is sent after the first 334 instead. Servers take
+// response lines of up to 12288 octets.
+constexpr SaslRules kSaslRules{"AUTH", 512, 0, 3};
 
 // A MAIL or RCPT line with extension parameters: the 512 octets of RFC 5321
 // section 4.5.3.1.4, with room for what the extensions add (SIZE 26, ENVID
@@ -188,8 +191,16 @@ bool SmtpClient::OpenDialogue() {
   const std::string name = HeloName();
   if (!Execute(kGreeting)) return false;
   if (!WantsExtensions()) return Execute(kHelo, name);
-  if (security().mode == Security::kStartTls ? !UpgradeAfterGreeting(name) : !Greet(name)) return false;
-  return SignIn();
+  if ((security().mode == Security::kStartTls ? UpgradeAfterGreeting(name) : Greet(name)) && SignIn()) return true;
+  // RFC 5321 section 4.1.1.10: a session the server still follows ends with
+  // QUIT, a refused sign-in too. What went wrong stays the error and the
+  // last reply.
+  if (ServerStillTalking()) {
+    const std::string error = last_error_, reply = last_reply_;
+    Execute(kQuit);
+    last_error_ = error, last_reply_ = reply;
+  }
+  return false;
 }
 
 // EHLO, or HELO when the server does not know EHLO (RFC 5321 section

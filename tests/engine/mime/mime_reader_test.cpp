@@ -135,6 +135,22 @@ TEST_P(ParseTest, GivesTheTreeWhateverTheLineEnds) {
 INSTANTIATE_TEST_SUITE_P(MimeReader, ParseTest, ::testing::ValuesIn(kParseCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// The text after a closing delimiter goes back where it was, at the top and
+// inside a part, whatever the line ends it was read with.
+TEST(MimeReader, EpiloguesAreWrittenBackAsRead) {
+  const std::string text =
+      "Content-Type: multipart/mixed; boundary=out\r\n\r\npre\r\n\r\n--out\r\n"
+      "Content-Type: multipart/alternative; boundary=in\r\n\r\n\r\n--in\r\n\r\nx\r\n\r\n--in--\r\n"
+      "inner epilogue\r\n\r\n--out--\r\nThat was a multi-part message.\r\n\r\n";
+  EXPECT_EQ(Render(*ParseMessage(text)), text);
+  std::string lf_only = text;
+  for (size_t at; (at = lf_only.find('\r')) != std::string::npos;) lf_only.erase(at, 1);
+  EXPECT_EQ(Render(*ParseMessage(lf_only)), text);
+  const Ref<MessageEntity> message = ParseMessage(text);
+  EXPECT_EQ(message->root()->parts()->epilogue(), "That was a multi-part message.\r\n\r\n");
+  EXPECT_EQ(message->root()->parts()->At(0)->parts()->epilogue(), "inner epilogue\r\n");
+}
+
 // Depth: every multipart opens a new boundary; none is a prefix of another.
 TEST(MimeReaderLimits, DeepNestingBecomesLeafContentAtTheDepthLimit) {
   for (const int levels : {kMaxNestingDepth - 1, kMaxNestingDepth, kMaxNestingDepth + 1, 100000}) {

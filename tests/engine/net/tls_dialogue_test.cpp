@@ -74,6 +74,7 @@ std::vector<TlsCase> Cases() {
   const std::vector<std::string> session = {"EHLO client.test", "QUIT"}, refused;
   const std::vector<std::string> upgraded = {"EHLO client.test", "STARTTLS", "EHLO client.test", "QUIT"};
   const std::vector<std::string> asked = {"EHLO client.test", "STARTTLS"};
+  const auto quit = [](FakeServer& s) { s.ExpectLine("QUIT").Send("221 bye\r\n"); };
   const auto go = [](std::function<void(FakeServer&)> after) {
     return [=](FakeServer& s) { after(s.ExpectLine("STARTTLS").Send("220 go\r\n")); };
   };
@@ -95,11 +96,13 @@ std::vector<TlsCase> Cases() {
       {"UpgradesAndSaysEhloAgain", 'S', upgrade, "localhost", true, Upgrade("220 go ahead\r\n"), "", upgraded},
       {"ReplySentWithTheGoAheadIsDiscarded", 'S', upgrade, "localhost", true,
        Upgrade("220 go ahead\r\n554 injected\r\n"), "", upgraded},
-      {"NotOffered", 'S', upgrade, "localhost", true, Ehlo("250-mx.test\r\n250-STARTTLSX\r\n250 SIZE 1000\r\n"),
-       "Server does not offer STARTTLS", {"EHLO client.test"}},
+      // A server that still answers is told QUIT.
+      {"NotOffered", 'S', upgrade, "localhost", true,
+       Ehlo("250-mx.test\r\n250-STARTTLSX\r\n250 SIZE 1000\r\n", quit), "Server does not offer STARTTLS",
+       {"EHLO client.test", "QUIT"}},
       {"Refused", 'S', upgrade, "localhost", true,
-       Ehlo(with_tls, [](FakeServer& s) { s.ExpectLine("STARTTLS").Send("454 not now\r\n"); }),
-       "Server does not offer STARTTLS", asked},
+       Ehlo(with_tls, [=](FakeServer& s) { quit(s.ExpectLine("STARTTLS").Send("454 not now\r\n")); }),
+       "Server does not offer STARTTLS", {"EHLO client.test", "STARTTLS", "QUIT"}},
       {"ClosedInTheHandshake", 'S', upgrade, "localhost", true,
        Ehlo(with_tls, go([](FakeServer& s) { s.Pause(200).Close(); })),
        "Connection closed by the server during the TLS handshake", asked},

@@ -167,6 +167,22 @@ TEST_F(OAuth2Server, AnUnknownRefreshTokenIsRefusedWithTheEndpointsError) {
   EXPECT_NE(client_.last_error().find("invalid_grant"), std::string::npos);
 }
 
+// A description written with JSON escapes comes out as UTF-8; an endpoint
+// that takes the request and never answers costs the time-out, not the
+// server's own patience.
+TEST_F(OAuth2Server, EscapedTextsBecomeUtf8AndASilentEndpointCostsTheTimeOut) {
+  Configure(client_, "accent-refused", "");
+  EXPECT_FALSE(client_.RequestClientCredentials());
+  EXPECT_EQ(client_.last_error(), "OAuth 2 endpoint " + url_ +
+                                      "/token answered invalid_client: Acc\xC3\xA8s refus\xC3\xA9 \xE6\x8B\x92\xE5\x90\xA6");
+  Configure(client_, "silent", "");
+  client_.settings().timeout_ms = 1500;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(client_.RequestClientCredentials());
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << client_.last_error();
+  EXPECT_NE(client_.last_error().find("/token cannot be reached: "), std::string::npos) << client_.last_error();
+}
+
 // Token endpoints: https only, no line breaks, and a port someone listens
 // on. (An error ending in ": " goes on with the system's reason.)
 TEST_F(OAuth2Server, AddressesMustBeHttpsAndReachable) {

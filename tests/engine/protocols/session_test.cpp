@@ -17,6 +17,7 @@
 
 #include "engine/common/messages.h"
 #include "engine/platform/files.h"
+#include "engine/protocols/sign_in.h"
 #include "support/fake_server.h"
 #include "support/test_streams.h"
 
@@ -275,42 +276,56 @@ struct SignInCase {
 std::vector<Exchange> Smtp(std::string ehlo_reply, std::vector<Exchange> more = {}) {
   return Then({{{}, "220 mx.test\r\n"}, {{"EHLO c.test"}, ehlo_reply}}, more);
 }
+// The same for a sign-in that fails while the server still answers: the
+// client says QUIT before it closes.
+std::vector<Exchange> SmtpRefused(std::string ehlo_reply, std::vector<Exchange> more = {}) {
+  return Then(Smtp(std::move(ehlo_reply), std::move(more)), {{{"QUIT"}, "221 bye\r\n"}});
+}
+// A token of the size large providers issue: its XOAUTH2 response makes the
+// AUTH line far longer than SMTP's 512 octets.
+const std::string kLongToken(1400, 't');
+const std::string kLongXOAuth2 = Base64Text("user=ann\x01" "auth=Bearer " + kLongToken + "\x01\x01");
+// One whose AUTHENTICATE line would pass IMAP's 8192 octets.
+const std::string kHugeToken(7000, 't');
+const std::string kHugeXOAuth2 = Base64Text("user=ann\x01" "auth=Bearer " + kHugeToken + "\x01\x01");
 
 const SignInCase kSignIns[] = {
     {"SmtpAutomaticTakesPlain", 'S', M::kAutomatic, "secret", "",
      Smtp(kEhloAuth, {{{kAuthPlain}, "235 2.7.0 ok\r\n"}}), "", "235 2.7.0 ok"},
     {"SmtpRefusedWithReason", 'S', M::kAutomatic, "secret", "",
-     Smtp(kEhloAuth, {{{kAuthPlain}, "535 5.7.8 bad credentials\r\n"}}), "Authentication failed",
+     SmtpRefused(kEhloAuth, {{{kAuthPlain}, "535 5.7.8 bad credentials\r\n"}}), "Authentication failed",
      "535 5.7.8 bad credentials"},
-    {"SmtpAuthNotOffered", 'S', M::kAutomatic, "secret", "", Smtp("250-mx.test\r\n250 SIZE 100\r\n"),
+    {"SmtpAuthNotOffered", 'S', M::kAutomatic, "secret", "", SmtpRefused("250-mx.test\r\n250 SIZE 100\r\n"),
      "Server does not offer authentication", "250-mx.test\r\n250 SIZE 100"},
     // A submission port keeps AUTH back until STARTTLS: the sign-in says what to set.
     {"SmtpAuthOfferedOnlyAfterStartTls", 'S', M::kAutomatic, "secret", "",
-     Smtp("250-mx.test\r\n250-STARTTLS\r\n250 8BITMIME\r\n"), MessageText(kMsgAuthOnlyAfterStartTls),
+     SmtpRefused("250-mx.test\r\n250-STARTTLS\r\n250 8BITMIME\r\n"), MessageText(kMsgAuthOnlyAfterStartTls),
      "250-mx.test\r\n250-STARTTLS\r\n250 8BITMIME"},
-    {"SmtpNamedMethodNotOffered", 'S', M::kPlain, "secret", "", Smtp("250-mx.test\r\n250 AUTH=LOGIN\r\n"),
+    {"SmtpNamedMethodNotOffered", 'S', M::kPlain, "secret", "", SmtpRefused("250-mx.test\r\n250 AUTH=LOGIN\r\n"),
      "Server does not offer the PLAIN authentication method", "250-mx.test\r\n250 AUTH=LOGIN"},
     {"SmtpLoginAnswersEachChallenge", 'S', M::kLogin, "secret", "",
      Smtp(kEhloAuth, {{{"AUTH LOGIN"}, "334 VXNlcm5hbWU6\r\n"}, {{"YW5u"}, "334 UGFzc3dvcmQ6\r\n"},
                       {{"c2VjcmV0"}, "235 2.7.0 ok\r\n"}}), "", "235 2.7.0 ok"},
     {"SmtpEhloRefusedThenHelo", 'S', M::kAutomatic, "secret", "",
-     Smtp("502 5.5.1 unknown\r\n", {{{"HELO c.test"}, "250 mx.test\r\n"}}), "Server does not offer authentication",
+     SmtpRefused("502 5.5.1 unknown\r\n", {{{"HELO c.test"}, "250 mx.test\r\n"}}), "Server does not offer authentication",
      "250 mx.test"},
     {"SmtpXOAuth2ExactPayload", 'S', M::kAutomatic, "", "tok3n",
      Smtp(kEhloAuth, {{{kAuthXOAuth2}, "235 ok\r\n"}}), "", "235 ok"},
+    {"SmtpLongTokenWaitsForTheGoAhead", 'S', M::kAutomatic, "", kLongToken,
+     Smtp(kEhloAuth, {{{"AUTH XOAUTH2"}, "334 \r\n"}, {{kLongXOAuth2}, "235 ok\r\n"}}), "", "235 ok"},
     // The challenge carries the server's error; the empty line lets it finish.
     {"SmtpXOAuth2Refused", 'S', M::kXOAuth2, "", "tok3n",
-     Smtp(kEhloAuth,
+     SmtpRefused(kEhloAuth,
           {{{kAuthXOAuth2}, "334 eyJzdGF0dXMiOiI0MDEifQ==\r\n"}, {{""}, "535 5.7.8 token expired\r\n"}}),
      "Authentication failed", "535 5.7.8 token expired"},
     // With the choice left open, a server that lists only OAUTHBEARER gets it;
     // its error challenge is answered with ^A (RFC 7628 section 3.2.3).
     {"SmtpOAuthBearerWhereOnlyItIsListed", 'S', M::kAutomatic, "", "tok3n",
-     Smtp("250-mx.test\r\n250 AUTH PLAIN OAUTHBEARER\r\n",
+     SmtpRefused("250-mx.test\r\n250 AUTH PLAIN OAUTHBEARER\r\n",
           {{{std::string("AUTH OAUTHBEARER ") + kOAuthBearer}, "334 eyJzdGF0dXMiOiI0MDEifQ==\r\n"},
            {{"AQ=="}, "535 5.7.8 token expired\r\n"}}),
      "Authentication failed", "535 5.7.8 token expired"},
-    {"SmtpOAuthBearerAsked", 'S', M::kOAuthBearer, "", "tok3n", Smtp(kEhloAuth),
+    {"SmtpOAuthBearerAsked", 'S', M::kOAuthBearer, "", "tok3n", SmtpRefused(kEhloAuth),
      "Server does not offer the OAUTHBEARER authentication method", kEhloAuthReply},
     {"SmtpTokenWithLineBreak", 'S', M::kAutomatic, "", "tok\r\nQUIT", {},
      "User name, password and access token must not contain CR, LF or NUL characters", ""},
@@ -343,11 +358,11 @@ const SignInCase kSignIns[] = {
       {{"STAT"}, "+OK 0 0\r\n"}}, "", "+OK 0 0"},
     // A challenge beyond the prepared responses is cancelled with "*".
     {"SmtpChallengeBeyondTheResponsesIsCancelled", 'S', M::kPlain, "secret", "",
-     Smtp(kEhloAuth, {{{kAuthPlain}, "334 \r\n"}, {{"*"}, "501 5.7.0 cancelled\r\n"}}), "Authentication failed",
+     SmtpRefused(kEhloAuth, {{{kAuthPlain}, "334 \r\n"}, {{"*"}, "501 5.7.0 cancelled\r\n"}}), "Authentication failed",
      "501 5.7.0 cancelled"},
     {"SmtpLoginCutOffInTheExchange", 'S', M::kLogin, "secret", "",
      Smtp(kEhloAuth, {{{"AUTH LOGIN"}, "334 VXNlcm5hbWU6\r\n"}, {{"YW5u"}, ""}}), "Socket error # 10060", ""},
-    {"SmtpPlainWithoutAPasswordIsNamed", 'S', M::kPlain, "", "", Smtp(kEhloAuth),
+    {"SmtpPlainWithoutAPasswordIsNamed", 'S', M::kPlain, "", "", SmtpRefused(kEhloAuth),
      "Signing in with PLAIN needs a user name and a password", kEhloAuthReply},
     {"ImapOneChallengeMoreThanTheRoundsFailsUnanswered", 'I', M::kPlain, "secret", "",
      {{{}, "* OK [CAPABILITY IMAP4rev1 AUTH=PLAIN] hi\r\n"}, {{"{t}0 AUTHENTICATE PLAIN"}, "+ \r\n"},
@@ -364,6 +379,14 @@ const SignInCase kSignIns[] = {
       {{"{t}1 AUTHENTICATE XOAUTH2"}, "+ \r\n"}, {{kXOAuth2}, "+ eyJzdGF0dXMiOiI0MDEifQ==\r\n"},
       {{""}, "{t}1 NO [AUTHENTICATIONFAILED] bad token\r\n"}},
      "Authentication failed", "{t}1 NO [AUTHENTICATIONFAILED] bad token"},
+    {"ImapLongTokenStaysOnTheSaslIrLine", 'I', M::kAutomatic, "", kLongToken,
+     {{{}, "* OK [CAPABILITY IMAP4rev1 SASL-IR AUTH=XOAUTH2] hi\r\n"},
+      {{"{t}0 AUTHENTICATE XOAUTH2 " + kLongXOAuth2}, "{t}0 OK in\r\n"},
+      {{"{t}1 LIST \"\" \"\""}, "* LIST () \".\" \"\"\r\n{t}1 OK done\r\n"}}, "", "{t}1 OK done"},
+    {"ImapHugeTokenWaitsForTheGoAhead", 'I', M::kAutomatic, "", kHugeToken,
+     {{{}, "* OK [CAPABILITY IMAP4rev1 SASL-IR AUTH=XOAUTH2] hi\r\n"},
+      {{"{t}0 AUTHENTICATE XOAUTH2"}, "+ \r\n"}, {{kHugeXOAuth2}, "{t}0 OK in\r\n"},
+      {{"{t}1 LIST \"\" \"\""}, "* LIST () \".\" \"\"\r\n{t}1 OK done\r\n"}}, "", "{t}1 OK done"},
     {"ImapOAuthBearerWithSaslIr", 'I', M::kOAuthBearer, "", "tok3n",
      {{{}, "* OK [CAPABILITY IMAP4rev1 SASL-IR AUTH=XOAUTH2 AUTH=OAUTHBEARER] hi\r\n"},
       {{std::string("{t}0 AUTHENTICATE OAUTHBEARER ") + kOAuthBearer}, "{t}0 OK in\r\n"},
