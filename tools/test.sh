@@ -389,6 +389,11 @@ fuzz_suite() {
     if [ "$name" = fuzz_message_parse ] && [ -d /usr/lib/python3.11/test/test_email/data ]; then
       seeds=(/usr/lib/python3.11/test/test_email/data)
     fi
+    # More outside messages, fetched by hand for a longer run (fuzz/README.md).
+    if [ "$name" = fuzz_message_parse ] && [ -n "${VESK_FUZZ_SEEDS:-}" ]; then
+      local extra
+      for extra in $VESK_FUZZ_SEEDS; do [ -d "$extra" ] && seeds+=("$extra"); done
+    fi
     if "$target" -max_total_time="$FUZZ_SECONDS" -rss_limit_mb=2048 -print_final_stats=0 "$corpus" "${seeds[@]}" \
       >"$BUILD/results/$name.log" 2>&1; then
       passed=$((passed + 1))

@@ -1,5 +1,6 @@
 #include "engine/mime/mime_reader.h"
 
+#include <algorithm>
 #include <cstring>
 
 #if defined(__SSE2__)
@@ -102,7 +103,13 @@ bool HasEncoderLayout(std::string_view text, size_t decoded, std::string_view li
   for (size_t i = 76; i + line_end.size() <= text.size(); i += 76 + line_end.size()) {
     if (text.compare(i, line_end.size(), line_end) != 0) return false;
   }
-  return text.size() >= line_end.size() && text.compare(text.size() - line_end.size(), line_end.size(), line_end) == 0;
+  if (text.size() < line_end.size() || text.compare(text.size() - line_end.size(), line_end.size(), line_end) != 0) {
+    return false;
+  }
+  // No other line end: an empty line after a line one character too long
+  // (a character the decoder skips) would put its line end where the last
+  // one belongs, and only in one of the two forms (a CR LF is longer).
+  return static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) == lines;
 }
 
 // The run up to its last LF when its last line, CRs dropped, ends in LF (CRs

@@ -8,8 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/mime/mime_reader.h"
 #include "engine/mime/transfer_codec.h"
 #include "support/mime_tree.h"
+#include "support/test_streams.h"
 
 namespace vesk {
 namespace {
@@ -65,6 +67,22 @@ TEST(EncodedSourceTest, UnchangedLeafIsWrittenAsRead) {
       "\r\nab=\r\ncd=3d\r\n\r\n--b--\r\n";
   const std::string written = Render(*ParseMessage(mixed));
   EXPECT_NE(written.find("\r\n\r\nab=\r\ncd=3d\r\n\r\n--b--\r\n"), std::string::npos) << written;
+}
+
+// A base64 leaf whose last line carries one character the decoder skips,
+// then an empty line: its line ends fall where the encoder's would in the
+// LF form only. Read in place or line by line, it is kept alike.
+TEST(EncodedSourceTest, ASkippedCharacterBeforeAnEmptyLineIsKeptInBothForms) {
+  std::string encoded;
+  const std::string content(169, 'x');
+  EncodeBase64(reinterpret_cast<const uint8_t*>(content.data()), content.size(), encoded);
+  encoded.insert(encoded.size() - 10, "\xC5");
+  const std::string text = "Content-Transfer-Encoding: base64\r\n\r\n" + encoded + "\r\n";
+  EXPECT_EQ(Render(*ParseMessage(text)), text);
+  const Ref<MessageEntity> by_lines = MakeRef<MessageEntity>();
+  testing::ChunkedStream bytes(text, 1, false);
+  ReadMessage(bytes, *by_lines);
+  EXPECT_EQ(Render(*by_lines), text);
 }
 
 TEST(EncodedSourceTest, EveryChangeEncodesAgain) {
