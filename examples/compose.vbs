@@ -48,7 +48,7 @@ Dim names, values, i
 names = loaded.HeaderFields.FieldsNames
 values = loaded.HeaderFields.FieldsValues
 For i = 0 To UBound(names)
-  WScript.Echo "  " & names(i) & ": " & Replace(values(i), vbCrLf & vbTab, " ")
+  WScript.Echo "  " & names(i) & ": " & values(i)
 Next
 
 WScript.Echo "Recipients:"
@@ -70,7 +70,6 @@ Sub ShowBody(body, indent)
     Next
   Else
     Dim label : label = body.ContentType
-    If label = "/" Then label = "(untyped text)"
     If body.FileName <> "" Then label = label & ", file " & body.FileName
     WScript.Echo indent & label & ", " & Len(body.SimpleContent) & " bytes"
   End If

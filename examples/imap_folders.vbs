@@ -1,6 +1,7 @@
 ' imap_folders.vbs - mailboxes and messages over IMAP4: list, create, append,
 ' search, fetch, flag and clean up.
-'   cscript imap_folders.vbs /host:127.0.0.1 /port:143 /user:me /password:secret
+'   cscript imap_folders.vbs /host:127.0.0.1 /port:143 /security:starttls /user:me /password:secret
+' /security: is none (the default), starttls (port 143) or tls (port 993).
 Option Explicit
 
 Function Setting(name, fallback)
@@ -22,6 +23,10 @@ imap.Host = Setting("host", "127.0.0.1")
 imap.Port = CInt(Setting("port", "143"))
 imap.User = Setting("user", "vesk")
 imap.Password = Setting("password", "vesk-pass")
+Select Case LCase(Setting("security", "none"))
+  Case "starttls" : imap.Security = 1
+  Case "tls" : imap.Security = 2
+End Select
 imap.Connect
 
 ' Mailbox names use backslashes between levels, whatever the server uses.
@@ -30,6 +35,7 @@ imap.CreateMailbox PROJECTS
 
 imap.MailboxName = "INBOX"
 Dim name
+' GetMailboxesList lists what lies under MailboxName; "" would list them all.
 WScript.Echo "Mailboxes under INBOX:"
 For Each name In imap.GetMailboxesList
   WScript.Echo "  " & name

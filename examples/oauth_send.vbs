@@ -71,7 +71,9 @@ smtp.Host = Setting("host", "")
 smtp.Port = CInt(Setting("port", "587"))
 smtp.Security = 1
 smtp.User = Setting("user", "")
-smtp.AccessToken = oauth.AccessToken
+' The OAuth2 object itself, not a token string: every Connect asks it for a
+' current token, so a run that outlasts the token's hour still signs in.
+Set smtp.OAuth2 = oauth
 smtp.Connect
 smtp.Send message
 smtp.Disconnect

@@ -3,10 +3,38 @@
 #include <cstdio>
 
 #include "automation/frame/com_ptr.h"
+#include "automation/frame/errors.h"
 #include "automation/frame/strings.h"
 #include "engine/common/messages.h"
 
 namespace vesk::com {
+
+namespace {
+
+// The first character of `text` (from `from`) that the ANSI code page has no
+// place for, as "U+65E5"; empty when there is none.
+std::string FirstUnrepresentable(BSTR text, UINT from = 0) {
+  const UINT length = SysStringLen(text);
+  for (UINT i = from; i < length; ++i) {
+    const wchar_t c = text[i];
+    if (c < 0x80) continue;
+    // A surrogate pair converts as one character.
+    const int units = (c >= 0xD800 && c <= 0xDBFF && i + 1 < length) ? 2 : 1;
+    char converted[8];
+    BOOL lossy = FALSE;
+    const int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text + i, units, converted, sizeof converted,
+                                      nullptr, &lossy);
+    if (n <= 0 || lossy) {
+      char code[16];
+      std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(c));
+      return code;
+    }
+    i += static_cast<UINT>(units - 1);
+  }
+  return {};
+}
+
+}  // namespace
 
 HRESULT TextToContent(BSTR text, std::string& bytes, std::string& error, UINT code_page) {
   if (code_page == CP_UTF8) {
@@ -22,22 +50,33 @@ HRESULT TextToContent(BSTR text, std::string& bytes, std::string& error, UINT co
       result.push_back(static_cast<char>(c));
       continue;
     }
-    // A surrogate pair converts as one character.
     const int units = (c >= 0xD800 && c <= 0xDBFF && i + 1 < length) ? 2 : 1;
     char converted[8];
     BOOL lossy = FALSE;
     const int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text + i, units, converted, sizeof converted,
                                       nullptr, &lossy);
     if (n <= 0 || lossy) {
-      char code[16];
-      std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(c));
-      error = FormatMessageText(kMsgCharacterOutsideCodePage, code);
+      error = FormatMessageText(kMsgCharacterOutsideCodePage, FirstUnrepresentable(text, i).c_str());
       return E_INVALIDARG;
     }
     result.append(converted, static_cast<size_t>(n));
     i += units - 1;
   }
   bytes = std::move(result);
+  return S_OK;
+}
+
+bool AnsiHoldsEveryCharacter(BSTR text) { return FirstUnrepresentable(text).empty(); }
+
+HRESULT HeaderTextFromCaller(BSTR text, UINT code_page, std::string& narrow) {
+  if (code_page != CP_UTF8) {
+    const std::string character = FirstUnrepresentable(text);
+    if (!character.empty()) {
+      return ReportError(CLSID_MIMEMessage, FormatMessageText(kMsgCharacterOutsideCodePage, character.c_str()),
+                         GUID_NULL, E_INVALIDARG);
+    }
+  }
+  narrow = ToNarrow(text, code_page == CP_UTF8 ? CP_UTF8 : CP_ACP);
   return S_OK;
 }
 
@@ -63,7 +102,10 @@ HRESULT ContentToText(std::string_view bytes, BSTR* text, UINT code_page, std::s
   *text = nullptr;
   const UINT named = charset.empty() ? 0 : CodePageOfCharset(charset);
   if (named != 0 && DecodeInCodePage(bytes, named, text)) return S_OK;
-  return ToBstr(bytes, text, code_page == CP_UTF8 ? CP_UTF8 : CP_ACP);
+  // In the Unicode mode, bytes that are not UTF-8 (a binary part's) cross
+  // byte for byte as the ANSI code page makes them, not as replacement
+  // characters.
+  return ToBstr(bytes, text, code_page == CP_UTF8 ? ServerTextCodePage(bytes) : CP_ACP);
 }
 
 HRESULT TextToPartContent(BSTR text, std::string_view charset, std::string& bytes, bool& in_charset,

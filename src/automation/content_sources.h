@@ -55,6 +55,17 @@ namespace vesk::com {
 // In UTF-8 (the Unicode mode of a message) every character converts.
 HRESULT TextToContent(BSTR text, std::string& bytes, std::string& error, UINT code_page = CP_ACP);
 
+// Text a caller sets in a header (a subject, a name, a field's value, a file
+// name) as narrow text in the message's code page, keeping every character:
+// in the ANSI code page a character that has no place there is not replaced
+// by "?" or a look-alike; the call then fails with E_INVALIDARG and the same
+// description as TextToContent gives, reported as the message's error, and
+// `narrow` is left unchanged. In UTF-8 every character converts.
+HRESULT HeaderTextFromCaller(BSTR text, UINT code_page, std::string& narrow);
+
+// Whether the ANSI code page has a place for every character of `text`.
+bool AnsiHoldsEveryCharacter(BSTR text);
+
 // Content bytes as text: from the part's charset when it names one the
 // system knows (in both modes: a script's string is Unicode), else through
 // the mode's code page (the ANSI code page, or UTF-8 in the Unicode mode).

@@ -1,8 +1,10 @@
 #include "automation/field_dictionary_object.h"
 
+#include "automation/content_sources.h"
 #include "automation/frame/arrays.h"
 #include "automation/frame/errors.h"
 #include "automation/frame/properties.h"
+#include "engine/mime/content_fields.h"
 
 namespace vesk::com {
 namespace {
@@ -35,7 +37,8 @@ STDMETHODIMP FieldDictionaryObject::get_Item(BSTR name, BSTR* value) {
     if (!value) return E_POINTER;
     std::string text;
     fields_->Get(Narrow(name), text);
-    return ToBstr(text, value, CodePageOf(code_page_));
+    // The folding is not part of the value (RFC 5322 section 2.2.3).
+    return ToBstr(Unfolded(text), value, CodePageOf(code_page_));
   });
 }
 
@@ -43,7 +46,9 @@ STDMETHODIMP FieldDictionaryObject::put_Item(BSTR name, BSTR value) {
   return Guarded([&] {
     const std::string field = Narrow(name);
     if (HRESULT hr = CheckFieldName(field); FAILED(hr)) return hr;
-    fields_->Set(field, Narrow(value));
+    std::string text;
+    if (HRESULT hr = HeaderTextFromCaller(value, CodePageOf(code_page_), text); FAILED(hr)) return hr;
+    fields_->Set(field, text);
     return S_OK;
   });
 }
@@ -71,7 +76,11 @@ STDMETHODIMP FieldDictionaryObject::FieldsNames(VARIANT* names) {
 }
 
 STDMETHODIMP FieldDictionaryObject::FieldsValues(VARIANT* values) {
-  return Guarded([&] { return ArrayResult(MakeTextArray(fields_->Values(), values, CodePageOf(code_page_))); });
+  return Guarded([&] {
+    std::vector<std::string> unfolded = fields_->Values();
+    for (std::string& value : unfolded) value = Unfolded(value);
+    return ArrayResult(MakeTextArray(unfolded, values, CodePageOf(code_page_)));
+  });
 }
 
 }  // namespace vesk::com

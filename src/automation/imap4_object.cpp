@@ -14,13 +14,13 @@ STDMETHODIMP Imap4Object::get_MessageCount(LONG* value) { return GetValue(client
 STDMETHODIMP Imap4Object::get_RecentCount(LONG* value) { return GetValue(client_.recent_count, value); }
 STDMETHODIMP Imap4Object::get_FirstUnseen(LONG* value) { return GetValue(client_.first_unseen, value); }
 STDMETHODIMP Imap4Object::get_MailboxName(BSTR* value) {
-  return Guarded([&] {
+  return Operation([&] {
     if (!value) return E_POINTER;
     return ToBstr(client_.MailboxNameForClient(), value, CP_UTF8);
   });
 }
 STDMETHODIMP Imap4Object::put_MailboxName(BSTR value) {
-  return Guarded([&] {
+  return Operation([&] {
     client_.SetMailboxNameFromClient(ToNarrow(value, CP_UTF8));
     return S_OK;
   });
@@ -38,7 +38,7 @@ HRESULT Imap4Object::SearchOutcome(bool succeeded, VARIANT* results) {
 // Searches by the calendar day of an automation date; the time of day does
 // not count.
 HRESULT Imap4Object::SearchDate(SearchByDate search, DATE date, VARIANT* results) {
-  return Guarded([&] {
+  return Operation([&] {
     SYSTEMTIME day{};
     if (!VariantTimeToSystemTime(date, &day)) {
       client_.set_last_error(MessageText(kMsgInvalidDate));
@@ -55,20 +55,20 @@ HRESULT Imap4Object::HandOut(bool fetched, IMIMEMessage** message) {
 }
 
 STDMETHODIMP Imap4Object::SelectMailbox(VARIANT_BOOL read_only) {
-  return Guarded([&] { return Outcome(client_.SelectMailbox(read_only != VARIANT_FALSE)); });
+  return Operation([&] { return Outcome(client_.SelectMailbox(read_only != VARIANT_FALSE)); });
 }
 STDMETHODIMP Imap4Object::CreateMailbox(BSTR name) {
-  return Guarded([&] { return Outcome(client_.CreateMailbox(ToNarrow(name, CP_UTF8))); });
+  return Operation([&] { return Outcome(client_.CreateMailbox(ToNarrow(name, CP_UTF8))); });
 }
 STDMETHODIMP Imap4Object::DeleteMailbox(BSTR name) {
-  return Guarded([&] { return Outcome(client_.DeleteMailbox(ToNarrow(name, CP_UTF8))); });
+  return Operation([&] { return Outcome(client_.DeleteMailbox(ToNarrow(name, CP_UTF8))); });
 }
 STDMETHODIMP Imap4Object::RenameMailbox(BSTR old_name, BSTR new_name) {
   return Guarded(
       [&] { return Outcome(client_.RenameMailbox(ToNarrow(old_name, CP_UTF8), ToNarrow(new_name, CP_UTF8))); });
 }
 STDMETHODIMP Imap4Object::GetMailboxesList(VARIANT* list) {
-  return Guarded([&] {
+  return Operation([&] {
     if (list) VariantInit(list);
     if (!client_.GetMailboxesList()) return Outcome(false);
     return FAILED(MakeTextArray(client_.mailbox_list, list, CP_UTF8)) ? E_FAIL : S_OK;
@@ -78,26 +78,26 @@ STDMETHODIMP Imap4Object::GetMailboxesList(VARIANT* list) {
 // The message's text goes out as the bytes the ANSI code page gives it; the
 // literal announces that byte count.
 STDMETHODIMP Imap4Object::AppendMessage(BSTR name, IMIMEMessage* message) {
-  return Guarded([&] {
+  return Operation([&] {
     if (!message) return E_INVALIDARG;
     return Outcome(client_.AppendMessage(ToNarrow(name, CP_UTF8), BytesForAppending(message)));
   });
 }
 STDMETHODIMP Imap4Object::DeleteMessage(LONG number) {
-  return Guarded([&] { return Outcome(client_.DeleteMessage(number)); });
+  return Operation([&] { return Outcome(client_.DeleteMessage(number)); });
 }
 STDMETHODIMP Imap4Object::Expunge() {
-  return Guarded([&] { return Outcome(client_.Expunge()); });
+  return Operation([&] { return Outcome(client_.Expunge()); });
 }
 STDMETHODIMP Imap4Object::CopyMessage(LONG number, BSTR name) {
-  return Guarded([&] { return Outcome(client_.CopyMessage(number, ToNarrow(name, CP_UTF8))); });
+  return Operation([&] { return Outcome(client_.CopyMessage(number, ToNarrow(name, CP_UTF8))); });
 }
 STDMETHODIMP Imap4Object::Search(BSTR criteria, VARIANT* results) {
   // The criteria go out in UTF-8 (with CHARSET UTF-8 where they need it).
-  return Guarded([&] { return SearchOutcome(client_.Search(ToNarrow(criteria, CP_UTF8)), results); });
+  return Operation([&] { return SearchOutcome(client_.Search(ToNarrow(criteria, CP_UTF8)), results); });
 }
 STDMETHODIMP Imap4Object::SearchByFlags(LONG flags, VARIANT* results) {
-  return Guarded([&] { return SearchOutcome(client_.SearchByFlags(flags), results); });
+  return Operation([&] { return SearchOutcome(client_.SearchByFlags(flags), results); });
 }
 STDMETHODIMP Imap4Object::SearchSentOn(DATE date, VARIANT* results) {
   return SearchDate(&ImapClient::SearchSentOn, date, results);
@@ -109,28 +109,28 @@ STDMETHODIMP Imap4Object::SearchSentSince(DATE date, VARIANT* results) {
   return SearchDate(&ImapClient::SearchSentSince, date, results);
 }
 STDMETHODIMP Imap4Object::Retrieve(LONG number, IMIMEMessage** message) {
-  return Guarded([&] {
+  return Operation([&] {
     return HandOut(client_.Retrieve(number), message);
   });
 }
 STDMETHODIMP Imap4Object::RetrieveHeader(LONG number, IMIMEMessage** message) {
-  return Guarded([&] {
+  return Operation([&] {
     return HandOut(client_.RetrieveHeader(number), message);
   });
 }
 STDMETHODIMP Imap4Object::RetrieveTop(LONG number, LONG bytes, IMIMEMessage** message) {
-  return Guarded([&] {
+  return Operation([&] {
     return HandOut(client_.RetrieveTop(number, bytes), message);
   });
 }
 STDMETHODIMP Imap4Object::GetMessageSize(LONG number, LONG* size) {
-  return Guarded([&] {
+  return Operation([&] {
     if (!client_.GetMessageSize(number)) return Outcome(false);
     return GetValue(client_.last_size, size);
   });
 }
 STDMETHODIMP Imap4Object::GetMessageFlags(LONG number, LONG* flags) {
-  return Guarded([&] {
+  return Operation([&] {
     if (flags) *flags = 0;
     int32_t found = 0;
     if (!client_.GetMessageFlags(number, found)) return Outcome(false);
@@ -138,10 +138,10 @@ STDMETHODIMP Imap4Object::GetMessageFlags(LONG number, LONG* flags) {
   });
 }
 STDMETHODIMP Imap4Object::PutMessageFlags(LONG number, LONG flags) {
-  return Guarded([&] { return Outcome(client_.PutMessageFlags(number, flags)); });
+  return Operation([&] { return Outcome(client_.PutMessageFlags(number, flags)); });
 }
 STDMETHODIMP Imap4Object::UpdateStatus() {
-  return Guarded([&] { return Outcome(client_.UpdateStatus()); });
+  return Operation([&] { return Outcome(client_.UpdateStatus()); });
 }
 
 // ---- Working through a mailbox -------------------------------------------------
@@ -149,6 +149,7 @@ STDMETHODIMP Imap4Object::UpdateStatus() {
 STDMETHODIMP Imap4Object::get_UseUIDs(VARIANT_BOOL* value) { return GetValue(ToVariantBool(client_.use_uids), value); }
 STDMETHODIMP Imap4Object::put_UseUIDs(VARIANT_BOOL value) {
   client_.use_uids = value != VARIANT_FALSE;
+  client_.uid_next_wanted = client_.uid_next_wanted || client_.use_uids;
   return S_OK;
 }
 // UIDs take all 32 bits: they cross as doubles, which hold every one of them
@@ -156,7 +157,10 @@ STDMETHODIMP Imap4Object::put_UseUIDs(VARIANT_BOOL value) {
 STDMETHODIMP Imap4Object::get_UIDValidity(double* value) {
   return GetValue(static_cast<double>(client_.uid_validity), value);
 }
-STDMETHODIMP Imap4Object::get_UIDNext(double* value) { return GetValue(static_cast<double>(client_.uid_next), value); }
+STDMETHODIMP Imap4Object::get_UIDNext(double* value) {
+  client_.uid_next_wanted = true;
+  return GetValue(static_cast<double>(client_.uid_next), value);
+}
 
 // A message argument of the new members: a whole number, given as any
 // numeric type or as text, from 1 to the largest UID (by UID) or the largest
@@ -180,14 +184,14 @@ bool Imap4Object::MessageArgument(const VARIANT& message, int32_t& argument) {
 }
 
 STDMETHODIMP Imap4Object::MoveMessage(VARIANT message, BSTR name) {
-  return Guarded([&] {
+  return Operation([&] {
     int32_t argument = 0;
     return Outcome(MessageArgument(message, argument) && client_.MoveMessage(argument, ToNarrow(name, CP_UTF8)));
   });
 }
 
 STDMETHODIMP Imap4Object::SpecialMailbox(BSTR role, BSTR* name) {
-  return Guarded([&] {
+  return Operation([&] {
     if (!name) return E_POINTER;
     *name = nullptr;
     std::string found;
@@ -197,7 +201,7 @@ STDMETHODIMP Imap4Object::SpecialMailbox(BSTR role, BSTR* name) {
 }
 
 STDMETHODIMP Imap4Object::WaitForChange(LONG seconds, VARIANT_BOOL* changed) {
-  return Guarded([&] {
+  return Operation([&] {
     if (!changed) return E_POINTER;
     *changed = VARIANT_FALSE;
     bool found = false;
@@ -208,7 +212,7 @@ STDMETHODIMP Imap4Object::WaitForChange(LONG seconds, VARIANT_BOOL* changed) {
 }
 
 STDMETHODIMP Imap4Object::GetMessageParts(VARIANT message, VARIANT* parts) {
-  return Guarded([&] {
+  return Operation([&] {
     if (!parts) return E_POINTER;
     VariantInit(parts);
     int32_t argument = 0;
@@ -230,7 +234,7 @@ const ImapBodyPart* Imap4Object::ListedPart(BSTR part) {
 }
 
 STDMETHODIMP Imap4Object::PartContentType(BSTR part, BSTR* value) {
-  return Guarded([&] {
+  return Operation([&] {
     if (!value) return E_POINTER;
     *value = nullptr;
     const ImapBodyPart* listed = ListedPart(part);
@@ -238,7 +242,7 @@ STDMETHODIMP Imap4Object::PartContentType(BSTR part, BSTR* value) {
   });
 }
 STDMETHODIMP Imap4Object::PartFileName(BSTR part, BSTR* value) {
-  return Guarded([&] {
+  return Operation([&] {
     if (!value) return E_POINTER;
     *value = nullptr;
     const ImapBodyPart* listed = ListedPart(part);
@@ -246,7 +250,7 @@ STDMETHODIMP Imap4Object::PartFileName(BSTR part, BSTR* value) {
   });
 }
 STDMETHODIMP Imap4Object::PartSize(BSTR part, LONG* value) {
-  return Guarded([&] {
+  return Operation([&] {
     if (!value) return E_POINTER;
     *value = 0;
     const ImapBodyPart* listed = ListedPart(part);
@@ -256,7 +260,7 @@ STDMETHODIMP Imap4Object::PartSize(BSTR part, LONG* value) {
   });
 }
 STDMETHODIMP Imap4Object::PartEncoding(BSTR part, BSTR* value) {
-  return Guarded([&] {
+  return Operation([&] {
     if (!value) return E_POINTER;
     *value = nullptr;
     const ImapBodyPart* listed = ListedPart(part);
@@ -272,7 +276,7 @@ HRESULT Imap4Object::FetchPart(const VARIANT& message, BSTR part, std::string& c
 
 // The decoded bytes, written whole or not at all.
 STDMETHODIMP Imap4Object::SavePart(VARIANT message, BSTR part, BSTR file_name) {
-  return Guarded([&] {
+  return Operation([&] {
     std::string content;
     ImapBodyPart described;
     const HRESULT fetched = FetchPart(message, part, content, described);
@@ -289,7 +293,7 @@ STDMETHODIMP Imap4Object::SavePart(VARIANT message, BSTR part, BSTR file_name) {
 
 // Text in the part's charset; without one, in the ANSI code page.
 STDMETHODIMP Imap4Object::GetPartText(VARIANT message, BSTR part, BSTR* text) {
-  return Guarded([&] {
+  return Operation([&] {
     if (!text) return E_POINTER;
     *text = nullptr;
     std::string content;

@@ -1,5 +1,6 @@
 #include "automation/mail_address_objects.h"
 
+#include "automation/content_sources.h"
 #include "automation/frame/com_ptr.h"
 #include "automation/frame/errors.h"
 #include "automation/frame/properties.h"
@@ -13,7 +14,9 @@ STDMETHODIMP MailAddressObject::get_Name(BSTR* value) {
 }
 STDMETHODIMP MailAddressObject::put_Name(BSTR value) {
   return Guarded([&] {
-    item_->SetName(ToNarrow(value, CodePageOf(code_page_)));
+    std::string name;
+    if (HRESULT hr = HeaderTextFromCaller(value, CodePageOf(code_page_), name); FAILED(hr)) return hr;
+    item_->SetName(std::move(name));
     return S_OK;
   });
 }
@@ -22,7 +25,9 @@ STDMETHODIMP MailAddressObject::get_Address(BSTR* value) {
 }
 STDMETHODIMP MailAddressObject::put_Address(BSTR value) {
   return Guarded([&] {
-    item_->SetAddress(ToNarrow(value, CodePageOf(code_page_)));
+    std::string address;
+    if (HRESULT hr = HeaderTextFromCaller(value, CodePageOf(code_page_), address); FAILED(hr)) return hr;
+    item_->SetAddress(std::move(address));
     return S_OK;
   });
 }

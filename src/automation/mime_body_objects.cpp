@@ -98,7 +98,8 @@ STDMETHODIMP MimeBodyObject::get_FileName(BSTR* value) {
 // (name), as mail readers look for either.
 STDMETHODIMP MimeBodyObject::put_FileName(BSTR value) {
   return Guarded([&] {
-    const std::string name = ToNarrow(value, CodePageOf(holder_.code_page));
+    std::string name;
+    if (HRESULT hr = HeaderTextFromCaller(value, CodePageOf(holder_.code_page), name); FAILED(hr)) return hr;
     part_->disposition_parameters()->Set("filename", name);
     part_->content_type_parameters()->Set("name", name);
     return S_OK;

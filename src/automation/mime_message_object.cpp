@@ -35,7 +35,9 @@ HRESULT MimeMessageObject::GetHeader(const char* name, BSTR* value) {
 
 HRESULT MimeMessageObject::SetHeader(const char* name, BSTR value) {
   return Guarded([&] {
-    message_->headers()->Set(name, ToNarrow(value, code_page()));
+    std::string text;
+    if (HRESULT hr = HeaderTextFromCaller(value, code_page(), text); FAILED(hr)) return hr;
+    message_->headers()->Set(name, text);
     return S_OK;
   });
 }
@@ -142,7 +144,7 @@ STDMETHODIMP MimeMessageObject::put_Date(VARIANT value) {
     if (V_VT(given) == VT_DATE) {
       if (!MailDateOfLocalDate(V_DATE(given), text)) return E_INVALIDARG;
     } else if (V_VT(given) == VT_BSTR) {
-      text = ToNarrow(V_BSTR(given), code_page());
+      if (HRESULT hr = HeaderTextFromCaller(V_BSTR(given), code_page(), text); FAILED(hr)) return hr;
     } else {
       return ReportErrorById(CLSID_MIMEMessage, kMsgUnknownValueType);
     }
@@ -183,12 +185,27 @@ STDMETHODIMP MimeMessageObject::get_RawMessage(BSTR* value) {
   });
 }
 
+// Text the ANSI code page cannot hold is read as UTF-8 (RFC 6532), so that
+// no character becomes "?".
 STDMETHODIMP MimeMessageObject::put_RawMessage(BSTR value) {
   return Guarded([&] {
+    if (code_page() != CP_UTF8 && !AnsiHoldsEveryCharacter(value)) UseUtf8Text();
     StringStream in(ToNarrow(value, code_page()));
     ReadMessage(in, *message_);
+    TakeCharsetOfReadMessage();
     return S_OK;
   });
+}
+
+void MimeMessageObject::UseUtf8Text() {
+  code_page_->value = CP_UTF8;
+  message_->set_utf8_text(true);
+}
+
+// A message read whose text says it is UTF-8 keeps every character when a
+// caller edits it: its text crosses as UTF-8 from then on.
+void MimeMessageObject::TakeCharsetOfReadMessage() {
+  if (code_page() != CP_UTF8 && message_->DeclaresUtf8Text()) UseUtf8Text();
 }
 
 STDMETHODIMP MimeMessageObject::get_Attachments(IMimeBodies** value) {
@@ -241,6 +258,7 @@ STDMETHODIMP MimeMessageObject::Load(BSTR file_name) {
       ReadMessage(in, *message_);
     }
     files::Close(file);
+    TakeCharsetOfReadMessage();
     return S_OK;
   });
 }

@@ -65,6 +65,8 @@ class MimeMessageObject : public DispatchObject<MimeMessageObject, MimeMessageIn
   HRESULT MapPath(BSTR file_name, std::string& physical);
   HRESULT ReportOpenFailure(const std::string& physical);
   UINT code_page() const { return code_page_->value; }
+  void UseUtf8Text();
+  void TakeCharsetOfReadMessage();
   HRESULT PutPartText(const Ref<MimePart>& part, BSTR text, bool append);
   std::string Rendered();
 

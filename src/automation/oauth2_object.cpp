@@ -2,6 +2,7 @@
 
 #include "automation/frame/errors.h"
 #include "automation/frame/properties.h"
+#include "engine/common/messages.h"
 #include "engine/protocols/sign_in.h"
 
 namespace vesk::com {
@@ -13,8 +14,8 @@ namespace {
 // so that no character is lost on the way in either direction.
 constexpr UINT kText = CP_UTF8;
 
-HRESULT GetUtf8(const std::string& value, BSTR* result) { return GetUtf8(value, result, kText); }
-HRESULT SetUtf8(std::string& field, BSTR value) { return SetUtf8(field, value, kText); }
+HRESULT GetUtf8(const std::string& value, BSTR* result) { return GetText(value, result, kText); }
+HRESULT SetUtf8(std::string& field, BSTR value) { return SetText(field, value, kText); }
 
 // A secret is wiped when it is replaced.
 HRESULT SetSecretText(std::string& slot, BSTR value) {
@@ -27,6 +28,7 @@ HRESULT SetSecretText(std::string& slot, BSTR value) {
 }  // namespace
 
 HRESULT OAuth2Object::Outcome(bool succeeded) {
+  last_error_number_ = succeeded ? 0 : MessageIdOfText(client_.last_error());
   if (succeeded) return S_OK;
   ReportError(CLSID_VeskOAuth2, client_.last_error(), IID_IVeskOAuth2, 0, kText);
   return E_FAIL;
@@ -146,6 +148,8 @@ STDMETHODIMP OAuth2Object::LoadTokens(VARIANT_BOOL* loaded) {
 STDMETHODIMP OAuth2Object::SaveTokens() {
   return Guarded([&] { return Outcome(client_.SaveTokens()); });
 }
+
+STDMETHODIMP OAuth2Object::get_LastError(LONG* value) { return GetValue(last_error_number_, value); }
 
 bool OAuth2Object::CurrentToken(std::string& token, std::string& error) {
   if (client_.CurrentToken(token)) return true;

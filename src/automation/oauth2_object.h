@@ -44,6 +44,7 @@ class OAuth2Object : public DispatchObject<OAuth2Object, IVeskOAuth2, ErrorInfoS
   STDMETHODIMP WaitForAuthorization(LONG seconds) override;
   STDMETHODIMP LoadTokens(VARIANT_BOOL* loaded) override;
   STDMETHODIMP SaveTokens() override;
+  STDMETHODIMP get_LastError(LONG* value) override;
 
   // The token to sign in with, for the protocol objects: current, refreshed
   // when needed. False with the error text in `error`.
@@ -51,6 +52,7 @@ class OAuth2Object : public DispatchObject<OAuth2Object, IVeskOAuth2, ErrorInfoS
 
  private:
   HRESULT Outcome(bool succeeded);
+  LONG last_error_number_ = 0;
 
   oauth2::TokenClient client_;
 };

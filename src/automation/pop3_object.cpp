@@ -17,7 +17,7 @@ HRESULT Pop3Object::HandOut(IDispatch** message) {
 }
 
 STDMETHODIMP Pop3Object::GetMessageSize(short number, LONG* size) {
-  return Guarded([&] {
+  return Operation([&] {
     int32_t found = 0;
     const bool succeeded = client_.GetMessageSize(number, found);
     if (size) *size = succeeded ? found : 0;
@@ -25,31 +25,31 @@ STDMETHODIMP Pop3Object::GetMessageSize(short number, LONG* size) {
   });
 }
 STDMETHODIMP Pop3Object::Retrieve(short number, IDispatch** message) {
-  return Guarded([&] {
+  return Operation([&] {
     if (message) *message = nullptr;
     if (!client_.Retrieve(number)) return Outcome(false);
     return HandOut(message);
   });
 }
 STDMETHODIMP Pop3Object::RetrieveTop(short number, short lines, IDispatch** message) {
-  return Guarded([&] {
+  return Operation([&] {
     if (message) *message = nullptr;
     if (!client_.RetrieveTop(number, lines)) return Outcome(false);
     return HandOut(message);
   });
 }
 STDMETHODIMP Pop3Object::Delete(short number) {
-  return Guarded([&] { return Outcome(client_.Delete(number)); });
+  return Operation([&] { return Outcome(client_.Delete(number)); });
 }
 STDMETHODIMP Pop3Object::Reset() {
-  return Guarded([&] { return Outcome(client_.Reset()); });
+  return Operation([&] { return Outcome(client_.Reset()); });
 }
 
 STDMETHODIMP Pop3Object::OnStartPage(IUnknown* context) { return page_.OnStartPage(context); }
 STDMETHODIMP Pop3Object::OnEndPage() { return page_.OnEndPage(); }
 
 STDMETHODIMP Pop3Object::GetMessageUID(short number, BSTR* uid) {
-  return Guarded([&] {
+  return Operation([&] {
     if (!uid) return E_POINTER;
     *uid = nullptr;
     std::string found;
@@ -59,7 +59,7 @@ STDMETHODIMP Pop3Object::GetMessageUID(short number, BSTR* uid) {
 }
 
 STDMETHODIMP Pop3Object::FindMessageByUID(BSTR uid, short* number) {
-  return Guarded([&] {
+  return Operation([&] {
     if (!number) return E_POINTER;
     *number = 0;
     int16_t found = 0;

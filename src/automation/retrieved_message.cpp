@@ -29,6 +29,12 @@ HRESULT RetrievedMessageMaker::Make(IUnknown* page_context, const std::string& t
   if (const Ref<MessageEntity> model = OwnMessageModel(created.get())) {
     StringStream in{std::string_view(text)};
     ReadMessage(in, *model);
+    // A message that says its text is UTF-8 crosses as UTF-8.
+    ComPtr<IMIMEMessageEx> extended;
+    if (model->DeclaresUtf8Text() && SUCCEEDED(created->QueryInterface(IID_IMIMEMessageEx, extended.put_void()))) {
+      Bstr utf8(L"utf-8");
+      extended->put_Charset(utf8.get());
+    }
   } else if (Bstr raw; SUCCEEDED(ToBstr(text, raw.put()))) {
     created->put_RawMessage(raw.get());
   }

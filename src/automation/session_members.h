@@ -49,14 +49,15 @@ class SessionMembers : public Extended {
   STDMETHODIMP get_Password(BSTR* value) override { return GetText(Session().password(), value); }
   STDMETHODIMP put_Password(BSTR value) override { return SetSecret(Session().credentials().password, value); }
   STDMETHODIMP Connect() override {
-    return Guarded([&] {
+    return Operation([&] {
       const HRESULT token = TakeTokenFromOAuth2();
       return FAILED(token) ? token : Outcome(Session().Connect());
     });
   }
   STDMETHODIMP Disconnect() override {
-    return Guarded([&] { return Outcome(Session().Disconnect()); });
+    return Operation([&] { return Outcome(Session().Disconnect()); });
   }
+  STDMETHODIMP get_LastError(LONG* value) override { return GetValue(last_error_number_, value); }
 
   STDMETHODIMP get_Security(CONNECTION_SECURITY* value) override {
     return GetValue(static_cast<CONNECTION_SECURITY>(Session().security().mode), value);
@@ -113,8 +114,23 @@ class SessionMembers : public Extended {
   virtual LineSession& Session() = 0;
   virtual const CLSID& ClassId() const = 0;
 
-  // S_OK, or the session's last error reported with E_FAIL.
-  HRESULT Outcome(bool succeeded) { return succeeded ? S_OK : ProtocolFailure(ClassId(), Session().last_error()); }
+  // S_OK, or the session's last error reported with E_FAIL (its number
+  // kept for LastError).
+  HRESULT Outcome(bool succeeded) {
+    if (succeeded) return S_OK;
+    last_error_number_ = MessageIdOfText(Session().last_error());
+    return ProtocolFailure(ClassId(), Session().last_error());
+  }
+
+  // The number LastError gives.
+  LONG last_error_number_ = 0;
+
+  // A member body that works with the server: LastError starts again at 0.
+  template <class Body>
+  HRESULT Operation(Body&& body) {
+    last_error_number_ = 0;
+    return Guarded(std::forward<Body>(body));
+  }
 
   // Before Connect signs in: with an OAuth2 object set, the access token is
   // a current one from it (refreshed there when less than a minute is
@@ -132,6 +148,7 @@ class SessionMembers : public Extended {
           text.length() > 0) {
         description = ToNarrow(text.get(), CP_UTF8);
       }
+      last_error_number_ = MessageIdOfText(ToNarrow(text.get(), CP_UTF8));
       ReportUtf8Error(ClassId(), description, E_FAIL);
       return E_FAIL;
     }

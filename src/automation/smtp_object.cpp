@@ -12,6 +12,7 @@ namespace vesk::com {
 
 // The engine's texts are UTF-8: they may name an international address.
 HRESULT SmtpObject::Failure() {
+  last_error_number_ = MessageIdOfText(client_.last_error());
   ReportError(CLSID_VeskSMTP, client_.last_error(), GUID_NULL, E_FAIL, CP_UTF8);
   return E_FAIL;
 }
@@ -95,7 +96,7 @@ const std::string& SmtpObject::HostDomain() {
 }
 
 STDMETHODIMP SmtpObject::Send(IDispatch* message_object, BSTR to, BSTR from) {
-  return Guarded([&] {
+  return Operation([&] {
     MessageForSending outgoing;
     std::string error;
     // RFC 6152: text with 8-bit bytes needs no encoding for a server that
@@ -106,6 +107,10 @@ STDMETHODIMP SmtpObject::Send(IDispatch* message_object, BSTR to, BSTR from) {
       return Failure();
     }
     const Envelope& envelope = outgoing.envelope;
+    if (!CheckEnvelope(envelope, error)) {
+      client_.set_last_error(error);
+      return Failure();
+    }
     return client_.Send(envelope.sender, envelope.recipients, outgoing.bytes, outgoing.form) ? S_OK : Failure();
   });
 }

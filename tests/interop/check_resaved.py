@@ -13,9 +13,7 @@ import sys
 from checks import report
 
 # Messages whose saved form differs on purpose, and why.
-REUSED = "a boundary reused inside its own multipart: later delimiters fall into the epilogue, which is not kept"
-KNOWN = {"msg_15.txt": REUSED, "msg_39.txt": REUSED,
-         "msg_37.txt": "empty parts between adjacent delimiters are saved as parts, which Python then reads",
+KNOWN = {"msg_37.txt": "empty parts between adjacent delimiters are saved as parts, which Python then reads",
          "msg_14.txt": "the type text without a subtype is written as text/, which Python does not default"}
 
 

@@ -56,4 +56,43 @@ try {
 fresh.Charset = "utf-8";
 fresh.Text = "\u041f";
 check(fresh.Text === "\u041f", "the Unicode mode keeps U+041F");
+
+// Header text follows the same rule: in the ANSI mode a character it cannot
+// hold is refused (never written as "?"), and nothing changes.
+var japanese = "\u65e5\u672c";
+var headers = new ActiveXObject("VeskMail.MIMEMessage");
+headers.Subject = "kept";
+var attached = headers.Attachments.Add();
+var setters = [["Subject", function () { headers.Subject = japanese; }],
+               ["From.Name", function () { headers.From.Name = japanese; }],
+               ["a field", function () { headers.HeaderFields.Add("X-Note", japanese); }],
+               ["a file name", function () { attached.FileName = japanese + ".pdf"; }]];
+for (var i = 0; i < setters.length; i++) {
+  var refusal = failureOf(setters[i][1]);
+  check(refusal.indexOf("U+65E5") >= 0 && refusal.indexOf('Charset = "utf-8"') >= 0, setters[i][0] + ": " + refusal);
+}
+check(headers.Subject === "kept" && !headers.HeaderFields.Exists("X-Note"), "a refused text changes nothing");
+check(headers.RawMessage.indexOf("??") < 0, "no question marks were written");
+// A message read whose text is UTF-8 says so, and keeps what a caller edits.
+var loaded = new ActiveXObject("VeskMail.MIMEMessage");
+loaded.RawMessage = "Subject: =?utf-8?B?5pel5pys?=\r\nContent-Type: text/plain; charset=utf-8\r\n\r\nx\r\n";
+check(loaded.Charset === "utf-8" && loaded.Subject === japanese, "loaded UTF-8: " + loaded.Charset + " " + loaded.Subject);
+loaded.Subject = japanese + "!";
+var reread = new ActiveXObject("VeskMail.MIMEMessage");
+reread.RawMessage = loaded.RawMessage;
+check(reread.Subject === japanese + "!", "an edited subject keeps its characters: " + reread.Subject);
+// Text the ANSI code page cannot hold given as a whole message is read as UTF-8.
+var given = new ActiveXObject("VeskMail.MIMEMessage");
+given.RawMessage = "Subject: " + japanese + "\r\n\r\nx\r\n";
+check(given.Charset === "utf-8" && given.Subject === japanese, "raw text outside the code page: " + given.Subject);
+
+// Looking at an address list adds no field; an address in the display-name
+// form is taken apart.
+var lists = new ActiveXObject("VeskMail.MIMEMessage");
+check(lists.Bcc.Count === 0 && lists.To.Count === 0, "new lists are empty");
+check(!lists.HeaderFields.Exists("Bcc") && !lists.HeaderFields.Exists("To"), "reading Count added a field");
+lists.To.Add().Address = "Bob <bob@localhost>";
+var bob = lists.To.Item(1);
+check(bob.Address === "bob@localhost" && bob.Name === "Bob", "display-name form: " + bob.Name + " / " + bob.Address);
+check(lists.HeaderFields.Exists("To"), "an address adds the field");
 finish();

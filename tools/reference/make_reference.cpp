@@ -284,9 +284,12 @@ void WriteMessages(FILE* out, const wchar_t* dll_path) {
       "## Error texts\n\n"
       "A failing member raises an error whose description (`Err.Description` in a script) is one of these texts\n"
       "(`%d` and `%s` stand for a number and a text filled in when it happens), or a text passed on from the\n"
-      "system or the server. `Err.Source` is the class's versioned ProgID, such as `VeskMail.SMTP.1`. There is\n"
-      "no `LastErrorText` member: the description is where the library's text is, and on the `Ex` interfaces\n"
-      "`LastServerReply` keeps what the server last said.\n\n"
+      "system or the server. `Err.Source` is the class's versioned ProgID, such as `VeskMail.SMTP.1`. The\n"
+      "description is where the library's text is; on the `Ex` interfaces `LastServerReply` keeps what the\n"
+      "server last said, and `LastError` (SMTP, POP3, IMAP4 and OAuth2 objects) the number of the text below\n"
+      "that the last failing call reported (0 after a call that succeeded), so that a script can branch on\n"
+      "the kind of failure without reading words: 243 a refused recipient, 244 a sign-in left unanswered,\n"
+      "245 a server that takes no password without TLS, 246 a text that is the server's own words.\n\n"
       "Result codes (`Err.Number`):\n\n"
       "- the protocol objects and the OAuth2 object: 0x80004005 (E_FAIL);\n"
       "- the message objects: 0x80004005 (E_FAIL) where a file cannot be opened, read or written (the text names\n"
@@ -312,6 +315,52 @@ void WriteMessages(FILE* out, const wchar_t* dll_path) {
   }
   FreeLibrary(module);
   fputs("\n", out);
+}
+
+// What the members' one-line descriptions cannot say.
+void WriteNotes(FILE* out) {
+  fputs(
+      "## Notes\n\n"
+      "### Arrays\n\n"
+      "Members that return several values (`GetMailboxesList`, `Search`, `GetMessageParts`, `RefusedRecipients`,\n"
+      "`FieldsNames`...) return a Variant array, which VBScript and VBA index directly. JScript reads such an\n"
+      "array through `new VBArray(x).toArray()`; PowerShell takes it as it is.\n\n"
+      "### Signing in with an OAuth 2 token\n\n"
+      "- Set `OAuth2` to a `VeskMail.OAuth2` object (`Set smtp.OAuth2 = oauth`): each `Connect` then asks it\n"
+      "  for a current token, refreshed when less than a minute is left, so a long run never signs in with an\n"
+      "  expired one. `AccessToken` takes a token string instead and is never refreshed.\n"
+      "- A token means XOAUTH2 unless `AuthMethod` asks for OAUTHBEARER (4); with the choice left open, a\n"
+      "  server that lists only OAUTHBEARER gets that. `User` must name the mailbox the token is for.\n"
+      "- Providers take tokens only over TLS: set `Security` (1 STARTTLS on 587, 143 and 110; 2 on 465, 993 and\n"
+      "  995). On a plain connection the library still sends the token if the server offers the mechanism;\n"
+      "  most servers offer none there, and `Connect` then fails saying authentication is not offered.\n"
+      "- SMTP's AUTH line holds at most 512 octets: a longer token is sent after the server's 334.\n"
+      "- `TokenFile` keeps the tokens only (access token, refresh token, scope, expiry), encrypted for the\n"
+      "  Windows user who wrote it: a scheduled task must run as that user. A later run sets `TokenEndpoint`,\n"
+      "  `ClientId` (and `ClientSecret` for a confidential client) before `LoadTokens`, since a refresh needs\n"
+      "  them. `SaveTokens` without a token is refused.\n"
+      "- Errors: `RequestToken`, `Refresh`, `StartDeviceAuthorization`, `WaitForDeviceAuthorization`,\n"
+      "  `StartAuthorization`, `WaitForAuthorization`, `LoadTokens` (a damaged file) and `SaveTokens` raise the\n"
+      "  provider's refusal (texts 300 to 316); reading `AccessToken` raises one when a needed refresh fails;\n"
+      "  a protocol object's `Connect` raises the OAuth2 object's text as its own. A revoked refresh token\n"
+      "  reads `invalid_grant`: sign in again (device or browser sign-in) and save the new tokens.\n\n"
+      "### IMAP4 mailboxes and UIDs\n\n"
+      "- `GetMailboxesList` lists the mailboxes under `MailboxName` (INBOX by default); `MailboxName = \"\"`\n"
+      "  lists them all.\n"
+      "- In `Search(\"UID n:*\")`, `*` stands for the highest UID in the mailbox, so the range matches the last\n"
+      "  message even when its UID is below n (RFC 3501 section 6.4.8). A job that asks for mail new since a\n"
+      "  remembered `UIDNext` keeps only the UIDs at or above it.\n\n"
+      "### Attachments\n\n"
+      "`Attach` and `Attachments.Add` label a file by its extension: the type the system registers\n"
+      "(`HKEY_CLASSES_ROOT\\.ext`, value `Content Type`), else a built-in table of common types (pdf, csv,\n"
+      "txt, html, xml, json, zip, the Office formats, png, jpeg, gif, svg, webp, ics, eml and more), else\n"
+      "`application/octet-stream`. Setting the attachment's `ContentType` changes it.\n\n"
+      "### Text outside the ANSI code page\n\n"
+      "In the default mode every text a script sets (text, subject, names, header values, file names) must\n"
+      "fit the ANSI code page, or the member fails with text 181 and nothing changes; with\n"
+      "`Charset = \"utf-8\"` every character is kept. A message read (`Load`, `RawMessage`, a retrieved\n"
+      "message) whose text says it is UTF-8 reads with `Charset = \"utf-8\"`.\n\n",
+      out);
 }
 
 }  // namespace
@@ -369,6 +418,7 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (section == 0) fputs("\n", out);
   }
+  WriteNotes(out);
   WriteMessages(out, argv[1]);
   if (fclose(out) != 0) {
     fprintf(stderr, "writing %ls failed (errno %d)\n", argv[2], errno);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace vesk {
 
@@ -81,6 +82,13 @@ enum MessageId : int {
   kMsgInvalidMessageArgument = 236,
   kMsgCannotWriteFile = 237,
   kMsgMessageNotInAnswer = 238,
+  kMsgNoSender = 240,
+  kMsgNoRecipients = 241,
+  kMsgAddressNotForCommand = 242,
+  kMsgRecipientRefused = 243,
+  kMsgSignInTimedOut = 244,
+  kMsgPlainSignInRefused = 245,
+  kMsgServerWords = 246,
   kMsgOAuthError = 300,
   kMsgOAuthErrorCode = 301,
   kMsgOAuthHttpStatus = 302,
@@ -105,6 +113,11 @@ const char* FindMessageText(int id);
 
 // The text of a message, or "Unknown Error" when the list has no such number.
 std::string MessageText(int id);
+
+// The number of the message a failure's text was made from (a format filled
+// in counts as made from it); kMsgServerWords for text no message makes (a
+// server's own words), 0 for no text.
+int MessageIdOfText(std::string_view text);
 
 // A message used as a printf-style format with the given arguments.
 std::string FormatMessageText(int id, ...);

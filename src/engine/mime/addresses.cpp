@@ -148,8 +148,19 @@ void AddressItem::SetName(std::string name) {
   modified_ = true;
 }
 
+// Text in the display-name form ("Bob <bob@example.com>") is taken apart
+// as a reader takes an entry apart: the address goes to the address, and the
+// name, when there is one, to the name.
 void AddressItem::SetAddress(std::string address) {
   ParseIfNeeded();
+  const size_t open = address.find('<');
+  if (open != std::string::npos && address.find('>', open) != std::string::npos) {
+    AddressItem entry(address);
+    if (!entry.Address().empty()) {
+      if (!entry.Name().empty()) name_ = entry.Name();
+      address = entry.Address();
+    }
+  }
   address_ = std::move(address);
   modified_ = true;
 }
@@ -167,6 +178,13 @@ void AddressList::SetText(std::string text) {
   split_ = false;
   modified_ = false;
   items_.clear();
+  if (!text_.empty()) TellOwner();
+}
+
+void AddressList::TellOwner() {
+  AddressListOwner* const owner = owner_;
+  owner_ = nullptr;
+  if (owner) owner->ListGainedEntries(*this);
 }
 
 bool AddressList::IsChanged() const {
@@ -212,7 +230,9 @@ Ref<AddressItem> AddressList::Add() {
   SplitIfNeeded();
   items_.push_back(MakeRef<AddressItem>());
   modified_ = true;
-  return items_.back();
+  Ref<AddressItem> added = items_.back();
+  TellOwner();
+  return added;
 }
 
 bool AddressList::Remove(std::size_t index) {

@@ -47,6 +47,19 @@ class AddressItem : public RefCounted {
   bool modified_ = false;
 };
 
+class AddressList;
+
+// Told once when a list bound before its header field existed gains an
+// entry, so that the field comes into being only then: looking at a list
+// (its count, say) adds no field to a message.
+class AddressListOwner {
+ public:
+  virtual void ListGainedEntries(AddressList& list) = 0;
+
+ protected:
+  ~AddressListOwner() = default;
+};
+
 // The entries of one address header. Indexes count from 0.
 class AddressList : public RefCounted {
  public:
@@ -69,13 +82,18 @@ class AddressList : public RefCounted {
   bool Remove(std::size_t index);
   void Clear();
 
+  // The owner told when the list first gains an entry (null: none).
+  void set_owner(AddressListOwner* owner) { owner_ = owner; }
+
  private:
   void SplitIfNeeded();
+  void TellOwner();
 
   std::string text_;
   bool split_ = false;
   bool modified_ = false;
   std::vector<Ref<AddressItem>> items_;
+  AddressListOwner* owner_ = nullptr;
 };
 
 // The entries of a header value, split at commas outside double quotes.

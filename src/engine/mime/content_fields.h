@@ -64,6 +64,9 @@ void ParseParameters(std::string_view text, size_t position, FieldList& paramete
 // in "*"). The bytes come back as they were encoded; the charset named in
 // front of them (lower case) goes to `charset` when given (empty when none
 // is named). False when no form is present.
+// Whether the bytes are well-formed UTF-8 (RFC 3629).
+bool IsUtf8(std::string_view text);
+
 bool GetParameter(FieldList& parameters, std::string_view name, std::string& value, std::string* charset = nullptr);
 
 }  // namespace vesk

@@ -1,6 +1,9 @@
 #include "engine/mime/message_entity.h"
 
+#include <algorithm>
+
 #include "engine/common/ascii.h"
+#include "engine/mime/content_fields.h"
 
 namespace vesk {
 
@@ -9,13 +12,67 @@ MessageEntity::MessageEntity() { Reset(); }
 MessageEntity::~MessageEntity() {
   // The list may outlive the message in the hands of a dictionary object.
   headers_->ClearHook();
+  DropBindings();
+}
+
+namespace {
+
+bool FieldsDeclareUtf8(const FieldList& fields) {
+  for (size_t i = 0; i < fields.Count(); ++i) {
+    const std::string& value = fields.At(i)->stored_value();
+    for (size_t at = value.find("=?"); at != std::string::npos; at = value.find("=?", at + 2)) {
+      if (value.size() - at >= 8 && EqualsIgnoringAsciiCase(std::string_view(value).substr(at + 2, 6), "utf-8?")) {
+        return true;
+      }
+    }
+    const bool eight_bit =
+        std::any_of(value.begin(), value.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+    if (eight_bit && IsUtf8(value)) return true;
+  }
+  return false;
+}
+
+bool PartDeclaresUtf8(MimePart& part) {
+  if (!part.headers_shared() && FieldsDeclareUtf8(*part.headers())) return true;
+  const BodyContent body = part.GetBody();
+  if (body.leaf) {
+    std::string charset;
+    return (part.type().empty() || EqualsIgnoringAsciiCase(part.type(), "text")) &&
+           GetParameter(*part.content_type_parameters(), "charset", charset) &&
+           (EqualsIgnoringAsciiCase(charset, "utf-8") || EqualsIgnoringAsciiCase(charset, "utf8"));
+  }
+  if (body.message) return body.message->DeclaresUtf8Text();
+  if (body.parts) {
+    for (size_t i = 0; i < body.parts->Count(); ++i) {
+      if (PartDeclaresUtf8(*body.parts->At(i))) return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+bool MessageEntity::DeclaresUtf8Text() {
+  const Ref<MimePart> root = root_;
+  return FieldsDeclareUtf8(*headers_) || PartDeclaresUtf8(*root);
+}
+
+void MessageEntity::DropBindings() {
+  for (auto& binding : bindings_) binding.second->set_owner(nullptr);
+  bindings_.clear();
+}
+
+void MessageEntity::ListGainedEntries(AddressList& list) {
+  for (const auto& binding : bindings_) {
+    if (binding.second.get() == &list && !headers_->Find(binding.first)) headers_->AddEmpty(binding.first);
+  }
 }
 
 void MessageEntity::Reset() {
   if (headers_) headers_->ClearHook();
   headers_ = MakeRef<FieldList>();
   headers_->SetHook(&MessageEntity::HeaderHook, this);
-  bindings_.clear();
+  DropBindings();
   root_ = MakeRef<MimePart>();
   root_->ReplaceHeaderList(headers_, true);
 }
@@ -47,7 +104,7 @@ Ref<AddressList> MessageEntity::FindAddressList(std::string_view name, bool crea
   if (headers_->Get(name, value)) {
     list->SetText(std::move(value));
   } else {
-    headers_->AddEmpty(name);
+    list->set_owner(this);
   }
   bindings_.emplace_back(std::string(name), list);
   return list;
@@ -68,6 +125,7 @@ int MessageEntity::OnHeaderField(FieldList& list, size_t position, std::string& 
   } else {
     // A new value replaces the list: whoever still holds it keeps it, but it
     // no longer belongs to the message; the next lookup parses the new text.
+    binding->second->set_owner(nullptr);
     bindings_.erase(binding);
   }
   return 1;

@@ -20,7 +20,7 @@
 
 namespace vesk {
 
-class MessageEntity final : public RefCounted {
+class MessageEntity final : public RefCounted, private AddressListOwner {
  public:
   // An empty header list, no bindings and a new root part without a type.
   MessageEntity();
@@ -44,8 +44,9 @@ class MessageEntity final : public RefCounted {
 
   // The address list bound to the header `name` (ASCII letter case ignored).
   // When there is none and `create` is set, a new list is bound: it takes the
-  // field's current value, or an empty field of that name is appended. Null
-  // when there is none and `create` is not set.
+  // field's current value, or, when there is no such field, the field is
+  // appended once the list gains an entry. Null when there is none and
+  // `create` is not set.
   Ref<AddressList> FindAddressList(std::string_view name, bool create);
   size_t binding_count() const { return bindings_.size(); }
 
@@ -55,12 +56,19 @@ class MessageEntity final : public RefCounted {
   bool utf8_text() const { return utf8_text_; }
   void set_utf8_text(bool utf8) { utf8_text_ = utf8; }
 
+  // Whether the message as read says its text is UTF-8: a text part labelled
+  // utf-8, an encoded-word in utf-8, or header text outside ASCII that is
+  // UTF-8 as it stands (RFC 6532). Embedded messages count.
+  bool DeclaresUtf8Text();
+
  private:
   ~MessageEntity() override;
 
   static int HeaderHook(void* context, FieldList& list, size_t position, std::string& text, HookMode mode);
   int OnHeaderField(FieldList& list, size_t position, std::string& text, HookMode mode);
   std::vector<std::pair<std::string, Ref<AddressList>>>::iterator FindBinding(std::string_view name);
+  void ListGainedEntries(AddressList& list) override;
+  void DropBindings();
 
   Ref<FieldList> headers_;
   std::vector<std::pair<std::string, Ref<AddressList>>> bindings_;

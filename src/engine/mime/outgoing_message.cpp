@@ -1,6 +1,7 @@
 #include "engine/mime/outgoing_message.h"
 
 #include "engine/common/ascii.h"
+#include "engine/common/messages.h"
 #include "engine/mime/mail_dates.h"
 #include "engine/mime/mime_writer.h"
 #include "engine/mime/write_options.h"
@@ -45,6 +46,41 @@ Envelope CollectEnvelope(MessageEntity& message, std::string_view to, std::strin
     for (size_t i = 0; i < list->Count(); ++i) envelope.recipients.push_back(list->Item(i)->Address());
   }
   return envelope;
+}
+
+namespace {
+
+// An address with CR, LF or NUL is left to the client, which refuses such
+// text in any command with the words of that command.
+bool FitsCommand(std::string_view address) {
+  if (address.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos) return true;
+  for (const char c : address) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte <= 0x20 || byte == 0x7F || c == '<' || c == '>') return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool CheckEnvelope(const Envelope& envelope, std::string& error) {
+  if (envelope.sender.empty()) {
+    error = MessageText(kMsgNoSender);
+    return false;
+  }
+  if (envelope.recipients.empty()) {
+    error = MessageText(kMsgNoRecipients);
+    return false;
+  }
+  const std::string* unfit = FitsCommand(envelope.sender) ? nullptr : &envelope.sender;
+  for (size_t i = 0; !unfit && i < envelope.recipients.size(); ++i) {
+    if (!FitsCommand(envelope.recipients[i])) unfit = &envelope.recipients[i];
+  }
+  if (unfit) {
+    error = FormatMessageText(kMsgAddressNotForCommand, unfit->c_str());
+    return false;
+  }
+  return true;
 }
 
 void AddOriginationFields(MessageEntity& message, const std::function<std::string()>& now,

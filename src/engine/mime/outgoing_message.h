@@ -25,6 +25,12 @@ struct Envelope {
 // bound to it is read as it stands.
 Envelope CollectEnvelope(MessageEntity& message, std::string_view to, std::string_view from);
 
+// Whether the envelope can go out: a sender, at least one recipient, and
+// every address one that a MAIL or RCPT command can carry (no blank, control
+// character or angle bracket: "Name <address>" belongs in a header, not in
+// the envelope). False, with the reason in `error`, before anything is sent.
+bool CheckEnvelope(const Envelope& envelope, std::string& error);
+
 // Gives a message without a Date (or with an empty one) the date `now` says,
 // and one without a Message-ID a new identifier in the domain `domain` says.
 // Each is asked only when needed. The fields go into the message itself, so

@@ -377,6 +377,8 @@ bool TokenClient::WaitForAuthorization(int limit_seconds) {
 bool TokenClient::SaveTokens() {
   const std::string& path = settings_.token_file;
   if (path.empty()) return Fail(FormatMessageText(kMsgOAuthSettingMissing, "TokenFile"));
+  // A file without a token would only be refused when it is loaded.
+  if (tokens_.access_token.empty() && tokens_.refresh_token.empty()) return Fail(MessageText(kMsgOAuthNoTokenYet));
   Json content = {{"access_token", tokens_.access_token},
                   {"refresh_token", tokens_.refresh_token},
                   {"scope", tokens_.scope},

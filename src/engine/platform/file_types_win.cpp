@@ -3,7 +3,9 @@
 
 namespace vesk {
 
-bool ContentTypeForExtension(std::string_view extension, std::string& content_type) {
+namespace {
+
+bool RegisteredContentType(std::string_view extension, std::string& content_type) {
   if (extension.empty() || extension.size() > 255) return false;
   wchar_t name[256];
   const int length = MultiByteToWideChar(CP_UTF8, 0, extension.data(), static_cast<int>(extension.size()), name, 255);
@@ -27,6 +29,12 @@ bool ContentTypeForExtension(std::string_view extension, std::string& content_ty
     content_type += static_cast<char>(value[i]);
   }
   return !content_type.empty();
+}
+
+}  // namespace
+
+bool ContentTypeForExtension(std::string_view extension, std::string& content_type) {
+  return RegisteredContentType(extension, content_type) || WellKnownContentType(extension, content_type);
 }
 
 }  // namespace vesk

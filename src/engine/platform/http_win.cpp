@@ -41,6 +41,8 @@ std::wstring Wide(const std::string& text) {
 // "WinHTTP error 12157: <the system's text>", in UTF-8 like the rest of
 // what the OAuth 2 client reports.
 std::string Describe(DWORD code) {
+  // Wine's WinHTTP reports a time-out as the socket's WSAETIMEDOUT.
+  if (code == 10060) code = ERROR_WINHTTP_TIMEOUT;
   std::string text = "WinHTTP error " + std::to_string(code);
   wchar_t* words = nullptr;
   const DWORD length = FormatMessageW(

@@ -69,6 +69,7 @@ constexpr CommandEntry kCommands[] = {
     {ImapCommand::kFetchStructure, " FETCH %i:%i (UID BODYSTRUCTURE)\r\n", Reading::kCompletionOnly},
     {ImapCommand::kFetchSection, " FETCH %i:%i (UID BODY.PEEK[%s])\r\n", Reading::kCompletionOnly},
     {ImapCommand::kUidExists, " UID SEARCH UID %i\r\n", Reading::kCompletionOnly},
+    {ImapCommand::kFetchNewestUid, " FETCH %i:%i (UID)\r\n", Reading::kCompletionOnly},
 };
 
 // The commands that name messages, which have a UID form (RFC 3501 section
@@ -552,7 +553,7 @@ bool ImapClient::LogIn() {
   const std::size_t listed = greeting.find("[CAPABILITY ");
   if (listed != std::string::npos) NoteCapabilities(std::string_view(greeting).substr(listed + 12));
   if (security().mode == Security::kStartTls && !UpgradeAfterGreeting()) return false;
-  if (!SignIn()) return false;
+  if (!DuringSignIn([this] { return SignIn(); })) return false;
   logged_in_ = true;
   NoteSignedInCapabilities();
   // The root line of LIST "" "" tells the hierarchy delimiter.
@@ -650,8 +651,13 @@ bool ImapClient::EndDialogue() {
 }
 
 bool ImapClient::SelectMailbox(bool read_only) {
-  return CheckStoredMailboxName() &&
-         ExecuteCommand(read_only ? ImapCommand::kExamine : ImapCommand::kSelect, {ImapAstring(mailbox_name)});
+  selected_mailbox_.clear();
+  if (!CheckStoredMailboxName() ||
+      !ExecuteCommand(read_only ? ImapCommand::kExamine : ImapCommand::kSelect, {ImapAstring(mailbox_name)})) {
+    return false;
+  }
+  selected_mailbox_ = mailbox_name;
+  return true;
 }
 
 bool ImapClient::CreateMailbox(std::string_view client_name) {
@@ -825,8 +831,18 @@ bool ImapClient::StoreFlags(std::int32_t number, std::int32_t bits, StoreMode mo
 }
 
 bool ImapClient::UpdateStatus() {
-  return CheckStoredMailboxName() &&
-         ExecuteCommand(ImapCommand::kStatus, {ImapAstring(mailbox_name), kStatusItems});
+  const std::string items = std::string(kStatusItems) + (uid_next_wanted ? " UIDNEXT" : "");
+  if (!CheckStoredMailboxName() || !ExecuteCommand(ImapCommand::kStatus, {ImapAstring(mailbox_name), items})) {
+    return false;
+  }
+  // UIDNEXT belongs to the selected mailbox only.
+  if (uid_next_wanted && mailbox_name == selected_mailbox_) {
+    for (const ImapResponse& response : responses_) {
+      std::uint32_t next = 0;
+      if (ReadStatusUidNext(response, next) && next != 0) uid_next = next;
+    }
+  }
+  return true;
 }
 
 }  // namespace vesk

@@ -87,6 +87,7 @@ enum class ImapCommand : int {
   kFetchStructure = 28,
   kFetchSection = 29,
   kUidExists = 30,
+  kFetchNewestUid = 31,  // by number whatever use_uids says
 };
 
 // One argument of a command template: a number for "%i", text for "%s".
@@ -197,6 +198,10 @@ class ImapClient : public LineSession {
   std::chrono::milliseconds idle_renewal = std::chrono::minutes(25);
   std::uint32_t uid_validity = 0;  // from the last SELECT or EXAMINE
   std::uint32_t uid_next = 0;
+  // Set once a caller has used UIDs (UseUIDs, UIDNext): STATUS then asks for
+  // UIDNEXT too, and news of arrivals refreshes uid_next. Without it the
+  // dialogues stay as they always were.
+  bool uid_next_wanted = false;
   std::vector<std::uint32_t> uid_search_results;
   // The parts of the message whose structure was read last.
   std::vector<ImapBodyPart> message_parts;
@@ -226,6 +231,8 @@ class ImapClient : public LineSession {
   bool StoreFlags(std::int32_t number, std::int32_t bits, StoreMode mode);
 
  private:
+  // After news of arrivals: at least one above the newest message's UID.
+  bool RefreshUidNext();
   bool CheckBeforeConnect() override;
   bool OpenDialogue() override;
   bool EndDialogue() override;
@@ -276,6 +283,8 @@ class ImapClient : public LineSession {
   std::vector<char> chunk_;
   // What the server said of the selected mailbox between commands.
   enum MailboxChange { kNothingChanged = 0, kMessagesArrived = 1, kMessagesExpunged = 2 };
+  // The mailbox the last SELECT or EXAMINE opened; empty when none is.
+  std::string selected_mailbox_;
   std::uint32_t known_exists_ = 0;
   int mailbox_changes_ = kNothingChanged;
   bool fetch_found_ = false;

@@ -214,7 +214,7 @@ bool ImapClient::WaitForChange(int seconds, bool& changed) {
     mailbox_changes_ = kNothingChanged;
     changed = true;
     message_count = static_cast<std::int32_t>(std::min<std::uint32_t>(known_exists_, INT32_MAX));
-    return true;
+    return !uid_next_wanted || RefreshUidNext();
   }
   mailbox_changes_ = kNothingChanged;
   const std::string unchanged = last_error_;
@@ -226,10 +226,23 @@ bool ImapClient::WaitForChange(int seconds, bool& changed) {
     succeeded = idle ? Idle(std::min(until, Clock::now() + idle_renewal), changed) : Poll(until, changed);
     if (MillisecondsUntil(until) == 0) break;
   }
+  const bool arrived = (mailbox_changes_ & kMessagesArrived) != 0;
   mailbox_changes_ = kNothingChanged;
   // The count the server's EXISTS and EXPUNGE responses have given.
   if (changed) message_count = static_cast<std::int32_t>(std::min<std::uint32_t>(known_exists_, INT32_MAX));
-  return succeeded;
+  return succeeded && (!arrived || !uid_next_wanted || RefreshUidNext());
+}
+
+bool ImapClient::RefreshUidNext() {
+  if (message_count <= 0) return true;
+  if (!ExecuteCommand(ImapCommand::kFetchNewestUid, {message_count, message_count})) return false;
+  for (const ImapResponse& response : responses_) {
+    if (!ReadFetch(response, fetch_) || fetch_.number != message_count) continue;
+    const ImapFetchItem* item = fetch_.Find("UID");
+    std::uint32_t uid = 0;
+    if (item != nullptr && ReadUid(item->value, uid) && uid != 0 && uid + 1 > uid_next) uid_next = uid + 1;
+  }
+  return true;
 }
 
 // One IDLE up to `until` or the first change: IDLE, the server's go-ahead,

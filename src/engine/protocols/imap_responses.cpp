@@ -377,6 +377,23 @@ void ReadMailboxCounters(std::string_view line, std::int32_t& messages, std::int
   }
 }
 
+bool ReadStatusUidNext(const ImapResponse& response, std::uint32_t& uid_next) {
+  const std::string_view text = response.text;
+  if (!text.starts_with("* STATUS ")) return false;
+  std::size_t at = 0;
+  while (at + 8 <= text.size() && !EqualsIgnoringAsciiCase(text.substr(at, 8), "UIDNEXT ")) ++at;
+  if (at + 8 > text.size()) return false;
+  std::string_view rest = text.substr(at + 8);
+  std::uint64_t value = 0;
+  std::size_t digits = 0;
+  for (; digits < rest.size() && digits < 10 && rest[digits] >= '0' && rest[digits] <= '9'; ++digits) {
+    value = value * 10 + static_cast<std::uint64_t>(rest[digits] - '0');
+  }
+  if (digits == 0 || value > 0xFFFFFFFFu) return false;
+  uid_next = static_cast<std::uint32_t>(value);
+  return true;
+}
+
 bool ReadStatusCounts(const ImapResponse& response, std::int32_t& messages, std::int32_t& recent) {
   ValueReader reader(response);
   if (!reader.Accept("* STATUS ")) return false;

@@ -128,6 +128,8 @@ bool ReadSearchUids(std::string_view line, std::vector<std::uint32_t>& uids);
 // (RFC 3501 section 7.1): sets the value the line names; false for other
 // lines.
 bool ReadUidCode(std::string_view line, std::uint32_t& uid_validity, std::uint32_t& uid_next);
+// The UIDNEXT of a "* STATUS" response that lists it.
+bool ReadStatusUidNext(const ImapResponse& response, std::uint32_t& uid_next);
 
 // "* n EXISTS" and "* n EXPUNGE" (RFC 3501 sections 7.3.1 and 7.4.1), as
 // they come at any time while a mailbox is selected.

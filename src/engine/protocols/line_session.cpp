@@ -13,6 +13,7 @@ bool LineSession::Connect() {
   if (!CheckBeforeConnect()) return false;
   last_reply_.clear();
   transport_failed_ = false;
+  signing_in_ = false;
   const std::string address = host_ + ":" + std::to_string(port_);
   if (!connection_.Open(host_, port_)) {
     trace_.Note("cannot connect to " + address);
@@ -43,6 +44,9 @@ bool LineSession::FailWith(std::string text) {
 
 bool LineSession::FailWithSocketError() {
   transport_failed_ = true;
+  if (signing_in_ && connection_.LastError() == sockets::kErrTimedOut) {
+    return FailWith(FormatMessageText(kMsgSignInTimedOut, timeout_ms_));
+  }
   return FailWith(connection_.FailureText());
 }
 

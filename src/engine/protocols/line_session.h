@@ -107,6 +107,15 @@ class LineSession : protected SaslChannel {
   // The handshake on the open connection (implicit TLS or after STARTTLS's
   // go-ahead). On failure the connection is closed.
   bool Upgrade();
+  // Runs a sign-in: a read that times out in it is described as the sign-in
+  // left unanswered (servers delay their answer after failed attempts).
+  template <class SignInSteps>
+  bool DuringSignIn(SignInSteps&& steps) {
+    signing_in_ = true;
+    const bool signed_in = steps();
+    signing_in_ = false;
+    return signed_in;
+  }
   // Whether the server still follows the dialogue: connected, and no read,
   // send or handshake has failed since Connect (a refusal leaves it so).
   bool ServerStillTalking() const { return connected() && !transport_failed_; }
@@ -120,6 +129,7 @@ class LineSession : protected SaslChannel {
 
  private:
   bool transport_failed_ = false;
+  bool signing_in_ = false;
   std::string host_ = "localhost";
   std::uint16_t port_;
   std::int32_t timeout_ms_ = kDefaultTimeOutMs;

@@ -178,7 +178,25 @@ bool Pop3Client::OpenDialogue() {
   capabilities_known_ = false;  // an earlier session's server may have been another
   if (!Execute(kGreeting)) return false;
   if (security().mode == Security::kStartTls && !UpgradeAfterGreeting()) return false;
-  return SignIn() && Execute(kStat);
+  return DuringSignIn([this] { return SignIn() || ExplainRefusal(); }) && Execute(kStat);
+}
+
+// A server that takes no password on a connection without TLS says so in
+// its refusal: its words and the setting that changes it say more than the
+// refusal of the step ("Bad User Name").
+bool Pop3Client::ExplainRefusal() {
+  if (connection_.encrypted() || !ServerStillTalking() || !IsNegativeStatus(last_reply_.c_str())) return false;
+  const std::string_view reply = last_reply_;
+  for (const std::string_view word : {"plaintext", "plain text", "tls", "ssl", "secure", "encrypt"}) {
+    for (std::size_t at = 0; at + word.size() <= reply.size(); ++at) {
+      if (EqualsIgnoringAsciiCase(reply.substr(at, word.size()), word)) {
+        const std::size_t text = std::min(reply.size(), reply.find_first_of(' ') + 1);
+        FailWith(FormatMessageText(kMsgPlainSignInRefused, std::string(reply.substr(text)).c_str()));
+        return false;
+      }
+    }
+  }
+  return false;
 }
 
 bool Pop3Client::SignIn() {

@@ -78,6 +78,7 @@ class Pop3Client : public LineSession {
   bool Refuse(Command command);
   bool UpgradeAfterGreeting();
   bool SignIn();
+  bool ExplainRefusal();
 
   bool capabilities_known_ = false;
   std::int16_t message_count_ = 0;

@@ -191,7 +191,10 @@ bool SmtpClient::OpenDialogue() {
   const std::string name = HeloName();
   if (!Execute(kGreeting)) return false;
   if (!WantsExtensions()) return Execute(kHelo, name);
-  if ((security().mode == Security::kStartTls ? UpgradeAfterGreeting(name) : Greet(name)) && SignIn()) return true;
+  if ((security().mode == Security::kStartTls ? UpgradeAfterGreeting(name) : Greet(name)) &&
+      DuringSignIn([this] { return SignIn(); })) {
+    return true;
+  }
   // RFC 5321 section 4.1.1.10: a session the server still follows ends with
   // QUIT, a refused sign-in too. What went wrong stays the error and the
   // last reply.
@@ -348,10 +351,10 @@ bool SmtpClient::SendEnvelope(const std::vector<std::string>& lines, const std::
     }
     if (!connection_.connected()) return false;  // the send or read failed, not the recipient
     refused_.push_back({given[i], last_reply_});
-    if (!send_options_.allow_partial_delivery) return false;
+    if (!send_options_.allow_partial_delivery) return FailRecipient(refused_.back());
     last_error_ = earlier_error;
   }
-  if (!refused_.empty() && taken == 0) return Refuse(kRcpt);
+  if (!refused_.empty() && taken == 0) return FailRecipient(refused_.front());
   return ExecuteLine(kData, lines.back());
 }
 
@@ -393,7 +396,12 @@ bool SmtpClient::SendEnvelopePipelined(const std::vector<std::string>& lines, co
     connection_.Close();
   }
   last_reply_ = failed_reply;
-  return Refuse(failed);
+  return failed == kRcpt ? FailRecipient(refused_.front()) : Refuse(failed);
+}
+
+// The specified words, then which address the server refused and its reply.
+bool SmtpClient::FailRecipient(const RefusedRecipient& refused) {
+  return FailWith(FormatMessageText(kMsgRecipientRefused, refused.address.c_str(), refused.reply.c_str()));
 }
 
 namespace {

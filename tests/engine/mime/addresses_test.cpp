@@ -86,6 +86,11 @@ TEST(AddressList, EditsRebuildOnlyTheChangedEntries) {
   list.Clear();
   EXPECT_EQ(list.RenderedText(), "");
   EXPECT_FALSE(list.Item(0));
+  // An address given in the display-name form is taken apart as read.
+  list.Add()->SetAddress("Bob <bob@localhost>");
+  list.Add()->SetAddress("<ann@localhost>");
+  EXPECT_EQ(list.Item(0)->Address() + "|" + list.Item(0)->Name(), "bob@localhost|Bob");
+  EXPECT_EQ(list.RenderedText(), "\"Bob\" <bob@localhost>, ann@localhost");
 }
 
 TEST(AddressList, SyntaxCheckFollowsItsRule) {

@@ -225,14 +225,33 @@ TEST(MessageEntity, MainTextWrapsARootOtherThanMixed) {
   EXPECT_EQ(old_root->subtype(), "html") << "the old root's own list is live";
 }
 
+// What a read message says of its text: a utf-8 label on a text part, a
+// utf-8 encoded-word, or raw UTF-8 in a header (an embedded message's too).
+TEST(MessageEntity, DeclaresUtf8TextWhereItsTextSaysSo) {
+  const std::pair<const char*, bool> cases[] = {
+      {"Subject: plain\r\nContent-Type: text/plain; charset=us-ascii\r\n\r\nx\r\n", false},
+      {"Subject: =?ISO-8859-1?Q?f=FCr?=\r\n\r\nx\r\n", false},
+      {"Subject: latin \xFC\r\n\r\nx\r\n", false},
+      {"Content-Type: text/plain; charset=\"UTF-8\"\r\n\r\nx\r\n", true},
+      {"Subject: =?utf-8?B?5pel5pys?=\r\n\r\nx\r\n", true},
+      {"From: =?UTF-8?Q?J=C3=B6rg?= <j@example.com>\r\n\r\nx\r\n", true},
+      {"Subject: \xE6\x97\xA5\xE6\x9C\xAC\r\n\r\nx\r\n", true},
+      {"Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\nContent-Type: message/rfc822\r\n\r\n"
+       "Subject: =?utf-8?Q?x?=\r\n\r\ny\r\n--b--\r\n", true},
+      {"Content-Type: image/png; charset=utf-8\r\n\r\nx\r\n", false},
+  };
+  for (const auto& [text, utf8] : cases) EXPECT_EQ(ParseMessage(text)->DeclaresUtf8Text(), utf8) << text;
+}
+
 TEST(MessageEntity, AddressListsAreBoundToTheirFields) {
   const Ref<MessageEntity> message = ParseMessage("Subject: s\r\nCc: a@example.com, b@example.com\r\n\r\n");
   EXPECT_FALSE(message->FindAddressList("To", false));
   const Ref<AddressList> to = message->FindAddressList("To", true);
   EXPECT_EQ(message->FindAddressList("TO", true), to);
-  // The field is in the list, but an address field without an address is
-  // not written.
-  EXPECT_EQ(message->headers()->Names(), (Names{"Subject", "Cc", "To"}));
+  // Looking at a list adds no field; its first entry does (and an address
+  // field without an address is not written).
+  EXPECT_EQ(to->Count(), 0u);
+  EXPECT_EQ(message->headers()->Names(), (Names{"Subject", "Cc"}));
   message->headers()->Add("Reply-To", " ");
   message->headers()->Add("X-Empty", "");
   EXPECT_EQ(Render(*message), "Subject: s\r\nCc: a@example.com, b@example.com\r\nX-Empty: \r\n\r\n");

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/common/messages.h"
 #include "engine/mime/mime_writer.h"
 #include "engine/mime/transfer_codec.h"
 #include "engine/protocols/smtp_client.h"
@@ -54,6 +55,26 @@ TEST(OutgoingMessage, EnvelopeComesFromTheArgumentsOrTheAddressFields) {
   envelope = CollectEnvelope(*ParseMessage("Subject: none\r\n\r\n"), "", "");
   EXPECT_EQ(envelope.sender, "");
   EXPECT_THAT(envelope.recipients, IsEmpty());
+}
+
+// An envelope goes out only with a sender, a recipient, and addresses a
+// command line can carry as they stand.
+TEST(OutgoingMessage, EnvelopeWithoutSenderRecipientOrWithADisplayNameIsRefused) {
+  const std::pair<Envelope, std::string> cases[] = {
+      {{"", {"bob@example.com"}}, "The message has no sender (From)"},
+      {{"me@example.com", {}}, "The message has no recipients (To, Cc or Bcc): nothing was sent"},
+      {{"me@example.com", {"bob@example.com", "Bob <bob@example.com>"}}, FormatMessageText(kMsgAddressNotForCommand, "Bob <bob@example.com>")},
+      // Line breaks are the SMTP client's to refuse, in the words of the command.
+      {{"me@example.com", {"bob@example.com>\r\nDATA"}}, ""},
+      {{"me@example.com", {"bob@example.com\t"}}, FormatMessageText(kMsgAddressNotForCommand, "bob@example.com\t")},
+      {{"me @example.com", {"bob@example.com"}}, FormatMessageText(kMsgAddressNotForCommand, "me @example.com")},
+      {{"me@example.com", {"j\xC3\xB6rg@b\xC3\xBCcher.example"}}, ""},
+  };
+  for (const auto& [envelope, expected] : cases) {
+    std::string error;
+    EXPECT_EQ(CheckEnvelope(envelope, error), expected.empty()) << expected;
+    EXPECT_EQ(error, expected);
+  }
 }
 
 TEST(OutgoingMessage, DateAndMessageIdAreAddedOnlyWhenMissing) {

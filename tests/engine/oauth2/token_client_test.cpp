@@ -55,6 +55,17 @@ TEST(OAuthForm, BodiesQueriesAndBase64Url) {
   EXPECT_EQ(Base64Url("\xFB\xFF"), "-_8");
 }
 
+// A token file is written only with a token in it: one without would be
+// refused when loaded.
+TEST(TokenFile, IsNotWrittenWithoutATokenInIt) {
+  TokenClient client;
+  const auto path = std::filesystem::temp_directory_path() / ("vesk-empty-" + std::to_string(::getpid()) + ".tok");
+  client.settings().token_file = path.string();
+  EXPECT_FALSE(client.SaveTokens());
+  EXPECT_EQ(client.last_error(), MessageText(kMsgOAuthNoTokenYet));
+  EXPECT_FALSE(std::filesystem::exists(path));
+}
+
 std::string Setting(const char* name) {
   const char* value = std::getenv(name);
   return value ? value : "";

@@ -340,6 +340,24 @@ std::vector<Dialogue> Cases() {
          return c.ExecuteCommand(ImapCommand::kNoop);
        }, true),
        true, "Unknown error", "logged in"},
+      // Once a caller works with UIDs, news of arrivals and UpdateStatus bring
+      // UIDNEXT up to date (the newest UID plus one, then the server's count).
+      {"UidNextFollowsArrivalsAndStatus", 'I',
+       SignedIn({kSelect, {{" IDLE"}, "+ idling\r\n"}, {{}, "* 4 EXISTS\r\n", 100},
+                 {{"DONE"}, "{tag} OK Idle completed.\r\n"},
+                 {{" FETCH 4:4 (UID)"}, "* 4 FETCH (UID 4000000003)\r\n{tag} OK done\r\n"},
+                 {{" STATUS INBOX (MESSAGES RECENT UNSEEN UIDNEXT)"},
+                  "* STATUS INBOX (MESSAGES 4 RECENT 0 UNSEEN 1 UIDNEXT 4000000009)\r\n{tag} OK\r\n"},
+                 kLogout}),
+       Opened([](ImapClient& c) {
+         c.uid_next_wanted = true;
+         bool changed = false;
+         EXPECT_TRUE(c.WaitForChange(20, changed) && changed) << c.last_error();
+         EXPECT_EQ(c.uid_next, 4000000004u);
+         EXPECT_TRUE(c.UpdateStatus()) << c.last_error();
+         return c.uid_next == 4000000009u;
+       }, true),
+       true, "Unknown error", "logged in"},
       // A long wait ends its IDLE and begins another before the server's
       // inactivity limit; a server that then stops answering costs the
       // time-out, and no LOGOUT follows.

@@ -70,7 +70,9 @@ std::vector<Dialogue> Cases() {
       {"ServerThatStopsInTheMiddleOfRetrTimesOut", 'P',
        LoggedIn("+OK 1 500\r\n", {{{"RETR 1"}, "+OK\r\nSubject: cut\r\n\r\nfirst"}}), retrieve_1, false, kTimedOut,
        "1|Subject: cut\n\n", 500},
-      {"SilentStatusLineTimesOut", 'P', {{{}, "+OK\r\n"}, {{"USER ann"}, ""}}, connect, false, kTimedOut, "0|", 300},
+      // A sign-in left unanswered says so, with the time-out and the number.
+      {"SilentStatusLineTimesOut", 'P', {{{}, "+OK\r\n"}, {{"USER ann"}, ""}}, connect, false,
+       FormatMessageText(kMsgSignInTimedOut, 300), "0|", 300},
       {"TopWithLineCount", 'P',
        LoggedIn("+OK 5 900\r\n", {{{"TOP 5 2"}, "+OK\r\nSubject: t\r\n\r\none\r\n..two\r\n.\r\n"}}),
        Opened([](Pop3Client& c) { return c.RetrieveTop(5, 2); }), true, "", "5|Subject: t\n\none\n.two\n"},

@@ -243,6 +243,22 @@ TEST(BrokenSession, FrozenServerCostsTheTimeOutOnWrites) {
   EXPECT_FALSE(c.connected());
 }
 
+// LastError's number: the message a failure's text was made from, the most
+// specific one when several formats fit, the server's own words otherwise.
+TEST(MessageIds, NameTheTextAFailureWasMadeFrom) {
+  const std::pair<std::string, int> cases[] = {
+      {"Server cannot be connected", kMsgCannotConnect},
+      {"Socket error # 10060", kMsgSocketError},
+      {"Invalid response on RCPT TO: command.", kMsgRcptRejected},
+      {FormatMessageText(kMsgRecipientRefused, "bob@example.com", "550 5.1.1 no: such"), kMsgRecipientRefused},
+      {FormatMessageText(kMsgSignInTimedOut, 5000), kMsgSignInTimedOut},
+      {FormatMessageText(kMsgNoGreeting, 1000), kMsgNoGreeting},
+      {"[TRYCREATE] Mailbox doesn't exist: Archive", kMsgServerWords},
+      {"", 0},
+  };
+  for (const auto& [text, id] : cases) EXPECT_EQ(MessageIdOfText(text), id) << text;
+}
+
 // Signing in: the exact lines sent, the outcome, the last reply kept, and a
 // trace that names every line sent but holds no secret.
 using M = AuthMethod;
@@ -345,6 +361,12 @@ const SignInCase kSignIns[] = {
     {"Pop3UserAndPlainRefused", 'P', M::kAutomatic, "secret", "",
      {{{}, "+OK\r\n"}, {{"USER ann"}, "-ERR unknown\r\n"}, {{"AUTH PLAIN AGFubgBzZWNyZXQ="}, "-ERR no\r\n"}},
      "Bad User Name", "-ERR no"},
+    // A server that takes no password without TLS: its reason and the setting.
+    {"Pop3PlaintextDisabledSaysWhatToSet", 'P', M::kAutomatic, "secret", "",
+     {{{}, "+OK\r\n"}, {{"USER ann"}, "-ERR [AUTH] Plaintext authentication disabled.\r\n"},
+      {{"AUTH PLAIN AGFubgBzZWNyZXQ="}, "-ERR [AUTH] Plaintext authentication disabled.\r\n"}},
+     FormatMessageText(kMsgPlainSignInRefused, "[AUTH] Plaintext authentication disabled."),
+     "-ERR [AUTH] Plaintext authentication disabled."},
     {"Pop3PlainRefused", 'P', M::kPlain, "secret", "",
      {{{}, "+OK hi\r\n"}, {{"CAPA"}, kCapa}, {{kAuthPlain}, "-ERR [AUTH] invalid\r\n"}}, "Authentication failed",
      "-ERR [AUTH] invalid"},
@@ -361,7 +383,8 @@ const SignInCase kSignIns[] = {
      SmtpRefused(kEhloAuth, {{{kAuthPlain}, "334 \r\n"}, {{"*"}, "501 5.7.0 cancelled\r\n"}}), "Authentication failed",
      "501 5.7.0 cancelled"},
     {"SmtpLoginCutOffInTheExchange", 'S', M::kLogin, "secret", "",
-     Smtp(kEhloAuth, {{{"AUTH LOGIN"}, "334 VXNlcm5hbWU6\r\n"}, {{"YW5u"}, ""}}), "Socket error # 10060", ""},
+     Smtp(kEhloAuth, {{{"AUTH LOGIN"}, "334 VXNlcm5hbWU6\r\n"}, {{"YW5u"}, ""}}),
+     FormatMessageText(kMsgSignInTimedOut, 5000), ""},
     {"SmtpPlainWithoutAPasswordIsNamed", 'S', M::kPlain, "", "", SmtpRefused(kEhloAuth),
      "Signing in with PLAIN needs a user name and a password", kEhloAuthReply},
     {"ImapOneChallengeMoreThanTheRoundsFailsUnanswered", 'I', M::kPlain, "secret", "",

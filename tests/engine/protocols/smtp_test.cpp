@@ -26,6 +26,10 @@ using testing::Then;
 constexpr char kBadConnection[] = "Bad connection";
 constexpr char kMailRejected[] = "Invalid response on MAIL From: command.";
 constexpr char kRcptRejected[] = "Invalid response on RCPT TO: command.";
+// The same words for a refused recipient, with the address and the reply.
+std::string Refused(const char* address, const char* reply) {
+  return FormatMessageText(kMsgRecipientRefused, address, reply);
+}
 constexpr char kDataFailed[] = "Error occured during send data.";
 constexpr char kTimedOut[] = "Socket error # 10060";
 constexpr char kMessage[] = "Subject: hi\r\n\r\nbody\r\n";  // 21 bytes
@@ -168,8 +172,8 @@ std::vector<Dialogue> Cases() {
        Ehlo({"PIPELINING"}, {{{"MAIL From: <me@here.test>", "RCPT TO: <ann@a.test>", "RCPT TO: <bob@b.test>",
                                "RCPT TO: <cy@c.test>", "DATA"},
                               "250 ok\r\n550 5.1.1 no ann\r\n250 ok\r\n550 5.1.1 no cy\r\n354 go\r\n"}}),
-       Sending("me@here.test", {"ann@a.test", "bob@b.test", "cy@c.test"}, Extensions), false, kRcptRejected,
-       "ann@a.test|550 5.1.1 no ann; cy@c.test|550 5.1.1 no cy; closed"},
+       Sending("me@here.test", {"ann@a.test", "bob@b.test", "cy@c.test"}, Extensions), false,
+       Refused("ann@a.test", "550 5.1.1 no ann"), "ann@a.test|550 5.1.1 no ann; cy@c.test|550 5.1.1 no cy; closed"},
       {"PipelinedPartialDelivery", 'S',
        Ehlo({"PIPELINING"},
             Then({{{"MAIL From: <me@here.test>", "RCPT TO: <ann@a.test>", "RCPT TO: <bob@b.test>", "DATA"},
@@ -185,7 +189,7 @@ std::vector<Dialogue> Cases() {
        Ehlo({"PIPELINING"}, {{{"MAIL From: <me@here.test>", "RCPT TO: <ann@a.test>", "DATA"},
                               "250 ok\r\n550 no\r\n554 no valid recipients\r\n"},
                              {{"RSET"}, "250 reset\r\n"}}),
-       Sending("me@here.test", {"ann@a.test"}, Partial), false, kRcptRejected, "ann@a.test|550 no; "},
+       Sending("me@here.test", {"ann@a.test"}, Partial), false, Refused("ann@a.test", "550 no"), "ann@a.test|550 no; "},
       {"PartialDeliveryOneByOne", 'S',
        Ehlo({}, Then({{{"MAIL From: <me@here.test>"}, "250 ok\r\n"}, {{"RCPT TO: <ann@a.test>"}, "250 ok\r\n"},
                       {{"RCPT TO: <bob@b.test>"}, "550 no bob\r\n"}, {{"RCPT TO: <cy@c.test>"}, "251 forwarded\r\n"},
@@ -196,11 +200,12 @@ std::vector<Dialogue> Cases() {
       {"PartialDeliveryWithNobodyTakenSendsNoData", 'S',
        Ehlo({}, {{{"MAIL From: <me@here.test>"}, "250 ok\r\n"}, {{"RCPT TO: <ann@a.test>"}, "550 no ann\r\n"},
                  {{"RCPT TO: <bob@b.test>"}, "550 no bob\r\n"}, {{"RSET"}, "250 reset\r\n"}}),
-       Sending("me@here.test", two, Partial), false, kRcptRejected, "ann@a.test|550 no ann; bob@b.test|550 no bob; "},
+       Sending("me@here.test", two, Partial), false, Refused("ann@a.test", "550 no ann"),
+       "ann@a.test|550 no ann; bob@b.test|550 no bob; "},
       {"RefusalOneByOneStopsAtTheFirst", 'S',
        Ehlo({}, {{{"MAIL From: <me@here.test>"}, "250 ok\r\n"}, {{"RCPT TO: <ann@a.test>"}, "550 no ann\r\n"},
                  {{"RSET"}, "250 reset\r\n"}}),
-       Sending("me@here.test", two, Extensions), false, kRcptRejected, "ann@a.test|550 no ann; "},
+       Sending("me@here.test", two, Extensions), false, Refused("ann@a.test", "550 no ann"), "ann@a.test|550 no ann; "},
       // RFC 3461: RET and ENVID on MAIL, NOTIFY and ORCPT on RCPT.
       {"DeliveryReports", 'S',
        Ehlo({"DSN"},
@@ -284,7 +289,7 @@ std::vector<Dialogue> Cases() {
          EXPECT_EQ(c.smtp.refused_recipients().size(), 1u);
          return c.smtp.Send("me@here.test", {"bob@b.test"}, kMessage);
        },
-       true, kRcptRejected},
+       true, Refused("ann@a.test", "550 no")},
   };
 }
 

@@ -110,9 +110,10 @@ Sub RunAgainst(label, port, pop3Port, address, noMoveHost)
   Check imap.PartFileName("2") = pdfName, label & ": file name " & imap.PartFileName("2")
   Check imap.PartContentType("2") = "application/pdf" And imap.PartEncoding("2") = "base64", label & ": type of part 2"
   Check imap.PartSize("2") > 5000000, label & ": size of part 2 " & imap.PartSize("2")
-  Check imap.GetPartText(uid2, "1") = "Text of second" & vbLf, label & ": text of part 1"
+  ' The part's own text: CR LF line breaks, and no line end added.
+  Check imap.GetPartText(uid2, "1") = "Text of second" & vbCrLf, label & ": text of part 1"
   imap.SavePart uid2, "1", fso.BuildPath(folder, "text.txt")
-  Check fso.GetFile(fso.BuildPath(folder, "text.txt")).Size = 15, label & ": saved text"
+  Check fso.GetFile(fso.BuildPath(folder, "text.txt")).Size = 16, label & ": saved text"
   Check BytesReceived(trace) < 65536, label & ": listing and saving the text moved " & BytesReceived(trace) & " bytes"
   imap.TraceFile = ""
   saved = fso.BuildPath(folder, imap.PartFileName("2"))

@@ -90,18 +90,6 @@ SignInEverywhere service.AccessToken, "client credentials"
 Check Failure(NewOAuth("vesk-service", "wrong-secret"), "RequestToken", 0) = "OAuth 2 endpoint " & base & _
   "/token answered invalid_client: Client authentication failed for vesk-service: wrong secret", "wrong secret"
 
-' The provider's text crosses as Unicode, whatever the ANSI code page; an
-' endpoint that takes the request and never answers costs about TimeOut.
-Check Failure(NewOAuth("accent-refused", ""), "RequestToken", 0) = "OAuth 2 endpoint " & base & _
-  "/token answered invalid_client: Acc" & ChrW(&HE8) & "s refus" & ChrW(&HE9) & " " & ChrW(&H62D2) & ChrW(&H5426), _
-  "a description outside ASCII"
-Dim silent : Set silent = NewOAuth("silent", "")
-silent.TimeOut = 2000
-Dim asked : asked = Timer
-Dim silence : silence = Failure(silent, "RequestToken", 0)
-Check Timer - asked < 6, "a silent endpoint held RequestToken " & Round(Timer - asked, 1) & " s with TimeOut 2000"
-Check InStr(silence, "/token cannot be reached: WinHTTP error 12002") > 0, "a silent endpoint: " & silence
-
 ' Endpoints given by address: the certificate names 127.0.0.1, not 127.0.0.3.
 Dim byAddress : Set byAddress = NewOAuth("vesk-service", "vesk-service-secret")
 byAddress.TokenEndpoint = Replace(base, "localhost", "127.0.0.1") & "/token"

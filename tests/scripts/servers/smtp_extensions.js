@@ -97,7 +97,10 @@ for (var partial = 0; partial < 2; partial++) {
   smtp.Connect();
   var subject = partial ? "partial" : "all or nothing";
   error = failureOf(function () { smtp.Send(message(dsn, recipients, subject, "x\r\n")); });
-  check(error === (partial ? "" : "Invalid response on RCPT TO: command."), "partial " + partial + ": Send: " + error);
+  // The refusal names the address and the server's reply after the usual words.
+  check(partial ? error === "" : error.indexOf("Invalid response on RCPT TO: command. The server refused " +
+                                               "nobody@localhost: 550") === 0, "partial " + partial + ": Send: " + error);
+  check(smtp.LastError === (partial ? 0 : 243), "partial " + partial + ": LastError " + smtp.LastError);
   var refused = vbArray(smtp.RefusedRecipients), replies = vbArray(smtp.RefusedReplies);
   check(refused.join() === "nobody@localhost", "partial " + partial + ": refused " + refused.join());
   check(replies.length === 1 && /^550 5\.1\.1 /.test(replies[0]), "partial " + partial + ": reply " + replies.join());
