@@ -112,6 +112,16 @@ bool HasEncoderLayout(std::string_view text, size_t decoded, std::string_view li
   return static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) == lines;
 }
 
+// Whether encoded text is beyond what a leaf keeps. Its CRs do not count, so
+// that text read with CR LF line ends and the same text with LF alone (as
+// an earlier reading of it was written, or as a stream read line by line
+// gives it) get the same answer.
+bool TooLongToKeep(std::string_view run) {
+  if (run.size() <= kMaxKeptEncodedText) return false;
+  if (run.size() > 2 * kMaxKeptEncodedText) return true;
+  return run.size() - static_cast<size_t>(std::count(run.begin(), run.end(), '\r')) > kMaxKeptEncodedText;
+}
+
 // The run up to its last LF when its last line, CRs dropped, ends in LF (CRs
 // after it make no line); empty otherwise.
 std::string_view EndedLines(std::string_view run) {
@@ -383,10 +393,11 @@ void MimeReader::ReadLeafContent(MimePart& part, bool absorb_own_delimiters) {
   // (as in the usual case they are already), so that reading a stream line
   // by line, which drops every CR, keeps the same text as reading in place.
   //
-  // Only text of up to kMaxKeptEncodedText bytes is kept: beyond that,
+  // Only text of up to kMaxKeptEncodedText bytes (CRs not counted) is kept:
+  // beyond that,
   // copying it costs reading time and memory in proportion to its size (a
   // large leaf is rarely text), while encoding it again costs only writing.
-  if (kind == TransferEncoding::kPlain || absorb_own_delimiters || run.size() > kMaxKeptEncodedText) return;
+  if (kind == TransferEncoding::kPlain || absorb_own_delimiters || TooLongToKeep(run)) return;
   const bool base64 = kind == TransferEncoding::kBase64;
   if (LinesEndInCrLf(run)) {
     if (!(base64 && HasEncoderLayout(run, content.size(), "\r\n"))) content.KeepEncodedForm(static_cast<int>(kind), run);

@@ -85,6 +85,18 @@ TEST(EncodedSourceTest, ASkippedCharacterBeforeAnEmptyLineIsKeptInBothForms) {
   EXPECT_EQ(Render(*by_lines), text);
 }
 
+// Text just under the size a leaf keeps with LF line ends and over it with
+// CR LF: read from either form it is kept, so a rendering reads back into
+// the same rendering.
+TEST(EncodedSourceTest, TheSizeKeptIsTheSameWhateverTheLineEnds) {
+  std::string text = "Content-Transfer-Encoding: quoted-printable\n\n";
+  for (int line = 0; line < 1070; ++line) text += "=78" + std::string(57, 'x') + "\n";  // "=78" is "x"
+  const std::string rendered = Render(*ParseMessage(text));
+  EXPECT_GT(rendered.size(), kMaxKeptEncodedText);
+  EXPECT_EQ(Render(*ParseMessage(rendered)), rendered);
+  EXPECT_EQ(rendered.substr(rendered.size() - 62), "=78" + std::string(57, 'x') + "\r\n");
+}
+
 TEST(EncodedSourceTest, EveryChangeEncodesAgain) {
   // The encoder would write neither of these as they stand.
   const std::string qp_body = "caf=e9 ab=\r\ncd\r\n";
@@ -158,9 +170,9 @@ TEST(EncodedSourceTest, WhatKeepsOrDropsTheReadText) {
   const Ref<MessageEntity> unended = ParseMessage(Message("quoted-printable", "a=\r\nb=41"));
   EXPECT_EQ(Body(Render(*unended)), Encoded(TransferEncoding::kQuotedPrintable, Content(*unended)));
   EXPECT_EQ(Content(*unended), "abA");
-  // Nor is text longer than the limit.
+  // Nor is text longer than the limit, its CRs not counted (15 of each 18).
   std::string long_text;
-  while (long_text.size() <= kMaxKeptEncodedText) long_text += "soft=\r\nbreaks=\r\n\r\n";
+  while (long_text.size() / 18 * 15 <= kMaxKeptEncodedText) long_text += "soft=\r\nbreaks=\r\n\r\n";
   const Ref<MessageEntity> large = ParseMessage(Message("quoted-printable", long_text));
   EXPECT_EQ(Body(Render(*large)), Encoded(TransferEncoding::kQuotedPrintable, Content(*large)));
   const std::string short_text = long_text.substr(0, kMaxKeptEncodedText / 18 * 18);  // whole pieces
