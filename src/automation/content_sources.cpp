@@ -11,25 +11,41 @@ namespace vesk::com {
 
 namespace {
 
-// The first character of `text` (from `from`) that the ANSI code page has no
-// place for, as "U+65E5"; empty when there is none.
-std::string FirstUnrepresentable(BSTR text, UINT from = 0) {
+// Appends the ANSI code page bytes of the character at `i` (a surrogate pair
+// converts as one character) and gives the UTF-16 units it took; 0 when the
+// code page has no place for it (nothing is replaced by a look-alike).
+UINT AppendAnsiCharacter(BSTR text, UINT i, UINT length, std::string& out) {
+  const wchar_t c = text[i];
+  const int units = (c >= 0xD800 && c <= 0xDBFF && i + 1 < length) ? 2 : 1;
+  char converted[8];
+  BOOL lossy = FALSE;
+  const int n =
+      WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text + i, units, converted, sizeof converted, nullptr, &lossy);
+  if (n <= 0 || lossy) return 0;
+  out.append(converted, static_cast<size_t>(n));
+  return static_cast<UINT>(units);
+}
+
+// "U+65E5" for the character at `i`.
+std::string CodePointName(BSTR text, UINT i) {
+  char code[16];
+  std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(text[i]));
+  return code;
+}
+
+// The first character of `text` that the ANSI code page has no place for,
+// as "U+65E5"; empty when there is none.
+std::string FirstUnrepresentable(BSTR text) {
   const UINT length = SysStringLen(text);
-  for (UINT i = from; i < length; ++i) {
-    const wchar_t c = text[i];
-    if (c < 0x80) continue;
-    // A surrogate pair converts as one character.
-    const int units = (c >= 0xD800 && c <= 0xDBFF && i + 1 < length) ? 2 : 1;
-    char converted[8];
-    BOOL lossy = FALSE;
-    const int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text + i, units, converted, sizeof converted,
-                                      nullptr, &lossy);
-    if (n <= 0 || lossy) {
-      char code[16];
-      std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(c));
-      return code;
+  std::string ignored;
+  for (UINT i = 0; i < length;) {
+    if (text[i] < 0x80) {
+      ++i;
+      continue;
     }
-    i += static_cast<UINT>(units - 1);
+    const UINT units = AppendAnsiCharacter(text, i, length, ignored);
+    if (units == 0) return CodePointName(text, i);
+    i += units;
   }
   return {};
 }
@@ -44,23 +60,17 @@ HRESULT TextToContent(BSTR text, std::string& bytes, std::string& error, UINT co
   const UINT length = SysStringLen(text);
   std::string result;
   result.reserve(length);
-  for (UINT i = 0; i < length; ++i) {
-    const wchar_t c = text[i];
-    if (c <= 0xFF) {
-      result.push_back(static_cast<char>(c));
+  for (UINT i = 0; i < length;) {
+    if (text[i] <= 0xFF) {
+      result.push_back(static_cast<char>(text[i++]));
       continue;
     }
-    const int units = (c >= 0xD800 && c <= 0xDBFF && i + 1 < length) ? 2 : 1;
-    char converted[8];
-    BOOL lossy = FALSE;
-    const int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text + i, units, converted, sizeof converted,
-                                      nullptr, &lossy);
-    if (n <= 0 || lossy) {
-      error = FormatMessageText(kMsgCharacterOutsideCodePage, FirstUnrepresentable(text, i).c_str());
+    const UINT units = AppendAnsiCharacter(text, i, length, result);
+    if (units == 0) {
+      error = FormatMessageText(kMsgCharacterOutsideCodePage, CodePointName(text, i).c_str());
       return E_INVALIDARG;
     }
-    result.append(converted, static_cast<size_t>(n));
-    i += units - 1;
+    i += units;
   }
   bytes = std::move(result);
   return S_OK;

@@ -199,7 +199,10 @@ void EncodeQuotedPrintableInto(const uint8_t* src, size_t size, std::string& out
 // room for size + 1 bytes; returns the number of bytes written. The LF of a
 // hard line end is included; a last line that no LF ended has no line end to
 // give.
-size_t DecodeLine(const char* in, size_t size, uint8_t* out, bool ended_by_lf) {
+// One line's text decoded, then `line_break` (empty for the last line
+// without one) unless the line ends in a soft break. `out` has room for
+// size + 2 bytes.
+size_t DecodeLine(const char* in, size_t size, uint8_t* out, std::string_view line_break) {
   const char* const end = in + size;
   uint8_t* const start = out;
   while (in < end) {
@@ -223,13 +226,41 @@ size_t DecodeLine(const char* in, size_t size, uint8_t* out, bool ended_by_lf) {
     *out++ = '=';
     ++in;
   }
-  if (ended_by_lf) *out++ = '\n';
+  std::memcpy(out, line_break.data(), line_break.size());
+  out += line_break.size();
   return static_cast<size_t>(out - start);
 }
 
-void AppendDecodedLine(const char* in, size_t size, bool ended_by_lf, ByteBuffer& target) {
-  uint8_t* out = target.PrepareAppend(size + 1);
-  target.CommitAppend(DecodeLine(in, size, out, ended_by_lf));
+void AppendDecodedLine(const char* in, size_t size, std::string_view line_break, ByteBuffer& target) {
+  uint8_t* out = target.PrepareAppend(size + 2);
+  target.CommitAppend(DecodeLine(in, size, out, line_break));
+}
+
+// The lines of a whole run, each hard line break given as `line_break`; a
+// last line without LF gets none.
+void DecodeRun(std::string_view text, ByteBuffer& target, std::string_view line_break) {
+  target.Clear();
+  target.PrepareAppend(text.size() + 2);
+  std::string line;
+  size_t start = 0;
+  while (start < text.size()) {
+    const size_t lf = text.find('\n', start);
+    const bool ended_by_lf = lf != std::string_view::npos;
+    // Lines hold no CR once read; the usual one sits right before the LF.
+    size_t end = ended_by_lf ? lf : text.size();
+    if (end > start && text[end - 1] == '\r') --end;
+    const std::string_view body = text.substr(start, end - start);
+    const std::string_view ending = ended_by_lf ? line_break : std::string_view();
+    if (body.find('\r') == std::string_view::npos) {
+      AppendDecodedLine(body.data(), body.size(), ending, target);
+    } else {
+      line.clear();
+      AppendWithoutCarriageReturns(line, body.data(), body.data() + body.size());
+      AppendDecodedLine(line.data(), line.size(), ending, target);
+    }
+    if (!ended_by_lf) return;
+    start = lf + 1;
+  }
 }
 
 }  // namespace
@@ -238,7 +269,9 @@ bool QuotedPrintableCodec::Decode(Stream& source, ByteBuffer& target) {
   target.Clear();
   std::string line;
   bool ended_by_lf;
-  while (ReadAnyLine(source, line, ended_by_lf)) AppendDecodedLine(line.data(), line.size(), ended_by_lf, target);
+  while (ReadAnyLine(source, line, ended_by_lf)) {
+    AppendDecodedLine(line.data(), line.size(), ended_by_lf ? "\n" : "", target);
+  }
   return true;
 }
 
@@ -263,47 +296,8 @@ void EncodeQuotedPrintable(const uint8_t* data, size_t size, std::string& out) {
   EncodeQuotedPrintableInto(data, size, out, std::numeric_limits<size_t>::max(), [](const char*, size_t) {});
 }
 
-void DecodeQuotedPrintable(std::string_view text, ByteBuffer& target) {
-  target.Clear();
-  target.PrepareAppend(text.size() + 1);
-  std::string line;
-  size_t start = 0;
-  while (start < text.size()) {
-    const size_t lf = text.find('\n', start);
-    const bool ended_by_lf = lf != std::string_view::npos;
-    // Lines hold no CR once read; the usual one sits right before the LF.
-    size_t end = ended_by_lf ? lf : text.size();
-    if (end > start && text[end - 1] == '\r') --end;
-    const std::string_view body = text.substr(start, end - start);
-    if (body.find('\r') == std::string_view::npos) {
-      AppendDecodedLine(body.data(), body.size(), ended_by_lf, target);
-    } else {
-      line.clear();
-      AppendWithoutCarriageReturns(line, body.data(), body.data() + body.size());
-      AppendDecodedLine(line.data(), line.size(), ended_by_lf, target);
-    }
-    if (!ended_by_lf) return;
-    start = lf + 1;
-  }
-}
+void DecodeQuotedPrintable(std::string_view text, ByteBuffer& target) { DecodeRun(text, target, "\n"); }
 
-void DecodeQuotedPrintableText(std::string_view text, ByteBuffer& target) {
-  target.Clear();
-  target.PrepareAppend(text.size() + 1);
-  std::string line;
-  size_t start = 0;
-  while (start < text.size()) {
-    const size_t lf = text.find('\n', start);
-    const bool ended_by_lf = lf != std::string_view::npos;
-    line.clear();
-    const size_t end = ended_by_lf ? lf : text.size();
-    AppendWithoutCarriageReturns(line, text.data() + start, text.data() + end);
-    AppendDecodedLine(line.data(), line.size(), false, target);
-    // A line ending in "=" was broken softly: the text goes on.
-    if (ended_by_lf && (line.empty() || line.back() != '=')) target.Append("\r\n", 2);
-    if (!ended_by_lf) return;
-    start = lf + 1;
-  }
-}
+void DecodeQuotedPrintableText(std::string_view text, ByteBuffer& target) { DecodeRun(text, target, "\r\n"); }
 
 }  // namespace vesk
