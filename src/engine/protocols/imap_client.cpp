@@ -603,13 +603,10 @@ bool ImapClient::SignIn() {
     if (login_disabled) return Fail(kMsgLoginDisabled);
     return ExecuteCommand(ImapCommand::kLogin, {ImapAstring(user()), ImapAstring(password())});
   }
-  method = TokenMechanismOffered(credentials(), method, [&](std::string_view name) {
-    return capabilities_known_ && ListsCapability(capabilities_, "AUTH=" + std::string(name));
-  });
-  if (!HasWhatTheMechanismNeeds(method, credentials(), last_error_)) return false;
-  if (capabilities_known_ && !ListsCapability(capabilities_, std::string("AUTH=") + MechanismName(method))) {
-    return FailWith(FormatMessageText(kMsgMechanismNotOffered, MechanismName(method)));
-  }
+  const OfferedMechanisms offered{capabilities_known_, [&](std::string_view name) {
+                                    return ListsCapability(capabilities_, "AUTH=" + std::string(name));
+                                  }};
+  if (!ChooseOfferedMechanism(credentials(), offered, method, last_error_)) return false;
   // RFC 4959: the initial response goes on the command line when the server
   // lists SASL-IR, else after the first "+" continuation.
   const bool initial = capabilities_known_ && ListsCapability(capabilities_, "SASL-IR");

@@ -211,24 +211,20 @@ bool Pop3Client::SignIn() {
     if (RunSaslExchange(*this, kSaslRules, AuthMethod::kPlain, c)) return true;
     return FailWith(refusal);
   }
+  // Refused before CAPA when the credentials cannot serve the mechanism.
   if (!HasWhatTheMechanismNeeds(method, c, last_error_)) return false;
   // CAPA names the mechanisms on its SASL line (RFC 5034 section 6); a
   // server that answers CAPA with -ERR is tried without knowing them.
   if (!capabilities_known_ && !Execute(kCapa) && !IsNegativeStatus(last_reply_.c_str())) return false;
-  if (capabilities_known_) {
-    std::string_view mechanisms;
-    std::string_view rest = capabilities_;
-    while (!rest.empty()) {
-      const std::string_view line = rest.substr(0, rest.find('\n'));
-      rest.remove_prefix(std::min(rest.size(), line.size() + 1));
-      if (line.size() > 5 && EqualsIgnoringAsciiCase(line.substr(0, 5), "SASL ")) mechanisms = line.substr(5);
-    }
-    method = TokenMechanismOffered(c, method, [&](std::string_view name) { return OffersMechanism(mechanisms, name); });
-    if (!OffersMechanism(mechanisms, MechanismName(method))) {
-      return FailWith(FormatMessageText(kMsgMechanismNotOffered, MechanismName(method)));
-    }
+  std::string_view mechanisms;
+  for (std::string_view rest = capabilities_; !rest.empty();) {
+    const std::string_view line = rest.substr(0, rest.find('\n'));
+    rest.remove_prefix(std::min(rest.size(), line.size() + 1));
+    if (line.size() > 5 && EqualsIgnoringAsciiCase(line.substr(0, 5), "SASL ")) mechanisms = line.substr(5);
   }
-  return RunSaslExchange(*this, kSaslRules, method, c);
+  const OfferedMechanisms offered{capabilities_known_,
+                                  [&](std::string_view name) { return OffersMechanism(mechanisms, name); }};
+  return ChooseOfferedMechanism(c, offered, method, last_error_) && RunSaslExchange(*this, kSaslRules, method, c);
 }
 
 bool Pop3Client::SendSaslCommand(std::string_view line, std::string_view shown) { return SendSecretLine(line, shown); }

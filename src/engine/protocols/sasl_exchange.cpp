@@ -85,6 +85,21 @@ bool HasWhatTheMechanismNeeds(AuthMethod method, const Credentials& credentials,
   return false;
 }
 
+bool ChooseOfferedMechanism(const Credentials& credentials, const OfferedMechanisms& offered, AuthMethod& method,
+                            std::string& error) {
+  if (method == AuthMethod::kAutomatic && !credentials.access_token.empty()) method = AuthMethod::kXOAuth2;
+  if (method == AuthMethod::kAutomatic) {
+    method = offered.Lists("PLAIN") || !offered.Lists("LOGIN") ? AuthMethod::kPlain : AuthMethod::kLogin;
+  }
+  method = TokenMechanismOffered(credentials, method, [&](std::string_view name) { return offered.Lists(name); });
+  if (!HasWhatTheMechanismNeeds(method, credentials, error)) return false;
+  if (offered.known && !offered.lists(MechanismName(method))) {
+    error = FormatMessageText(kMsgMechanismNotOffered, MechanismName(method));
+    return false;
+  }
+  return true;
+}
+
 bool RunSaslExchange(SaslChannel& channel, const SaslRules& rules, AuthMethod method, const Credentials& credentials) {
   const MechanismEntry* entry = FindMechanism(method);
   if (entry == nullptr) {

@@ -71,6 +71,25 @@ AuthMethod TokenMechanismOffered(const Credentials& credentials, AuthMethod meth
 // method's mechanism needs: a password, or an access token.
 bool HasWhatTheMechanismNeeds(AuthMethod method, const Credentials& credentials, std::string& error);
 
+// What a server said of its mechanisms: whether it said anything (a server
+// that answers no capability question is tried all the same) and whether
+// it names one.
+struct OfferedMechanisms {
+  bool known = false;
+  std::function<bool(std::string_view)> lists;
+  bool Lists(std::string_view name) const { return known && lists(name); }
+};
+
+// The one place a mechanism is chosen. `method` is the protocol's own
+// choice for kAutomatic made already, except for a protocol that signs in
+// only through SASL (SMTP), where kAutomatic means the token mechanism with
+// a token, else PLAIN before LOGIN (one round trip for the same secret), as
+// offered. A token mechanism becomes OAUTHBEARER where only that is listed.
+// False, with the text in `error`, when the credentials lack what the
+// mechanism needs or a known list does not name it.
+bool ChooseOfferedMechanism(const Credentials& credentials, const OfferedMechanisms& offered, AuthMethod& method,
+                            std::string& error);
+
 // Runs the whole exchange for `method`; true when the final reply says the
 // client is signed in. Secrets never reach the trace and leave no copies.
 bool RunSaslExchange(SaslChannel& channel, const SaslRules& rules, AuthMethod method, const Credentials& credentials);

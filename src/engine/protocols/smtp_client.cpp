@@ -222,37 +222,29 @@ bool SmtpClient::SignIn() {
   const Credentials& c = credentials();
   if (c.user.empty() && c.access_token.empty() && c.method == AuthMethod::kAutomatic) return true;
   std::string_view mechanisms;
-  bool offered = false;
+  bool listed = false;
   std::size_t position = extensions_.find('\n');  // the first line greets
-  while (!offered && position != std::string::npos && position + 1 < extensions_.size()) {
+  while (!listed && position != std::string::npos && position + 1 < extensions_.size()) {
     const std::size_t end = extensions_.find('\n', position + 1);
     const std::string_view line = std::string_view(extensions_).substr(position + 1, end - position - 1);
     // "AUTH=" is the form some servers still send for older clients.
     if (line.size() >= 4 && EqualsIgnoringAsciiCase(line.substr(0, 4), "AUTH") &&
         (line.size() == 4 || line[4] == ' ' || line[4] == '=')) {
       mechanisms = line.substr(std::min<std::size_t>(line.size(), 5));
-      offered = true;
+      listed = true;
     }
     position = end;
   }
-  if (!offered) {
+  if (!listed) {
     // Servers that keep AUTH back until the connection is protected
     // (RFC 3207 section 4) list STARTTLS instead.
     const bool after_tls = !connection_.encrypted() &&
                            ListsCapability(std::string_view(extensions_).substr(extensions_.find('\n') + 1), "STARTTLS");
     return Fail(after_tls ? kMsgAuthOnlyAfterStartTls : kMsgAuthNotOffered);
   }
-  AuthMethod method = TokenMechanismOffered(
-      c, EffectiveMethod(c), [&](std::string_view name) { return OffersMechanism(mechanisms, name); });
-  if (method == AuthMethod::kAutomatic) {
-    method = OffersMechanism(mechanisms, "PLAIN")   ? AuthMethod::kPlain
-             : OffersMechanism(mechanisms, "LOGIN") ? AuthMethod::kLogin
-                                                    : AuthMethod::kPlain;
-  }
-  if (!OffersMechanism(mechanisms, MechanismName(method))) {
-    return FailWith(FormatMessageText(kMsgMechanismNotOffered, MechanismName(method)));
-  }
-  return HasWhatTheMechanismNeeds(method, c, last_error_) && RunSaslExchange(*this, kSaslRules, method, c);
+  AuthMethod method = c.method;
+  const OfferedMechanisms offered{true, [&](std::string_view name) { return OffersMechanism(mechanisms, name); }};
+  return ChooseOfferedMechanism(c, offered, method, last_error_) && RunSaslExchange(*this, kSaslRules, method, c);
 }
 
 // RFC 4954 section 4: the challenges are 334 replies, the final reply 235.
