@@ -21,4 +21,11 @@ constexpr bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
 
 constexpr bool IsSpaceOrTab(char c) { return c == ' ' || c == '\t'; }
 
+// True when the text holds CR, LF or NUL: such text could end a command line
+// or a header early and start another, so a caller's text that goes on the
+// wire is checked with this, in every protocol.
+constexpr bool HasLineBreakOrNul(std::string_view text) {
+  return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
+}
+
 }  // namespace vesk

@@ -323,6 +323,12 @@ bool Base64Codec::Encode(Stream& target, const ByteBuffer& source) {
   return true;
 }
 
+std::string Base64Run(std::string_view bytes) {
+  std::string text((bytes.size() + 2) / 3 * 4, '\0');
+  EncodeLine(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), text.data());
+  return text;
+}
+
 size_t Base64EncodedSize(size_t size) {
   const size_t lines = (size + kBytesPerLine - 1) / kBytesPerLine;
   return (size + 2) / 3 * 4 + lines * 2;

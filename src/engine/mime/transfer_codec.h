@@ -73,6 +73,8 @@ void DecodeQuotedPrintableText(std::string_view text, ByteBuffer& target);
 // for the size the function below gives; they return the number of
 // characters written.
 size_t Base64EncodedSize(size_t size);
+// One run of base64 without line breaks (what SASL and URL-safe forms take).
+std::string Base64Run(std::string_view bytes);
 // The most room the quoted-printable encoder asks of a string it appends
 // `size` bytes of content to. A writer that makes room for a whole message
 // at once makes this much for such a leaf: with less, the encoder's first

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 
+#include "engine/common/ascii.h"
 #include "engine/common/messages.h"
 #include "engine/oauth2/form.h"
 #include "engine/platform/browser.h"
@@ -30,10 +31,6 @@ constexpr int kSlowDownSeconds = 5;
 
 std::int64_t SystemNow() {
   return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
-}
-
-bool HasUnsafeCharacter(const std::string& text) {
-  return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos;
 }
 
 // A string member of a JSON object, or empty.
@@ -123,7 +120,7 @@ bool TokenClient::CheckAddress(const std::string& url, const char* setting_name)
 
 bool TokenClient::CheckSettingsText() {
   for (const std::string* text : {&settings_.client_id, &settings_.client_secret, &settings_.scope}) {
-    if (HasUnsafeCharacter(*text)) return Fail(MessageText(kMsgOAuthUnsafeText));
+    if (HasLineBreakOrNul(*text)) return Fail(MessageText(kMsgOAuthUnsafeText));
   }
   if (settings_.client_id.empty()) return Fail(FormatMessageText(kMsgOAuthSettingMissing, "ClientId"));
   return true;
@@ -166,7 +163,7 @@ bool TokenClient::TakeTokens(const std::string& json_text, const std::string& ur
   const Json reply = Json::parse(json_text, nullptr, false);
   const std::string access_token = TextOf(reply, "access_token");
   if (access_token.empty()) return Fail(FormatMessageText(kMsgOAuthNoToken, url.c_str(), "no access_token in the reply"));
-  if (HasUnsafeCharacter(access_token)) {
+  if (HasLineBreakOrNul(access_token)) {
     return Fail(FormatMessageText(kMsgOAuthNoToken, url.c_str(), "the access token holds CR, LF or NUL"));
   }
   const std::string token_type = TextOf(reply, "token_type");
@@ -180,7 +177,7 @@ bool TokenClient::TakeTokens(const std::string& json_text, const std::string& ur
   const std::int64_t lifetime = SecondsOf(reply, "expires_in", 0);
   tokens_.expires_at = lifetime > 0 ? now() + lifetime : 0;
   const std::string refresh_token = TextOf(reply, "refresh_token");
-  if (!refresh_token.empty() && !HasUnsafeCharacter(refresh_token)) Credentials::Replace(tokens_.refresh_token, refresh_token);
+  if (!refresh_token.empty() && !HasLineBreakOrNul(refresh_token)) Credentials::Replace(tokens_.refresh_token, refresh_token);
   const std::string scope = TextOf(reply, "scope");
   tokens_.scope = scope.empty() ? settings_.scope : scope;
   if (!settings_.token_file.empty()) return SaveTokens();

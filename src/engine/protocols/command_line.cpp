@@ -3,11 +3,11 @@
 #include <cstring>
 #include <limits>
 
+#include "engine/common/ascii.h"
+
 namespace vesk {
 
-bool IsSafeCommandText(std::string_view text) {
-  return text.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
-}
+bool IsSafeCommandText(std::string_view text) { return !HasLineBreakOrNul(text); }
 
 std::int32_t LeadingInteger(const char* text) {
   // The white space of the C locale's isspace.

@@ -170,10 +170,6 @@ bool ReadUntaggedNumber(ValueReader& reader, std::string_view text, std::int32_t
 
 }  // namespace
 
-bool HasLineBreakOrNul(std::string_view text) {
-  return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
-}
-
 std::string ImapAstring(std::string_view text) {
   const bool atom = !text.empty() && std::none_of(text.begin(), text.end(), IsAtomSpecial);
   if (atom) return std::string(text);

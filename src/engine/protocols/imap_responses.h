@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/common/ascii.h"
+
 namespace vesk {
 
 // One response as the client collects it: a tagged status line, a
@@ -56,9 +58,6 @@ inline constexpr std::int32_t kImapAllFlags = 63;
 
 // ---- Command arguments -----------------------------------------------------
 
-// True when the text holds CR, LF or NUL: such text could end a command line
-// early and start another, so it is never sent.
-bool HasLineBreakOrNul(std::string_view text);
 
 // An astring argument (RFC 3501 section 9): an atom as it is; anything else
 // (empty, or holding a blank, a control character, a double quote, a

@@ -1,7 +1,8 @@
+#include "engine/common/ascii.h"
 #include "engine/protocols/sign_in.h"
 
-#include <cstdint>
-
+#include "engine/common/ascii.h"
+#include "engine/mime/transfer_codec.h"
 #include "engine/net/transport_security.h"
 
 namespace vesk {
@@ -25,11 +26,7 @@ void Credentials::Replace(std::string& slot, std::string value) {
 }
 
 bool Credentials::AreSafe() const {
-  const std::string_view forbidden("\r\n\0", 3);
-  for (const std::string* text : {&user, &password, &access_token}) {
-    if (text->find_first_of(forbidden) != std::string::npos) return false;
-  }
-  return true;
+  return !HasLineBreakOrNul(user) && !HasLineBreakOrNul(password) && !HasLineBreakOrNul(access_token);
 }
 
 const char* MechanismName(AuthMethod method) {
@@ -42,23 +39,7 @@ const char* MechanismName(AuthMethod method) {
   }
 }
 
-// One run without line breaks (the message codec breaks its lines at 76).
-std::string Base64Text(std::string_view bytes) {
-  static constexpr char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string text;
-  text.reserve((bytes.size() + 2) / 3 * 4);
-  for (std::size_t i = 0; i < bytes.size(); i += 3) {
-    const std::size_t left = bytes.size() - i;
-    std::uint32_t group = static_cast<std::uint8_t>(bytes[i]) << 16;
-    if (left > 1) group |= static_cast<std::uint8_t>(bytes[i + 1]) << 8;
-    if (left > 2) group |= static_cast<std::uint8_t>(bytes[i + 2]);
-    text.push_back(kDigits[group >> 18]);
-    text.push_back(kDigits[(group >> 12) & 63]);
-    text.push_back(left > 1 ? kDigits[(group >> 6) & 63] : '=');
-    text.push_back(left > 2 ? kDigits[group & 63] : '=');
-  }
-  return text;
-}
+std::string Base64Text(std::string_view bytes) { return Base64Run(bytes); }
 
 namespace {
 
