@@ -8,15 +8,16 @@
 # faster now) and today's ratio to the peer library where the program has one.
 #   bench/scripts/compare_release.sh REV [ROUNDS]
 # e.g. bench/scripts/compare_release.sh v1.4.0, before tagging the next one.
-# VESK_COMPARE_BENCHES (default "bench_mime bench_codecs") names the programs;
-# VESK_COMPARE_FILTER (default "BM_Vesk|BM_GMime") the cases (a regular
-# expression for --benchmark_filter). Only engine benchmarks without servers
-# belong here: they measure the code, not the machine's mail servers.
+# VESK_COMPARE_BENCHES (default "bench_mime") names the programs, Google
+# Benchmark ones; VESK_COMPARE_FILTER (default "BM_Vesk|BM_GMime") the cases
+# (a regular expression for --benchmark_filter). Only engine benchmarks
+# without servers belong here: they measure the code, not the machine's mail
+# servers.
 source "$(dirname "$0")/../../tools/common.sh"
 
 rev=${1:?usage: compare_release.sh REV [ROUNDS]}
 rounds=${2:-3}
-benches=(${VESK_COMPARE_BENCHES:-bench_mime bench_codecs})
+benches=(${VESK_COMPARE_BENCHES:-bench_mime})
 filter=${VESK_COMPARE_FILTER:-BM_Vesk|BM_GMime}
 ensure_packages "${PACKAGES[@]}" libgmime-3.0-dev
 

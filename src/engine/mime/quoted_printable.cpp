@@ -226,8 +226,8 @@ size_t DecodeLine(const char* in, size_t size, uint8_t* out, std::string_view li
     *out++ = '=';
     ++in;
   }
-  std::memcpy(out, line_break.data(), line_break.size());
-  out += line_break.size();
+  // One or two bytes: no call of memcpy for them.
+  for (const char c : line_break) *out++ = static_cast<uint8_t>(c);
   return static_cast<size_t>(out - start);
 }
 
