@@ -126,7 +126,7 @@ const CommandEntry* FindCommand(ImapCommand command) {
 
 // Numbers are written as given, or (`unsigned_numbers`) as the unsigned
 // 32-bit value of their bits, as UIDs are.
-bool FormatCommand(const char* format, std::initializer_list<ImapCommandArg> args, std::string& line,
+bool FillCommandTemplate(const char* format, std::initializer_list<ImapCommandArg> args, std::string& line,
                    bool unsigned_numbers = false) {
   auto next = args.begin();
   for (const char* p = format; *p != '\0'; ++p) {
@@ -250,7 +250,11 @@ bool ImapClient::CheckStoredMailboxName() {
   return RefuseLineBreaks(mailbox_name);
 }
 
-void ImapClient::NextTag() { current_tag_ = tag_prefix_ + std::to_string(command_counter_++); }
+// A command begins: its own tag, and no responses gathered yet.
+void ImapClient::BeginCommand() {
+  current_tag_ = tag_prefix_ + std::to_string(command_counter_++);
+  responses_.clear();
+}
 
 bool ImapClient::SendCommandLine(std::string_view command, std::string_view shown) {
   std::string line;
@@ -265,7 +269,7 @@ bool ImapClient::ExecuteCommand(ImapCommand command, std::initializer_list<ImapC
   const CommandEntry* entry = FindCommand(command);
   std::string line;
   const bool by_uid = use_uids && HasUidForm(command);
-  if (entry == nullptr || entry->reading == Reading::kNotSent || !FormatCommand(entry->format, args, line, by_uid)) {
+  if (entry == nullptr || entry->reading == Reading::kNotSent || !FillCommandTemplate(entry->format, args, line, by_uid)) {
     return Fail(kMsgInvalidCommandArguments);
   }
   if (by_uid) line.insert(0, " UID");
@@ -278,9 +282,8 @@ bool ImapClient::ExecuteCommand(ImapCommand command, std::initializer_list<ImapC
 
   // The password of LOGIN never reaches the trace().
   std::string shown;
-  if (command == ImapCommand::kLogin && args.size() == 2) FormatCommand(entry->format, {*args.begin(), "***"}, shown);
-  NextTag();
-  responses_.clear();
+  if (command == ImapCommand::kLogin && args.size() == 2) FillCommandTemplate(entry->format, {*args.begin(), "***"}, shown);
+  BeginCommand();
   const bool sent = SendCommandLine(line, shown);
   if (command == ImapCommand::kLogin) WipeText(line);
   if (!sent || !CollectResponses(timeout_ms(), command == ImapCommand::kLogout)) return false;
@@ -610,8 +613,7 @@ bool ImapClient::SignIn() {
   // RFC 4959: the initial response goes on the command line when the server
   // lists SASL-IR, else after the first "+" continuation.
   const bool initial = capabilities_known_ && ListsCapability(capabilities_, "SASL-IR");
-  NextTag();
-  responses_.clear();
+  BeginCommand();
   const SaslRules rules{"AUTHENTICATE", initial ? kMaxAuthenticateLine : 0, current_tag_.size() + 1, 2};
   return RunSaslExchange(*this, rules, method, credentials());
 }
@@ -690,14 +692,13 @@ bool ImapClient::AppendMessage(std::string_view client_name, std::string_view me
   if (message.size() > kMaxLiteralBytes) return Fail(kMsgInvalidCommandArguments);
   // The literal's length is its count of bytes (RFC 3501 section 4.3).
   std::string line;
-  FormatCommand(FindCommand(ImapCommand::kAppend)->format, {name, static_cast<std::int32_t>(message.size())}, line);
+  FillCommandTemplate(FindCommand(ImapCommand::kAppend)->format, {name, static_cast<std::int32_t>(message.size())}, line);
   if (line.size() > static_cast<std::size_t>(kMaxCommandLength)) {
     last_error_ = FormatMessageText(kMsgCommandTooLong, kMaxCommandLength);
     return false;
   }
 
-  NextTag();
-  responses_.clear();
+  BeginCommand();
   if (!SendCommandLine(line)) return false;
   if (const GoAhead answer = AwaitGoAhead(); answer != GoAhead::kGiven) {
     return answer == GoAhead::kCompleted && CheckCompletion();
@@ -750,8 +751,7 @@ bool ImapClient::Search(std::string_view criteria) {
     last_error_ = FormatMessageText(kMsgCommandTooLong, kMaxCommandLength);
     return false;
   }
-  NextTag();
-  responses_.clear();
+  BeginCommand();
   if (!SendCommandLine((use_uids ? " UID SEARCH " : " SEARCH ") + pieces.front() + "\r\n")) return false;
   for (std::size_t i = 1; i < pieces.size(); ++i) {
     if (const GoAhead answer = AwaitGoAhead(); answer != GoAhead::kGiven) {

@@ -245,7 +245,7 @@ class ImapClient : public LineSession {
   bool MailboxArgument(std::string_view client_name, std::string& argument);
   bool CheckStoredMailboxName();
   bool SearchSentDate(std::string_view keyword, int year, int month, int day);
-  void NextTag();
+  void BeginCommand();
   bool SendCommandLine(std::string_view command, std::string_view shown = {});
   bool SignIn();
   bool AskCapabilities();

@@ -249,8 +249,7 @@ bool ImapClient::RefreshUidNext() {
 // its news, then DONE and the tagged reply (RFC 2177 section 3). Every read
 // of an answer is bounded by the time-out; only the wait for news is not.
 bool ImapClient::Idle(Clock::time_point until, bool& changed) {
-  NextTag();
-  responses_.clear();
+  BeginCommand();
   if (!SendCommandLine(" IDLE\r\n")) return false;
   for (;;) {
     ImapResponse response;
