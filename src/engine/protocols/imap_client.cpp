@@ -629,18 +629,17 @@ bool ImapClient::SendSaslResponse(std::string_view line, std::string_view shown)
   return SendSecretLine(line, shown);
 }
 
-// Untagged data is collected on the way; a BYE ends the exchange.
+// A continuation is a challenge; the tagged reply ends the exchange.
 SaslReply ImapClient::ReadSaslReply() {
-  for (;;) {
-    ImapResponse reply;
-    if (!ReadResponse(reply, timeout_ms())) return SaslReply::kBroken;
-    const bool tagged = IsTagged(reply);
-    const bool go_ahead = !tagged && !reply.text.empty() && reply.text.front() == '+';
-    responses_.push_back(std::move(reply));
-    if (tagged) return CheckCompletion() || Fail(kMsgAuthFailed) ? SaslReply::kSucceeded : SaslReply::kRefused;
-    if (IsGoodbye(responses_.back())) return SaslReply::kBroken;
-    if (go_ahead) return SaslReply::kChallenge;
+  switch (AwaitGoAhead()) {
+    case GoAhead::kGiven:
+      return SaslReply::kChallenge;
+    case GoAhead::kCompleted:
+      return CheckCompletion() || Fail(kMsgAuthFailed) ? SaslReply::kSucceeded : SaslReply::kRefused;
+    case GoAhead::kFailed:
+      break;
   }
+  return SaslReply::kBroken;
 }
 
 bool ImapClient::EndDialogue() {
@@ -725,14 +724,17 @@ bool ImapClient::CopyMessage(std::int32_t number, std::string_view client_name) 
          ExecuteCommand(ImapCommand::kCopy, {number, number, name});
 }
 
-// A literal goes only after the server's go-ahead (RFC 3501 section 7.5); a
-// tagged answer instead means the server will not read it.
+// The one wait for a continuation (RFC 3501 section 7.5: a literal, a SASL
+// challenge, IDLE's go-ahead): the responses up to the server's "+" or the
+// tagged reply (which means the server will not go on), gathered with their
+// mailbox news noted, as every other read does; a BYE ends the wait.
 ImapClient::GoAhead ImapClient::AwaitGoAhead() {
   for (;;) {
     ImapResponse response;
     if (!ReadResponse(response, timeout_ms())) return GoAhead::kFailed;
     const bool tagged = IsTagged(response);
     const bool go_ahead = !tagged && !response.text.empty() && response.text.front() == '+';
+    if (!tagged && !go_ahead) NoteMailboxEvent(response);
     responses_.push_back(std::move(response));
     if (tagged) return GoAhead::kCompleted;
     if (go_ahead) return GoAhead::kGiven;

@@ -251,17 +251,13 @@ bool ImapClient::RefreshUidNext() {
 bool ImapClient::Idle(Clock::time_point until, bool& changed) {
   BeginCommand();
   if (!SendCommandLine(" IDLE\r\n")) return false;
-  for (;;) {
-    ImapResponse response;
-    if (!ReadResponse(response, timeout_ms())) return false;
-    if (IsTagged(response)) {  // refused, or over before it began
-      responses_.push_back(std::move(response));
+  switch (AwaitGoAhead()) {
+    case GoAhead::kGiven:
+      break;
+    case GoAhead::kCompleted:  // refused, or over before it began
       return CheckCompletion();
-    }
-    if (!response.text.empty() && response.text.front() == '+') break;
-    NoteMailboxEvent(response);
-    responses_.push_back(std::move(response));
-    if (IsGoodbye(responses_.back())) return false;
+    case GoAhead::kFailed:
+      return false;
   }
   while (mailbox_changes_ == kNothingChanged) {
     const int left = MillisecondsUntil(until);
