@@ -250,6 +250,13 @@ bool ImapClient::CheckStoredMailboxName() {
   return RefuseLineBreaks(mailbox_name);
 }
 
+// Whether a command of `length` octets stays within what servers take.
+bool ImapClient::FitsCommandLength(std::size_t length) {
+  if (length <= static_cast<std::size_t>(kMaxCommandLength)) return true;
+  last_error_ = FormatMessageText(kMsgCommandTooLong, kMaxCommandLength);
+  return false;
+}
+
 // A command begins: its own tag, and no responses gathered yet.
 void ImapClient::BeginCommand() {
   current_tag_ = tag_prefix_ + std::to_string(command_counter_++);
@@ -275,10 +282,7 @@ bool ImapClient::ExecuteCommand(ImapCommand command, std::initializer_list<ImapC
   if (by_uid) line.insert(0, " UID");
   // Only the template's own CR LF may end the line.
   if (!RefuseLineBreaks(std::string_view(line).substr(0, line.size() - 2))) return false;
-  if (line.size() > static_cast<std::size_t>(kMaxCommandLength)) {
-    last_error_ = FormatMessageText(kMsgCommandTooLong, kMaxCommandLength);
-    return false;
-  }
+  if (!FitsCommandLength(line.size())) return false;
 
   // The password of LOGIN never reaches the trace().
   std::string shown;
@@ -692,10 +696,7 @@ bool ImapClient::AppendMessage(std::string_view client_name, std::string_view me
   // The literal's length is its count of bytes (RFC 3501 section 4.3).
   std::string line;
   FillCommandTemplate(FindCommand(ImapCommand::kAppend)->format, {name, static_cast<std::int32_t>(message.size())}, line);
-  if (line.size() > static_cast<std::size_t>(kMaxCommandLength)) {
-    last_error_ = FormatMessageText(kMsgCommandTooLong, kMaxCommandLength);
-    return false;
-  }
+  if (!FitsCommandLength(line.size())) return false;
 
   BeginCommand();
   if (!SendCommandLine(line)) return false;
@@ -749,10 +750,7 @@ bool ImapClient::Search(std::string_view criteria) {
   // Text beyond ASCII: the criteria in pieces, each literal after its go-ahead.
   std::size_t length = 0;
   for (const std::string& piece : pieces) length += piece.size();
-  if (length > static_cast<std::size_t>(kMaxCommandLength)) {
-    last_error_ = FormatMessageText(kMsgCommandTooLong, kMaxCommandLength);
-    return false;
-  }
+  if (!FitsCommandLength(length)) return false;
   BeginCommand();
   if (!SendCommandLine((use_uids ? " UID SEARCH " : " SEARCH ") + pieces.front() + "\r\n")) return false;
   for (std::size_t i = 1; i < pieces.size(); ++i) {

@@ -246,6 +246,7 @@ class ImapClient : public LineSession {
   bool CheckStoredMailboxName();
   bool SearchSentDate(std::string_view keyword, int year, int month, int day);
   void BeginCommand();
+  bool FitsCommandLength(std::size_t length);
   bool SendCommandLine(std::string_view command, std::string_view shown = {});
   bool SignIn();
   bool AskCapabilities();
