@@ -69,13 +69,18 @@ TEST(EncodedSourceTest, UnchangedLeafIsWrittenAsRead) {
   EXPECT_NE(written.find("\r\n\r\nab=\r\ncd=3d\r\n\r\n--b--\r\n"), std::string::npos) << written;
 }
 
-// A base64 leaf whose last line carries one character the decoder skips,
-// then an empty line: its line ends fall where the encoder's would in the
-// LF form only. Read in place or line by line, it is kept alike.
+// A base64 leaf whose last line lacks its padding and carries a character
+// the decoder skips, then an empty line: its line ends fall where the
+// encoder's would in the LF form only. Read in place or line by line, it is
+// kept alike.
 TEST(EncodedSourceTest, ASkippedCharacterBeforeAnEmptyLineIsKeptInBothForms) {
   std::string encoded;
   const std::string content(169, 'x');
   EncodeBase64(reinterpret_cast<const uint8_t*>(content.data()), content.size(), encoded);
+  // Without its padding and with a byte the decoder skips, the last line is
+  // one character short of the encoder's, and the empty line makes it up.
+  ASSERT_EQ(encoded.substr(encoded.size() - 4), "==\r\n");
+  encoded.erase(encoded.size() - 4, 2);
   encoded.insert(encoded.size() - 10, "\xC5");
   const std::string text = "Content-Transfer-Encoding: base64\r\n\r\n" + encoded + "\r\n";
   EXPECT_EQ(Render(*ParseMessage(text)), text);
