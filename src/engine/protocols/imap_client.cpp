@@ -570,13 +570,21 @@ bool ImapClient::LogIn() {
 // The server must list STARTTLS in its capabilities; after the handshake
 // they are asked again, as the plain answer may have been tampered with.
 bool ImapClient::UpgradeAfterGreeting() {
-  bool offered = false;
-  bool upgraded = ExecuteCommand(ImapCommand::kCapability);
-  for (const ImapResponse& response : responses_) offered = offered || ListsCapability(response.text, "STARTTLS");
-  if (upgraded && !offered) upgraded = Fail(kMsgStartTlsNotOffered);
-  upgraded = upgraded && ExecuteCommand(ImapCommand::kStartTls) && Upgrade();
-  capabilities_known_ = false;  // what was said in plain text no longer counts
-  return upgraded && AskCapabilities();
+  const bool upgraded = StartTlsDialogue({
+      [&] { return ExecuteCommand(ImapCommand::kCapability); },
+      [&] {
+        return std::any_of(responses_.begin(), responses_.end(),
+                           [](const ImapResponse& response) { return ListsCapability(response.text, "STARTTLS"); });
+      },
+      [&] { return Fail(kMsgStartTlsNotOffered); },
+      [&] { return ExecuteCommand(ImapCommand::kStartTls); },
+      [&] {
+        capabilities_known_ = false;  // what was said in plain text no longer counts
+        return AskCapabilities();
+      },
+  });
+  capabilities_known_ = capabilities_known_ && upgraded;
+  return upgraded;
 }
 
 bool ImapClient::AskCapabilities() {

@@ -76,6 +76,12 @@ bool LineSession::FailReadingGreeting(bool nothing_read) {
   return FailWithSocketError();
 }
 
+bool LineSession::StartTlsDialogue(const StartTlsSteps& steps) {
+  if (!steps.ask()) return false;
+  if (!steps.offered()) return steps.refuse();
+  return steps.command() && Upgrade() && steps.after();
+}
+
 bool LineSession::Upgrade() {
   const bool upgraded = UpgradeToTls(connection_, host_, security_, timeout_ms_, last_error_);
   trace_.Note(upgraded ? "TLS: " + connection_.TlsDescription() : last_error_);

@@ -21,6 +21,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -107,6 +108,19 @@ class LineSession : protected SaslChannel {
   // The handshake on the open connection (implicit TLS or after STARTTLS's
   // go-ahead). On failure the connection is closed.
   bool Upgrade();
+  // The upgrade after the greeting, the same in every protocol (RFC 3207,
+  // RFC 2595, RFC 3501 section 6.2.1): ask what the server offers, refuse
+  // unless it lists the upgrade (nothing, least of all a secret, follows in
+  // plain text), send the command, shake hands, then forget or ask again
+  // what the server said in plain text. Each step is the protocol's own.
+  struct StartTlsSteps {
+    std::function<bool()> ask;       // the capability question
+    std::function<bool()> offered;   // whether its answer lists the upgrade
+    std::function<bool()> refuse;    // the failure when it does not
+    std::function<bool()> command;   // STARTTLS or STLS, and its go-ahead
+    std::function<bool()> after;     // what follows the handshake
+  };
+  bool StartTlsDialogue(const StartTlsSteps& steps);
   // Runs a sign-in: a read that times out in it is described as the sign-in
   // left unanswered (servers delay their answer after failed attempts).
   template <class SignInSteps>

@@ -244,8 +244,13 @@ SaslReply Pop3Client::ReadSaslReply() {
 // CAPA must list STLS; a failure closes the connection, so that nothing,
 // least of all the password, follows in plain text.
 bool Pop3Client::UpgradeAfterGreeting() {
-  const bool upgraded = Execute(kCapa) &&
-                        (ListsCapability(capabilities_, "STLS") ? Execute(kStls) && Upgrade() : Refuse(kStls));
+  const bool upgraded = StartTlsDialogue({
+      [&] { return Execute(kCapa); },
+      [&] { return ListsCapability(capabilities_, "STLS"); },
+      [&] { return Refuse(kStls); },
+      [&] { return Execute(kStls); },
+      [] { return true; },
+  });
   // What the server offered in plain text no longer counts (RFC 2595 section 4).
   capabilities_known_ = false;
   return upgraded;

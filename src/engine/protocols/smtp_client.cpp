@@ -266,11 +266,14 @@ SaslReply SmtpClient::ReadSaslReply() {
 // RFC 3207: EHLO tells whether STARTTLS is offered; after the handshake the
 // client knows nothing of the server and asks again with EHLO (section 4.2).
 bool SmtpClient::UpgradeAfterGreeting(const std::string& name) {
-  if (!Execute(kEhlo, name)) return false;
-  // The first line's text greets; the extensions follow it.
-  const std::string_view keywords = std::string_view(extensions_).substr(extensions_.find('\n') + 1);
-  if (!ListsCapability(keywords, "STARTTLS")) return Refuse(kStartTls);
-  return Execute(kStartTls) && Upgrade() && Execute(kEhlo, name);
+  return StartTlsDialogue({
+      [&] { return Execute(kEhlo, name); },
+      // The first line's text greets; the extensions follow it.
+      [&] { return ListsCapability(std::string_view(extensions_).substr(extensions_.find('\n') + 1), "STARTTLS"); },
+      [&] { return Refuse(kStartTls); },
+      [&] { return Execute(kStartTls); },
+      [&] { return Execute(kEhlo, name); },
+  });
 }
 
 bool SmtpClient::EndDialogue() { return Execute(kQuit); }
