@@ -298,7 +298,7 @@ wine_harness() {
       # Twice: the first run signs in by device code (the test client is
       # approved at its third poll) and keeps the tokens; the second sends
       # from the token file alone.
-      echo "== examples/oauth_send.vbs $arch: signed in once, then from the token file"
+      echo "== examples/oauth_send.vbs $arch: signed in once, then from the token file; examples/api_send_and_fetch.vbs"
       rm -f "$BUILD/results/oauth-tokens-$arch.dat"
       local example_args=("/token:${VESK_OAUTH2_URL:-}/token" "/device:${VESK_OAUTH2_URL:-}/device_authorization"
         /client:device-approve /scope:mail /host:localhost "/port:${VESK_SUBMISSION_PORT:-2587}" /user:vesk
@@ -307,6 +307,20 @@ wine_harness() {
       for expected in "Signed in; the tokens are kept in" "Signed in from"; do
         if output=$(run_script "$ROOT/examples/oauth_send.vbs" "Done\\." "${example_args[@]}" 2>&1) &&
           grep -qF "$expected" <<<"$output"; then
+          passed=$((passed + 1))
+        else
+          printf '%s\n' "$output"
+          failures=$((failures + 1))
+        fi
+      done
+      # The web-API example with the same token file, against the local fake
+      # of both providers' APIs.
+      local provider
+      for provider in graph gmail; do
+        if output=$(run_script "$ROOT/examples/api_send_and_fetch.vbs" "Done\\." "/provider:$provider" \
+          "/base:${VESK_OAUTH2_URL:-}" "/token:${VESK_OAUTH2_URL:-}/token" /client:device-approve /scope:mail \
+          /to:vesk@localhost "/tokens:$(winpath "$BUILD/results")\\oauth-tokens-$arch.dat" 2>&1) &&
+          grep -qF "Moved to the archive as" <<<"$output"; then
           passed=$((passed + 1))
         else
           printf '%s\n' "$output"

@@ -2,6 +2,7 @@
 #include "automation/frame/class_table.h"
 
 #include "automation/imap4_object.h"
+#include "automation/mail_api_object.h"
 #include "automation/mime_message_object.h"
 #include "automation/oauth2_object.h"
 #include "automation/pop3_object.h"
@@ -17,6 +18,8 @@ std::span<const ClassEntry> ClassTable() {
       {&CLSID_MIMEMessage, L"MIMEMessage Class", L"VeskMail.MIMEMessage", L"VeskMail.MIMEMessage.1",
        &MimeMessageObject::CreateForFactory},
       {&CLSID_VeskOAuth2, L"VeskOAuth2 Class", L"VeskMail.OAuth2", L"VeskMail.OAuth2.1", &OAuth2Object::CreateForFactory},
+      {&CLSID_VeskMailAPI, L"VeskMailAPI Class", L"VeskMail.MailAPI", L"VeskMail.MailAPI.1",
+       &MailApiObject::CreateForFactory},
   };
   return kClasses;
 }

@@ -111,6 +111,20 @@ bool PrepareForSending(IDispatch* object, BSTR to, BSTR from, const std::functio
   return !result.bytes.empty();
 }
 
+bool BytesForHandingOver(IDispatch* object, const std::function<std::string()>& domain, std::string& bytes) {
+  if (!object) return false;
+  if (const Ref<MessageEntity> model = OwnMessageModel(object)) {
+    AddOriginationFields(*model, MailDateNow, domain);
+    bytes = RenderedBytes(*model);
+    return true;
+  }
+  ComPtr<IMIMEMessage> message;
+  if (FAILED(object->QueryInterface(IID_IMIMEMessage, message.put_void())) || !message) return false;
+  if (FAILED(AddForeignOriginationFields(message.get(), domain))) return false;
+  bytes = RawMessageBytes(message.get());
+  return !bytes.empty();
+}
+
 std::string BytesForAppending(IMIMEMessage* message) {
   if (const Ref<MessageEntity> model = OwnMessageModel(message)) return RenderedBytes(*model);
   return RawMessageBytes(message);

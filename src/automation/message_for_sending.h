@@ -31,6 +31,12 @@ struct MessageForSending {
 bool PrepareForSending(IDispatch* message, BSTR to, BSTR from, const std::function<std::string()>& domain,
                        bool eight_bit_text, MessageForSending& result, std::string& error);
 
+// For a provider's web API, which takes the whole message and reads its
+// recipients from it: the Date and Message-ID added when it has none, then
+// the message as Save writes it, Bcc included. False when the object is not
+// a message or cannot give its text.
+bool BytesForHandingOver(IDispatch* message, const std::function<std::string()>& domain, std::string& bytes);
+
 // For IMAP4 APPEND: the whole message as Save writes it. Empty when the
 // message cannot give it.
 std::string BytesForAppending(IMIMEMessage* message);

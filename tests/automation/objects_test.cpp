@@ -44,6 +44,10 @@ TEST(Properties, NewObjectsStartWithTheirDefaults) {
       {L"VeskMail.OAuth2", 9, VT_BOOL, "-1"},   // OpenBrowser
       {L"VeskMail.OAuth2", 11, VT_I4, "0"},     // ExpiresIn
       {L"VeskMail.OAuth2", 13, VT_BSTR, ""},    // UserCode
+      {L"VeskMail.MailAPI", 1, VT_BSTR, "graph"},  // Provider
+      {L"VeskMail.MailAPI", 2, VT_BSTR, "https://graph.microsoft.com"},  // BaseAddress
+      {L"VeskMail.MailAPI", 3, VT_BSTR, "me"},     // Mailbox
+      {L"VeskMail.MailAPI", 5, VT_I4, "60000"},    // TimeOut
   };
   for (const auto& [prog_id, id, type, expected] : defaults) {
     ComPtr<IDispatch> object;

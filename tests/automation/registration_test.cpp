@@ -45,12 +45,14 @@ const std::tuple<const CLSID*, const wchar_t*, const wchar_t*> kClasses[] = {
     {&CLSID_VeskSMTP, L"VeskSMTP", L"VeskMail.SMTP"},
     {&CLSID_VeskIMAP4, L"VeskIMAP4", L"VeskMail.IMAP4"},
     {&CLSID_MIMEMessage, L"MIMEMessage", L"VeskMail.MIMEMessage"},
-    {&CLSID_VeskOAuth2, L"VeskOAuth2", L"VeskMail.OAuth2"}};
+    {&CLSID_VeskOAuth2, L"VeskOAuth2", L"VeskMail.OAuth2"},
+    {&CLSID_VeskMailAPI, L"VeskMailAPI", L"VeskMail.MailAPI"}};
 
 const IID* const kInterfaces[] = {
     &IID_IVeskPOP3,      &IID_IVeskSMTP,    &IID_IVeskIMAP4,     &IID_IMIMEMessage,     &IID_IMailAddress,
     &IID_IMailAddresses, &IID_IMimeBody,    &IID_IMimeBodies,    &IID_IFieldDictionary, &IID_IVeskPOP3Ex,
-    &IID_IVeskSMTPEx,    &IID_IVeskIMAP4Ex, &IID_IMIMEMessageEx, &IID_IVeskOAuth2};
+    &IID_IVeskSMTPEx,    &IID_IVeskIMAP4Ex, &IID_IMIMEMessageEx, &IID_IVeskOAuth2,
+    &IID_IVeskMailAPI};
 
 class Registration : public testing::Test {
  protected:

@@ -64,11 +64,11 @@ for arch in ${VESK_RELEASE_ARCHS:-x64 x86}; do
   dll=$(winpath "$unpacked/$arch/veskmail.dll")
   check "$arch: regsvr32 /n /i:user succeeds" wine_run "$WINE" regsvr32 /s /n /i:user "$dll"
   registered=$(user_classes)
-  for key in VeskMail.{POP3,SMTP,IMAP4,MIMEMessage,OAuth2}{,.1} TypeLib Interface; do
+  for key in VeskMail.{POP3,SMTP,IMAP4,MIMEMessage,OAuth2,MailAPI}{,.1} TypeLib Interface; do
     check "$arch: HKCU\\Software\\Classes\\$key written" grep -qF "[Software\\\\Classes\\\\$key" <<<"$registered"
   done
-  check "$arch: the five classes' InprocServer32 and the type library name the unpacked DLL" \
-    test "$(grep -cF "@=\"${dll//\\/\\\\}\"" "$WINEPREFIX/user.reg" 2>/dev/null)" -eq 6
+  check "$arch: the six classes' InprocServer32 and the type library name the unpacked DLL" \
+    test "$(grep -cF "@=\"${dll//\\/\\\\}\"" "$WINEPREFIX/user.reg" 2>/dev/null)" -eq 7
   check "$arch: nothing written for the machine" test "$(grep -ciE 'vesk|8FC089DD' "$WINEPREFIX/system.reg" 2>/dev/null)" -eq 0
   check "$arch: regsvr32 /u /n /i:user succeeds" wine_run "$WINE" regsvr32 /s /u /n /i:user "$dll"
   check "$arch: unregistration leaves the user's classes as they were" test "$(user_classes)" = "$before"

@@ -106,6 +106,21 @@ enum MessageId : int {
   kMsgOAuthNoBrowser = 314,
   kMsgOAuthUnsafeText = 315,
   kMsgAccessTokenNeededFor = 316,
+  kMsgApiError = 320,
+  kMsgApiStatus = 321,
+  kMsgApiUnreachable = 322,
+  kMsgApiThrottledTooLong = 323,
+  kMsgApiBadProvider = 324,
+  kMsgApiBadBaseAddress = 325,
+  kMsgApiMeRefused = 326,
+  kMsgApiMessageTooLarge = 327,
+  kMsgApiAttachmentTooLarge = 328,
+  kMsgApiMayBeDelivered = 329,
+  kMsgApiNoOAuth2 = 330,
+  kMsgApiUnreadable = 331,
+  kMsgApiTokenNotRenewed = 332,
+  kMsgApiBadArgument = 333,
+  kMsgApiCannotSplit = 334,
 };
 
 // The text of a message, or nullptr when the list has no such number.

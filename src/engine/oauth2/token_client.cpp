@@ -136,13 +136,13 @@ bool TokenClient::Post(const std::string& url, const std::string& body, std::str
                        std::string* error_code) {
   http::Request request;
   request.url = url;
-  request.form_body = body;
+  request.body = body;
   request.timeout_ms = settings_.timeout_ms > 0 ? settings_.timeout_ms : 30000;
   request.extra_ca_file = settings_.extra_ca_file;
   http::Response response;
   std::string transport_error;
   const bool answered = http::PostForm(request, response, transport_error);
-  WipeText(request.form_body);
+  WipeText(request.body);
   if (!answered) return Fail(FormatMessageText(kMsgOAuthUnreachable, url.c_str(), transport_error.c_str()));
   const Json reply = Json::parse(response.body, nullptr, false);
   if (response.status == 200 && reply.is_object()) {
@@ -228,6 +228,12 @@ bool TokenClient::CurrentToken(std::string& token) {
   }
   token = tokens_.access_token;
   return true;
+}
+
+bool TokenClient::Renew() {
+  if (!tokens_.refresh_token.empty()) return Refresh();
+  if (!settings_.client_secret.empty() && !settings_.token_endpoint.empty()) return RequestClientCredentials();
+  return Fail(FormatMessageText(kMsgOAuthSettingMissing, "RefreshToken"));
 }
 
 void TokenClient::SetRefreshToken(std::string token) {

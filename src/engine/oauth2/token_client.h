@@ -90,6 +90,10 @@ class TokenClient {
   // minute is left: by the refresh token, or, for a client with a secret and
   // no refresh token, by asking for client credentials again.
   bool CurrentToken(std::string& token);
+  // A new access token now, whatever the one held says of its end (a
+  // provider refused it): by the refresh token, or by client credentials
+  // for a client with a secret and no refresh token.
+  bool Renew();
   // Replaces the refresh token (and forgets the access token).
   void SetRefreshToken(std::string token);
 

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "engine/common/ascii.h"
 #include "engine/platform/sockets.h"
 #include "engine/platform/tls_win.h"
 
@@ -114,9 +115,44 @@ InternetHandle OpenSession() {
   return InternetHandle(session);
 }
 
+std::string Narrow(const wchar_t* text, size_t length) {
+  if (length == 0) return {};
+  const int size = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
+  std::string narrow(static_cast<size_t>(size > 0 ? size : 0), '\0');
+  if (size > 0) WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), narrow.data(), size, nullptr, nullptr);
+  return narrow;
+}
+
+// One header the request has answered, as text; empty when it has none.
+std::wstring QueryText(HINTERNET request, DWORD what) {
+  DWORD size = 0;
+  WinHttpQueryHeaders(request, what, WINHTTP_HEADER_NAME_BY_INDEX, WINHTTP_NO_OUTPUT_BUFFER, &size,
+                      WINHTTP_NO_HEADER_INDEX);
+  if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || size == 0) return {};
+  std::wstring text(size / sizeof(wchar_t), L'\0');
+  if (!WinHttpQueryHeaders(request, what, WINHTTP_HEADER_NAME_BY_INDEX, text.data(), &size, WINHTTP_NO_HEADER_INDEX)) {
+    return {};
+  }
+  text.resize(size / sizeof(wchar_t));
+  return text;
+}
+
+// Whether the certificate the request met names `address`.
+bool CertificateNames(HINTERNET request, sockets::Ipv4Address address) {
+  PCCERT_CONTEXT certificate = nullptr;
+  DWORD certificate_size = sizeof certificate;
+  const bool named = WinHttpQueryOption(request, WINHTTP_OPTION_SERVER_CERT_CONTEXT, &certificate, &certificate_size) &&
+                     certificate && tls::CertificateHasAddress(certificate, address);
+  if (certificate) CertFreeCertificateContext(certificate);
+  return named;
+}
+
+// Requests go out in pieces this size, each within what is left of the time.
+constexpr DWORD kWriteChunk = 64 * 1024;
+
 }  // namespace
 
-bool PostForm(const Request& request, Response& response, std::string& error) {
+bool Send(const Request& request, Response& response, std::string& error) {
   response = Response{};
   auto fail = [&](DWORD code) {
     error = Describe(code);
@@ -146,42 +182,72 @@ bool PostForm(const Request& request, Response& response, std::string& error) {
   const int limit = request.timeout_ms > 0 ? request.timeout_ms : 30000;
   const Deadline deadline(limit);
   WinHttpSetTimeouts(session.get(), limit, limit, limit, limit);
+  // Redirects are the caller's to judge, as on the libcurl side.
+  DWORD redirects = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
+  WinHttpSetOption(session.get(), WINHTTP_OPTION_REDIRECT_POLICY, &redirects, sizeof redirects);
 
   InternetHandle connection(WinHttpConnect(session.get(), host.c_str(), parts.nPort, 0));
   if (!connection) return fail(GetLastError());
-  InternetHandle call(WinHttpOpenRequest(connection.get(), L"POST", path.c_str(), nullptr, WINHTTP_NO_REFERER,
-                                         WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE));
-  if (!call) return fail(GetLastError());
-  // A host given as an address: the name check is left to the code below,
-  // which runs after the handshake and before any byte of the body is sent.
-  const sockets::Ipv4Address address = sockets::ParseDottedAddress(std::string(host.begin(), host.end()).c_str());
-  if (address != sockets::kNoAddress) {
-    DWORD flags = SECURITY_FLAG_IGNORE_CERT_CN_INVALID;
-    WinHttpSetOption(call.get(), WINHTTP_OPTION_SECURITY_FLAGS, &flags, sizeof flags);
+  const std::string host_text = Narrow(host.data(), host.size());
+  const sockets::Ipv4Address address = sockets::ParseDottedAddress(host_text.c_str());
+  auto open = [&](const wchar_t* method) {
+    InternetHandle call(WinHttpOpenRequest(connection.get(), method, path.c_str(), nullptr, WINHTTP_NO_REFERER,
+                                           WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE));
+    // A host given as an address: the name check is left to the code
+    // below, since WinHTTP compares names only.
+    if (call && address != sockets::kNoAddress) {
+      DWORD flags = SECURITY_FLAG_IGNORE_CERT_CN_INVALID;
+      WinHttpSetOption(call.get(), WINHTTP_OPTION_SECURITY_FLAGS, &flags, sizeof flags);
+    }
+    return call;
+  };
+  std::wstring headers;
+  bool credentials = false;
+  for (const auto& [name, value] : request.headers) {
+    headers += Wide(name + ": " + value + "\r\n");
+    credentials = credentials || EqualsIgnoringAsciiCase(name, "Authorization");
   }
-  // The headers first, the body (which carries secrets) only once the
-  // server's certificate is known to be the right one.
-  const wchar_t* headers = L"Content-Type: application/x-www-form-urlencoded\r\nAccept: application/json\r\n";
-  const DWORD size = static_cast<DWORD>(request.form_body.size());
-  deadline.Apply(call.get());
-  if (!WinHttpSendRequest(call.get(), headers, static_cast<DWORD>(-1L), WINHTTP_NO_REQUEST_DATA, 0, size, 0)) {
-    return fail(GetLastError());
-  }
-  if (address != sockets::kNoAddress) {
-    PCCERT_CONTEXT certificate = nullptr;
-    DWORD certificate_size = sizeof certificate;
-    const bool named = WinHttpQueryOption(call.get(), WINHTTP_OPTION_SERVER_CERT_CONTEXT, &certificate,
-                                          &certificate_size) &&
-                       certificate && tls::CertificateHasAddress(certificate, address);
-    if (certificate) CertFreeCertificateContext(certificate);
-    if (!named) {
-      error = "the server's certificate is not issued for " + std::string(host.begin(), host.end());
+  if (address != sockets::kNoAddress && credentials) {
+    // A bearer token goes out with the request line: the certificate is
+    // checked on a request without it first, on the connection the real
+    // request then reuses.
+    InternetHandle probe = open(L"HEAD");
+    if (!probe) return fail(GetLastError());
+    deadline.Apply(probe.get());
+    if (!WinHttpSendRequest(probe.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
+      return fail(GetLastError());
+    }
+    if (!CertificateNames(probe.get(), address)) {
+      error = "the server's certificate is not issued for " + host_text;
       return false;
     }
+    deadline.Apply(probe.get());
+    WinHttpReceiveResponse(probe.get(), nullptr);
   }
-  DWORD written = 0;
+  const std::wstring method = Wide(request.method);
+  InternetHandle call = open(method.c_str());
+  if (!call) return fail(GetLastError());
+  // The headers first, the body (which may carry secrets) only once the
+  // server's certificate is known to be the right one.
+  const DWORD size = static_cast<DWORD>(request.body.size());
   deadline.Apply(call.get());
-  if (size > 0 && !WinHttpWriteData(call.get(), request.form_body.data(), size, &written)) return fail(GetLastError());
+  if (!WinHttpSendRequest(call.get(), headers.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : headers.c_str(),
+                          headers.empty() ? 0 : static_cast<DWORD>(-1L), WINHTTP_NO_REQUEST_DATA, 0, size, 0)) {
+    return fail(GetLastError());
+  }
+  if (address != sockets::kNoAddress && !CertificateNames(call.get(), address)) {
+    error = "the server's certificate is not issued for " + host_text;
+    return false;
+  }
+  for (DWORD done = 0; done < size;) {
+    DWORD written = 0;
+    if (deadline.Passed()) return fail(ERROR_WINHTTP_TIMEOUT);
+    deadline.Apply(call.get());
+    if (!WinHttpWriteData(call.get(), request.body.data() + done, std::min(kWriteChunk, size - done), &written)) {
+      return fail(GetLastError());
+    }
+    done += written;
+  }
   deadline.Apply(call.get());
   if (!WinHttpReceiveResponse(call.get(), nullptr)) return fail(GetLastError());
   DWORD status = 0, status_size = sizeof status;
@@ -190,7 +256,20 @@ bool PostForm(const Request& request, Response& response, std::string& error) {
     return fail(GetLastError());
   }
   response.status = static_cast<long>(status);
-  char buffer[8192];
+  const std::wstring raw = QueryText(call.get(), WINHTTP_QUERY_RAW_HEADERS_CRLF);
+  const std::string raw_text = Narrow(raw.data(), raw.size());
+  for (size_t at = 0; at < raw_text.size();) {
+    size_t end = raw_text.find('\n', at);
+    if (end == std::string::npos) end = raw_text.size();
+    const std::string_view line(raw_text.data() + at, end - at);
+    if (at == 0) {
+      response.status_line.assign(line.substr(0, line.find_last_not_of("\r ") + 1));
+    } else {
+      AddHeaderLine(line, response.headers);
+    }
+    at = end + 1;
+  }
+  char buffer[16384];
   for (;;) {
     DWORD got = 0;
     // A body that trickles in counts against the same time.
