@@ -61,7 +61,7 @@ WScript.Echo "Sent: " & api.LastServerReply
 
 Dim ids
 ids = api.ListMessages("inbox", 10)
-WScript.Echo (UBound(ids) + 1) & " newest messages in the inbox"
+WScript.Echo "Newest messages in the inbox: " & (UBound(ids) + 1)
 If UBound(ids) >= 0 Then
   Dim size, newest
   size = api.MessageSize(ids(0))   ' fetches the message once: Retrieve then takes it

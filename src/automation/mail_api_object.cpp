@@ -172,8 +172,14 @@ STDMETHODIMP MailApiObject::MoveMessage(BSTR id, BSTR folder, BSTR* new_id) {
   });
 }
 
-STDMETHODIMP MailApiObject::DeleteMessage(BSTR id, VARIANT_BOOL permanently) {
-  return Operation([&] { return Outcome(client_.DeleteMessage(ToNarrow(id, kText), permanently != VARIANT_FALSE)); });
+STDMETHODIMP MailApiObject::DeleteMessage(BSTR id, VARIANT_BOOL permanently, BSTR* new_id) {
+  if (!new_id) return E_POINTER;
+  *new_id = nullptr;
+  return Operation([&] {
+    std::string moved;
+    if (!client_.DeleteMessage(ToNarrow(id, kText), permanently != VARIANT_FALSE, moved)) return Outcome(false);
+    return ToBstr(moved, new_id, kText);
+  });
 }
 
 STDMETHODIMP MailApiObject::MarkRead(BSTR id, VARIANT_BOOL read) {

@@ -32,7 +32,7 @@ class MailApiObject : public DispatchObject<MailApiObject, IVeskMailAPI, ErrorIn
   STDMETHODIMP Retrieve(BSTR id, IDispatch** message) override;
   STDMETHODIMP MessageSize(BSTR id, LONG* size) override;
   STDMETHODIMP MoveMessage(BSTR id, BSTR folder, BSTR* new_id) override;
-  STDMETHODIMP DeleteMessage(BSTR id, VARIANT_BOOL permanently) override;
+  STDMETHODIMP DeleteMessage(BSTR id, VARIANT_BOOL permanently, BSTR* new_id) override;
   STDMETHODIMP MarkRead(BSTR id, VARIANT_BOOL read) override;
   STDMETHODIMP get_LastError(LONG* value) override;
 

@@ -16,6 +16,11 @@
 //     cannot keep its HTTP object from following redirects): it visits the
 //     `url` given, follows its redirect to the loopback listener of a sign-in
 //     and answers the listener's HTTP status as JSON.
+// Every token carries a unique jti, and an application's token (client
+// credentials) the claim idtyp "app". The same server is the tests' fake of
+// two providers' mail web APIs, which checks these tokens
+// (mail_api_fake.js: /v1.0/..., /gmail/v1/..., /upload/gmail/v1/...,
+// hooks under /test/api/).
 // Usage: node server.js PORT KEY.pem CERT.pem SIGNING_KEY.pem KID CA.pem [USER]
 'use strict';
 const crypto = require('node:crypto');
@@ -23,6 +28,7 @@ const fs = require('node:fs');
 const https = require('node:https');
 const express = require('express');
 const { OAuth2Server } = require('oauth2-mock-server');
+const mailApiFake = require('./mail_api_fake');
 
 const [port, keyFile, certFile, signingKeyFile, kid, caFile, user = 'vesk'] = process.argv.slice(2);
 const http = require('node:http');
@@ -46,6 +52,8 @@ async function main() {
   const lifetimes = new WeakMap();
   service.on('beforeTokenSigning', (token, req) => {
     token.payload.sub = user;
+    token.payload.jti = crypto.randomUUID();
+    if (req.body && req.body.grant_type === 'client_credentials') token.payload.idtyp = 'app';
     delete token.payload.azp;
     const client = (req.body && req.body.client_id) || '';
     if (client.startsWith('short-')) {
@@ -60,6 +68,8 @@ async function main() {
   });
 
   const app = express();
+  // Ahead of the form parser: the fake reads its request bodies itself.
+  mailApiFake.mount(app, { signingKey: signingKeyFile, baseUrl: `https://localhost:${port}` });
   app.use(express.urlencoded({ extended: false }));
 
   // The scripted failures of the token endpoint.

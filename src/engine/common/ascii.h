@@ -1,5 +1,6 @@
 #pragma once
 
+#include <string>
 #include <string_view>
 
 namespace vesk {
@@ -9,6 +10,13 @@ namespace vesk {
 // are never folded, whatever the code page.
 constexpr char AsciiToLower(char c) {
   return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c;
+}
+
+// The text with its ASCII letters in lower case.
+inline std::string AsciiLowered(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower) c = AsciiToLower(c);
+  return lower;
 }
 
 constexpr bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {

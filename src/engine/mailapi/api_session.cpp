@@ -24,16 +24,6 @@ std::int64_t SystemSeconds() {
   return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
 }
 
-// Days from 1970-01-01 to a date of the proleptic Gregorian calendar.
-std::int64_t DaysFromCivil(int year, int month, int day) {
-  year -= month <= 2;
-  const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
-  const int year_of_era = static_cast<int>(year - era * 400);
-  const int day_of_year = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-  const int day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
-  return era * 146097 + day_of_era - 719468;
-}
-
 // The provider's error code and message. Graph: {"error":{"code":"...",
 // "message":"..."}}; Google: {"error":{"code":404,"message":"...",
 // "status":"NOT_FOUND"}}; an OAuth 2 style body: {"error":"...",
@@ -80,8 +70,7 @@ std::string ApiSession::ShownAddress(const std::string& url) {
     if (end == std::string::npos) end = url.size();
     const std::string_view pair(url.data() + at, end - at);
     const size_t equals = pair.find('=');
-    std::string name(pair.substr(0, equals));
-    for (char& c : name) c = AsciiToLower(c);
+    const std::string name = AsciiLowered(pair.substr(0, equals));
     if (at > query + 1) shown += '&';
     if (equals != std::string_view::npos && name.find("token") != std::string::npos) {
       shown.append(pair.substr(0, equals + 1)).append("...");
@@ -100,9 +89,7 @@ std::int64_t ApiSession::RetryAfterSeconds(const std::string& value, std::int64_
   }
   CivilTime when;
   if (!ParseMailDate(value, when)) return -1;
-  const std::int64_t at = DaysFromCivil(when.year, when.month, when.day) * 86400 + when.hour * 3600 +
-                          when.minute * 60 + when.second;
-  return std::max<std::int64_t>(at - now, 0);
+  return std::max<std::int64_t>(SecondsSinceEpoch(when) - now, 0);
 }
 
 void ApiSession::TakeReply(const http::Response& response) {

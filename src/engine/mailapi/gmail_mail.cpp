@@ -19,12 +19,6 @@ constexpr size_t kJsonLimit = 5 * 1024 * 1024;
 constexpr size_t kLargestMessage = 35 * 1024 * 1024;
 constexpr int kPageSize = 100;
 
-std::string Lower(const std::string& text) {
-  std::string lower = text;
-  for (char& c : lower) c = AsciiToLower(c);
-  return lower;
-}
-
 // base64url as Google writes it, padded or not.
 std::string DecodeBase64Url(std::string text) {
   for (char& c : text) {
@@ -54,7 +48,7 @@ class GmailOperations final : public MailOperations {
   bool Search(const std::string& query, int max_count, std::vector<std::string>& ids) override;
   bool Retrieve(const std::string& id, std::string& mime) override;
   bool Move(const std::string& id, const std::string& folder, std::string& new_id) override;
-  bool Delete(const std::string& id, bool permanently) override;
+  bool Delete(const std::string& id, bool permanently, std::string& new_id) override;
   bool MarkRead(const std::string& id, bool read) override;
 
  private:
@@ -124,7 +118,7 @@ bool GmailOperations::Collect(const std::string& query, int max_count, std::vect
 bool GmailOperations::List(const std::string& folder, int max_count, std::vector<std::string>& ids) {
   // The well-known folders are system labels; archived mail is mail out of
   // the inbox (spam and trash are left out of a query unless asked for).
-  const std::string name = Lower(folder);
+  const std::string name = AsciiLowered(folder);
   std::string query;
   if (name == "inbox") query = "labelIds=INBOX";
   else if (name == "sentitems") query = "labelIds=SENT";
@@ -168,8 +162,8 @@ bool GmailOperations::Modify(const std::string& id, std::vector<std::string> add
 bool GmailOperations::Move(const std::string& id, const std::string& folder, std::string& new_id) {
   // Gmail keeps a message's id whatever its labels.
   new_id = id;
-  const std::string name = Lower(folder);
-  if (name == "deleteditems") return Delete(id, false);
+  const std::string name = AsciiLowered(folder);
+  if (name == "deleteditems") return Delete(id, false, new_id);
   if (name == "inbox") return Modify(id, {"INBOX"}, {});
   if (name == "archive") return Modify(id, {}, {"INBOX"});
   if (name == "junkemail") return Modify(id, {"SPAM"}, {"INBOX"});
@@ -178,7 +172,8 @@ bool GmailOperations::Move(const std::string& id, const std::string& folder, std
   return Modify(id, {folder}, {"INBOX"});
 }
 
-bool GmailOperations::Delete(const std::string& id, bool permanently) {
+bool GmailOperations::Delete(const std::string& id, bool permanently, std::string& new_id) {
+  if (!permanently) new_id = id;
   ApiCall call;
   call.method = permanently ? "DELETE" : "POST";
   call.url = MessageAddress(id) + (permanently ? "" : "/trash");

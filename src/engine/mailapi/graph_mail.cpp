@@ -28,8 +28,7 @@ const std::set<std::string> kWellKnownFolders = {"inbox", "sentitems", "drafts",
                                                  "archive"};
 
 std::string FolderPath(const std::string& folder) {
-  std::string lower = folder;
-  for (char& c : lower) c = AsciiToLower(c);
+  const std::string lower = AsciiLowered(folder);
   return kWellKnownFolders.count(lower) ? lower : folder;
 }
 
@@ -42,7 +41,7 @@ class GraphOperations final : public MailOperations {
   bool Search(const std::string& query, int max_count, std::vector<std::string>& ids) override;
   bool Retrieve(const std::string& id, std::string& mime) override;
   bool Move(const std::string& id, const std::string& folder, std::string& new_id) override;
-  bool Delete(const std::string& id, bool permanently) override;
+  bool Delete(const std::string& id, bool permanently, std::string& new_id) override;
   bool MarkRead(const std::string& id, bool read) override;
 
  private:
@@ -170,11 +169,8 @@ bool GraphOperations::Move(const std::string& id, const std::string& folder, std
   return true;
 }
 
-bool GraphOperations::Delete(const std::string& id, bool permanently) {
-  if (!permanently) {
-    std::string moved;
-    return Move(id, "deleteditems", moved);
-  }
+bool GraphOperations::Delete(const std::string& id, bool permanently, std::string& new_id) {
+  if (!permanently) return Move(id, "deleteditems", new_id);
   ApiCall call;
   call.method = "POST";
   call.url = MessageAddress(id) + "/permanentDelete";

@@ -9,17 +9,11 @@ namespace {
 constexpr std::string_view kGraphAddress = "https://graph.microsoft.com";
 constexpr std::string_view kGmailAddress = "https://gmail.googleapis.com";
 
-std::string Lower(std::string_view text) {
-  std::string lower(text);
-  for (char& c : lower) c = AsciiToLower(c);
-  return lower;
-}
-
 // "https://" and a host with an optional port, nothing after it (a slash
 // alone at the end is dropped).
 bool IsOrigin(std::string_view address) {
   constexpr std::string_view kScheme = "https://";
-  if (address.size() <= kScheme.size() || Lower(address.substr(0, kScheme.size())) != kScheme) return false;
+  if (address.size() <= kScheme.size() || AsciiLowered(address.substr(0, kScheme.size())) != kScheme) return false;
   const std::string_view rest = address.substr(kScheme.size());
   if (rest.empty() || rest.front() == ':' || rest.front() == '[') return false;
   const size_t colon = rest.find(':');
@@ -41,7 +35,7 @@ MailApiClient::MailApiClient() {
 }
 
 bool MailApiClient::SetProvider(std::string_view name) {
-  const std::string lower = Lower(name);
+  const std::string lower = AsciiLowered(name);
   if (lower != "graph" && lower != "gmail") {
     return session_.Fail(FormatMessageText(kMsgApiBadProvider, std::string(name).c_str()));
   }
@@ -127,10 +121,11 @@ bool MailApiClient::MoveMessage(const std::string& id, const std::string& folder
   return operations_->Move(id, folder, new_id);
 }
 
-bool MailApiClient::DeleteMessage(const std::string& id, bool permanently) {
+bool MailApiClient::DeleteMessage(const std::string& id, bool permanently, std::string& new_id) {
+  new_id.clear();
   if (!Begin({{"Id", &id}})) return false;
   if (id == cached_id_) Forget();
-  return operations_->Delete(id, permanently);
+  return operations_->Delete(id, permanently, new_id);
 }
 
 bool MailApiClient::MarkRead(const std::string& id, bool read) {

@@ -35,7 +35,8 @@ class MailOperations {
   virtual bool Search(const std::string& query, int max_count, std::vector<std::string>& ids) = 0;
   virtual bool Retrieve(const std::string& id, std::string& mime) = 0;
   virtual bool Move(const std::string& id, const std::string& folder, std::string& new_id) = 0;
-  virtual bool Delete(const std::string& id, bool permanently) = 0;
+  // `new_id`: the id in deleted items (empty after a permanent delete).
+  virtual bool Delete(const std::string& id, bool permanently, std::string& new_id) = 0;
   virtual bool MarkRead(const std::string& id, bool read) = 0;
 };
 
@@ -65,7 +66,7 @@ class MailApiClient {
   bool Retrieve(const std::string& id, std::string& mime);
   bool MessageSize(const std::string& id, std::int64_t& size);
   bool MoveMessage(const std::string& id, const std::string& folder, std::string& new_id);
-  bool DeleteMessage(const std::string& id, bool permanently);
+  bool DeleteMessage(const std::string& id, bool permanently, std::string& new_id);
   bool MarkRead(const std::string& id, bool read);
 
  private:

@@ -137,6 +137,10 @@ std::string FormatMailDate(const CivilTime& local, int offset_minutes) {
   return text;
 }
 
+std::int64_t SecondsSinceEpoch(const CivilTime& utc) {
+  return DaysFromCivil(utc.year, utc.month, utc.day) * 86400 + utc.hour * 3600 + utc.minute * 60 + utc.second;
+}
+
 std::string NewMessageId(std::string_view domain) {
   const UniqueId id = NewUniqueId();
   char random[40];

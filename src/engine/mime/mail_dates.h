@@ -3,6 +3,7 @@
 // Dates of the Date field (RFC 5322 section 3.3, with the obsolete forms of
 // section 4.3 on reading).
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -28,6 +29,9 @@ std::string FormatMailDate(const CivilTime& local, int offset_minutes);
 // count as -0000. Comments in parentheses and free white space are allowed.
 // Gives the time in UTC; false when the text is not such a date.
 bool ParseMailDate(std::string_view text, CivilTime& utc);
+
+// Seconds since 1970-01-01 00:00:00 UTC of a time given in UTC.
+std::int64_t SecondsSinceEpoch(const CivilTime& utc);
 
 // A new RFC 5322 message identifier (section 3.6.4), "<random@domain>": 128
 // random bits in hexadecimal and the given domain, or "localhost.localdomain"

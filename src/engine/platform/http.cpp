@@ -22,8 +22,7 @@ void AddHeaderLine(std::string_view line, HeaderList& headers) {
   while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.remove_suffix(1);
   const size_t colon = line.find(':');
   if (colon == std::string_view::npos || colon == 0 || line.compare(0, 5, "HTTP/") == 0) return;
-  std::string name(line.substr(0, colon));
-  for (char& c : name) c = AsciiToLower(c);
+  std::string name = AsciiLowered(line.substr(0, colon));
   std::string_view value = line.substr(colon + 1);
   while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
   while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.remove_suffix(1);

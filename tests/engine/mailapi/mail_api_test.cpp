@@ -7,8 +7,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <deque>
+#include <fstream>
 
 #include "engine/common/messages.h"
 #include "engine/mailapi/mail_api.h"
@@ -221,6 +223,32 @@ TEST_F(RequestRules, RequestsAreThoseTheProvidersDocument) {
   EXPECT_EQ(client.base_address(), "https://127.0.0.1:5601");
 }
 
+// The trace holds each request and its status, and neither the token nor
+// the message in any form; a message over the provider's maximum is refused
+// before anything is sent.
+TEST_F(RequestRules, TraceShowsRequestsOnlyAndLimitsComeFirst) {
+  const std::string path = ::testing::TempDir() + "vesk_api_trace.txt";
+  std::remove(path.c_str());
+  client.session().trace.set_path(path);
+  server.replies = {{202, "HTTP/1.1 202 Accepted", ""}};
+  ASSERT_TRUE(client.Send(mime));
+  std::ifstream in(path, std::ios::binary);
+  const std::string trace((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_NE(trace.find("C: POST https://graph.microsoft.com/v1.0/me/sendMail"), std::string::npos) << trace;
+  EXPECT_NE(trace.find("S: HTTP/1.1 202 Accepted"), std::string::npos) << trace;
+  for (const std::string secret : {std::string("token-0"), Base64Run(mime).substr(0, 12), std::string("Hello")}) {
+    EXPECT_EQ(trace.find(secret), std::string::npos) << secret;
+  }
+
+  ASSERT_TRUE(client.SetProvider("gmail"));
+  server.requests.clear();
+  std::string huge(36 * 1024 * 1024, 'x');
+  EXPECT_FALSE(client.Send(huge));
+  EXPECT_EQ(MessageIdOfText(client.last_error()), kMsgApiMessageTooLarge);
+  EXPECT_TRUE(server.requests.empty());
+  EXPECT_EQ(huge.size(), 36u * 1024 * 1024) << "the caller's message is given back";
+}
+
 TEST(ApiAddresses, TokensInQueriesAreNotShown) {
   EXPECT_EQ(ApiSession::ShownAddress("https://up.example/s?authtoken=eyJ&x=1&pageToken=abc&$skiptoken=9"),
             "https://up.example/s?authtoken=...&x=1&pageToken=...&$skiptoken=...");
@@ -354,10 +382,15 @@ TEST_P(FakeProviders, SendListRetrieveMoveAndDelete) {
   std::vector<std::string> found;
   ASSERT_TRUE(client_.Search("second", 0, found)) << client_.last_error();
   EXPECT_FALSE(found.empty());
-  ASSERT_TRUE(client_.DeleteMessage(archived, false)) << client_.last_error();
+  std::string deleted;
+  ASSERT_TRUE(client_.DeleteMessage(archived, false, deleted)) << client_.last_error();
   ASSERT_TRUE(client_.Search("Text of second", 0, found)) << client_.last_error();
-  EXPECT_EQ(std::find(found.begin(), found.end(), archived), found.end()) << "deleted mail is not searched";
-  ASSERT_TRUE(client_.DeleteMessage(ids[0], true)) << client_.last_error();
+  EXPECT_EQ(std::find(found.begin(), found.end(), deleted), found.end()) << "deleted mail is not searched";
+  std::string gone = "?";
+  ASSERT_TRUE(client_.DeleteMessage(deleted, true, gone)) << client_.last_error();
+  EXPECT_EQ(gone, "");
+  EXPECT_FALSE(client_.Retrieve(deleted, oldest));
+  ASSERT_TRUE(client_.DeleteMessage(ids[0], true, gone)) << client_.last_error();
   EXPECT_FALSE(client_.Retrieve(ids[0], oldest));
 }
 

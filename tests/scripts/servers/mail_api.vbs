@@ -40,11 +40,9 @@ Function Outgoing(subject)
   Set Outgoing = m
 End Function
 
+' A file's text, each byte one character (the files compared here are ASCII).
 Function FileBytes(path)
-  Dim stream : Set stream = CreateObject("ADODB.Stream")
-  stream.Type = 1 : stream.Open : stream.LoadFromFile path
-  FileBytes = stream.Read
-  stream.Close
+  FileBytes = fso.OpenTextFile(path, 1).ReadAll
 End Function
 
 ' The error a call left, as "number|description" ("0|" when it succeeded).
@@ -117,10 +115,12 @@ For Each provider In Array("graph", "gmail")
   Dim archived : archived = api.MoveMessage(inbox(0), "archive")
   Check archived <> "", provider & ": the moved message's id"
   Check UBound(api.ListMessages("inbox")) = 0, provider & ": one message left in the inbox"
-  api.DeleteMessage archived
-  Check UBound(api.ListMessages("deleteditems")) = 0, provider & ": the deleted message is in deleted items"
-  api.DeleteMessage archived, True
-  Check Split(Failure(api, "Retrieve", archived, 0), "|")(0) = "320", provider & ": deleted for good"
+  Dim deleted : deleted = api.DeleteMessage(archived)
+  Dim trash : trash = api.ListMessages("deleteditems")
+  Check UBound(trash) = 0, provider & ": the deleted message is in deleted items"
+  If UBound(trash) = 0 Then Check trash(0) = deleted, provider & ": DeleteMessage gives its id in deleted items"
+  Check api.DeleteMessage(deleted, True) = "", provider & ": nothing left to name"
+  Check Left(Failure(api, "Retrieve", deleted, 0), 4) = "320|", provider & ": deleted for good"
   Check InStr(Failure(api, "Retrieve", "nosuchid", 0), IIf(provider = "graph", "ErrorItemNotFound", "NOT_FOUND")) > 0, _
     provider & ": the provider's error code: " & Failure(api, "Retrieve", "nosuchid", 0)
   Check InStr(api.LastServerReply, "HTTP/1.1 404") = 1, provider & " LastServerReply: " & api.LastServerReply
@@ -130,7 +130,8 @@ For Each provider In Array("graph", "gmail")
   For i = 1 To 9 : api.Send Outgoing("page " & i) : Next
   Check UBound(api.ListMessages("inbox")) = 8, provider & ": every page followed"
   Check UBound(api.ListMessages("inbox", 4)) = 3, provider & ": MaxCount"
-  Check api.Retrieve(api.ListMessages("inbox", 1)(0)).Subject = "page 9", provider & ": newest first"
+  Dim newest : newest = api.ListMessages("inbox", 1)
+  Check api.Retrieve(newest(0)).Subject = "page 9", provider & ": newest first"
 
   ' Throttling is waited out; a wait beyond TimeOut fails at once.
   Set api = NewApi(provider, "throttle@example.test")
@@ -138,7 +139,7 @@ For Each provider In Array("graph", "gmail")
   api.Send Outgoing("throttled")
   Check Timer - started >= 0.9, provider & ": Retry-After was waited for"
   Set api = NewApi(provider, "slowdown@example.test")
-  Check Split(Failure(api, "Send", Outgoing("slow"), 0), "|")(0) = "323", provider & ": a wait beyond TimeOut"
+  Check Left(Failure(api, "Send", Outgoing("slow"), 0), 4) = "323|", provider & ": a wait beyond TimeOut"
 
   ' A revoked token is renewed (client credentials again) and the request
   ' made once more.
@@ -155,7 +156,7 @@ Next
 
 ' Graph refuses "me" for an application's token: the error says what to do.
 Set api = NewApi("graph", "me")
-Check Split(Failure(api, "ListMessages", "inbox", 0), "|")(0) = "326", "graph: me refused for an application's token"
+Check Left(Failure(api, "ListMessages", "inbox", 0), 4) = "326|", "graph: me refused for an application's token"
 
 Function IIf(condition, a, b)
   If condition Then IIf = a Else IIf = b
