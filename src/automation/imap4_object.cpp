@@ -10,6 +10,11 @@
 
 namespace vesk::com {
 
+Imap4Object::Imap4Object() {
+  ReportProgressTo(*this, client_.progress);
+  client_.mailbox_news = [this](std::int32_t count) { FireMailboxChanged(count); };
+}
+
 STDMETHODIMP Imap4Object::get_MessageCount(LONG* value) { return GetValue(client_.message_count, value); }
 STDMETHODIMP Imap4Object::get_RecentCount(LONG* value) { return GetValue(client_.recent_count, value); }
 STDMETHODIMP Imap4Object::get_FirstUnseen(LONG* value) { return GetValue(client_.first_unseen, value); }

@@ -2,7 +2,9 @@
 
 #include "automation/frame/com_object.h"
 #include "automation/session_members.h"
+#include "automation/frame/connection_points.h"
 #include "automation/frame/page_context.h"
+#include "automation/transfer_events.h"
 #include "automation/retrieved_message.h"
 #include "engine/protocols/imap_client.h"
 
@@ -10,8 +12,10 @@ namespace vesk::com {
 
 // VeskMail.IMAP4: mailboxes and messages of one IMAP4 account.
 class Imap4Object : public DispatchObject<Imap4Object, SessionMembers<IVeskIMAP4Ex, IVeskIMAP4>,
-                                         ErrorInfoSupport<IVeskIMAP4Ex, IVeskIMAP4>> {
+                                         ErrorInfoSupport<IVeskIMAP4Ex, IVeskIMAP4>, EventSource,
+                                         ClassInfoSupport<CLSID_VeskIMAP4>> {
  public:
+  Imap4Object();
   STDMETHODIMP get_MessageCount(LONG* value) override;
   STDMETHODIMP get_RecentCount(LONG* value) override;
   STDMETHODIMP get_FirstUnseen(LONG* value) override;

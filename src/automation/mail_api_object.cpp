@@ -5,6 +5,7 @@
 #include "automation/frame/properties.h"
 #include "automation/host_domain.h"
 #include "automation/message_for_sending.h"
+#include "automation/transfer_events.h"
 #include "engine/common/messages.h"
 #include "engine/protocols/sign_in.h"
 
@@ -54,7 +55,10 @@ bool MailApiObject::Tokens::RenewToken(std::string& error) {
   return false;
 }
 
-MailApiObject::MailApiObject() { client_.session().tokens = &tokens_; }
+MailApiObject::MailApiObject() {
+  client_.session().tokens = &tokens_;
+  ReportProgressTo(*this, client_.progress);
+}
 
 HRESULT MailApiObject::Outcome(bool succeeded) {
   last_error_number_ = succeeded ? 0 : MessageIdOfText(client_.last_error());

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "automation/frame/com_object.h"
+#include "automation/frame/connection_points.h"
 #include "automation/retrieved_message.h"
 #include "engine/mailapi/mail_api.h"
 
@@ -9,7 +10,8 @@ namespace vesk::com {
 // VeskMail.MailAPI: sending and reading mail through a provider's web API
 // (Microsoft Graph, the Gmail API), with tokens from a VeskMail.OAuth2
 // object.
-class MailApiObject : public DispatchObject<MailApiObject, IVeskMailAPI, ErrorInfoSupport<IVeskMailAPI>> {
+class MailApiObject : public DispatchObject<MailApiObject, IVeskMailAPI, ErrorInfoSupport<IVeskMailAPI>, EventSource,
+                                            ClassInfoSupport<CLSID_VeskMailAPI>> {
  public:
   MailApiObject();
 

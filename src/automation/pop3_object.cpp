@@ -6,6 +6,8 @@
 
 namespace vesk::com {
 
+Pop3Object::Pop3Object() { ReportProgressTo(*this, client_.progress); }
+
 STDMETHODIMP Pop3Object::get_MessageCount(short* value) { return GetValue(client_.message_count(), value); }
 // The retrieved text becomes a new message object owned by the caller.
 HRESULT Pop3Object::HandOut(IDispatch** message) {

@@ -3,6 +3,7 @@
 #include "automation/frame/com_object.h"
 #include "automation/session_members.h"
 #include "automation/frame/connection_points.h"
+#include "automation/transfer_events.h"
 #include "automation/frame/page_context.h"
 #include "automation/retrieved_message.h"
 #include "engine/protocols/pop3_client.h"
@@ -12,8 +13,9 @@ namespace vesk::com {
 // VeskMail.POP3: reads one POP3 mailbox.
 class Pop3Object : public DispatchObject<Pop3Object, SessionMembers<IVeskPOP3Ex, IVeskPOP3>,
                                          ErrorInfoSupport<IVeskPOP3Ex, IVeskPOP3>,
-                                         EmptyConnectionPointContainer> {
+                                         EventSource, ClassInfoSupport<CLSID_VeskPOP3>> {
  public:
+  Pop3Object();
   STDMETHODIMP get_MessageCount(short* value) override;
   STDMETHODIMP GetMessageSize(short number, LONG* size) override;
   STDMETHODIMP Retrieve(short number, IDispatch** message) override;

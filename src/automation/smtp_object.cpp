@@ -95,6 +95,8 @@ const std::string& SmtpObject::HostDomain() {
   return host_domain_;
 }
 
+SmtpObject::SmtpObject() { ReportProgressTo(*this, client_.progress); }
+
 STDMETHODIMP SmtpObject::Send(IDispatch* message_object, BSTR to, BSTR from) {
   return Operation([&] {
     MessageForSending outgoing;

@@ -3,6 +3,7 @@
 #include "automation/frame/com_object.h"
 #include "automation/session_members.h"
 #include "automation/frame/connection_points.h"
+#include "automation/transfer_events.h"
 #include "engine/protocols/smtp_client.h"
 
 namespace vesk::com {
@@ -10,8 +11,9 @@ namespace vesk::com {
 // VeskMail.SMTP: sends messages to one SMTP server.
 class SmtpObject : public DispatchObject<SmtpObject, SessionMembers<IVeskSMTPEx, IVeskSMTP>,
                                          ErrorInfoSupport<IVeskSMTPEx, IVeskSMTP>,
-                                         EmptyConnectionPointContainer> {
+                                         EventSource, ClassInfoSupport<CLSID_VeskSMTP>> {
  public:
+  SmtpObject();
   STDMETHODIMP Send(IDispatch* message, BSTR to, BSTR from) override;
   STDMETHODIMP get_UseExtensions(VARIANT_BOOL* value) override;
   STDMETHODIMP put_UseExtensions(VARIANT_BOOL value) override;

@@ -15,6 +15,8 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <type_traits>
+#include <vector>
 
 #include "automation/support.h"
 
@@ -40,7 +42,9 @@ SOCKET Listen(short& port) {
 // Runs `deliver` against a recording server on loopback for one client and
 // one dialogue, and returns the message of its first SMTP DATA (dot-stuffing
 // undone) or IMAP APPEND literal. The server greets and answers every command.
-std::string Recorded(bool imap, const std::function<void(short port)>& deliver) {
+// `complete` tells whether the data ended with its period or the literal
+// came whole.
+std::string Recorded(bool imap, const std::function<void(short port)>& deliver, bool* complete = nullptr) {
   short port;
   const SOCKET listener = Listen(port);
   std::string message;
@@ -74,14 +78,18 @@ std::string Recorded(bool imap, const std::function<void(short port)>& deliver) 
       const size_t brace = line.rfind('{');
       if (!imap && line == "DATA") {
         say("354 go ahead\r\n");
-        while (next_line(line) && line != ".") {
+        bool ended = false;
+        while (next_line(line) && !(ended = line == ".")) {
           message += (line.rfind('.', 0) == 0 ? line.substr(1) : line) + "\r\n";
         }
+        if (complete) *complete = ended;
+        if (!ended) break;
       } else if (imap && line.find(" APPEND ") != std::string::npos && brace != std::string::npos) {
         const size_t size = std::stoul(line.substr(brace + 1));
         say("+ go ahead\r\n");
         while (pending.size() < size + 2 && fill()) {
         }
+        if (complete) *complete = pending.size() >= size + 2;
         message = pending.substr(0, size);
         pending.erase(0, std::min(pending.size(), size + 2));
       } else if (line == "QUIT" || line.find(" LOGOUT") != std::string::npos) {
@@ -160,6 +168,134 @@ TEST(MessageBytes, SmtpAndImapCarryTheSavedBytesInBothModes) {
         }
       };
       EXPECT_EQ(Recorded(imap, deliver), expected);
+    }
+  }
+}
+
+// A sink of the event interface, as a compiled client writes one: it keeps
+// every Progress it is told of and sets Cancel at the `cancel_at`th.
+class ProgressSink final : public IDispatch {
+ public:
+  struct Event {
+    LONG operation, done, total;
+  };
+  std::vector<Event> events;
+  size_t cancel_at = 0;
+
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) || IsEqualIID(riid, DIID__IVeskMailEvents)) {
+      *ppv = this;
+      AddRef();
+      return S_OK;
+    }
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
+  STDMETHODIMP_(ULONG) Release() override { return --refs_; }
+  STDMETHODIMP GetTypeInfoCount(UINT* count) override { return *count = 0, S_OK; }
+  STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+  STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*, UINT*) override {
+    if (id != 1 || params->cArgs != 4 || V_VT(&params->rgvarg[0]) != (VT_BYREF | VT_BOOL)) return DISP_E_MEMBERNOTFOUND;
+    events.push_back({V_I4(&params->rgvarg[3]), V_I4(&params->rgvarg[2]), V_I4(&params->rgvarg[1])});
+    if (events.size() == cancel_at) *V_BOOLREF(&params->rgvarg[0]) = VARIANT_TRUE;
+    // A sink's own failure does not stop the transfer.
+    return E_FAIL;
+  }
+
+ private:
+  ULONG refs_ = 1;
+};
+
+// Connects a sink to an object's events; gives the cookie.
+template <class Object>
+DWORD Connect(Object* object, IDispatch* sink) {
+  ComPtr<IConnectionPointContainer> container;
+  EXPECT_EQ(object->QueryInterface(IID_IConnectionPointContainer, container.put_void()), S_OK);
+  ComPtr<IConnectionPoint> point;
+  EXPECT_EQ(container->FindConnectionPoint(DIID__IVeskMailEvents, point.put()), S_OK);
+  DWORD cookie = 0;
+  EXPECT_EQ(point->Advise(sink, &cookie), S_OK);
+  return cookie;
+}
+
+// A message of about 380 KB of text lines.
+ComPtr<IMIMEMessage> LargeMessage() {
+  ComPtr<IMIMEMessage> message;
+  EXPECT_EQ(CreateByProgId(L"VeskMail.MIMEMessage", message), S_OK);
+  std::wstring text;
+  for (int i = 0; i < 8000; ++i) text += L"Line " + std::to_wstring(i) + L" of the report, long enough to count.\r\n";
+  message->put_Text(Bstr(text.c_str()).get());
+  message->put_Subject(Bstr(L"Report").get());
+  ComPtr<IMailAddress> from;
+  message->get_From(from.put());
+  from->put_Address(Bstr(L"anna@example.com").get());
+  ComPtr<IMailAddresses> to;
+  message->get_To(to.put());
+  ComPtr<IMailAddress> bob;
+  to->Add(bob.put());
+  bob->put_Address(Bstr(L"bob@example.com").get());
+  return message;
+}
+
+// Progress comes in order during SMTP DATA and IMAP APPEND (about every
+// 64 KiB here) and ends once at the whole size; a Cancel stops the
+// transfer before its end reaches the server (no final period, no whole
+// literal) and fails the call as cancelled. A sink that fails changes
+// nothing.
+TEST(Events, ProgressIsReportedAndCancelStopsTheTransfer) {
+  for (const bool imap : {false, true}) {
+    for (const size_t cancel_at : {size_t{0}, size_t{3}}) {
+      SCOPED_TRACE(std::string(imap ? "IMAP APPEND" : "SMTP DATA") + (cancel_at ? ", cancelled" : ""));
+      ComPtr<IMIMEMessage> message = LargeMessage();
+      ProgressSink sink;
+      sink.cancel_at = cancel_at;
+      HRESULT result = E_UNEXPECTED;
+      std::wstring error;
+      bool complete = false;
+      Recorded(imap, [&](short port) {
+        const auto run = [&](auto* client) {
+          Connect(client, &sink);
+          client->put_Host(Bstr(L"127.0.0.1").get());
+          client->put_Port(port);
+          ASSERT_EQ(client->Connect(), S_OK);
+          if constexpr (std::is_same_v<std::remove_pointer_t<decltype(client)>, IVeskIMAP4>) {
+            result = client->AppendMessage(Bstr(L"INBOX").get(), message.get());
+          } else {
+            result = client->Send(message.get(), nullptr, nullptr);
+          }
+          error = TakeErrorInfo().description;
+          client->Disconnect();
+        };
+        if (imap) {
+          ComPtr<IVeskIMAP4> client;
+          ASSERT_EQ(CreateByProgId(L"VeskMail.IMAP4", client), S_OK);
+          run(client.get());
+        } else {
+          ComPtr<IVeskSMTP> client;
+          ASSERT_EQ(CreateByProgId(L"VeskMail.SMTP", client), S_OK);
+          run(client.get());
+        }
+      }, &complete);
+      ASSERT_GE(sink.events.size(), 3u) << Narrow(error);
+      if (!cancel_at) EXPECT_LE(sink.events.size(), 30u) << "not much more often than every 64 KiB";
+      const LONG operation = imap ? TRANSFER_OPERATION_APPEND : TRANSFER_OPERATION_SEND;
+      for (size_t i = 0; i < sink.events.size(); ++i) {
+        EXPECT_EQ(sink.events[i].operation, operation);
+        EXPECT_GT(sink.events[i].total, 300000);
+        if (i > 0) EXPECT_GT(sink.events[i].done, sink.events[i - 1].done) << i;
+      }
+      if (cancel_at) {
+        EXPECT_EQ(result, E_FAIL);
+        EXPECT_EQ(Narrow(error), "Cancelled by the caller");
+        EXPECT_EQ(sink.events.size(), cancel_at);
+        EXPECT_FALSE(complete) << "the server saw the end of the message";
+      } else {
+        EXPECT_EQ(result, S_OK) << Narrow(error);
+        EXPECT_TRUE(complete);
+        EXPECT_EQ(sink.events.back().done, sink.events.back().total);
+      }
     }
   }
 }

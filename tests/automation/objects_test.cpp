@@ -252,21 +252,48 @@ TEST(MailboxWork, MessageArgumentsAreWholeNumbersInRangeBeforeAnythingIsSent) {
   }
 }
 
-// POP3 and SMTP offer a container without connection points; the others none.
-TEST(ConnectionPoints, Pop3AndSmtpOfferAnEmptyContainer) {
+// The protocol objects and the MailAPI object have one connection point,
+// for the event interface, which their class information names as the
+// default source; the message object has none.
+TEST(ConnectionPoints, ProtocolObjectsOfferTheEventInterface) {
   for (const auto& [prog_id, offered] : {std::pair{L"VeskMail.POP3", true},
                                          {L"VeskMail.SMTP", true},
-                                         {L"VeskMail.IMAP4", false},
+                                         {L"VeskMail.IMAP4", true},
+                                         {L"VeskMail.MailAPI", true},
                                          {L"VeskMail.MIMEMessage", false}}) {
+    SCOPED_TRACE(Narrow(prog_id));
     ComPtr<IConnectionPointContainer> container;
-    ASSERT_EQ(CreateByProgId(prog_id, container), offered ? S_OK : E_NOINTERFACE) << Narrow(prog_id);
+    ASSERT_EQ(CreateByProgId(prog_id, container), offered ? S_OK : E_NOINTERFACE);
     if (!offered) continue;
     ComPtr<IConnectionPoint> point;
     EXPECT_EQ(container->FindConnectionPoint(IID_IDispatch, point.put()), CONNECT_E_NOCONNECTION);
+    ASSERT_EQ(container->FindConnectionPoint(DIID__IVeskMailEvents, point.put()), S_OK);
+    ComPtr<IConnectionPointContainer> back;
+    ASSERT_EQ(point->GetConnectionPointContainer(back.put()), S_OK);
+    EXPECT_EQ(back.get(), container.get());
     ComPtr<IEnumConnectionPoints> points;
     ASSERT_EQ(container->EnumConnectionPoints(points.put()), S_OK);
-    IConnectionPoint* next = nullptr;
-    EXPECT_EQ(points->Next(1, &next, nullptr), S_FALSE);
+    IConnectionPoint* listed[2] = {};
+    ULONG fetched = 0;
+    EXPECT_EQ(points->Next(2, listed, &fetched), S_FALSE);
+    ASSERT_EQ(fetched, 1u);
+    EXPECT_EQ(listed[0], point.get());
+    listed[0]->Release();
+
+    ComPtr<IProvideClassInfo2> info;
+    ASSERT_EQ(container.As(info), S_OK);
+    GUID source{};
+    EXPECT_EQ(info->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID, &source), S_OK);
+    EXPECT_TRUE(IsEqualGUID(source, DIID__IVeskMailEvents));
+    ComPtr<ITypeInfo> coclass;
+    ASSERT_EQ(info->GetClassInfo(coclass.put()), S_OK);
+    TYPEATTR* attributes = nullptr;
+    ASSERT_EQ(coclass->GetTypeAttr(&attributes), S_OK);
+    EXPECT_EQ(attributes->typekind, TKIND_COCLASS);
+    CLSID expected{};
+    CLSIDFromProgID(prog_id, &expected);
+    EXPECT_TRUE(IsEqualGUID(attributes->guid, expected));
+    coclass->ReleaseTypeAttr(attributes);
   }
 }
 

@@ -265,7 +265,8 @@ void WriteClass(FILE* out, ITypeInfo* info, const TYPEATTR& attributes) {
     }
     info->GetImplTypeFlags(index, &flags);
     interfaces += (interfaces.empty() ? "" : ", ") + Name(implemented.get()) +
-                  ((flags & IMPLTYPEFLAG_FDEFAULT) ? " (default)" : "");
+                  ((flags & IMPLTYPEFLAG_FSOURCE) ? ((flags & IMPLTYPEFLAG_FDEFAULT) ? " (events)" : " (events, other)")
+                                                  : (flags & IMPLTYPEFLAG_FDEFAULT) ? " (default)" : "");
   }
   fprintf(out, "| %s | `%s` | `%s` | `%s` | %s | %s |\n", Name(info).c_str(), prog_id.c_str(), versioned.c_str(),
           Guid(attributes.guid).c_str(), interfaces.c_str(), Cell(Help(info)).c_str());

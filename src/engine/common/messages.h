@@ -89,6 +89,7 @@ enum MessageId : int {
   kMsgSignInTimedOut = 244,
   kMsgPlainSignInRefused = 245,
   kMsgServerWords = 246,
+  kMsgCancelled = 247,
   kMsgOAuthError = 300,
   kMsgOAuthErrorCode = 301,
   kMsgOAuthHttpStatus = 302,

@@ -124,6 +124,12 @@ bool ApiSession::Perform(ApiCall& call, http::Response& response) {
       request.headers.emplace_back("Authorization", "Bearer " + token);
       WipeText(token);
     }
+    if (meter) {
+      request.progress = [this](std::uint64_t moved, std::uint64_t reply_size) {
+        if (reply_size && meter->total() == 0) meter->set_total(reply_size);
+        return meter->Add(moved);
+      };
+    }
     // The body is lent to the request, not copied.
     request.body.swap(call.body);
     trace.Sent(call.method + " " + shown);
@@ -132,6 +138,10 @@ bool ApiSession::Perform(ApiCall& call, http::Response& response) {
     const bool answered = send(request, response, transport_error);
     request.body.swap(call.body);
     for (auto& header : request.headers) WipeText(header.second);
+    if (!answered && meter && meter->stopped()) {
+      trace.Note(transport_error);
+      return Fail(MessageText(kMsgCancelled));
+    }
     if (!answered) {
       trace.Note(transport_error);
       std::string text = FormatMessageText(kMsgApiUnreachable, method, shown.c_str(), transport_error.c_str());

@@ -12,6 +12,7 @@
 #include <functional>
 #include <string>
 
+#include "engine/common/progress.h"
 #include "engine/net/protocol_trace.h"
 #include "engine/platform/http.h"
 
@@ -55,6 +56,9 @@ class ApiSession {
   std::string extra_ca_file;
   TokenSource* tokens = nullptr;
   ProtocolTrace trace;
+  // While set, the body bytes of every request and reply are counted on it;
+  // a request its listener stops fails as cancelled.
+  TransferMeter* meter = nullptr;
 
   // What sends a request (the HTTPS seam unless replaced) and how the
   // session waits.

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <set>
+#include <utility>
 
 #include "engine/common/ascii.h"
 #include "engine/mailapi/mail_api.h"
@@ -244,7 +245,10 @@ bool GraphOperations::SendLarge(std::string& mime) {
   remove.method = "POST";
   remove.url = MessageAddress(id) + "/permanentDelete";
   http::Response response;
+  // Not counted, and not stopped by a caller who stopped the upload.
+  TransferMeter* const meter = std::exchange(session_.meter, nullptr);
   session_.Perform(remove, response);
+  session_.meter = meter;
   return session_.Fail(error);
 }
 

@@ -78,10 +78,21 @@ bool MailApiClient::Begin(std::initializer_list<std::pair<const char*, const std
   return true;
 }
 
+template <class Body>
+bool MailApiClient::Metered(TransferKind kind, std::uint64_t total, Body&& body) {
+  if (!progress) return body();
+  TransferMeter meter(progress, kind, total);
+  session_.meter = &meter;
+  const bool done = body();
+  session_.meter = nullptr;
+  if (done && !meter.stopped()) meter.Finish();
+  return done;
+}
+
 bool MailApiClient::Send(std::string& mime) {
   if (mime.empty()) return session_.Fail(FormatMessageText(kMsgApiBadArgument, "Message"));
   session_.BeginOperation();
-  return operations_->Send(mime);
+  return Metered(TransferKind::kApiSend, mime.size(), [&] { return operations_->Send(mime); });
 }
 
 bool MailApiClient::ListMessages(const std::string& folder, int max_count, std::vector<std::string>& ids) {
@@ -101,14 +112,14 @@ bool MailApiClient::Retrieve(const std::string& id, std::string& mime) {
     Forget();
     return true;
   }
-  return operations_->Retrieve(id, mime);
+  return Metered(TransferKind::kApiRetrieve, 0, [&] { return operations_->Retrieve(id, mime); });
 }
 
 bool MailApiClient::MessageSize(const std::string& id, std::int64_t& size) {
   if (!Begin({{"Id", &id}})) return false;
   if (id != cached_id_) {
     Forget();
-    if (!operations_->Retrieve(id, cached_mime_)) return false;
+    if (!Metered(TransferKind::kApiRetrieve, 0, [&] { return operations_->Retrieve(id, cached_mime_); })) return false;
     cached_id_ = id;
   }
   size = static_cast<std::int64_t>(cached_mime_.size());

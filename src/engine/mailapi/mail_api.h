@@ -48,6 +48,8 @@ class MailApiClient {
   MailApiClient();
 
   ApiSession& session() { return session_; }
+  // Told of the progress of Send and Retrieve; may stop them.
+  ProgressListener progress;
   const std::string& last_error() const { return session_.last_error(); }
 
   // "graph" or "gmail" (any letter case); the base address follows unless
@@ -71,6 +73,8 @@ class MailApiClient {
 
  private:
   bool Begin(std::initializer_list<std::pair<const char*, const std::string*>> arguments);
+  template <class Body>
+  bool Metered(TransferKind kind, std::uint64_t total, Body&& body);
   void Forget() { cached_id_.clear(), cached_mime_.clear(); }
 
   ApiSession session_;

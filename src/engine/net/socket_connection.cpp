@@ -121,6 +121,7 @@ std::string SocketConnection::ConnectFailureText(const std::string& host, std::u
 }
 
 std::string SocketConnection::FailureText() const {
+  if (last_error_ == sockets::kErrCancelled) return MessageText(kMsgCancelled);
   if (!connected_ && last_error_ == sockets::kErrNotConnected) {
     return ended_ ? FormatMessageText(kMsgConnectionEnded, last_error_) : MessageText(kMsgNeverConnected);
   }
@@ -133,6 +134,12 @@ bool SocketConnection::Drop() {
   const int error = last_error_;
   Close();
   return Fail(error);
+}
+
+bool SocketConnection::Meter(std::size_t bytes) {
+  if (!meter_ || meter_->Add(bytes)) return true;
+  Fail(sockets::kErrCancelled);
+  return Drop();
 }
 
 // Reads and timed sends need a session: before the first connect and after
@@ -198,7 +205,16 @@ int SocketConnection::SendWithin(std::string_view bytes, int timeout_ms) {
     return Close(), RefuseWithoutSocket(), -1;
   }
   timeout_ms = std::max(timeout_ms, 0);
-  if (!tls_) return SendRaw(bytes.data(), bytes.size(), timeout_ms) ? static_cast<int>(bytes.size()) : -1;
+  if (!tls_) {
+    // Metered, the bytes go a piece at a time, each counted.
+    const std::size_t piece = meter_ ? TransferMeter::kReportBytes : bytes.size();
+    for (std::size_t done = 0; done < bytes.size();) {
+      const std::size_t chunk = std::min(piece, bytes.size() - done);
+      if (!SendRaw(bytes.data() + done, chunk, timeout_ms) || !Meter(chunk)) return -1;
+      done += chunk;
+    }
+    return static_cast<int>(bytes.size());
+  }
   std::string records;
   for (std::size_t done = 0; done < bytes.size();) {
     const std::size_t chunk = std::min(kEncryptChunkSize, bytes.size() - done);
@@ -208,7 +224,7 @@ int SocketConnection::SendWithin(std::string_view bytes, int timeout_ms) {
       Drop();
       return -1;
     }
-    if (!SendRaw(records.data(), records.size(), timeout_ms)) return -1;
+    if (!SendRaw(records.data(), records.size(), timeout_ms) || !Meter(chunk)) return -1;
     done += chunk;
   }
   return static_cast<int>(bytes.size());
@@ -289,7 +305,7 @@ int SocketConnection::TakeDecrypted(bool may_receive, int wait_ms) {
     const int n = tls_->Decrypt(buffer_.get() + end_, room);
     if (n > 0) {
       end_ += static_cast<std::size_t>(n);
-      return n;
+      return Meter(static_cast<std::size_t>(n)) ? n : -1;
     }
     if (n < 0) peer_closed_ = true;
     if (peer_closed_ || !may_receive) return 0;
@@ -315,7 +331,7 @@ int SocketConnection::TakeWhatIsPending(int wait_ms) {
   }
   const int n = ReceiveRaw(buffer_.get() + end_, static_cast<int>(kReceiveBufferSize - end_), wait_ms);
   if (n > 0) end_ += static_cast<std::size_t>(n);
-  return n;
+  return n > 0 && !Meter(static_cast<std::size_t>(n)) ? -1 : n;
 }
 
 // The pause between two empty polls: one receive that waits, ending as soon
@@ -366,9 +382,13 @@ int SocketConnection::WaitForData(int milliseconds) {
 // receive after the wait. Bytes a TLS session has decrypted already are
 // taken without a receive. False on a time-out (10060) or a socket failure.
 bool SocketConnection::ReceiveMore(InactivityClock& clock) {
-  if (tls_ && TakeDecrypted(false) > 0) {
-    clock.NoteBytes();
-    return true;
+  if (tls_) {
+    const int n = TakeDecrypted(false);
+    if (n < 0) return false;
+    if (n > 0) {
+      clock.NoteBytes();
+      return true;
+    }
   }
   for (;;) {
     if (!clock.NoteEmptyPoll()) return Fail(sockets::kErrTimedOut), Drop();

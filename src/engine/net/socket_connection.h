@@ -23,6 +23,8 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+
+#include "engine/common/progress.h"
 #include <string_view>
 
 #include "engine/platform/sockets.h"
@@ -117,6 +119,12 @@ class SocketConnection {
   // twice is harmless.
   bool Close();
 
+  // While set, every byte sent or received is counted on the meter; when
+  // its listener asks to stop, the read or send fails with kErrCancelled
+  // and the session is dropped.
+  void set_meter(TransferMeter* meter) { meter_ = meter; }
+  TransferMeter* meter() const { return meter_; }
+
   bool HasSocket() const { return socket_ != sockets::kInvalidHandle; }
   int LastError() const { return last_error_; }
 
@@ -144,6 +152,8 @@ class SocketConnection {
   int ReceiveRaw(char* buffer, int room, int wait_ms = 0);
   bool SendRaw(const char* data, std::size_t length, int timeout_ms);
   bool Drop();
+  // Counts bytes on the meter; false (the session dropped) when stopped.
+  bool Meter(std::size_t bytes);
   bool RefuseWithoutSocket();
   bool PeerHasEnded();
   bool FailTls(std::string text);
@@ -157,6 +167,7 @@ class SocketConnection {
   sockets::Waiter waiter_ = sockets::kNoWaiter;
   int last_error_ = 0;
   bool connected_ = false;
+  TransferMeter* meter_ = nullptr;
   bool ended_ = false;
   // Set once the peer has ended the stream (or reset it): from then on the
   // socket is always readable, so pauses are slept instead of waited.

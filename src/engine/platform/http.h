@@ -6,6 +6,8 @@
 // store with it. Only https addresses are asked for; the certificate must be
 // trusted and name the host. Redirects are not followed.
 
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -26,7 +28,14 @@ struct Request {
   // A PEM file of certificate authorities trusted beside the system's store
   // (libcurl side only; empty: none). Tests use it for their private CA.
   std::string extra_ca_file;
+  // Told of body bytes as they go out or come in: `moved` new bytes, and
+  // the size of the reply's body once known (0 before). False stops the
+  // request, which then fails with kStopped as its error.
+  std::function<bool(std::uint64_t moved, std::uint64_t reply_size)> progress;
 };
+
+// The error text of a request its progress function stopped.
+inline constexpr const char* kStopped = "stopped by the caller";
 
 struct Response {
   long status = 0;

@@ -27,6 +27,24 @@ size_t CollectHeader(char* data, size_t size, size_t count, void* user) {
   return size * count;
 }
 
+// libcurl's counts are totals so far: the progress function gets what is new.
+struct Progress {
+  const Request* request;
+  curl_off_t reported = 0;
+  bool stopped = false;
+};
+
+int TellProgress(void* user, curl_off_t download_total, curl_off_t downloaded, curl_off_t, curl_off_t uploaded) {
+  auto* progress = static_cast<Progress*>(user);
+  const curl_off_t now = downloaded + uploaded;
+  if (now == progress->reported) return 0;
+  const auto moved = static_cast<std::uint64_t>(now - progress->reported);
+  progress->reported = now;
+  if (progress->request->progress(moved, static_cast<std::uint64_t>(download_total))) return 0;
+  progress->stopped = true;
+  return 1;
+}
+
 // curl_global_init is not thread-safe in older libcurl; once per process.
 void InitialiseOnce() {
   static std::once_flag once;
@@ -72,11 +90,17 @@ bool Send(const Request& request, Response& response, std::string& error) {
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, &response.body);
   curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &CollectHeader);
   curl_easy_setopt(curl, CURLOPT_HEADERDATA, &response);
+  Progress progress{&request};
+  if (request.progress) {
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &TellProgress);
+    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &progress);
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+  }
   const CURLcode code = curl_easy_perform(curl);
   if (code == CURLE_OK) {
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &response.status);
   } else {
-    error = message[0] ? message : curl_easy_strerror(code);
+    error = progress.stopped ? kStopped : message[0] ? message : curl_easy_strerror(code);
   }
   curl_slist_free_all(headers);
   curl_easy_cleanup(curl);

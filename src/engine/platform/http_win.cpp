@@ -247,6 +247,10 @@ bool Send(const Request& request, Response& response, std::string& error) {
       return fail(GetLastError());
     }
     done += written;
+    if (request.progress && !request.progress(written, 0)) {
+      error = kStopped;
+      return false;
+    }
   }
   deadline.Apply(call.get());
   if (!WinHttpReceiveResponse(call.get(), nullptr)) return fail(GetLastError());
@@ -269,6 +273,11 @@ bool Send(const Request& request, Response& response, std::string& error) {
     }
     at = end + 1;
   }
+  DWORD reply_size = 0, reply_size_size = sizeof reply_size;
+  if (!WinHttpQueryHeaders(call.get(), WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER,
+                           WINHTTP_HEADER_NAME_BY_INDEX, &reply_size, &reply_size_size, WINHTTP_NO_HEADER_INDEX)) {
+    reply_size = 0;
+  }
   char buffer[16384];
   for (;;) {
     DWORD got = 0;
@@ -278,6 +287,10 @@ bool Send(const Request& request, Response& response, std::string& error) {
     if (!WinHttpReadData(call.get(), buffer, sizeof buffer, &got)) return fail(GetLastError());
     if (got == 0) break;
     response.body.append(buffer, got);
+    if (request.progress && !request.progress(got, reply_size)) {
+      error = kStopped;
+      return false;
+    }
   }
   return true;
 }

@@ -60,6 +60,8 @@ enum Error : int {
   kErrTryAgain = 11002,           // WSATRY_AGAIN
   kErrNoRecovery = 11003,         // WSANO_RECOVERY
   kErrNoData = 11004,             // WSANO_DATA
+  // Not a socket's own: the caller stopped the transfer (ERROR_CANCELLED).
+  kErrCancelled = 1223,
 };
 
 // A blocking IPv4 stream socket, or kInvalidHandle.

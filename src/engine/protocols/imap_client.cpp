@@ -366,6 +366,8 @@ bool ImapClient::ReadResponse(ImapResponse& response, int timeout) {
     }
     literal_total += count;
     if (count > kMaxLiteralBytes || literal_total > kMaxLiteralBytes) return Fail(kMsgInvalidLiteral);
+    // A transfer whose size was not known yet takes the literal's.
+    if (TransferMeter* meter = connection_.meter(); meter && meter->total() == 0) meter->set_total(count);
     std::string& bytes = response.literals.emplace_back();
     bytes.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(count, kChunkSize * 16)));
     if (!connection_.ReadBytes(bytes, static_cast<std::size_t>(count), timeout)) return FailWithSocketError();
@@ -716,8 +718,11 @@ bool ImapClient::AppendMessage(std::string_view client_name, std::string_view me
   literal.reserve(message.size() + 2);
   literal.append(message).append("\r\n");
   trace().SentBody(message.size());
-  if (connection_.SendWithin(literal, timeout_ms()) < 0) return FailWithSocketError();
-  return CollectResponses(timeout_ms()) && CheckCompletion();
+  // Stopped before its end, the literal is never completed: the session
+  // ends and nothing is appended.
+  return Metered(TransferKind::kAppend, literal.size(), [&](TransferMeter*) {
+    return connection_.SendWithin(literal, timeout_ms()) >= 0 || FailWithSocketError();
+  }) && CollectResponses(timeout_ms()) && CheckCompletion();
 }
 
 bool ImapClient::DeleteMessage(std::int32_t number) {
@@ -797,7 +802,9 @@ bool ImapClient::SearchSentSince(int year, int month, int day) {
 }
 
 bool ImapClient::Retrieve(std::int32_t number) {
-  return ExecuteCommand(ImapCommand::kFetchMessage, {number, number});
+  return Metered(TransferKind::kRetrieve, 0, [&](TransferMeter*) {
+    return ExecuteCommand(ImapCommand::kFetchMessage, {number, number});
+  });
 }
 
 bool ImapClient::RetrieveHeader(std::int32_t number) {

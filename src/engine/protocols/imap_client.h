@@ -43,6 +43,7 @@
 #include <chrono>
 #include <cstdint>
 #include <initializer_list>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -202,6 +203,8 @@ class ImapClient : public LineSession {
   // UIDNEXT too, and news of arrivals refreshes uid_next. Without it the
   // dialogues stay as they always were.
   bool uid_next_wanted = false;
+  // Told the message count when WaitForChange meets news of the mailbox.
+  std::function<void(std::int32_t message_count)> mailbox_news;
   std::vector<std::uint32_t> uid_search_results;
   // The parts of the message whose structure was read last.
   std::vector<ImapBodyPart> message_parts;

@@ -214,6 +214,7 @@ bool ImapClient::WaitForChange(int seconds, bool& changed) {
     mailbox_changes_ = kNothingChanged;
     changed = true;
     message_count = static_cast<std::int32_t>(std::min<std::uint32_t>(known_exists_, INT32_MAX));
+    if (mailbox_news) mailbox_news(message_count);
     return !uid_next_wanted || RefreshUidNext();
   }
   mailbox_changes_ = kNothingChanged;
@@ -229,7 +230,10 @@ bool ImapClient::WaitForChange(int seconds, bool& changed) {
   const bool arrived = (mailbox_changes_ & kMessagesArrived) != 0;
   mailbox_changes_ = kNothingChanged;
   // The count the server's EXISTS and EXPUNGE responses have given.
-  if (changed) message_count = static_cast<std::int32_t>(std::min<std::uint32_t>(known_exists_, INT32_MAX));
+  if (changed) {
+    message_count = static_cast<std::int32_t>(std::min<std::uint32_t>(known_exists_, INT32_MAX));
+    if (mailbox_news) mailbox_news(message_count);
+  }
   return succeeded && (!arrived || !uid_next_wanted || RefreshUidNext());
 }
 
@@ -327,7 +331,11 @@ bool ImapClient::FetchPart(std::int32_t message, std::string_view section, std::
     return false;
   }
   part = *found;
-  if (!ExecuteCommand(ImapCommand::kFetchSection, {message, message, section})) return false;
+  if (!Metered(TransferKind::kSavePart, part.size, [&](TransferMeter*) {
+        return ExecuteCommand(ImapCommand::kFetchSection, {message, message, section});
+      })) {
+    return false;
+  }
   const std::string wanted = "BODY[" + std::string(section) + "]";
   for (const ImapResponse& response : responses_) {
     if (!ReadFetch(response, fetch_) || !IsFetchFor(fetch_, message)) continue;

@@ -50,6 +50,12 @@ bool LineSession::FailWithSocketError() {
   return FailWith(connection_.FailureText());
 }
 
+bool LineSession::FailCancelled() {
+  transport_failed_ = true;
+  connection_.Close();
+  return FailWith(MessageText(kMsgCancelled));
+}
+
 bool LineSession::SendBytes(std::string_view bytes, std::string_view shown) {
   trace_.Sent(shown.empty() ? bytes : shown);
   return connection_.SendWithin(bytes, timeout_ms_) >= 0 || FailWithSocketError();

@@ -65,6 +65,9 @@ class LineSession : protected SaslChannel {
   // ---- State ---------------------------------------------------------------
   // The server's last reply as the protocol keeps it.
   const std::string& last_reply() const { return last_reply_; }
+  // Told of the progress of sends, retrievals and appends; may stop them
+  // (the session then ends, and the call fails as cancelled). Empty: none.
+  ProgressListener progress;
   // Description of the last failure (a message text); kept until the next one.
   const std::string& last_error() const { return last_error_; }
   // Lets the owner record a failure found before the dialogue (such as an
@@ -130,6 +133,22 @@ class LineSession : protected SaslChannel {
     signing_in_ = false;
     return signed_in;
   }
+  // Runs a transfer with its bytes counted for the progress listener (when
+  // there is one): `body` gets the meter, or nullptr without a listener. The
+  // last report, at the whole total, follows a transfer that succeeded.
+  template <class Body>
+  bool Metered(TransferKind kind, std::uint64_t total, Body&& body) {
+    if (!progress) return body(static_cast<TransferMeter*>(nullptr));
+    TransferMeter meter(progress, kind, total);
+    connection_.set_meter(&meter);
+    bool done = body(&meter);
+    connection_.set_meter(nullptr);
+    if (done && !meter.stopped()) meter.Finish();
+    return done;
+  }
+  // The session's end when the listener stopped a transfer between two
+  // sends: the connection is dropped and the call fails as cancelled.
+  bool FailCancelled();
   // Whether the server still follows the dialogue: connected, and no read,
   // send or handshake has failed since Connect (a refusal leaves it so).
   bool ServerStillTalking() const { return connected() && !transport_failed_; }

@@ -151,10 +151,16 @@ bool Pop3Client::ReadStatus(Command command) {
       break;
     case kRetr:
     case kTop:
-    case kCapa:
-      if (!ReadDotTerminated(connection_, command == kCapa ? capabilities_ : retrieved_text_, timeout_ms())) {
-        return FailWithSocketError();
-      }
+    case kCapa: {
+      std::string& text = command == kCapa ? capabilities_ : retrieved_text_;
+      const auto read = [&](TransferMeter*) { return ReadDotTerminated(connection_, text, timeout_ms()); };
+      // Servers commonly say the size in the reply: "+OK 1234 octets".
+      const char* size = command == kRetr ? AfterBlank(line, 1) : nullptr;
+      const bool read_all = command == kCapa ? read(nullptr)
+                                             : Metered(command == kRetr ? TransferKind::kRetrieve : TransferKind::kRetrieveTop,
+                                                       size ? static_cast<std::uint64_t>(std::max(LeadingInteger(size), 0)) : 0,
+                                                       read);
+      if (!read_all) return FailWithSocketError();
       if (command == kCapa) {
         trace().Received(capabilities_.ends_with('\n') ? capabilities_ + "." : capabilities_ + "\n.");
         capabilities_known_ = true;
@@ -162,6 +168,7 @@ bool Pop3Client::ReadStatus(Command command) {
         trace().ReceivedBody(retrieved_text_.size());
       }
       break;
+    }
     default:
       break;
   }

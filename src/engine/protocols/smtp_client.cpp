@@ -312,7 +312,21 @@ bool SmtpClient::Send(std::string_view sender, const std::vector<std::string>& r
     return false;
   }
   trace().SentBody(block.size());
-  return connection_.SendWithin(block, timeout_ms()) >= 0 ? Execute(kEndOfData) : FailWithSocketError();
+  return Metered(TransferKind::kSend, block.size(), [&](TransferMeter* meter) {
+    if (!meter) return connection_.SendWithin(block, timeout_ms()) >= 0 ? Execute(kEndOfData) : FailWithSocketError();
+    // The final period goes only after the last report: a transfer stopped
+    // there, or anywhere before, delivers nothing.
+    constexpr std::size_t kEnd = 3;  // ".\r\n"
+    if (connection_.SendWithin(std::string_view(block).substr(0, block.size() - kEnd), timeout_ms()) < 0) {
+      return FailWithSocketError();
+    }
+    connection_.set_meter(nullptr);
+    meter->Add(kEnd);
+    if (!meter->Finish()) return FailCancelled();
+    return connection_.SendWithin(std::string_view(block).substr(block.size() - kEnd), timeout_ms()) >= 0
+               ? Execute(kEndOfData)
+               : FailWithSocketError();
+  });
 }
 
 // RFC 5321 section 4.1.1.5: in the extended dialogue a transaction that
