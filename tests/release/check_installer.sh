@@ -45,7 +45,7 @@ release() { "$ROOT/tools/release.sh" >>"$BUILD/results/installer-release.log" 2>
 release || { tail -20 "$BUILD/results/installer-release.log"; echo "0 passed, 1 failed"; exit 1; }
 version=$(cat "$BUILD/win64/version.txt")
 older=$(python3 -c 'import sys; a, b, c = map(int, sys.argv[1].split("."))
-print(f"{a}.{b}.{c - 1}" if c else f"{a}.{b - 1}.0" if b else f"{a - 1}.0.0")' "$version")
+print(f"{a}.{b}.{c - 1}" if c else f"{a}.{b - 1}.0" if b else f"{a - 1}.9.0")' "$version")
 mkdir -p "$work/first" "$work/old"
 cp "$ROOT/dist/veskmail-$version"-{x64,x86,user}.msi "$work/first/"
 VESK_VERSION=$older VESK_DIST_DIR="$work/old" release ||
@@ -156,9 +156,12 @@ map=("$(winpath "$stage/x64/veskmail.dll")"='<x64 DLL>' "$(winpath "$stage/x86/v
   "$(winpath "$stage/x64")\\"='<folder>\' "$(winpath "$stage/x86")\\"='<folder>\')
 check "x64: regsvr32 of the x64 DLL" wine_run /usr/lib/wine/wine64 regsvr32 /s "$(winpath "$stage/x64/veskmail.dll")"
 if [ -n "$x86_reason" ]; then
+  # (The system's type-library registration also writes the interfaces'
+  # keys of the 32-bit view: left out on both sides.)
   skip "x86: x64: regsvr32 of the x86 DLL" "$x86_reason"
   check "x64: the package wrote what regsvr32 writes (64-bit view; the 32-bit one unchecked)" same \
-    <(grep -v -e Wow6432Node -e '\\win32' "$work/machine64-package.txt") <(ours "$WINEPREFIX/system.reg" "$values" "${map[@]}")
+    <(grep -v -e Wow6432Node -e '\\win32' "$work/machine64-package.txt") \
+    <(ours "$WINEPREFIX/system.reg" "$values" "${map[@]}" | grep -v -e Wow6432Node -e '\\win32')
 else
   check "x64: regsvr32 of the x86 DLL" wine_run /usr/lib/wine/wine regsvr32 /s "$(winpath "$stage/x86/veskmail.dll")"
   check "x64: the package wrote what regsvr32 writes, in both views" \
