@@ -9,6 +9,9 @@ BUILD="$ROOT/build"
 PACKAGES=(cmake ninja-build g++ make pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev
   mingw-w64 mingw-w64-tools wine wine64 libwine-dev clang libclang-rt-14-dev python3 libssl-dev openssl
   libcurl4-openssl-dev nlohmann-json3-dev)
+# What the installer packages of the release take: wixl (Debian's msitools)
+# builds them, olefile fixes the stamps wixl leaves in them.
+INSTALLER_PACKAGES=(msitools wixl python3-olefile)
 
 ensure_packages() {
   local missing=()

@@ -10,7 +10,8 @@
 #             against the real servers, delivered mail, mail to international
 #             addresses, the OAuth 2 example, many threads
 #   servers   only the x64 harnesses that use the real servers
-#   release   the release zip, unpacked and used as a Windows user would
+#   release   the release zip, unpacked and used as a Windows user would, and
+#             the installer packages installed, upgraded and removed
 #   fuzz      a short run of each fuzz target
 #   self      the test command's own promises: skipping on a machine without
 #             32-bit programs, and a harness that cannot start
@@ -74,6 +75,8 @@ trap on_exit EXIT
 packages=("${PACKAGES[@]}")
 # Python's email test messages: messages from the wild, and fuzzing seeds.
 if chosen x64 x86 servers fuzz; then packages+=(libpython3.11-testsuite); fi
+# The release's installer packages are built with wixl.
+if chosen release; then packages+=("${INSTALLER_PACKAGES[@]}"); fi
 ensure_packages "${packages[@]}"
 mkdir -p "$BUILD/results"
 
@@ -383,6 +386,9 @@ release_suite() {
   echo "== release zip (tools/release.sh) unpacked and used per user in fresh prefixes"
   read -r passed failures < <("$ROOT/tests/release/check_release.sh" | harness_counts)
   record release "$passed" "$failures"
+  echo "== installer packages: installed, upgraded, repaired and removed with msiexec in fresh prefixes"
+  read -r passed failures < <("$ROOT/tests/release/check_installer.sh" | harness_counts)
+  record installer "$passed" "$failures"
 }
 
 fuzz_suite() {

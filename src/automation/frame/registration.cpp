@@ -18,52 +18,63 @@ std::wstring GuidText(const GUID& guid) {
 // Registration writes under a classes root: HKEY_CLASSES_ROOT for the
 // machine, HKCU\Software\Classes for the current user only.
 
-// Creates (or opens) <root>\<path> and sets its default value, and a named
-// value when `name` is given.
-HRESULT WriteKey(HKEY root, const std::wstring& path, const wchar_t* value, const wchar_t* name = nullptr,
-                 const wchar_t* named_value = nullptr) {
-  HKEY key = nullptr;
-  LONG status =
-      RegCreateKeyExW(root, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr, &key, nullptr);
-  if (status != ERROR_SUCCESS) return HRESULT_FROM_WIN32(status);
-  auto set = [&](const wchar_t* value_name, const wchar_t* data) {
-    const DWORD bytes = static_cast<DWORD>((wcslen(data) + 1) * sizeof(wchar_t));
-    return RegSetValueExW(key, value_name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data), bytes);
-  };
-  if (value) status = set(nullptr, value);
-  if (status == ERROR_SUCCESS && name) status = set(name, named_value);
-  RegCloseKey(key);
-  return HRESULT_FROM_WIN32(status);
+using Kind = RegistryValue::Kind;
+
+// Writes each value under `root`, creating its key (and the keys above it)
+// where missing.
+HRESULT WriteValues(HKEY root, const std::vector<RegistryValue>& values) {
+  for (const RegistryValue& value : values) {
+    HKEY key = nullptr;
+    LONG status = RegCreateKeyExW(root, value.key.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr,
+                                  &key, nullptr);
+    if (status != ERROR_SUCCESS) return HRESULT_FROM_WIN32(status);
+    if (value.kind != Kind::kKeyOnly) {
+      const DWORD bytes = static_cast<DWORD>((value.data.size() + 1) * sizeof(wchar_t));
+      status = RegSetValueExW(key, value.name.empty() ? nullptr : value.name.c_str(), 0, REG_SZ,
+                              reinterpret_cast<const BYTE*>(value.data.c_str()), bytes);
+    }
+    RegCloseKey(key);
+    if (status != ERROR_SUCCESS) return HRESULT_FROM_WIN32(status);
+  }
+  return S_OK;
 }
 
 void DeleteTree(HKEY root, const std::wstring& path) { RegDeleteTreeW(root, path.c_str()); }
 
-HRESULT RegisterClass(HKEY root, const ClassEntry& entry, const std::wstring& dll_path) {
+void AddValue(std::vector<RegistryValue>& values, const std::wstring& key, const std::wstring& data,
+              const wchar_t* name = L"", Kind kind = Kind::kText) {
+  values.push_back({kind, key, name, data});
+}
+
+std::wstring ClassKey(const ClassEntry& entry) { return L"CLSID\\" + GuidText(*entry.clsid); }
+
+// The ProgIDs and the class key of one class.
+void AddClassValues(const ClassEntry& entry, const std::wstring& dll_path, std::vector<RegistryValue>& values) {
   const std::wstring clsid = GuidText(*entry.clsid);
   const std::wstring versioned = entry.versioned_prog_id;
   const std::wstring independent = entry.prog_id;
-  const std::wstring class_key = L"CLSID\\" + clsid;
-  const std::wstring libid = GuidText(LIBID_VESKMAILLib);
+  const std::wstring class_key = ClassKey(entry);
+  AddValue(values, versioned, entry.description);
+  AddValue(values, versioned + L"\\CLSID", clsid);
+  AddValue(values, independent, entry.description);
+  AddValue(values, independent + L"\\CLSID", clsid);
+  AddValue(values, independent + L"\\CurVer", versioned);
+  AddValue(values, class_key, entry.description);
+  AddValue(values, class_key + L"\\ProgID", versioned);
+  AddValue(values, class_key + L"\\VersionIndependentProgID", independent);
+  values.push_back({Kind::kKeyOnly, class_key + L"\\Programmable", L"", L""});
+  AddValue(values, class_key + L"\\InprocServer32", dll_path, L"", Kind::kModulePath);
+  AddValue(values, class_key + L"\\InprocServer32", L"Apartment", L"ThreadingModel");
+  AddValue(values, class_key + L"\\TypeLib", GuidText(LIBID_VESKMAILLib));
+}
 
-  HRESULT hr = WriteKey(root, versioned, entry.description);
-  if (SUCCEEDED(hr)) hr = WriteKey(root, versioned + L"\\CLSID", clsid.c_str());
-  if (SUCCEEDED(hr)) hr = WriteKey(root, independent, entry.description);
-  if (SUCCEEDED(hr)) hr = WriteKey(root, independent + L"\\CLSID", clsid.c_str());
-  if (SUCCEEDED(hr)) hr = WriteKey(root, independent + L"\\CurVer", versioned.c_str());
-  if (FAILED(hr)) return hr;
-
+HRESULT RegisterClass(HKEY root, const ClassEntry& entry, const std::wstring& dll_path) {
+  std::vector<RegistryValue> values;
+  AddClassValues(entry, dll_path, values);
   // The class key is written afresh: whatever an earlier registration left
   // under it goes.
-  DeleteTree(root, class_key);
-  hr = WriteKey(root, class_key, entry.description);
-  if (SUCCEEDED(hr)) hr = WriteKey(root, class_key + L"\\ProgID", versioned.c_str());
-  if (SUCCEEDED(hr)) hr = WriteKey(root, class_key + L"\\VersionIndependentProgID", independent.c_str());
-  if (SUCCEEDED(hr)) hr = WriteKey(root, class_key + L"\\Programmable", nullptr);
-  if (SUCCEEDED(hr)) {
-    hr = WriteKey(root, class_key + L"\\InprocServer32", dll_path.c_str(), L"ThreadingModel", L"Apartment");
-  }
-  if (SUCCEEDED(hr)) hr = WriteKey(root, class_key + L"\\TypeLib", libid.c_str());
-  return hr;
+  DeleteTree(root, ClassKey(entry));
+  return WriteValues(root, values);
 }
 
 // The type library: from the DLL's own resource, else from a .tlb file beside
@@ -83,15 +94,16 @@ void DeleteClasses(HKEY root) {
   for (const ClassEntry& entry : ClassTable()) {
     DeleteTree(root, entry.versioned_prog_id);
     DeleteTree(root, entry.prog_id);
-    DeleteTree(root, L"CLSID\\" + GuidText(*entry.clsid));
+    DeleteTree(root, ClassKey(entry));
   }
 }
 
 std::wstring FolderOf(const std::wstring& path) { return path.substr(0, path.find_last_of(L"\\/") + 1); }
 
 // The keys the system's type-library registration writes, written by hand
-// under the user's classes key: some automation runtimes register a library
-// machine-wide even when asked for the current user only. `visit` is called
+// under the user's classes key (some automation runtimes register a library
+// machine-wide even when asked for the current user only) and by the
+// installer packages. `visit` is called
 // with the key of the library's version and with the key of each automation
 // interface; `lib_key` is "TypeLib\{libid}".
 template <class Visit>
@@ -119,7 +131,9 @@ HRESULT ForEachTypeLibKey(ITypeLib* lib, std::wstring& lib_key, Visit visit) {
   return hr;
 }
 
-HRESULT WriteUserTypeLib(HKEY root, ITypeLib* lib, const std::wstring& source, const std::wstring& help_dir) {
+// The type library's values. `source` is the file it was loaded from.
+HRESULT AddTypeLibValues(ITypeLib* lib, const std::wstring& dll_path, const std::wstring& source,
+                         std::vector<RegistryValue>& values) {
   std::wstring lib_key;
   return ForEachTypeLibKey(lib, lib_key, [&](const std::wstring& key, const TLIBATTR& library, ITypeInfo* info) {
     const std::wstring libid = GuidText(library.guid);
@@ -130,12 +144,13 @@ HRESULT WriteUserTypeLib(HKEY root, ITypeLib* lib, const std::wstring& source, c
       swprintf(locale, 16, L"%lx", static_cast<unsigned long>(library.lcid));
       swprintf(flags, 16, L"%u", library.wLibFlags);
       const wchar_t* platform = library.syskind == SYS_WIN64 ? L"win64" : L"win32";
-      HRESULT hr = WriteKey(root, key, text ? text : L"");
+      AddValue(values, key, text ? text : L"");
       SysFreeString(text);
-      if (SUCCEEDED(hr)) hr = WriteKey(root, key + L"\\" + locale + L"\\" + platform, source.c_str());
-      if (SUCCEEDED(hr)) hr = WriteKey(root, key + L"\\FLAGS", flags);
-      if (SUCCEEDED(hr)) hr = WriteKey(root, key + L"\\HELPDIR", help_dir.c_str());
-      return hr;
+      AddValue(values, key + L"\\" + locale + L"\\" + platform, source, L"",
+               source == dll_path ? Kind::kModulePath : Kind::kText);
+      AddValue(values, key + L"\\FLAGS", flags);
+      AddValue(values, key + L"\\HELPDIR", FolderOf(dll_path), L"", Kind::kModuleFolder);
+      return S_OK;
     }
     // Calls across apartments go through the universal marshaler, which
     // reads the interface from the registered type library.
@@ -143,12 +158,13 @@ HRESULT WriteUserTypeLib(HKEY root, ITypeLib* lib, const std::wstring& source, c
     info->GetDocumentation(MEMBERID_NIL, &text, nullptr, nullptr, nullptr);
     wchar_t version[16];
     swprintf(version, 16, L"%x.%x", library.wMajorVerNum, library.wMinorVerNum);
-    HRESULT hr = WriteKey(root, key, text ? text : L"");
+    AddValue(values, key, text ? text : L"");
     SysFreeString(text);
-    if (SUCCEEDED(hr)) hr = WriteKey(root, key + L"\\ProxyStubClsid", marshaler);
-    if (SUCCEEDED(hr)) hr = WriteKey(root, key + L"\\ProxyStubClsid32", marshaler);
-    if (SUCCEEDED(hr)) hr = WriteKey(root, key + L"\\TypeLib", libid.c_str(), L"Version", version);
-    return hr;
+    AddValue(values, key + L"\\ProxyStubClsid", marshaler);
+    AddValue(values, key + L"\\ProxyStubClsid32", marshaler);
+    AddValue(values, key + L"\\TypeLib", libid);
+    AddValue(values, key + L"\\TypeLib", version, L"Version");
+    return S_OK;
   });
 }
 
@@ -208,6 +224,15 @@ HRESULT RegisterServer() {
   return RegisterTypeLib(lib.get(), source.data(), help_dir.data());
 }
 
+HRESULT RegistryValuesFor(const std::wstring& dll_path, std::vector<RegistryValue>& values) {
+  ComPtr<ITypeLib> lib;
+  std::wstring source;
+  HRESULT hr = LoadOwnTypeLib(dll_path, lib.put(), source);
+  if (FAILED(hr)) return hr;
+  for (const ClassEntry& entry : ClassTable()) AddClassValues(entry, dll_path, values);
+  return AddTypeLibValues(lib.get(), dll_path, source, values);
+}
+
 HRESULT UnregisterServer() {
   DeleteClasses(HKEY_CLASSES_ROOT);
   ComPtr<ITypeLib> lib;
@@ -233,14 +258,12 @@ HRESULT UnregisterServer() {
 HRESULT RegisterServerForUser() {
   UserClassesKey root;
   if (FAILED(root.status())) return root.status();
-  const std::wstring dll_path = Module::FilePath();
-  ComPtr<ITypeLib> lib;
-  std::wstring source;
-  HRESULT hr = LoadOwnTypeLib(dll_path, lib.put(), source);
-  for (const ClassEntry& entry : ClassTable()) {
-    if (SUCCEEDED(hr)) hr = RegisterClass(root.get(), entry, dll_path);
+  std::vector<RegistryValue> values;
+  HRESULT hr = RegistryValuesFor(Module::FilePath(), values);
+  if (SUCCEEDED(hr)) {
+    for (const ClassEntry& entry : ClassTable()) DeleteTree(root.get(), ClassKey(entry));
+    hr = WriteValues(root.get(), values);
   }
-  if (SUCCEEDED(hr)) hr = WriteUserTypeLib(root.get(), lib.get(), source, FolderOf(dll_path));
   // A registration that stopped half-way is taken back whole.
   if (FAILED(hr)) UnregisterServerForUser();
   return hr;
