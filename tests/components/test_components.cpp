@@ -1,9 +1,11 @@
 // Stand-ins for platform pieces no one runs here, registered for the tests
 // only: a page context whose Server object maps virtual paths under a folder
-// (as the page engine's MapPath does), and a component that offers the
-// binary-source interface. Scripts create them by ProgID:
+// (as the page engine's MapPath does), a component that offers the
+// binary-source interface, and an object that raises events (for the script
+// host). Scripts create them by ProgID:
 //   VeskTest.PageContext   .Root = physical folder that "/" maps to
 //   VeskTest.ByteSource    .Text = content (one byte per character)
+//   VeskTest.Pinger        .Fire(Count) raises Ping events (event_source.cpp)
 #include <initguid.h>
 
 #include <string>
@@ -12,6 +14,8 @@
 #include "automation/frame/com_object.h"
 #include "automation/frame/com_ptr.h"
 #include "automation/frame/page_engine.h"
+#include "components/event_source.h"
+#include "vesktest_events_h.h"
 
 namespace vesk::testing_components {
 namespace {
@@ -131,7 +135,7 @@ class ByteSourceStandIn : public ComObject<ByteSourceStandIn, OnePropertyDispatc
   }
 };
 
-// Class objects (static, so never released) and registration of the two.
+// Class objects (static, so never released) and their registration.
 class Factory : public IClassFactory {
  public:
   Factory(const CLSID* clsid, const wchar_t* prog_id, HRESULT (*create)(IUnknown*, REFIID, void**))
@@ -151,7 +155,8 @@ class Factory : public IClassFactory {
 };
 
 Factory g_factories[] = {{&kClsidPageContext, L"VeskTest.PageContext", &PageContextStandIn::CreateForFactory},
-                         {&kClsidByteSource, L"VeskTest.ByteSource", &ByteSourceStandIn::CreateForFactory}};
+                         {&kClsidByteSource, L"VeskTest.ByteSource", &ByteSourceStandIn::CreateForFactory},
+                         {&CLSID_Pinger, L"VeskTest.Pinger", &CreatePinger}};
 
 std::wstring ClassKey(const Factory& factory) {
   wchar_t text[40] = {};

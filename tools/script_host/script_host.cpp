@@ -8,15 +8,37 @@
 // description, and the exit status is 1. Otherwise the exit status is the
 // code given to WScript.Quit, or 0 when the script runs to its end.
 //
-// The WScript object offers what our scripts use: Echo, Quit, Sleep and
-// Arguments (Count, Length, Item, and indexing as WScript.Arguments(i)).
+// The WScript object offers what our scripts use:
+//   Echo, Quit, Sleep
+//   Arguments                  Count, Length, Item, and WScript.Arguments(i)
+//   CreateObject(ProgID[, Prefix])
+//                              the object; with a prefix, connected to the
+//                              script as ConnectObject does
+//   ConnectObject Object, Prefix
+//                              each event Name of the object's default
+//                              source interface calls the script's global
+//                              procedure Prefix & Name when there is one
+//                              (events without one are ignored), with the
+//                              event's arguments in order; an argument the
+//                              object passes by reference (a Cancel) takes
+//                              back what the procedure assigned to it
+//   DisconnectObject Object    the object's events no longer reach the script
+// Wine's cscript connects no events. Here an object's events arrive on the
+// script's thread while the script is inside one of the object's methods,
+// so the engine runs the handler nested in that call. Connections end when
+// the script ends. An error in a handler is reported as any other and ends
+// the script, with the exit status 1.
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 #include <initguid.h>
 #include <activscp.h>
+#include <cguid.h>
 #include <ole2.h>
+#include <ocidl.h>
+#include <olectl.h>
 #include <shellapi.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -28,6 +50,10 @@ constexpr int kCannotStart = 2;
 std::wstring script_path;
 std::vector<std::wstring> script_arguments;
 bool script_failed = false;
+// The engine while the script runs (the event sinks find the handlers through
+// it), and how many errors it has reported to the site so far.
+IActiveScript* script_engine = nullptr;
+int errors_reported = 0;
 
 void Write(DWORD which, const std::wstring& text) {
   HANDLE handle = GetStdHandle(which);
@@ -83,6 +109,60 @@ bool Given(const DISPPARAMS* params, UINT index) {
   return !(v.vt == VT_ERROR && v.scode == DISP_E_PARAMNOTFOUND);
 }
 const VARIANT& Argument(const DISPPARAMS* params, UINT index) { return params->rgvarg[params->cArgs - 1 - index]; }
+
+// The system's text for a result code, for errors the engine left without a
+// description (Wine's VBScript gives none for division by zero).
+std::wstring SystemText(HRESULT code) {
+  wchar_t* buffer = nullptr;
+  DWORD size = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                              nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+  std::wstring text = size ? std::wstring(buffer, size) : L"(no description)";
+  LocalFree(buffer);
+  while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' ')) text.pop_back();
+  return text;
+}
+
+// "error NUMBER (0xHRESULT) SOURCE: DESCRIPTION" for an error the engine
+// or an object described; frees the strings of `info`.
+std::wstring DescribeError(EXCEPINFO& info, HRESULT fallback) {
+  if (info.pfnDeferredFillIn) info.pfnDeferredFillIn(&info);
+  HRESULT code = info.scode   ? info.scode
+                 : info.wCode ? MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, info.wCode)
+                              : fallback;
+  std::wstring message = L"error ";
+  // Script-level errors are numbered as the script sees them in Err.Number.
+  if (HRESULT_FACILITY(code) == FACILITY_CONTROL) message += std::to_wstring(HRESULT_CODE(code)) + L" ";
+  message += L"(" + Hex(code) + L") ";
+  message += info.bstrSource ? info.bstrSource : L"(no source)";
+  message += L": ";
+  message += info.bstrDescription && *info.bstrDescription ? info.bstrDescription : SystemText(code);
+  SysFreeString(info.bstrSource);
+  SysFreeString(info.bstrDescription);
+  SysFreeString(info.bstrHelpFile);
+  info = EXCEPINFO{};
+  return message;
+}
+
+// Prints an error that stopped the script:
+//   FILE(LINE, COLUMN): error NUMBER (0xHRESULT) SOURCE: DESCRIPTION
+//       SOURCE LINE
+void ReportScriptError(IActiveScriptError* error) {
+  EXCEPINFO info{};
+  error->GetExceptionInfo(&info);
+  DWORD context = 0;
+  ULONG line = 0;
+  LONG column = 0;
+  bool placed = SUCCEEDED(error->GetSourcePosition(&context, &line, &column));
+  BSTR line_text = nullptr;
+  error->GetSourceLineText(&line_text);
+
+  std::wstring message = script_path;
+  if (placed) message += L"(" + std::to_wstring(line + 1) + L", " + std::to_wstring(column + 1) + L")";
+  message += L": " + DescribeError(info, MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, 0)) + L"\n";
+  if (line_text && *line_text) message += L"    " + std::wstring(line_text) + L"\n";
+  Write(STD_ERROR_HANDLE, message);
+  SysFreeString(line_text);
+}
 
 // An object with a fixed list of members, dispatched by name and number; it
 // lives as long as the process, so reference counting is a formality.
@@ -163,9 +243,347 @@ class ArgumentsObject : public StaticDispatch {
 
 ArgumentsObject arguments_object;
 
+// --- Events ------------------------------------------------------------------
+
+// The arguments of an event as its handler receives them. Script engines
+// change in place a variant they are given by reference (VT_BYREF|VT_VARIANT),
+// but Wine's VBScript copies an argument given by reference to any other type,
+// so a handler's "Cancel = True" for a VT_BYREF|VT_BOOL would be lost. Each
+// such argument is therefore handed on as a reference to a variant holding
+// its value, and WriteBack stores what the handler left there, converted to
+// the original type, where the object's reference points.
+class HandlerArguments {
+ public:
+  explicit HandlerArguments(const DISPPARAMS& event)
+      : event_(event), passed_(event.rgvarg, event.rgvarg + event.cArgs), values_(event.cArgs) {
+    for (UINT i = 0; i < event.cArgs; ++i) {
+      VariantInit(&values_[i]);
+      const VARTYPE type = V_VT(&event.rgvarg[i]);
+      if (!(type & VT_BYREF) || (type & VT_ARRAY) || (type & VT_TYPEMASK) == VT_VARIANT) continue;
+      if (StoredSize(type & VT_TYPEMASK) == 0 || FAILED(VariantCopyInd(&values_[i], &event.rgvarg[i]))) continue;
+      V_VT(&passed_[i]) = VT_BYREF | VT_VARIANT;
+      V_VARIANTREF(&passed_[i]) = &values_[i];
+    }
+    params_ = {passed_.data(), event.rgdispidNamedArgs, event.cArgs, event.cNamedArgs};
+  }
+  ~HandlerArguments() {
+    for (VARIANT& value : values_) VariantClear(&value);
+  }
+  HandlerArguments(const HandlerArguments&) = delete;
+  HandlerArguments& operator=(const HandlerArguments&) = delete;
+
+  DISPPARAMS* Params() { return &params_; }
+
+  void WriteBack() {
+    for (UINT i = 0; i < event_.cArgs; ++i) {
+      if (V_VT(&passed_[i]) == V_VT(&event_.rgvarg[i])) continue;  // passed as it came
+      const VARIANT& target = event_.rgvarg[i];
+      const VARTYPE type = V_VT(&target) & VT_TYPEMASK;
+      VARIANT converted;
+      VariantInit(&converted);
+      if (FAILED(VariantChangeType(&converted, &values_[i], 0, type))) continue;
+      void* where = V_BYREF(&target);
+      switch (type) {
+        case VT_BSTR:
+          SysFreeString(*static_cast<BSTR*>(where));
+          *static_cast<BSTR*>(where) = V_BSTR(&converted);
+          V_VT(&converted) = VT_EMPTY;
+          break;
+        case VT_DISPATCH:
+        case VT_UNKNOWN:
+          if (*static_cast<IUnknown**>(where)) (*static_cast<IUnknown**>(where))->Release();
+          *static_cast<IUnknown**>(where) = V_UNKNOWN(&converted);
+          V_VT(&converted) = VT_EMPTY;
+          break;
+        case VT_DECIMAL:
+          *static_cast<DECIMAL*>(where) = V_DECIMAL(&converted);
+          break;
+        default:
+          std::memcpy(where, &V_UI1(&converted), StoredSize(type));
+      }
+      VariantClear(&converted);
+    }
+  }
+
+ private:
+  // Bytes behind a reference to a value of this type; 0 for the types not
+  // handed on this way.
+  static size_t StoredSize(VARTYPE type) {
+    switch (type) {
+      case VT_I1:
+      case VT_UI1:
+        return 1;
+      case VT_I2:
+      case VT_UI2:
+      case VT_BOOL:
+        return 2;
+      case VT_I4:
+      case VT_UI4:
+      case VT_INT:
+      case VT_UINT:
+      case VT_R4:
+      case VT_ERROR:
+        return 4;
+      case VT_I8:
+      case VT_UI8:
+      case VT_R8:
+      case VT_CY:
+      case VT_DATE:
+        return 8;
+      case VT_BSTR:
+      case VT_DISPATCH:
+      case VT_UNKNOWN:
+        return sizeof(void*);
+      case VT_DECIMAL:
+        return sizeof(DECIMAL);
+    }
+    return 0;
+  }
+
+  const DISPPARAMS& event_;
+  std::vector<VARIANT> passed_;
+  std::vector<VARIANT> values_;
+  DISPPARAMS params_{};
+};
+
+// An error in an event handler ends the script. The engine has normally told
+// the site already (with the position); when it has not, the error the call
+// returned is reported here, naming the handler.
+[[noreturn]] void StopAfterHandlerError(const std::wstring& handler, HRESULT hr, EXCEPINFO& info, int reported) {
+  if (errors_reported == reported) {
+    Write(STD_ERROR_HANDLE, script_path + L": " + DescribeError(info, hr) + L" (in the event handler " + handler +
+                                L"; the engine gave no position)\n");
+  } else {
+    DescribeError(info, hr);  // frees the strings
+  }
+  ExitProcess(kScriptFailed);
+}
+
+// Receives the events of one connected object: the event's number is named
+// through the type information of the source interface, and the script's
+// global procedure prefix + name, when it has one, is called with the event's
+// arguments. Events arrive on the script's thread from inside a call the
+// script made, so the engine runs the handler nested in that call.
+class EventSink final : public IDispatch {
+ public:
+  EventSink(const IID& events_iid, ITypeInfo* events, std::wstring prefix)
+      : events_iid_(events_iid), events_(events), prefix_(std::move(prefix)) {
+    events_->AddRef();
+  }
+  ~EventSink() { events_->Release(); }
+
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+    if (!ppv) return E_POINTER;
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) || IsEqualIID(riid, events_iid_)) {
+      *ppv = static_cast<IDispatch*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&refs_)); }
+  STDMETHODIMP_(ULONG) Release() override {
+    const LONG left = InterlockedDecrement(&refs_);
+    if (left == 0) delete this;
+    return static_cast<ULONG>(left);
+  }
+  STDMETHODIMP GetTypeInfoCount(UINT* count) override {
+    if (!count) return E_POINTER;
+    *count = 0;
+    return S_OK;
+  }
+  STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+
+  // Whatever happens to the event, the object hears S_OK: an event nobody
+  // handles is no failure of the object's.
+  STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT* result, EXCEPINFO*,
+                      UINT*) override {
+    if (!script_engine) return S_OK;  // the script has ended
+    BSTR event = nullptr;
+    UINT named = 0;
+    if (FAILED(events_->GetNames(id, &event, 1, &named)) || named == 0) return S_OK;
+    const std::wstring handler = prefix_ + std::wstring(event, SysStringLen(event));
+    SysFreeString(event);
+
+    IDispatch* script = nullptr;
+    if (FAILED(script_engine->GetScriptDispatch(nullptr, &script)) || !script) return S_OK;
+    AddRef();  // the handler may disconnect this sink
+    DISPID handler_id = DISPID_UNKNOWN;
+    LPOLESTR name = const_cast<LPOLESTR>(handler.c_str());
+    if (SUCCEEDED(script->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &handler_id))) {
+      DISPPARAMS none = {nullptr, nullptr, 0, 0};
+      HandlerArguments arguments(params ? *params : none);
+      EXCEPINFO info{};
+      UINT wrong_argument = 0;
+      const int reported = errors_reported;
+      const HRESULT hr = script->Invoke(handler_id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, arguments.Params(),
+                                        result, &info, &wrong_argument);
+      if (FAILED(hr)) StopAfterHandlerError(handler, hr, info, reported);
+      arguments.WriteBack();
+    }
+    script->Release();
+    Release();
+    return S_OK;
+  }
+
+ private:
+  LONG refs_ = 1;
+  IID events_iid_;
+  ITypeInfo* events_;
+  std::wstring prefix_;
+};
+
+// The identity of an object (its IUnknown), which is what connections are
+// kept by; null when the argument is no object.
+IUnknown* Identity(const VARIANT& argument) {
+  VARIANT value;
+  VariantInit(&value);
+  IUnknown* identity = nullptr;
+  if (SUCCEEDED(VariantCopyInd(&value, const_cast<VARIANT*>(&argument))) &&
+      (V_VT(&value) == VT_DISPATCH || V_VT(&value) == VT_UNKNOWN) && V_UNKNOWN(&value)) {
+    V_UNKNOWN(&value)->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identity));
+  }
+  VariantClear(&value);
+  return identity;
+}
+
+struct Connection {
+  IUnknown* object;  // identity, held
+  IConnectionPoint* point;
+  DWORD cookie;
+};
+std::vector<Connection> connections;
+
+// The default source interface of an object's class: its identifier and its
+// type information. IProvideClassInfo2 names it directly; otherwise the class
+// lists it among the interfaces it implements, as [default, source].
+HRESULT FindEventInterface(IUnknown* object, IID& iid, ITypeInfo** events, std::wstring& why) {
+  *events = nullptr;
+  IProvideClassInfo* provider = nullptr;
+  ITypeInfo* coclass = nullptr;
+  HRESULT hr = object->QueryInterface(IID_IProvideClassInfo, reinterpret_cast<void**>(&provider));
+  if (SUCCEEDED(hr)) hr = provider->GetClassInfo(&coclass);
+  if (provider) provider->Release();
+  if (FAILED(hr) || !coclass) {
+    why = L"the object describes no class, so its events cannot be found";
+    return FAILED(hr) ? hr : E_NOINTERFACE;
+  }
+  bool named = false;
+  IProvideClassInfo2* provider2 = nullptr;
+  if (SUCCEEDED(object->QueryInterface(IID_IProvideClassInfo2, reinterpret_cast<void**>(&provider2)))) {
+    named = SUCCEEDED(provider2->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID, &iid));
+    provider2->Release();
+  }
+
+  TYPEATTR* attributes = nullptr;
+  UINT implemented = 0;
+  if (SUCCEEDED(coclass->GetTypeAttr(&attributes))) {
+    implemented = attributes->cImplTypes;
+    coclass->ReleaseTypeAttr(attributes);
+  }
+  for (UINT i = 0; i < implemented && !*events; ++i) {
+    INT flags = 0;
+    HREFTYPE reference = 0;
+    ITypeInfo* candidate = nullptr;
+    if (FAILED(coclass->GetImplTypeFlags(i, &flags)) || FAILED(coclass->GetRefTypeOfImplType(i, &reference)) ||
+        FAILED(coclass->GetRefTypeInfo(reference, &candidate))) {
+      continue;
+    }
+    const INT wanted = IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FSOURCE;
+    if (SUCCEEDED(candidate->GetTypeAttr(&attributes))) {
+      if (named ? IsEqualIID(attributes->guid, iid) : (flags & wanted) == wanted) {
+        iid = attributes->guid;
+        *events = candidate;
+        candidate->AddRef();
+      }
+      candidate->ReleaseTypeAttr(attributes);
+    }
+    candidate->Release();
+  }
+  if (!*events && named) {  // named, but not listed by the class
+    ITypeLib* library = nullptr;
+    UINT index = 0;
+    if (SUCCEEDED(coclass->GetContainingTypeLib(&library, &index))) {
+      library->GetTypeInfoOfGuid(iid, events);
+      library->Release();
+    }
+  }
+  coclass->Release();
+  if (!*events) {
+    why = L"the object's class has no default source interface (it raises no events)";
+    return CONNECT_E_NOCONNECTION;
+  }
+  return S_OK;
+}
+
+// Connects the object's events to the script's procedures named prefix + event.
+HRESULT Connect(IUnknown* object, const std::wstring& prefix, std::wstring& why) {
+  IID iid = IID_NULL;
+  ITypeInfo* events = nullptr;
+  HRESULT hr = FindEventInterface(object, iid, &events, why);
+  if (FAILED(hr)) return hr;
+  IConnectionPointContainer* container = nullptr;
+  IConnectionPoint* point = nullptr;
+  hr = object->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container));
+  if (SUCCEEDED(hr)) hr = container->FindConnectionPoint(iid, &point);
+  if (container) container->Release();
+  if (FAILED(hr)) {
+    events->Release();
+    why = L"the object offers no connection point for its events";
+    return hr;
+  }
+  EventSink* sink = new EventSink(iid, events, prefix);
+  events->Release();
+  DWORD cookie = 0;
+  hr = point->Advise(sink, &cookie);
+  sink->Release();
+  if (FAILED(hr)) {
+    point->Release();
+    why = L"the object refused the connection to its events";
+    return hr;
+  }
+  IUnknown* identity = nullptr;
+  object->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identity));
+  connections.push_back({identity, point, cookie});
+  return S_OK;
+}
+
+// Ends the connections of one object (null: of every object). They leave the
+// list before any is ended, so that a call made while ending them (a sink
+// released, an object destroyed) sees the list as it will be.
+void Disconnect(IUnknown* identity) {
+  std::vector<Connection> ending;
+  for (auto it = connections.begin(); it != connections.end();) {
+    if (!identity || it->object == identity) {
+      ending.push_back(*it);
+      it = connections.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  for (Connection& connection : ending) {
+    connection.point->Unadvise(connection.cookie);
+    connection.point->Release();
+    if (connection.object) connection.object->Release();
+  }
+}
+
+// Fails a WScript method with a description (the script sees it in Err, the
+// host's report shows it when the script does not handle it).
+HRESULT Raise(EXCEPINFO* exception, const wchar_t* source, HRESULT code, const std::wstring& description) {
+  if (!exception) return code;
+  *exception = EXCEPINFO{};
+  exception->bstrSource = SysAllocString(source);
+  exception->bstrDescription = SysAllocStringLen(description.data(), static_cast<UINT>(description.size()));
+  exception->scode = code;
+  return DISP_E_EXCEPTION;
+}
+
 class WScriptObject : public StaticDispatch {
  public:
-  STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT* result, EXCEPINFO*,
+  STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT* result, EXCEPINFO* exception,
                       UINT*) override {
     if (result) VariantInit(result);
     switch (id) {
@@ -202,63 +620,74 @@ class WScriptObject : public StaticDispatch {
         result->vt = VT_DISPATCH;
         result->pdispVal = &arguments_object;
         return S_OK;
+      case kCreateObject:
+        return CreateObject(params, result, exception);
+      case kConnectObject: {
+        std::wstring prefix, why;
+        if (params->cArgs != 2) return DISP_E_BADPARAMCOUNT;
+        IUnknown* object = Identity(Argument(params, 0));
+        if (!object || FAILED(ToText(Argument(params, 1), prefix))) {
+          if (object) object->Release();
+          return DISP_E_TYPEMISMATCH;
+        }
+        HRESULT hr = Connect(object, prefix, why);
+        object->Release();
+        return FAILED(hr) ? Raise(exception, L"WScript.ConnectObject", hr, why) : S_OK;
+      }
+      case kDisconnectObject: {
+        if (params->cArgs != 1) return DISP_E_BADPARAMCOUNT;
+        IUnknown* object = Identity(Argument(params, 0));
+        if (!object) return DISP_E_TYPEMISMATCH;
+        Disconnect(object);  // an object that was not connected stays so
+        object->Release();
+        return S_OK;
+      }
     }
     return DISP_E_MEMBERNOTFOUND;
   }
 
  private:
-  enum : DISPID { kEcho = 1, kQuit, kSleep, kArguments };
+  enum : DISPID { kEcho = 1, kQuit, kSleep, kArguments, kCreateObject, kConnectObject, kDisconnectObject };
   std::vector<Member> Members() const override {
-    return {{L"Echo", kEcho}, {L"Quit", kQuit}, {L"Sleep", kSleep}, {L"Arguments", kArguments}};
+    return {{L"Echo", kEcho},
+            {L"Quit", kQuit},
+            {L"Sleep", kSleep},
+            {L"Arguments", kArguments},
+            {L"CreateObject", kCreateObject},
+            {L"ConnectObject", kConnectObject},
+            {L"DisconnectObject", kDisconnectObject}};
+  }
+
+  // CreateObject(ProgID or "{CLSID}"[, Prefix]): an object connected with the
+  // prefix is handed out only once connected.
+  static HRESULT CreateObject(const DISPPARAMS* params, VARIANT* result, EXCEPINFO* exception) {
+    std::wstring name, prefix, why;
+    if (params->cArgs < 1 || params->cArgs > 2) return DISP_E_BADPARAMCOUNT;
+    if (FAILED(ToText(Argument(params, 0), name))) return DISP_E_TYPEMISMATCH;
+    if (Given(params, 1) && FAILED(ToText(Argument(params, 1), prefix))) return DISP_E_TYPEMISMATCH;
+    CLSID clsid;
+    HRESULT hr = !name.empty() && name[0] == L'{' ? CLSIDFromString(name.c_str(), &clsid)
+                                                  : CLSIDFromProgID(name.c_str(), &clsid);
+    IDispatch* object = nullptr;
+    if (SUCCEEDED(hr)) {
+      hr = CoCreateInstance(clsid, nullptr, CLSCTX_SERVER, IID_IDispatch, reinterpret_cast<void**>(&object));
+    }
+    if (FAILED(hr)) return Raise(exception, L"WScript.CreateObject", hr, L"cannot create an object of class " + name);
+    if (!prefix.empty() && FAILED(hr = Connect(object, prefix, why))) {
+      object->Release();
+      return Raise(exception, L"WScript.CreateObject", hr, why);
+    }
+    if (!result) {
+      object->Release();
+      return S_OK;
+    }
+    result->vt = VT_DISPATCH;
+    result->pdispVal = object;
+    return S_OK;
   }
 };
 
 WScriptObject wscript_object;
-
-// The system's text for a result code, for errors the engine left without a
-// description (Wine's VBScript gives none for division by zero).
-std::wstring SystemText(HRESULT code) {
-  wchar_t* buffer = nullptr;
-  DWORD size = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                              nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-  std::wstring text = size ? std::wstring(buffer, size) : L"(no description)";
-  LocalFree(buffer);
-  while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' ')) text.pop_back();
-  return text;
-}
-
-// Prints an error that stopped the script:
-//   FILE(LINE, COLUMN): error NUMBER (0xHRESULT) SOURCE: DESCRIPTION
-//       SOURCE LINE
-void ReportScriptError(IActiveScriptError* error) {
-  EXCEPINFO info{};
-  error->GetExceptionInfo(&info);
-  if (info.pfnDeferredFillIn) info.pfnDeferredFillIn(&info);
-  HRESULT code = info.scode ? info.scode : MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, info.wCode);
-  DWORD context = 0;
-  ULONG line = 0;
-  LONG column = 0;
-  bool placed = SUCCEEDED(error->GetSourcePosition(&context, &line, &column));
-  BSTR line_text = nullptr;
-  error->GetSourceLineText(&line_text);
-
-  std::wstring message = script_path;
-  if (placed) message += L"(" + std::to_wstring(line + 1) + L", " + std::to_wstring(column + 1) + L")";
-  message += L": error ";
-  // Script-level errors are numbered as the script sees them in Err.Number.
-  if (HRESULT_FACILITY(code) == FACILITY_CONTROL) message += std::to_wstring(HRESULT_CODE(code)) + L" ";
-  message += L"(" + Hex(code) + L") ";
-  message += info.bstrSource ? info.bstrSource : L"(no source)";
-  message += L": ";
-  message += info.bstrDescription && *info.bstrDescription ? info.bstrDescription : SystemText(code);
-  message += L"\n";
-  if (line_text && *line_text) message += L"    " + std::wstring(line_text) + L"\n";
-  Write(STD_ERROR_HANDLE, message);
-  SysFreeString(info.bstrSource);
-  SysFreeString(info.bstrDescription);
-  SysFreeString(info.bstrHelpFile);
-  SysFreeString(line_text);
-}
 
 class Site : public IActiveScriptSite {
  public:
@@ -286,6 +715,7 @@ class Site : public IActiveScriptSite {
   STDMETHODIMP OnStateChange(SCRIPTSTATE) override { return S_OK; }
   STDMETHODIMP OnScriptError(IActiveScriptError* error) override {
     script_failed = true;
+    ++errors_reported;
     ReportScriptError(error);
     return S_OK;
   }
@@ -357,6 +787,7 @@ int Run() {
   if (FAILED(hr)) return Fail(L"cannot prepare the script engine", hr);
 
   // Started first, so that the text runs as it is parsed.
+  script_engine = engine;
   hr = engine->SetScriptState(SCRIPTSTATE_STARTED);
   EXCEPINFO info{};
   if (SUCCEEDED(hr))
@@ -368,6 +799,9 @@ int Run() {
     Write(STD_ERROR_HANDLE, script_path + L": error (" + Hex(info.scode ? info.scode : hr) + L"): " + description +
                                 L" (the engine gave no position)\n");
   }
+  // The script has ended: so have its connections, before the engine closes.
+  Disconnect(nullptr);
+  script_engine = nullptr;
   engine->Close();
   parser->Release();
   engine->Release();
