@@ -280,6 +280,8 @@ TEST(ConnectionPoints, ProtocolObjectsOfferTheEventInterface) {
     EXPECT_EQ(listed[0], point.get());
     listed[0]->Release();
 
+    ComPtr<IProvideClassInfo> plain;
+    EXPECT_EQ(container.As(plain), S_OK);
     ComPtr<IProvideClassInfo2> info;
     ASSERT_EQ(container.As(info), S_OK);
     GUID source{};

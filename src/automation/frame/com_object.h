@@ -105,11 +105,20 @@ class ComObject : public Main, public Others... {
   Main* MainInterface() { return static_cast<Main*>(this); }
 
  private:
+  // A mix-in answers for its interface, and for the one it derives from
+  // when it names that as `BaseInterface` (IProvideClassInfo2 is asked for
+  // as IProvideClassInfo too).
+  template <class I>
+  static bool Answers(REFIID riid) {
+    if (IsEqualIID(riid, __uuidof(typename InterfaceOf<I>::type))) return true;
+    if constexpr (requires { typename I::BaseInterface; }) return IsEqualIID(riid, __uuidof(typename I::BaseInterface));
+    return false;
+  }
   template <class... Is>
   void* Find(REFIID riid) {
     void* found = nullptr;
     ((found = found ? found
-                    : (IsEqualIID(riid, __uuidof(typename InterfaceOf<Is>::type))
+                    : (Answers<Is>(riid)
                            ? static_cast<void*>(static_cast<typename InterfaceOf<Is>::type*>(static_cast<Is*>(this)))
                            : nullptr)),
      ...);

@@ -45,6 +45,7 @@ class EventSource : public IConnectionPointContainer {
 class ClassInfoBase : public IProvideClassInfo2 {
  public:
   using Interface = IProvideClassInfo2;
+  using BaseInterface = IProvideClassInfo;
   STDMETHODIMP GetGUID(DWORD kind, GUID* guid) override;
 
  protected:
