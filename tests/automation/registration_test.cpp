@@ -160,7 +160,11 @@ TEST(TypeLibrary, MatchesTheCommittedReference) {
     }
     const std::string section = reference.substr(at, reference.find("\n#", at + 1) - at);
     UINT slot = 0;  // of the first member
-    if (kind != TKIND_ENUM) {
+    ASSERT_EQ(info->GetTypeAttr(&attributes), S_OK);
+    // The event interface is a pure dispinterface: no vtable side.
+    const bool events = kind == TKIND_DISPATCH && !(attributes->wTypeFlags & TYPEFLAG_FDUAL);
+    info->ReleaseTypeAttr(attributes);
+    if (kind != TKIND_ENUM && !events) {
       HREFTYPE vtable_side = 0, base_ref = 0;  // a dual interface's own members are on its vtable side
       ASSERT_EQ(info->GetRefTypeOfImplType(-1, &vtable_side), S_OK) << "not dual";
       ComPtr<ITypeInfo> dispatch(info), base;
@@ -173,7 +177,7 @@ TEST(TypeLibrary, MatchesTheCommittedReference) {
       base->ReleaseTypeAttr(attributes);
     }
     ASSERT_EQ(info->GetTypeAttr(&attributes), S_OK);
-    if (kind != TKIND_ENUM) {
+    if (kind != TKIND_ENUM && !events) {
       EXPECT_TRUE(attributes->wTypeFlags & TYPEFLAG_FOLEAUTOMATION);
       for (const IID* iid : kInterfaces) interfaces += IsEqualIID(attributes->guid, *iid);
     }
@@ -190,7 +194,7 @@ TEST(TypeLibrary, MatchesTheCommittedReference) {
       ASSERT_EQ(info->GetFuncDesc(i, &function), S_OK);
       Bstr member, help;
       info->GetDocumentation(function->memid, member.put(), help.put(), nullptr, nullptr);
-      EXPECT_EQ(function->oVft, static_cast<SHORT>((slot + i) * sizeof(void*))) << Narrow(member.get());
+      if (!events) EXPECT_EQ(function->oVft, static_cast<SHORT>((slot + i) * sizeof(void*))) << Narrow(member.get());
       EXPECT_GT(help.length(), 10u) << Narrow(member.get()) << " has no help string";
       char id[16];
       snprintf(id, sizeof id, function->memid > 0xFFFF ? "0x%08lX" : "%ld",

@@ -153,8 +153,17 @@ HRESULT AddTypeLibValues(ITypeLib* lib, const std::wstring& dll_path, const std:
       return S_OK;
     }
     // Calls across apartments go through the universal marshaler, which
-    // reads the interface from the registered type library.
-    const wchar_t* marshaler = L"{00020424-0000-0000-C000-000000000046}";
+    // reads the interface from the registered type library; a pure
+    // dispinterface (the events) through the IDispatch marshaler, as the
+    // system registers it.
+    TYPEATTR* attributes = nullptr;
+    bool pure_dispatch = false;
+    if (SUCCEEDED(info->GetTypeAttr(&attributes))) {
+      pure_dispatch = attributes->typekind == TKIND_DISPATCH && !(attributes->wTypeFlags & TYPEFLAG_FDUAL);
+      info->ReleaseTypeAttr(attributes);
+    }
+    const wchar_t* marshaler =
+        pure_dispatch ? L"{00020420-0000-0000-C000-000000000046}" : L"{00020424-0000-0000-C000-000000000046}";
     info->GetDocumentation(MEMBERID_NIL, &text, nullptr, nullptr, nullptr);
     wchar_t version[16];
     swprintf(version, 16, L"%x.%x", library.wMajorVerNum, library.wMinorVerNum);
