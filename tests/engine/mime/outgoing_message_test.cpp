@@ -1,6 +1,6 @@
 // What sending takes from a message: the envelope, the fields added before
-// it goes, and the bytes of the copy for the recipients, which reach the
-// server exactly as rendered.
+// it goes, and the bytes of the copy for the recipients (which the SMTP
+// client sends as they are, only periods doubled: smtp_test.cpp).
 
 #include "engine/mime/outgoing_message.h"
 
@@ -14,9 +14,7 @@
 #include "engine/common/messages.h"
 #include "engine/mime/mime_writer.h"
 #include "engine/mime/transfer_codec.h"
-#include "engine/protocols/smtp_client.h"
 #include "engine/streams/string_stream.h"
-#include "support/fake_server.h"
 #include "support/mime_tree.h"
 
 namespace vesk {
@@ -104,55 +102,6 @@ TEST(OutgoingMessage, TransmittedBytesAreTheSavedBytesWithoutBcc) {
   ASSERT_NE(at, std::string::npos) << saved;
   EXPECT_EQ(TransmittedBytes(*message), saved.erase(at, bcc.size()));
   EXPECT_NE(saved.find("Gr\xFC\xDF" "e aus K\xF6ln \x81\x8D\x90\r\n"), std::string::npos);
-}
-
-// Over SMTP the transmitted bytes arrive as they are: only the period that
-// begins a line is doubled.
-TEST(OutgoingMessage, ServerReceivesTheTransmittedBytes) {
-  const Ref<MessageEntity> message = ParseMessage(kLoaded);
-  const std::string wire = TransmittedBytes(*message);
-  const Envelope envelope = CollectEnvelope(*message, "", "");
-
-  testing::FakeServer server;
-  std::vector<std::string> expected_lines;
-  server.Send("220 mx.test\r\n").ExpectLine("HELO client.test").Send("250 ok\r\n");
-  server.ExpectLine("MAIL From: <anna@example.com>").Send("250 ok\r\n");
-  for (const std::string& recipient : envelope.recipients) {
-    server.ExpectLine("RCPT TO: <" + recipient + ">").Send("250 ok\r\n");
-  }
-  server.ExpectLine("DATA").Send("354 go\r\n");
-  std::string stuffed = SmtpClient::DotStuffedBlock(wire);
-  for (size_t start = 0; start < stuffed.size();) {
-    const size_t end = stuffed.find("\r\n", start);
-    server.ExpectLine(stuffed.substr(start, end - start));
-    start = end + 2;
-  }
-  server.Send("250 queued\r\n").ExpectLine("QUIT").Send("221 bye\r\n");
-  server.Start();
-
-  SmtpClient client;
-  client.set_host("127.0.0.1");
-  client.set_port(static_cast<std::int16_t>(server.port()));
-  client.set_helo_name("client.test");
-  ASSERT_TRUE(client.Connect()) << client.last_error();
-  EXPECT_TRUE(client.Send(envelope.sender, envelope.recipients, wire, SmtpClient::MessageForm::kWireReady))
-      << client.last_error();
-  EXPECT_TRUE(client.Disconnect());
-  server.Finish();
-  EXPECT_THAT(server.Problems(), IsEmpty());
-  EXPECT_NE(stuffed.find("\r\n..period\r\n"), std::string::npos);
-}
-
-TEST(OutgoingMessage, DotStuffingTouchesNothingButLeadingPeriods) {
-  const std::pair<std::string, std::string> cases[] = {
-      {"", ".\r\n"},
-      {"a\r\nb\r\n", "a\r\nb\r\n.\r\n"},
-      {".a\r\n.\r\n..\r\n", "..a\r\n..\r\n...\r\n.\r\n"},
-      {"a\rb\nc.\r\n", "a\rb\nc.\r\n.\r\n"},  // a lone CR or LF ends no line
-      {"a\r\n.", "a\r\n..\r\n.\r\n"},
-      {std::string("\0\xFF\r\n", 4), std::string("\0\xFF\r\n.\r\n", 7)},
-  };
-  for (const auto& [message, block] : cases) EXPECT_EQ(SmtpClient::DotStuffedBlock(message), block) << message;
 }
 
 // The writer's options: hidden fields leave the message's own header only

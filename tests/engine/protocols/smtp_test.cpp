@@ -139,6 +139,16 @@ std::vector<Dialogue> Cases() {
          return !Sending("me@here.test", {"ann@a.test"})(c) && c.smtp.Send("me@here.test", {"ann@a.test"}, kMessage);
        },
        true, kMailRejected},
+      // The writer's wire form goes as it is: a Bcc field in it stays, only
+      // the period that begins a line is doubled.
+      {"WireReadyMessageGoesAsItIs", 'S',
+       Greeted({{{"MAIL From: <me@here.test>"}, "250 ok\r\n"}, {{"RCPT TO: <ann@a.test>"}, "250 ok\r\n"},
+                {{"DATA"}, "354 go ahead\r\n"}, {{"Bcc: kept", "", "..period", "."}, "250 queued\r\n"}}),
+       [](Clients& c) {
+         return c.smtp.Connect() && c.smtp.Send("me@here.test", {"ann@a.test"}, "Bcc: kept\r\n\r\n.period\r\n",
+                                                SmtpClient::MessageForm::kWireReady);
+       },
+       true, ""},
       {"LongestArgumentsThatFitAreSent", 'S', Greeted(Transaction(longest_sender, {std::string(246, 'r')}, "250 ok\r\n")),
        Sending(longest_sender, {std::string(246, 'r')}), true, ""},
       // Caller text that could end the command line, or would not fit it, is
@@ -321,6 +331,17 @@ TEST(SmtpClient, DataHasCrLfLineEndsAndTransparentPeriods) {
       {std::string("\0\xff\x80", 3), std::string("\0\xff\x80\r\n.\r\n", 8)},
   };
   for (const auto& [message, wire] : cases) EXPECT_EQ(SmtpClient::DataBlock(message), wire) << message;
+  // A message already in its wire form (the one the writer made for
+  // sending) only has its leading periods doubled: a lone CR or LF ends no
+  // line there, and nothing is taken out.
+  const std::pair<std::string, std::string> wire_ready[] = {
+      {"", ".\r\n"},
+      {".a\r\n.\r\n..\r\n", "..a\r\n..\r\n...\r\n.\r\n"},
+      {"a\rb\nc.\r\nBcc: x\r\n", "a\rb\nc.\r\nBcc: x\r\n.\r\n"},
+      {"a\r\n.", "a\r\n..\r\n.\r\n"},
+      {std::string("\0\xFF\r\n", 4), std::string("\0\xFF\r\n.\r\n", 7)},
+  };
+  for (const auto& [message, block] : wire_ready) EXPECT_EQ(SmtpClient::DotStuffedBlock(message), block) << message;
 }
 
 TEST(SmtpServerExtensions, ReadsTheKeywordsOfAnEhloReply) {
