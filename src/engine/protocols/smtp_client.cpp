@@ -475,13 +475,20 @@ std::string SmtpClient::DotStuffedBlock(std::string_view message) {
   std::string out;
   out.reserve(message.size() + message.size() / 64 + 8);
   // RFC 5321 section 4.5.2: a line that starts with a period gets one more.
+  // A period after a CR or an LF alone is doubled too: such bytes may stand
+  // in content the writer keeps as it is, and a receiver that takes a bare
+  // line end for a line end would otherwise read CR . CR LF as the end of
+  // the data and whatever follows as commands of its own.
   std::size_t position = 0;
   while (position < message.size()) {
-    if (message[position] == '.') out += '.';
-    const std::size_t line_end = message.find("\r\n", position);
-    const std::size_t next = line_end == std::string_view::npos ? message.size() : line_end + 2;
-    out.append(message.substr(position, next - position));
-    position = next;
+    const std::size_t period = message.find('.', position);
+    if (period == std::string_view::npos) {
+      out.append(message.substr(position));
+      break;
+    }
+    out.append(message.substr(position, period + 1 - position));
+    if (period == 0 || message[period - 1] == '\r' || message[period - 1] == '\n') out += '.';
+    position = period + 1;
   }
   out.append(out.empty() || out.ends_with("\r\n") ? ".\r\n" : "\r\n.\r\n");
   return out;

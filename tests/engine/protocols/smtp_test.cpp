@@ -332,12 +332,15 @@ TEST(SmtpClient, DataHasCrLfLineEndsAndTransparentPeriods) {
   };
   for (const auto& [message, wire] : cases) EXPECT_EQ(SmtpClient::DataBlock(message), wire) << message;
   // A message already in its wire form (the one the writer made for
-  // sending) only has its leading periods doubled: a lone CR or LF ends no
-  // line there, and nothing is taken out.
+  // sending) keeps its bytes and only has periods doubled: those that begin
+  // a line, and those after a CR or LF alone, which some receivers take for
+  // a line end (so CR . CR LF cannot end the data early there).
   const std::pair<std::string, std::string> wire_ready[] = {
       {"", ".\r\n"},
       {".a\r\n.\r\n..\r\n", "..a\r\n..\r\n...\r\n.\r\n"},
       {"a\rb\nc.\r\nBcc: x\r\n", "a\rb\nc.\r\nBcc: x\r\n.\r\n"},
+      {"a\r.\r\nMAIL From: <x>\r\n", "a\r..\r\nMAIL From: <x>\r\n.\r\n"},
+      {"a\n.\nb.\r\n", "a\n..\nb.\r\n.\r\n"},
       {"a\r\n.", "a\r\n..\r\n.\r\n"},
       {std::string("\0\xFF\r\n", 4), std::string("\0\xFF\r\n.\r\n", 7)},
   };
