@@ -56,6 +56,7 @@ std::string FieldList::ReadValueAt(size_t position) {
 void FieldList::WriteValueAt(size_t position, std::string_view value) {
   ++changes_;
   const Ref<Field> field = fields_[position];
+  field->gap_ = ' ';
   std::string text(value);
   if (CallHook(position, text, HookMode::kWrite)) {
     field->value_ = std::move(text);
@@ -95,6 +96,12 @@ Ref<Field> FieldList::Set(std::string_view name, std::string_view value) {
 Ref<Field> FieldList::Add(std::string_view name, std::string_view value) {
   Ref<Field> field = Append(name);
   WriteValueAt(fields_.size() - 1, value);
+  return field;
+}
+
+Ref<Field> FieldList::AddAsRead(std::string_view name, std::string_view value, char gap) {
+  Ref<Field> field = Add(name, value);
+  field->gap_ = gap;
   return field;
 }
 

@@ -48,6 +48,11 @@ class Field final : public RefCounted {
   // Stores a value written through the owner's hook.
   void WriteValue(std::string_view text);
 
+  // What stands between the name and the value when the field is written:
+  // the one space or tab the field was read with, or nothing where the value
+  // followed the colon directly; a space for a field made or changed here.
+  char gap() const { return gap_; }
+
   // The list that holds the field, or null once it has been removed from it
   // (or the list was cleared or destroyed).
   FieldList* list() const { return list_; }
@@ -58,6 +63,7 @@ class Field final : public RefCounted {
 
   std::string name_;
   std::string value_;
+  char gap_ = ' ';  // '\0': none
   FieldList* list_ = nullptr;  // the value hook; not a counted reference
 };
 
@@ -94,6 +100,8 @@ class FieldList final : public RefCounted {
   Ref<Field> Set(std::string_view name, std::string_view value);
   // Always appends a new field; the value is written through the hook.
   Ref<Field> Add(std::string_view name, std::string_view value);
+  // The same for a field read from text, with the gap it was read with.
+  Ref<Field> AddAsRead(std::string_view name, std::string_view value, char gap);
   // Always appends a new field with an empty value; no hook call.
   Ref<Field> AddEmpty(std::string_view name);
   // Detaches the field at a position and removes it; later fields move up.

@@ -11,11 +11,13 @@ namespace vesk {
 namespace {
 
 // Turns a pending header text into a field: the name is everything before the
-// colon as it stands; one space or tab right after the colon is dropped.
+// colon as it stands; one space or tab right after the colon is the field's
+// gap, kept apart so that the field is written back as it was read.
 void AddPendingHeader(FieldList& list, const std::string& pending, size_t colon) {
   size_t value_start = colon + 1;
-  if (value_start < pending.size() && IsSpaceOrTab(pending[value_start])) ++value_start;
-  list.Add(std::string_view(pending).substr(0, colon), std::string_view(pending).substr(value_start));
+  char gap = '\0';
+  if (value_start < pending.size() && IsSpaceOrTab(pending[value_start])) gap = pending[value_start++];
+  list.AddAsRead(std::string_view(pending).substr(0, colon), std::string_view(pending).substr(value_start), gap);
 }
 
 }  // namespace
@@ -73,7 +75,8 @@ void FieldList::WriteHeaderBlock(Stream& stream, PrepareForWire prepare, void* c
     std::string value = ReadValueAt(i);
     if (prepare && !prepare(context, field->name(), value)) continue;
     line.assign(field->name());
-    line += ": ";
+    line += ':';
+    if (field->gap() != '\0') line += field->gap();
     AppendWireHeaderValue(line, value);
     line += "\r\n";
     WriteText(stream, line);

@@ -48,7 +48,10 @@ class PartList final : public RefCounted {
 
   // Written as stored before the first delimiter line; no line end is added.
   const std::string& preamble() const { return preamble_; }
-  void set_preamble(std::string text) { preamble_ = std::move(text); }
+  void set_preamble(std::string text) {
+    preamble_ = std::move(text);
+    delimiter_follows_preamble_directly_ = false;
+  }
   // Written as stored after the closing delimiter line (RFC 2046 section
   // 5.1.1's epilogue, which readers ignore but a message written back keeps).
   const std::string& epilogue() const { return epilogue_; }
@@ -61,6 +64,13 @@ class PartList final : public RefCounted {
   bool unsplit() const { return unsplit_; }
   void set_unsplit() { unsplit_ = true; }
 
+  // Set by the reader where the first delimiter line came right after the
+  // preamble's last line end (or began the body) instead of after a line end
+  // of its own; the writer then gives it none, so that the body is written
+  // as it was read. Storing a preamble clears it.
+  bool delimiter_follows_preamble_directly() const { return delimiter_follows_preamble_directly_; }
+  void set_delimiter_follows_preamble_directly(bool directly) { delimiter_follows_preamble_directly_ = directly; }
+
   // One counted object of the automation layer's choice, passed on to the
   // children it hands out; the engine never looks inside.
   Ref<RefCounted> user_data;
@@ -70,6 +80,7 @@ class PartList final : public RefCounted {
   std::string preamble_;
   std::string epilogue_;
   bool unsplit_ = false;
+  bool delimiter_follows_preamble_directly_ = false;
 };
 
 // What GetBody hands out: the kind and a reference to its content holder (the
@@ -147,6 +158,11 @@ class MimePart final : public RefCounted {
   // in step with the part, and its transfer encoding is carried over.
   void ReplaceHeaderList(Ref<FieldList> list, bool shared);
 
+  // The same for the delimiter line after this part in its multipart: set
+  // by the reader when it came right after the part's last line end.
+  bool delimiter_follows_directly() const { return delimiter_follows_directly_; }
+  void set_delimiter_follows_directly(bool directly) { delimiter_follows_directly_ = directly; }
+
   // Gives the part an empty leaf body unless it has one: what the reader
   // does with a part it reads as plain content whatever its type (too deep,
   // or past the limit on parts).
@@ -181,6 +197,7 @@ class MimePart final : public RefCounted {
   Ref<FieldList> disposition_parameters_;
   Ref<FieldList> headers_;
   bool headers_shared_ = false;
+  bool delimiter_follows_directly_ = false;
   std::unique_ptr<Body> body_;
   // The Content-Type or Content-Disposition field whose written value is
   // being parsed; the presence rules leave the list alone meanwhile.

@@ -238,6 +238,9 @@ bool MimeReader::ReadLine(Line& line) {
       return true;
     }
     if (const size_t matched = MatchLevel(next, closing)) {
+      // The empty line ends a header block, which the writer ends with one
+      // of its own, so the delimiter line follows that directly.
+      run_meets_delimiter_ = true;
       pos_ = next.next;
       EndLevels(matched, closing);
       return false;
@@ -247,6 +250,7 @@ bool MimeReader::ReadLine(Line& line) {
     return true;
   }
   if (const size_t matched = MatchLevel(line, closing)) {
+    run_meets_delimiter_ = false;
     pos_ = line.next;
     EndLevels(matched, closing);
     return false;
@@ -260,7 +264,9 @@ std::string_view MimeReader::ReadRun(bool absorb_own_delimiters) {
   const size_t current = levels_.size() - 1;
   if (current > 0) {
     Level& level = levels_[current];
+    // Ended already: run_meets_delimiter_ stays as the line that ended it left it.
     if (level.done) return {};
+    run_meets_delimiter_ = false;
     level.holds_look_ahead = false;
     // Speed (2): a boundary line has "-" as its first byte other than CR, so
     // only the dashes of the run are looked at, and only those that stand at
@@ -282,11 +288,14 @@ std::string_view MimeReader::ReadRun(bool absorb_own_delimiters) {
       if (matched && !(absorb_own_delimiters && matched == current && !closing)) {
         // An empty line right before the boundary line belongs to it.
         const char* run_end = line_start;
+        bool own_line_end = false;
         if (run_end != start) {
           const char* previous = run_end - 1;  // on the LF that ends the line before
           while (previous > start && previous[-1] == '\r') --previous;
-          if (previous == start || previous[-1] == '\n') run_end = previous;
+          own_line_end = previous == start || previous[-1] == '\n';
+          if (own_line_end) run_end = previous;
         }
+        run_meets_delimiter_ = !own_line_end;
         pos_ = next_line;
         EndLevels(matched, closing);
         return {start, static_cast<size_t>(run_end - start)};
@@ -296,6 +305,7 @@ std::string_view MimeReader::ReadRun(bool absorb_own_delimiters) {
     EndLevels(1, true);
   }
   // The rest of the input, a last line without LF included.
+  run_meets_delimiter_ = false;
   pos_ = end_;
   return {start, static_cast<size_t>(end_ - start)};
 }
@@ -333,8 +343,14 @@ bool MimeReader::ReadPart(MimePart& part, bool past_part_limit, bool in_digest) 
   ++depth_;
   if (!part.headers_shared()) BoundaryReader(*this).ReadHeaderBlock(*part.headers());
   if (in_digest && part.type().empty() && part.subtype().empty()) {
+    // The digest's default, which its writer left unsaid: the part reads as
+    // a message without a field being added, and is written as it was read.
+    const bool said = part.headers()->Find("Content-Type").has_value();
     part.SetType("message");
     part.SetSubtype("rfc822");
+    if (const std::optional<size_t> field = part.headers()->Find("Content-Type"); field && !said) {
+      part.headers()->RemoveAt(*field);
+    }
   }
   bool result = true;
   if (past_part_limit || depth_ > kMaxNestingDepth) {
@@ -427,12 +443,14 @@ bool MimeReader::ReadMultipartBody(MimePart& part, PartList& list) {
   const bool in_digest = EqualsIgnoringAsciiCase(part.subtype(), "digest");
   OpenLevel("--" + boundary);
   list.set_preamble(LinesWithCrLf(ReadRun()));
+  list.set_delimiter_follows_preamble_directly(run_meets_delimiter_);
   while (!levels_.back().last) {
     ResetLevel();
     const Ref<MimePart> child = MakeRef<MimePart>();
     list.Append(child);
     const bool past_part_limit = ++parts_made_ >= kMaxPartsPerMessage;
     ReadPart(*child, past_part_limit, in_digest);
+    child->set_delimiter_follows_directly(run_meets_delimiter_);
   }
   CloseLevel();
   list.set_epilogue(LinesWithCrLf(ReadRun()));

@@ -119,6 +119,9 @@ class MimeReader {
   // current level's boundary lines other than the closing one count as
   // ordinary lines.
   std::string_view ReadRun(bool absorb_own_delimiters = false);
+  // Whether the last run ended at a delimiter line that came right after the
+  // run's last line end, rather than after an empty line of its own.
+  bool run_meets_delimiter_ = false;
   // The first open level (from 1) whose delimiter begins the line, or 0.
   size_t MatchLevel(const Line& line, bool& closing) const;
   void EndLevels(size_t matched, bool closing);

@@ -206,9 +206,36 @@ bool PreparePartField(void* context, std::string_view name, std::string& value) 
   return true;
 }
 
+// Forwards what the writer writes, counting it and keeping its last bytes,
+// for a delimiter line that is to follow a part's last line end directly.
+class LineEndWatch final : public Stream {
+ public:
+  explicit LineEndWatch(Stream& inner) : inner_(inner), buffer_(inner.AppendBuffer()) {}
+  bool ReadChar(char&) override { return false; }
+  bool Write(const char* bytes, size_t length) override {
+    written_ += length;
+    tail_.append(bytes + (length > 4 ? length - 4 : 0), length > 4 ? 4 : length);
+    if (tail_.size() > 4) tail_.erase(0, tail_.size() - 4);
+    return inner_.Write(bytes, length);
+  }
+  std::string* AppendBuffer() override { return buffer_; }
+
+  // What is appended to the buffer directly passes no Write.
+  size_t written() const { return buffer_ ? buffer_->size() : written_; }
+  bool EndsWith(std::string_view end) const {
+    return buffer_ ? buffer_->ends_with(end) : std::string_view(tail_).ends_with(end);
+  }
+
+ private:
+  Stream& inner_;
+  std::string* const buffer_;
+  size_t written_ = 0;
+  std::string tail_;
+};
+
 class Writer {
  public:
-  Writer(Stream& stream, const WriteOptions& options) : stream_(stream), options_(options) {}
+  Writer(Stream& stream, const WriteOptions& options) : watch_(stream), stream_(watch_), options_(options) {}
 
   // `top`: the message written, not one embedded in it (whose fields are
   // content, never hidden).
@@ -227,6 +254,7 @@ class Writer {
       HeaderBlock(part, prepare, context, additions);
       WriteLineEnd(stream_);
     }
+    body_start_ = watch_.written();
     const BodyContent body = part.GetBody();
     if (body.leaf) {
       // The field as stored: its hook adds nothing to a transfer encoding.
@@ -266,16 +294,31 @@ class Writer {
     }
     bool complete = true;
     std::string delimiter = "\r\n--" + boundary + "\r\n";
+    bool directly = parts.delimiter_follows_preamble_directly();
     for (size_t i = 0; i < parts.Count(); ++i) {
       // The child may be shared with automation objects; hold it for the write.
       const Ref<MimePart> child = parts.At(i);
-      WriteText(stream_, delimiter);
+      Delimiter(delimiter, directly);
       if (!Part(*child, !child->headers_shared())) complete = false;
+      directly = child->delimiter_follows_directly();
     }
     delimiter.insert(delimiter.size() - 2, "--");
-    WriteText(stream_, delimiter);
+    Delimiter(delimiter, directly);
     WritePreamble(stream_, parts.epilogue());
     return complete;
+  }
+
+  // A delimiter line read right after the last line end before it goes back
+  // the same way, where that reads back as the same parts: what was written
+  // before it ends in a line end, and not in an empty line of a body (which
+  // the reader would give to the delimiter). An empty body after a header
+  // loses nothing that way.
+  void Delimiter(std::string_view delimiter, bool directly) {
+    if (directly && watch_.EndsWith("\r\n") &&
+        !(watch_.EndsWith("\r\n\r\n") && watch_.written() != body_start_)) {
+      delimiter.remove_prefix(2);
+    }
+    WriteText(stream_, delimiter);
   }
 
   void HeaderBlock(MimePart& part, FieldList::PrepareForWire prepare, void* prepare_context,
@@ -301,7 +344,9 @@ class Writer {
     WriteText(stream_, lines);
   }
 
-  Stream& stream_;
+  LineEndWatch watch_;
+  Stream& stream_;  // the watch
+  size_t body_start_ = 0;  // where the body of the part written last began
   const WriteOptions& options_;
 };
 

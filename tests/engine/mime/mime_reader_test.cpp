@@ -151,6 +151,36 @@ TEST(MimeReader, EpiloguesAreWrittenBackAsRead) {
   EXPECT_EQ(message->root()->parts()->At(0)->parts()->epilogue(), "inner epilogue\r\n");
 }
 
+// What nobody changed is written as it was read: a delimiter line that comes
+// right after a line end (or begins the body) gets no empty line before it, a
+// field keeps its gap after the colon (none, a tab, or a name that is no
+// name), and a digest's part keeps its type unsaid. A written form that the
+// reader would read differently is not used: content that now ends in an
+// empty line keeps an empty line of the delimiter's own.
+TEST(MimeReader, UntouchedMessagesAreWrittenAsRead) {
+  const std::string text =
+      "From MAILER-DAEMON Fri Apr 06 16:46:09 2001\r\nSubject:tight\r\nX-Tab:\tvalue\r\n"
+      "Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\nContent-Type: text/plain\r\n\r\n"
+      "no empty line\r\n--b\r\nContent-Type: text/plain\r\n\r\n--b\r\n\r\n--b\r\n"
+      "Content-Type: multipart/digest; boundary=d\r\n\r\nbefore\r\n--d\r\n\r\nSubject: in\r\n\r\nx\r\n\r\n--d--\r\n"
+      "--b\r\nContent-Type: text/plain\r\n\r\nlast\r\n--b--\r\n";
+  const Ref<MessageEntity> message = ParseMessage(text);
+  EXPECT_EQ(Render(*message), text);
+  EXPECT_EQ(Shape(*message->root()), "multipart/mixed [text/plain \"no empty line\n\", text/plain \"\", / \"\", "
+                                      "multipart/digest [message/rfc822 {/ \"x\n\"}], text/plain \"last\n\"]");
+  // A changed field is written in the usual way.
+  message->headers()->Set("Subject", "changed");
+  EXPECT_NE(Render(*message).find("\r\nSubject: changed\r\n"), std::string::npos);
+
+  const Ref<MessageEntity> changed = ParseMessage(
+      "Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\n\r\nx\r\n--b--\r\n");
+  const std::string content = "x\n\n";
+  changed->root()->parts()->At(0)->content()->Assign(content.data(), content.size());
+  const std::string written = Render(*changed);
+  EXPECT_EQ(written, "Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\n\r\nx\r\n\r\n\r\n--b--\r\n");
+  EXPECT_EQ(Shape(*ParseMessage(written)->root()), "multipart/mixed [/ \"x\n\n\"]");
+}
+
 // Depth: every multipart opens a new boundary; none is a prefix of another.
 TEST(MimeReaderLimits, DeepNestingBecomesLeafContentAtTheDepthLimit) {
   for (const int levels : {kMaxNestingDepth - 1, kMaxNestingDepth, kMaxNestingDepth + 1, 100000}) {

@@ -66,7 +66,7 @@ TEST(OutgoingMessage, EnvelopeWithoutSenderRecipientOrWithADisplayNameIsRefused)
       {{"me@example.com", {"bob@example.com>\r\nDATA"}}, ""},
       {{"me@example.com", {"bob@example.com\t"}}, FormatMessageText(kMsgAddressNotForCommand, "bob@example.com\t")},
       {{"me @example.com", {"bob@example.com"}}, FormatMessageText(kMsgAddressNotForCommand, "me @example.com")},
-      {{"me@example.com", {"j\xC3\xB6rg@b\xC3\xBCcher.example"}}, ""},
+      {{"me@example.com", {"j\xC3\xB6rg@b\xC3\xBC" "cher.example"}}, ""},
   };
   for (const auto& [envelope, expected] : cases) {
     std::string error;
