@@ -394,11 +394,7 @@ void MimeReader::ReadLeafContent(MimePart& part, bool absorb_own_delimiters) {
   const std::string_view run = ReadRun(absorb_own_delimiters);
   ContentBuffer& content = *part.content();
   const TransferEncoding kind = TransferEncodingFromValue(encoding);
-  switch (kind) {
-    case TransferEncoding::kBase64: DecodeBase64(run, content); break;
-    case TransferEncoding::kQuotedPrintable: DecodeQuotedPrintable(run, content); break;
-    case TransferEncoding::kPlain: DecodePlain(run, content); break;
-  }
+  DecodeTransferText(kind, run, content, LineBreaks::kContent);
   // The encoded text is kept for the writer, which gives it back while the
   // content and its encoding stay as read: the sender's bytes, and no
   // encoding on every write. Plain content is written as it stands anyway,

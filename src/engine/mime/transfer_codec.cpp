@@ -3,6 +3,7 @@
 #include <atomic>
 
 #include "engine/common/ascii.h"
+#include "engine/streams/byte_buffer.h"
 
 namespace vesk {
 namespace {
@@ -33,6 +34,23 @@ std::unique_ptr<TransferCodec> MakeTransferCodec(TransferEncoding encoding) {
     case TransferEncoding::kPlain: break;
   }
   return std::make_unique<PlainCodec>();
+}
+
+void DecodeTransferText(TransferEncoding encoding, std::string_view text, ByteBuffer& target, LineBreaks breaks) {
+  const bool as_sent = breaks == LineBreaks::kAsSent;
+  switch (encoding) {
+    case TransferEncoding::kBase64: DecodeBase64(text, target); return;
+    case TransferEncoding::kQuotedPrintable:
+      as_sent ? DecodeQuotedPrintableText(text, target) : DecodeQuotedPrintable(text, target);
+      return;
+    case TransferEncoding::kPlain: break;
+  }
+  if (as_sent) {
+    target.Clear();
+    target.Append(text);
+  } else {
+    DecodePlain(text, target);
+  }
 }
 
 std::unique_ptr<TransferCodec> MakeTransferCodec(std::string_view value) {

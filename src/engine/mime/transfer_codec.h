@@ -69,6 +69,12 @@ void DecodeBase64(std::string_view text, ByteBuffer& target);
 // last line that had none: the text of a part exactly as a sender wrote it.
 void DecodeQuotedPrintableText(std::string_view text, ByteBuffer& target);
 
+// The content that `text` in `encoding` stands for, in `target`. kContent
+// gives it as a leaf keeps it (line ends LF); kAsSent keeps the sender's
+// CR LF line breaks and, for the plain encodings, every byte as it stands.
+enum class LineBreaks { kContent, kAsSent };
+void DecodeTransferText(TransferEncoding encoding, std::string_view text, ByteBuffer& target, LineBreaks breaks);
+
 // Encoders that write into storage the caller provides, which must have room
 // for the size the function below gives; they return the number of
 // characters written.
