@@ -3,7 +3,10 @@
 //   writes (without Bcc), in both modes, whatever bytes it holds: a loaded
 //   message whose text is ISO-8859-1 in 8bit, with bytes that are no UTF-8 and
 //   bytes that no character of the ANSI code page stands for. A recording
-//   server keeps what SMTP DATA and IMAP APPEND carried.
+//   server keeps what SMTP DATA and IMAP APPEND carried. A connected sink
+//   hears Progress on the way and at the whole size, and its own failures
+//   change nothing. (Progress in order, and Cancel, through the script host:
+//   tests/scripts/servers/events.vbs.)
 // - A reply that is slow in coming is waited for, a reply that trickles in
 //   is read however long it takes, and a server that falls silent costs the
 //   time-out and no more (the receives that wait under Windows Sockets).
@@ -11,11 +14,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <string>
 #include <thread>
-#include <type_traits>
 #include <vector>
 
 #include "automation/support.h"
@@ -42,9 +45,7 @@ SOCKET Listen(short& port) {
 // Runs `deliver` against a recording server on loopback for one client and
 // one dialogue, and returns the message of its first SMTP DATA (dot-stuffing
 // undone) or IMAP APPEND literal. The server greets and answers every command.
-// `complete` tells whether the data ended with its period or the literal
-// came whole.
-std::string Recorded(bool imap, const std::function<void(short port)>& deliver, bool* complete = nullptr) {
+std::string Recorded(bool imap, const std::function<void(short port)>& deliver) {
   short port;
   const SOCKET listener = Listen(port);
   std::string message;
@@ -82,14 +83,12 @@ std::string Recorded(bool imap, const std::function<void(short port)>& deliver, 
         while (next_line(line) && !(ended = line == ".")) {
           message += (line.rfind('.', 0) == 0 ? line.substr(1) : line) + "\r\n";
         }
-        if (complete) *complete = ended;
         if (!ended) break;
       } else if (imap && line.find(" APPEND ") != std::string::npos && brace != std::string::npos) {
         const size_t size = std::stoul(line.substr(brace + 1));
         say("+ go ahead\r\n");
         while (pending.size() < size + 2 && fill()) {
         }
-        if (complete) *complete = pending.size() >= size + 2;
         message = pending.substr(0, size);
         pending.erase(0, std::min(pending.size(), size + 2));
       } else if (line == "QUIT" || line.find(" LOGOUT") != std::string::npos) {
@@ -107,14 +106,20 @@ std::string Recorded(bool imap, const std::function<void(short port)>& deliver, 
   return message;
 }
 
-const std::string kLoaded =
-    "From: \"Gr\xFC\xDF" "e\" <anna@example.com>\r\nTo: bob@example.com\r\nBcc: eve@example.com\r\n"
-    "Subject: Gr\xFC\xDF" "e aus K\xF6ln\r\nDate: Mon, 07 Dec 2026 12:00:00 +0100\r\nMessage-ID: <1@example.com>\r\n"
-    "Content-Type: multipart/mixed; boundary=\"b\"\r\nMIME-Version: 1.0\r\n\r\n"
-    "--b\r\nContent-Type: text/plain; charset=iso-8859-1\r\nContent-Transfer-Encoding: 8bit\r\n\r\n"
-    "Gr\xFC\xDF" "e aus K\xF6ln \x81\x8D\x8F\x90\x9D \xC3(\r\n.a line with a period\r\n"
-    "--b\r\nContent-Type: application/octet-stream; name=\"r\xE9sum\xE9.bin\"\r\n"
-    "Content-Transfer-Encoding: 8bit\r\n\r\n\x80\x81\xFE\xFF\r\n--b--\r\n";
+// The loaded message (with about 280 KB of text lines at its end, for
+// Progress to come several times).
+const std::string kLoaded = [] {
+  std::string text =
+      "From: \"Gr\xFC\xDF" "e\" <anna@example.com>\r\nTo: bob@example.com\r\nBcc: eve@example.com\r\n"
+      "Subject: Gr\xFC\xDF" "e aus K\xF6ln\r\nDate: Mon, 07 Dec 2026 12:00:00 +0100\r\nMessage-ID: <1@example.com>\r\n"
+      "Content-Type: multipart/mixed; boundary=\"b\"\r\nMIME-Version: 1.0\r\n\r\n"
+      "--b\r\nContent-Type: text/plain; charset=iso-8859-1\r\nContent-Transfer-Encoding: 8bit\r\n\r\n"
+      "Gr\xFC\xDF" "e aus K\xF6ln \x81\x8D\x8F\x90\x9D \xC3(\r\n.a line with a period\r\n"
+      "--b\r\nContent-Type: application/octet-stream; name=\"r\xE9sum\xE9.bin\"\r\n"
+      "Content-Transfer-Encoding: 8bit\r\n\r\n\x80\x81\xFE\xFF\r\n--b\r\nContent-Type: text/plain\r\n\r\n";
+  for (int i = 0; i < 6000; ++i) text += "Line " + std::to_string(i) + " of the report, long enough to count.\r\n";
+  return text + "--b--\r\n";
+}();
 
 // The message loaded in a mode ("" or "utf-8"), and the bytes Save writes.
 std::string LoadInMode(const wchar_t* charset, ComPtr<IMIMEMessage>& message) {
@@ -133,54 +138,14 @@ std::string LoadInMode(const wchar_t* charset, ComPtr<IMIMEMessage>& message) {
   return saved;
 }
 
-// Connects to the recorder at `port`, hands the message over and disconnects.
-template <class Client>
-void Deliver(const wchar_t* prog_id, short port, const std::function<HRESULT(Client*)>& hand_over) {
-  ComPtr<Client> client;
-  ASSERT_EQ(CreateByProgId(prog_id, client), S_OK);
-  ASSERT_EQ(client->put_Host(Bstr(L"127.0.0.1").get()), S_OK);
-  ASSERT_EQ(client->put_Port(port), S_OK);
-  ASSERT_EQ(client->Connect(), S_OK);
-  EXPECT_EQ(hand_over(client.get()), S_OK);
-  EXPECT_EQ(client->Disconnect(), S_OK);
-}
-
-TEST(MessageBytes, SmtpAndImapCarryTheSavedBytesInBothModes) {
-  for (const bool imap : {false, true}) {
-    for (const wchar_t* charset : {L"", L"utf-8"}) {
-      SCOPED_TRACE((imap ? "IMAP APPEND, mode \"" : "SMTP DATA, mode \"") + Narrow(charset) + "\"");
-      ComPtr<IMIMEMessage> message;
-      std::string expected = LoadInMode(charset, message);
-      ASSERT_NE(expected.find("K\xF6ln \x81\x8D\x8F\x90\x9D \xC3("), std::string::npos)
-          << "Save keeps the bytes";
-      const size_t bcc = expected.find("Bcc: eve@example.com\r\n");
-      ASSERT_NE(bcc, std::string::npos) << expected;
-      if (!imap) expected.erase(bcc, 22);  // only what goes to the recipients leaves out Bcc
-      const auto deliver = [&](short port) {
-        if (imap) {
-          Deliver<IVeskIMAP4>(L"VeskMail.IMAP4", port, [&](IVeskIMAP4* client) {
-            return client->AppendMessage(Bstr(L"INBOX").get(), message.get());
-          });
-        } else {
-          Deliver<IVeskSMTP>(L"VeskMail.SMTP", port, [&](IVeskSMTP* client) {
-            return client->Send(message.get(), nullptr, nullptr);
-          });
-        }
-      };
-      EXPECT_EQ(Recorded(imap, deliver), expected);
-    }
-  }
-}
-
 // A sink of the event interface, as a compiled client writes one: it keeps
-// every Progress it is told of and sets Cancel at the `cancel_at`th.
+// every Progress it is told of and answers each with a failure of its own.
 class ProgressSink final : public IDispatch {
  public:
   struct Event {
     LONG operation, done, total;
   };
   std::vector<Event> events;
-  size_t cancel_at = 0;
 
   STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
     if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) || IsEqualIID(riid, DIID__IVeskMailEvents)) {
@@ -199,8 +164,6 @@ class ProgressSink final : public IDispatch {
   STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*, UINT*) override {
     if (id != 1 || params->cArgs != 4 || V_VT(&params->rgvarg[0]) != (VT_BYREF | VT_BOOL)) return DISP_E_MEMBERNOTFOUND;
     events.push_back({V_I4(&params->rgvarg[3]), V_I4(&params->rgvarg[2]), V_I4(&params->rgvarg[1])});
-    if (events.size() == cancel_at) *V_BOOLREF(&params->rgvarg[0]) = VARIANT_TRUE;
-    // A sink's own failure does not stop the transfer.
     return E_FAIL;
   }
 
@@ -208,94 +171,58 @@ class ProgressSink final : public IDispatch {
   ULONG refs_ = 1;
 };
 
-// Connects a sink to an object's events; gives the cookie.
-template <class Object>
-DWORD Connect(Object* object, IDispatch* sink) {
+// Connects to the recorder at `port` with `sink` listening, hands the
+// message over and disconnects.
+template <class Client>
+void Deliver(const wchar_t* prog_id, short port, IDispatch* sink, const std::function<HRESULT(Client*)>& hand_over) {
+  ComPtr<Client> client;
   ComPtr<IConnectionPointContainer> container;
-  EXPECT_EQ(object->QueryInterface(IID_IConnectionPointContainer, container.put_void()), S_OK);
   ComPtr<IConnectionPoint> point;
-  EXPECT_EQ(container->FindConnectionPoint(DIID__IVeskMailEvents, point.put()), S_OK);
   DWORD cookie = 0;
-  EXPECT_EQ(point->Advise(sink, &cookie), S_OK);
-  return cookie;
+  ASSERT_EQ(CreateByProgId(prog_id, client), S_OK);
+  ASSERT_EQ(client.As(container), S_OK);
+  ASSERT_EQ(container->FindConnectionPoint(DIID__IVeskMailEvents, point.put()), S_OK);
+  ASSERT_EQ(point->Advise(sink, &cookie), S_OK);
+  ASSERT_EQ(client->put_Host(Bstr(L"127.0.0.1").get()), S_OK);
+  ASSERT_EQ(client->put_Port(port), S_OK);
+  ASSERT_EQ(client->Connect(), S_OK);
+  EXPECT_EQ(hand_over(client.get()), S_OK);
+  EXPECT_EQ(client->Disconnect(), S_OK);
 }
 
-// A message of about 380 KB of text lines.
-ComPtr<IMIMEMessage> LargeMessage() {
-  ComPtr<IMIMEMessage> message;
-  EXPECT_EQ(CreateByProgId(L"VeskMail.MIMEMessage", message), S_OK);
-  std::wstring text;
-  for (int i = 0; i < 8000; ++i) text += L"Line " + std::to_wstring(i) + L" of the report, long enough to count.\r\n";
-  message->put_Text(Bstr(text.c_str()).get());
-  message->put_Subject(Bstr(L"Report").get());
-  ComPtr<IMailAddress> from;
-  message->get_From(from.put());
-  from->put_Address(Bstr(L"anna@example.com").get());
-  ComPtr<IMailAddresses> to;
-  message->get_To(to.put());
-  ComPtr<IMailAddress> bob;
-  to->Add(bob.put());
-  bob->put_Address(Bstr(L"bob@example.com").get());
-  return message;
-}
-
-// Progress comes in order during SMTP DATA and IMAP APPEND (about every
-// 64 KiB here) and ends once at the whole size; a Cancel stops the
-// transfer before its end reaches the server (no final period, no whole
-// literal) and fails the call as cancelled. A sink that fails changes
-// nothing.
-TEST(Events, ProgressIsReportedAndCancelStopsTheTransfer) {
+TEST(MessageBytes, SmtpAndImapCarryTheSavedBytesInBothModes) {
   for (const bool imap : {false, true}) {
-    for (const size_t cancel_at : {size_t{0}, size_t{3}}) {
-      SCOPED_TRACE(std::string(imap ? "IMAP APPEND" : "SMTP DATA") + (cancel_at ? ", cancelled" : ""));
-      ComPtr<IMIMEMessage> message = LargeMessage();
+    for (const wchar_t* charset : {L"", L"utf-8"}) {
+      SCOPED_TRACE((imap ? "IMAP APPEND, mode \"" : "SMTP DATA, mode \"") + Narrow(charset) + "\"");
+      ComPtr<IMIMEMessage> message;
+      std::string expected = LoadInMode(charset, message);
+      ASSERT_NE(expected.find("K\xF6ln \x81\x8D\x8F\x90\x9D \xC3("), std::string::npos)
+          << "Save keeps the bytes";
+      const size_t bcc = expected.find("Bcc: eve@example.com\r\n");
+      ASSERT_NE(bcc, std::string::npos) << expected;
+      if (!imap) expected.erase(bcc, 22);  // only what goes to the recipients leaves out Bcc
       ProgressSink sink;
-      sink.cancel_at = cancel_at;
-      HRESULT result = E_UNEXPECTED;
-      std::wstring error;
-      bool complete = false;
-      Recorded(imap, [&](short port) {
-        const auto run = [&](auto* client) {
-          Connect(client, &sink);
-          client->put_Host(Bstr(L"127.0.0.1").get());
-          client->put_Port(port);
-          ASSERT_EQ(client->Connect(), S_OK);
-          if constexpr (std::is_same_v<std::remove_pointer_t<decltype(client)>, IVeskIMAP4>) {
-            result = client->AppendMessage(Bstr(L"INBOX").get(), message.get());
-          } else {
-            result = client->Send(message.get(), nullptr, nullptr);
-          }
-          error = TakeErrorInfo().description;
-          client->Disconnect();
-        };
+      const auto deliver = [&](short port) {
         if (imap) {
-          ComPtr<IVeskIMAP4> client;
-          ASSERT_EQ(CreateByProgId(L"VeskMail.IMAP4", client), S_OK);
-          run(client.get());
+          Deliver<IVeskIMAP4>(L"VeskMail.IMAP4", port, &sink, [&](IVeskIMAP4* client) {
+            return client->AppendMessage(Bstr(L"INBOX").get(), message.get());
+          });
         } else {
-          ComPtr<IVeskSMTP> client;
-          ASSERT_EQ(CreateByProgId(L"VeskMail.SMTP", client), S_OK);
-          run(client.get());
+          Deliver<IVeskSMTP>(L"VeskMail.SMTP", port, &sink, [&](IVeskSMTP* client) {
+            return client->Send(message.get(), nullptr, nullptr);
+          });
         }
-      }, &complete);
-      ASSERT_GE(sink.events.size(), 3u) << Narrow(error);
-      if (!cancel_at) EXPECT_LE(sink.events.size(), 30u) << "not much more often than every 64 KiB";
-      const LONG operation = imap ? TRANSFER_OPERATION_APPEND : TRANSFER_OPERATION_SEND;
-      for (size_t i = 0; i < sink.events.size(); ++i) {
-        EXPECT_EQ(sink.events[i].operation, operation);
-        EXPECT_GT(sink.events[i].total, 300000);
-        if (i > 0) EXPECT_GT(sink.events[i].done, sink.events[i - 1].done) << i;
-      }
-      if (cancel_at) {
-        EXPECT_EQ(result, E_FAIL);
-        EXPECT_EQ(Narrow(error), "Cancelled by the caller");
-        EXPECT_EQ(sink.events.size(), cancel_at);
-        EXPECT_FALSE(complete) << "the server saw the end of the message";
-      } else {
-        EXPECT_EQ(result, S_OK) << Narrow(error);
-        EXPECT_TRUE(complete);
-        EXPECT_EQ(sink.events.back().done, sink.events.back().total);
-      }
+      };
+      const std::string recorded = Recorded(imap, deliver);
+      const size_t same = std::mismatch(recorded.begin(), recorded.end(), expected.begin(), expected.end()).first -
+                          recorded.begin();
+      EXPECT_TRUE(recorded == expected) << "first difference at byte " << same << " of " << expected.size() << ": \""
+                                        << recorded.substr(same, 60) << "\" for \"" << expected.substr(same, 60) << "\"";
+      ASSERT_GE(sink.events.size(), 3u) << "Progress came during the transfer as well as at its end";
+      const ProgressSink::Event last = sink.events.back();
+      EXPECT_EQ(last.operation, imap ? TRANSFER_OPERATION_APPEND : TRANSFER_OPERATION_SEND);
+      EXPECT_EQ(last.done, last.total);
+      EXPECT_GT(last.total, 250000);
     }
   }
 }

@@ -1,10 +1,11 @@
 ' tests/scripts/prelude.vbs
 ' Events through the script host, as the Windows script host connects them,
 ' against Postfix and Dovecot: Progress during a send, a retrieval and an
-' append comes in order, with the total the transfer has, and ends once at
-' 100%; a Cancel during a 5 MB send leaves nothing delivered; a Cancel
-' during a retrieval leaves the mailbox as it was (a deletion in the same
-' session is not applied); MailboxChanged while WaitForChange waits.
+' append comes in order, not much more often than every 64 KiB, with the
+' total the transfer has, and ends once at 100%; a Cancel during a 5 MB send
+' leaves nothing delivered, and one during an append nothing appended; a
+' Cancel during a retrieval leaves the mailbox as it was (a deletion in the
+' same session is not applied); MailboxChanged while WaitForChange waits.
 Dim events, cancelAt, mailboxNews
 
 Sub ResetEvents(limit)
@@ -41,6 +42,7 @@ Sub CheckEvents(label, operation, complete)
     If i > 0 Then Check events(i)(1) > events(i - 1)(1), label & ": in order at " & i
   Next
   If complete And UBound(events) >= 0 Then
+    Check UBound(events) < 40, label & ": " & (UBound(events) + 1) & " reports for 1 MB"
     Check events(UBound(events))(1) = events(UBound(events))(2) And events(UBound(events))(2) > 0, _
       label & ": the last at 100%: " & events(UBound(events))(1) & " of " & events(UBound(events))(2)
   End If
@@ -128,8 +130,22 @@ count = imap.MessageCount
 Set smtp = Connected("SMTP", "127.0.0.1", "VESK_SMTP_PORT")
 smtp.Send NewMessage("vesk@localhost", "events: news", "new")
 smtp.Disconnect
+started = Timer
 Check imap.WaitForChange(30), "new mail noticed"
+Check Timer - started < 3, "noticed within " & (Timer - started) & " s of delivery"
 Check mailboxNews = imap.MessageCount And mailboxNews > count, "MailboxChanged with the count: " & mailboxNews
+count = imap.MessageCount
+ResetEvents 3
+On Error Resume Next
+imap.AppendMessage "INBOX", Large("events: cancelled append", 1)
+Check Err.Description = "Cancelled by the caller", "cancelled append: " & Err.Description
+imap.Disconnect  ' (the cancel may have ended the session)
+On Error GoTo 0
+CheckEvents "cancelled append", 4, False
+Check UBound(events) = 2, "cancelled append: stopped at the third report"
+Set imap = Connected("IMAP4", "127.0.0.1", "VESK_IMAP_PORT")
+imap.SelectMailbox True
+Check imap.MessageCount = count, "nothing of the cancelled append arrived: " & imap.MessageCount & " of " & count
 imap.Disconnect
 EmptyMailbox
 
