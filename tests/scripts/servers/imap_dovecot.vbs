@@ -1,27 +1,20 @@
 ' Runs after tests/scripts/prelude.vbs, which tools/run_scripts.sh puts in front.
-' IMAP4 against the private Dovecot: mailboxes, append, select, search,
-' flags, fetch in its three forms byte for byte, copy, expunge, and news from
-' another session among the answers.
+' IMAP4 against the private Dovecot: append, select, search, flags, fetch in
+' its three forms byte for byte, copy, expunge, and news from another session
+' among the answers. (Mailboxes created, listed, renamed and deleted:
+' imap_names.js; a refused APPEND's text is the engine suite's.)
 Const SEEN = 1, ANSWERED = 2, FLAGGED = 4, DELETED = 8
-Dim imap, other, name, names, plain, mixed, attached, whole, header, top, found, flags, i, binary
+Dim imap, other, name, plain, mixed, attached, whole, header, top, found, flags, i, binary
 
 Set imap = Connected("IMAP4", "127.0.0.1", "VESK_IMAP_PORT")
 On Error Resume Next  ' an earlier run may have left its mailboxes
-For Each name In Array("VeskScript\Archive 2026", "VeskScript\Inbox copy", "VeskScript\Work", "VeskScript")
+For Each name In Array("VeskScript\Archive 2026", "VeskScript\Inbox copy", "VeskScript")
   imap.DeleteMailbox name
 Next
 On Error GoTo 0
-
-For Each name In Array("VeskScript", "VeskScript\Work", "VeskScript\Inbox copy")
+For Each name In Array("VeskScript", "VeskScript\Archive 2026", "VeskScript\Inbox copy")
   imap.CreateMailbox name
 Next
-imap.RenameMailbox "VeskScript\Work", "VeskScript\Archive 2026"
-imap.MailboxName = "VeskScript"
-For Each name In imap.GetMailboxesList
-  names = names & name & ";"
-Next
-Check names = "VeskScript\Archive 2026;VeskScript\Inbox copy;" Or names = "VeskScript\Inbox copy;VeskScript\Archive 2026;", _
-      "list after rename: " & names
 
 ' Plain text whose lines look like protocol (tags, a lone parenthesis, a
 ' literal announcement, a long line, high bytes), and text with an attachment.
@@ -42,11 +35,6 @@ attached.Load binary
 attached.FileName = "data.bin" : attached.ContentType = "application/octet-stream" : attached.ContentEncoding = "base64"
 imap.AppendMessage "VeskScript\Archive 2026", plain
 imap.AppendMessage "VeskScript\Archive 2026", mixed
-On Error Resume Next
-imap.AppendMessage "VeskScript\Missing", plain
-Check Left(Err.Description, 12) = "[TRYCREATE] ", "append to a missing mailbox: " & Err.Description
-Err.Clear
-On Error GoTo 0
 
 imap.MailboxName = "VeskScript\Archive 2026"
 imap.SelectMailbox True
