@@ -4,9 +4,10 @@
 ' message to the mailbox whose role is Sent), against Dovecot and Cyrus: UIDs
 ' that survive another session's expunge, a search from a UID on, parts
 ' fetched on their own (the trace shows how little moved), moving to the
-' mailbox with the Sent role (MOVE, and at Dovecot's 127.0.0.4 the UIDPLUS
-' road that leaves other deleted messages alone), waiting for mail that
-' Postfix delivers, and POP3's unique identifiers.
+' mailbox with the Sent role, a wait for news that costs its time, and POP3's
+' unique identifiers. (The UIDPLUS road without MOVE, and the identifiers'
+' bookkeeping after a deletion, are the engine suite's dialogues; waiting for
+' mail that Postfix delivers is events.vbs's.)
 Dim pdf, pdfName, i
 ' A file name outside ASCII travels in the RFC 2231 form and comes back decoded.
 pdfName = "Gro" & Chr(223) & "er Bericht " & Chr(252) & "ber 5 MB.pdf"
@@ -58,8 +59,8 @@ Function BytesReceived(traceFile)
   BytesReceived = total
 End Function
 
-Sub RunAgainst(label, port, pop3Port, address, noMoveHost)
-  Dim imap, other, uids, uid1, uid2, uid3, header, parts, folder, trace, saved, started, changed, sent, n, moved, smtp
+Sub RunAgainst(label, port, pop3Port)
+  Dim imap, other, uids, uid1, uid2, uid3, header, parts, folder, trace, saved, started, sent
   WScript.Echo "-- " & label
   folder = ScratchFolder("vesk-mailbox-work")
   Set imap = Connected("IMAP4", "127.0.0.1", port)
@@ -133,73 +134,33 @@ Sub RunAgainst(label, port, pop3Port, address, noMoveHost)
   Set header = imap.RetrieveHeader(1)
   Check InStr(header.HeaderFields.Item("Message-ID"), "second@vesk.test") > 0, label & ": moved message"
 
-  ' Without MOVE (Dovecot at another address): a message marked deleted by
-  ' another session stays when this one moves another message.
-  If noMoveHost <> "" Then
-    imap.AppendMessage "INBOX", Message("fourth", "fourth@vesk.test", False)
-    Set moved = Connected("IMAP4", noMoveHost, port)
-    moved.UseUIDs = True
-    moved.SelectMailbox False
-    uids = moved.Search("ALL")
-    Check UBound(uids) = 1, label & ": two messages before the UIDPLUS move"
-    moved.PutMessageFlags uids(0), 8  ' \Deleted, not expunged
-    moved.TraceFile = trace
-    moved.MoveMessage uids(1), sent
-    moved.TraceFile = ""
-    moved.UseUIDs = False
-    moved.SelectMailbox False
-    Check moved.MessageCount = 1, label & ": the message marked deleted is still there"
-    Check InStr(fso.OpenTextFile(trace, 1).ReadAll, " UID EXPUNGE " & uids(1) & ":" & uids(1)) > 0, _
-          label & ": moved by COPY and UID EXPUNGE"
-    moved.PutMessageFlags 1, 0
-    moved.Disconnect
-  End If
-
-  ' Waiting: nothing comes, then Postfix delivers.
+  ' Waiting: nothing comes, and the wait costs its time and no more.
   imap.UseUIDs = False
   imap.MailboxName = "INBOX"
   imap.SelectMailbox False
   started = Timer
-  changed = imap.WaitForChange(2)
-  Check Not changed, label & ": nothing new within 2 s"
+  Check Not imap.WaitForChange(2), label & ": nothing new within 2 s"
   Check Timer - started >= 1.8 And Timer - started < 6, label & ": the wait took " & (Timer - started) & " s"
-  n = imap.MessageCount
-  Set smtp = Connected("SMTP", "127.0.0.1", "VESK_SMTP_PORT")
-  smtp.Send NewMessage(address, "arrives while waiting", "new")
-  smtp.Disconnect
-  started = Timer
-  changed = imap.WaitForChange(30)
-  Check changed, label & ": new mail noticed"
-  Check Timer - started < 3, label & ": noticed within " & (Timer - started) & " s of delivery"
-  Check imap.MessageCount = n + 1, label & ": the count after the wait: " & imap.MessageCount & " after " & n
   imap.UpdateStatus
-  Check imap.MessageCount >= 2, label & ": the session goes on: " & imap.MessageCount & " messages"
+  Check imap.MessageCount >= 1, label & ": the session goes on: " & imap.MessageCount & " messages"
   imap.AppendMessage "INBOX", Message("uidl", "uidl@vesk.test", False)
+  imap.AppendMessage "INBOX", Message("uidl 2", "uidl2@vesk.test", False)
   other.Disconnect
   imap.Disconnect
 
-  ' POP3's unique identifiers: the same in two sessions, and still naming the
-  ' same message after another was deleted.
-  Dim pop3, count, last, before, firstUid
+  ' POP3's unique identifiers: the same in two sessions, found again by
+  ' number; an unknown one gives 0.
+  Dim pop3, count, last, before
   Set pop3 = Connected("POP3", "127.0.0.1", pop3Port)
   count = pop3.MessageCount
   Check count >= 3, label & ": messages to work with: " & count
   last = pop3.GetMessageUID(count)
   before = pop3.GetMessageUID(count - 1)
-  firstUid = pop3.GetMessageUID(1)
   Check last <> "" And last <> before, label & ": identifiers " & last & ", " & before
-  Check pop3.FindMessageByUID(last) = count, label & ": found by identifier in the same session"
   pop3.Disconnect
   Set pop3 = Connected("POP3", "127.0.0.1", pop3Port)
-  Check pop3.GetMessageUID(count) = last, label & ": the same identifier in the next session"
-  pop3.Delete 1
-  Check pop3.FindMessageByUID(firstUid) = 0, label & ": a message marked for deletion is not found"
-  pop3.Disconnect
-  Set pop3 = Connected("POP3", "127.0.0.1", pop3Port)
-  Check pop3.MessageCount = count - 1, label & ": one message fewer"
-  Check pop3.FindMessageByUID(last) = count - 1, label & ": the last message moved up to " & (count - 1)
-  Check pop3.GetMessageUID(count - 1) = last, label & ": and keeps its identifier"
-  Check pop3.FindMessageByUID(before) = count - 2, label & ": so does the one before it"
+  Check pop3.FindMessageByUID(last) = count And pop3.FindMessageByUID(before) = count - 1, _
+        label & ": found by identifier in the next session"
   Check pop3.FindMessageByUID("no-such-identifier") = 0, label & ": an unknown identifier gives 0"
   On Error Resume Next
   pop3.GetMessageUID count + 5
@@ -215,6 +176,6 @@ For i = 0 To 255
 Next
 pdf = pdf & String(5 * 1024 * 1024, "Q")
 
-RunAgainst "Dovecot", "VESK_IMAP_PORT", "VESK_POP3_PORT", "vesk@localhost", Env("VESK_IMAP_NO_MOVE_HOST")
-RunAgainst "Cyrus", "VESK_CYRUS_IMAP_PORT", "VESK_CYRUS_POP3_PORT", Env("VESK_CYRUS_MAIL_ADDRESS"), ""
+RunAgainst "Dovecot", "VESK_IMAP_PORT", "VESK_POP3_PORT"
+RunAgainst "Cyrus", "VESK_CYRUS_IMAP_PORT", "VESK_CYRUS_POP3_PORT"
 Finish
