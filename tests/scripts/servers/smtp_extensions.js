@@ -5,8 +5,11 @@
 // delivered in UTF-8 where SMTPUTF8 is offered (from a message in either
 // mode) and refused clearly where it is not (post@müller.example goes there
 // as its A-label); a partial delivery with the refused recipient and its
-// reply; and a script that sets none of the new members still greeting with
-// HELO. (The commands each case sends are the engine suite's SMTP dialogues.)
+// reply; a server that lists no extension (npm's smtp-server, recording each
+// transaction) refusing delivery reports clearly before anything is sent and
+// taking a partial delivery as one transaction without parameters; and a
+// script that sets none of the new members still greeting with HELO. (The
+// commands each case sends are the engine suite's SMTP dialogues.)
 var joerg = "j\u00f6rg@m\u00fcller.example", post = "post@m\u00fcller.example", dsn = "vesk-dsn@localhost";
 
 // An SMTP session to the port of that name; with `extensions` it speaks EHLO,
@@ -106,6 +109,26 @@ for (var partial = 0; partial < 2; partial++) {
   check(replies.length === 1 && /^550 5\.1\.1 /.test(replies[0]), "partial " + partial + ": reply " + replies.join());
   if (partial) smtp.Disconnect();  // (the refused pipelined transaction closed the other)
 }
+
+// A server that lists no extension: no delivery reports, and a partial
+// delivery as one transaction without parameters (the A-label's domain shown
+// as Unicode again by the recorder).
+var logFile = "Z:" + env("VESK_SMTP_NPM_LOG").replace(/\//g, "\\"), before = readAll(logFile).length;
+smtp = smtpOn("VESK_SMTP_NPM_PORT", false, true);
+smtp.EnvelopeID = "report please";
+smtp.Connect();
+error = failureOf(function () { smtp.Send(message("me@vesk.test", ["a@vesk.test"], "report", "Hello\r\n")); });
+check(error === "Server does not offer delivery status notifications (DSN)", "no DSN: " + error);
+smtp.EnvelopeID = "";
+smtp.AllowPartialDelivery = true;
+smtp.Send(message("me@vesk.test", ["a@vesk.test", post, "nobody@vesk.test"], "partial", "Hello\r\n"));
+refused = vbArray(smtp.RefusedRecipients), replies = vbArray(smtp.RefusedReplies);
+check(refused.join() === "nobody@vesk.test" && replies.join() === "550 no such mailbox here",
+      "no extensions, refused: " + refused.join() + " / " + replies.join());
+smtp.Disconnect();
+var log = readAll(logFile).substr(before).replace(/\s+$/, "").split("\n");
+check(log.length === 1 && /"to":\["a@vesk\.test","post@m[^"]+ller\.example"\]/.test(log[0]) &&
+      log[0].indexOf('"mailArgs":{}') >= 0, "one transaction recorded: " + log.join(" / "));
 
 // Nothing set: the HELO dialogue as it was.
 var traceFile = fso.BuildPath(scratchFolder("vesk_smtp_extensions"), "trace.txt");
