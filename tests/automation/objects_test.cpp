@@ -1,7 +1,7 @@
 // What a compiled caller meets beyond what scripts see, on every class:
 // defaults, refusals with their error information, connection points, the
-// enumerators' own calls, message arguments for mailbox work, and the OAuth 2
-// token file sealed with the system's data protection. The OAuth 2 grants
+// enumerators' own calls, message arguments for mailbox work, and an OAuth 2
+// token file altered after the system's data protection sealed it. The OAuth 2 grants
 // against a server are tested by tests/scripts/servers/oauth2_sign_in.vbs.
 #include <gtest/gtest.h>
 
@@ -106,7 +106,9 @@ HRESULT RequestOverHttp(Objects& o) {
 // Calls on new objects that must fail before anything is sent: the result,
 // and for a failure that describes itself the description (ending in '*':
 // its start), with "VeskMail.<class>.1" as its source. The rows that succeed
-// show where the refusals end.
+// show where the refusals end. (Which values the engine refuses is its own
+// suite's; one refusal per member shows how it reaches a caller, and text
+// beyond ASCII that it is not narrowed to the code page first.)
 struct Refusal {
   const char* call;  // "<class>.<member>..."
   std::function<HRESULT(Objects&)> run;
@@ -116,17 +118,11 @@ struct Refusal {
 #define CALL(object, ...) [](Objects& o) { return o.object->__VA_ARGS__; }
 const Refusal kRefusals[] = {
     {"SMTP.DeliveryNotify = 3", CALL(smtp, put_DeliveryNotify(3)), E_INVALIDARG, kNotifyRefused},
-    {"SMTP.DeliveryNotify = 16", CALL(smtp, put_DeliveryNotify(16)), E_INVALIDARG, kNotifyRefused},
-    {"SMTP.DeliveryNotify = -1", CALL(smtp, put_DeliveryNotify(-1)), E_INVALIDARG, kNotifyRefused},
     {"SMTP.DeliveryNotify = SUCCESS + DELAY", CALL(smtp, put_DeliveryNotify(10)), S_OK, nullptr},
     {"SMTP.DeliveryReturn = 3", CALL(smtp, put_DeliveryReturn(static_cast<DELIVERY_RETURN>(3))),
      E_INVALIDARG},
-    {"SMTP.EnvelopeID with CR LF", CALL(smtp, put_EnvelopeID(Bstr(L"inv\r\nRSET").get())), E_INVALIDARG,
-     kEnvelopeRefused},
     {"SMTP.EnvelopeID beyond ASCII", CALL(smtp, put_EnvelopeID(Bstr(L"J\u00f6rg").get())), E_INVALIDARG,
      kEnvelopeRefused},
-    {"SMTP.EnvelopeID of 108 characters as xtext",
-     CALL(smtp, put_EnvelopeID(Bstr(std::wstring(36, L'+').c_str()).get())), E_INVALIDARG, kEnvelopeRefused},
     {"SMTP.EnvelopeID = \"invoice 4711\"", CALL(smtp, put_EnvelopeID(Bstr(L"invoice 4711").get())), S_OK},
     {"SMTP.RefusedRecipients into null", CALL(smtp, get_RefusedRecipients(nullptr)), E_POINTER},
     {"IMAP4.Host into null", CALL(imap, get_Host(nullptr)), E_POINTER},
@@ -347,36 +343,31 @@ TEST(Collections, EnumeratorsWalkEveryItemInOrder) {
   EXPECT_EQ(walk->Skip(3), S_OK);
 }
 
-// The token file is sealed for the user: the refresh token never shows in
-// clear, a new object reads it back, and a file altered after sealing is
-// refused; no file yet is no error.
-TEST(OAuth2Object, TheTokenFileIsSealedForTheUserAndReadBack) {
+// A token file altered after it was sealed for the user is refused, where
+// the same file as written reads back. (No file yet, and no token in clear
+// in it: tests/scripts/servers/oauth2_sign_in.vbs.)
+TEST(OAuth2Object, AnAlteredTokenFileIsRefused) {
   const std::wstring path = TempPath(L"vesk-oauth2-automation.tok");
-  const std::wstring refresh = L"refresh-token-that-must-never-appear-in-clear-0123456789";
-  DeleteFileW(path.c_str());
-  const auto load = [&](HRESULT expected, VARIANT_BOOL found, ComPtr<IVeskOAuth2>& oauth) {
-    ASSERT_EQ(CreateByProgId(L"VeskMail.OAuth2", oauth), S_OK);
-    ASSERT_EQ(oauth->put_TokenFile(Bstr(path.c_str()).get()), S_OK);
-    VARIANT_BOOL loaded = found ? VARIANT_FALSE : VARIANT_TRUE;
-    EXPECT_EQ(oauth->LoadTokens(&loaded), expected);
-    if (SUCCEEDED(expected)) EXPECT_EQ(loaded, found);
+  const auto load = [&](ComPtr<IVeskOAuth2>& oauth) {
+    VARIANT_BOOL loaded = VARIANT_FALSE;
+    EXPECT_EQ(CreateByProgId(L"VeskMail.OAuth2", oauth), S_OK);
+    EXPECT_EQ(oauth->put_TokenFile(Bstr(path.c_str()).get()), S_OK);
+    const HRESULT hr = oauth->LoadTokens(&loaded);
+    return SUCCEEDED(hr) && !loaded ? E_UNEXPECTED : hr;
   };
   ComPtr<IVeskOAuth2> first, later, third;
-  load(S_OK, VARIANT_FALSE, first);
-  ASSERT_EQ(first->put_RefreshToken(Bstr(refresh.c_str()).get()), S_OK);
+  ASSERT_EQ(CreateByProgId(L"VeskMail.OAuth2", first), S_OK);
+  ASSERT_EQ(first->put_TokenFile(Bstr(path.c_str()).get()), S_OK);
+  ASSERT_EQ(first->put_RefreshToken(Bstr(L"refresh-token").get()), S_OK);
   ASSERT_EQ(first->SaveTokens(), S_OK);
-  const std::string bytes = ReadAll(path);
-  EXPECT_GT(bytes.size(), 100u);
-  EXPECT_EQ(bytes.find("refresh-token-that"), std::string::npos);
-  EXPECT_EQ(bytes.find("0123456789"), std::string::npos);
-  load(S_OK, VARIANT_TRUE, later);
+  ASSERT_EQ(load(later), S_OK);
   Bstr token;
   ASSERT_EQ(later->get_RefreshToken(token.put()), S_OK);
-  EXPECT_EQ(std::wstring(token.get()), refresh);
-  std::string altered = bytes;
+  EXPECT_EQ(Narrow(token.get()), "refresh-token");
+  std::string altered = ReadAll(path);
   altered[altered.size() - 5] ^= 0x20;
   WriteAll(path, altered);
-  load(E_FAIL, VARIANT_FALSE, third);
+  EXPECT_EQ(load(third), E_FAIL);
   const std::wstring description = TakeErrorInfo().description;
   EXPECT_NE(description.find(L"cannot be read: the data was not sealed for this user or is damaged"),
             std::wstring::npos)
