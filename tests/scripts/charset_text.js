@@ -86,13 +86,10 @@ var given = new ActiveXObject("VeskMail.MIMEMessage");
 given.RawMessage = "Subject: " + japanese + "\r\n\r\nx\r\n";
 check(given.Charset === "utf-8" && given.Subject === japanese, "raw text outside the code page: " + given.Subject);
 
-// Looking at an address list adds no field; an address in the display-name
-// form is taken apart.
+// An address in the display-name form is taken apart. (That looking at a
+// list adds no field is the engine suite's.)
 var lists = new ActiveXObject("VeskMail.MIMEMessage");
-check(lists.Bcc.Count === 0 && lists.To.Count === 0, "new lists are empty");
-check(!lists.HeaderFields.Exists("Bcc") && !lists.HeaderFields.Exists("To"), "reading Count added a field");
 lists.To.Add().Address = "Bob <bob@localhost>";
 var bob = lists.To.Item(1);
 check(bob.Address === "bob@localhost" && bob.Name === "Bob", "display-name form: " + bob.Name + " / " + bob.Address);
-check(lists.HeaderFields.Exists("To"), "an address adds the field");
 finish();

@@ -63,8 +63,6 @@ var refused = null;
 try { body.Load("snow \u2603 man"); } catch (x) { refused = x; }
 check(refused !== null && refused.description.indexOf("U+2603") >= 0, "unrepresentable text refused");
 check(body.SimpleContent.length === 8, "a refused Load changes nothing");
-message.Text = "euro \u20ac";
-check(message.Text === "euro \u20ac", "the euro sign goes through the code page");
 
 // Header text outside ASCII: written as encoded-words, read back as text.
 var greeting = new ActiveXObject("VeskMail.MIMEMessage");

@@ -38,12 +38,6 @@ Check TypeName(loaded.Date) = "Date", "Date reads back as a date"
 Dim written : written = loaded.HeaderFields.Item("Date")
 Check Left(written, 26) = "Sat, 07 Mar 2026 14:30:00 " And InStr("+-", Mid(written, 27, 1)) > 0 And Len(written) = 31, _
   "Date written as an RFC 5322 date with the local offset: " & written
-' The same instant written in two zones reads as the same local date.
-Dim east : Set east = CreateObject("VeskMail.MIMEMessage")
-Dim west : Set west = CreateObject("VeskMail.MIMEMessage")
-east.Date = "Sun, 06 Dec 2026 13:46:05 +0100"
-west.Date = "Sun, 6 Dec 2026 07:46:05 EST (obsolete zone name)"
-Check TypeName(east.Date) = "Date" And east.Date = west.Date, "one instant in two zones: " & east.Date & " / " & west.Date
 ' Whole seconds survive the round trip.
 Check Abs(CDbl(loaded.Date) - CDbl(DateSerial(2026, 3, 7) + TimeSerial(14, 30, 0))) < 1 / 86400, "Date round trip"
 Check loaded.Text = "Hello Bob," & vbLf & "the report is attached." & vbLf, "text with LF line ends"
