@@ -126,6 +126,7 @@ imap.SelectMailbox False
 ResetEvents 0
 imap.AppendMessage "INBOX", Large("events: appended", 1)
 CheckEvents "append", 4, True
+imap.SelectMailbox False  ' counts the appended message, so that only the news is awaited
 count = imap.MessageCount
 Set smtp = Connected("SMTP", "127.0.0.1", "VESK_SMTP_PORT")
 smtp.Send NewMessage("vesk@localhost", "events: news", "new")
