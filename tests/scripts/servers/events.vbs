@@ -12,23 +12,14 @@ Sub ResetEvents(limit)
   events = Array() : cancelAt = limit : mailboxNews = -1
 End Sub
 
-Sub Note(operation, done, total, cancel)
+' Every object here is connected with the prefix "transfer_".
+Sub transfer_Progress(Operation, BytesDone, BytesTotal, Cancel)
   Dim n : n = UBound(events) + 1
   ReDim Preserve events(n)
-  events(n) = Array(operation, done, total)
-  If n + 1 = cancelAt Then cancel = True
+  events(n) = Array(Operation, BytesDone, BytesTotal)
+  If n + 1 = cancelAt Then Cancel = True
 End Sub
-
-Sub smtp_Progress(Operation, BytesDone, BytesTotal, Cancel)
-  Note Operation, BytesDone, BytesTotal, Cancel
-End Sub
-Sub pop3_Progress(Operation, BytesDone, BytesTotal, Cancel)
-  Note Operation, BytesDone, BytesTotal, Cancel
-End Sub
-Sub imap_Progress(Operation, BytesDone, BytesTotal, Cancel)
-  Note Operation, BytesDone, BytesTotal, Cancel
-End Sub
-Sub imap_MailboxChanged(MessageCount)
+Sub transfer_MailboxChanged(MessageCount)
   mailboxNews = MessageCount
 End Sub
 
@@ -48,8 +39,8 @@ Sub CheckEvents(label, operation, complete)
   End If
 End Sub
 
-Function EventClient(kind, prefix, portName)
-  Dim o : Set o = WScript.CreateObject("VeskMail." & kind, prefix)
+Function EventClient(kind, portName)
+  Dim o : Set o = WScript.CreateObject("VeskMail." & kind, "transfer_")
   o.Host = "127.0.0.1" : o.Port = CInt(Env(portName)) : o.TimeOut = 30000
   If kind <> "SMTP" Then o.User = "vesk" : o.Password = "vesk-pass"
   Set EventClient = o
@@ -69,7 +60,7 @@ Dim smtp, pop3, imap, started, count, i, found
 EmptyMailbox
 
 ' A send of 1 MB, then one of 5 MB cancelled at its third report.
-Set smtp = EventClient("SMTP", "smtp_", "VESK_SMTP_PORT")
+Set smtp = EventClient("SMTP", "VESK_SMTP_PORT")
 smtp.Connect
 ResetEvents 0
 smtp.Send Large("events: whole", 1)
@@ -99,7 +90,7 @@ Check InStr(found, "events: whole") > 0, "the whole send arrived: " & found
 Check InStr(found, "events: cancelled") = 0, "nothing of the cancelled send was delivered: " & found
 
 ' POP3: a retrieval with its total, and a cancelled one after a deletion.
-Set pop3 = EventClient("POP3", "pop3_", "VESK_POP3_PORT")
+Set pop3 = EventClient("POP3", "VESK_POP3_PORT")
 pop3.Connect
 For i = 1 To count
   If InStr(pop3.RetrieveTop(i, 0).Subject, "whole") > 0 Then found = i
@@ -119,7 +110,7 @@ Check pop3.MessageCount = count, "the mailbox is unchanged: " & pop3.MessageCoun
 pop3.Disconnect
 
 ' IMAP4: an append of 1 MB, and news while waiting.
-Set imap = EventClient("IMAP4", "imap_", "VESK_IMAP_PORT")
+Set imap = EventClient("IMAP4", "VESK_IMAP_PORT")
 imap.Connect
 imap.MailboxName = "INBOX"
 imap.SelectMailbox False
