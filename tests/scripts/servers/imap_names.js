@@ -38,9 +38,10 @@ function listsExactly(expected) {
 }
 check(listsExactly(names), "listed as named: " + listed());
 
-// A two-line quoted-printable Latin-1 part as another program wrote it: its
-// text has CR LF line breaks and nothing added; the whole message's Text
-// (LF line breaks) says the same.
+// A two-line quoted-printable Latin-1 part as another program wrote it (and
+// as it is appended, unchanged): its text has CR LF line breaks and ends
+// where the delimiter's CR LF begins; the whole message's Text (LF line
+// breaks) says the same, with the line end it keeps before a delimiter.
 var latin = new ActiveXObject("VeskMail.MIMEMessage");
 latin.RawMessage = ["From: vesk@localhost", "Subject: latin", "Content-Type: multipart/mixed; boundary=\"b\"", "",
                     "--b", "Content-Type: text/plain; charset=ISO-8859-1",
@@ -52,9 +53,9 @@ check(imap.MailboxName === names[1], "MailboxName reads back as set");
 imap.SelectMailbox(true);
 check(imap.MessageCount === 1, "the appended message is in the Cyrillic mailbox: " + imap.MessageCount);
 var partText = imap.GetPartText(1, "1");
-check(partText === "Hello parts, f\u00fcr alle.\r\nZweite Zeile.\r\n",
+check(partText === "Hello parts, f\u00fcr alle.\r\nZweite Zeile.",
       "a quoted-printable part's text: " + partText.replace(/\r/g, "<CR>").replace(/\n/g, "<LF>"));
-check(partText.replace(/\r\n/g, "\n") === imap.Retrieve(1).Text, "the part's text and the message's");
+check(partText.replace(/\r\n/g, "\n") + "\n" === imap.Retrieve(1).Text, "the part's text and the message's");
 check(imap.LastError === 0, "LastError after a success: " + imap.LastError);
 check(failureOf(function () { imap.GetPartText(1, "7"); }) === "The message has no part \"7\"", "no part 7");
 check(imap.LastError === 233, "LastError names the message text: " + imap.LastError);
