@@ -250,13 +250,6 @@ bool ImapClient::CheckStoredMailboxName() {
   return RefuseLineBreaks(mailbox_name);
 }
 
-// Whether a command of `length` octets stays within what servers take.
-bool ImapClient::FitsCommandLength(std::size_t length) {
-  if (length <= static_cast<std::size_t>(kMaxCommandLength)) return true;
-  last_error_ = FormatMessageText(kMsgCommandTooLong, kMaxCommandLength);
-  return false;
-}
-
 // A command begins: its own tag, and no responses gathered yet.
 void ImapClient::BeginCommand() {
   current_tag_ = tag_prefix_ + std::to_string(command_counter_++);
@@ -282,7 +275,7 @@ bool ImapClient::ExecuteCommand(ImapCommand command, std::initializer_list<ImapC
   if (by_uid) line.insert(0, " UID");
   // Only the template's own CR LF may end the line.
   if (!RefuseLineBreaks(std::string_view(line).substr(0, line.size() - 2))) return false;
-  if (!FitsCommandLength(line.size())) return false;
+  if (!FitsCommandLength(line.size(), kMaxCommandLength)) return false;
 
   // The password of LOGIN never reaches the trace().
   std::string shown;
@@ -290,7 +283,7 @@ bool ImapClient::ExecuteCommand(ImapCommand command, std::initializer_list<ImapC
   BeginCommand();
   const bool sent = SendCommandLine(line, shown);
   if (command == ImapCommand::kLogin) WipeText(line);
-  if (!sent || !CollectResponses(timeout_ms(), command == ImapCommand::kLogout)) return false;
+  if (!sent || !CollectResponses(command == ImapCommand::kLogout)) return false;
   if (entry->reading == Reading::kCompletionOnly) return CheckCompletion();
   if (!CheckCompletion()) return false;
   std::int32_t number = 0;
@@ -308,10 +301,10 @@ bool ImapClient::ExecuteCommand(ImapCommand command, std::initializer_list<ImapC
 
 // Reads responses, appending them to responses_, up to and including the one
 // that carries the current tag.
-bool ImapClient::CollectResponses(int timeout, bool logging_out) {
+bool ImapClient::CollectResponses(bool logging_out) {
   for (;;) {
     ImapResponse response;
-    if (!ReadResponse(response, timeout)) return false;
+    if (!ReadResponse(response)) return false;
     const bool tagged = IsTagged(response);
     if (!tagged) NoteMailboxEvent(response);
     responses_.push_back(std::move(response));
@@ -331,7 +324,7 @@ bool ImapClient::IsGoodbye(const ImapResponse& response) {
   last_error_ = text.size() > 6 ? text.substr(6) : std::string();
   last_reply_ = text;
   logged_in_ = false;
-  connection_.Close();
+  CloseConnection();
   return true;
 }
 
@@ -343,12 +336,12 @@ bool ImapClient::IsTagged(const ImapResponse& response) const {
 // announcement, the literal's bytes and the rest of the response after them
 // (RFC 3501 section 4.3). Only untagged data carries literals; a tagged or a
 // continuation line is always one line.
-bool ImapClient::ReadResponse(ImapResponse& response, int timeout) {
+bool ImapClient::ReadResponse(ImapResponse& response) {
   response = ImapResponse();
   std::uint64_t literal_total = 0;
   std::string line;
   for (;;) {
-    if (!ReadWholeLine(line, timeout)) return false;
+    if (!ReadWholeLine(line)) return false;
     if (response.text.size() + line.size() > max_line_bytes) {
       last_error_ = FormatMessageText(kMsgResponseLineTooLong, static_cast<int>(max_line_bytes));
       return false;
@@ -366,23 +359,21 @@ bool ImapClient::ReadResponse(ImapResponse& response, int timeout) {
     }
     literal_total += count;
     if (count > kMaxLiteralBytes || literal_total > kMaxLiteralBytes) return Fail(kMsgInvalidLiteral);
-    // A transfer whose size was not known yet takes the literal's.
-    if (TransferMeter* meter = connection_.meter(); meter && meter->total() == 0) meter->set_total(count);
     std::string& bytes = response.literals.emplace_back();
     bytes.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(count, kChunkSize * 16)));
-    if (!connection_.ReadBytes(bytes, static_cast<std::size_t>(count), timeout)) return FailWithSocketError();
+    if (!ReadLiteral(bytes, static_cast<std::size_t>(count))) return false;
     trace().ReceivedBody(bytes.size());
     response.literal_ends.push_back(response.text.size());
   }
 }
 
 // One line of any length up to max_line_bytes, without its CR LF.
-bool ImapClient::ReadWholeLine(std::string& line, int timeout) {
+bool ImapClient::ReadWholeLine(std::string& line) {
   line.clear();
   for (;;) {
     bool complete = false;
-    const int length = connection_.ReadLineRaw(chunk_.data(), chunk_.size(), timeout, complete);
-    if (length < 0) return FailWithSocketError();
+    const int length = ReadLinePiece(chunk_.data(), chunk_.size(), complete);
+    if (length < 0) return false;
     // A CR that ended the previous piece belongs to the CR LF just found.
     if (complete && length == 0 && !line.empty() && line.back() == '\r') line.pop_back();
     if (line.size() + static_cast<std::size_t>(length) > max_line_bytes) {
@@ -553,7 +544,7 @@ bool ImapClient::LogIn() {
   capabilities_.clear();
   // The greeting must be "* OK" (RFC 3501 section 7.1.1).
   std::string greeting;
-  if (!ReadWholeLine(greeting, timeout_ms())) return FailReadingGreeting(greeting.empty());
+  if (!ReadWholeLine(greeting)) return FailReadingGreeting(greeting.empty());
   if (greeting.size() < 4 || !EqualsIgnoringAsciiCase(std::string_view(greeting).substr(0, 4), "* OK")) {
     last_reply_ = greeting;
     return Fail(kMsgBadConnection);
@@ -706,7 +697,7 @@ bool ImapClient::AppendMessage(std::string_view client_name, std::string_view me
   // The literal's length is its count of bytes (RFC 3501 section 4.3).
   std::string line;
   FillCommandTemplate(FindCommand(ImapCommand::kAppend)->format, {name, static_cast<std::int32_t>(message.size())}, line);
-  if (!FitsCommandLength(line.size())) return false;
+  if (!FitsCommandLength(line.size(), kMaxCommandLength)) return false;
 
   BeginCommand();
   if (!SendCommandLine(line)) return false;
@@ -721,8 +712,8 @@ bool ImapClient::AppendMessage(std::string_view client_name, std::string_view me
   // Stopped before its end, the literal is never completed: the session
   // ends and nothing is appended.
   return Metered(TransferKind::kAppend, literal.size(), [&](TransferMeter*) {
-    return connection_.SendWithin(literal, timeout_ms()) >= 0 || FailWithSocketError();
-  }) && CollectResponses(timeout_ms()) && CheckCompletion();
+    return SendBody(literal);
+  }) && CollectResponses() && CheckCompletion();
 }
 
 bool ImapClient::DeleteMessage(std::int32_t number) {
@@ -745,7 +736,7 @@ bool ImapClient::CopyMessage(std::int32_t number, std::string_view client_name) 
 ImapClient::GoAhead ImapClient::AwaitGoAhead() {
   for (;;) {
     ImapResponse response;
-    if (!ReadResponse(response, timeout_ms())) return GoAhead::kFailed;
+    if (!ReadResponse(response)) return GoAhead::kFailed;
     const bool tagged = IsTagged(response);
     const bool go_ahead = !tagged && !response.text.empty() && response.text.front() == '+';
     if (!tagged && !go_ahead) NoteMailboxEvent(response);
@@ -763,18 +754,16 @@ bool ImapClient::Search(std::string_view criteria) {
   // Text beyond ASCII: the criteria in pieces, each literal after its go-ahead.
   std::size_t length = 0;
   for (const std::string& piece : pieces) length += piece.size();
-  if (!FitsCommandLength(length)) return false;
+  if (!FitsCommandLength(length, kMaxCommandLength)) return false;
   BeginCommand();
   if (!SendCommandLine((use_uids ? " UID SEARCH " : " SEARCH ") + pieces.front() + "\r\n")) return false;
   for (std::size_t i = 1; i < pieces.size(); ++i) {
     if (const GoAhead answer = AwaitGoAhead(); answer != GoAhead::kGiven) {
       return answer == GoAhead::kCompleted && CheckCompletion() && Fail(kMsgInvalidCommandArguments);
     }
-    const std::string line = pieces[i] + "\r\n";
-    trace().Sent(line);
-    if (connection_.SendWithin(line, timeout_ms()) < 0) return FailWithSocketError();
+    if (!SendBytes(pieces[i] + "\r\n")) return false;
   }
-  if (!CollectResponses(timeout_ms()) || !CheckCompletion()) return false;
+  if (!CollectResponses() || !CheckCompletion()) return false;
   Interpret(ImapCommand::kSearch, 0);
   return true;
 }

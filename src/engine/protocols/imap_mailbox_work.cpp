@@ -266,17 +266,17 @@ bool ImapClient::Idle(Clock::time_point until, bool& changed) {
   while (mailbox_changes_ == kNothingChanged) {
     const int left = MillisecondsUntil(until);
     if (left == 0) break;
-    const int ready = connection_.WaitForData(left);
-    if (ready < 0) return FailWithSocketError();
+    const int ready = WaitForServer(left);
+    if (ready < 0) return false;
     if (ready == 0) continue;
     ImapResponse response;
-    if (!ReadResponse(response, timeout_ms())) return false;
+    if (!ReadResponse(response)) return false;
     NoteMailboxEvent(response);
     responses_.push_back(std::move(response));
     if (IsGoodbye(responses_.back())) return false;
   }
   if (!SendBytes("DONE\r\n")) return false;
-  const bool done = CollectResponses(timeout_ms()) && CheckCompletion();
+  const bool done = CollectResponses() && CheckCompletion();
   changed = mailbox_changes_ != kNothingChanged;
   return done;
 }
@@ -292,7 +292,7 @@ bool ImapClient::Poll(Clock::time_point until, bool& changed) {
     const int left = MillisecondsUntil(std::min(until, Clock::now() + kPollInterval));
     if (MillisecondsUntil(until) == 0) return true;
     // News that comes by itself is read by the next NOOP.
-    if (connection_.WaitForData(left) < 0) return FailWithSocketError();
+    if (WaitForServer(left) < 0) return false;
   }
 }
 

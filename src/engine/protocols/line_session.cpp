@@ -1,6 +1,7 @@
 #include "engine/protocols/line_session.h"
 
 #include "engine/platform/sockets.h"
+#include "engine/protocols/dot_terminated_block.h"
 
 namespace vesk {
 
@@ -58,18 +59,52 @@ bool LineSession::FailCancelled() {
 
 bool LineSession::SendBytes(std::string_view bytes, std::string_view shown) {
   trace_.Sent(shown.empty() ? bytes : shown);
-  return connection_.SendWithin(bytes, timeout_ms_) >= 0 || FailWithSocketError();
+  return SendBody(bytes);
 }
 
 bool LineSession::SendSecretLine(std::string_view text, std::string_view shown) {
   trace_.Sent(shown);
-  return vesk::SendSecretLine(connection_, text, timeout_ms_) >= 0 || FailWithSocketError();
+  std::string line;
+  line.reserve(text.size() + 2);
+  line.append(text).append("\r\n");
+  const bool sent = SendBody(line);
+  WipeText(line);
+  return sent;
+}
+
+bool LineSession::SendBody(std::string_view body) {
+  return connection_.SendWithin(body, timeout_ms_) >= 0 || FailWithSocketError();
 }
 
 bool LineSession::ReadReplyLine(char* line, std::size_t size, bool greeting) {
   if (connection_.ReadResponseLine(line, size, timeout_ms_) < 0) return FailReadingGreeting(greeting) && false;
   trace_.Received(line);
   return true;
+}
+
+int LineSession::ReadLinePiece(char* buffer, std::size_t size, bool& complete) {
+  const int length = connection_.ReadLineRaw(buffer, size, timeout_ms_, complete);
+  if (length < 0) FailWithSocketError();
+  return length;
+}
+
+bool LineSession::ReadDotTerminatedBlock(std::string& text) {
+  return ReadDotTerminated(connection_, text, timeout_ms_) || FailWithSocketError();
+}
+
+bool LineSession::ReadLiteral(std::string& bytes, std::size_t count) {
+  if (TransferMeter* meter = connection_.meter(); meter && meter->total() == 0) meter->set_total(count);
+  return connection_.ReadBytes(bytes, count, timeout_ms_) || FailWithSocketError();
+}
+
+int LineSession::WaitForServer(int milliseconds) {
+  const int ready = connection_.WaitForData(milliseconds);
+  if (ready < 0) FailWithSocketError();
+  return ready;
+}
+
+bool LineSession::FitsCommandLength(std::size_t length, std::size_t limit) {
+  return length <= limit || FailWith(FormatMessageText(kMsgCommandTooLong, static_cast<int>(limit)));
 }
 
 bool LineSession::FailReadingGreeting(bool nothing_read) {

@@ -97,14 +97,44 @@ class LineSession : protected SaslChannel {
   bool FailWith(std::string text);
   // Records the connection's failure (a read or send) as the last error.
   bool FailWithSocketError();
-  // Sends bytes within the time-out; `shown` replaces them in the trace
-  // (empty: the bytes themselves). A failure ends the session.
+  // ---- The wire: every read and send of a client goes through these -------
+  // Each works within the time-out; a failure is recorded as the last error
+  // and ends the session (the dialogue is then at an unknown point).
+  //
+  // Sends bytes; `shown` replaces them in the trace (empty: the bytes
+  // themselves).
   bool SendBytes(std::string_view bytes, std::string_view shown = {});
   // Sends `text` and CR LF as one line and leaves no copy of it behind.
   bool SendSecretLine(std::string_view text, std::string_view shown);
+  // Sends message bytes (a DATA block, an APPEND literal) as they are; the
+  // caller has traced their size.
+  bool SendBody(std::string_view body);
   // Reads one reply line cut to size - 1 bytes into `line` and traces it.
   // A greeting that never comes is described as such.
   bool ReadReplyLine(char* line, std::size_t size, bool greeting = false);
+  // Reads a piece of a line of any length into `buffer`: its length (the
+  // line end not counted), with `complete` set when the line ended in it;
+  // -1 on failure. Nothing is traced.
+  int ReadLinePiece(char* buffer, std::size_t size, bool& complete);
+  // Reads the lines of a block ended by a line holding a single period into
+  // `text` (see dot_terminated_block.h). Not traced.
+  bool ReadDotTerminatedBlock(std::string& text);
+  // Reads exactly `count` bytes (an IMAP4 literal) into `bytes`. A transfer
+  // being metered whose total was not known yet takes the count as its total.
+  bool ReadLiteral(std::string& bytes, std::size_t count);
+  // Waits up to `milliseconds` for the server to send something: 1 when it
+  // has, 0 when the wait ended first, -1 when the connection failed.
+  int WaitForServer(int milliseconds);
+  // Closes the connection at once, without a farewell (the server has ended
+  // the session, or a transaction must not go on).
+  void CloseConnection() { connection_.Close(); }
+  // Whether the connection is protected by TLS.
+  bool encrypted() const { return connection_.encrypted(); }
+  // Stops counting the bytes of a metered transfer (its last bytes are
+  // counted by the caller).
+  void StopMetering() { connection_.set_meter(nullptr); }
+  // Refuses a command longer than `limit` octets with the text that says so.
+  bool FitsCommandLength(std::size_t length, std::size_t limit);
   // The same for a greeting read some other way that failed: the text for a
   // time-out with nothing read, else the connection's failure.
   bool FailReadingGreeting(bool nothing_read);
@@ -156,11 +186,11 @@ class LineSession : protected SaslChannel {
   // says how its exchange's lines go and how replies are judged.
   void FailSasl(std::string text) override { last_error_ = std::move(text); }
 
-  SocketConnection connection_;
   std::string last_reply_;
   std::string last_error_;
 
  private:
+  SocketConnection connection_;
   bool transport_failed_ = false;
   bool signing_in_ = false;
   std::string host_ = "localhost";

@@ -23,6 +23,7 @@
 #include <string>
 #include <string_view>
 
+#include "engine/protocols/dot_terminated_block.h"
 #include "engine/protocols/line_session.h"
 #include "engine/protocols/sasl_exchange.h"
 
@@ -88,11 +89,5 @@ class Pop3Client : public LineSession {
   std::string uid_listing_;
   std::string capabilities_;  // the lines of the last CAPA
 };
-
-// Reads the lines of a block ended by a line holding a single period
-// (RFC 1939 section 3): a doubled leading period is undone, lines are joined
-// with LF, and the ending line is not added. False on a read failure; the
-// text then keeps the lines gathered so far.
-bool ReadDotTerminated(SocketConnection& connection, std::string& text, int timeout_ms);
 
 }  // namespace vesk

@@ -1,4 +1,3 @@
-#include "engine/common/ascii.h"
 #include "engine/protocols/sign_in.h"
 
 #include "engine/common/ascii.h"
@@ -77,15 +76,6 @@ std::string OAuthBearerResponse(const Credentials& credentials) {
   std::string raw = "n,a=" + name + ",\x01" "auth=Bearer " + credentials.access_token + "\x01\x01";
   WipeText(name);
   return EncodedAndWiped(raw);
-}
-
-int SendSecretLine(SocketConnection& connection, std::string_view text, int timeout_ms) {
-  std::string line;
-  line.reserve(text.size() + 2);
-  line.append(text).append("\r\n");
-  const int sent = connection.SendWithin(line, timeout_ms);
-  WipeText(line);
-  return sent;
 }
 
 bool OffersMechanism(std::string_view mechanisms, std::string_view mechanism) {

@@ -8,8 +8,6 @@
 #include <string>
 #include <string_view>
 
-#include "engine/net/socket_connection.h"
-
 namespace vesk {
 
 // The numbers are those of the automation enumeration.
@@ -61,10 +59,6 @@ std::string XOAuth2Response(const Credentials& credentials);
 // RFC 7628 section 3.1: the GS2 header "n,a=" user ",", then ^A "auth=Bearer "
 // token ^A ^A. The user is a saslname: "," and "=" are written =2C and =3D.
 std::string OAuthBearerResponse(const Credentials& credentials);
-
-// Sends `text` and CR LF as one line within the send time-out, leaving no
-// copy of it behind. The count sent, or -1.
-int SendSecretLine(SocketConnection& connection, std::string_view text, int timeout_ms);
 
 // True when a list of SASL mechanisms (words separated by blanks, as after
 // "AUTH" in an EHLO reply or "SASL" in CAPA) names `mechanism`.

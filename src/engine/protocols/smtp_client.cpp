@@ -123,9 +123,8 @@ bool SmtpClient::FormatLine(Command command, const std::string& argument, std::s
   line = buffer;
   if (parameters.empty()) return true;
   line.insert(line.size() - 2, parameters);
-  if (line.size() <= kMaxExtendedCommandLine) return true;
-  last_error_ = FormatMessageText(kMsgCommandTooLong, static_cast<int>(kMaxExtendedCommandLine - 2));
-  return false;
+  // The limit counts the line without its CR LF.
+  return FitsCommandLength(line.size() - 2, kMaxExtendedCommandLine - 2);
 }
 
 // The one place that sends a command: formats it, hands it to the
@@ -238,7 +237,7 @@ bool SmtpClient::SignIn() {
   if (!listed) {
     // Servers that keep AUTH back until the connection is protected
     // (RFC 3207 section 4) list STARTTLS instead.
-    const bool after_tls = !connection_.encrypted() &&
+    const bool after_tls = !encrypted() &&
                            ListsCapability(std::string_view(extensions_).substr(extensions_.find('\n') + 1), "STARTTLS");
     return Fail(after_tls ? kMsgAuthOnlyAfterStartTls : kMsgAuthNotOffered);
   }
@@ -313,19 +312,16 @@ bool SmtpClient::Send(std::string_view sender, const std::vector<std::string>& r
   }
   trace().SentBody(block.size());
   return Metered(TransferKind::kSend, block.size(), [&](TransferMeter* meter) {
-    if (!meter) return connection_.SendWithin(block, timeout_ms()) >= 0 ? Execute(kEndOfData) : FailWithSocketError();
+    if (!meter) return SendBody(block) && Execute(kEndOfData);
     // The final period goes only after the last report: a transfer stopped
     // there, or anywhere before, delivers nothing.
     constexpr std::size_t kEnd = 3;  // ".\r\n"
-    if (connection_.SendWithin(std::string_view(block).substr(0, block.size() - kEnd), timeout_ms()) < 0) {
-      return FailWithSocketError();
-    }
-    connection_.set_meter(nullptr);
+    const std::string_view body(block);
+    if (!SendBody(body.substr(0, body.size() - kEnd))) return false;
+    StopMetering();
     meter->Add(kEnd);
     if (!meter->Finish()) return FailCancelled();
-    return connection_.SendWithin(std::string_view(block).substr(block.size() - kEnd), timeout_ms()) >= 0
-               ? Execute(kEndOfData)
-               : FailWithSocketError();
+    return SendBody(body.substr(body.size() - kEnd)) && Execute(kEndOfData);
   });
 }
 
@@ -334,7 +330,7 @@ bool SmtpClient::Send(std::string_view sender, const std::vector<std::string>& r
 // is not refused as nested. (The plain dialogue sends no RSET.) The
 // failure's text and reply stay what the caller reads.
 void SmtpClient::EndFailedTransaction() {
-  if (!transaction_open_ || extensions_.empty() || !connection_.connected()) return;
+  if (!transaction_open_ || extensions_.empty() || !connected()) return;
   const std::string error = last_error_, reply = last_reply_;
   Execute(kRset);
   last_error_ = error;
@@ -358,7 +354,7 @@ bool SmtpClient::SendEnvelope(const std::vector<std::string>& lines, const std::
       ++taken;
       continue;
     }
-    if (!connection_.connected()) return false;  // the send or read failed, not the recipient
+    if (!connected()) return false;  // the send or read failed, not the recipient
     refused_.push_back({given[i], last_reply_});
     if (!send_options_.allow_partial_delivery) return FailRecipient(refused_.back());
     last_error_ = earlier_error;
@@ -402,7 +398,7 @@ bool SmtpClient::SendEnvelopePipelined(const std::vector<std::string>& lines, co
   if (failed == kGreeting) return true;
   if (Accepts(kData, data_code)) {
     trace().Note("transaction abandoned after DATA: the connection is closed so that nothing is delivered");
-    connection_.Close();
+    CloseConnection();
   }
   last_reply_ = failed_reply;
   return failed == kRcpt ? FailRecipient(refused_.front()) : Refuse(failed);
