@@ -2,9 +2,18 @@
 
 // ImapClient: the IMAP4 dialogue of one account over one connection
 // (RFC 3501). Every command goes through ExecuteCommand: it formats the
-// command from the command table, puts a fresh tag in front, sends the line in
-// one piece, collects the responses up to the tagged one, judges that one with
-// CheckCompletion and reads the untagged data the command asked for.
+// command from the command table (imap_commands.h), puts a fresh tag in
+// front, sends the line in one piece, collects the responses up to the tagged
+// one, judges that one with CheckCompletion and reads the untagged data the
+// command asked for.
+//
+// Its members live in one file per concern:
+//   imap_exchange.cpp      tags, sending a command, reading responses and
+//                          literals up to the tagged reply or a go-ahead, BYE
+//   imap_results.cpp       what the untagged data of a command says
+//   imap_opening.cpp       greeting, STARTTLS, capabilities, sign-in, LOGOUT
+//   imap_client.cpp        mailbox names as arguments, and the commands
+//   imap_mailbox_work.cpp  UIDs, moving, mailbox roles, waiting for news, parts
 //
 // Responses are read whole: untagged data that announces a literal ("{n}" at
 // the end of a line) is followed by exactly n bytes taken as they are, so the
@@ -42,73 +51,19 @@
 #include <cstddef>
 #include <chrono>
 #include <cstdint>
-#include <initializer_list>
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "engine/protocols/imap_body_structure.h"
+#include "engine/protocols/imap_commands.h"
 #include "engine/protocols/imap_responses.h"
 #include "engine/protocols/line_session.h"
 #include "engine/protocols/sasl_exchange.h"
 
 namespace vesk {
-
-// Command numbers of the command table.
-enum class ImapCommand : int {
-  kLogin = 1,
-  kSelect = 2,
-  kExamine = 3,
-  kList = 4,
-  kCreate = 5,
-  kDelete = 6,
-  kRename = 7,
-  kAppend = 8,  // composed by AppendMessage, never sent through ExecuteCommand
-  kStore = 9,
-  kExpunge = 10,
-  kCopy = 11,
-  kStatus = 12,
-  kSearch = 13,
-  kFetchFlags = 14,
-  kFetchSize = 15,
-  kFetchHeader = 16,
-  kFetchTextPart = 17,
-  kFetchMessage = 18,
-  kLogout = 19,
-  kCapability = 20,
-  kStartTls = 21,
-  // Working through a mailbox (imap_mailbox_work.cpp).
-  kMove = 22,
-  kUidExpunge = 23,
-  kListAll = 24,
-  kIdle = 25,  // composed by WaitForChange, never sent through ExecuteCommand
-  kNoop = 26,
-  kFetchUid = 27,
-  kFetchStructure = 28,
-  kFetchSection = 29,
-  kUidExists = 30,
-  kFetchNewestUid = 31,  // by number whatever use_uids says
-};
-
-// One argument of a command template: a number for "%i", text for "%s".
-class ImapCommandArg {
- public:
-  ImapCommandArg(std::int32_t number) : is_number_(true), number_(number) {}
-  ImapCommandArg(std::uint32_t number) : is_number_(true), number_(number) {}
-  ImapCommandArg(std::string_view text) : text_(text) {}
-  ImapCommandArg(const char* text) : text_(text) {}
-  ImapCommandArg(const std::string& text) : text_(text) {}
-
-  bool is_number() const { return is_number_; }
-  std::int64_t number() const { return number_; }
-  std::string_view text() const { return text_; }
-
- private:
-  bool is_number_ = false;
-  std::int64_t number_ = 0;
-  std::string_view text_;
-};
 
 class ImapClient : public LineSession {
  public:
@@ -228,14 +183,14 @@ class ImapClient : public LineSession {
   // decoded as its transfer encoding says; the part's description in `part`.
   bool FetchPart(std::int32_t message, std::string_view section, std::string& content, ImapBodyPart& part);
 
-  // ---- The operations the members are made of ------------------------------
+  // Sends one command of the table and reads its answer (imap_exchange.cpp);
+  // a message argument is a UID while use_uids is set.
   bool ExecuteCommand(ImapCommand command, std::initializer_list<ImapCommandArg> args = {});
-  bool CheckCompletion();
-  bool StoreFlags(std::int32_t number, std::int32_t bits, StoreMode mode);
 
  private:
-  // After news of arrivals: at least one above the newest message's UID.
-  bool RefreshUidNext();
+  enum MailboxChange { kNothingChanged = 0, kMessagesArrived = 1, kMessagesExpunged = 2 };
+
+  // ---- LineSession's dialogues (imap_opening.cpp) ---------------------------
   bool CheckBeforeConnect() override;
   bool OpenDialogue() override;
   bool EndDialogue() override;
@@ -244,36 +199,63 @@ class ImapClient : public LineSession {
   SaslReply ReadSaslReply() override;
   bool LogIn();
   bool UpgradeAfterGreeting();
-  bool RefuseLineBreaks(std::string_view text);
-  bool MailboxArgument(std::string_view client_name, std::string& argument);
-  bool CheckStoredMailboxName();
-  bool SearchSentDate(std::string_view keyword, int year, int month, int day);
-  void BeginCommand();
-  bool SendCommandLine(std::string_view command, std::string_view shown = {});
   bool SignIn();
   bool AskCapabilities();
   void NoteCapabilities(std::string_view text);
-  bool CollectResponses(bool logging_out = false);
+  void NoteSignedInCapabilities();
+  bool ServerLists(std::string_view capability);
+
+  // ---- Commands and responses (imap_exchange.cpp) ---------------------------
+  static std::string NewTagPrefix();
+  // A command begins: its own tag, and no responses gathered yet.
+  void BeginCommand();
+  // Sends the current tag and `command` (which ends in CR LF) as one line;
+  // `shown` (without the tag) replaces it in the trace.
+  bool SendCommandLine(std::string_view command, std::string_view shown = {});
+  // ExecuteCommand with the messages named by UID (`by_uid`) or by number,
+  // whatever use_uids says.
+  bool ExecuteCommandNaming(bool by_uid, ImapCommand command, std::initializer_list<ImapCommandArg> args);
+  // How the reading of a command's answer goes on after one response.
   enum class GoAhead { kGiven, kCompleted, kFailed };
+  enum class Arrival { kUntagged, kGoAhead, kTagged, kFailed };
+  Arrival ReadNextResponse(bool go_ahead_ends, bool logging_out = false);
+  GoAhead ReadUntilReply(bool go_ahead_ends, bool logging_out);
+  // The responses up to the tagged reply.
+  bool CollectResponses(bool logging_out = false);
+  // The responses up to the server's "+" or the tagged reply.
   GoAhead AwaitGoAhead();
   bool IsGoodbye(const ImapResponse& response);
   bool ReadResponse(ImapResponse& response);
   bool ReadWholeLine(std::string& line);
   bool IsTagged(const ImapResponse& response) const;
-  void Interpret(ImapCommand command, std::int32_t number);
+  bool CheckCompletion();
+
+  // ---- What the answers say (imap_results.cpp) -------------------------------
+  void Interpret(ImapCommand command, std::int32_t number, bool by_uid);
   void ReadList();
-  void ReadMessageText(ImapCommand command, std::int32_t number);
-  const ImapFetch* FindFetch(std::int32_t number);
-  bool IsFetchFor(const ImapFetch& fetch, std::int32_t number) const;
-  bool FailNoSuchMessage(std::int32_t number);
+  void ReadMessageText(ImapCommand command, std::int32_t number, bool by_uid);
+
+  // ---- Caller text as arguments (imap_client.cpp) -----------------------------
+  bool RefuseLineBreaks(std::string_view text);
+  bool MailboxArgument(std::string_view client_name, std::string& argument);
+  bool CheckMailboxName(std::string_view name);
+  bool SearchSentDate(std::string_view keyword, int year, int month, int day);
+  bool StoreFlags(std::int32_t number, std::int32_t bits, StoreMode mode, bool by_uid);
+
+  // ---- Working through a mailbox (imap_mailbox_work.cpp) ----------------------
+  bool IsFetchFor(const ImapFetch& fetch, std::int32_t number, bool by_uid) const;
+  bool FailNoSuchMessage(std::int32_t number, bool by_uid);
   void NoteMailboxEvent(const ImapResponse& response);
-  void NoteSignedInCapabilities();
-  bool ServerLists(std::string_view capability);
   bool RequireUid(std::int32_t message);
   bool MessageUid(std::int32_t message, std::uint32_t& uid);
   bool MoveByCopy(std::uint32_t uid, const std::string& mailbox);
+  // After news of arrivals: at least one above the newest message's UID.
+  bool RefreshUidNext();
   bool Idle(std::chrono::steady_clock::time_point until, bool& changed);
   bool Poll(std::chrono::steady_clock::time_point until, bool& changed);
+
+  // Bytes asked of the connection at a time while a line is read.
+  static constexpr std::size_t kChunkSize = 64 * 1024;
 
   std::string tag_prefix_;
   std::string current_tag_;
@@ -282,13 +264,12 @@ class ImapClient : public LineSession {
   std::string capabilities_;  // words of the last CAPABILITY list, blank-separated
   bool capabilities_known_ = false;
   std::vector<ImapResponse> responses_;
-  ImapFetch fetch_;  // scratch for FindFetch
+  ImapFetch fetch_;  // scratch for reading FETCH responses
   std::vector<char> chunk_;
-  // What the server said of the selected mailbox between commands.
-  enum MailboxChange { kNothingChanged = 0, kMessagesArrived = 1, kMessagesExpunged = 2 };
   // The mailbox the last SELECT or EXAMINE opened; empty when none is.
   std::string selected_mailbox_;
   std::uint32_t known_exists_ = 0;
+  // What the server said of the selected mailbox between commands.
   int mailbox_changes_ = kNothingChanged;
   bool fetch_found_ = false;
   bool capabilities_after_login_ = false;

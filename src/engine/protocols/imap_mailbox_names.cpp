@@ -162,4 +162,14 @@ bool DecodeMailboxName(std::string_view name, std::string& decoded) {
   return true;
 }
 
+std::string ClientMailboxName(std::string_view server_name, std::string_view delimiter, std::string_view separator) {
+  const std::string mapped = MapSeparator(server_name, delimiter, separator);
+  std::string decoded;
+  return DecodeMailboxName(mapped, decoded) ? decoded : mapped;
+}
+
+std::string ServerMailboxName(std::string_view client_name, std::string_view separator, std::string_view delimiter) {
+  return EncodeMailboxName(MapSeparator(client_name, separator, delimiter));
+}
+
 }  // namespace vesk

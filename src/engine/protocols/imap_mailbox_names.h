@@ -21,4 +21,11 @@ std::string EncodeMailboxName(std::string_view name);
 // not valid modified UTF-7, which the caller then uses as it came.
 bool DecodeMailboxName(std::string_view name, std::string& decoded);
 
+// A name as the server wrote it, with the caller's separator for the server's
+// delimiter, in UTF-8 when it is valid modified UTF-7 and as it came otherwise.
+std::string ClientMailboxName(std::string_view server_name, std::string_view delimiter, std::string_view separator);
+// A caller's name as the server takes it: the server's delimiter for the
+// caller's separator, in modified UTF-7.
+std::string ServerMailboxName(std::string_view client_name, std::string_view separator, std::string_view delimiter);
+
 }  // namespace vesk

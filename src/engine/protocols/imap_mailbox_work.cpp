@@ -37,17 +37,6 @@ constexpr std::array<Role, 6> kRoles = {{
     {"All", "\\All"},
 }};
 
-bool ListsWord(std::string_view words, std::string_view wanted) {
-  std::size_t start = 0;
-  while (start < words.size()) {
-    std::size_t end = words.find_first_of(" \t", start);
-    if (end == std::string_view::npos) end = words.size();
-    if (EqualsIgnoringAsciiCase(words.substr(start, end - start), wanted)) return true;
-    start = end + 1;
-  }
-  return false;
-}
-
 bool ReadUid(std::string_view text, std::uint32_t& uid) {
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), uid);
   return error == std::errc() && end == text.data() + text.size();
@@ -62,16 +51,16 @@ int MillisecondsUntil(Clock::time_point until) {
 
 // ---- Unique identifiers ------------------------------------------------------
 
-bool ImapClient::IsFetchFor(const ImapFetch& fetch, std::int32_t number) const {
-  if (!use_uids) return fetch.number == number;
+bool ImapClient::IsFetchFor(const ImapFetch& fetch, std::int32_t number, bool by_uid) const {
+  if (!by_uid) return fetch.number == number;
   const ImapFetchItem* item = fetch.Find("UID");
   std::uint32_t uid = 0;
   return item != nullptr && item->name.size() == 3 && ReadUid(item->value, uid) &&
          uid == static_cast<std::uint32_t>(number);
 }
 
-bool ImapClient::FailNoSuchMessage(std::int32_t number) {
-  if (!use_uids) return Fail(kMsgMessageNotInAnswer);
+bool ImapClient::FailNoSuchMessage(std::int32_t number, bool by_uid) {
+  if (!by_uid) return Fail(kMsgMessageNotInAnswer);
   last_error_ = FormatMessageText(kMsgNoSuchUid, std::to_string(static_cast<std::uint32_t>(number)).c_str());
   return false;
 }
@@ -81,13 +70,13 @@ bool ImapClient::FailNoSuchMessage(std::int32_t number) {
 // first: a script that names a message that has gone learns it.
 bool ImapClient::RequireUid(std::int32_t message) {
   const auto uid = static_cast<std::uint32_t>(message);
-  if (uid == 0) return FailNoSuchMessage(message);
+  if (uid == 0) return FailNoSuchMessage(message, use_uids);
   if (!ExecuteCommand(ImapCommand::kUidExists, {uid})) return false;
   std::vector<std::uint32_t> found;
   for (const ImapResponse& response : responses_) {
     if (ReadSearchUids(response.text, found)) break;
   }
-  return std::find(found.begin(), found.end(), uid) != found.end() || FailNoSuchMessage(message);
+  return std::find(found.begin(), found.end(), uid) != found.end() || FailNoSuchMessage(message, use_uids);
 }
 
 // The UID of a message given by number (or, by UID, checked to exist).
@@ -102,26 +91,7 @@ bool ImapClient::MessageUid(std::int32_t message, std::uint32_t& uid) {
     const ImapFetchItem* item = fetch_.Find("UID");
     if (item != nullptr && ReadUid(item->value, uid) && uid != 0) return true;
   }
-  return FailNoSuchMessage(message);
-}
-
-// ---- Capabilities after signing in ---------------------------------------------
-
-// Servers list more once a user has signed in (Dovecot adds MOVE, UIDPLUS and
-// SPECIAL-USE then), often in the tagged reply to LOGIN (RFC 3501 section 7.1).
-void ImapClient::NoteSignedInCapabilities() {
-  const std::size_t listed = last_reply_.find("[CAPABILITY ");
-  if (listed == std::string::npos) return;
-  NoteCapabilities(std::string_view(last_reply_).substr(listed + 12));
-  capabilities_after_login_ = true;
-}
-
-bool ImapClient::ServerLists(std::string_view capability) {
-  if (!capabilities_after_login_) {
-    if (!AskCapabilities()) return false;
-    capabilities_after_login_ = true;
-  }
-  return ListsWord(capabilities_, capability);
+  return FailNoSuchMessage(message, use_uids);
 }
 
 // ---- Moving ------------------------------------------------------------------
@@ -142,15 +112,12 @@ bool ImapClient::MoveMessage(std::int32_t message, std::string_view client_name)
   return MessageUid(message, uid) && MoveByCopy(uid, name);
 }
 
+// Every step names the message by its UID, whatever use_uids says.
 bool ImapClient::MoveByCopy(std::uint32_t uid, const std::string& mailbox) {
-  const bool by_uid = use_uids;
-  use_uids = true;  // the steps below name the message by its UID
   const auto as_argument = static_cast<std::int32_t>(uid);
-  const bool moved = ExecuteCommand(ImapCommand::kCopy, {as_argument, as_argument, mailbox}) &&
-                     StoreFlags(as_argument, kImapFlagDeleted, StoreMode::kAdd) &&
-                     ExecuteCommand(ImapCommand::kUidExpunge, {uid, uid});
-  use_uids = by_uid;
-  return moved;
+  return ExecuteCommandNaming(true, ImapCommand::kCopy, {as_argument, as_argument, mailbox}) &&
+         StoreFlags(as_argument, kImapFlagDeleted, StoreMode::kAdd, true) &&
+         ExecuteCommandNaming(true, ImapCommand::kUidExpunge, {uid, uid});
 }
 
 // ---- Mailbox roles -------------------------------------------------------------
@@ -168,18 +135,17 @@ bool ImapClient::FindSpecialMailbox(std::string_view role, std::string& client_n
   // LIST-EXTENDED lets the server list only the mailboxes that have a role;
   // otherwise every mailbox comes with its attributes (RFC 6154 section 2).
   const std::string unchanged = last_error_;
-  const bool selective = ServerLists("SPECIAL-USE") && ListsWord(capabilities_, "LIST-EXTENDED");
+  const bool selective = ServerLists("SPECIAL-USE") && ListsCapability(capabilities_, "LIST-EXTENDED");
   if (!capabilities_after_login_) return false;
   last_error_ = unchanged;
   if (!ExecuteCommand(ImapCommand::kListAll, {selective ? "(SPECIAL-USE) " : ""})) return false;
   ImapListEntry entry;
   for (const ImapResponse& response : responses_) {
-    if (!ReadListEntry(response, entry) || entry.name.empty() || !ListsWord(entry.attributes, wanted->attribute)) {
+    if (!ReadListEntry(response, entry) || entry.name.empty() || !ListsCapability(entry.attributes, wanted->attribute)) {
       continue;
     }
     const std::string delimiter = entry.delimiter.empty() ? hierarchy_delimiter : entry.delimiter;
-    const std::string mapped = MapSeparator(entry.name, delimiter, client_separator);
-    if (!DecodeMailboxName(mapped, client_name)) client_name = mapped;
+    client_name = ClientMailboxName(entry.name, delimiter, client_separator);
     return true;
   }
   return true;
@@ -254,7 +220,7 @@ bool ImapClient::RefreshUidNext() {
 // of an answer is bounded by the time-out; only the wait for news is not.
 bool ImapClient::Idle(Clock::time_point until, bool& changed) {
   BeginCommand();
-  if (!SendCommandLine(" IDLE\r\n")) return false;
+  if (!SendCommandLine(FindImapCommand(ImapCommand::kIdle)->format)) return false;
   switch (AwaitGoAhead()) {
     case GoAhead::kGiven:
       break;
@@ -268,12 +234,7 @@ bool ImapClient::Idle(Clock::time_point until, bool& changed) {
     if (left == 0) break;
     const int ready = WaitForServer(left);
     if (ready < 0) return false;
-    if (ready == 0) continue;
-    ImapResponse response;
-    if (!ReadResponse(response)) return false;
-    NoteMailboxEvent(response);
-    responses_.push_back(std::move(response));
-    if (IsGoodbye(responses_.back())) return false;
+    if (ready > 0 && ReadNextResponse(false) == Arrival::kFailed) return false;
   }
   if (!SendBytes("DONE\r\n")) return false;
   const bool done = CollectResponses() && CheckCompletion();
@@ -303,7 +264,7 @@ bool ImapClient::FetchStructure(std::int32_t message) {
   parts_message_ = 0;
   if (!ExecuteCommand(ImapCommand::kFetchStructure, {message, message})) return false;
   for (const ImapResponse& response : responses_) {
-    if (!ReadFetch(response, fetch_) || !IsFetchFor(fetch_, message)) continue;
+    if (!ReadFetch(response, fetch_) || !IsFetchFor(fetch_, message, use_uids)) continue;
     if (ReadBodyStructure(response, message_parts)) {
       parts_message_ = message;
       parts_by_uid_ = use_uids;
@@ -311,7 +272,7 @@ bool ImapClient::FetchStructure(std::int32_t message) {
     }
   }
   message_parts.clear();
-  return FailNoSuchMessage(message);
+  return FailNoSuchMessage(message, use_uids);
 }
 
 bool ImapClient::FetchPart(std::int32_t message, std::string_view section, std::string& content, ImapBodyPart& part) {
@@ -338,7 +299,7 @@ bool ImapClient::FetchPart(std::int32_t message, std::string_view section, std::
   }
   const std::string wanted = "BODY[" + std::string(section) + "]";
   for (const ImapResponse& response : responses_) {
-    if (!ReadFetch(response, fetch_) || !IsFetchFor(fetch_, message)) continue;
+    if (!ReadFetch(response, fetch_) || !IsFetchFor(fetch_, message, use_uids)) continue;
     for (ImapFetchItem& item : fetch_.items) {
       // "BODY[2]" or, from a server that says where it began, "BODY[2]<0>".
       if (!EqualsIgnoringAsciiCase(std::string_view(item.name).substr(0, wanted.size()), wanted)) continue;
@@ -361,7 +322,7 @@ bool ImapClient::FetchPart(std::int32_t message, std::string_view section, std::
       return true;
     }
   }
-  return FailNoSuchMessage(message);
+  return FailNoSuchMessage(message, use_uids);
 }
 
 }  // namespace vesk
