@@ -7,7 +7,9 @@
 
 namespace vesk {
 
-bool IsSafeCommandText(std::string_view text) { return !HasLineBreakOrNul(text); }
+bool FormatWithCallerText(char (&buffer)[kCommandBufferSize], const char* command_template, std::string_view text) {
+  return !HasLineBreakOrNul(text) && FormatIntoCommandBuffer(buffer, command_template, std::string(text).c_str());
+}
 
 std::int32_t LeadingInteger(const char* text) {
   // The white space of the C locale's isspace.

@@ -16,20 +16,16 @@ namespace vesk {
 // fits this buffer, its last byte being the terminating NUL.
 inline constexpr std::size_t kCommandBufferSize = 260;
 
-// True when the text can stand inside a command line: no CR, LF or NUL, so
-// it can neither end the line early nor start a command of its own.
-bool IsSafeCommandText(std::string_view text);
-
 // The integer at the start of a line, read as the C runtime reads one: white
 // space skipped, an optional sign, decimal digits up to the first other
 // character; 0 without digits. Values beyond 32 bits are held at the limit.
 std::int32_t LeadingInteger(const char* text);
 
-// Formats a command template into `buffer`. False (buffer contents then
-// unspecified) when the result would not fit kCommandBufferSize - 1 bytes.
+// Formats a printf-style command template into `buffer`. False (buffer
+// contents then unspecified) when the result would not fit
+// kCommandBufferSize - 1 bytes.
 template <typename... Args>
-bool FormatCommand(char (&buffer)[kCommandBufferSize], const char* command_template,
-                   Args... args) {
+bool FormatIntoCommandBuffer(char (&buffer)[kCommandBufferSize], const char* command_template, Args... args) {
 #if defined(__GNUC__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
@@ -41,5 +37,11 @@ bool FormatCommand(char (&buffer)[kCommandBufferSize], const char* command_templ
 #endif
   return length >= 0 && static_cast<std::size_t>(length) < kCommandBufferSize;
 }
+
+// Formats a template that takes one text of the caller's ("USER %s", "MAIL
+// From: <%s>") into `buffer`. False when the text holds CR, LF or NUL (it
+// could end the command early or start one of its own) or the line would not
+// fit.
+bool FormatWithCallerText(char (&buffer)[kCommandBufferSize], const char* command_template, std::string_view text);
 
 }  // namespace vesk

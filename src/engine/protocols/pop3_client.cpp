@@ -82,13 +82,6 @@ const char* AfterBlank(const char* line, int n) {
 // 255 octets; a continuation is "+" and a blank, or "+" alone.
 constexpr SaslRules kSaslRules{"AUTH", 255, 0, 3};
 
-// "USER name" and "PASS secret" take the caller's text whole: it must not be
-// able to end the line, and the line must fit the command buffer.
-bool CredentialFits(const char* command_template, const std::string& text) {
-  char buffer[kCommandBufferSize];
-  return IsSafeCommandText(text) && FormatCommand(buffer, command_template, text.c_str());
-}
-
 }  // namespace
 
 Pop3Client::Pop3Client() : LineSession(kDefaultPort) {}
@@ -102,7 +95,7 @@ bool Pop3Client::Execute(Command command, Args... args) {
   const Pop3CommandEntry& entry = EntryOf(command);
   if (entry.command_template != nullptr) {
     char buffer[kCommandBufferSize];
-    if (!FormatCommand(buffer, entry.command_template, args...)) return Refuse(command);
+    if (!FormatIntoCommandBuffer(buffer, entry.command_template, args...)) return Refuse(command);
     if (!SendBytes(buffer, command == kPass ? "PASS ***" : "")) return false;
   }
   return ReadStatus(command);
@@ -169,8 +162,11 @@ bool Pop3Client::ReadStatus(Command command) {
 }
 
 bool Pop3Client::CheckBeforeConnect() {
-  if (!CredentialFits(EntryOf(kUser).command_template, user())) return Refuse(kUser);
-  if (!CredentialFits(EntryOf(kPass).command_template, password())) return Refuse(kPass);
+  // "USER name" and "PASS secret" take the caller's text whole: it must not
+  // be able to end the line, and the line must fit the command buffer.
+  char line[kCommandBufferSize];
+  if (!FormatWithCallerText(line, EntryOf(kUser).command_template, user())) return Refuse(kUser);
+  if (!FormatWithCallerText(line, EntryOf(kPass).command_template, password())) return Refuse(kPass);
   return credentials().AreSafe() || Fail(kMsgUnsafeCredentials);
 }
 
@@ -287,7 +283,7 @@ bool Pop3Client::GetMessageUid(std::int16_t number, std::string& uid) {
 bool Pop3Client::FindMessageByUid(std::string_view uid, std::int16_t& number) {
   number = 0;
   uid_listing_.clear();
-  if (uid.empty() || !IsSafeCommandText(std::string(uid))) return true;  // no message has such an identifier
+  if (uid.empty() || HasLineBreakOrNul(uid)) return true;  // no message has such an identifier
   if (!Execute(kUidlAll)) return false;
   std::string_view rest = uid_listing_;
   while (!rest.empty()) {

@@ -105,19 +105,12 @@ SmtpClient::SmtpClient() : LineSession(kDefaultPort) {}
 
 bool SmtpClient::Refuse(Command command) { return Fail(EntryOf(command).failure); }
 
-bool SmtpClient::Fits(Command command, std::string_view argument) const {
-  if (!IsSafeCommandText(argument)) return false;
-  char buffer[kCommandBufferSize];
-  return FormatCommand(buffer, EntryOf(command).command_template, std::string(argument).c_str());
-}
-
 // A command line: the template formatted into the command buffer, with any
 // extension parameters before its CR LF.
 bool SmtpClient::FormatLine(Command command, const std::string& argument, std::string_view parameters,
                             std::string& line) {
   char buffer[kCommandBufferSize];
-  if (!IsSafeCommandText(argument) || !IsSafeCommandText(parameters) ||
-      !FormatCommand(buffer, EntryOf(command).command_template, argument.c_str())) {
+  if (!FormatWithCallerText(buffer, EntryOf(command).command_template, argument) || HasLineBreakOrNul(parameters)) {
     return Refuse(command);
   }
   line = buffer;
@@ -181,7 +174,8 @@ SmtpServerExtensions SmtpClient::server_extensions() const {
 std::string SmtpClient::HeloName() const { return helo_name_.empty() ? LocalHostNameOrFallback() : helo_name_; }
 
 bool SmtpClient::CheckBeforeConnect() {
-  if (!Fits(kHelo, HeloName())) return Refuse(kHelo);
+  std::string line;
+  if (!FormatLine(kHelo, HeloName(), {}, line)) return false;
   return credentials().AreSafe() || Fail(kMsgUnsafeCredentials);
 }
 
@@ -288,9 +282,10 @@ bool SmtpClient::Send(std::string_view sender, const std::vector<std::string>& r
   refused_.clear();
   // Everything the caller gave is checked before the first command goes out,
   // so a refused argument leaves no half-begun transaction behind.
-  if (!Fits(kMail, sender)) return Refuse(kMail);
+  std::string line;
+  if (!FormatLine(kMail, std::string(sender), {}, line)) return false;
   for (const std::string& recipient : recipients) {
-    if (!Fits(kRcpt, recipient)) return Refuse(kRcpt);
+    if (!FormatLine(kRcpt, recipient, {}, line)) return false;
   }
   const std::string block = form == MessageForm::kWireReady ? DotStuffedBlock(message) : DataBlock(message);
   const SmtpServerExtensions extensions = server_extensions();

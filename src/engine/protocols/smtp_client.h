@@ -121,7 +121,6 @@ class SmtpClient : public LineSession {
   bool SignIn();
   bool Refuse(Command command);
   bool FailRecipient(const RefusedRecipient& refused);
-  bool Fits(Command command, std::string_view argument) const;
   bool UpgradeAfterGreeting(const std::string& name);
   std::string HeloName() const;
 
