@@ -10,6 +10,7 @@
 #include <string>
 
 #include "automation/frame/win.h"
+#include "automation/raw_message_bytes.h"
 #include "engine/mime/outgoing_message.h"
 #include "engine/protocols/smtp_client.h"
 

@@ -1,7 +1,6 @@
 #include "automation/retrieved_message.h"
 
 #include "automation/frame/com_ptr.h"
-#include "automation/frame/errors.h"
 #include "automation/frame/strings.h"
 #include "automation/message_model.h"
 #include "engine/mime/mime_reader.h"
@@ -40,25 +39,6 @@ HRESULT RetrievedMessageMaker::Make(IUnknown* page_context, const std::string& t
   }
   *message = created.detach();
   return S_OK;
-}
-
-HRESULT ProtocolFailure(REFCLSID clsid, const std::string& last_error) {
-  // The text may be the server's own, which servers write in UTF-8.
-  ReportError(clsid, last_error, GUID_NULL, 0, ServerTextCodePage(last_error));
-  return E_FAIL;
-}
-
-std::string RawMessageBytes(IMIMEMessage* message) {
-  Bstr raw;
-  if (FAILED(message->get_RawMessage(raw.put()))) return {};
-  UINT code_page = CP_ACP;
-  ComPtr<IMIMEMessageEx> extended;
-  Bstr charset;
-  if (SUCCEEDED(message->QueryInterface(IID_IMIMEMessageEx, extended.put_void())) &&
-      SUCCEEDED(extended->get_Charset(charset.put())) && charset.length() != 0) {
-    code_page = CP_UTF8;
-  }
-  return ToNarrow(raw.get(), code_page);
 }
 
 }  // namespace vesk::com

@@ -25,14 +25,4 @@ class RetrievedMessageMaker {
   ComPtr<IClassFactory> factory_;
 };
 
-// A message object's rendered text as bytes for the wire: RawMessage taken
-// back through the code page it was made in (UTF-8 for a message in the
-// Unicode mode, else the ANSI code page). Empty when RawMessage fails (a
-// rendering is never empty: it ends its header block at least).
-std::string RawMessageBytes(IMIMEMessage* message);
-
-// The common failure of a protocol method: the description goes to the
-// thread's error object with the class's ProgID as source; E_FAIL.
-HRESULT ProtocolFailure(REFCLSID clsid, const std::string& last_error);
-
 }  // namespace vesk::com

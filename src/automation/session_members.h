@@ -7,7 +7,7 @@
 #include "automation/frame/properties.h"
 #include "automation/frame/strings.h"
 #include "automation/frame/win.h"
-#include "automation/retrieved_message.h"
+#include "automation/protocol_failure.h"
 #include "engine/protocols/line_session.h"
 
 namespace vesk::com {

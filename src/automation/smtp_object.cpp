@@ -6,7 +6,6 @@
 #include "automation/frame/properties.h"
 #include "automation/host_domain.h"
 #include "automation/message_for_sending.h"
-#include "automation/retrieved_message.h"
 
 namespace vesk::com {
 
