@@ -5,7 +5,7 @@
 #include "automation/frame/com_ptr.h"
 #include "automation/frame/errors.h"
 #include "automation/frame/strings.h"
-#include "engine/common/messages.h"
+#include "engine/common/error_texts.h"
 
 namespace vesk::com {
 

@@ -5,7 +5,7 @@
 #include "automation/frame/properties.h"
 #include "automation/message_for_sending.h"
 #include "automation/retrieved_message.h"
-#include "engine/common/messages.h"
+#include "engine/common/error_texts.h"
 #include "engine/platform/files.h"
 
 namespace vesk::com {

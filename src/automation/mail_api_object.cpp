@@ -6,7 +6,7 @@
 #include "automation/host_domain.h"
 #include "automation/message_for_sending.h"
 #include "automation/transfer_events.h"
-#include "engine/common/messages.h"
+#include "engine/common/error_texts.h"
 #include "engine/protocols/sign_in.h"
 
 namespace vesk::com {

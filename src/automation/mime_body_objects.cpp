@@ -10,7 +10,7 @@
 #include "automation/frame/variant_enumerator.h"
 #include "automation/page_server.h"
 #include "automation/path_mapper.h"
-#include "engine/common/messages.h"
+#include "engine/common/error_texts.h"
 #include "engine/mime/content_fields.h"
 #include "engine/mime/encoded_words.h"
 #include "engine/mime/mime_reader.h"

@@ -2,7 +2,7 @@
 
 #include "automation/frame/errors.h"
 #include "automation/frame/properties.h"
-#include "engine/common/messages.h"
+#include "engine/common/error_texts.h"
 #include "engine/protocols/sign_in.h"
 
 namespace vesk::com {

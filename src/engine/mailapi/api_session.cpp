@@ -6,7 +6,7 @@
 #include <chrono>
 
 #include "engine/common/ascii.h"
-#include "engine/common/messages.h"
+#include "engine/common/error_texts.h"
 #include "engine/mime/mail_dates.h"
 #include "engine/platform/sockets.h"
 #include "engine/protocols/sign_in.h"

@@ -1,7 +1,7 @@
 #include "engine/mailapi/mail_api.h"
 
 #include "engine/common/ascii.h"
-#include "engine/common/messages.h"
+#include "engine/common/error_texts.h"
 
 namespace vesk::mailapi {
 namespace {

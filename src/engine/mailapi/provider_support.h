@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/common/messages.h"
+#include "engine/common/error_texts.h"
 #include "engine/mailapi/api_session.h"
 #include "engine/oauth2/form.h"
 

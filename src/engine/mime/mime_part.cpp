@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "engine/common/ascii.h"
-#include "engine/common/messages.h"
+#include "engine/common/error_texts.h"
 #include "engine/mime/content_fields.h"
 #include "engine/mime/message_entity.h"
 #include "engine/platform/unique_id.h"

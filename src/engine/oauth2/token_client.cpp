@@ -6,7 +6,7 @@
 #include <chrono>
 
 #include "engine/common/ascii.h"
-#include "engine/common/messages.h"
+#include "engine/common/error_texts.h"
 #include "engine/oauth2/form.h"
 #include "engine/platform/browser.h"
 #include "engine/platform/crypto.h"

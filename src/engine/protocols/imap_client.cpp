@@ -8,7 +8,7 @@
 #include <utility>
 
 #include "engine/common/ascii.h"
-#include "engine/common/messages.h"
+#include "engine/common/error_texts.h"
 #include "engine/protocols/imap_mailbox_names.h"
 
 namespace vesk {

@@ -9,7 +9,7 @@
 #include <utility>
 
 #include "engine/common/ascii.h"
-#include "engine/common/messages.h"
+#include "engine/common/error_texts.h"
 #include "engine/platform/unique_id.h"
 #include "engine/protocols/imap_client.h"
 

@@ -10,7 +10,7 @@
 #include <cstdint>
 
 #include "engine/common/ascii.h"
-#include "engine/common/messages.h"
+#include "engine/common/error_texts.h"
 #include "engine/mime/transfer_codec.h"
 #include "engine/protocols/imap_client.h"
 #include "engine/protocols/imap_mailbox_names.h"

@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "engine/common/ascii.h"
-#include "engine/common/messages.h"
+#include "engine/common/error_texts.h"
 #include "engine/protocols/imap_client.h"
 
 namespace vesk {

@@ -25,7 +25,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/common/messages.h"
+#include "engine/common/error_texts.h"
 #include "engine/net/protocol_trace.h"
 #include "engine/net/socket_connection.h"
 #include "engine/net/transport_security.h"

@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "engine/common/ascii.h"
-#include "engine/common/messages.h"
+#include "engine/common/error_texts.h"
 #include "engine/platform/sockets.h"
 #include "engine/protocols/command_line.h"
 

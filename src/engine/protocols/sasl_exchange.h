@@ -16,7 +16,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/common/messages.h"
+#include "engine/common/error_texts.h"
 #include "engine/protocols/sign_in.h"
 
 namespace vesk {

@@ -7,7 +7,7 @@
 #include <cstdio>
 
 #include "engine/common/ascii.h"
-#include "engine/common/messages.h"
+#include "engine/common/error_texts.h"
 #include "engine/mime/idna.h"
 
 namespace vesk {

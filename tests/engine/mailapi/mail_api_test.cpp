@@ -12,7 +12,7 @@
 #include <deque>
 #include <fstream>
 
-#include "engine/common/messages.h"
+#include "engine/common/error_texts.h"
 #include "engine/mailapi/mail_api.h"
 #include "engine/mailapi/oauth2_tokens.h"
 #include "engine/mailapi/set_apart.h"

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/common/messages.h"
+#include "engine/common/error_texts.h"
 #include "engine/mime/mime_writer.h"
 #include "engine/mime/transfer_codec.h"
 #include "engine/streams/string_stream.h"

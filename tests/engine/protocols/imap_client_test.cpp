@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/common/messages.h"
+#include "engine/common/error_texts.h"
 #include "support/fake_server.h"
 
 namespace vesk {

@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "engine/common/messages.h"
+#include "engine/common/error_texts.h"
 #include "support/fake_server.h"
 
 namespace vesk {

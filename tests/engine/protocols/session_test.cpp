@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "engine/common/messages.h"
+#include "engine/common/error_texts.h"
 #include "engine/platform/files.h"
 #include "engine/protocols/sign_in.h"
 #include "support/fake_server.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/common/messages.h"
+#include "engine/common/error_texts.h"
 #include "engine/platform/sockets.h"
 #include "engine/protocols/smtp_extensions.h"
 #include "support/fake_server.h"

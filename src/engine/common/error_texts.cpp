@@ -1,4 +1,4 @@
-#include "engine/common/messages.h"
+#include "engine/common/error_texts.h"
 
 #include <cstdarg>
 #include <cstdio>
