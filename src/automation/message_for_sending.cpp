@@ -4,8 +4,7 @@
 #include "automation/frame/strings.h"
 #include "automation/local_dates.h"
 #include "automation/message_model.h"
-#include "automation/retrieved_message.h"
-#include "engine/common/messages.h"
+#include "engine/common/error_texts.h"
 #include "engine/mime/mail_dates.h"
 
 namespace vesk::com {

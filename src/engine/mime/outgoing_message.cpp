@@ -1,7 +1,7 @@
 #include "engine/mime/outgoing_message.h"
 
 #include "engine/common/ascii.h"
-#include "engine/common/messages.h"
+#include "engine/common/error_texts.h"
 #include "engine/mime/mail_dates.h"
 #include "engine/mime/mime_writer.h"
 #include "engine/mime/write_options.h"

@@ -307,17 +307,8 @@ bool ImapClient::FetchPart(std::int32_t message, std::string_view section, std::
       // The part's bytes (IMAP gives them with CR LF line ends and without
       // the line end that belongs to the boundary after them), decoded and
       // with nothing added or dropped: text keeps its CR LF line breaks.
-      const TransferEncoding encoding = TransferEncodingFromValue(part.encoding);
-      if (encoding == TransferEncoding::kPlain) {
-        content = std::move(item.value);  // 7bit, 8bit or binary: the bytes are the content
-        return true;
-      }
       ByteBuffer decoded;
-      if (encoding == TransferEncoding::kBase64) {
-        DecodeBase64(item.value, decoded);
-      } else {
-        DecodeQuotedPrintableText(item.value, decoded);
-      }
+      DecodeTransferText(TransferEncodingFromValue(part.encoding), item.value, decoded, LineBreaks::kAsSent);
       content.assign(reinterpret_cast<const char*>(decoded.data()), decoded.size());
       return true;
     }
