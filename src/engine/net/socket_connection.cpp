@@ -151,14 +151,13 @@ bool SocketConnection::RefuseWithoutSocket() {
 int SocketConnection::SendBytes(const char* data, int length, int flags) {
   if (!HasSocket()) return RefuseWithoutSocket(), -1;
   if (tls_) {
-    std::string records;
     for (int done = 0; done < length;) {
       const int chunk = static_cast<int>(std::min<std::size_t>(kEncryptChunkSize, static_cast<std::size_t>(length - done)));
-      records.clear();
-      if (!tls_->Encrypt(data + done, static_cast<std::size_t>(chunk), records)) {
+      records_.clear();
+      if (!tls_->Encrypt(data + done, static_cast<std::size_t>(chunk), records_)) {
         return FailWithMinusOne(sockets::kErrConnectionAborted);
       }
-      if (!SendRaw(records.data(), records.size(), kNoTimeLimit)) return -1;
+      if (!SendRaw(records_.data(), records_.size(), kNoTimeLimit)) return -1;
       done += chunk;
     }
     return length;
@@ -215,16 +214,15 @@ int SocketConnection::SendWithin(std::string_view bytes, int timeout_ms) {
     }
     return static_cast<int>(bytes.size());
   }
-  std::string records;
   for (std::size_t done = 0; done < bytes.size();) {
     const std::size_t chunk = std::min(kEncryptChunkSize, bytes.size() - done);
-    records.clear();
-    if (!tls_->Encrypt(bytes.data() + done, chunk, records)) {
+    records_.clear();
+    if (!tls_->Encrypt(bytes.data() + done, chunk, records_)) {
       Fail(sockets::kErrConnectionAborted);
       Drop();
       return -1;
     }
-    if (!SendRaw(records.data(), records.size(), timeout_ms) || !Meter(chunk)) return -1;
+    if (!SendRaw(records_.data(), records_.size(), timeout_ms) || !Meter(chunk)) return -1;
     done += chunk;
   }
   return static_cast<int>(bytes.size());

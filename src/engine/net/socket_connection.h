@@ -180,6 +180,8 @@ class SocketConnection {
   std::size_t begin_ = 0;
   std::size_t end_ = 0;
   std::unique_ptr<tls::Session> tls_;
+  // The records of one send, kept so that its capacity serves the next.
+  std::string records_;
   // Set by a poll that received ciphertext but could not decrypt a byte yet.
   bool ciphertext_arrived_ = false;
   std::string tls_error_;
