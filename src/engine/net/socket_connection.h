@@ -23,10 +23,9 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-
-#include "engine/common/progress.h"
 #include <string_view>
 
+#include "engine/common/progress.h"
 #include "engine/platform/sockets.h"
 #include "engine/platform/tls.h"
 
@@ -145,6 +144,10 @@ class SocketConnection {
   std::string FailureText() const;
 
  private:
+  // Ciphertext taken from the socket at a time: room for two full TLS records
+  // with their overhead.
+  static constexpr int kCiphertextChunkSize = 2 * (16384 + 2048);
+
   std::size_t Buffered() const { return end_ - begin_; }
   const char* BufferedData() const { return buffer_.get() + begin_; }
   int TakeWhatIsPending(int wait_ms = 0);
@@ -180,42 +183,13 @@ class SocketConnection {
   std::size_t begin_ = 0;
   std::size_t end_ = 0;
   std::unique_ptr<tls::Session> tls_;
+  // The records of one send, kept so that its capacity serves the next.
+  std::string records_;
   // Set by a poll that received ciphertext but could not decrypt a byte yet.
   bool ciphertext_arrived_ = false;
   std::string tls_error_;
 };
 
-// Counts the polls of one read that find nothing. Fifty in a row end the read;
-// after every poll that found bytes the count starts again (one empty poll
-// then only restarts it), so only silence ends a read, never slowness.
-class SocketConnection::InactivityClock {
- public:
-  explicit InactivityClock(int timeout_ms)
-      : pause_ms_(timeout_ms > 0 ? timeout_ms / kEmptyPollsBeforeTimeOut : 0) {}
-
-  int pause_ms() const { return pause_ms_; }
-  void NoteBytes() { bytes_seen_ = true; }
-  // A new read begins: the count starts from the beginning.
-  void Restart() {
-    empty_polls_left_ = kEmptyPollsBeforeTimeOut;
-    bytes_seen_ = false;
-  }
-
-  // False when this empty poll is the one that ends the read.
-  bool NoteEmptyPoll() {
-    if (bytes_seen_) {
-      bytes_seen_ = false;
-      empty_polls_left_ = kEmptyPollsBeforeTimeOut;
-      return true;
-    }
-    return --empty_polls_left_ > 0;
-  }
-
- private:
-  int pause_ms_;
-  int empty_polls_left_ = kEmptyPollsBeforeTimeOut;
-  bool bytes_seen_ = false;
-};
-
-
 }  // namespace vesk
+
+#include "engine/net/socket_inactivity_clock.h"

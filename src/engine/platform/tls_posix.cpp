@@ -1,11 +1,21 @@
 // TLS sessions over OpenSSL with memory BIOs: the library reads what we feed
 // into one BIO and writes its records into another; no socket is involved.
+//
+// Loading the system's trusted roots takes tens of milliseconds (every
+// certificate of the bundle is parsed), several times what a handshake on
+// loopback costs, so the configured context that holds them is made once and
+// shared by the sessions that trust the same extra file (see SharedContext).
+
+#include <sys/stat.h>
 
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 
+#include <chrono>
 #include <climits>
+#include <map>
+#include <mutex>
 #include <string>
 
 #include "engine/platform/sockets.h"
@@ -54,19 +64,63 @@ std::string CertificateName(X509* certificate) {
   return name;
 }
 
+SSL_CTX* NewContext(const std::string& extra_ca_file) {
+  SSL_CTX* context = SSL_CTX_new(TLS_client_method());
+  if (context == nullptr) return nullptr;
+  SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION);
+  // The chain is always verified (its result is judged after the
+  // handshake); VERIFY_NONE only keeps a bad chain from aborting it.
+  SSL_CTX_set_verify(context, SSL_VERIFY_NONE, nullptr);
+  SSL_CTX_set_default_verify_paths(context);
+  if (!extra_ca_file.empty()) SSL_CTX_load_verify_locations(context, extra_ca_file.c_str(), nullptr);
+  // What loading left on this thread's queue (a duplicate root, a file that
+  // is not there) must not be read as the reason of a later failure.
+  ERR_clear_error();
+  return context;
+}
+
+// A client context as NewContext makes it, shared by every session that
+// trusts the same extra file: one reference for the caller, or null. A
+// context is only read once made (OpenSSL guards its certificate store
+// itself), and clients keep no session cache, so sharing it changes
+// nothing a session sends. It is made again when the extra file has changed
+// (its time or size) and once it is a day old, so that a long-lived process
+// sees new roots without being restarted.
+SSL_CTX* SharedContext(const std::string& extra_ca_file) {
+  struct Entry {
+    SSL_CTX* context = nullptr;
+    std::chrono::steady_clock::time_point made;
+    std::string file_identity;
+  };
+  constexpr auto kMostAge = std::chrono::hours(24);
+  static std::mutex mutex;
+  static auto& entries = *new std::map<std::string, Entry>;  // lives as long as the process
+  std::string identity;
+  struct stat status {};
+  if (!extra_ca_file.empty() && ::stat(extra_ca_file.c_str(), &status) == 0) {
+    identity = std::to_string(static_cast<long long>(status.st_mtim.tv_sec)) + "." +
+               std::to_string(static_cast<long long>(status.st_mtim.tv_nsec)) + "/" +
+               std::to_string(static_cast<long long>(status.st_size));
+  }
+  const auto now = std::chrono::steady_clock::now();
+  std::lock_guard<std::mutex> lock(mutex);
+  Entry& entry = entries[extra_ca_file];
+  if (entry.context == nullptr || entry.file_identity != identity || now - entry.made >= kMostAge) {
+    SSL_CTX* fresh = NewContext(extra_ca_file);
+    if (fresh == nullptr) return nullptr;
+    // Sessions that still use the old one hold their own references.
+    if (entry.context != nullptr) SSL_CTX_free(entry.context);
+    entry = Entry{fresh, now, identity};
+  }
+  SSL_CTX_up_ref(entry.context);
+  return entry.context;
+}
+
 class OpenSslSession final : public Session {
  public:
   explicit OpenSslSession(const Options& options) : options_(options) {
-    context_ = SSL_CTX_new(TLS_client_method());
+    context_ = SharedContext(options.extra_ca_file);
     if (context_ == nullptr) return;
-    SSL_CTX_set_min_proto_version(context_, TLS1_2_VERSION);
-    // The chain is always verified (its result is judged after the
-    // handshake); VERIFY_NONE only keeps a bad chain from aborting it.
-    SSL_CTX_set_verify(context_, SSL_VERIFY_NONE, nullptr);
-    SSL_CTX_set_default_verify_paths(context_);
-    if (!options.extra_ca_file.empty()) {
-      SSL_CTX_load_verify_locations(context_, options.extra_ca_file.c_str(), nullptr);
-    }
     ssl_ = SSL_new(context_);
     if (ssl_ == nullptr) return;
     incoming_ = BIO_new(BIO_s_mem());
@@ -101,6 +155,7 @@ class OpenSslSession final : public Session {
   }
 
   bool Encrypt(const char* data, std::size_t size, std::string& out) override {
+    ERR_clear_error();
     while (size > 0) {
       const int chunk = static_cast<int>(size > INT_MAX ? INT_MAX : size);
       const int written = SSL_write(ssl_, data, chunk);
@@ -116,11 +171,29 @@ class OpenSslSession final : public Session {
     if (size > 0) BIO_write(incoming_, data, static_cast<int>(size));
   }
 
+  // Every record the fed bytes complete, as far as `room` goes: one call
+  // drains what a receive brought instead of one record per call. With
+  // nothing fed and nothing decrypted left over no record can be complete,
+  // and the call costs no SSL_read.
   int Decrypt(char* out, std::size_t room) override {
-    const int n = SSL_read(ssl_, out, static_cast<int>(room > INT_MAX ? INT_MAX : room));
-    if (n > 0) return n;
-    const int error = SSL_get_error(ssl_, n);
-    return error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE ? 0 : -1;
+    if (ended_) return -1;
+    int taken = 0;
+    while (room > 0 && (SSL_pending(ssl_) > 0 || BIO_ctrl_pending(incoming_) > 0)) {
+      ERR_clear_error();
+      const int n = SSL_read(ssl_, out, static_cast<int>(room > INT_MAX ? INT_MAX : room));
+      if (n <= 0) {
+        const int error = SSL_get_error(ssl_, n);
+        if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) break;
+        // The end (or damage) is reported after what came before it.
+        ended_ = true;
+        return taken > 0 ? taken : -1;
+      }
+      out += n;
+      room -= static_cast<std::size_t>(n);
+      taken += n;
+      if (taken > INT_MAX - 16384) break;
+    }
+    return taken;
   }
 
   std::string CloseNotify() override {
@@ -137,10 +210,15 @@ class OpenSslSession final : public Session {
   }
 
  private:
+  // Moves the records OpenSSL wrote straight to the end of `out`.
   void TakeOutgoing(std::string& out) {
-    char chunk[16384];
-    int n;
-    while ((n = BIO_read(outgoing_, chunk, sizeof chunk)) > 0) out.append(chunk, static_cast<std::size_t>(n));
+    for (std::size_t pending; (pending = BIO_ctrl_pending(outgoing_)) > 0;) {
+      const std::size_t had = out.size();
+      out.resize(had + pending);
+      const int n = BIO_read(outgoing_, out.data() + had, static_cast<int>(pending > INT_MAX ? INT_MAX : pending));
+      out.resize(had + (n > 0 ? static_cast<std::size_t>(n) : 0));
+      if (n <= 0) break;
+    }
   }
 
   Progress CheckCertificate() {
@@ -169,6 +247,8 @@ class OpenSslSession final : public Session {
   SSL* ssl_ = nullptr;
   BIO* incoming_ = nullptr;
   BIO* outgoing_ = nullptr;
+  // The server closed the session, or a record was damaged.
+  bool ended_ = false;
 };
 
 }  // namespace

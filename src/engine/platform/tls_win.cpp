@@ -112,20 +112,27 @@ class SchannelSession final : public Session {
     }
   }
 
+  // Each record is sealed in place at the end of `out`: the plain text is
+  // copied once, into the record that carries it.
   bool Encrypt(const char* data, std::size_t size, std::string& out) override {
     const std::size_t most = sizes_.cbMaximumMessage > 0 ? sizes_.cbMaximumMessage : 16384;
     while (size > 0) {
       const std::size_t chunk = size < most ? size : most;
-      std::string record(sizes_.cbHeader + chunk + sizes_.cbTrailer, '\0');
-      std::memcpy(record.data() + sizes_.cbHeader, data, chunk);
+      const std::size_t at = out.size();
+      out.resize(at + sizes_.cbHeader + chunk + sizes_.cbTrailer);
+      char* record = out.data() + at;
+      std::memcpy(record + sizes_.cbHeader, data, chunk);
       SecBuffer buffers[4] = {
-          {sizes_.cbHeader, SECBUFFER_STREAM_HEADER, record.data()},
-          {static_cast<unsigned long>(chunk), SECBUFFER_DATA, record.data() + sizes_.cbHeader},
-          {sizes_.cbTrailer, SECBUFFER_STREAM_TRAILER, record.data() + sizes_.cbHeader + chunk},
+          {sizes_.cbHeader, SECBUFFER_STREAM_HEADER, record},
+          {static_cast<unsigned long>(chunk), SECBUFFER_DATA, record + sizes_.cbHeader},
+          {sizes_.cbTrailer, SECBUFFER_STREAM_TRAILER, record + sizes_.cbHeader + chunk},
           {0, SECBUFFER_EMPTY, nullptr}};
       SecBufferDesc desc{SECBUFFER_VERSION, 4, buffers};
-      if (EncryptMessage(&context_, 0, &desc, 0) != SEC_E_OK) return false;
-      out.append(record.data(), buffers[0].cbBuffer + buffers[1].cbBuffer + buffers[2].cbBuffer);
+      if (EncryptMessage(&context_, 0, &desc, 0) != SEC_E_OK) {
+        out.resize(at);
+        return false;
+      }
+      out.resize(at + buffers[0].cbBuffer + buffers[1].cbBuffer + buffers[2].cbBuffer);
       data += chunk;
       size -= chunk;
     }
@@ -134,41 +141,79 @@ class SchannelSession final : public Session {
 
   void Feed(const char* data, std::size_t size) override { incoming_.append(data, size); }
 
+  // Every record the fed bytes complete, as far as `room` goes. A record is
+  // decrypted where it lies in incoming_ and its text copied from there
+  // straight to `out`; the ciphertext after it is not moved record by
+  // record, only once per call, so a receive that brought many records costs
+  // one pass over them.
   int Decrypt(char* out, std::size_t room) override {
-    while (plain_begin_ == plain_.size()) {
-      if (closed_) return -1;
-      if (incoming_.empty()) return 0;
-      SecBuffer buffers[4] = {{static_cast<unsigned long>(incoming_.size()), SECBUFFER_DATA, incoming_.data()},
+    std::size_t taken = 0;
+    while (room > 0) {
+      if (plain_begin_ < plain_end_) {
+        const char* plain = (plain_set_aside_ ? set_aside_.data() : incoming_.data()) + plain_begin_;
+        const std::size_t count = std::min(room, plain_end_ - plain_begin_);
+        std::memcpy(out + taken, plain, count);
+        plain_begin_ += count;
+        taken += count;
+        room -= count;
+        continue;
+      }
+      plain_begin_ = plain_end_ = 0;
+      plain_set_aside_ = false;
+      // The end (or damage) is reported after the text that came before it.
+      if (closed_) {
+        DropDecrypted();
+        return taken > 0 ? static_cast<int>(taken) : -1;
+      }
+      if (cipher_begin_ == incoming_.size()) break;
+      SecBuffer buffers[4] = {{static_cast<unsigned long>(incoming_.size() - cipher_begin_), SECBUFFER_DATA,
+                               incoming_.data() + cipher_begin_},
                               {0, SECBUFFER_EMPTY, nullptr},
                               {0, SECBUFFER_EMPTY, nullptr},
                               {0, SECBUFFER_EMPTY, nullptr}};
       SecBufferDesc desc{SECBUFFER_VERSION, 4, buffers};
       const SECURITY_STATUS status = DecryptMessage(&context_, &desc, 0, nullptr);
-      if (status == SEC_E_INCOMPLETE_MESSAGE) return 0;
-      if (status == SEC_I_CONTEXT_EXPIRED) {  // the server's close_notify
+      if (status == SEC_E_INCOMPLETE_MESSAGE) break;
+      // SEC_I_CONTEXT_EXPIRED is the server's close_notify.
+      if (status != SEC_E_OK && status != SEC_I_RENEGOTIATE) {
         closed_ = true;
-        return -1;
+        continue;
       }
-      if (status != SEC_E_OK && status != SEC_I_RENEGOTIATE) return -1;
-      plain_.clear();
-      plain_begin_ = 0;
-      std::string extra;
+      const std::size_t record_begin = cipher_begin_;
+      cipher_begin_ = incoming_.size();
       for (const SecBuffer& buffer : buffers) {
-        if (buffer.BufferType == SECBUFFER_DATA) plain_.assign(static_cast<const char*>(buffer.pvBuffer), buffer.cbBuffer);
-        if (buffer.BufferType == SECBUFFER_EXTRA) extra.assign(static_cast<const char*>(buffer.pvBuffer), buffer.cbBuffer);
+        if (buffer.BufferType == SECBUFFER_EXTRA && buffer.cbBuffer <= incoming_.size() - record_begin) {
+          cipher_begin_ = incoming_.size() - buffer.cbBuffer;
+        }
       }
-      incoming_.swap(extra);
+      for (const SecBuffer& buffer : buffers) {
+        if (buffer.BufferType != SECBUFFER_DATA || buffer.cbBuffer == 0) continue;
+        const char* text = static_cast<const char*>(buffer.pvBuffer);
+        if (text >= incoming_.data() + record_begin && text + buffer.cbBuffer <= incoming_.data() + cipher_begin_) {
+          plain_begin_ = static_cast<std::size_t>(text - incoming_.data());
+        } else {  // decrypted elsewhere than in place: kept aside
+          set_aside_.assign(text, buffer.cbBuffer);
+          plain_set_aside_ = true;
+        }
+        plain_end_ = plain_begin_ + buffer.cbBuffer;
+      }
       // TLS 1.3 session tickets arrive as post-handshake messages, which
-      // Schannel hands back to the context; they ask for no reply.
+      // Schannel hands back to the context; they ask for no reply. The
+      // context reads them from the start of incoming_.
       if (status == SEC_I_RENEGOTIATE) {
+        if (!plain_set_aside_ && plain_begin_ < plain_end_) {
+          set_aside_.assign(incoming_.data() + plain_begin_, plain_end_ - plain_begin_);
+          plain_set_aside_ = true;
+          plain_end_ -= plain_begin_;
+          plain_begin_ = 0;
+        }
+        DropDecrypted();
         std::string ignored;
         Handshake(nullptr, 0, ignored);
       }
     }
-    const std::size_t count = std::min(room, plain_.size() - plain_begin_);
-    std::memcpy(out, plain_.data() + plain_begin_, count);
-    plain_begin_ += count;
-    return static_cast<int>(count);
+    if (plain_begin_ == plain_end_) DropDecrypted();
+    return static_cast<int>(taken);
   }
 
   std::string CloseNotify() override {
@@ -212,6 +257,14 @@ class SchannelSession final : public Session {
   }
 
  private:
+  // Removes the records already decrypted from the front of incoming_ (their
+  // text must have been taken or set aside).
+  void DropDecrypted() {
+    if (cipher_begin_ == 0) return;
+    incoming_.erase(0, cipher_begin_);
+    cipher_begin_ = 0;
+  }
+
   Progress CheckCertificate() {
     if (!options_.verify_certificate) return Progress::kDone;
     PCCERT_CONTEXT certificate = nullptr;
@@ -281,9 +334,16 @@ class SchannelSession final : public Session {
   bool have_context_ = false;
   SECURITY_STATUS status_ = SEC_E_OK;
   SecPkgContext_StreamSizes sizes_{};
+  // Received ciphertext; once records are decrypted in place, the text of
+  // the last one lies at [plain_begin_, plain_end_) and what follows it
+  // begins at cipher_begin_.
   std::string incoming_;
-  std::string plain_;
+  std::size_t cipher_begin_ = 0;
   std::size_t plain_begin_ = 0;
+  std::size_t plain_end_ = 0;
+  // Text that could not stay in incoming_ is served from here instead.
+  std::string set_aside_;
+  bool plain_set_aside_ = false;
   bool closed_ = false;
 };
 

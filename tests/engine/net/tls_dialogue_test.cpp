@@ -92,6 +92,15 @@ std::vector<TlsCase> Cases() {
        "Server certificate is not trusted: unable to get local issuer certificate", refused},
       {"CertificateOfAnUnknownIssuerUnchecked", 'S', implicit, "localhost", false, ImplicitTls("rogue"), "",
        session},
+      // A reply in many records that arrive together (a line cut between
+      // two of them): one receive brings them all, and every line is read.
+      {"ReplyInManyRecords", 'S', implicit, "localhost", true,
+       [](FakeServer& s) {
+         s.StartTls(Pem("server"), Key("server")).Send("220 mx.test\r\n").ExpectLine("EHLO client.test")
+             .Send("250-mx.te").Send("st\r\n250-SIZE 1000\r\n").Send("250-8BITMIME\r\n").Send("250 DSN\r\n")
+             .ExpectLine("QUIT").Send("221 bye\r\n");
+       },
+       "", session},
       // The upgrade after the greeting.
       {"UpgradesAndSaysEhloAgain", 'S', upgrade, "localhost", true, Upgrade("220 go ahead\r\n"), "", upgraded},
       {"ReplySentWithTheGoAheadIsDiscarded", 'S', upgrade, "localhost", true,
