@@ -5,7 +5,7 @@
 
 
 
-#include "engine/common/messages.h"
+#include "engine/common/error_texts.h"
 
 namespace vesk {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <utility>
 
-#include "engine/common/messages.h"
+#include "engine/common/error_texts.h"
 
 namespace vesk {
 namespace {

@@ -1,7 +1,7 @@
 #include "engine/net/transport_security.h"
 
 #include "engine/common/ascii.h"
-#include "engine/common/messages.h"
+#include "engine/common/error_texts.h"
 
 namespace vesk {
 
