@@ -6,6 +6,8 @@
 #include "automation/message_model.h"
 #include "engine/common/error_texts.h"
 #include "engine/mime/mail_dates.h"
+#include "engine/mime/mime_reader.h"
+#include "engine/streams/string_stream.h"
 
 namespace vesk::com {
 namespace {
@@ -74,6 +76,26 @@ HRESULT AddForeignOriginationFields(IMIMEMessage* message, const std::function<s
   return S_OK;
 }
 
+// A message object of another implementation, read into this library's
+// model, so that what goes out of it is made by the one writer as for a
+// message of our own. Its RawMessage is taken back to bytes through the code
+// page it was made in (UTF-8 for a message in the Unicode mode, else the ANSI
+// code page), and the model gets the same mode. Null when it cannot give its
+// text (a rendering is never empty: it ends its header block at least).
+Ref<MessageEntity> ReadForeignMessage(IMIMEMessage* message) {
+  Bstr raw;
+  if (FAILED(message->get_RawMessage(raw.put()))) return nullptr;
+  ComPtr<IMIMEMessageEx> extended;
+  Bstr charset;
+  const bool utf8 = SUCCEEDED(message->QueryInterface(IID_IMIMEMessageEx, extended.put_void())) &&
+                    SUCCEEDED(extended->get_Charset(charset.put())) && charset.length() != 0;
+  Ref<MessageEntity> model = MakeRef<MessageEntity>();
+  model->set_utf8_text(utf8);
+  StringStream in(ToNarrow(raw.get(), utf8 ? CP_UTF8 : CP_ACP));
+  ReadMessage(in, *model);
+  return model;
+}
+
 }  // namespace
 
 bool PrepareForSending(IDispatch* object, BSTR to, BSTR from, const std::function<std::string()>& domain,
@@ -95,9 +117,10 @@ bool PrepareForSending(IDispatch* object, BSTR to, BSTR from, const std::functio
     }
     AddOriginationFields(*model, MailDateNow, domain);
     result.bytes = TransmittedBytes(*model, eight_bit_text);
-    result.form = SmtpClient::MessageForm::kWireReady;
     return true;
   }
+  // The envelope comes from the object's own collections: its RawMessage
+  // may leave the blind copies out.
   ComPtr<IMIMEMessage> message;
   if (FAILED(object->QueryInterface(IID_IMIMEMessage, message.put_void())) || !message) return false;
   if (!ForeignEnvelope(message.get(), to, from, result.envelope)) {
@@ -105,9 +128,10 @@ bool PrepareForSending(IDispatch* object, BSTR to, BSTR from, const std::functio
     return false;
   }
   if (FAILED(AddForeignOriginationFields(message.get(), domain))) return false;
-  result.bytes = RawMessageBytes(message.get());
-  result.form = SmtpClient::MessageForm::kText;
-  return !result.bytes.empty();
+  const Ref<MessageEntity> read = ReadForeignMessage(message.get());
+  if (!read) return false;
+  result.bytes = TransmittedBytes(*read, eight_bit_text);
+  return true;
 }
 
 bool BytesForHandingOver(IDispatch* object, const std::function<std::string()>& domain, std::string& bytes) {
@@ -120,13 +144,16 @@ bool BytesForHandingOver(IDispatch* object, const std::function<std::string()>& 
   ComPtr<IMIMEMessage> message;
   if (FAILED(object->QueryInterface(IID_IMIMEMessage, message.put_void())) || !message) return false;
   if (FAILED(AddForeignOriginationFields(message.get(), domain))) return false;
-  bytes = RawMessageBytes(message.get());
-  return !bytes.empty();
+  const Ref<MessageEntity> read = ReadForeignMessage(message.get());
+  if (!read) return false;
+  bytes = RenderedBytes(*read);
+  return true;
 }
 
 std::string BytesForAppending(IMIMEMessage* message) {
-  if (const Ref<MessageEntity> model = OwnMessageModel(message)) return RenderedBytes(*model);
-  return RawMessageBytes(message);
+  Ref<MessageEntity> model = OwnMessageModel(message);
+  if (!model) model = ReadForeignMessage(message);
+  return model ? RenderedBytes(*model) : std::string();
 }
 
 }  // namespace vesk::com

@@ -3,24 +3,21 @@
 // What the protocol objects send or append: the envelope and the bytes of a
 // message object. One of our own message objects gives its model directly
 // (message_model.h): the bytes are those Save writes. A message object of
-// another implementation is asked through its interfaces: its addresses, and
-// its RawMessage taken back through the code page it was made in.
+// another implementation is asked through its interfaces for its addresses,
+// and its RawMessage, taken back through the code page it was made in, is
+// read into the same model and written by the same writer.
 
 #include <functional>
 #include <string>
 
 #include "automation/frame/win.h"
-#include "automation/raw_message_bytes.h"
 #include "engine/mime/outgoing_message.h"
-#include "engine/protocols/smtp_client.h"
 
 namespace vesk::com {
 
 struct MessageForSending {
   Envelope envelope;
-  std::string bytes;
-  // kWireReady for our own rendering, kText for another implementation's.
-  SmtpClient::MessageForm form = SmtpClient::MessageForm::kText;
+  std::string bytes;  // in wire form, without Bcc
 };
 
 // For SMTP: the envelope (the arguments when given, else the message's

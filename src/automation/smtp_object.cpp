@@ -112,7 +112,7 @@ STDMETHODIMP SmtpObject::Send(IDispatch* message_object, BSTR to, BSTR from) {
       client_.set_last_error(error);
       return Failure();
     }
-    return client_.Send(envelope.sender, envelope.recipients, outgoing.bytes, outgoing.form) ? S_OK : Failure();
+    return client_.Send(envelope.sender, envelope.recipients, outgoing.bytes) ? S_OK : Failure();
   });
 }
 

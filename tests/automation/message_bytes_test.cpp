@@ -1,6 +1,6 @@
 // Servers on loopback, run by the test itself:
-// - A message object of this library goes on the wire as the bytes Save
-//   writes (without Bcc), in both modes, whatever bytes it holds: a loaded
+// - A message object, of this library or of another implementation, goes on
+//   the wire as the bytes Save writes (without Bcc), in both modes, whatever bytes it holds: a loaded
 //   message whose text is ISO-8859-1 in 8bit, with bytes that are no UTF-8 and
 //   bytes that no character of the ANSI code page stands for. A recording
 //   server keeps what SMTP DATA and IMAP APPEND carried. A connected sink
@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "automation/message_model.h"
 #include "automation/support.h"
 
 namespace vesk::test {
@@ -107,27 +108,72 @@ std::string Recorded(bool imap, const std::function<void(short port)>& deliver) 
 }
 
 // The loaded message (with about 280 KB of text lines at its end, for
-// Progress to come several times).
-const std::string kLoaded = [] {
+// Progress to come several times). `utf8_only` leaves out the bytes that are
+// no UTF-8, which another implementation's object in the Unicode mode cannot
+// hand over as text.
+std::string Loaded(bool utf8_only) {
+  const std::string greeting = utf8_only ? "Gr\xC3\xBC\xC3\x9F" "e" : "Gr\xFC\xDF" "e";
   std::string text =
-      "From: \"Gr\xFC\xDF" "e\" <anna@example.com>\r\nTo: bob@example.com\r\nBcc: eve@example.com\r\n"
-      "Subject: Gr\xFC\xDF" "e aus K\xF6ln\r\nDate: Mon, 07 Dec 2026 12:00:00 +0100\r\nMessage-ID: <1@example.com>\r\n"
+      "From: \"" + greeting + "\" <anna@example.com>\r\nTo: bob@example.com\r\nBcc: eve@example.com\r\n"
+      "Subject: " + greeting + "\r\nDate: Mon, 07 Dec 2026 12:00:00 +0100\r\nMessage-ID: <1@example.com>\r\n"
       "Content-Type: multipart/mixed; boundary=\"b\"\r\nMIME-Version: 1.0\r\n\r\n"
-      "--b\r\nContent-Type: text/plain; charset=iso-8859-1\r\nContent-Transfer-Encoding: 8bit\r\n\r\n"
-      "Gr\xFC\xDF" "e aus K\xF6ln \x81\x8D\x8F\x90\x9D \xC3(\r\n.a line with a period\r\n"
-      "--b\r\nContent-Type: application/octet-stream; name=\"r\xE9sum\xE9.bin\"\r\n"
-      "Content-Transfer-Encoding: 8bit\r\n\r\n\x80\x81\xFE\xFF\r\n--b\r\nContent-Type: text/plain\r\n\r\n";
+      "--b\r\nContent-Type: text/plain; charset=" + (utf8_only ? "utf-8" : "iso-8859-1") +
+      "\r\nContent-Transfer-Encoding: 8bit\r\n\r\n" + greeting +
+      (utf8_only ? "" : " aus K\xF6ln \x81\x8D\x8F\x90\x9D \xC3(") + "\r\n.a line with a period\r\n";
+  if (!utf8_only) {
+    text += "--b\r\nContent-Type: application/octet-stream; name=\"r\xE9sum\xE9.bin\"\r\n"
+            "Content-Transfer-Encoding: 8bit\r\n\r\n\x80\x81\xFE\xFF\r\n";
+  }
+  text += "--b\r\nContent-Type: text/plain\r\n\r\n";
   for (int i = 0; i < 6000; ++i) text += "Line " + std::to_string(i) + " of the report, long enough to count.\r\n";
   return text + "--b--\r\n";
-}();
+}
 
-// The message loaded in a mode ("" or "utf-8"), and the bytes Save writes.
-std::string LoadInMode(const wchar_t* charset, ComPtr<IMIMEMessage>& message) {
+// A message object of another implementation, as this library meets one: it
+// answers for the message interfaces through one of ours it holds
+// aggregated, but does not pass on the question that tells our own objects.
+class ForeignMessage final : public IUnknown {
+ public:
+  HRESULT Create(IMIMEMessageEx** message) {
+    CLSID clsid;
+    HRESULT hr = CLSIDFromProgID(L"VeskMail.MIMEMessage", &clsid);
+    if (SUCCEEDED(hr)) hr = CoCreateInstance(clsid, this, CLSCTX_INPROC_SERVER, IID_IUnknown, inner_.put_void());
+    if (SUCCEEDED(hr)) hr = QueryInterface(IID_IMIMEMessageEx, reinterpret_cast<void**>(message));
+    Release();  // the message now holds this object
+    return hr;
+  }
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+    *ppv = nullptr;
+    if (riid == IID_IUnknown) return *ppv = this, AddRef(), S_OK;
+    if (riid == __uuidof(com::IMessageModel) || !inner_) return E_NOINTERFACE;
+    return inner_->QueryInterface(riid, ppv);
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return ++references_; }
+  STDMETHODIMP_(ULONG) Release() override {
+    if (--references_ != 0) return references_;
+    references_ = 1;  // the inner object's last calls may come back here
+    inner_.reset();
+    delete this;
+    return 0;
+  }
+
+ private:
+  ULONG references_ = 1;
+  ComPtr<IUnknown> inner_;
+};
+
+// The message loaded in a mode ("" or "utf-8"), as one of our objects or as
+// another implementation's, and the bytes Save writes.
+std::string LoadInMode(const wchar_t* charset, bool foreign, ComPtr<IMIMEMessage>& message) {
   ComPtr<IMIMEMessageEx> loaded;
-  EXPECT_EQ(CreateByProgId(L"VeskMail.MIMEMessage", loaded), S_OK);
+  if (foreign) {
+    EXPECT_EQ((new ForeignMessage)->Create(loaded.put()), S_OK);
+  } else {
+    EXPECT_EQ(CreateByProgId(L"VeskMail.MIMEMessage", loaded), S_OK);
+  }
   Bstr mode(charset), source(TempPath(L"vesk-bytes-in.eml").c_str());
   Bstr copy(TempPath(L"vesk-bytes-saved.eml").c_str());
-  WriteAll(source.get(), kLoaded);
+  WriteAll(source.get(), Loaded(foreign && *charset));
   EXPECT_EQ(loaded->put_Charset(mode.get()), S_OK);
   EXPECT_EQ(loaded->Load(source.get()), S_OK);
   EXPECT_EQ(loaded->Save(copy.get()), S_OK);
@@ -193,10 +239,12 @@ void Deliver(const wchar_t* prog_id, short port, IDispatch* sink, const std::fun
 TEST(MessageBytes, SmtpAndImapCarryTheSavedBytesInBothModes) {
   for (const bool imap : {false, true}) {
     for (const wchar_t* charset : {L"", L"utf-8"}) {
-      SCOPED_TRACE((imap ? "IMAP APPEND, mode \"" : "SMTP DATA, mode \"") + Narrow(charset) + "\"");
+     for (const bool foreign : {false, true}) {
+      SCOPED_TRACE((imap ? "IMAP APPEND, mode \"" : "SMTP DATA, mode \"") + Narrow(charset) + "\"" +
+                   (foreign ? ", another implementation's object" : ""));
       ComPtr<IMIMEMessage> message;
-      std::string expected = LoadInMode(charset, message);
-      ASSERT_NE(expected.find("K\xF6ln \x81\x8D\x8F\x90\x9D \xC3("), std::string::npos)
+      std::string expected = LoadInMode(charset, foreign, message);
+      ASSERT_TRUE((foreign && *charset) || expected.find("K\xF6ln \x81\x8D\x8F\x90\x9D \xC3(") != std::string::npos)
           << "Save keeps the bytes";
       const size_t bcc = expected.find("Bcc: eve@example.com\r\n");
       ASSERT_NE(bcc, std::string::npos) << expected;
@@ -223,6 +271,7 @@ TEST(MessageBytes, SmtpAndImapCarryTheSavedBytesInBothModes) {
       EXPECT_EQ(last.operation, imap ? TRANSFER_OPERATION_APPEND : TRANSFER_OPERATION_SEND);
       EXPECT_EQ(last.done, last.total);
       EXPECT_GT(last.total, 250000);
+     }
     }
   }
 }

@@ -1,5 +1,6 @@
 #include "engine/protocols/dot_terminated_block.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string_view>
 
@@ -13,7 +14,61 @@ std::size_t WithoutLineEnd(const char* text, std::size_t length) {
   return length;
 }
 
+bool BeginsLine(char before) { return before == '\r' || before == '\n'; }
+
 }  // namespace
+
+DotStuffingStream::DotStuffingStream(Sender send) : send_(std::move(send)) { piece_.reserve(kPieceSize + 1); }
+
+bool DotStuffingStream::Write(const char* bytes, size_t length) {
+  if (failed_) return false;
+  if (length == 0) return true;
+  const char* const end = bytes + length;
+  for (const char* run = bytes; run < end;) {
+    // A run ends after a period, or where the piece is full.
+    const std::size_t room = std::min(static_cast<std::size_t>(end - run), kPieceSize - piece_.size());
+    const char* period = static_cast<const char*>(std::memchr(run, '.', room));
+    const char* const stop = period ? period + 1 : run + room;
+    piece_.append(run, stop);
+    if (period) {
+      const char before = period == bytes ? last_ : period[-1];
+      if (BeginsLine(before)) piece_ += '.';
+    }
+    run = stop;
+    if (piece_.size() >= kPieceSize && !Flush()) return false;
+  }
+  before_last_ = length > 1 ? end[-2] : last_;
+  last_ = end[-1];
+  written_ = true;
+  return true;
+}
+
+bool DotStuffingStream::EndLastLine(bool with_end_line) {
+  if (failed_) return false;
+  if (written_ && !(before_last_ == '\r' && last_ == '\n')) piece_ += "\r\n";
+  last_ = '\n', before_last_ = '\r', written_ = false;
+  if (with_end_line) piece_ += kEndLine;
+  return Flush();
+}
+
+bool DotStuffingStream::Flush() {
+  if (piece_.empty()) return true;
+  failed_ = !send_(piece_);
+  piece_.clear();
+  return !failed_;
+}
+
+std::uint64_t DotStuffingStream::MessageSize(std::string_view message) {
+  return message.size() + (message.empty() || message.ends_with("\r\n") ? 0 : 2);
+}
+
+std::uint64_t DotStuffingStream::BlockSize(std::string_view message) {
+  std::uint64_t size = MessageSize(message) + kEndLine.size();
+  for (std::size_t at = message.find('.'); at != std::string_view::npos; at = message.find('.', at + 1)) {
+    if (at == 0 || BeginsLine(message[at - 1])) ++size;
+  }
+  return size;
+}
 
 // The block is taken from the connection's buffer a run of lines at a time.
 bool ReadDotTerminated(SocketConnection& connection, std::string& text, int timeout_ms) {

@@ -12,6 +12,7 @@
 #include "engine/common/error_texts.h"
 #include "engine/platform/sockets.h"
 #include "engine/protocols/command_line.h"
+#include "engine/protocols/dot_terminated_block.h"
 
 namespace vesk {
 
@@ -90,13 +91,6 @@ std::string LocalHostNameOrFallback() {
   char name[kHostNameSize];
   if (!sockets::LocalHostName(name, sizeof name) || name[0] == '\0') return "localhost";
   return name;
-}
-
-// Appends a piece of a line, with one more period in front when the piece
-// starts the line and begins with a period.
-void AppendLineText(std::string& out, std::string_view text, bool at_line_start) {
-  if (at_line_start && !text.empty() && text.front() == '.') out.push_back('.');
-  out.append(text);
 }
 
 }  // namespace
@@ -278,7 +272,7 @@ bool SmtpClient::Expand(std::string_view mailbox) { return Execute(kExpn, std::s
 void SmtpClient::ResetTransaction() { Execute(kRset); }
 
 bool SmtpClient::Send(std::string_view sender, const std::vector<std::string>& recipients,
-                      std::string_view message, MessageForm form) {
+                      std::string_view message) {
   refused_.clear();
   // Everything the caller gave is checked before the first command goes out,
   // so a refused argument leaves no half-begun transaction behind.
@@ -287,10 +281,9 @@ bool SmtpClient::Send(std::string_view sender, const std::vector<std::string>& r
   for (const std::string& recipient : recipients) {
     if (!FormatLine(kRcpt, recipient, {}, line)) return false;
   }
-  const std::string block = form == MessageForm::kWireReady ? DotStuffedBlock(message) : DataBlock(message);
   const SmtpServerExtensions extensions = server_extensions();
   SmtpEnvelope envelope;
-  if (!PrepareEnvelope(sender, recipients, block, extensions, send_options_, envelope, last_error_)) return false;
+  if (!PrepareEnvelope(sender, recipients, message, extensions, send_options_, envelope, last_error_)) return false;
   // The lines as they will go (an A-label is longer than the domain it
   // stands for, parameters lengthen a line): MAIL, the RCPTs, DATA.
   std::vector<std::string> lines(recipients.size() + 2);
@@ -305,18 +298,19 @@ bool SmtpClient::Send(std::string_view sender, const std::vector<std::string>& r
     EndFailedTransaction();
     return false;
   }
-  trace().SentBody(block.size());
-  return Metered(TransferKind::kSend, block.size(), [&](TransferMeter* meter) {
-    if (!meter) return SendBody(block) && Execute(kEndOfData);
+  const std::uint64_t block_size = DotStuffingStream::BlockSize(message);
+  trace().SentBody(block_size);
+  DotStuffingStream block([this](std::string_view piece) { return SendBody(piece); });
+  return Metered(TransferKind::kSend, block_size, [&](TransferMeter* meter) {
+    block.Write(message.data(), message.size());
+    if (!meter) return block.EndLastLine(true) && Execute(kEndOfData);
     // The final period goes only after the last report: a transfer stopped
     // there, or anywhere before, delivers nothing.
-    constexpr std::size_t kEnd = 3;  // ".\r\n"
-    const std::string_view body(block);
-    if (!SendBody(body.substr(0, body.size() - kEnd))) return false;
+    if (!block.EndLastLine(false)) return false;
     StopMetering();
-    meter->Add(kEnd);
+    meter->Add(DotStuffingStream::kEndLine.size());
     if (!meter->Finish()) return FailCancelled();
-    return SendBody(body.substr(body.size() - kEnd)) && Execute(kEndOfData);
+    return SendBody(DotStuffingStream::kEndLine) && Execute(kEndOfData);
   });
 }
 
@@ -402,87 +396,6 @@ bool SmtpClient::SendEnvelopePipelined(const std::vector<std::string>& lines, co
 // The specified words, then which address the server refused and its reply.
 bool SmtpClient::FailRecipient(const RefusedRecipient& refused) {
   return FailWith(FormatMessageText(kMsgRecipientRefused, refused.address.c_str(), refused.reply.c_str()));
-}
-
-namespace {
-
-// Whether a header line begins a Bcc or Resent-Bcc field.
-bool BeginsBlindCopyField(std::string_view line) {
-  const std::size_t colon = line.find(':');
-  if (colon == std::string_view::npos) return false;
-  std::string_view name = line.substr(0, colon);
-  while (!name.empty() && IsSpaceOrTab(name.back())) name.remove_suffix(1);
-  return EqualsIgnoringAsciiCase(name, "bcc") || EqualsIgnoringAsciiCase(name, "resent-bcc");
-}
-
-}  // namespace
-
-std::string SmtpClient::DataBlock(std::string_view message) {
-  std::string out;
-  out.reserve(message.size() + message.size() / 16 + 8);
-  bool at_line_start = true;
-  bool in_header = true;      // until the first empty line
-  bool leaving_out = false;   // inside a Bcc field (its first line or a continuation)
-  std::size_t position = 0;
-  while (position < message.size()) {
-    const std::size_t line_end = message.find_first_of("\r\n", position);
-    const std::string_view line =
-        message.substr(position, line_end == std::string_view::npos ? std::string_view::npos : line_end - position);
-    if (in_header) {
-      if (line.empty()) {
-        in_header = leaving_out = false;
-      } else if (!IsSpaceOrTab(line.front())) {
-        leaving_out = BeginsBlindCopyField(line);
-      }
-    }
-    if (leaving_out) {
-      if (line_end == std::string_view::npos) break;
-      position = line_end + 1;
-      if (message[line_end] == '\r' && position < message.size() && message[position] == '\n') ++position;
-      continue;
-    }
-    if (line_end == std::string_view::npos) {
-      AppendLineText(out, line, at_line_start);
-      break;
-    }
-    AppendLineText(out, line, at_line_start);
-    // CR LF, a CR alone and an LF alone each end one line; all go out as CR LF.
-    out.append("\r\n");
-    position = line_end + 1;
-    if (message[line_end] == '\r' && position < message.size() && message[position] == '\n') {
-      ++position;
-    }
-    at_line_start = true;
-  }
-  // The end-of-data line (RFC 5321 section 4.1.1.4): the CR LF that ends the
-  // message's last line is the first half of CR LF . CR LF, so only a message
-  // without a final line end gets one more; otherwise the message would
-  // arrive with an empty line added.
-  out.append(out.empty() || out.ends_with("\r\n") ? ".\r\n" : "\r\n.\r\n");
-  return out;
-}
-
-std::string SmtpClient::DotStuffedBlock(std::string_view message) {
-  std::string out;
-  out.reserve(message.size() + message.size() / 64 + 8);
-  // RFC 5321 section 4.5.2: a line that starts with a period gets one more.
-  // A period after a CR or an LF alone is doubled too: such bytes may stand
-  // in content the writer keeps as it is, and a receiver that takes a bare
-  // line end for a line end would otherwise read CR . CR LF as the end of
-  // the data and whatever follows as commands of its own.
-  std::size_t position = 0;
-  while (position < message.size()) {
-    const std::size_t period = message.find('.', position);
-    if (period == std::string_view::npos) {
-      out.append(message.substr(position));
-      break;
-    }
-    out.append(message.substr(position, period + 1 - position));
-    if (period == 0 || message[period - 1] == '\r' || message[period - 1] == '\n') out += '.';
-    position = period + 1;
-  }
-  out.append(out.empty() || out.ends_with("\r\n") ? ".\r\n" : "\r\n.\r\n");
-  return out;
 }
 
 }  // namespace vesk

@@ -44,7 +44,7 @@ class SmtpClient : public LineSession {
 
   // One mail transaction: MAIL From: <sender> (250), RCPT TO: <recipient>
   // for each recipient in order (250 or 251), DATA (354), the message made
-  // transparent with CR LF line ends, and the end-of-data line (250).
+  // transparent, and the end-of-data line (250).
   // Caller text that holds CR, LF or NUL, or makes a command too long, is
   // refused before anything is sent, with the message of its step; so are a
   // message larger than the server's SIZE, delivery reports the server does
@@ -64,12 +64,9 @@ class SmtpClient : public LineSession {
   // section 3.3 gives no other way to take back an accepted DATA); the
   // session has ended then.
   //
-  // `message` is text from elsewhere (kText: DataBlock makes it fit), or the
-  // bytes this library rendered for transmission (kWireReady: CR LF line
-  // ends, no Bcc), which go out as they are, dot-stuffed.
-  enum class MessageForm { kText, kWireReady };
-  bool Send(std::string_view sender, const std::vector<std::string>& recipients,
-            std::string_view message, MessageForm form = MessageForm::kText);
+  // `message` is in wire form (CR LF line ends, no Bcc: what the writer
+  // makes for transmission) and goes out as it is, dot-stuffed on the way.
+  bool Send(std::string_view sender, const std::vector<std::string>& recipients, std::string_view message);
 
   // The questions of the mailbox probe (RFC 5321 section 3.5): VRFY and
   // EXPN succeed on 250; RSET takes any reply.
@@ -83,19 +80,6 @@ class SmtpClient : public LineSession {
   SmtpServerExtensions server_extensions() const;
   // The recipients the server refused in the last Send, in order.
   const std::vector<RefusedRecipient>& refused_recipients() const { return refused_; }
-
-  // The bytes that carry `message` after DATA: every line end made CR LF
-  // (a CR or LF alone counts as a line end), a period put before each line
-  // that starts with one (RFC 5321 section 4.5.2), then the end-of-data line
-  // (after a CR LF of its own only when the message's last line has none).
-  // The message's own Bcc and Resent-Bcc fields are left out (RFC 5322
-  // section 3.6.3): its blind copies are recipients, not something every
-  // recipient may read.
-  static std::string DataBlock(std::string_view message);
-  // The bytes that carry a message already in wire form: a period put before
-  // each line that starts with one, then the end-of-data line. Nothing else
-  // changes, so the recipients get the bytes that were rendered.
-  static std::string DotStuffedBlock(std::string_view message);
 
  private:
   enum Command : int;

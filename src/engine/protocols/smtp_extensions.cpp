@@ -9,6 +9,7 @@
 #include "engine/common/ascii.h"
 #include "engine/common/error_texts.h"
 #include "engine/mime/idna.h"
+#include "engine/protocols/dot_terminated_block.h"
 
 namespace vesk {
 
@@ -127,13 +128,13 @@ std::optional<std::string> AsciiEnvelopeAddress(std::string_view address) {
   return std::string(address.substr(0, at + 1)) + *domain;
 }
 
-bool PrepareEnvelope(std::string_view sender, const std::vector<std::string>& recipients, std::string_view data_block,
+bool PrepareEnvelope(std::string_view sender, const std::vector<std::string>& recipients, std::string_view message,
                      const SmtpServerExtensions& extensions, const SmtpSendOptions& options, SmtpEnvelope& envelope,
                      std::string& error) {
   envelope = SmtpEnvelope();
-  // RFC 1870 section 3: the size is the message's, without the end-of-data
-  // line; the transparency periods make it a little larger, never smaller.
-  const std::uint64_t size = data_block.size() >= 3 ? data_block.size() - 3 : 0;
+  // RFC 1870 section 3: the size is the message's, without the periods of
+  // transparency and the end-of-data line.
+  const std::uint64_t size = DotStuffingStream::MessageSize(message);
   if (extensions.size && extensions.size_limit != 0 && size > extensions.size_limit) {
     error = FormatMessageText(kMsgMessageTooLarge, std::to_string(size).c_str(),
                               std::to_string(extensions.size_limit).c_str());
@@ -147,8 +148,8 @@ bool PrepareEnvelope(std::string_view sender, const std::vector<std::string>& re
   // RFC 6531 section 3.4: the transaction needs SMTPUTF8 when an address or
   // a header field holds UTF-8; where the server does not offer it, a domain
   // can still go as its A-labels (RFC 5891 section 4.4), a local part cannot.
-  const std::size_t header_end = HeaderEnd(data_block);
-  bool utf8 = extensions.smtputf8 && HasNonAscii(data_block.substr(0, header_end));
+  const std::size_t header_end = HeaderEnd(message);
+  bool utf8 = extensions.smtputf8 && HasNonAscii(message.substr(0, header_end));
   const auto envelope_form = [&](std::string_view address, std::string& out) {
     if (!HasNonAscii(address)) {
       out = address;
@@ -183,7 +184,7 @@ bool PrepareEnvelope(std::string_view sender, const std::vector<std::string>& re
 
   std::string& mail = envelope.mail_parameters;
   if (extensions.size) mail += " SIZE=" + std::to_string(size);
-  if (extensions.eight_bit_mime && HasNonAscii(data_block)) mail += " BODY=8BITMIME";
+  if (extensions.eight_bit_mime && HasNonAscii(message)) mail += " BODY=8BITMIME";
   if (utf8) mail += " SMTPUTF8";
   const bool reports = extensions.dsn && options.AsksForDeliveryReports();
   if (reports && options.report_return != DeliveryReturn::kServerDefault) {

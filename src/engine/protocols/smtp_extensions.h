@@ -91,11 +91,11 @@ struct SmtpEnvelope {
 };
 
 // Builds the envelope of one transaction from the caller's addresses (UTF-8)
-// and the data block that follows DATA, for a server that listed
+// and the message in wire form that follows DATA, for a server that listed
 // `extensions` (all false after HELO). False, with the failure's text in
 // `error`, for a message the server's SIZE refuses, reports the server does
 // not offer, or an address it cannot take.
-bool PrepareEnvelope(std::string_view sender, const std::vector<std::string>& recipients, std::string_view data_block,
+bool PrepareEnvelope(std::string_view sender, const std::vector<std::string>& recipients, std::string_view message,
                      const SmtpServerExtensions& extensions, const SmtpSendOptions& options, SmtpEnvelope& envelope,
                      std::string& error);
 

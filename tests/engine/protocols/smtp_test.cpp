@@ -6,12 +6,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "engine/common/error_texts.h"
 #include "engine/platform/sockets.h"
+#include "engine/protocols/dot_terminated_block.h"
 #include "engine/protocols/smtp_extensions.h"
 #include "support/fake_server.h"
 
@@ -145,8 +147,7 @@ std::vector<Dialogue> Cases() {
        Greeted({{{"MAIL From: <me@here.test>"}, "250 ok\r\n"}, {{"RCPT TO: <ann@a.test>"}, "250 ok\r\n"},
                 {{"DATA"}, "354 go ahead\r\n"}, {{"Bcc: kept", "", "..period", "."}, "250 queued\r\n"}}),
        [](Clients& c) {
-         return c.smtp.Connect() && c.smtp.Send("me@here.test", {"ann@a.test"}, "Bcc: kept\r\n\r\n.period\r\n",
-                                                SmtpClient::MessageForm::kWireReady);
+         return c.smtp.Connect() && c.smtp.Send("me@here.test", {"ann@a.test"}, "Bcc: kept\r\n\r\n.period\r\n");
        },
        true, ""},
       {"LongestArgumentsThatFitAreSent", 'S', Greeted(Transaction(longest_sender, {std::string(246, 'r')}, "250 ok\r\n")),
@@ -309,42 +310,51 @@ TEST_P(SmtpDialogues, SendExactlyTheScriptedLinesAndJudgeTheReplies) { testing::
 
 INSTANTIATE_TEST_SUITE_P(SmtpClient, SmtpDialogues, ::testing::ValuesIn(Cases()), testing::RowName);
 
-TEST(SmtpClient, DataHasCrLfLineEndsAndTransparentPeriods) {
+// The data block: the message's bytes kept, only periods doubled: those that
+// begin a line, and those after a CR or LF alone, which some receivers take
+// for a line end (so CR . CR LF cannot end the data early there). Written
+// whole and a byte at a time, it comes out the same and as long as
+// BlockSize says; a large message goes in pieces, none much larger than
+// kPieceSize.
+TEST(DotStuffingStream, DoublesLeadingPeriodsAndEndsTheBlock) {
   const std::pair<std::string, std::string> cases[] = {
       {"", ".\r\n"},
-      {"a\r\nb\r\n", "a\r\nb\r\n.\r\n"},
       {"a\r\nb", "a\r\nb\r\n.\r\n"},
-      {"a\nb\n", "a\r\nb\r\n.\r\n"},
-      {"a\r\r\nb", "a\r\n\r\nb\r\n.\r\n"},
-      {"a\r\n.\r\nb", "a\r\n..\r\nb\r\n.\r\n"},
-      {".hidden\r\n", "..hidden\r\n.\r\n"},
       {"a\r\n\r\n", "a\r\n\r\n.\r\n"},  // a final empty line is kept
-      // The smuggling shapes: a period line cut out by bare line ends.
-      {"a\n.\nMAIL From: <x>", "a\r\n..\r\nMAIL From: <x>\r\n.\r\n"},
-      {"a\r.\r\nb", "a\r\n..\r\nb\r\n.\r\n"},
-      {"a\r\n.\nb", "a\r\n..\r\nb\r\n.\r\n"},
-      // Blind copies stay hidden: the header's Bcc and Resent-Bcc fields (any
-      // case, folded or not) are left out; the body is not touched.
-      {"From: a\r\nBcc: x@y,\r\n z@w\r\nTo: b\r\nresent-BCC : q\r\n\r\nBcc: kept\r\n",
-       "From: a\r\nTo: b\r\n\r\nBcc: kept\r\n.\r\n"},
-      {"Subject: s\nBcc: x\n\nbody", "Subject: s\r\n\r\nbody\r\n.\r\n"},
-      {std::string("\0\xff\x80", 3), std::string("\0\xff\x80\r\n.\r\n", 8)},
-  };
-  for (const auto& [message, wire] : cases) EXPECT_EQ(SmtpClient::DataBlock(message), wire) << message;
-  // A message already in its wire form (the one the writer made for
-  // sending) keeps its bytes and only has periods doubled: those that begin
-  // a line, and those after a CR or LF alone, which some receivers take for
-  // a line end (so CR . CR LF cannot end the data early there).
-  const std::pair<std::string, std::string> wire_ready[] = {
-      {"", ".\r\n"},
       {".a\r\n.\r\n..\r\n", "..a\r\n..\r\n...\r\n.\r\n"},
       {"a\rb\nc.\r\nBcc: x\r\n", "a\rb\nc.\r\nBcc: x\r\n.\r\n"},
       {"a\r.\r\nMAIL From: <x>\r\n", "a\r..\r\nMAIL From: <x>\r\n.\r\n"},
       {"a\n.\nb.\r\n", "a\n..\nb.\r\n.\r\n"},
       {"a\r\n.", "a\r\n..\r\n.\r\n"},
+      {"a\r", "a\r\r\n.\r\n"},
       {std::string("\0\xFF\r\n", 4), std::string("\0\xFF\r\n.\r\n", 7)},
   };
-  for (const auto& [message, block] : wire_ready) EXPECT_EQ(SmtpClient::DotStuffedBlock(message), block) << message;
+  for (const auto& [message, block] : cases) {
+    for (const bool bytewise : {false, true}) {
+      std::string sent;
+      DotStuffingStream stream([&](std::string_view piece) { return sent.append(piece), true; });
+      if (!bytewise) stream.Write(message.data(), message.size());
+      for (std::size_t i = 0; bytewise && i < message.size(); ++i) stream.Write(&message[i], 1);
+      EXPECT_TRUE(stream.EndLastLine(true));
+      EXPECT_EQ(sent, block) << message << (bytewise ? " (a byte at a time)" : "");
+      EXPECT_EQ(DotStuffingStream::BlockSize(message), block.size()) << message;
+    }
+  }
+  std::string large;
+  for (int i = 0; i < 20000; ++i) large += ".line " + std::to_string(i) + "\r\n";
+  std::vector<std::size_t> pieces;
+  std::size_t periods = 0;
+  DotStuffingStream stream([&](std::string_view piece) {
+    pieces.push_back(piece.size());
+    periods += static_cast<std::size_t>(std::count(piece.begin(), piece.end(), '.'));
+    return pieces.size() < 3;  // the third piece fails
+  });
+  EXPECT_TRUE(stream.Write(large.data(), large.size() / 2));
+  EXPECT_FALSE(stream.Write(large.data() + large.size() / 2, large.size() - large.size() / 2));
+  EXPECT_FALSE(stream.EndLastLine(true)) << "nothing goes on after a failed piece";
+  ASSERT_EQ(pieces.size(), 3u);
+  for (const std::size_t size : pieces) EXPECT_LE(size, DotStuffingStream::kPieceSize + 1);
+  EXPECT_EQ(periods % 2, 0u) << "every period of a piece is doubled with it";
 }
 
 TEST(SmtpServerExtensions, ReadsTheKeywordsOfAnEhloReply) {
