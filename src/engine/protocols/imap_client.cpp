@@ -114,15 +114,11 @@ bool ImapClient::AppendMessage(std::string_view client_name, std::string_view me
   if (const GoAhead answer = AwaitGoAhead(); answer != GoAhead::kGiven) {
     return answer == GoAhead::kCompleted && CheckCompletion();
   }
-  // One send, so that the final CR LF does not wait behind the message.
-  std::string literal;
-  literal.reserve(message.size() + 2);
-  literal.append(message).append("\r\n");
   trace().SentBody(message.size());
   // Stopped before its end, the literal is never completed: the session
   // ends and nothing is appended.
-  return Metered(TransferKind::kAppend, literal.size(), [&](TransferMeter*) {
-    return SendBody(literal);
+  return Metered(TransferKind::kAppend, message.size() + 2, [&](TransferMeter*) {
+    return SendBodyEndingWith(message, "\r\n");
   }) && CollectResponses() && CheckCompletion();
 }
 

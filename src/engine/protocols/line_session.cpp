@@ -76,6 +76,16 @@ bool LineSession::SendBody(std::string_view body) {
   return connection_.SendWithin(body, timeout_ms_) >= 0 || FailWithSocketError();
 }
 
+bool LineSession::SendBodyEndingWith(std::string_view body, std::string_view end) {
+  constexpr std::size_t kLastPiece = 64 * 1024;
+  const std::size_t head = body.size() > kLastPiece ? body.size() - kLastPiece : 0;
+  if (head > 0 && !SendBody(body.substr(0, head))) return false;
+  std::string last;
+  last.reserve(body.size() - head + end.size());
+  last.append(body.substr(head)).append(end);
+  return SendBody(last);
+}
+
 bool LineSession::ReadReplyLine(char* line, std::size_t size, bool greeting) {
   if (connection_.ReadResponseLine(line, size, timeout_ms_) < 0) return FailReadingGreeting(greeting) && false;
   trace_.Received(line);

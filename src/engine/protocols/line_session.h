@@ -109,6 +109,10 @@ class LineSession : protected SaslChannel {
   // Sends message bytes (a DATA block, an APPEND literal) as they are; the
   // caller has traced their size.
   bool SendBody(std::string_view body);
+  // Sends `body` and then `end` (a line end), the end in the same send as
+  // the body's last piece, so that it never waits behind the body for an
+  // acknowledgement (Nagle's rule), and without copying the body whole.
+  bool SendBodyEndingWith(std::string_view body, std::string_view end);
   // Reads one reply line cut to size - 1 bytes into `line` and traces it.
   // A greeting that never comes is described as such.
   bool ReadReplyLine(char* line, std::size_t size, bool greeting = false);
