@@ -9,7 +9,11 @@
 //                      run given 1,000 uploads to the same server, which it
 //                      sends over one connection, and against Python's
 //                      smtplib sending them in one session
-//                      (bench/smtplib_send.py).
+//                      (bench/smtplib_send.py). EngineWatched is the plain
+//                      dialogue with a progress listener attached, as a
+//                      script with an event sink has: it must cost no more
+//                      than without (a short send that waits behind a delayed
+//                      acknowledgement shows at once).
 //   Retrieve1000/...   RETR of messages 1 to 1,000 in one POP3 session:
 //                      Pop3Client against one curl run given the 1,000 URLs.
 //
@@ -118,12 +122,13 @@ bool EmptyMailbox() {
   return client.Disconnect() && CountMessages() == 0;
 }
 
-enum class SendMode { kPlain, kExtensions, kPipelined };
+enum class SendMode { kPlain, kExtensions, kPipelined, kWatched };
 
 bool SendWithEngine(int count, SendMode mode = SendMode::kPlain) {
   vesk::SmtpClient client;
   PointAt(client);
-  client.send_options().use_extensions = mode != SendMode::kPlain;
+  client.send_options().use_extensions = mode == SendMode::kExtensions || mode == SendMode::kPipelined;
+  if (mode == SendMode::kWatched) client.progress = [](vesk::TransferKind, std::uint64_t, std::uint64_t) { return true; };
   client.send_options().pipelining = mode == SendMode::kPipelined;
   if (!client.Connect()) return false;
   const std::vector<std::string> recipients = {Address()};
@@ -202,6 +207,7 @@ void SendRuns(benchmark::State& state, SendMode mode) {
 void BM_Send1000_Engine(benchmark::State& state) { SendRuns(state, SendMode::kPlain); }
 void BM_Send1000_EngineExtensions(benchmark::State& state) { SendRuns(state, SendMode::kExtensions); }
 void BM_Send1000_EnginePipelined(benchmark::State& state) { SendRuns(state, SendMode::kPipelined); }
+void BM_Send1000_EngineWatched(benchmark::State& state) { SendRuns(state, SendMode::kWatched); }
 
 std::string SmtplibCommand(int count) {
   const std::string message_file = ScratchDir() + "/message.eml";
@@ -269,6 +275,7 @@ constexpr int kRepetitions = 5;
 BENCHMARK(BM_Send1000_Engine)->Iterations(1)->Repetitions(kRepetitions)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Send1000_EngineExtensions)->Iterations(1)->Repetitions(kRepetitions)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Send1000_EnginePipelined)->Iterations(1)->Repetitions(kRepetitions)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Send1000_EngineWatched)->Iterations(1)->Repetitions(kRepetitions)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Send1000_Smtplib)->Iterations(1)->Repetitions(kRepetitions)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Send1000_Curl)->Iterations(1)->Repetitions(kRepetitions)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Retrieve1000_Engine)->Iterations(1)->Repetitions(kRepetitions)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -290,7 +297,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
     for (const char* task : {"BM_Send1000", "BM_Retrieve1000"}) {
       auto curl = medians_.find(std::string(task) + "_Curl");
       auto smtplib = medians_.find(std::string(task) + "_Smtplib");
-      for (const char* engine_name : {"_Engine", "_EngineExtensions", "_EnginePipelined"}) {
+      for (const char* engine_name : {"_Engine", "_EngineExtensions", "_EnginePipelined", "_EngineWatched"}) {
         auto engine = medians_.find(std::string(task) + engine_name);
         if (engine == medians_.end() || engine->second <= 0) continue;
         std::printf("%-16s %-18s %8.1f ms (%6.0f msg/s)", task + 3, engine_name + 1, engine->second,

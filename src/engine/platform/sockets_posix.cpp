@@ -7,6 +7,7 @@
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -96,9 +97,10 @@ Handle CreateTcpSocket() {
     KeepErrno();
     return kInvalidHandle;
   }
+  int on = 1;
+  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);  // see sockets.h
 #ifdef SO_NOSIGPIPE
   // Systems without MSG_NOSIGNAL keep SIGPIPE away per socket instead.
-  int on = 1;
   ::setsockopt(fd, SOL_SOCKET, SO_NOSIGPIPE, &on, sizeof on);
 #endif
   return static_cast<Handle>(fd);

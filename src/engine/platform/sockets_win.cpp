@@ -26,7 +26,10 @@ timeval Limit(int timeout_ms) {
 
 Handle CreateTcpSocket() {
   SOCKET s = ::socket(AF_INET, SOCK_STREAM, 0);
-  return s == INVALID_SOCKET ? kInvalidHandle : static_cast<Handle>(s);
+  if (s == INVALID_SOCKET) return kInvalidHandle;
+  const BOOL on = TRUE;
+  ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);  // see sockets.h
+  return static_cast<Handle>(s);
 }
 
 bool Connect(Handle socket, Ipv4Address address, std::uint16_t port) {
