@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -34,6 +35,14 @@ constexpr bool IsSpaceOrTab(char c) { return c == ' ' || c == '\t'; }
 // wire is checked with this, in every protocol.
 constexpr bool HasLineBreakOrNul(std::string_view text) {
   return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
+}
+
+// The length of a line of `length` bytes whose last byte is its LF, without
+// that LF and a CR just before it.
+constexpr std::size_t WithoutLineEnd(const char* text, std::size_t length) {
+  --length;
+  if (length > 0 && text[length - 1] == '\r') --length;
+  return length;
 }
 
 }  // namespace vesk

@@ -10,18 +10,9 @@
 #include <climits>
 #include <cstring>
 
+#include "engine/common/ascii.h"
+
 namespace vesk {
-namespace {
-
-// Removes the LF at text[length-1] and a CR just before it; the new length.
-std::size_t WithoutLineEnd(const char* text, std::size_t length) {
-  --length;
-  if (length > 0 && text[length - 1] == '\r') --length;
-  return length;
-}
-
-
-}  // namespace
 
 int SocketConnection::ReadLineRaw(char* buffer, std::size_t size, int timeout_ms, bool& complete) {
   complete = false;

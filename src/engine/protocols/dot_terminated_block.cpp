@@ -4,16 +4,12 @@
 #include <cstring>
 #include <string_view>
 
+#include "engine/common/ascii.h"
+
 namespace vesk {
 namespace {
 
-// Removes the LF at text[length-1] and a CR just before it; the new length.
-std::size_t WithoutLineEnd(const char* text, std::size_t length) {
-  --length;
-  if (length > 0 && text[length - 1] == '\r') --length;
-  return length;
-}
-
+// Whether a period after `before` begins a line, or may be taken to.
 bool BeginsLine(char before) { return before == '\r' || before == '\n'; }
 
 }  // namespace

@@ -195,7 +195,6 @@ class ImapClient : public LineSession {
   bool OpenDialogue() override;
   bool EndDialogue() override;
   bool SendSaslCommand(std::string_view line, std::string_view shown) override;
-  bool SendSaslResponse(std::string_view line, std::string_view shown) override;
   SaslReply ReadSaslReply() override;
   bool LogIn();
   bool UpgradeAfterGreeting();

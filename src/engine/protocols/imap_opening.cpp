@@ -146,10 +146,6 @@ bool ImapClient::SendSaslCommand(std::string_view line, std::string_view shown) 
   return sent;
 }
 
-bool ImapClient::SendSaslResponse(std::string_view line, std::string_view shown) {
-  return SendSecretLine(line, shown);
-}
-
 // A continuation is a challenge; the tagged reply ends the exchange.
 SaslReply ImapClient::ReadSaslReply() {
   switch (AwaitGoAhead()) {

@@ -189,6 +189,10 @@ class LineSession : protected SaslChannel {
   // A failure of a sign-in exchange itself is the last error; each protocol
   // says how its exchange's lines go and how replies are judged.
   void FailSasl(std::string text) override { last_error_ = std::move(text); }
+  // A SASL command and each response go as one secret line; a protocol that
+  // frames its command otherwise says so.
+  bool SendSaslCommand(std::string_view line, std::string_view shown) override { return SendSecretLine(line, shown); }
+  bool SendSaslResponse(std::string_view line, std::string_view shown) final { return SendSecretLine(line, shown); }
 
   std::string last_reply_;
   std::string last_error_;

@@ -223,12 +223,6 @@ bool Pop3Client::SignIn() {
   return ChooseOfferedMechanism(c, offered, method, last_error_) && RunSaslExchange(*this, kSaslRules, method, c);
 }
 
-bool Pop3Client::SendSaslCommand(std::string_view line, std::string_view shown) { return SendSecretLine(line, shown); }
-
-bool Pop3Client::SendSaslResponse(std::string_view line, std::string_view shown) {
-  return SendSecretLine(line, shown);
-}
-
 SaslReply Pop3Client::ReadSaslReply() {
   char line[kCommandBufferSize];
   if (!ReadReplyLine(line, sizeof line)) return SaslReply::kBroken;

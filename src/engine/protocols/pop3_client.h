@@ -69,8 +69,6 @@ class Pop3Client : public LineSession {
   bool CheckBeforeConnect() override;
   bool OpenDialogue() override;
   bool EndDialogue() override;
-  bool SendSaslCommand(std::string_view line, std::string_view shown) override;
-  bool SendSaslResponse(std::string_view line, std::string_view shown) override;
   SaslReply ReadSaslReply() override;
 
   template <typename... Args>

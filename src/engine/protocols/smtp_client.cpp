@@ -235,14 +235,6 @@ bool SmtpClient::SignIn() {
 }
 
 // RFC 4954 section 4: the challenges are 334 replies, the final reply 235.
-bool SmtpClient::SendSaslCommand(std::string_view line, std::string_view shown) {
-  return SendSecretLine(line, shown);
-}
-
-bool SmtpClient::SendSaslResponse(std::string_view line, std::string_view shown) {
-  return SendSecretLine(line, shown);
-}
-
 SaslReply SmtpClient::ReadSaslReply() {
   const int code = ReadReplyCode(kAuth);
   if (code < 0) return SaslReply::kBroken;

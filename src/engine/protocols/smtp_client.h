@@ -87,8 +87,6 @@ class SmtpClient : public LineSession {
   bool CheckBeforeConnect() override;
   bool OpenDialogue() override;
   bool EndDialogue() override;
-  bool SendSaslCommand(std::string_view line, std::string_view shown) override;
-  bool SendSaslResponse(std::string_view line, std::string_view shown) override;
   SaslReply ReadSaslReply() override;
 
   bool Execute(Command command, const std::string& argument = std::string(), std::string_view parameters = {});
