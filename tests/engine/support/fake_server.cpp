@@ -241,19 +241,6 @@ void ScriptedServer::Check() {
   EXPECT_THAT(ReceivedLines(), ::testing::ElementsAreArray(transcript));
 }
 
-void Play(const Dialogue& row, const std::function<std::string(Clients&)>& state) {
-  auto clients = std::make_unique<Clients>();
-  ScriptedServer server(row.script, clients->imap.tag_prefix());
-  if (row.close) server.Close();
-  server.Start();
-  LineSession& session = clients->Aim(row.protocol, server.port(), row.timeout_ms);
-  EXPECT_EQ(row.action(*clients), row.succeeds);
-  EXPECT_EQ(session.last_error(), row.error);
-  EXPECT_EQ(state(*clients), row.state);
-  clients.reset();
-  server.Check();
-}
-
 std::uint16_t UnusedLoopbackPort() {
   std::uint16_t port = 0;
   ::close(ListenOnLoopback(port));

@@ -11,7 +11,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -142,28 +141,6 @@ struct Clients {
     return session;
   }
 };
-
-// A row of a dialogue table: the server's script, what the client of
-// `protocol` does, and what it comes to: success, last error, and its state
-// as the table's own summary shows it.
-struct Dialogue {
-  const char* name;
-  char protocol;
-  std::vector<Exchange> script;
-  std::function<bool(Clients&)> action;
-  bool succeeds;
-  std::string error;
-  std::string state;
-  int timeout_ms = 2000;
-  bool close = false;  // the server closes after the script
-};
-
-// Plays `row`. The clients are released before the transcript is checked, so
-// an IMAP4 client still logged in must find its LOGOUT in the script.
-void Play(const Dialogue& row, const std::function<std::string(Clients&)>& state);
-
-// A row is shown by its name where GoogleTest prints a failed row.
-inline void PrintTo(const Dialogue& row, std::ostream* out) { *out << row.name; }
 
 // The name of a table row, for INSTANTIATE_TEST_SUITE_P.
 inline auto RowName = [](const auto& info) { return std::string(info.param.name); };
