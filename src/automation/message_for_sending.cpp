@@ -87,7 +87,7 @@ bool PrepareForSending(IDispatch* object, BSTR to, BSTR from, const std::functio
     // the code page of its mode, are made UTF-8.
     const std::string to_text = ToNarrow(to, CP_UTF8), from_text = ToNarrow(from, CP_UTF8);
     result.envelope = CollectEnvelope(*model, to_text, from_text);
-    if (!model->utf8_text()) {
+    if (!model->text_mode().narrow_is_utf8()) {
       if (from_text.empty()) result.envelope.sender = AnsiToUtf8(result.envelope.sender);
       if (to_text.empty()) {
         for (std::string& recipient : result.envelope.recipients) recipient = AnsiToUtf8(recipient);
