@@ -72,7 +72,7 @@ void CheckNamesCannotChangeTheEntries(std::string_view data) {
   for (const std::string& name : names) {
     if (name.find_first_of("\r\n") != std::string::npos) return;
   }
-  const std::string wire = vesk::WireHeaderValue("To", written.RenderedText());
+  const std::string wire = vesk::WireHeaderValue("To", written.RenderedText(), vesk::DefaultTextMode());
   // Names that are not UTF-8 cannot go as encoded-words labelled utf-8: the
   // value goes as it stands.
   for (const std::string& name : names) {

@@ -14,7 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   if (text.find("=?") != std::string_view::npos || text.find_first_of("\r\n") != std::string_view::npos) return 0;
   std::string back;
-  for (const vesk::HeaderTextRun& run : vesk::DecodeEncodedWords(vesk::WireHeaderValue("Subject", text))) {
+  const std::string wire = vesk::WireHeaderValue("Subject", text, vesk::DefaultTextMode());
+  for (const vesk::HeaderTextRun& run : vesk::DecodeEncodedWords(wire)) {
     back += run.bytes;
   }
   vesk::fuzz::Check(back == text, "a subject written for the wire reads back as it was");

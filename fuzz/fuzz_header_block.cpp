@@ -34,7 +34,7 @@ std::string Written(const Fields& fields) {
   const Ref<FieldList> list = vesk::MakeRef<FieldList>();
   for (const auto& [name, value] : fields) list->Add(name, value);
   vesk::StringStream out;
-  list->WriteHeaderBlock(out);
+  list->WriteHeaderBlock(out, vesk::DefaultTextMode());
   return out.TakeText();
 }
 

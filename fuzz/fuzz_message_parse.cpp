@@ -47,7 +47,7 @@ bool LineBeginsWithAny(std::string_view line, const std::vector<std::string>& de
 bool EncodedContentCollides(MimePart& part, const std::vector<std::string>& delimiters) {
   if (delimiters.empty()) return false;
   std::string encoding;
-  if (!part.GetTransferEncoding(encoding)) encoding = vesk::LeafWireAdditions(part).encoding;
+  if (!part.GetTransferEncoding(encoding)) encoding = vesk::LeafWireAdditions(part, vesk::DefaultTextMode()).encoding;
   vesk::StringStream out;
   vesk::MakeTransferCodec(encoding)->Encode(out, *part.content());
   vesk::StringStream lines(out.TakeText());

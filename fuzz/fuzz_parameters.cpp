@@ -21,13 +21,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (text.find_first_of("\r\n") != std::string_view::npos) return 0;
   const vesk::Ref<vesk::FieldList> written = vesk::MakeRef<vesk::FieldList>();
   written->Set("filename", text);
-  const std::string composed = vesk::ComposeContentDisposition("attachment", *written);
+  const std::string composed = vesk::ComposeContentDisposition("attachment", *written, vesk::DefaultTextMode());
   const std::string unfolded = vesk::Unfolded(composed);
   const vesk::Ref<vesk::FieldList> reread = vesk::MakeRef<vesk::FieldList>();
   vesk::ParseParameters(unfolded, unfolded.find(';') + 1, *reread);
   vesk::fuzz::Check(vesk::GetParameter(*reread, "filename", value, &charset) && value == text,
                     "a written file name reads back as it was");
-  vesk::fuzz::Check(vesk::ComposeContentDisposition("attachment", *reread) == composed,
+  vesk::fuzz::Check(vesk::ComposeContentDisposition("attachment", *reread, vesk::DefaultTextMode()) == composed,
                     "a field read back composes to the same text");
   return 0;
 }

@@ -4,6 +4,7 @@
 #include "automation/frame/arrays.h"
 #include "automation/frame/errors.h"
 #include "automation/frame/properties.h"
+#include "automation/text_modes.h"
 #include "engine/mime/content_fields.h"
 
 namespace vesk::com {
@@ -36,7 +37,7 @@ STDMETHODIMP FieldDictionaryObject::get_Item(BSTR name, BSTR* value) {
   return Guarded([&] {
     if (!value) return E_POINTER;
     std::string text;
-    fields_->Get(Narrow(name), text);
+    fields_->Get(Narrow(name), text, TextModeOfCodePage(CodePageOf(code_page_)));
     // The folding is not part of the value (RFC 5322 section 2.2.3).
     return ToBstr(Unfolded(text), value, CodePageOf(code_page_));
   });
@@ -77,7 +78,7 @@ STDMETHODIMP FieldDictionaryObject::FieldsNames(VARIANT* names) {
 
 STDMETHODIMP FieldDictionaryObject::FieldsValues(VARIANT* values) {
   return Guarded([&] {
-    std::vector<std::string> unfolded = fields_->Values();
+    std::vector<std::string> unfolded = fields_->Values(TextModeOfCodePage(CodePageOf(code_page_)));
     for (std::string& value : unfolded) value = Unfolded(value);
     return ArrayResult(MakeTextArray(unfolded, values, CodePageOf(code_page_)));
   });

@@ -4,6 +4,7 @@
 #include "automation/frame/strings.h"
 #include "automation/local_dates.h"
 #include "automation/message_model.h"
+#include "automation/text_modes.h"
 #include "engine/common/error_texts.h"
 #include "engine/mime/mail_dates.h"
 #include "engine/mime/mime_reader.h"
@@ -89,8 +90,7 @@ Ref<MessageEntity> ReadForeignMessage(IMIMEMessage* message) {
   Bstr charset;
   const bool utf8 = SUCCEEDED(message->QueryInterface(IID_IMIMEMessageEx, extended.put_void())) &&
                     SUCCEEDED(extended->get_Charset(charset.put())) && charset.length() != 0;
-  Ref<MessageEntity> model = MakeRef<MessageEntity>();
-  model->set_utf8_text(utf8);
+  Ref<MessageEntity> model = MakeRef<MessageEntity>(TextModeOfCodePage(utf8 ? CP_UTF8 : CP_ACP));
   StringStream in(ToNarrow(raw.get(), utf8 ? CP_UTF8 : CP_ACP));
   ReadMessage(in, *model);
   return model;
@@ -109,7 +109,7 @@ bool PrepareForSending(IDispatch* object, BSTR to, BSTR from, const std::functio
     // the code page of its mode, are made UTF-8.
     const std::string to_text = ToNarrow(to, CP_UTF8), from_text = ToNarrow(from, CP_UTF8);
     result.envelope = CollectEnvelope(*model, to_text, from_text);
-    if (!model->utf8_text()) {
+    if (!model->text_mode().narrow_is_utf8()) {
       if (from_text.empty()) result.envelope.sender = AnsiToUtf8(result.envelope.sender);
       if (to_text.empty()) {
         for (std::string& recipient : result.envelope.recipients) recipient = AnsiToUtf8(recipient);

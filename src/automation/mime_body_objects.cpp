@@ -10,9 +10,9 @@
 #include "automation/frame/variant_enumerator.h"
 #include "automation/page_server.h"
 #include "automation/path_mapper.h"
+#include "automation/text_modes.h"
 #include "engine/common/error_texts.h"
 #include "engine/mime/content_fields.h"
-#include "engine/mime/encoded_words.h"
 #include "engine/mime/mime_reader.h"
 #include "engine/mime/mime_writer.h"
 #include "engine/streams/string_stream.h"
@@ -121,8 +121,9 @@ STDMETHODIMP MimeBodyObject::get_RawMessage(BSTR* value) {
     if (!value) return E_POINTER;
     StringStream out;
     const UINT code_page = CodePageOf(holder_.code_page);
-    const Utf8TextScope text_scope(code_page == CP_UTF8);
-    WritePart(out, *part_);
+    WriteOptions options;
+    options.text_mode = &TextModeOfCodePage(code_page);
+    WritePart(out, *part_, options);
     return ToBstr(out.text(), value, code_page);
   });
 }

@@ -197,10 +197,12 @@ STDMETHODIMP MimeMessageObject::put_RawMessage(BSTR value) {
   });
 }
 
-void MimeMessageObject::UseUtf8Text() {
-  code_page_->value = CP_UTF8;
-  message_->set_utf8_text(true);
+void MimeMessageObject::SetCodePage(UINT code_page) {
+  code_page_->value = code_page;
+  message_->set_text_mode(TextModeOfCodePage(code_page));
 }
+
+void MimeMessageObject::UseUtf8Text() { SetCodePage(CP_UTF8); }
 
 // A message read whose text says it is UTF-8 keeps every character when a
 // caller edits it: its text crosses as UTF-8 from then on.
@@ -321,8 +323,7 @@ STDMETHODIMP MimeMessageObject::put_Charset(BSTR value) {
     const std::string charset = ToNarrow(value);
     const bool utf8 = EqualsIgnoringAsciiCase(charset, "utf-8");
     if (!utf8 && !charset.empty()) return ReportErrorById(CLSID_MIMEMessage, kMsgUnknownMessageCharset, GUID_NULL, E_INVALIDARG);
-    code_page_->value = utf8 ? CP_UTF8 : CP_ACP;
-    message_->set_utf8_text(utf8);
+    SetCodePage(utf8 ? CP_UTF8 : CP_ACP);
     return S_OK;
   });
 }

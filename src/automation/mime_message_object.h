@@ -5,6 +5,7 @@
 #include "automation/frame/page_engine.h"
 #include "automation/frame/strings.h"
 #include "automation/message_model.h"
+#include "automation/text_modes.h"
 #include "engine/common/ref_counted.h"
 #include "engine/mime/attachment_list.h"
 #include "engine/mime/message_entity.h"
@@ -65,12 +66,14 @@ class MimeMessageObject : public DispatchObject<MimeMessageObject, MimeMessageIn
   HRESULT MapPath(BSTR file_name, std::string& physical);
   HRESULT ReportOpenFailure(const std::string& physical);
   UINT code_page() const { return code_page_->value; }
+  // The code page of the message's text, and the engine's mode with it.
+  void SetCodePage(UINT code_page);
   void UseUtf8Text();
   void TakeCharsetOfReadMessage();
   HRESULT PutPartText(const Ref<MimePart>& part, BSTR text, bool append);
   std::string Rendered();
 
-  Ref<MessageEntity> message_ = MakeRef<MessageEntity>();
+  Ref<MessageEntity> message_ = MakeRef<MessageEntity>(TextModeOfCodePage(CP_ACP));
   Ref<AttachmentList> attachments_ = MakeRef<AttachmentList>(message_);
   Ref<TextCodePage> code_page_ = MakeRef<TextCodePage>();
   ComPtr<IServer> page_server_;

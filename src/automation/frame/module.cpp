@@ -5,7 +5,6 @@
 #include "automation/frame/dispatch.h"
 #include "automation/frame/registration.h"
 #include "automation/frame/strings.h"
-#include "engine/mime/encoded_words.h"
 
 namespace vesk::com {
 
@@ -29,10 +28,6 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
   if (reason == DLL_PROCESS_ATTACH) {
     Module::Attach(instance);
     DisableThreadLibraryCalls(instance);
-    // Callers' narrow text is in the ANSI code page; encoded-words are UTF-8.
-    vesk::SetNarrowToUtf8(vesk::com::AnsiToUtf8);
-    vesk::SetUtf8ToNarrow(vesk::com::Utf8ToAnsi);
-    vesk::SetNarrowCharset(vesk::com::CharsetOfCodePage(GetACP()));
     // The socket code relies on Windows Sockets 1.1 exactly; without it the
     // library refuses to load.
     WSADATA data;

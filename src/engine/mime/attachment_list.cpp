@@ -2,7 +2,7 @@
 
 #include "engine/common/ascii.h"
 #include "engine/mime/content_fields.h"
-#include "engine/mime/encoded_words.h"
+#include "engine/mime/text_mode.h"
 #include "engine/platform/file_types.h"
 
 namespace vesk {
@@ -69,14 +69,13 @@ void AttachmentList::Clear() {
 bool AttachmentList::AttachFile(const std::string& path) {
   // The file is read before the message is touched: a file that cannot be
   // read leaves no empty attachment behind.
-  const Utf8TextScope text_scope(message_->utf8_text());
-  const Ref<MimePart> part = MakeFilePart(path, "attachment");
+  const Ref<MimePart> part = MakeFilePart(path, "attachment", message_->text_mode());
   if (!part) return false;
   message_->EnsureMultipartMixedRoot()->parts()->Append(part);
   return true;
 }
 
-Ref<MimePart> MakeFilePart(const std::string& path, std::string_view disposition) {
+Ref<MimePart> MakeFilePart(const std::string& path, std::string_view disposition, const TextMode& text_mode) {
   ByteBuffer bytes;
   if (!bytes.LoadFromFile(path)) return {};
   const Ref<MimePart> part = MakeRef<MimePart>();
@@ -107,7 +106,7 @@ Ref<MimePart> MakeFilePart(const std::string& path, std::string_view disposition
   // The name as the caller's text when it has a place there; otherwise in
   // the extended form (RFC 2231), so that every character survives.
   std::string narrow;
-  if (Utf8TextToNarrow(file_name, narrow)) {
+  if (text_mode.FromUtf8(file_name, narrow)) {
     part->disposition_parameters()->Set("filename", narrow);
     part->content_type_parameters()->Set("name", narrow);
   } else {

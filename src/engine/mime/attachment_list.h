@@ -47,10 +47,11 @@ class AttachmentList final : public RefCounted {
   Ref<MessageEntity> message_;
 };
 
-// A new part holding the file at a physical path: named after the file,
+// A new part holding the file at a physical path: named after the file (in
+// the caller's text of `text_mode` where the name has a place there),
 // typed by its extension, encoded in base64, with the given disposition.
 // Empty when the file cannot be read.
-Ref<MimePart> MakeFilePart(const std::string& path, std::string_view disposition);
+Ref<MimePart> MakeFilePart(const std::string& path, std::string_view disposition, const TextMode& text_mode);
 
 // Whether a child of the root counts as an attachment.
 bool IsAttachmentPart(const MimePart& part);

@@ -1,8 +1,8 @@
 #include "engine/mime/content_fields.h"
 
 #include "engine/common/ascii.h"
-#include "engine/mime/encoded_words.h"
 #include "engine/mime/field_list.h"
+#include "engine/mime/text_mode.h"
 
 namespace vesk {
 namespace {
@@ -111,18 +111,19 @@ bool IsAscii(std::string_view text) {
 // narrow text converted to UTF-8; and bytes that are neither (read from a
 // sender who wrote them raw) labelled with the charset of this system's
 // narrow text, the best guess there is, and never converted.
-std::string ExtendedValueInItsCharset(std::string_view value) {
+std::string ExtendedValueInItsCharset(std::string_view value, const TextMode& text_mode) {
   if (IsUtf8(value)) return ExtendedParameterValue(value);
-  if (NarrowCharset() != "utf-8") return ExtendedParameterValue(NarrowTextToUtf8(value));
-  return ExtendedParameterValue(value, RawTextCharset());
+  if (text_mode.narrow_charset() != "utf-8") return ExtendedParameterValue(text_mode.ToUtf8(value));
+  return ExtendedParameterValue(value, text_mode.raw_text_charset());
 }
 
 // A value holding bytes outside ASCII (RFC 2231 sections 3 and 4):
 // name*=utf-8''%XX..., or continued over name*0*, name*1*... so that no line
 // passes 78 characters; a "%XX" is never split.
-void AppendExtendedParameter(std::string& out, std::string_view name, std::string_view value) {
+void AppendExtendedParameter(std::string& out, std::string_view name, std::string_view value,
+                             const TextMode& text_mode) {
   constexpr size_t kMaxLine = 78;
-  const std::string encoded = ExtendedValueInItsCharset(value);
+  const std::string encoded = ExtendedValueInItsCharset(value, text_mode);
   // A TAB counts as 8 columns; the ";" after the piece as one more.
   if (8 + name.size() + 2 + encoded.size() + 1 <= kMaxLine) {
     out += ";\r\n\t";
@@ -165,14 +166,14 @@ std::string ExtendedParameterValue(std::string_view bytes, std::string_view char
   return encoded;
 }
 
-void AppendComposedParameters(std::string& out, FieldList& parameters) {
+void AppendComposedParameters(std::string& out, FieldList& parameters, const TextMode& text_mode) {
   for (size_t i = 0; i < parameters.Count(); ++i) {
     const Ref<Field> parameter = parameters.At(i);
     const std::string& name = parameter->name();
     const std::string value = parameter->ReadValue();
     if (!IsAscii(value) && !name.empty() && name.back() != '*' && IsAscii(name) &&
         name.find_first_of(" \t\r\n;=\"") == std::string::npos) {
-      AppendExtendedParameter(out, name, value);
+      AppendExtendedParameter(out, name, value, text_mode);
       continue;
     }
     out += ";\r\n\t";
@@ -186,7 +187,8 @@ void AppendComposedParameters(std::string& out, FieldList& parameters) {
   }
 }
 
-std::string ComposeContentType(std::string_view type, std::string_view subtype, FieldList& parameters) {
+std::string ComposeContentType(std::string_view type, std::string_view subtype, FieldList& parameters,
+                               const TextMode& text_mode) {
   std::string text(type);
   text += '/';
   if (SubtypeNeedsQuotes(subtype)) {
@@ -194,13 +196,14 @@ std::string ComposeContentType(std::string_view type, std::string_view subtype, 
   } else {
     text += subtype;
   }
-  AppendComposedParameters(text, parameters);
+  AppendComposedParameters(text, parameters, text_mode);
   return text;
 }
 
-std::string ComposeContentDisposition(std::string_view disposition, FieldList& parameters) {
+std::string ComposeContentDisposition(std::string_view disposition, FieldList& parameters,
+                                      const TextMode& text_mode) {
   std::string text(disposition);
-  AppendComposedParameters(text, parameters);
+  AppendComposedParameters(text, parameters, text_mode);
   return text;
 }
 

@@ -19,6 +19,7 @@
 namespace vesk {
 
 class FieldList;
+class TextMode;
 
 // White space as the C library's space test sees it in the "C" locale: space,
 // TAB, LF, VT, FF and CR. Bytes from 0x80 are never white space.
@@ -30,15 +31,18 @@ constexpr bool IsCSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 std::string ExtendedParameterValue(std::string_view utf8, std::string_view charset = "utf-8");
 
 // Appends ";", CR LF, TAB, name, "=" and the quoted value for every parameter
-// of `parameters`, in list order.
-void AppendComposedParameters(std::string& out, FieldList& parameters);
+// of `parameters`, in list order. A value outside ASCII is the caller's text
+// in `text_mode`, which says how it becomes the extended form.
+void AppendComposedParameters(std::string& out, FieldList& parameters, const TextMode& text_mode);
 
 // "type/subtype" followed by the parameters. A subtype that the scanner would
 // not read back as one token (it holds white space or ";", or starts with a
 // double quote) is written as a quoted string.
-std::string ComposeContentType(std::string_view type, std::string_view subtype, FieldList& parameters);
+std::string ComposeContentType(std::string_view type, std::string_view subtype, FieldList& parameters,
+                               const TextMode& text_mode);
 // The disposition word followed by the parameters.
-std::string ComposeContentDisposition(std::string_view disposition, FieldList& parameters);
+std::string ComposeContentDisposition(std::string_view disposition, FieldList& parameters,
+                                      const TextMode& text_mode);
 
 // The value of a structured field as it reads unfolded (RFC 5322 section
 // 2.2.3): a line break followed by white space stands for the white space

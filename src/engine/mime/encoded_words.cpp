@@ -11,21 +11,6 @@
 namespace vesk {
 namespace {
 
-std::string AsIs(std::string_view text) { return std::string(text); }
-
-NarrowToUtf8 narrow_to_utf8_of_caller = AsIs;
-bool CopyAsIs(std::string_view utf8, std::string& narrow) {
-  narrow.assign(utf8);
-  return true;
-}
-Utf8ToNarrow utf8_to_narrow_of_caller = CopyAsIs;
-std::string narrow_charset = "utf-8";
-thread_local bool narrow_text_is_utf8 = false;
-
-std::string narrow_to_utf8(std::string_view text) {
-  return narrow_text_is_utf8 ? std::string(text) : narrow_to_utf8_of_caller(text);
-}
-
 bool IsAscii(std::string_view text) {
   for (const char c : text) {
     if (static_cast<unsigned char>(c) >= 0x80) return false;
@@ -184,8 +169,8 @@ std::size_t ReadEncodedWord(std::string_view text, HeaderTextRun& run) {
 // text; nothing when the bytes are not UTF-8 even so (a loaded message's raw
 // bytes in another charset, which the label would misname: those go out as
 // the sender wrote them).
-std::optional<std::string> WordText(std::string_view narrow) {
-  std::string utf8 = narrow_to_utf8(narrow);
+std::optional<std::string> WordText(std::string_view narrow, const TextMode& text_mode) {
+  std::string utf8 = text_mode.ToUtf8(narrow);
   if (!DecodeUtf8(utf8)) return std::nullopt;
   return utf8;
 }
@@ -198,7 +183,8 @@ std::optional<std::string> WordText(std::string_view narrow) {
 // cannot carry those) the value goes as it stands. Either way the result is
 // what the next rendering of the text read back writes again: ASCII text is
 // always written as it stands.
-std::string WireAddressValue(std::string_view folded, std::string_view value, std::size_t start_column) {
+std::string WireAddressValue(std::string_view folded, std::string_view value, std::size_t start_column,
+                             const TextMode& text_mode) {
   std::string out;
   for (const std::string& entry : SplitAddressEntries(value)) {
     if (!out.empty()) out += ",\r\n ";
@@ -209,7 +195,7 @@ std::string WireAddressValue(std::string_view folded, std::string_view value, st
       }
       continue;
     }
-    const std::optional<std::string> name = WordText(item->Name());
+    const std::optional<std::string> name = WordText(item->Name(), text_mode);
     if (!name) return std::string(folded);
     out += EncodedWords(*name, out.empty() ? start_column : 1);
     out += " <";
@@ -251,26 +237,6 @@ std::vector<HeaderTextRun> DecodeEncodedWords(std::string_view text) {
   if (!plain.empty()) runs.push_back({"", std::move(plain), ""});
   return runs;
 }
-
-void SetNarrowToUtf8(NarrowToUtf8 convert) { narrow_to_utf8_of_caller = convert ? convert : AsIs; }
-
-std::string NarrowTextToUtf8(std::string_view text) { return narrow_to_utf8(text); }
-
-void SetUtf8ToNarrow(Utf8ToNarrow convert) { utf8_to_narrow_of_caller = convert ? convert : CopyAsIs; }
-
-bool Utf8TextToNarrow(std::string_view utf8, std::string& narrow) {
-  return narrow_text_is_utf8 ? CopyAsIs(utf8, narrow) : utf8_to_narrow_of_caller(utf8, narrow);
-}
-
-void SetNarrowCharset(std::string_view mime_name) { narrow_charset.assign(mime_name); }
-
-std::string NarrowCharset() { return narrow_text_is_utf8 ? "utf-8" : narrow_charset; }
-
-std::string RawTextCharset() { return narrow_charset == "utf-8" ? "iso-8859-1" : narrow_charset; }
-
-Utf8TextScope::Utf8TextScope(bool active) : previous_(narrow_text_is_utf8) { narrow_text_is_utf8 = previous_ || active; }
-
-Utf8TextScope::~Utf8TextScope() { narrow_text_is_utf8 = previous_; }
 
 std::string EncodedWords(std::string_view utf8_text, std::size_t column) {
   // The smallest word worth starting on a line that has already begun.
@@ -326,12 +292,12 @@ bool IsStructuredField(std::string_view name) {
 
 }  // namespace
 
-std::string WireHeaderValue(std::string_view name, std::string_view folded) {
+std::string WireHeaderValue(std::string_view name, std::string_view folded, const TextMode& text_mode) {
   if (IsAscii(folded) || IsStructuredField(name)) return std::string(folded);
   const std::string unfolded = Unfolded(folded);
   const std::string_view value = unfolded;
   const std::size_t start_column = name.size() + 2;  // "Name: "
-  if (IsAddressField(name)) return WireAddressValue(folded, value, start_column);
+  if (IsAddressField(name)) return WireAddressValue(folded, value, start_column, text_mode);
   // Unstructured: the words before the first and after the last word with a
   // byte outside ASCII stay as they are; the run between becomes encoded-words
   // (its spaces inside them, since white space between encoded-words is not
@@ -342,7 +308,7 @@ std::string WireHeaderValue(std::string_view name, std::string_view folded) {
   while (static_cast<unsigned char>(value[last - 1]) < 0x80) --last;
   while (first > 0 && !IsSpaceOrTab(value[first - 1])) --first;
   while (last < value.size() && !IsSpaceOrTab(value[last])) ++last;
-  const std::optional<std::string> words = WordText(value.substr(first, last - first));
+  const std::optional<std::string> words = WordText(value.substr(first, last - first), text_mode);
   if (!words) return std::string(folded);
   std::string out(value.substr(0, first));
   out += EncodedWords(*words, start_column + first);

@@ -4,9 +4,11 @@
 
 namespace vesk {
 
-std::string Field::ReadValue() {
+std::string Field::ReadValue(const TextMode& text_mode) {
   if (list_) {
-    if (const std::optional<size_t> position = list_->PositionOf(*this)) return list_->ReadValueAt(*position);
+    if (const std::optional<size_t> position = list_->PositionOf(*this)) {
+      return list_->ReadValueAt(*position, text_mode);
+    }
   }
   return value_;
 }
@@ -40,16 +42,16 @@ std::optional<size_t> FieldList::PositionOf(const Field& field) const {
   return std::nullopt;
 }
 
-bool FieldList::CallHook(size_t position, std::string& text, HookMode mode) {
-  return hook_ && hook_(hook_context_, *this, position, text, mode) != 0;
+bool FieldList::CallHook(size_t position, std::string& text, HookMode mode, const TextMode& text_mode) {
+  return hook_ && hook_(hook_context_, *this, position, text, mode, text_mode) != 0;
 }
 
-std::string FieldList::ReadValueAt(size_t position) {
+std::string FieldList::ReadValueAt(size_t position, const TextMode& text_mode) {
   // The hook may change the list; the reference keeps the field alive and the
   // result goes to the field itself, wherever it stands afterwards.
   const Ref<Field> field = fields_[position];
   std::string text = field->value_;
-  if (CallHook(position, text, HookMode::kRead)) field->value_ = std::move(text);
+  if (CallHook(position, text, HookMode::kRead, text_mode)) field->value_ = std::move(text);
   return field->value_;
 }
 
@@ -58,17 +60,17 @@ void FieldList::WriteValueAt(size_t position, std::string_view value) {
   const Ref<Field> field = fields_[position];
   field->gap_ = ' ';
   std::string text(value);
-  if (CallHook(position, text, HookMode::kWrite)) {
+  if (CallHook(position, text, HookMode::kWrite, DefaultTextMode())) {
     field->value_ = std::move(text);
   } else {
     field->value_.assign(value);
   }
 }
 
-bool FieldList::Get(std::string_view name, std::string& value) {
+bool FieldList::Get(std::string_view name, std::string& value, const TextMode& text_mode) {
   const std::optional<size_t> position = Find(name);
   if (!position) return false;
-  value = ReadValueAt(*position);
+  value = ReadValueAt(*position, text_mode);
   return true;
 }
 
@@ -143,10 +145,10 @@ std::vector<std::string> FieldList::Names() const {
   return names;
 }
 
-std::vector<std::string> FieldList::Values() {
+std::vector<std::string> FieldList::Values(const TextMode& text_mode) {
   std::vector<std::string> values;
   values.reserve(fields_.size());
-  for (size_t i = 0; i < fields_.size(); ++i) values.push_back(ReadValueAt(i));
+  for (size_t i = 0; i < fields_.size(); ++i) values.push_back(ReadValueAt(i, text_mode));
   return values;
 }
 

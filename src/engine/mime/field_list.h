@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "engine/common/ref_counted.h"
+#include "engine/mime/text_mode.h"
 
 namespace vesk {
 
@@ -27,8 +28,11 @@ enum class HookMode : int { kWrite = 0, kRead = 1 };
 // for a write it holds the new value. A non-zero result means the hook handled
 // the call and the text (which it may have rewritten) is the value to store;
 // zero means the stored value (read) or the given text (write) is used as is.
+// A read passes on the text mode its reader gave, for a hook that composes
+// the value from the caller's text (a part's Content-Type); a write passes
+// the default.
 using FieldListHook = int (*)(void* context, FieldList& list, size_t position, std::string& text,
-                              HookMode mode);
+                              HookMode mode, const TextMode& text_mode);
 
 // One header field or parameter.
 class Field final : public RefCounted {
@@ -43,8 +47,9 @@ class Field final : public RefCounted {
   // The stored value, without the hook.
   const std::string& stored_value() const { return value_; }
 
-  // The value read through the owner's hook.
-  std::string ReadValue();
+  // The value read through the owner's hook, composed in `text_mode` where
+  // the hook composes it.
+  std::string ReadValue(const TextMode& text_mode = DefaultTextMode());
   // Stores a value written through the owner's hook.
   void WriteValue(std::string_view text);
 
@@ -93,8 +98,9 @@ class FieldList final : public RefCounted {
   // Position of this very field, if the list holds it.
   std::optional<size_t> PositionOf(const Field& field) const;
 
-  // False when absent (value untouched); else the value read through the hook.
-  bool Get(std::string_view name, std::string& value);
+  // False when absent (value untouched); else the value read through the hook
+  // (in `text_mode`, see FieldListHook).
+  bool Get(std::string_view name, std::string& value, const TextMode& text_mode = DefaultTextMode());
   // Writes the value of the first matching field through the hook, appending a
   // new field with that name when there is none.
   Ref<Field> Set(std::string_view name, std::string_view value);
@@ -117,7 +123,7 @@ class FieldList final : public RefCounted {
 
   // Names in list order, and values read through the hook in the same order.
   std::vector<std::string> Names() const;
-  std::vector<std::string> Values();
+  std::vector<std::string> Values(const TextMode& text_mode = DefaultTextMode());
 
   // Reads a header block (RFC 5322 section 2.2) and appends its fields with
   // Add. Lines come from Stream::ReadLine; the block ends at an empty line
@@ -127,12 +133,14 @@ class FieldList final : public RefCounted {
   // stream but belongs to what follows the block (the content, when a sender
   // left out the empty line), so a caller that can step back gives it there.
   bool ReadHeaderBlock(Stream& stream);
-  // Writes every field as name, ": ", value read through the hook, CR LF.
+  // Writes every field as name, ": ", value read through the hook (in
+  // `text_mode`), CR LF.
   // `prepare` (when given) sees each value first, with `context`: it may
   // rewrite it for the wire, or say false to leave the field out. The empty
   // line that ends the block is the caller's to write.
   using PrepareForWire = bool (*)(void* context, std::string_view name, std::string& value);
-  void WriteHeaderBlock(Stream& stream, PrepareForWire prepare = nullptr, void* context = nullptr);
+  void WriteHeaderBlock(Stream& stream, const TextMode& text_mode, PrepareForWire prepare = nullptr,
+                        void* context = nullptr);
 
  private:
   friend class Field;
@@ -140,8 +148,8 @@ class FieldList final : public RefCounted {
 
   // The list's part of a read or write through the hook, for a field known to
   // stand at `position`. Returns whether the hook handled the call.
-  bool CallHook(size_t position, std::string& text, HookMode mode);
-  std::string ReadValueAt(size_t position);
+  bool CallHook(size_t position, std::string& text, HookMode mode, const TextMode& text_mode);
+  std::string ReadValueAt(size_t position, const TextMode& text_mode);
   void WriteValueAt(size_t position, std::string_view text);
   Ref<Field> Append(std::string_view name);
 

@@ -66,13 +66,13 @@ void AppendWireHeaderValue(std::string& out, std::string_view value) {
   }
 }
 
-void FieldList::WriteHeaderBlock(Stream& stream, PrepareForWire prepare, void* context) {
+void FieldList::WriteHeaderBlock(Stream& stream, const TextMode& text_mode, PrepareForWire prepare, void* context) {
   std::string line;
   // The hook may change the list while a value is read; the loop re-reads the
   // count and keeps the field alive for the duration of its line.
   for (size_t i = 0; i < fields_.size(); ++i) {
     const Ref<Field> field = fields_[i];
-    std::string value = ReadValueAt(i);
+    std::string value = ReadValueAt(i, text_mode);
     if (prepare && !prepare(context, field->name(), value)) continue;
     line.assign(field->name());
     line += ':';

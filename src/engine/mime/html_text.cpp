@@ -4,7 +4,6 @@
 
 #include "engine/common/ascii.h"
 #include "engine/mime/attachment_list.h"
-#include "engine/mime/encoded_words.h"
 #include "engine/mime/mail_dates.h"
 
 namespace vesk {
@@ -87,8 +86,7 @@ void SetHtmlText(MessageEntity& message, std::string_view html) {
 }
 
 std::string AddRelatedFile(MessageEntity& message, const std::string& path, std::string_view domain) {
-  const Utf8TextScope text_scope(message.utf8_text());
-  const Ref<MimePart> file = MakeFilePart(path, "inline");
+  const Ref<MimePart> file = MakeFilePart(path, "inline", message.text_mode());
   if (!file) return {};
   const Ref<MimePart> html = EnsureHtmlPart(message);
   size_t index = 0;

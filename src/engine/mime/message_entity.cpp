@@ -7,7 +7,7 @@
 
 namespace vesk {
 
-MessageEntity::MessageEntity() { Reset(); }
+MessageEntity::MessageEntity(TextMode text_mode) : text_mode_(std::move(text_mode)) { Reset(); }
 
 MessageEntity::~MessageEntity() {
   // The list may outlive the message in the hands of a dictionary object.
@@ -110,14 +110,16 @@ Ref<AddressList> MessageEntity::FindAddressList(std::string_view name, bool crea
   return list;
 }
 
-int MessageEntity::HeaderHook(void* context, FieldList& list, size_t position, std::string& text, HookMode mode) {
-  return static_cast<MessageEntity*>(context)->OnHeaderField(list, position, text, mode);
+int MessageEntity::HeaderHook(void* context, FieldList& list, size_t position, std::string& text, HookMode mode,
+                              const TextMode& text_mode) {
+  return static_cast<MessageEntity*>(context)->OnHeaderField(list, position, text, mode, text_mode);
 }
 
-int MessageEntity::OnHeaderField(FieldList& list, size_t position, std::string& text, HookMode mode) {
+int MessageEntity::OnHeaderField(FieldList& list, size_t position, std::string& text, HookMode mode,
+                                 const TextMode& text_mode) {
   // The root part may be swapped by its own hook's effects; keep it alive.
   const Ref<MimePart> root = root_;
-  if (root && root->OnHeaderField(list, position, text, mode)) return 1;
+  if (root && root->OnHeaderField(list, position, text, mode, text_mode)) return 1;
   const auto binding = FindBinding(list.At(position)->name());
   if (binding == bindings_.end()) return 0;
   if (mode == HookMode::kRead) {

@@ -17,13 +17,15 @@
 #include "engine/mime/addresses.h"
 #include "engine/mime/field_list.h"
 #include "engine/mime/mime_part.h"
+#include "engine/mime/text_mode.h"
 
 namespace vesk {
 
 class MessageEntity final : public RefCounted, private AddressListOwner {
  public:
-  // An empty header list, no bindings and a new root part without a type.
-  MessageEntity();
+  // An empty header list, no bindings and a new root part without a type;
+  // the caller's text in `text_mode`.
+  explicit MessageEntity(TextMode text_mode = {});
 
   // Detaches the header list (anyone still holding it keeps a plain list),
   // drops every binding and starts again with a new list and a new root.
@@ -50,11 +52,13 @@ class MessageEntity final : public RefCounted, private AddressListOwner {
   Ref<AddressList> FindAddressList(std::string_view name, bool create);
   size_t binding_count() const { return bindings_.size(); }
 
-  // Whether the caller's text in this message is UTF-8 rather than in the
-  // narrow charset of the caller (see encoded_words.h); rendering converts
-  // and labels it accordingly. Kept across Reset and Read.
-  bool utf8_text() const { return utf8_text_; }
-  void set_utf8_text(bool utf8) { utf8_text_ = utf8; }
+  // What the caller's text in this message is in (see text_mode.h): the
+  // writer converts and labels it accordingly, and whoever reads a live
+  // field of the message for its caller passes it on. An embedded message is
+  // written in the mode of the message that holds it. Kept across Reset and
+  // Read.
+  const TextMode& text_mode() const { return text_mode_; }
+  void set_text_mode(TextMode mode) { text_mode_ = std::move(mode); }
 
   // Whether the message as read says its text is UTF-8: a text part labelled
   // utf-8, an encoded-word in utf-8, or header text outside ASCII that is
@@ -64,8 +68,9 @@ class MessageEntity final : public RefCounted, private AddressListOwner {
  private:
   ~MessageEntity() override;
 
-  static int HeaderHook(void* context, FieldList& list, size_t position, std::string& text, HookMode mode);
-  int OnHeaderField(FieldList& list, size_t position, std::string& text, HookMode mode);
+  static int HeaderHook(void* context, FieldList& list, size_t position, std::string& text, HookMode mode,
+                        const TextMode& text_mode);
+  int OnHeaderField(FieldList& list, size_t position, std::string& text, HookMode mode, const TextMode& text_mode);
   std::vector<std::pair<std::string, Ref<AddressList>>>::iterator FindBinding(std::string_view name);
   void ListGainedEntries(AddressList& list) override;
   void DropBindings();
@@ -73,7 +78,7 @@ class MessageEntity final : public RefCounted, private AddressListOwner {
   Ref<FieldList> headers_;
   std::vector<std::pair<std::string, Ref<AddressList>>> bindings_;
   Ref<MimePart> root_;
-  bool utf8_text_ = false;
+  TextMode text_mode_;
 };
 
 }  // namespace vesk

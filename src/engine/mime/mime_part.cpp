@@ -45,8 +45,9 @@ class MessageBody final : public Body {
   Ref<MessageEntity> message_;
 };
 
-int OwnHeaderHook(void* context, FieldList& list, size_t position, std::string& text, HookMode mode) {
-  return static_cast<MimePart*>(context)->OnHeaderField(list, position, text, mode);
+int OwnHeaderHook(void* context, FieldList& list, size_t position, std::string& text, HookMode mode,
+                  const TextMode& text_mode) {
+  return static_cast<MimePart*>(context)->OnHeaderField(list, position, text, mode, text_mode);
 }
 
 }  // namespace
@@ -111,12 +112,12 @@ std::string MimePart::FileName(std::string* charset) const {
   return name;
 }
 
-std::string MimePart::ComposedContentType() const {
-  return ComposeContentType(type_, subtype_, *content_type_parameters_);
+std::string MimePart::ComposedContentType(const TextMode& text_mode) const {
+  return ComposeContentType(type_, subtype_, *content_type_parameters_, text_mode);
 }
 
-std::string MimePart::ComposedContentDisposition() const {
-  return ComposeContentDisposition(disposition_, *disposition_parameters_);
+std::string MimePart::ComposedContentDisposition(const TextMode& text_mode) const {
+  return ComposeContentDisposition(disposition_, *disposition_parameters_, text_mode);
 }
 
 void MimePart::MakeMultipartBody() {
@@ -228,7 +229,8 @@ void MimePart::ParseContentDisposition(std::string_view folded) {
   if (semicolon != std::string_view::npos) ParseParameters(text, semicolon + 1, *disposition_parameters_);
 }
 
-int MimePart::OnHeaderField(FieldList& list, size_t position, std::string& text, HookMode mode) {
+int MimePart::OnHeaderField(FieldList& list, size_t position, std::string& text, HookMode mode,
+                            const TextMode& text_mode) {
   const std::string& name = list.At(position)->name();
   const bool is_type = EqualsIgnoringAsciiCase(name, kContentType);
   if (!is_type && !EqualsIgnoringAsciiCase(name, kContentDisposition)) return 0;
@@ -253,7 +255,7 @@ int MimePart::OnHeaderField(FieldList& list, size_t position, std::string& text,
               : IsAsRead(disposition_as_read_, *list.At(position), disposition_changes_, *disposition_parameters_)) {
     return 0;
   }
-  text = is_type ? ComposedContentType() : ComposedContentDisposition();
+  text = is_type ? ComposedContentType(text_mode) : ComposedContentDisposition(text_mode);
   return 1;
 }
 

@@ -132,8 +132,8 @@ class MimePart final : public RefCounted {
   bool HasDispositionInfo() const;
 
   // The Content-Type and Content-Disposition text composed from the
-  // structured data.
-  std::string ComposedContentType() const;
+  // structured data, parameter values outside ASCII taken in `text_mode`.
+  std::string ComposedContentType(const TextMode& text_mode) const;
   // The boundary parameter in any of its written forms; false when absent.
   bool GetBoundary(std::string& boundary) const;
   // The part's file name as mail readers find it: the disposition's
@@ -141,7 +141,7 @@ class MimePart final : public RefCounted {
   // empty when neither is there. The charset an RFC 2231 form names goes to
   // `charset` when given (empty when none is named).
   std::string FileName(std::string* charset = nullptr) const;
-  std::string ComposedContentDisposition() const;
+  std::string ComposedContentDisposition(const TextMode& text_mode) const;
 
   BodyKind body_kind() const;
   BodyContent GetBody() const { return body_ ? body_->Content() : BodyContent{}; }
@@ -169,8 +169,11 @@ class MimePart final : public RefCounted {
   void ReplaceBodyWithLeaf();
 
   // The live-field logic of the header list: the hook of the part's own list,
-  // and what the owning message's hook calls first for a shared list.
-  int OnHeaderField(FieldList& list, size_t position, std::string& text, HookMode mode);
+  // and what the owning message's hook calls first for a shared list. A part
+  // does not know the message it belongs to (it may belong to none, move to
+  // another, or outlive it): a read composes in the text mode its reader
+  // gives.
+  int OnHeaderField(FieldList& list, size_t position, std::string& text, HookMode mode, const TextMode& text_mode);
 
   // One counted object of the automation layer's choice (for example what a
   // page handed out with the part); the engine never looks inside.

@@ -15,6 +15,7 @@
 #include "engine/mime/encoded_words.h"
 #include "engine/mime/message_entity.h"
 #include "engine/mime/mime_part.h"
+#include "engine/mime/text_mode.h"
 #include "engine/mime/transfer_codec.h"
 #include "engine/streams/stream.h"
 
@@ -173,15 +174,22 @@ class LineFeedStream final : public Stream {
 // no address is not written: RFC 5322 requires at least one address in From,
 // To, Cc and Reply-To (Bcc may be empty but says nothing then), and reading a
 // collection is enough to create its field. Bytes outside ASCII are written
-// as encoded-words. Fields the options hide stay at home.
+// as encoded-words. Fields the options hide stay at home (`hidden` is null
+// for an embedded message, whose fields are content).
+struct MessageWireContext {
+  const WriteOptions* hidden;
+  const TextMode& text_mode;
+};
+
 bool PrepareMessageField(void* context, std::string_view name, std::string& value) {
-  if (context && static_cast<const WriteOptions*>(context)->Hides(name)) return false;
+  const auto& wire = *static_cast<const MessageWireContext*>(context);
+  if (wire.hidden && wire.hidden->Hides(name)) return false;
   if (value.find_first_not_of(" \t\r\n") == std::string::npos) {
     for (const std::string_view address_field : {"From", "To", "Cc", "Bcc", "Reply-To"}) {
       if (EqualsIgnoringAsciiCase(name, address_field)) return false;
     }
   }
-  value = WireHeaderValue(name, value);
+  value = WireHeaderValue(name, value, wire.text_mode);
   return true;
 }
 
@@ -233,23 +241,25 @@ class LineEndWatch final : public Stream {
   std::string tail_;
 };
 
+// One write: the whole tree, embedded messages included, is written in one
+// text mode.
 class Writer {
  public:
-  Writer(Stream& stream, const WriteOptions& options) : watch_(stream), stream_(watch_), options_(options) {}
+  Writer(Stream& stream, const WriteOptions& options, const TextMode& text_mode)
+      : watch_(stream), stream_(watch_), options_(options), text_mode_(text_mode) {}
 
   // `top`: the message written, not one embedded in it (whose fields are
   // content, never hidden).
   bool Message(MessageEntity& message, bool top = true) {
-    const Utf8TextScope text_scope(message.utf8_text());
     // Hold the root for the duration (a hook could replace it).
     const Ref<MimePart> root = message.root();
-    void* context = !top || options_.hidden_fields.empty() ? nullptr : const_cast<WriteOptions*>(&options_);
-    return Part(*root, true, PrepareMessageField, context);
+    MessageWireContext context{!top || options_.hidden_fields.empty() ? nullptr : &options_, text_mode_};
+    return Part(*root, true, PrepareMessageField, &context);
   }
 
   // The header block when `with_headers`, CR LF, then the body.
   bool Part(MimePart& part, bool with_headers, FieldList::PrepareForWire prepare = nullptr, void* context = nullptr) {
-    const WireAdditions additions = LeafWireAdditions(part, options_.eight_bit_text);
+    const WireAdditions additions = LeafWireAdditions(part, text_mode_, options_.eight_bit_text);
     if (with_headers) {
       HeaderBlock(part, prepare, context, additions);
       WriteLineEnd(stream_);
@@ -325,16 +335,16 @@ class Writer {
                    const WireAdditions& additions) {
     FieldList& headers = *part.headers();
     if (additions.charset.empty() && additions.encoding.empty()) {
-      headers.WriteHeaderBlock(stream_, prepare, prepare_context);
+      headers.WriteHeaderBlock(stream_, text_mode_, prepare, prepare_context);
       return;
     }
     HeaderWireContext context{prepare, prepare_context, additions, {}};
     if (!additions.charset.empty()) {
       const bool untyped = part.type().empty();
       context.composed_type = ComposeContentType(untyped ? "text" : part.type(), untyped ? "plain" : part.subtype(),
-                                                 *part.content_type_parameters());
+                                                 *part.content_type_parameters(), text_mode_);
     }
-    headers.WriteHeaderBlock(stream_, PreparePartField, &context);
+    headers.WriteHeaderBlock(stream_, text_mode_, PreparePartField, &context);
     std::string lines;
     if (part.headers_shared() && !headers.Find(kMimeVersion)) lines += "Mime-Version: 1.0\r\n";
     if (!additions.charset.empty() && !context.charset_written) {
@@ -348,6 +358,7 @@ class Writer {
   Stream& stream_;  // the watch
   size_t body_start_ = 0;  // where the body of the part written last began
   const WriteOptions& options_;
+  const TextMode& text_mode_;
 };
 
 size_t FieldsSize(const FieldList& fields) {
@@ -395,7 +406,7 @@ bool WithLineBreak(Stream& stream, const WriteOptions& options, Body&& body) {
 
 }  // namespace
 
-WireAdditions LeafWireAdditions(const MimePart& part, bool eight_bit_text) {
+WireAdditions LeafWireAdditions(const MimePart& part, const TextMode& text_mode, bool eight_bit_text) {
   WireAdditions additions;
   const Ref<ContentBuffer> leaf = part.content();
   if (!leaf || !(part.type().empty() || EqualsIgnoringAsciiCase(part.type(), "text"))) return additions;
@@ -412,7 +423,7 @@ WireAdditions LeafWireAdditions(const MimePart& part, bool eight_bit_text) {
   const bool has_encoding = part.headers()->Find(kTransferEncoding).has_value();
   if (has_charset && has_encoding) return additions;
   const bool eight_bit = HasEightBit(*leaf);
-  if (!has_charset && eight_bit) additions.charset = NarrowCharset();
+  if (!has_charset && eight_bit) additions.charset = text_mode.narrow_charset();
   if (!has_encoding && (eight_bit || HasOverlongLine(*leaf))) {
     // RFC 6152 and RFC 2045 section 2.8: 8bit holds lines of at most 998
     // octets and no NUL.
@@ -429,12 +440,16 @@ bool WriteMessage(Stream& stream, MessageEntity& message, const WriteOptions& op
   if (std::string* out = stream.AppendBuffer()) {
     out->reserve(out->size() + FieldsSize(*message.headers()) + EstimatedSize(*message.root()));
   }
-  return WithLineBreak(stream, options, [&](Stream& out) { return Writer(out, options).Message(message); });
+  const TextMode& text_mode = options.text_mode ? *options.text_mode : message.text_mode();
+  return WithLineBreak(stream, options,
+                       [&](Stream& out) { return Writer(out, options, text_mode).Message(message); });
 }
 
 bool WritePart(Stream& stream, MimePart& part, const WriteOptions& options) {
-  return WithLineBreak(stream, options,
-                       [&](Stream& out) { return Writer(out, options).Part(part, !part.headers_shared()); });
+  const TextMode& text_mode = options.text_mode ? *options.text_mode : DefaultTextMode();
+  return WithLineBreak(stream, options, [&](Stream& out) {
+    return Writer(out, options, text_mode).Part(part, !part.headers_shared());
+  });
 }
 
 }  // namespace vesk

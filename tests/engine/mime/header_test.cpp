@@ -27,7 +27,7 @@ Fields AllFields(FieldList& list) {
 
 std::string Written(FieldList& list) {
   StringStream stream;
-  list.WriteHeaderBlock(stream);
+  list.WriteHeaderBlock(stream, DefaultTextMode());
   return stream.TakeText();
 }
 
@@ -132,7 +132,9 @@ TEST(EncodedWords, OnlyWhatNeedsItIsEncoded) {
       {{"From", "\"Gr\xFC\xDF" "e\" <a@example.com>, bob@example.com"},
        "\"Gr\xFC\xDF" "e\" <a@example.com>, bob@example.com"},
   };
-  for (const auto& [field, wire] : cases) EXPECT_EQ(WireHeaderValue(field.first, field.second), wire) << field.second;
+  for (const auto& [field, wire] : cases) {
+    EXPECT_EQ(WireHeaderValue(field.first, field.second, DefaultTextMode()), wire) << field.second;
+  }
 }
 
 std::string Runs(std::string_view text) {
@@ -155,7 +157,7 @@ TEST(EncodedWords, ReadBackIntoRunsOfCharsetAndBytesAndLongValuesFoldWithinTheLi
   // reads back as the text it was given.
   std::string subject = "Gr\xC3\xBC\xC3\x9F" "e \xE6\x97\xA5\xE6\x9C\xAC " + std::string(60, 'x') + " ";
   for (int i = 0; i < 40; ++i) subject += "\xC3\xA9t\xC3\xA9 ";  // "été "
-  const std::string wire = WireHeaderValue("Subject", subject);
+  const std::string wire = WireHeaderValue("Subject", subject, DefaultTextMode());
   std::string back;
   for (const HeaderTextRun& run : DecodeEncodedWords(wire)) back += run.bytes;
   EXPECT_EQ(back, subject);

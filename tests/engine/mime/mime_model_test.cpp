@@ -339,7 +339,7 @@ TEST(MimePart, FileNamesOutsideAsciiAreWrittenInTheExtendedForm) {
     const Ref<MimePart> part = MakePart("application", "pdf");
     part->SetDisposition("attachment");
     part->disposition_parameters()->Set("filename", name);
-    const std::string text = part->ComposedContentDisposition();
+    const std::string text = part->ComposedContentDisposition(DefaultTextMode());
     if (!composed.empty()) EXPECT_EQ(text, composed);
     std::istringstream lines(text);
     for (std::string line; std::getline(lines, line);) {
@@ -349,7 +349,7 @@ TEST(MimePart, FileNamesOutsideAsciiAreWrittenInTheExtendedForm) {
     std::string charset;
     EXPECT_EQ(reread->FileName(&charset), name);
     EXPECT_EQ(charset, composed.find('*') != std::string::npos || composed.empty() ? "utf-8" : "");
-    EXPECT_EQ(reread->ComposedContentDisposition(), text) << "written again as it was read";
+    EXPECT_EQ(reread->ComposedContentDisposition(DefaultTextMode()), text) << "written again as it was read";
   }
 }
 
@@ -400,7 +400,7 @@ TEST(MimePart, LoadedStructuredFieldsAreWrittenAsTheyWereRead) {
 TEST(AttachmentList, AttachedFileFieldsComeInTheirOrder) {
   const std::string path = ::testing::TempDir() + "vesk notes.txt";
   std::ofstream(path, std::ios::binary) << "agenda\n";
-  const Ref<MimePart> part = MakeFilePart(path, "attachment");
+  const Ref<MimePart> part = MakeFilePart(path, "attachment", DefaultTextMode());
   std::remove(path.c_str());
   ASSERT_TRUE(part);
   EXPECT_EQ(part->headers()->Names(), (Names{"Content-Disposition", "Content-Type", "Content-Transfer-Encoding"}));

@@ -149,9 +149,10 @@ TEST(MimeWriter, EncodingChoiceAgreesOnEveryPath) {
       const Ref<MimePart> part = MakeRef<MimePart>();
       part->content()->Assign(content.data(), content.size());
       SetVectorCodecsEnabled(false);
-      const std::string portable = LeafWireAdditions(*part).encoding;
+      const std::string portable = LeafWireAdditions(*part, DefaultTextMode()).encoding;
       SetVectorCodecsEnabled(true);
-      EXPECT_EQ(LeafWireAdditions(*part).encoding, portable) << "share " << share << " length " << length;
+      EXPECT_EQ(LeafWireAdditions(*part, DefaultTextMode()).encoding, portable)
+          << "share " << share << " length " << length;
       saw_qp |= portable == "quoted-printable";
       saw_base64 |= portable == "base64";
     }
