@@ -45,6 +45,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <regex>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -221,15 +222,12 @@ class CaseBuilder {
       t_.script.push_back({ScriptStep::kTls, rest});
     } else if (head.starts_with('~') && head.size() > 1 && std::all_of(head.begin() + 1, head.end(), ::isdigit)) {
       t_.script.push_back({ScriptStep::kPause, {}, std::stoi(head.substr(1))});
-    } else if (line == "|" || line.starts_with("| ") || line.find(" |") != std::string::npos) {
-      std::size_t bar = line == "|" || line.starts_with("| ") ? 0 : line.find(" | ");
-      if (bar == std::string::npos) bar = line.ends_with(" |") ? line.size() - 2 : std::string::npos;
-      if (bar == std::string::npos) throw std::runtime_error("no \" | \" between the client's lines and the reply");
-      const std::string sent = Unescape(line.substr(0, bar));
+    } else if (const std::size_t bar = (" " + line + " ").find(" | "); bar != std::string::npos) {
+      const std::string sent = Unescape(line.substr(0, bar == 0 ? 0 : bar - 1));
       std::size_t at = 0;
       for (std::size_t end; (end = sent.find("\r\n", at)) != std::string::npos; at = end + 2) Expect(sent.substr(at, end - at));
       Expect(sent.substr(at));
-      Reply(bar + 2 < line.size() ? line.substr(bar + (line[bar] == '|' ? 2 : 3)) : "");
+      Reply(line.substr(std::min(bar + 2, line.size())));
     } else {
       throw std::runtime_error("not a transcript line: " + line);
     }
@@ -258,9 +256,8 @@ struct Library {
 };
 
 Transcript Failure(const std::string& file, int line, const std::string& problem) {
-  Transcript t;
-  t.file = file, t.line = line, t.name = "Unreadable", t.problem = problem;
-  return t;
+  Transcript t{file, "Unreadable", line};
+  return t.problem = problem, t;
 }
 
 // Macro uses replaced by their lines, $N and $N* by the words given.
@@ -339,38 +336,21 @@ std::vector<Transcript> LoadTranscripts(const std::string& folder) {
     for (const SourceLine& source : body) {
       try {
         if (source.text.starts_with("== ")) {
-          const auto [name, rest] = Split(Trim(source.text.substr(3)));
-          auto [protocol, expected] = Split(rest);
-          std::string calls;
-          if (expected.starts_with("> ")) {
-            const std::size_t end = std::min(expected.find(" ! "), expected.find(" = "));
-            calls = expected.substr(0, end), expected = end == std::string::npos ? "" : expected.substr(end + 1);
-          }
-          Transcript t;
-          t.file = source.file, t.line = source.line, t.name = name, t.protocol = protocol.empty() ? '?' : protocol[0];
-          if (protocol.size() != 1 || std::string_view("SPIM").find(t.protocol) == std::string_view::npos) throw std::runtime_error("no protocol S, P, I or M");
-          std::string state_part = expected;
-          if (expected == "!" || expected.starts_with("! ")) {
-            const std::size_t eq = expected.find(" =");
-            t.error = Trim(expected.substr(1, eq == std::string::npos ? std::string::npos : eq - 1));
-            t.check_error = t.error != "*", t.has_error = true;
-            state_part = eq == std::string::npos ? "" : expected.substr(eq + 1);
-          }
-          if (state_part == "=" || state_part.starts_with("= ")) {
-            t.state = state_part.size() > 2 ? state_part.substr(2) : "", t.has_state = true;
-          } else if (!Trim(state_part).empty()) {
-            throw std::runtime_error("after the protocol only \"! error\" and \"= state\" may follow");
-          }
-          cases.push_back(std::move(t));
-          builder = std::make_unique<CaseBuilder>(cases.back());
-          cases.back().error = builder->Tags(Unescape(cases.back().error), false);
-          cases.back().state = builder->Tags(Unescape(cases.back().state), false);
+          static const std::regex kCase(R"(== (\S+) ([SPIM])(?: > (.*?))?(?: (!)(?: (.*?))?)?(?: (=)(?: (.*))?)?)");
+          std::smatch m;
+          const std::string text = Trim(source.text);
+          if (!std::regex_match(text, m, kCase)) throw std::runtime_error("not == Name S|P|I|M [> calls] [! error] [= state]");
+          cases.push_back({source.file, m[1].str(), source.line, m[2].str()[0]});
+          Transcript& t = cases.back();
+          builder = std::make_unique<CaseBuilder>(t);
+          t.has_error = m[4].matched, t.check_error = Trim(m[5].str()) != "*", t.has_state = m[6].matched;
+          t.error = builder->Tags(Unescape(Trim(m[5].str())), false), t.state = builder->Tags(Unescape(m[7].str()), false);
           if (library.each.count(source.file)) {
             std::vector<SourceLine> lines;
             Expand(library, {source.file, "@" + library.each[source.file], source.line}, lines);
             for (const SourceLine& line : lines) builder->Add(line);
           }
-          if (!calls.empty()) builder->Add({source.file, calls, source.line});
+          if (m[3].matched) builder->Add({source.file, "> " + m[3].str(), source.line});
           continue;
         }
         if (!builder) throw std::runtime_error("a line before the first case");
@@ -443,9 +423,7 @@ const std::map<std::string, Verb>& Calls() {
        }},
       {"*disconnect", [](Played& r, auto&, auto&) { return r.session().Disconnect(); }},
       {"*sleep", [](Played&, auto&, auto& w) { return std::this_thread::sleep_for(std::chrono::milliseconds(Number(w[0]))), true; }},
-      {"Ssend", [](Played& r, auto&, auto& w) {
-         return r.smtp().Send(w[0], std::vector<std::string>(w.begin() + 1, w.end()), r.message);
-       }},
+      {"Ssend", [](Played& r, auto&, auto& w) { return r.smtp().Send(w[0], {w.begin() + 1, w.end()}, r.message); }},
       {"Pretrieve", [](Played& r, auto&, auto& w) { return r.pop3().Retrieve(Number(w[0])); }},
       {"Ptop", [](Played& r, auto&, auto& w) { return r.pop3().RetrieveTop(Number(w[0]), Number(w[1])); }},
       {"Psize", [](Played& r, auto&, auto& w) { return r.size = -1, r.pop3().GetMessageSize(Number(w[0]), r.size); }},
@@ -463,9 +441,7 @@ const std::map<std::string, Verb>& Calls() {
       {"Iflags", [](Played& r, auto&, auto& w) { return r.flags = -1, r.imap().GetMessageFlags(Number(w[0]), r.flags); }},
       {"Iretrieve", [](Played& r, auto&, auto& w) { return r.imap().Retrieve(static_cast<std::int32_t>(std::stoul(w[0]))); }},
       {"Isearch", [](Played& r, auto& a, auto&) { return r.imap().Search(Unescape(a)); }},
-      {"Isearch-sent-on", [](Played& r, auto&, auto& w) {
-         return r.imap().SearchSentOn(Number(w[0]), Number(w[1]), Number(w[2]));
-       }},
+      {"Isearch-sent-on", [](Played& r, auto&, auto& w) { return r.imap().SearchSentOn(Number(w[0]), Number(w[1]), Number(w[2])); }},
       {"Iappend", [](Played& r, auto& a, auto& w) { return r.imap().AppendMessage(w[0], Rest(a)); }},
       {"Icreate", [](Played& r, auto& a, auto&) { return r.imap().CreateMailbox(Unescape(a)); }},
       {"Idelete-mailbox", [](Played& r, auto& a, auto&) { return r.imap().DeleteMailbox(Unescape(a)); }},
@@ -508,9 +484,7 @@ const std::map<std::string, Verb>& Settings() {
       {"partial", [](Played& r, auto&, auto&) { return r.smtp().send_options().allow_partial_delivery = true; }},
       {"no-pipelining", [](Played& r, auto&, auto&) { return !(r.smtp().send_options().pipelining = false); }},
       {"notify", [](Played& r, auto&, auto& w) { return r.smtp().send_options().notify = Number(w[0]), true; }},
-      {"headers-only", [](Played& r, auto&, auto&) {
-         return r.smtp().send_options().report_return = DeliveryReturn::kHeadersOnly, true;
-       }},
+      {"headers-only", [](Played& r, auto&, auto&) { return r.smtp().send_options().report_return = DeliveryReturn::kHeadersOnly, true; }},
       {"envid", [](Played& r, auto& a, auto&) { return r.smtp().send_options().envelope_id = Unescape(a), true; }},
       {"text", [](Played& r, auto& a, auto&) { return r.imap().message_text = Unescape(a), true; }},
       {"changed", [](Played& r, auto&, auto& w) { return r.changed = w[0] == "yes", true; }},
@@ -519,9 +493,7 @@ const std::map<std::string, Verb>& Settings() {
       {"max-line", [](Played& r, auto&, auto& w) { return r.imap().max_line_bytes = Number(w[0]), true; }},
       {"uids", [](Played& r, auto&, auto&) { return r.imap().use_uids = true; }},
       {"uid-next-wanted", [](Played& r, auto&, auto&) { return r.imap().uid_next_wanted = true; }},
-      {"idle-renewal", [](Played& r, auto&, auto& w) {
-         return r.imap().idle_renewal = std::chrono::milliseconds(Number(w[0])), true;
-       }},
+      {"idle-renewal", [](Played& r, auto&, auto& w) { return r.imap().idle_renewal = std::chrono::milliseconds(Number(w[0])), true; }},
   };
   return settings;
 }

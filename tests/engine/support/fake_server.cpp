@@ -224,23 +224,6 @@ void FakeServer::Run() {
   }
 }
 
-ScriptedServer::ScriptedServer(const std::vector<Exchange>& exchanges, const std::string& tag) {
-  for (const Exchange& exchange : exchanges) {
-    for (const std::string& line : exchange.client_lines) {
-      ExpectLine(Tagged(line, tag));
-      transcript.push_back(Tagged(line, tag));
-    }
-    if (exchange.pause_ms != 0) Pause(exchange.pause_ms);
-    if (!exchange.reply.empty()) Send(Tagged(exchange.reply, tag));
-  }
-}
-
-void ScriptedServer::Check() {
-  Finish();
-  EXPECT_THAT(Problems(), ::testing::IsEmpty());
-  EXPECT_THAT(ReceivedLines(), ::testing::ElementsAreArray(transcript));
-}
-
 std::uint16_t UnusedLoopbackPort() {
   std::uint16_t port = 0;
   ::close(ListenOnLoopback(port));

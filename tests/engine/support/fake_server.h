@@ -92,35 +92,6 @@ inline long long MillisecondsSince(std::chrono::steady_clock::time_point start) 
   return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
 }
 
-// One exchange of a dialogue: the lines the client must send (none for a
-// greeting or for a reply that follows data), a pause, and the server's
-// answer. "{t}" in lines and answer stands for the IMAP4 client's tag prefix
-// (made when the client is, so the tags are known before the script is).
-struct Exchange {
-  std::vector<std::string> client_lines;
-  std::string reply;
-  int pause_ms = 0;  // before the reply; the client's lines are recorded meanwhile
-};
-
-inline std::vector<Exchange> Then(std::vector<Exchange> a, const std::vector<Exchange>& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
-
-inline std::string Tagged(std::string text, const std::string& tag) {
-  for (size_t at; (at = text.find("{t}")) != std::string::npos;) text.replace(at, 3, tag);
-  return text;
-}
-
-// A server that plays `exchanges` and, at Check, must have heard exactly
-// their client lines and noted no problem.
-class ScriptedServer : public FakeServer {
- public:
-  explicit ScriptedServer(const std::vector<Exchange>& exchanges, const std::string& tag = "");
-  void Check();
-  std::vector<std::string> transcript;  // every client line of the script, in order
-};
-
 struct Clients {
   SmtpClient smtp;
   Pop3Client pop3;
