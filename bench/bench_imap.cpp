@@ -135,7 +135,7 @@ void SearchDialogue(benchmark::State& state) {
         break;
       }
     }
-    if (client.search_results.size() != static_cast<std::size_t>(state.range(0))) {
+    if (client.search_results().size() != static_cast<std::size_t>(state.range(0))) {
       state.SkipWithError("wrong count");
     }
     client.Disconnect();

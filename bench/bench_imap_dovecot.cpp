@@ -96,7 +96,7 @@ bool MailboxOfThousand() {
     std::cerr << "IMAP Connect: " << client.last_error() << '\n';
     return false;
   }
-  if (client.UpdateStatus() && client.message_count == kMessages) {
+  if (client.UpdateStatus() && client.message_count() == kMessages) {
     return FetchAllOnce(client) && client.Disconnect();
   }
   client.DeleteMailbox(kMailbox);  // absent or of another size
@@ -110,7 +110,7 @@ bool MailboxOfThousand() {
       return false;
     }
   }
-  return client.UpdateStatus() && client.message_count == kMessages && FetchAllOnce(client) &&
+  return client.UpdateStatus() && client.message_count() == kMessages && FetchAllOnce(client) &&
          client.Disconnect();
 }
 
@@ -146,7 +146,7 @@ void BM_Retrieve1000_Engine(benchmark::State& state) {
     }
     for (int n = 1; n <= kMessages; ++n) {
       if (!client.Retrieve(n)) return state.SkipWithError(client.last_error().c_str());
-      bytes += client.message_text.size();
+      bytes += client.message_text().size();
     }
     if (!client.Disconnect()) return state.SkipWithError(client.last_error().c_str());
   }

@@ -12,12 +12,12 @@ namespace vesk::com {
 
 Imap4Object::Imap4Object() {
   ReportProgressTo(*this, client_.progress);
-  client_.mailbox_news = [this](std::int32_t count) { FireMailboxChanged(count); };
+  client_.set_mailbox_news([this](std::int32_t count) { FireMailboxChanged(count); });
 }
 
-STDMETHODIMP Imap4Object::get_MessageCount(LONG* value) { return GetValue(client_.message_count, value); }
-STDMETHODIMP Imap4Object::get_RecentCount(LONG* value) { return GetValue(client_.recent_count, value); }
-STDMETHODIMP Imap4Object::get_FirstUnseen(LONG* value) { return GetValue(client_.first_unseen, value); }
+STDMETHODIMP Imap4Object::get_MessageCount(LONG* value) { return GetValue(client_.message_count(), value); }
+STDMETHODIMP Imap4Object::get_RecentCount(LONG* value) { return GetValue(client_.recent_count(), value); }
+STDMETHODIMP Imap4Object::get_FirstUnseen(LONG* value) { return GetValue(client_.first_unseen(), value); }
 STDMETHODIMP Imap4Object::get_MailboxName(BSTR* value) {
   return Operation([&] {
     if (!value) return E_POINTER;
@@ -35,8 +35,8 @@ HRESULT Imap4Object::SearchOutcome(bool succeeded, VARIANT* results) {
   if (results) VariantInit(results);
   if (!succeeded) return Outcome(false);
   // An array that cannot be made fails without a description.
-  const HRESULT made = client_.use_uids ? MakeUnsignedArray(client_.uid_search_results, results)
-                                        : MakeIntegerArray(client_.search_results, results);
+  const HRESULT made = client_.use_uids() ? MakeUnsignedArray(client_.uid_search_results(), results)
+                                          : MakeIntegerArray(client_.search_results(), results);
   return FAILED(made) ? E_FAIL : S_OK;
 }
 
@@ -56,7 +56,7 @@ HRESULT Imap4Object::SearchDate(SearchByDate search, DATE date, VARIANT* results
 HRESULT Imap4Object::HandOut(bool fetched, IMIMEMessage** message) {
   if (message) *message = nullptr;
   if (!fetched) return Outcome(false);
-  return messages_.Make(page_.get(), client_.message_text, message);
+  return messages_.Make(page_.get(), client_.message_text(), message);
 }
 
 STDMETHODIMP Imap4Object::SelectMailbox(VARIANT_BOOL read_only) {
@@ -76,7 +76,7 @@ STDMETHODIMP Imap4Object::GetMailboxesList(VARIANT* list) {
   return Operation([&] {
     if (list) VariantInit(list);
     if (!client_.GetMailboxesList()) return Outcome(false);
-    return FAILED(MakeTextArray(client_.mailbox_list, list, CP_UTF8)) ? E_FAIL : S_OK;
+    return FAILED(MakeTextArray(client_.mailbox_list(), list, CP_UTF8)) ? E_FAIL : S_OK;
   });
 }
 
@@ -131,7 +131,7 @@ STDMETHODIMP Imap4Object::RetrieveTop(LONG number, LONG bytes, IMIMEMessage** me
 STDMETHODIMP Imap4Object::GetMessageSize(LONG number, LONG* size) {
   return Operation([&] {
     if (!client_.GetMessageSize(number)) return Outcome(false);
-    return GetValue(client_.last_size, size);
+    return GetValue(client_.last_size(), size);
   });
 }
 STDMETHODIMP Imap4Object::GetMessageFlags(LONG number, LONG* flags) {
@@ -151,27 +151,29 @@ STDMETHODIMP Imap4Object::UpdateStatus() {
 
 // ---- Working through a mailbox -------------------------------------------------
 
-STDMETHODIMP Imap4Object::get_UseUIDs(VARIANT_BOOL* value) { return GetValue(ToVariantBool(client_.use_uids), value); }
+STDMETHODIMP Imap4Object::get_UseUIDs(VARIANT_BOOL* value) {
+  return GetValue(ToVariantBool(client_.use_uids()), value);
+}
 STDMETHODIMP Imap4Object::put_UseUIDs(VARIANT_BOOL value) {
-  client_.use_uids = value != VARIANT_FALSE;
-  client_.uid_next_wanted = client_.uid_next_wanted || client_.use_uids;
+  client_.set_use_uids(value != VARIANT_FALSE);
+  if (client_.use_uids()) client_.want_uid_next();
   return S_OK;
 }
 // UIDs take all 32 bits: they cross as doubles, which hold every one of them
 // exactly (a Long would show the upper half as negative numbers).
 STDMETHODIMP Imap4Object::get_UIDValidity(double* value) {
-  return GetValue(static_cast<double>(client_.uid_validity), value);
+  return GetValue(static_cast<double>(client_.uid_validity()), value);
 }
 STDMETHODIMP Imap4Object::get_UIDNext(double* value) {
-  client_.uid_next_wanted = true;
-  return GetValue(static_cast<double>(client_.uid_next), value);
+  client_.want_uid_next();
+  return GetValue(static_cast<double>(client_.uid_next()), value);
 }
 
 // A message argument of the new members: a whole number, given as any
 // numeric type or as text, from 1 to the largest UID (by UID) or the largest
 // Long (by number); handed on with its 32 bits.
 bool Imap4Object::MessageArgument(const VARIANT& message, int32_t& argument) {
-  const double largest = client_.use_uids ? 4294967295.0 : 2147483647.0;
+  const double largest = client_.use_uids() ? 4294967295.0 : 2147483647.0;
   VARIANT number;
   VariantInit(&number);
   const VARIANT* given = &message;
@@ -181,7 +183,7 @@ bool Imap4Object::MessageArgument(const VARIANT& message, int32_t& argument) {
   VariantClear(&number);
   if (!converted || value < 1 || value > largest || value != static_cast<double>(static_cast<int64_t>(value))) {
     client_.set_last_error(
-        FormatMessageText(kMsgInvalidMessageArgument, client_.use_uids ? "4294967295" : "2147483647"));
+        FormatMessageText(kMsgInvalidMessageArgument, client_.use_uids() ? "4294967295" : "2147483647"));
     return false;
   }
   argument = static_cast<int32_t>(static_cast<uint32_t>(value));
@@ -223,7 +225,7 @@ STDMETHODIMP Imap4Object::GetMessageParts(VARIANT message, VARIANT* parts) {
     int32_t argument = 0;
     if (!MessageArgument(message, argument) || !client_.FetchStructure(argument)) return Outcome(false);
     std::vector<std::string> sections;
-    for (const ImapBodyPart& part : client_.message_parts) sections.push_back(part.section);
+    for (const ImapBodyPart& part : client_.message_parts()) sections.push_back(part.section);
     return FAILED(MakeTextArray(sections, parts)) ? E_FAIL : S_OK;
   });
 }
@@ -231,7 +233,7 @@ STDMETHODIMP Imap4Object::GetMessageParts(VARIANT message, VARIANT* parts) {
 // A part of the structure GetMessageParts read last.
 const ImapBodyPart* Imap4Object::ListedPart(BSTR part) {
   const std::string section = ToNarrow(part);
-  for (const ImapBodyPart& listed : client_.message_parts) {
+  for (const ImapBodyPart& listed : client_.message_parts()) {
     if (listed.section == section) return &listed;
   }
   client_.set_last_error(FormatMessageText(kMsgNoSuchPart, section.substr(0, 64).c_str()));

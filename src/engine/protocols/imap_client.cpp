@@ -33,11 +33,11 @@ ImapClient::~ImapClient() {
 }
 
 std::string ImapClient::MailboxNameForClient() const {
-  return ClientMailboxName(mailbox_name, hierarchy_delimiter, client_separator);
+  return ClientMailboxName(mailbox_name_, hierarchy_delimiter_, client_separator_);
 }
 
 void ImapClient::SetMailboxNameFromClient(std::string_view client_name) {
-  mailbox_name = ServerMailboxName(client_name, client_separator, hierarchy_delimiter);
+  mailbox_name_ = ServerMailboxName(client_name, client_separator_, hierarchy_delimiter_);
 }
 
 bool ImapClient::RefuseLineBreaks(std::string_view text) {
@@ -59,17 +59,17 @@ bool ImapClient::CheckMailboxName(std::string_view name) {
 // server's delimiter and quoted when it is not an atom.
 bool ImapClient::MailboxArgument(std::string_view client_name, std::string& argument) {
   if (!CheckMailboxName(client_name)) return false;
-  argument = ImapAstring(ServerMailboxName(client_name, client_separator, hierarchy_delimiter));
+  argument = ImapAstring(ServerMailboxName(client_name, client_separator_, hierarchy_delimiter_));
   return true;
 }
 
 bool ImapClient::SelectMailbox(bool read_only) {
   selected_mailbox_.clear();
-  if (!CheckMailboxName(mailbox_name) ||
-      !ExecuteCommand(read_only ? ImapCommand::kExamine : ImapCommand::kSelect, {ImapAstring(mailbox_name)})) {
+  if (!CheckMailboxName(mailbox_name_) ||
+      !ExecuteCommand(read_only ? ImapCommand::kExamine : ImapCommand::kSelect, {ImapAstring(mailbox_name_)})) {
     return false;
   }
-  selected_mailbox_ = mailbox_name;
+  selected_mailbox_ = mailbox_name_;
   return true;
 }
 
@@ -91,12 +91,12 @@ bool ImapClient::RenameMailbox(std::string_view old_client_name, std::string_vie
 }
 
 bool ImapClient::GetMailboxesList() {
-  if (!CheckMailboxName(mailbox_name)) return false;
+  if (!CheckMailboxName(mailbox_name_)) return false;
   // The mailbox's children: the reference is the name with the delimiter.
   // Without a name every mailbox is listed from the top (an empty reference,
   // RFC 3501 section 6.3.8).
-  std::string reference = mailbox_name;
-  if (!reference.empty() && !hierarchy_delimiter.empty()) reference.push_back(hierarchy_delimiter.front());
+  std::string reference = mailbox_name_;
+  if (!reference.empty() && !hierarchy_delimiter_.empty()) reference.push_back(hierarchy_delimiter_.front());
   return ExecuteCommand(ImapCommand::kList, {ImapAstring(reference), "\"*\""});
 }
 
@@ -123,15 +123,15 @@ bool ImapClient::AppendMessage(std::string_view client_name, std::string_view me
 }
 
 bool ImapClient::DeleteMessage(std::int32_t number) {
-  if (use_uids && !RequireUid(number)) return false;
-  return StoreFlags(number, kImapFlagDeleted, StoreMode::kAdd, use_uids);
+  if (use_uids_ && !RequireUid(number)) return false;
+  return StoreFlags(number, kImapFlagDeleted, StoreMode::kAdd, use_uids_);
 }
 
 bool ImapClient::Expunge() { return ExecuteCommand(ImapCommand::kExpunge); }
 
 bool ImapClient::CopyMessage(std::int32_t number, std::string_view client_name) {
   std::string name;
-  return MailboxArgument(client_name, name) && (!use_uids || RequireUid(number)) &&
+  return MailboxArgument(client_name, name) && (!use_uids_ || RequireUid(number)) &&
          ExecuteCommand(ImapCommand::kCopy, {number, number, name});
 }
 
@@ -144,7 +144,7 @@ bool ImapClient::Search(std::string_view criteria) {
   for (const std::string& piece : pieces) length += piece.size();
   if (!FitsCommandLength(length, kMaxCommandLength)) return false;
   BeginCommand();
-  if (!SendCommandLine((use_uids ? " UID SEARCH " : " SEARCH ") + pieces.front() + "\r\n")) return false;
+  if (!SendCommandLine((use_uids_ ? " UID SEARCH " : " SEARCH ") + pieces.front() + "\r\n")) return false;
   for (std::size_t i = 1; i < pieces.size(); ++i) {
     if (const GoAhead answer = AwaitGoAhead(); answer != GoAhead::kGiven) {
       return answer == GoAhead::kCompleted && CheckCompletion() && Fail(kMsgInvalidCommandArguments);
@@ -152,7 +152,7 @@ bool ImapClient::Search(std::string_view criteria) {
     if (!SendBytes(pieces[i] + "\r\n")) return false;
   }
   if (!CollectResponses() || !CheckCompletion()) return false;
-  Interpret(ImapCommand::kSearch, 0, use_uids);
+  Interpret(ImapCommand::kSearch, 0, use_uids_);
   return true;
 }
 
@@ -190,11 +190,11 @@ bool ImapClient::RetrieveHeader(std::int32_t number) {
 
 bool ImapClient::RetrieveTop(std::int32_t number, std::int32_t bytes) {
   if (!ExecuteCommand(ImapCommand::kFetchHeader, {number, number})) return false;
-  std::string header = message_text;
+  std::string header = message_text_;
   if (!ExecuteCommand(ImapCommand::kFetchTextPart, {number, number, bytes})) return false;
-  header += message_text;
+  header += message_text_;
   header += "\r\n\r\n";
-  message_text = std::move(header);
+  message_text_ = std::move(header);
   return true;
 }
 
@@ -205,13 +205,14 @@ bool ImapClient::GetMessageSize(std::int32_t number) {
 bool ImapClient::GetMessageFlags(std::int32_t number, std::int32_t& flags) {
   flags = 0;
   if (!ExecuteCommand(ImapCommand::kFetchFlags, {number, number})) return false;
-  flags = last_flags & kImapAllFlags;
+  flags = last_flags_ & kImapAllFlags;
   return true;
 }
 
 bool ImapClient::PutMessageFlags(std::int32_t number, std::int32_t flags) {
-  if (use_uids && !RequireUid(number)) return false;
-  return StoreFlags(number, ~flags, StoreMode::kRemove, use_uids) && StoreFlags(number, flags, StoreMode::kAdd, use_uids);
+  if (use_uids_ && !RequireUid(number)) return false;
+  return StoreFlags(number, ~flags, StoreMode::kRemove, use_uids_) &&
+         StoreFlags(number, flags, StoreMode::kAdd, use_uids_);
 }
 
 bool ImapClient::StoreFlags(std::int32_t number, std::int32_t bits, StoreMode mode, bool by_uid) {
@@ -220,15 +221,15 @@ bool ImapClient::StoreFlags(std::int32_t number, std::int32_t bits, StoreMode mo
 }
 
 bool ImapClient::UpdateStatus() {
-  const std::string items = std::string(kStatusItems) + (uid_next_wanted ? " UIDNEXT" : "");
-  if (!CheckMailboxName(mailbox_name) || !ExecuteCommand(ImapCommand::kStatus, {ImapAstring(mailbox_name), items})) {
+  const std::string items = std::string(kStatusItems) + (uid_next_wanted_ ? " UIDNEXT" : "");
+  if (!CheckMailboxName(mailbox_name_) || !ExecuteCommand(ImapCommand::kStatus, {ImapAstring(mailbox_name_), items})) {
     return false;
   }
   // UIDNEXT belongs to the selected mailbox only.
-  if (uid_next_wanted && mailbox_name == selected_mailbox_) {
+  if (uid_next_wanted_ && mailbox_name_ == selected_mailbox_) {
     for (const ImapResponse& response : responses_) {
       std::uint32_t next = 0;
-      if (ReadStatusUidNext(response, next) && next != 0) uid_next = next;
+      if (ReadStatusUidNext(response, next) && next != 0) uid_next_ = next;
     }
   }
   return true;

@@ -89,24 +89,28 @@ class ImapClient : public LineSession {
 
   // ---- Settings (host, port, time-out, security, credentials and trace are
   // LineSession's; User "user" and Password "lemonade" by default) ----------
-  std::string mailbox_name = "INBOX";  // server form
-  std::string hierarchy_delimiter = ".";  // the server's; its first character counts
-  std::string client_separator = "\\";    // the callers'; its first character counts
-  std::size_t max_line_bytes = kDefaultMaxLineBytes;
+  // The selected mailbox's name in server form.
+  const std::string& mailbox_name() const { return mailbox_name_; }
+  void set_mailbox_name(std::string_view name) { mailbox_name_.assign(name); }
+  // The server's hierarchy delimiter (its first character counts), as its
+  // LIST answers give it.
+  const std::string& hierarchy_delimiter() const { return hierarchy_delimiter_; }
+  void set_max_line_bytes(std::size_t bytes) { max_line_bytes_ = bytes; }
   // MailboxName as callers read and write it: the stored server form mapped
   // to and from client form with the delimiter known at that moment.
   std::string MailboxNameForClient() const;
   void SetMailboxNameFromClient(std::string_view client_name);
 
   // ---- State ---------------------------------------------------------------
-  std::int32_t message_count = 0;
-  std::int32_t recent_count = 0;
-  std::int32_t first_unseen = 0;
-  std::vector<std::string> mailbox_list;  // client form, from the last LIST
-  std::vector<std::int32_t> search_results;
-  std::int32_t last_flags = 0;
-  std::int32_t last_size = 0;
-  std::string message_text;  // the last fetched message, header or part
+  std::int32_t message_count() const { return message_count_; }
+  std::int32_t recent_count() const { return recent_count_; }
+  std::int32_t first_unseen() const { return first_unseen_; }
+  // Client form, from the last LIST.
+  const std::vector<std::string>& mailbox_list() const { return mailbox_list_; }
+  const std::vector<std::int32_t>& search_results() const { return search_results_; }
+  std::int32_t last_size() const { return last_size_; }
+  // The last fetched message, header or part.
+  const std::string& message_text() const { return message_text_; }
 
   // last_reply(): the tagged line that ended the last command (or the
   // greeting or BYE that ended the session).
@@ -148,21 +152,24 @@ class ImapClient : public LineSession {
   // the commands are their UID forms; searches fill uid_search_results. A UID
   // that the mailbox does not hold fails with a clear text, never touching
   // another message. Cleared, everything is by message number, as always.
-  bool use_uids = false;
+  bool use_uids() const { return use_uids_; }
+  void set_use_uids(bool use) { use_uids_ = use; }
   // RFC 2177 section 3: a server may log out a client idle for 30 minutes,
   // so an IDLE is ended and begun again after this long.
-  std::chrono::milliseconds idle_renewal = std::chrono::minutes(25);
-  std::uint32_t uid_validity = 0;  // from the last SELECT or EXAMINE
-  std::uint32_t uid_next = 0;
+  void set_idle_renewal(std::chrono::milliseconds after) { idle_renewal_ = after; }
+  std::uint32_t uid_validity() const { return uid_validity_; }  // from the last SELECT or EXAMINE
+  std::uint32_t uid_next() const { return uid_next_; }
   // Set once a caller has used UIDs (UseUIDs, UIDNext): STATUS then asks for
   // UIDNEXT too, and news of arrivals refreshes uid_next. Without it the
   // dialogues stay as they always were.
-  bool uid_next_wanted = false;
+  void want_uid_next() { uid_next_wanted_ = true; }
   // Told the message count when WaitForChange meets news of the mailbox.
-  std::function<void(std::int32_t message_count)> mailbox_news;
-  std::vector<std::uint32_t> uid_search_results;
+  void set_mailbox_news(std::function<void(std::int32_t message_count)> listener) {
+    mailbox_news_ = std::move(listener);
+  }
+  const std::vector<std::uint32_t>& uid_search_results() const { return uid_search_results_; }
   // The parts of the message whose structure was read last.
-  std::vector<ImapBodyPart> message_parts;
+  const std::vector<ImapBodyPart>& message_parts() const { return message_parts_; }
 
   // MOVE (RFC 6851) where listed; else COPY, \Deleted and UID EXPUNGE of
   // that one message (RFC 4315); else a failure, before anything is changed.
@@ -255,6 +262,27 @@ class ImapClient : public LineSession {
 
   // Bytes asked of the connection at a time while a line is read.
   static constexpr std::size_t kChunkSize = 64 * 1024;
+
+  std::string mailbox_name_ = "INBOX";
+  std::string hierarchy_delimiter_ = ".";
+  std::string client_separator_ = "\\";  // the callers'; its first character counts
+  std::size_t max_line_bytes_ = kDefaultMaxLineBytes;
+  std::int32_t message_count_ = 0;
+  std::int32_t recent_count_ = 0;
+  std::int32_t first_unseen_ = 0;
+  std::vector<std::string> mailbox_list_;
+  std::vector<std::int32_t> search_results_;
+  std::int32_t last_flags_ = 0;
+  std::int32_t last_size_ = 0;
+  std::string message_text_;
+  bool use_uids_ = false;
+  std::chrono::milliseconds idle_renewal_ = std::chrono::minutes(25);
+  std::uint32_t uid_validity_ = 0;
+  std::uint32_t uid_next_ = 0;
+  bool uid_next_wanted_ = false;
+  std::function<void(std::int32_t message_count)> mailbox_news_;
+  std::vector<std::uint32_t> uid_search_results_;
+  std::vector<ImapBodyPart> message_parts_;
 
   std::string tag_prefix_;
   std::string current_tag_;

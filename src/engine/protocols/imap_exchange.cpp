@@ -43,7 +43,7 @@ bool ImapClient::SendCommandLine(std::string_view command, std::string_view show
 }
 
 bool ImapClient::ExecuteCommand(ImapCommand command, std::initializer_list<ImapCommandArg> args) {
-  return ExecuteCommandNaming(use_uids, command, args);
+  return ExecuteCommandNaming(use_uids_, command, args);
 }
 
 bool ImapClient::ExecuteCommandNaming(bool messages_by_uid, ImapCommand command, std::initializer_list<ImapCommandArg> args) {
@@ -151,8 +151,8 @@ bool ImapClient::ReadResponse(ImapResponse& response) {
   std::string line;
   for (;;) {
     if (!ReadWholeLine(line)) return false;
-    if (response.text.size() + line.size() > max_line_bytes) {
-      last_error_ = FormatMessageText(kMsgResponseLineTooLong, static_cast<int>(max_line_bytes));
+    if (response.text.size() + line.size() > max_line_bytes_) {
+      last_error_ = FormatMessageText(kMsgResponseLineTooLong, static_cast<int>(max_line_bytes_));
       return false;
     }
     response.text += line;
@@ -176,7 +176,7 @@ bool ImapClient::ReadResponse(ImapResponse& response) {
   }
 }
 
-// One line of any length up to max_line_bytes, without its CR LF.
+// One line of any length up to max_line_bytes_, without its CR LF.
 bool ImapClient::ReadWholeLine(std::string& line) {
   line.clear();
   for (;;) {
@@ -185,8 +185,8 @@ bool ImapClient::ReadWholeLine(std::string& line) {
     if (length < 0) return false;
     // A CR that ended the previous piece belongs to the CR LF just found.
     if (complete && length == 0 && !line.empty() && line.back() == '\r') line.pop_back();
-    if (line.size() + static_cast<std::size_t>(length) > max_line_bytes) {
-      last_error_ = FormatMessageText(kMsgResponseLineTooLong, static_cast<int>(max_line_bytes));
+    if (line.size() + static_cast<std::size_t>(length) > max_line_bytes_) {
+      last_error_ = FormatMessageText(kMsgResponseLineTooLong, static_cast<int>(max_line_bytes_));
       return false;
     }
     line.append(chunk_.data(), static_cast<std::size_t>(length));

@@ -70,18 +70,18 @@ bool ImapClient::FailNoSuchMessage(std::int32_t number, bool by_uid) {
 // first: a script that names a message that has gone learns it.
 bool ImapClient::RequireUid(std::int32_t message) {
   const auto uid = static_cast<std::uint32_t>(message);
-  if (uid == 0) return FailNoSuchMessage(message, use_uids);
+  if (uid == 0) return FailNoSuchMessage(message, use_uids_);
   if (!ExecuteCommand(ImapCommand::kUidExists, {uid})) return false;
   std::vector<std::uint32_t> found;
   for (const ImapResponse& response : responses_) {
     if (ReadSearchUids(response.text, found)) break;
   }
-  return std::find(found.begin(), found.end(), uid) != found.end() || FailNoSuchMessage(message, use_uids);
+  return std::find(found.begin(), found.end(), uid) != found.end() || FailNoSuchMessage(message, use_uids_);
 }
 
 // The UID of a message given by number (or, by UID, checked to exist).
 bool ImapClient::MessageUid(std::int32_t message, std::uint32_t& uid) {
-  if (use_uids) {
+  if (use_uids_) {
     uid = static_cast<std::uint32_t>(message);
     return RequireUid(message);
   }
@@ -91,7 +91,7 @@ bool ImapClient::MessageUid(std::int32_t message, std::uint32_t& uid) {
     const ImapFetchItem* item = fetch_.Find("UID");
     if (item != nullptr && ReadUid(item->value, uid) && uid != 0) return true;
   }
-  return FailNoSuchMessage(message, use_uids);
+  return FailNoSuchMessage(message, use_uids_);
 }
 
 // ---- Moving ------------------------------------------------------------------
@@ -101,7 +101,7 @@ bool ImapClient::MoveMessage(std::int32_t message, std::string_view client_name)
   if (!MailboxArgument(client_name, name)) return false;
   const std::string unchanged = last_error_;
   if (ServerLists("MOVE")) {
-    return (!use_uids || RequireUid(message)) && ExecuteCommand(ImapCommand::kMove, {message, message, name});
+    return (!use_uids_ || RequireUid(message)) && ExecuteCommand(ImapCommand::kMove, {message, message, name});
   }
   if (!capabilities_after_login_) return false;  // CAPABILITY itself failed
   last_error_ = unchanged;
@@ -112,7 +112,7 @@ bool ImapClient::MoveMessage(std::int32_t message, std::string_view client_name)
   return MessageUid(message, uid) && MoveByCopy(uid, name);
 }
 
-// Every step names the message by its UID, whatever use_uids says.
+// Every step names the message by its UID, whatever use_uids_ says.
 bool ImapClient::MoveByCopy(std::uint32_t uid, const std::string& mailbox) {
   const auto as_argument = static_cast<std::int32_t>(uid);
   return ExecuteCommandNaming(true, ImapCommand::kCopy, {as_argument, as_argument, mailbox}) &&
@@ -144,8 +144,8 @@ bool ImapClient::FindSpecialMailbox(std::string_view role, std::string& client_n
     if (!ReadListEntry(response, entry) || entry.name.empty() || !ListsCapability(entry.attributes, wanted->attribute)) {
       continue;
     }
-    const std::string delimiter = entry.delimiter.empty() ? hierarchy_delimiter : entry.delimiter;
-    client_name = ClientMailboxName(entry.name, delimiter, client_separator);
+    const std::string delimiter = entry.delimiter.empty() ? hierarchy_delimiter_ : entry.delimiter;
+    client_name = ClientMailboxName(entry.name, delimiter, client_separator_);
     return true;
   }
   return true;
@@ -179,9 +179,9 @@ bool ImapClient::WaitForChange(int seconds, bool& changed) {
   if ((mailbox_changes_ & kMessagesArrived) != 0) {
     mailbox_changes_ = kNothingChanged;
     changed = true;
-    message_count = static_cast<std::int32_t>(std::min<std::uint32_t>(known_exists_, INT32_MAX));
-    if (mailbox_news) mailbox_news(message_count);
-    return !uid_next_wanted || RefreshUidNext();
+    message_count_ = static_cast<std::int32_t>(std::min<std::uint32_t>(known_exists_, INT32_MAX));
+    if (mailbox_news_) mailbox_news_(message_count_);
+    return !uid_next_wanted_ || RefreshUidNext();
   }
   mailbox_changes_ = kNothingChanged;
   const std::string unchanged = last_error_;
@@ -190,27 +190,27 @@ bool ImapClient::WaitForChange(int seconds, bool& changed) {
   last_error_ = unchanged;
   bool succeeded = true;
   while (succeeded && !changed) {
-    succeeded = idle ? Idle(std::min(until, Clock::now() + idle_renewal), changed) : Poll(until, changed);
+    succeeded = idle ? Idle(std::min(until, Clock::now() + idle_renewal_), changed) : Poll(until, changed);
     if (MillisecondsUntil(until) == 0) break;
   }
   const bool arrived = (mailbox_changes_ & kMessagesArrived) != 0;
   mailbox_changes_ = kNothingChanged;
   // The count the server's EXISTS and EXPUNGE responses have given.
   if (changed) {
-    message_count = static_cast<std::int32_t>(std::min<std::uint32_t>(known_exists_, INT32_MAX));
-    if (mailbox_news) mailbox_news(message_count);
+    message_count_ = static_cast<std::int32_t>(std::min<std::uint32_t>(known_exists_, INT32_MAX));
+    if (mailbox_news_) mailbox_news_(message_count_);
   }
-  return succeeded && (!arrived || !uid_next_wanted || RefreshUidNext());
+  return succeeded && (!arrived || !uid_next_wanted_ || RefreshUidNext());
 }
 
 bool ImapClient::RefreshUidNext() {
-  if (message_count <= 0) return true;
-  if (!ExecuteCommand(ImapCommand::kFetchNewestUid, {message_count, message_count})) return false;
+  if (message_count_ <= 0) return true;
+  if (!ExecuteCommand(ImapCommand::kFetchNewestUid, {message_count_, message_count_})) return false;
   for (const ImapResponse& response : responses_) {
-    if (!ReadFetch(response, fetch_) || fetch_.number != message_count) continue;
+    if (!ReadFetch(response, fetch_) || fetch_.number != message_count_) continue;
     const ImapFetchItem* item = fetch_.Find("UID");
     std::uint32_t uid = 0;
-    if (item != nullptr && ReadUid(item->value, uid) && uid != 0 && uid + 1 > uid_next) uid_next = uid + 1;
+    if (item != nullptr && ReadUid(item->value, uid) && uid != 0 && uid + 1 > uid_next_) uid_next_ = uid + 1;
   }
   return true;
 }
@@ -260,19 +260,19 @@ bool ImapClient::Poll(Clock::time_point until, bool& changed) {
 // ---- Parts on demand -----------------------------------------------------------
 
 bool ImapClient::FetchStructure(std::int32_t message) {
-  message_parts.clear();
+  message_parts_.clear();
   parts_message_ = 0;
   if (!ExecuteCommand(ImapCommand::kFetchStructure, {message, message})) return false;
   for (const ImapResponse& response : responses_) {
-    if (!ReadFetch(response, fetch_) || !IsFetchFor(fetch_, message, use_uids)) continue;
-    if (ReadBodyStructure(response, message_parts)) {
+    if (!ReadFetch(response, fetch_) || !IsFetchFor(fetch_, message, use_uids_)) continue;
+    if (ReadBodyStructure(response, message_parts_)) {
       parts_message_ = message;
-      parts_by_uid_ = use_uids;
+      parts_by_uid_ = use_uids_;
       return true;
     }
   }
-  message_parts.clear();
-  return FailNoSuchMessage(message, use_uids);
+  message_parts_.clear();
+  return FailNoSuchMessage(message, use_uids_);
 }
 
 bool ImapClient::FetchPart(std::int32_t message, std::string_view section, std::string& content, ImapBodyPart& part) {
@@ -282,12 +282,12 @@ bool ImapClient::FetchPart(std::int32_t message, std::string_view section, std::
     return false;
   }
   // The structure tells how the part is encoded; it is asked for once.
-  if (parts_message_ != message || parts_by_uid_ != use_uids || message_parts.empty()) {
+  if (parts_message_ != message || parts_by_uid_ != use_uids_ || message_parts_.empty()) {
     if (!FetchStructure(message)) return false;
   }
-  const auto found = std::find_if(message_parts.begin(), message_parts.end(),
+  const auto found = std::find_if(message_parts_.begin(), message_parts_.end(),
                                   [&](const ImapBodyPart& candidate) { return candidate.section == section; });
-  if (found == message_parts.end()) {
+  if (found == message_parts_.end()) {
     last_error_ = FormatMessageText(kMsgNoSuchPart, std::string(section).c_str());
     return false;
   }
@@ -299,7 +299,7 @@ bool ImapClient::FetchPart(std::int32_t message, std::string_view section, std::
   }
   const std::string wanted = "BODY[" + std::string(section) + "]";
   for (const ImapResponse& response : responses_) {
-    if (!ReadFetch(response, fetch_) || !IsFetchFor(fetch_, message, use_uids)) continue;
+    if (!ReadFetch(response, fetch_) || !IsFetchFor(fetch_, message, use_uids_)) continue;
     for (ImapFetchItem& item : fetch_.items) {
       // "BODY[2]" or, from a server that says where it began, "BODY[2]<0>".
       if (!EqualsIgnoringAsciiCase(std::string_view(item.name).substr(0, wanted.size()), wanted)) continue;
@@ -313,7 +313,7 @@ bool ImapClient::FetchPart(std::int32_t message, std::string_view section, std::
       return true;
     }
   }
-  return FailNoSuchMessage(message, use_uids);
+  return FailNoSuchMessage(message, use_uids_);
 }
 
 }  // namespace vesk

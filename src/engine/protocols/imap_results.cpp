@@ -42,14 +42,14 @@ bool IsText(const ImapFetchItem& item) {
 void ImapClient::Interpret(ImapCommand command, std::int32_t number, bool by_uid) {
   switch (FindImapCommand(command)->reading) {
     case ImapReading::kMailboxCounters:
-      uid_validity = 0;
-      uid_next = 0;
+      uid_validity_ = 0;
+      uid_next_ = 0;
       for (const ImapResponse& response : responses_) {
-        ReadMailboxCounters(response.text, message_count, recent_count, first_unseen);
-        ReadUidCode(response.text, uid_validity, uid_next);
+        ReadMailboxCounters(response.text, message_count_, recent_count_, first_unseen_);
+        ReadUidCode(response.text, uid_validity_, uid_next_);
       }
       // What a wait for changes starts from.
-      known_exists_ = static_cast<std::uint32_t>(std::max(message_count, 0));
+      known_exists_ = static_cast<std::uint32_t>(std::max(message_count_, 0));
       mailbox_changes_ = kNothingChanged;
       break;
     case ImapReading::kList:
@@ -57,26 +57,26 @@ void ImapClient::Interpret(ImapCommand command, std::int32_t number, bool by_uid
       break;
     case ImapReading::kStatus:
       for (const ImapResponse& response : responses_) {
-        if (ReadStatusCounts(response, message_count, recent_count)) break;
+        if (ReadStatusCounts(response, message_count_, recent_count_)) break;
       }
       break;
     case ImapReading::kSearch:
-      search_results.clear();
-      uid_search_results.clear();
+      search_results_.clear();
+      uid_search_results_.clear();
       for (const ImapResponse& response : responses_) {
-        if (by_uid ? ReadSearchUids(response.text, uid_search_results)
-                   : ReadSearchNumbers(response.text, search_results)) {
+        if (by_uid ? ReadSearchUids(response.text, uid_search_results_)
+                   : ReadSearchNumbers(response.text, search_results_)) {
           break;
         }
       }
       break;
     case ImapReading::kFlags: {
-      last_flags = 0;
+      last_flags_ = 0;
       for (const ImapResponse& response : responses_) {
         if (!ReadFetch(response, fetch_) || !IsFetchFor(fetch_, number, by_uid)) continue;
         if (const ImapFetchItem* flags = fetch_.Find("FLAGS")) {
           fetch_found_ = true;
-          last_flags = ReadFlagBits(flags->value);
+          last_flags_ = ReadFlagBits(flags->value);
           break;
         }
       }
@@ -88,7 +88,7 @@ void ImapClient::Interpret(ImapCommand command, std::int32_t number, bool by_uid
         if (const ImapFetchItem* size = fetch_.Find("RFC822.SIZE")) {
           fetch_found_ = true;
           std::string_view value = size->value;
-          ReadCNumber(value, last_size);
+          ReadCNumber(value, last_size_);
           break;
         }
       }
@@ -106,14 +106,14 @@ void ImapClient::Interpret(ImapCommand command, std::int32_t number, bool by_uid
 // the server's hierarchy delimiter, every other line a mailbox name, mapped
 // to the callers' separator.
 void ImapClient::ReadList() {
-  mailbox_list.clear();
+  mailbox_list_.clear();
   ImapListEntry entry;
   for (const ImapResponse& response : responses_) {
     if (!ReadListEntry(response, entry)) continue;
     if (entry.name.empty()) {
-      if (!entry.delimiter.empty()) hierarchy_delimiter = entry.delimiter.substr(0, 1);
+      if (!entry.delimiter.empty()) hierarchy_delimiter_ = entry.delimiter.substr(0, 1);
     } else {
-      mailbox_list.push_back(ClientMailboxName(entry.name, hierarchy_delimiter, client_separator));
+      mailbox_list_.push_back(ClientMailboxName(entry.name, hierarchy_delimiter_, client_separator_));
     }
   }
 }
@@ -124,7 +124,7 @@ void ImapClient::ReadList() {
 // tagged OK [EXPUNGEISSUED]) is no text at all. Other FETCH responses (flag
 // changes of other messages) are passed over.
 void ImapClient::ReadMessageText(ImapCommand command, std::int32_t number, bool by_uid) {
-  message_text.clear();
+  message_text_.clear();
   const std::string_view wanted = MessageItemName(command);
   for (const ImapResponse& response : responses_) {
     if (!ReadFetch(response, fetch_) || !IsFetchFor(fetch_, number, by_uid)) continue;
@@ -144,7 +144,7 @@ void ImapClient::ReadMessageText(ImapCommand command, std::int32_t number, bool 
       }
     }
     if (found != nullptr) {
-      if (found->kind != ImapFetchItem::Kind::kNil) message_text = std::move(found->value);
+      if (found->kind != ImapFetchItem::Kind::kNil) message_text_ = std::move(found->value);
       fetch_found_ = found->kind != ImapFetchItem::Kind::kNil;
       return;
     }

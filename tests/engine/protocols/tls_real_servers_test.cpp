@@ -111,8 +111,8 @@ TEST_F(RealServers, LargeMessageSentOverStartTlsAndImplicitTlsComesBackByteForBy
     ASSERT_TRUE(Aim(clients, server).Connect() && imap.SelectMailbox(true)) << imap.last_error();
     for (std::int32_t n = 1; n <= 2; ++n) {
       ASSERT_TRUE(imap.Retrieve(n)) << imap.last_error();
-      ASSERT_GT(imap.message_text.size(), body.size());
-      EXPECT_TRUE(imap.message_text.ends_with("\r\n\r\n" + body)) << server.port_name << " message " << n;
+      ASSERT_GT(imap.message_text().size(), body.size());
+      EXPECT_TRUE(imap.message_text().ends_with("\r\n\r\n" + body)) << server.port_name << " message " << n;
     }
   }
   Clients clients;
