@@ -33,16 +33,15 @@ bool DotStuffingStream::Write(const char* bytes, size_t length) {
     run = stop;
     if (piece_.size() >= kPieceSize && !Flush()) return false;
   }
-  before_last_ = length > 1 ? end[-2] : last_;
+  line_ended_ = end[-1] == '\n' && (length > 1 ? end[-2] : last_) == '\r';
   last_ = end[-1];
-  written_ = true;
   return true;
 }
 
 bool DotStuffingStream::EndLastLine(bool with_end_line) {
   if (failed_) return false;
-  if (written_ && !(before_last_ == '\r' && last_ == '\n')) piece_ += "\r\n";
-  last_ = '\n', before_last_ = '\r', written_ = false;
+  if (!line_ended_) piece_ += "\r\n";
+  last_ = '\n', line_ended_ = true;
   if (with_end_line) piece_ += kEndLine;
   return Flush();
 }

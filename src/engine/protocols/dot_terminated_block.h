@@ -50,9 +50,9 @@ class DotStuffingStream final : public Stream {
 
   Sender send_;
   std::string piece_;
-  char last_ = '\n';         // the last byte written; a line begins at the start
-  char before_last_ = '\r';
-  bool written_ = false;
+  char last_ = '\n';  // the last byte written; a line begins at the start
+  // Whether what was written so far ends in CR LF (or nothing was written).
+  bool line_ended_ = true;
   bool failed_ = false;
 };
 
