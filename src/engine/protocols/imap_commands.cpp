@@ -6,6 +6,7 @@ namespace {
 // Each template starts with the blank that follows the tag and ends with the
 // line's CR LF. Every FETCH, STORE and COPY names one message, so both ends
 // of its range are the same number.
+constexpr bool kByUid = true, kOneMessage = true;
 constexpr ImapCommandEntry kCommands[] = {
     {ImapCommand::kLogin, " LOGIN %s %s\r\n", ImapReading::kCompletionOnly},
     {ImapCommand::kSelect, " SELECT %s\r\n", ImapReading::kMailboxCounters},
@@ -16,20 +17,20 @@ constexpr ImapCommandEntry kCommands[] = {
     {ImapCommand::kRename, " RENAME %s %s\r\n", ImapReading::kCompletionOnly},
     // AppendMessage's own: the literal follows only after the go-ahead.
     {ImapCommand::kAppend, " APPEND %s {%i}\r\n", ImapReading::kNotSent},
-    {ImapCommand::kStore, " STORE %i:%i %s (%s)\r\n", ImapReading::kCompletionOnly},
+    {ImapCommand::kStore, " STORE %i:%i %s (%s)\r\n", ImapReading::kCompletionOnly, kByUid},
     {ImapCommand::kExpunge, " EXPUNGE\r\n", ImapReading::kCompletionOnly},
-    {ImapCommand::kCopy, " COPY %i:%i %s\r\n", ImapReading::kCompletionOnly},
+    {ImapCommand::kCopy, " COPY %i:%i %s\r\n", ImapReading::kCompletionOnly, kByUid},
     {ImapCommand::kStatus, " STATUS %s (%s)\r\n", ImapReading::kStatus},
-    {ImapCommand::kSearch, " SEARCH %s\r\n", ImapReading::kSearch},
-    {ImapCommand::kFetchFlags, " FETCH %i:%i FLAGS\r\n", ImapReading::kFlags},
-    {ImapCommand::kFetchSize, " FETCH %i:%i RFC822.SIZE\r\n", ImapReading::kSize},
-    {ImapCommand::kFetchHeader, " FETCH %i:%i RFC822.HEADER\r\n", ImapReading::kMessageText},
-    {ImapCommand::kFetchTextPart, " FETCH %i:%i BODY[TEXT]<0.%i>\r\n", ImapReading::kMessageText},
-    {ImapCommand::kFetchMessage, " FETCH %i:%i RFC822\r\n", ImapReading::kMessageText},
+    {ImapCommand::kSearch, " SEARCH %s\r\n", ImapReading::kSearch, kByUid},
+    {ImapCommand::kFetchFlags, " FETCH %i:%i FLAGS\r\n", ImapReading::kFlags, kByUid, kOneMessage},
+    {ImapCommand::kFetchSize, " FETCH %i:%i RFC822.SIZE\r\n", ImapReading::kSize, kByUid, kOneMessage},
+    {ImapCommand::kFetchHeader, " FETCH %i:%i RFC822.HEADER\r\n", ImapReading::kMessageText, kByUid, kOneMessage},
+    {ImapCommand::kFetchTextPart, " FETCH %i:%i BODY[TEXT]<0.%i>\r\n", ImapReading::kMessageText, kByUid, kOneMessage},
+    {ImapCommand::kFetchMessage, " FETCH %i:%i RFC822\r\n", ImapReading::kMessageText, kByUid, kOneMessage},
     {ImapCommand::kLogout, " LOGOUT\r\n", ImapReading::kCompletionOnly},
     {ImapCommand::kCapability, " CAPABILITY\r\n", ImapReading::kCompletionOnly},
     {ImapCommand::kStartTls, " STARTTLS\r\n", ImapReading::kCompletionOnly},
-    {ImapCommand::kMove, " MOVE %i:%i %s\r\n", ImapReading::kCompletionOnly},
+    {ImapCommand::kMove, " MOVE %i:%i %s\r\n", ImapReading::kCompletionOnly, kByUid},
     {ImapCommand::kUidExpunge, " UID EXPUNGE %i:%i\r\n", ImapReading::kCompletionOnly},
     // The selection option asks for the mailboxes with a role only (RFC 6154
     // section 5.3); without it every mailbox is listed with its attributes.
@@ -37,9 +38,9 @@ constexpr ImapCommandEntry kCommands[] = {
     // WaitForChange's own: DONE ends it, not a tagged reply of its own.
     {ImapCommand::kIdle, " IDLE\r\n", ImapReading::kNotSent},
     {ImapCommand::kNoop, " NOOP\r\n", ImapReading::kCompletionOnly},
-    {ImapCommand::kFetchUid, " FETCH %i:%i (UID)\r\n", ImapReading::kCompletionOnly},
-    {ImapCommand::kFetchStructure, " FETCH %i:%i (UID BODYSTRUCTURE)\r\n", ImapReading::kCompletionOnly},
-    {ImapCommand::kFetchSection, " FETCH %i:%i (UID BODY.PEEK[%s])\r\n", ImapReading::kCompletionOnly},
+    {ImapCommand::kFetchUid, " FETCH %i:%i (UID)\r\n", ImapReading::kCompletionOnly, kByUid},
+    {ImapCommand::kFetchStructure, " FETCH %i:%i (UID BODYSTRUCTURE)\r\n", ImapReading::kCompletionOnly, kByUid},
+    {ImapCommand::kFetchSection, " FETCH %i:%i (UID BODY.PEEK[%s])\r\n", ImapReading::kCompletionOnly, kByUid},
     {ImapCommand::kUidExists, " UID SEARCH UID %i\r\n", ImapReading::kCompletionOnly},
     {ImapCommand::kFetchNewestUid, " FETCH %i:%i (UID)\r\n", ImapReading::kCompletionOnly},
 };
@@ -54,36 +55,13 @@ const ImapCommandEntry* FindImapCommand(ImapCommand command) {
 }
 
 bool HasUidForm(ImapCommand command) {
-  switch (command) {
-    case ImapCommand::kStore:
-    case ImapCommand::kCopy:
-    case ImapCommand::kSearch:
-    case ImapCommand::kFetchFlags:
-    case ImapCommand::kFetchSize:
-    case ImapCommand::kFetchHeader:
-    case ImapCommand::kFetchTextPart:
-    case ImapCommand::kFetchMessage:
-    case ImapCommand::kMove:
-    case ImapCommand::kFetchUid:
-    case ImapCommand::kFetchStructure:
-    case ImapCommand::kFetchSection:
-      return true;
-    default:
-      return false;
-  }
+  const ImapCommandEntry* entry = FindImapCommand(command);
+  return entry && entry->uid_form;
 }
 
 bool FetchesOneMessage(ImapCommand command) {
-  switch (command) {
-    case ImapCommand::kFetchFlags:
-    case ImapCommand::kFetchSize:
-    case ImapCommand::kFetchHeader:
-    case ImapCommand::kFetchTextPart:
-    case ImapCommand::kFetchMessage:
-      return true;
-    default:
-      return false;
-  }
+  const ImapCommandEntry* entry = FindImapCommand(command);
+  return entry && entry->one_message;
 }
 
 bool FillCommandTemplate(const char* format, std::initializer_list<ImapCommandArg> args, std::string& line,

@@ -84,6 +84,8 @@ struct ImapCommandEntry {
   ImapCommand command;
   const char* format;  // "%i" takes a number, "%s" text inserted as given
   ImapReading reading;
+  bool uid_form = false;     // see HasUidForm
+  bool one_message = false;  // see FetchesOneMessage
 };
 
 // The command's row of the table; nullptr for a number it does not hold.
