@@ -96,13 +96,39 @@ Ref<MessageEntity> ReadForeignMessage(IMIMEMessage* message) {
   return model;
 }
 
+// The model of the message that goes out, with Date and Message-ID added
+// where it has none (`domain` is asked only for a new identifier): our own
+// message's model, or another implementation's message read into one after
+// the fields were added through its members; `foreign` is then that message.
+// Null when the object is no message or cannot give its text.
+Ref<MessageEntity> OutgoingModel(IDispatch* object, const std::function<std::string()>& domain,
+                                 ComPtr<IMIMEMessage>& foreign) {
+  if (!object) return nullptr;
+  if (const Ref<MessageEntity> model = OwnMessageModel(object)) {
+    AddOriginationFields(*model, MailDateNow, domain);
+    return model;
+  }
+  if (FAILED(object->QueryInterface(IID_IMIMEMessage, foreign.put_void())) || !foreign) return nullptr;
+  if (FAILED(AddForeignOriginationFields(foreign.get(), domain))) return nullptr;
+  return ReadForeignMessage(foreign.get());
+}
+
 }  // namespace
 
 bool PrepareForSending(IDispatch* object, BSTR to, BSTR from, const std::function<std::string()>& domain,
                        bool eight_bit_text, MessageForSending& result, std::string& error) {
   error = MessageText(kMsgInvalidMessageObject);
-  if (!object) return false;
-  if (const Ref<MessageEntity> model = OwnMessageModel(object)) {
+  ComPtr<IMIMEMessage> foreign;
+  const Ref<MessageEntity> model = OutgoingModel(object, domain, foreign);
+  if (!model) return false;
+  if (foreign) {
+    // The envelope comes from the object's own collections: its RawMessage
+    // may leave the blind copies out.
+    if (!ForeignEnvelope(foreign.get(), to, from, result.envelope)) {
+      error = MessageText(kMsgRcptRejected);
+      return false;
+    }
+  } else {
     // The envelope is UTF-8 whatever the message's mode (the SMTP client
     // decides how an address outside ASCII goes): the arguments cross
     // without the ANSI code page, and the message's own addresses, kept in
@@ -115,38 +141,16 @@ bool PrepareForSending(IDispatch* object, BSTR to, BSTR from, const std::functio
         for (std::string& recipient : result.envelope.recipients) recipient = AnsiToUtf8(recipient);
       }
     }
-    AddOriginationFields(*model, MailDateNow, domain);
-    result.bytes = TransmittedBytes(*model, eight_bit_text);
-    return true;
   }
-  // The envelope comes from the object's own collections: its RawMessage
-  // may leave the blind copies out.
-  ComPtr<IMIMEMessage> message;
-  if (FAILED(object->QueryInterface(IID_IMIMEMessage, message.put_void())) || !message) return false;
-  if (!ForeignEnvelope(message.get(), to, from, result.envelope)) {
-    error = MessageText(kMsgRcptRejected);
-    return false;
-  }
-  if (FAILED(AddForeignOriginationFields(message.get(), domain))) return false;
-  const Ref<MessageEntity> read = ReadForeignMessage(message.get());
-  if (!read) return false;
-  result.bytes = TransmittedBytes(*read, eight_bit_text);
+  result.bytes = TransmittedBytes(*model, eight_bit_text);
   return true;
 }
 
 bool BytesForHandingOver(IDispatch* object, const std::function<std::string()>& domain, std::string& bytes) {
-  if (!object) return false;
-  if (const Ref<MessageEntity> model = OwnMessageModel(object)) {
-    AddOriginationFields(*model, MailDateNow, domain);
-    bytes = RenderedBytes(*model);
-    return true;
-  }
-  ComPtr<IMIMEMessage> message;
-  if (FAILED(object->QueryInterface(IID_IMIMEMessage, message.put_void())) || !message) return false;
-  if (FAILED(AddForeignOriginationFields(message.get(), domain))) return false;
-  const Ref<MessageEntity> read = ReadForeignMessage(message.get());
-  if (!read) return false;
-  bytes = RenderedBytes(*read);
+  ComPtr<IMIMEMessage> foreign;
+  const Ref<MessageEntity> model = OutgoingModel(object, domain, foreign);
+  if (!model) return false;
+  bytes = RenderedBytes(*model);
   return true;
 }
 
