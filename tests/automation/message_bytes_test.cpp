@@ -27,8 +27,10 @@
 namespace vesk::test {
 namespace {
 
-// A listening socket on loopback, and its port.
-SOCKET Listen(short& port) {
+// Listens on loopback, runs `serve` on a thread of its own for the first
+// client and `use` here with the port (the same bits, as Port takes them),
+// and returns once both are done.
+void WithServer(const std::function<void(SOCKET client)>& serve, const std::function<void(short port)>& use) {
   WSADATA data;
   WSAStartup(MAKEWORD(2, 2), &data);
   const SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
@@ -39,20 +41,24 @@ SOCKET Listen(short& port) {
   int length = sizeof address;
   getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
   listen(listener, 1);
-  port = static_cast<short>(ntohs(address.sin_port));  // the same bits, as Port takes them
-  return listener;
+  std::thread server([&] {
+    const SOCKET client = accept(listener, nullptr, nullptr);
+    if (client == INVALID_SOCKET) return;
+    serve(client);
+    closesocket(client);
+  });
+  use(static_cast<short>(ntohs(address.sin_port)));
+  closesocket(listener);
+  server.join();
+  WSACleanup();
 }
 
 // Runs `deliver` against a recording server on loopback for one client and
 // one dialogue, and returns the message of its first SMTP DATA (dot-stuffing
 // undone) or IMAP APPEND literal. The server greets and answers every command.
 std::string Recorded(bool imap, const std::function<void(short port)>& deliver) {
-  short port;
-  const SOCKET listener = Listen(port);
   std::string message;
-  std::thread server([&] {
-    const SOCKET client = accept(listener, nullptr, nullptr);
-    if (client == INVALID_SOCKET) return;
+  const auto record = [&](SOCKET client) {
     const DWORD timeout = 10000;  // nothing waits longer than the test would
     setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout);
     std::string pending;
@@ -98,12 +104,8 @@ std::string Recorded(bool imap, const std::function<void(short port)>& deliver) 
       }
       say(imap ? tag + " OK done\r\n" : "250 ok\r\n");
     }
-    closesocket(client);
-  });
-  deliver(port);
-  closesocket(listener);
-  server.join();
-  WSACleanup();
+  };
+  WithServer(record, deliver);
   return message;
 }
 
@@ -287,11 +289,8 @@ struct SlowServer {
 // Connects a POP3 object with a time-out of `timeout_ms` to such a server:
 // Connect's result, its error description and how long it took in ms.
 HRESULT ConnectTo(const SlowServer& script, LONG timeout_ms, std::wstring& error, long long& spent_ms) {
-  short port;
-  const SOCKET listener = Listen(port);
-  std::thread server([&] {
-    const SOCKET client = accept(listener, nullptr, nullptr);
-    if (client == INVALID_SOCKET) return;
+  HRESULT hr = E_UNEXPECTED;
+  const auto serve = [&](SOCKET client) {
     const auto say = [&](const char* text) {
       for (; *text; ++text) {
         if (script.byte_gap_ms > 0) Sleep(script.byte_gap_ms);
@@ -304,23 +303,21 @@ HRESULT ConnectTo(const SlowServer& script, LONG timeout_ms, std::wstring& error
     for (int commands = 0; recv(client, chunk, sizeof chunk, 0) > 0; ++commands) {
       if (commands < script.answered) say("+OK\r\n");
     }
-    closesocket(client);
-  });
-  ComPtr<IVeskPOP3> pop3;
-  EXPECT_EQ(CreateByProgId(L"VeskMail.POP3", pop3), S_OK);
-  pop3->put_Host(Bstr(L"127.0.0.1").get());
-  pop3->put_Port(port);
-  pop3->put_User(Bstr(L"u").get());
-  pop3->put_Password(Bstr(L"p").get());
-  pop3->put_TimeOut(timeout_ms);
-  const auto started = std::chrono::steady_clock::now();
-  const HRESULT hr = pop3->Connect();
-  spent_ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
-  error = TakeErrorInfo().description;
-  pop3.reset();  // ends the session: the server sees the close and stops
-  closesocket(listener);
-  server.join();
-  WSACleanup();
+  };
+  WithServer(serve, [&](short port) {
+    ComPtr<IVeskPOP3> pop3;
+    EXPECT_EQ(CreateByProgId(L"VeskMail.POP3", pop3), S_OK);
+    pop3->put_Host(Bstr(L"127.0.0.1").get());
+    pop3->put_Port(port);
+    pop3->put_User(Bstr(L"u").get());
+    pop3->put_Password(Bstr(L"p").get());
+    pop3->put_TimeOut(timeout_ms);
+    const auto started = std::chrono::steady_clock::now();
+    hr = pop3->Connect();
+    spent_ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
+    error = TakeErrorInfo().description;
+  });  // the object goes first, ending the session: the server sees the close and stops
   return hr;
 }
 

@@ -7,7 +7,8 @@
 //                             the by-reference Cancel; then raises Done(n),
 //                             n being the number of pings raised
 //   pinger.Connections        how many sinks are connected
-//   pinger.PlainClassInfo     True: the object no longer offers
+//   pinger.PlainClassInfo = True
+//                             (set only) the object no longer offers
 //                             IProvideClassInfo2, only IProvideClassInfo
 //                             (a host must then find the source interface
 //                             in the class's type information)
@@ -96,43 +97,26 @@ class Pinger final : public IDispatch,
   }
   STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO*,
                       UINT*) override {
+    if (id != kFire && id != kConnections && !(id == kPlainClassInfo && (flags & DISPATCH_PROPERTYPUT))) {
+      return DISP_E_MEMBERNOTFOUND;
+    }
+    const UINT given = params ? params->cArgs : 0;
+    if (given != (id == kConnections ? 0u : 1u)) return DISP_E_BADPARAMCOUNT;
     VARIANT argument;
     VariantInit(&argument);
-    const UINT given = params ? params->cArgs : 0;
-    if (given == 1) {
-      const HRESULT hr = VariantChangeType(&argument, &params->rgvarg[0], 0, id == kFire ? VT_I4 : VT_BOOL);
-      if (FAILED(hr)) return DISP_E_TYPEMISMATCH;
+    if (given == 1 && FAILED(VariantChangeType(&argument, &params->rgvarg[0], 0, id == kFire ? VT_I4 : VT_BOOL))) {
+      return DISP_E_TYPEMISMATCH;
     }
-    switch (id) {
-      case kFire: {
-        if (given != 1 || !(flags & DISPATCH_METHOD)) return DISP_E_BADPARAMCOUNT;
-        const LONG fired = Fire(V_I4(&argument));
-        if (result) {
-          V_VT(result) = VT_I4;
-          V_I4(result) = fired;
-        }
-        return S_OK;
-      }
-      case kConnections:
-        if (given != 0) return DISP_E_BADPARAMCOUNT;
-        if (result) {
-          V_VT(result) = VT_I4;
-          V_I4(result) = static_cast<LONG>(sinks_.size());
-        }
-        return S_OK;
-      case kPlainClassInfo:
-        if (flags & DISPATCH_PROPERTYPUT) {
-          if (given != 1) return DISP_E_BADPARAMCOUNT;
-          plain_class_info_ = V_BOOL(&argument) != VARIANT_FALSE;
-          return S_OK;
-        }
-        if (result) {
-          V_VT(result) = VT_BOOL;
-          V_BOOL(result) = plain_class_info_ ? VARIANT_TRUE : VARIANT_FALSE;
-        }
-        return S_OK;
+    if (id == kPlainClassInfo) {
+      plain_class_info_ = V_BOOL(&argument) != VARIANT_FALSE;
+      return S_OK;
     }
-    return DISP_E_MEMBERNOTFOUND;
+    const LONG answer = id == kFire ? Fire(V_I4(&argument)) : static_cast<LONG>(sinks_.size());
+    if (result) {
+      V_VT(result) = VT_I4;
+      V_I4(result) = answer;
+    }
+    return S_OK;
   }
 
   // IProvideClassInfo2

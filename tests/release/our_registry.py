@@ -21,26 +21,14 @@ name none of them.
 import re
 import sys
 
-ESCAPES = {"\\": "\\", '"': '"', "n": "\n", "r": "\r", "t": "\t", "0": "\0"}
+ESCAPES = {"n": "\n", "r": "\r", "t": "\t", "0": "\0"}
 
 
 def unescape(text):
-    out, i = [], 0
-    while i < len(text):
-        c = text[i]
-        if c == "\\" and i + 1 < len(text):
-            nxt = text[i + 1]
-            if nxt == "x":
-                m = re.match(r"\{?([0-9a-fA-F]{1,4})\}?", text[i + 2:])
-                out.append(chr(int(m.group(1), 16)))
-                i += 2 + len(m.group(0))
-                continue
-            out.append(ESCAPES.get(nxt, nxt))
-            i += 2
-            continue
-        out.append(c)
-        i += 1
-    return "".join(out)
+    """A Wine registry string as written: \\x{hex} (braces optional) and the
+    single-letter escapes; any other escaped character stands for itself."""
+    return re.sub(r"\\(?:x\{?([0-9a-fA-F]{1,4})\}?|(.))",
+                  lambda m: chr(int(m.group(1), 16)) if m.group(1) else ESCAPES.get(m.group(2), m.group(2)), text)
 
 
 def read_reg(path):

@@ -1,13 +1,8 @@
 ' Runs after tests/scripts/prelude.vbs, which tools/run_scripts.sh puts in front.
-' The four classes from VBScript: creation by both ProgIDs, the properties
-' with values of their own, and what a script sees when an operation fails;
-' virtual paths inside a page (through the test page context).
-Dim progId, a, b
-For Each progId In Array("VeskMail.POP3", "VeskMail.SMTP", "VeskMail.IMAP4", "VeskMail.MIMEMessage")
-  Set a = CreateObject(progId) : Set b = CreateObject(progId & ".1")
-  Check Not a Is Nothing And Not b Is Nothing, "create " & progId
-Next
-
+' The four classes from VBScript: the properties with values of their own,
+' and what a script sees when an operation fails; virtual paths inside a page
+' (through the test page context). (The ProgIDs, versioned or not, are the
+' automation suite's registration test.)
 Dim pop3, smtp, imap
 Set pop3 = CreateObject("VeskMail.POP3") : Set smtp = CreateObject("VeskMail.SMTP") : Set imap = CreateObject("VeskMail.IMAP4")
 Check pop3.Port = 110 And pop3.MessageCount = 0 And pop3.User = "" And pop3.Password = "", "POP3 defaults"

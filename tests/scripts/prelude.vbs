@@ -29,6 +29,11 @@ Function ScratchFolder(name)
   ScratchFolder = path
 End Function
 
+' The 256 byte values in order, one character each.
+Function AllBytes()
+  Dim i : For i = 0 To 255 : AllBytes = AllBytes & Chr(i) : Next
+End Function
+
 Sub WriteFile(path, text)
   Dim stream : Set stream = fso.CreateTextFile(path, True)
   stream.Write text

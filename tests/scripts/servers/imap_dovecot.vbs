@@ -22,9 +22,7 @@ Set plain = NewMessage("vesk@localhost", "plain one", "")
 plain.Date = "Fri, 07 Mar 2003 10:00:00 +0000"
 plain.Text = "first line" & vbCrLf & ")" & vbCrLf & "* 1 FETCH (RFC822 {12}" & vbCrLf & "A1 OK Fetch completed." & _
              vbCrLf & "+ go ahead" & vbCrLf & String(3000, "L") & vbCrLf & "Gr" & Chr(252) & Chr(223) & "e" & vbCrLf
-For i = 0 To 255
-  binary = binary & Chr(i)
-Next
+binary = AllBytes()
 For i = 1 To 8
   binary = binary & StrReverse(binary)
 Next

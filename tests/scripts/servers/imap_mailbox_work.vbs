@@ -8,7 +8,7 @@
 ' unique identifiers. (The UIDPLUS road without MOVE, and the identifiers'
 ' bookkeeping after a deletion, are the engine suite's dialogues; waiting for
 ' mail that Postfix delivers is events.vbs's.)
-Dim pdf, pdfName, i
+Dim pdf, pdfName
 ' A file name outside ASCII travels in the RFC 2231 form and comes back decoded.
 pdfName = "Gro" & Chr(223) & "er Bericht " & Chr(252) & "ber 5 MB.pdf"
 
@@ -170,11 +170,7 @@ Sub RunAgainst(label, port, pop3Port)
   pop3.Disconnect
 End Sub
 
-pdf = "%PDF-1.4" & vbLf
-For i = 0 To 255
-  pdf = pdf & Chr(i)
-Next
-pdf = pdf & String(5 * 1024 * 1024, "Q")
+pdf = "%PDF-1.4" & vbLf & AllBytes() & String(5 * 1024 * 1024, "Q")
 
 RunAgainst "Dovecot", "VESK_IMAP_PORT", "VESK_POP3_PORT"
 RunAgainst "Cyrus", "VESK_CYRUS_IMAP_PORT", "VESK_CYRUS_POP3_PORT"

@@ -6,17 +6,14 @@
 '   recipient or sender holding a line break is refused before anything is
 '   sent, the session stays usable, and a hostile display name stays one
 '   recipient.
-Dim folder, binary, i, source, message, extra, form, smtp, pop3, fetched, top
+Dim folder, i, source, message, extra, form, smtp, pop3, fetched, top
 Const kHostileName = "a"", <x@evil.example>, ""b"
 folder = ScratchFolder("vesk-pop3-roundtrip")
 EmptyMailbox
 WriteFile fso.BuildPath(folder, "lines.txt"), _
   "one" & vbCrLf & ".two starts with a period" & vbCrLf & "." & vbCrLf & "end" & vbCrLf
-For i = 0 To 255
-  binary = binary & Chr(i)
-Next
 Set source = CreateObject("VeskTest.ByteSource")
-source.Text = binary
+source.Text = AllBytes()
 
 Set message = NewMessage("", "Round trip " & Chr(252) & "ber K" & Chr(246) & "ln", _
   "Hello." & vbCrLf & "." & vbCrLf & "..two periods" & vbCrLf & "A lone period above." & vbCrLf)
