@@ -13,17 +13,13 @@
 #include "engine/mime/field_list.h"
 #include "engine/mime/mail_dates.h"
 #include "engine/streams/string_stream.h"
+#include "support/mime_tree.h"
 
 namespace vesk {
 namespace {
 
-using Fields = std::vector<std::pair<std::string, std::string>>;
-
-Fields AllFields(FieldList& list) {
-  Fields fields;
-  for (size_t i = 0; i < list.Count(); ++i) fields.emplace_back(list.At(i)->name(), list.At(i)->ReadValue());
-  return fields;
-}
+using testing::AllFields;
+using testing::Fields;
 
 std::string Written(FieldList& list) {
   StringStream stream;
