@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
 #include <string>
-#include <vector>
 
 #include "engine/mime/message_entity.h"
 #include "support/mime_tree.h"
@@ -15,16 +15,6 @@ namespace {
 using testing::Dump;
 using testing::ParseMessage;
 using testing::Render;
-
-// Replaces every LF that does not follow a CR with CR LF.
-std::string WithCrLf(std::string_view text) {
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) out += '\r';
-    out += text[i];
-  }
-  return out;
-}
 
 // A compact description of a tree: type/subtype, then children in brackets,
 // an embedded message in braces, or the content in quotes.
@@ -119,7 +109,7 @@ TEST_P(ParseTest, GivesTheTreeWhateverTheLineEnds) {
   const ParseCase& c = GetParam();
   const Ref<MessageEntity> lf = ParseMessage(c.text);
   EXPECT_EQ(Shape(*lf->root()), c.shape);
-  EXPECT_EQ(Dump(*ParseMessage(WithCrLf(c.text))), Dump(*lf));
+  EXPECT_EQ(Dump(*ParseMessage(std::regex_replace(c.text, std::regex("\r?\n"), "\r\n"))), Dump(*lf));
   const Ref<MessageEntity> from_bytes = MakeRef<MessageEntity>();
   testing::ChunkedStream bytes(c.text, 1, false);
   ReadMessage(bytes, *from_bytes);
@@ -144,7 +134,7 @@ TEST(MimeReader, EpiloguesAreWrittenBackAsRead) {
       "inner epilogue\r\n\r\n--out--\r\nThat was a multi-part message.\r\n\r\n";
   EXPECT_EQ(Render(*ParseMessage(text)), text);
   std::string lf_only = text;
-  for (size_t at; (at = lf_only.find('\r')) != std::string::npos;) lf_only.erase(at, 1);
+  std::erase(lf_only, '\r');
   EXPECT_EQ(Render(*ParseMessage(lf_only)), text);
   const Ref<MessageEntity> message = ParseMessage(text);
   EXPECT_EQ(message->root()->parts()->epilogue(), "That was a multi-part message.\r\n\r\n");
