@@ -43,13 +43,6 @@ struct ParseCase {
 
 #define MIXED "Content-Type: multipart/mixed; boundary=B\n\n"
 const ParseCase kParseCases[] = {
-    {"NoContentType", "Subject: x\n\nline 1\nline 2\n", "/ \"line 1\nline 2\n\"", ""},
-    {"PreambleOneChildEpilogue", MIXED "pre\n\n--B\nContent-Type: text/plain\n\nbody\n\n--B--\nepilogue\n",
-     "multipart/mixed [text/plain \"body\n\"]", "pre\r\n"},
-    {"ChildStartingWithEmptyLineHasNoHeader", MIXED "--B\n\nX: not a header\n--B--\n",
-     "multipart/mixed [/ \"X: not a header\n\"]", ""},
-    {"MissingClosingDelimiterKeepsEveryPart", MIXED "--B\n\na\n--B\n\nb\n--B\n\nc\n",
-     "multipart/mixed [/ \"a\n\", / \"b\n\", / \"c\n\"]", ""},
     {"LastLineWithoutLineEndIsKept", "Subject: x\n\nkept\nlast", "/ \"kept\nlast\"", "", false},
     {"HeaderOnlyWithoutLineEnd", "Subject: x", "/ \"\"", ""},
     {"ClosingDelimiterWithoutLineEnd",
@@ -62,12 +55,7 @@ const ParseCase kParseCases[] = {
      "multipart/mixed [/ \"a\n\", / \"b\n\"]", ""},
     {"CarriageReturnsInsideTheDelimiterAreDropped", MIXED "-\r-B\n\na\n--B-\r-\n", "multipart/mixed [/ \"a\n\"]", ""},
     {"BoundariesAreCaseSensitive", MIXED "--B\n\nx\n--b\n\ny\n--B--\n", "multipart/mixed [/ \"x\n--b\n\ny\n\"]", ""},
-    {"OnlyOneEmptyLineBeforeTheDelimiterIsSwallowed", MIXED "--B\n\na\n\n\n--B--\n", "multipart/mixed [/ \"a\n\n\"]", ""},
     {"NoBoundaryLineAtAll", MIXED "first\n\nsecond\n", "multipart/mixed []", "first\r\n\r\nsecond\r\n"},
-    {"OuterDelimiterEndsTheInnerPartToo",
-     "Content-Type: multipart/mixed; boundary=out\n\n--out\nContent-Type: multipart/alternative; boundary=in\n\n"
-     "--in\n\ninner\n\n--out\n\nnext\n--out--\n",
-     "multipart/mixed [multipart/alternative [/ \"inner\n\"], / \"next\n\"]", ""},
     // The closing delimiter written for the longer boundary begins with the
     // shorter one.
     {"ShorterBoundaryIsAPrefixOfTheLonger",
@@ -88,8 +76,6 @@ const ParseCase kParseCases[] = {
      "multipart/mixed [multipart/mixed []]", ""},
     // A sender that left out the empty line after a header block: the line
     // without a colon is the first line of the content.
-    {"LineWithoutColonBeginsTheContent", "Content-Type: text/plain\nno colon\nbody\n", "text/plain \"no colon\nbody\n\"",
-     ""},
     {"ChildContentRightUnderItsHeader",
      MIXED "--B\nContent-Transfer-Encoding: base64\nQUJD\n--B\nContent-Transfer-Encoding: quoted-printable\nx=20\n--B--\n",
      "multipart/mixed [/ \"ABC\", / \"x \n\"]", ""},
