@@ -179,7 +179,6 @@ TEST(EncodedSourceTest, WhatKeepsOrDropsTheReadText) {
   WriteOptions options;
   options.line_break = "\n";
   const std::string lf_text = Render(*ParseMessage(odd), options);
-  EXPECT_EQ(BodyOf(Render(*ParseMessage(odd))), "caf=e9\r\n");
   EXPECT_NE(lf_text.find("\n\ncaf=e9\n"), std::string::npos) << lf_text;
 }
 
