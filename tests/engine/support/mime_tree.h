@@ -43,14 +43,6 @@ std::string Render(Entity& entity, const WriteOptions& options = {}) {
 inline std::string HeaderOf(std::string_view text) { return std::string(text.substr(0, text.find("\r\n\r\n"))); }
 inline std::string BodyOf(std::string_view text) { return std::string(text.substr(text.find("\r\n\r\n") + 4)); }
 
-using Fields = std::vector<std::pair<std::string, std::string>>;  // name, value
-
-inline Fields AllFields(FieldList& list) {
-  Fields fields;
-  for (size_t i = 0; i < list.Count(); ++i) fields.emplace_back(list.At(i)->name(), list.At(i)->ReadValue());
-  return fields;
-}
-
 // The value of a field that must be there.
 inline std::string FieldValue(FieldList& list, std::string_view name) {
   std::string value;
@@ -82,10 +74,16 @@ inline std::string EncodedAs(TransferEncoding encoding, std::string_view content
   return out;
 }
 
+using Fields = std::vector<std::pair<std::string, std::string>>;  // name, value
+
+inline Fields AllFields(FieldList& list) {
+  Fields fields;
+  for (size_t i = 0; i < list.Count(); ++i) fields.emplace_back(list.At(i)->name(), list.At(i)->ReadValue());
+  return fields;
+}
+
 inline void DumpFields(FieldList& list, const std::string& indent, std::string& out) {
-  for (size_t i = 0; i < list.Count(); ++i) {
-    out += indent + "[" + list.At(i)->name() + "] = [" + list.At(i)->ReadValue() + "]\n";
-  }
+  for (const auto& [name, value] : AllFields(list)) out += indent + "[" + name + "] = [" + value + "]\n";
 }
 
 // Everything the model holds about a part and its descendants, one item a line.
