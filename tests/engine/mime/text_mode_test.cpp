@@ -94,10 +94,8 @@ TEST(TextMode, EachModeTakesTheCallersTextInItsCharset) {
 }
 
 TEST(TextMode, EncodedWordsCarryTheCallersTextAsUtf8) {
-  // Narrow text is converted; in a Unicode mode bytes that are no UTF-8 are
-  // raw bytes of a sender and stay as they stand.
-  EXPECT_EQ(WireHeaderValue("Subject", "caf\xE9", Western()), "=?utf-8?B?Y2Fmw6k=?=");
-  EXPECT_EQ(WireHeaderValue("Subject", "caf\xE9", WesternUnicode()), "caf\xE9");
+  // Narrow text is converted, UTF-8 in a Unicode mode is not (raw bytes there
+  // stay as they stand: the writer's test below).
   EXPECT_EQ(WireHeaderValue("Subject", "caf\xC3\xA9", WesternUnicode()), "=?utf-8?B?Y2Fmw6k=?=");
   EXPECT_EQ(WireHeaderValue("To", "Ren\xE9 <rene@example.com>", Western()),
             "=?utf-8?B?UmVuw6k=?= <rene@example.com>");
