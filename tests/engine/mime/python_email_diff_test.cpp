@@ -60,9 +60,7 @@ void Walk(MimePart& part, std::vector<PartView>& out) {
     std::string encoding;
     part.GetTransferEncoding(encoding);
     view.content = std::string(body.leaf->view());
-    if (TransferEncodingFromValue(encoding) != TransferEncoding::kBase64) {
-      std::erase(view.content, '\r');
-    }
+    if (TransferEncodingFromValue(encoding) != TransferEncoding::kBase64) std::erase(view.content, '\r');
   }
   // A multipart's preamble holds the lines nothing split; they count as
   // content for the checks that nothing is lost.
@@ -226,9 +224,7 @@ TEST(PythonEmailDifferential, AgreesPerPartOnTypeDispositionNameAndContent) {
     std::ofstream(path, std::ios::binary) << generator.Message();
     files.push_back(path);
   }
-  for (const auto& entry : fs::directory_iterator(fs::path(VESK_TEST_DATA_DIR) / "messages")) {
-    files.push_back(entry.path());
-  }
+  for (const auto& entry : fs::directory_iterator(fs::path(VESK_TEST_DATA_DIR) / "messages")) files.push_back(entry.path());
   size_t corpus_files = 0;
   if (fs::is_directory(kPythonCorpus)) {
     for (const auto& entry : fs::directory_iterator(kPythonCorpus)) {
@@ -242,11 +238,7 @@ TEST(PythonEmailDifferential, AgreesPerPartOnTypeDispositionNameAndContent) {
   const auto python = RunPython(files);
   ASSERT_EQ(python.size(), files.size()) << "python3 gave no tree for some files";
 
-  size_t parts_compared = 0;
-  size_t line_end_rule = 0;
-  size_t known = 0;
-  size_t unsplit_rule = 0;
-  size_t shrunk = 0;
+  size_t parts_compared = 0, line_end_rule = 0, known = 0, unsplit_rule = 0, shrunk = 0;
   for (const fs::path& file : files) {
     SCOPED_TRACE(file.string());
     const std::string name = file.filename().string();
