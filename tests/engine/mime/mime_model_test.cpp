@@ -35,11 +35,9 @@ TEST(MimePart, NewMessageWithTextAndOneAttachment) {
   message->headers()->Add("Subject", "report");
   message->GetOrCreateMainText()->Append("Hello\nWorld\n");
   const Ref<MimePart> root = message->EnsureMultipartMixedRoot();
-  const Ref<MimePart> file = MakeRef<MimePart>();
+  const Ref<MimePart> file = MakePart("application", "octet-stream");
   file->SetDisposition("attachment");
   file->disposition_parameters()->Add("filename", "a.bin");
-  file->SetType("application");
-  file->SetSubtype("octet-stream");
   file->content_type_parameters()->Add("name", "x\r\nBcc: victim");
   file->SetTransferEncoding("base64");
   file->content()->Assign("\x00\x01\x02", 3);
@@ -50,8 +48,8 @@ TEST(MimePart, NewMessageWithTextAndOneAttachment) {
   EXPECT_EQ(Render(*message), "Subject: report\r\nContent-Type: multipart/mixed;\r\n\tboundary=\"" + boundary +
                                   "\"\r\nMime-Version: 1.0\r\n\r\n" + kPreamble + "\r\n--" + boundary +
                                   "\r\n\r\nHello\r\nWorld\r\n\r\n--" + boundary +
-                                  "\r\nContent-Disposition: attachment;\r\n\tfilename=\"a.bin\"\r\n"
-                                  "Content-Type: application/octet-stream;\r\n\tname=\"x\r\n Bcc: victim\"\r\n"
+                                  "\r\nContent-Type: application/octet-stream;\r\n\tname=\"x\r\n Bcc: victim\"\r\n"
+                                  "Content-Disposition: attachment;\r\n\tfilename=\"a.bin\"\r\n"
                                   "Content-Transfer-Encoding: base64\r\n\r\nAAEC\r\n\r\n--" + boundary + "--\r\n");
 }
 
@@ -313,9 +311,7 @@ TEST(MimePart, FileNamesOutsideAsciiAreWrittenInTheExtendedForm) {
       {long_name, ""},
   };
   for (const auto& [name, composed] : cases) {
-    const Ref<MimePart> part = MakePart("application", "pdf");
-    part->SetDisposition("attachment");
-    part->disposition_parameters()->Set("filename", name);
+    const Ref<MimePart> part = testing::AttachmentNamed(name);
     const std::string text = part->ComposedContentDisposition(DefaultTextMode());
     if (!composed.empty()) EXPECT_EQ(text, composed);
     std::istringstream lines(text);
