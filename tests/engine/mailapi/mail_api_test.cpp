@@ -10,13 +10,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
-#include <fstream>
 
 #include "engine/common/error_texts.h"
 #include "engine/mailapi/mail_api.h"
 #include "engine/mailapi/oauth2_tokens.h"
 #include "engine/mailapi/set_apart.h"
-#include "engine/mime/transfer_codec.h"
+#include "support/mime_tree.h"
+#include "support/test_streams.h"
 
 namespace vesk::mailapi {
 namespace {
@@ -47,10 +47,7 @@ struct ScriptedServer {
         error = "the connection was reset";
         return false;
       }
-      response.status = reply.status;
-      response.status_line = reply.status_line;
-      response.body = reply.body;
-      response.headers = reply.headers;
+      response = http::Response{reply.status, reply.status_line, reply.headers, reply.body};
       return true;
     };
     session.sleep = [this](int ms) { sleeps.push_back(ms); };
@@ -96,8 +93,8 @@ class RequestRules : public ::testing::Test {
 // back off when the provider gave none; a wait beyond the time-out fails at
 // once with the provider's words, and the waits of one call share one budget.
 TEST_F(RequestRules, ThrottledRequestsWaitWithinTheTimeOut) {
-  server.replies = {{429, "HTTP/1.1 429 Too Many Requests", R"({"error":{"code":"TooManyRequests","message":"Slow down"}})",
-                     {{"retry-after", "2"}}},
+  const std::string slow_down = R"({"error":{"code":"TooManyRequests","message":"Slow down"}})";
+  server.replies = {{429, "HTTP/1.1 429 Too Many Requests", slow_down, {{"retry-after", "2"}}},
                     {503, "HTTP/1.1 503 Service Unavailable", "", {{"retry-after", "Fri, 15 Jan 2027 08:00:03 GMT"}}},
                     {503, "HTTP/1.1 503 Service Unavailable", "", {}},
                     {202, "HTTP/1.1 202 Accepted", "", {}}};
@@ -109,8 +106,7 @@ TEST_F(RequestRules, ThrottledRequestsWaitWithinTheTimeOut) {
 
   server.requests.clear();
   server.sleeps.clear();
-  server.replies = {{429, "HTTP/1.1 429 Too Many Requests", R"({"error":{"code":"TooManyRequests","message":"Slow down"}})",
-                     {{"retry-after", "120"}}}};
+  server.replies = {{429, "HTTP/1.1 429 Too Many Requests", slow_down, {{"retry-after", "120"}}}};
   EXPECT_FALSE(client.Send(mime));
   EXPECT_TRUE(server.sleeps.empty());
   EXPECT_EQ(MessageIdOfText(client.last_error()), kMsgApiThrottledTooLong);
@@ -232,8 +228,7 @@ TEST_F(RequestRules, TraceShowsRequestsOnlyAndLimitsComeFirst) {
   client.session().trace.set_path(path);
   server.replies = {{202, "HTTP/1.1 202 Accepted", ""}};
   ASSERT_TRUE(client.Send(mime));
-  std::ifstream in(path, std::ios::binary);
-  const std::string trace((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string trace = testing::ReadWholeFile(path);
   EXPECT_NE(trace.find("C: POST https://graph.microsoft.com/v1.0/me/sendMail"), std::string::npos) << trace;
   EXPECT_NE(trace.find("S: HTTP/1.1 202 Accepted"), std::string::npos) << trace;
   for (const std::string secret : {std::string("token-0"), Base64Run(mime).substr(0, 12), std::string("Hello")}) {
@@ -260,12 +255,8 @@ TEST(ApiAddresses, TokensInQueriesAreNotShown) {
 
 std::string Attachment(const std::string& name, size_t size, char fill) {
   return "--b\r\nContent-Type: application/octet-stream\r\nContent-Disposition: attachment; filename=\"" + name +
-         "\"\r\nContent-Transfer-Encoding: base64\r\n\r\n" + [&] {
-           std::string encoded;
-           const std::string content(size, fill);
-           EncodeBase64(reinterpret_cast<const uint8_t*>(content.data()), content.size(), encoded);
-           return encoded;
-         }() + "\r\n";
+         "\"\r\nContent-Transfer-Encoding: base64\r\n\r\n" +
+         testing::EncodedAs(TransferEncoding::kBase64, std::string(size, fill)) + "\r\n";
 }
 
 // Attachments over the single-upload size always go apart, then the

@@ -210,20 +210,18 @@ TEST(Codecs, QuotedPrintableEncodingFollowsTheRulesAtEveryLineLength) {
   });
 }
 
-// Quoted-printable text dense with every kind of special, in long lines so
-// that the wide scans meet them at every offset of a block.
-TEST(Codecs, QuotedPrintableVectorAndPortablePathsAgreeOnDenseSpecials) {
+// Quoted-printable text dense with every kind of special (escapes cut
+// short, soft breaks, lone CRs), in long lines: the stream form, which reads
+// line by line, decodes it as the run form does (Decoded checks the two
+// against each other).
+TEST(Codecs, QuotedPrintableStreamAndRunFormsAgreeOnDenseSpecials) {
   std::mt19937 generator(99);
   const char* pieces[] = {"=", "=4", "=41", "=4g", "=\r", "\r", "\n", "\r\n", "=\r\n", "=\n", "abc", "x",
                           "0123456789abcdef", " ", "\t", "=3D", "=e9", "\xE9"};
   for (int round = 0; round < 200; ++round) {
     std::string text;
     for (int i = 1 + static_cast<int>(generator() % 120); i > 0; --i) text += pieces[generator() % std::size(pieces)];
-    text += '\n';
-    SetVectorCodecsEnabled(false);
-    const std::string portable = Decoded(kQp, text);
-    SetVectorCodecsEnabled(true);
-    ASSERT_EQ(Decoded(kQp, text), portable) << text;
+    Decoded(kQp, text + '\n');
   }
 }
 

@@ -16,6 +16,8 @@
 namespace vesk {
 namespace {
 
+using testing::BodyOf;
+using testing::EncodedAs;
 using testing::ParseMessage;
 using testing::Render;
 
@@ -24,35 +26,19 @@ std::string Message(std::string_view encoding, std::string_view body) {
          std::string(encoding) + "\r\n\r\n" + std::string(body);
 }
 
-std::string Body(const std::string& rendering) { return rendering.substr(rendering.find("\r\n\r\n") + 4); }
-
 std::string Content(MessageEntity& message) { return std::string(message.root()->content()->view()); }
 
-std::string Encoded(TransferEncoding encoding, std::string_view content) {
-  std::string out;
-  const auto* data = reinterpret_cast<const uint8_t*>(content.data());
-  if (encoding == TransferEncoding::kBase64) {
-    EncodeBase64(data, content.size(), out);
-  } else {
-    EncodeQuotedPrintable(data, content.size(), out);
-  }
-  return out;
-}
-
 TEST(EncodedSourceTest, UnchangedLeafIsWrittenAsRead) {
-  struct Row {
-    const char* name;
-    const char* encoding;
-    const char* body;
-  };
-  const Row rows[] = {
+  const struct {
+    const char *name, *encoding, *body;
+  } rows[] = {
       {"soft breaks where the encoder puts none", "quoted-printable", "short=\r\nlines=\r\n here\r\n"},
       {"lower-case hex and needless escapes", "quoted-printable", "caf=e9 =41=42C\r\n"},
       {"an unescaped blank at a line end", "Quoted-Printable", "trailing \r\nend\r\n"},
       {"base64 in lines of 16", "base64", "aGVsbG8sIHdvcmxk\r\nIQ==\r\n"},
       {"base64 without padding", "base64", "aGk\r\n"},
   };
-  for (const Row& row : rows) {
+  for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     const std::string input = Message(row.encoding, row.body);
     const Ref<MessageEntity> message = ParseMessage(input);
@@ -65,8 +51,7 @@ TEST(EncodedSourceTest, UnchangedLeafIsWrittenAsRead) {
   const std::string mixed =
       "Content-Type: multipart/mixed; boundary=\"b\"\r\n\r\n--b\r\nContent-Transfer-Encoding: quoted-printable\r\n"
       "\r\nab=\r\ncd=3d\r\n\r\n--b--\r\n";
-  const std::string written = Render(*ParseMessage(mixed));
-  EXPECT_NE(written.find("\r\n\r\nab=\r\ncd=3d\r\n\r\n--b--\r\n"), std::string::npos) << written;
+  EXPECT_EQ(Render(*ParseMessage(mixed)), mixed);
 }
 
 // A base64 leaf whose last line lacks its padding and carries a character
@@ -74,9 +59,7 @@ TEST(EncodedSourceTest, UnchangedLeafIsWrittenAsRead) {
 // encoder's would in the LF form only. Read in place or line by line, it is
 // kept alike.
 TEST(EncodedSourceTest, ASkippedCharacterBeforeAnEmptyLineIsKeptInBothForms) {
-  std::string encoded;
-  const std::string content(169, 'x');
-  EncodeBase64(reinterpret_cast<const uint8_t*>(content.data()), content.size(), encoded);
+  std::string encoded = EncodedAs(TransferEncoding::kBase64, std::string(169, 'x'));
   // Without its padding and with a byte the decoder skips, the last line is
   // one character short of the encoder's, and the empty line makes it up.
   ASSERT_EQ(encoded.substr(encoded.size() - 4), "==\r\n");
@@ -133,6 +116,9 @@ TEST(EncodedSourceTest, EveryChangeEncodesAgain) {
        [](MimePart& part) { part.SetTransferEncoding("base64"); }, TransferEncoding::kBase64},
       {"base64 turned quoted-printable", base64_body, "base64",
        [](MimePart& part) { part.SetTransferEncoding("quoted-printable"); }, TransferEncoding::kQuotedPrintable},
+      // Without a transfer encoding field, the part goes as the writer decides.
+      {"transfer encoding field removed", qp_body, "quoted-printable",
+       [](MimePart& part) { part.headers()->Remove("Content-Transfer-Encoding"); }, TransferEncoding::kQuotedPrintable},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -141,16 +127,9 @@ TEST(EncodedSourceTest, EveryChangeEncodesAgain) {
     row.change(*message->root());
     const std::string now = Content(*message);
     const std::string written = Render(*message);
-    EXPECT_EQ(Body(written), Encoded(row.written_as, now));
+    EXPECT_EQ(BodyOf(written), EncodedAs(row.written_as, now));
     EXPECT_EQ(Content(*ParseMessage(written)), now);
   }
-
-  // Without a transfer encoding field, the part goes as the writer decides.
-  const Ref<MessageEntity> message = ParseMessage(Message("quoted-printable", qp_body));
-  message->root()->headers()->Remove("Content-Transfer-Encoding");
-  const std::string written = Render(*message);
-  EXPECT_EQ(Body(written), Encoded(TransferEncoding::kQuotedPrintable, Content(*message)));
-  EXPECT_EQ(Content(*ParseMessage(written)), Content(*message));
 }
 
 TEST(EncodedSourceTest, WhatKeepsOrDropsTheReadText) {
@@ -169,40 +148,38 @@ TEST(EncodedSourceTest, WhatKeepsOrDropsTheReadText) {
   // Lines are kept as a line-by-line reading sees them, CRs dropped, and go
   // out ended by CR LF; a last line without a line end is encoded again.
   const Ref<MessageEntity> bare = ParseMessage("Content-Transfer-Encoding: quoted-printable\n\nab=\ncd\n");
-  EXPECT_EQ(Body(Render(*bare)), "ab=\r\ncd\r\n");
+  EXPECT_EQ(BodyOf(Render(*bare)), "ab=\r\ncd\r\n");
   const Ref<MessageEntity> lone_cr = ParseMessage(Message("quoted-printable", "a\rb=\r\nc\r\n\r"));
-  EXPECT_EQ(Body(Render(*lone_cr)), "ab=\r\nc\r\n");
+  EXPECT_EQ(BodyOf(Render(*lone_cr)), "ab=\r\nc\r\n");
   const Ref<MessageEntity> unended = ParseMessage(Message("quoted-printable", "a=\r\nb=41"));
-  EXPECT_EQ(Body(Render(*unended)), Encoded(TransferEncoding::kQuotedPrintable, Content(*unended)));
+  EXPECT_EQ(BodyOf(Render(*unended)), EncodedAs(TransferEncoding::kQuotedPrintable, Content(*unended)));
   EXPECT_EQ(Content(*unended), "abA");
   // Nor is text longer than the limit, its CRs not counted (15 of each 18).
   std::string long_text;
   while (long_text.size() / 18 * 15 <= kMaxKeptEncodedText) long_text += "soft=\r\nbreaks=\r\n\r\n";
   const Ref<MessageEntity> large = ParseMessage(Message("quoted-printable", long_text));
-  EXPECT_EQ(Body(Render(*large)), Encoded(TransferEncoding::kQuotedPrintable, Content(*large)));
+  EXPECT_EQ(BodyOf(Render(*large)), EncodedAs(TransferEncoding::kQuotedPrintable, Content(*large)));
   const std::string short_text = long_text.substr(0, kMaxKeptEncodedText / 18 * 18);  // whole pieces
   const Ref<MessageEntity> within = ParseMessage(Message("quoted-printable", short_text));
-  EXPECT_EQ(Body(Render(*within)), short_text);
+  EXPECT_EQ(BodyOf(Render(*within)), short_text);
   // Base64 laid out as the encoder writes it is not kept, with either line end.
   for (const char* layout : {"aGk=\r\n", "aGk=\n"}) {
     const Ref<MessageEntity> canonical = ParseMessage(Message("base64", layout));
     EXPECT_FALSE(canonical->root()->content()->EncodedForm(static_cast<int>(TransferEncoding::kBase64))) << layout;
-    EXPECT_EQ(Body(Render(*canonical)), "aGk=\r\n");
+    EXPECT_EQ(BodyOf(Render(*canonical)), "aGk=\r\n");
   }
 
   // A changed charset does not touch the encoded form.
   const std::string odd = Message("quoted-printable", "caf=e9\r\n");
   const Ref<MessageEntity> recharset = ParseMessage(odd);
   recharset->root()->content_type_parameters()->Set("charset", "windows-1252");
-  EXPECT_EQ(Body(Render(*recharset)), "caf=e9\r\n");
+  EXPECT_EQ(BodyOf(Render(*recharset)), "caf=e9\r\n");
 
   // With LF line breaks, the text read goes out with LF line breaks.
-  StringStream out;
   WriteOptions options;
   options.line_break = "\n";
-  WriteMessage(out, *ParseMessage(odd), options);
-  EXPECT_EQ(Body(Render(*ParseMessage(odd))), "caf=e9\r\n");
-  EXPECT_NE(out.text().find("\n\ncaf=e9\n"), std::string::npos) << out.text();
+  const std::string lf_text = Render(*ParseMessage(odd), options);
+  EXPECT_NE(lf_text.find("\n\ncaf=e9\n"), std::string::npos) << lf_text;
 }
 
 }  // namespace

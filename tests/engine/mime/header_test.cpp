@@ -13,17 +13,13 @@
 #include "engine/mime/field_list.h"
 #include "engine/mime/mail_dates.h"
 #include "engine/streams/string_stream.h"
+#include "support/mime_tree.h"
 
 namespace vesk {
 namespace {
 
-using Fields = std::vector<std::pair<std::string, std::string>>;
-
-Fields AllFields(FieldList& list) {
-  Fields fields;
-  for (size_t i = 0; i < list.Count(); ++i) fields.emplace_back(list.At(i)->name(), list.At(i)->ReadValue());
-  return fields;
-}
+using testing::AllFields;
+using testing::Fields;
 
 std::string Written(FieldList& list) {
   StringStream stream;
@@ -90,7 +86,10 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"NameKeptAsItStands", "X-Name : v:w\r\n\r\n", {{"X-Name ", "v:w"}}, ""},
         ReadCase{"LineWithoutColonEndsTheBlock", "A: 1\r\nno colon here\r\nbody\r\n", {{"A", "1"}}, "body\r\n"},
         ReadCase{"ContinuationWithoutFieldEndsTheBlock", " folded: x\r\n\r\n", {{" folded", "x"}}, ""},
-        ReadCase{"EmptyLineFirst", "\r\nA: 1\r\n", {}, "A: 1\r\n"}),
+        ReadCase{"EmptyLineFirst", "\r\nA: 1\r\n", {}, "A: 1\r\n"},
+        // As the writer continues values that hold line breaks.
+        ReadCase{"ContinuationsBlankOrHoldingAColon", "X: x\r\n \r\n body\r\nY: \r\n \r\n To: v\r\n\r\n",
+                 {{"X", "x\n \n body"}, {"Y", "\n \n To: v"}}, ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Line breaks inside a value never end the field: every one is written as
@@ -105,14 +104,6 @@ TEST(HeaderBlock, LineBreaksInValuesBecomeContinuationLines) {
     list->Add("X", value);
     EXPECT_EQ(Written(*list), std::string("X: ") + wire + "\r\n") << value;
   }
-  const char* hostile[] = {"x\r\n\r\nbody", "x\nTo: victim", "\r\r\n\n", "a\n\tb\nc"};
-  const Ref<FieldList> list = MakeRef<FieldList>();
-  for (const char* value : hostile) list->Add("X-Test", value);
-  StringStream stream(Written(*list) + "\r\nbody\r\n");
-  const Ref<FieldList> read = MakeRef<FieldList>();
-  read->ReadHeaderBlock(stream);
-  ASSERT_EQ(read->Names(), (std::vector<std::string>(4, "X-Test"))) << "one field each";
-  EXPECT_EQ(read->At(3)->stored_value(), "a\n\tb\n c");
 }
 
 // Header values with UTF-8 text outside ASCII go on the wire as encoded-words.

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
 #include <string>
-#include <vector>
 
 #include "engine/mime/message_entity.h"
 #include "support/mime_tree.h"
@@ -15,16 +15,6 @@ namespace {
 using testing::Dump;
 using testing::ParseMessage;
 using testing::Render;
-
-// Replaces every LF that does not follow a CR with CR LF.
-std::string WithCrLf(std::string_view text) {
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) out += '\r';
-    out += text[i];
-  }
-  return out;
-}
 
 // A compact description of a tree: type/subtype, then children in brackets,
 // an embedded message in braces, or the content in quotes.
@@ -53,13 +43,6 @@ struct ParseCase {
 
 #define MIXED "Content-Type: multipart/mixed; boundary=B\n\n"
 const ParseCase kParseCases[] = {
-    {"NoContentType", "Subject: x\n\nline 1\nline 2\n", "/ \"line 1\nline 2\n\"", ""},
-    {"PreambleOneChildEpilogue", MIXED "pre\n\n--B\nContent-Type: text/plain\n\nbody\n\n--B--\nepilogue\n",
-     "multipart/mixed [text/plain \"body\n\"]", "pre\r\n"},
-    {"ChildStartingWithEmptyLineHasNoHeader", MIXED "--B\n\nX: not a header\n--B--\n",
-     "multipart/mixed [/ \"X: not a header\n\"]", ""},
-    {"MissingClosingDelimiterKeepsEveryPart", MIXED "--B\n\na\n--B\n\nb\n--B\n\nc\n",
-     "multipart/mixed [/ \"a\n\", / \"b\n\", / \"c\n\"]", ""},
     {"LastLineWithoutLineEndIsKept", "Subject: x\n\nkept\nlast", "/ \"kept\nlast\"", "", false},
     {"HeaderOnlyWithoutLineEnd", "Subject: x", "/ \"\"", ""},
     {"ClosingDelimiterWithoutLineEnd",
@@ -72,12 +55,7 @@ const ParseCase kParseCases[] = {
      "multipart/mixed [/ \"a\n\", / \"b\n\"]", ""},
     {"CarriageReturnsInsideTheDelimiterAreDropped", MIXED "-\r-B\n\na\n--B-\r-\n", "multipart/mixed [/ \"a\n\"]", ""},
     {"BoundariesAreCaseSensitive", MIXED "--B\n\nx\n--b\n\ny\n--B--\n", "multipart/mixed [/ \"x\n--b\n\ny\n\"]", ""},
-    {"OnlyOneEmptyLineBeforeTheDelimiterIsSwallowed", MIXED "--B\n\na\n\n\n--B--\n", "multipart/mixed [/ \"a\n\n\"]", ""},
     {"NoBoundaryLineAtAll", MIXED "first\n\nsecond\n", "multipart/mixed []", "first\r\n\r\nsecond\r\n"},
-    {"OuterDelimiterEndsTheInnerPartToo",
-     "Content-Type: multipart/mixed; boundary=out\n\n--out\nContent-Type: multipart/alternative; boundary=in\n\n"
-     "--in\n\ninner\n\n--out\n\nnext\n--out--\n",
-     "multipart/mixed [multipart/alternative [/ \"inner\n\"], / \"next\n\"]", ""},
     // The closing delimiter written for the longer boundary begins with the
     // shorter one.
     {"ShorterBoundaryIsAPrefixOfTheLonger",
@@ -98,8 +76,6 @@ const ParseCase kParseCases[] = {
      "multipart/mixed [multipart/mixed []]", ""},
     // A sender that left out the empty line after a header block: the line
     // without a colon is the first line of the content.
-    {"LineWithoutColonBeginsTheContent", "Content-Type: text/plain\nno colon\nbody\n", "text/plain \"no colon\nbody\n\"",
-     ""},
     {"ChildContentRightUnderItsHeader",
      MIXED "--B\nContent-Transfer-Encoding: base64\nQUJD\n--B\nContent-Transfer-Encoding: quoted-printable\nx=20\n--B--\n",
      "multipart/mixed [/ \"ABC\", / \"x \n\"]", ""},
@@ -119,7 +95,7 @@ TEST_P(ParseTest, GivesTheTreeWhateverTheLineEnds) {
   const ParseCase& c = GetParam();
   const Ref<MessageEntity> lf = ParseMessage(c.text);
   EXPECT_EQ(Shape(*lf->root()), c.shape);
-  EXPECT_EQ(Dump(*ParseMessage(WithCrLf(c.text))), Dump(*lf));
+  EXPECT_EQ(Dump(*ParseMessage(std::regex_replace(c.text, std::regex("\r?\n"), "\r\n"))), Dump(*lf));
   const Ref<MessageEntity> from_bytes = MakeRef<MessageEntity>();
   testing::ChunkedStream bytes(c.text, 1, false);
   ReadMessage(bytes, *from_bytes);
@@ -144,7 +120,7 @@ TEST(MimeReader, EpiloguesAreWrittenBackAsRead) {
       "inner epilogue\r\n\r\n--out--\r\nThat was a multi-part message.\r\n\r\n";
   EXPECT_EQ(Render(*ParseMessage(text)), text);
   std::string lf_only = text;
-  for (size_t at; (at = lf_only.find('\r')) != std::string::npos;) lf_only.erase(at, 1);
+  std::erase(lf_only, '\r');
   EXPECT_EQ(Render(*ParseMessage(lf_only)), text);
   const Ref<MessageEntity> message = ParseMessage(text);
   EXPECT_EQ(message->root()->parts()->epilogue(), "That was a multi-part message.\r\n\r\n");

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,7 @@
 #include "engine/mime/transfer_codec.h"
 #include "engine/streams/string_stream.h"
 #include "support/mime_tree.h"
+#include "support/test_streams.h"
 
 namespace vesk {
 namespace {
@@ -27,11 +29,7 @@ using testing::ParseMessage;
 // ISO-8859-1 text in 8bit, bytes that are no UTF-8 (and 0x81, 0x8D, 0x90,
 // which no character of windows-1252 stands for), a line that starts with a
 // period, and blind copies.
-const std::string kLoaded =
-    "From: \"Anna\" <anna@example.com>\r\nTo: bob@example.com, \"Carl, C.\" <carl@example.org>\r\n"
-    "Cc: dora@example.net\r\nBcc: eve@example.com,\r\n fred@example.com\r\nSubject: Gr\xFC\xDF" "e\r\n"
-    "Content-Type: text/plain; charset=iso-8859-1\r\nContent-Transfer-Encoding: 8bit\r\n\r\n"
-    "Gr\xFC\xDF" "e aus K\xF6ln \x81\x8D\x90\r\n.period\r\n";
+const std::string kLoaded = testing::ReadDataFile("messages/latin1_8bit.eml");
 
 TEST(OutgoingMessage, EnvelopeComesFromTheArgumentsOrTheAddressFields) {
   const Ref<MessageEntity> message = ParseMessage(kLoaded);
@@ -124,10 +122,7 @@ TEST(MimeWriter, OptionsHideTopFieldsAndChooseTheLineBreak) {
   options.line_break = "\n";
   StringStream unix_lines;
   ASSERT_TRUE(WriteMessage(unix_lines, *message, options));
-  std::string expected;
-  for (size_t i = 0; i < crlf.size(); ++i) {
-    if (!(crlf[i] == '\r' && i + 1 < crlf.size() && crlf[i + 1] == '\n')) expected += crlf[i];
-  }
+  const std::string expected = std::regex_replace(crlf, std::regex("\r\n"), "\n");
   EXPECT_EQ(unix_lines.TakeText(), expected);
   EXPECT_NE(expected.find("x\ry\n"), std::string::npos);
 }

@@ -37,11 +37,6 @@ std::string Fnv1a(std::string_view data) {
   return text;
 }
 
-std::string Lower(std::string text) {
-  for (char& c : text) c = AsciiToLower(c);
-  return text;
-}
-
 struct PartView {
   std::string type;
   std::string disposition;
@@ -56,8 +51,8 @@ void Walk(MimePart& part, std::vector<PartView>& out) {
   // without a type; we keep the type empty (the main-text search scores it
   // on its own).
   view.type = part.type().empty() && part.subtype().empty() ? "text/plain"
-                                                            : Lower(part.type()) + "/" + Lower(part.subtype());
-  view.disposition = part.disposition().empty() ? "-" : Lower(part.disposition());
+                                                            : AsciiLowered(part.type() + "/" + part.subtype());
+  view.disposition = part.disposition().empty() ? "-" : AsciiLowered(part.disposition());
   view.filename = part.FileName().empty() ? "-" : part.FileName();
   const BodyContent body = part.GetBody();
   view.container = !body.leaf;
@@ -65,9 +60,7 @@ void Walk(MimePart& part, std::vector<PartView>& out) {
     std::string encoding;
     part.GetTransferEncoding(encoding);
     view.content = std::string(body.leaf->view());
-    if (TransferEncodingFromValue(encoding) != TransferEncoding::kBase64) {
-      std::erase(view.content, '\r');
-    }
+    if (TransferEncodingFromValue(encoding) != TransferEncoding::kBase64) std::erase(view.content, '\r');
   }
   // A multipart's preamble holds the lines nothing split; they count as
   // content for the checks that nothing is lost.
@@ -126,11 +119,9 @@ class MessageGenerator {
 
   // The content in its transfer encoding, with this message's line ends.
   std::string Encoded(const std::string& content, const std::string& encoding) {
-    std::string out, text;
-    const auto* data = reinterpret_cast<const uint8_t*>(content.data());
-    if (encoding == "base64") EncodeBase64(data, content.size(), out);
-    if (encoding == "quoted-printable") EncodeQuotedPrintable(data, content.size(), out);
-    if (out.empty()) out = content;
+    const TransferEncoding kind = TransferEncodingFromValue(encoding);
+    const std::string out = kind == TransferEncoding::kPlain ? content : testing::EncodedAs(kind, content);
+    std::string text;
     for (size_t i = 0; i < out.size(); ++i) {
       if (out[i] == '\r' && i + 1 < out.size() && out[i + 1] == '\n') continue;
       text += out[i] == '\n' ? eol_ : std::string(1, out[i]);
@@ -150,7 +141,7 @@ class MessageGenerator {
   std::string Leaf() {
     static const char* const kTypes[] = {"text/plain", "TEXT/Html", "application/octet-stream", "image/png"};
     const std::string type = kTypes[Pick(4)];
-    const bool text_type = Lower(type).starts_with("text/");
+    const bool text_type = AsciiLowered(type).starts_with("text/");
     static const char* const kTextEncodings[] = {"", "8bit", "quoted-printable", "base64"};
     const std::string encoding = text_type ? kTextEncodings[Pick(4)] : "base64";
     std::string content = text_type ? Words(Pick(8)) : Binary();
@@ -193,19 +184,15 @@ std::map<std::string, std::vector<std::vector<std::string>>> RunPython(const std
   const int status = pclose(pipe);
   EXPECT_EQ(status, 0) << "python3 with the email package is required for this test; it said:\n" << output;
   std::istringstream lines(output);
-  std::string line;
   std::vector<std::vector<std::string>>* current = nullptr;
-  while (std::getline(lines, line)) {
-    if (line.rfind("== ", 0) == 0) {
+  for (std::string line; std::getline(lines, line);) {
+    if (line.starts_with("== ")) {
       current = &trees[line.substr(3)];
-      continue;
+    } else if (current) {
+      std::istringstream split(line);
+      std::vector<std::string>& fields = current->emplace_back();
+      for (std::string field; std::getline(split, field, '\t');) fields.push_back(field);
     }
-    if (!current) continue;
-    std::vector<std::string> fields;
-    std::istringstream split(line);
-    std::string field;
-    while (std::getline(split, field, '\t')) fields.push_back(field);
-    current->push_back(fields);
   }
   return trees;
 }
@@ -237,9 +224,7 @@ TEST(PythonEmailDifferential, AgreesPerPartOnTypeDispositionNameAndContent) {
     std::ofstream(path, std::ios::binary) << generator.Message();
     files.push_back(path);
   }
-  for (const auto& entry : fs::directory_iterator(fs::path(VESK_TEST_DATA_DIR) / "messages")) {
-    files.push_back(entry.path());
-  }
+  for (const auto& entry : fs::directory_iterator(fs::path(VESK_TEST_DATA_DIR) / "messages")) files.push_back(entry.path());
   size_t corpus_files = 0;
   if (fs::is_directory(kPythonCorpus)) {
     for (const auto& entry : fs::directory_iterator(kPythonCorpus)) {
@@ -253,11 +238,7 @@ TEST(PythonEmailDifferential, AgreesPerPartOnTypeDispositionNameAndContent) {
   const auto python = RunPython(files);
   ASSERT_EQ(python.size(), files.size()) << "python3 gave no tree for some files";
 
-  size_t parts_compared = 0;
-  size_t line_end_rule = 0;
-  size_t known = 0;
-  size_t unsplit_rule = 0;
-  size_t shrunk = 0;
+  size_t parts_compared = 0, line_end_rule = 0, known = 0, unsplit_rule = 0, shrunk = 0;
   for (const fs::path& file : files) {
     SCOPED_TRACE(file.string());
     const std::string name = file.filename().string();

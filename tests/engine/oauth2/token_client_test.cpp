@@ -131,11 +131,6 @@ class OAuth2Server : public ::testing::Test {
     browsers_.clear();
   }
 
-  std::string TempFile() {
-    file_ = (std::filesystem::temp_directory_path() / ("vesk-oauth2-" + std::to_string(::getpid()) + ".tok")).string();
-    return file_;
-  }
-
   std::string url_;
   TokenClient client_;
   std::vector<std::thread> browsers_;
@@ -225,7 +220,8 @@ TEST_F(OAuth2Server, AddressesMustBeHttpsAndReachable) {
 TEST_F(OAuth2Server, BrowserSignInRefreshesWhenLessThanAMinuteIsLeftAndSealsTheTokenFile) {
   Configure(client_, "short-app", "");
   UseBrowser(client_);
-  client_.settings().token_file = TempFile();
+  file_ = (std::filesystem::temp_directory_path() / ("vesk-oauth2-" + std::to_string(::getpid()) + ".tok")).string();
+  client_.settings().token_file = file_;
   EXPECT_FALSE(client_.LoadTokens());  // a first run: no file yet, no error
   EXPECT_EQ(client_.last_error(), "");
   ASSERT_TRUE(client_.StartAuthorization()) << client_.last_error();

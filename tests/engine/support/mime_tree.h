@@ -1,16 +1,22 @@
 #pragma once
 
 // Helpers for the MIME model tests: parsing and rendering through string
-// streams, and a text dump of a whole tree that two trees can be compared by.
+// streams, making parts, and a text dump of a whole tree that two trees can
+// be compared by.
 
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <utility>
+#include <vector>
+
+#include <gtest/gtest.h>
 
 #include "engine/mime/message_entity.h"
 #include "engine/mime/mime_part.h"
 #include "engine/mime/mime_reader.h"
 #include "engine/mime/mime_writer.h"
+#include "engine/mime/transfer_codec.h"
 #include "engine/streams/string_stream.h"
 
 namespace vesk::testing {
@@ -23,20 +29,61 @@ inline Ref<MessageEntity> ParseMessage(std::string_view text) {
 }
 
 template <class Entity>  // a MessageEntity or a MimePart
-std::string Render(Entity& entity) {
+std::string Render(Entity& entity, const WriteOptions& options = {}) {
   StringStream out;
   if constexpr (std::is_same_v<Entity, MimePart>) {
-    WritePart(out, entity);
+    WritePart(out, entity, options);
   } else {
-    WriteMessage(out, entity);
+    WriteMessage(out, entity, options);
   }
   return out.TakeText();
 }
 
+// The header block of written text, without its empty line, and the body after it.
+inline std::string HeaderOf(std::string_view text) { return std::string(text.substr(0, text.find("\r\n\r\n"))); }
+inline std::string BodyOf(std::string_view text) { return std::string(text.substr(text.find("\r\n\r\n") + 4)); }
+
+// The value of a field that must be there.
+inline std::string FieldValue(FieldList& list, std::string_view name) {
+  std::string value;
+  EXPECT_TRUE(list.Get(name, value)) << name;
+  return value;
+}
+
+inline Ref<MimePart> MakePart(std::string_view type, std::string_view subtype, std::string_view boundary = "") {
+  Ref<MimePart> part = MakeRef<MimePart>();
+  if (!boundary.empty()) part->content_type_parameters()->Set("boundary", boundary);
+  part->SetType(type);
+  part->SetSubtype(subtype);
+  return part;
+}
+
+inline Ref<MimePart> AttachmentNamed(std::string_view name) {
+  const Ref<MimePart> part = MakePart("application", "pdf");
+  part->SetDisposition("attachment");
+  part->disposition_parameters()->Set("filename", name);
+  return part;
+}
+
+// Content in base64 or quoted-printable as the encoder writes it.
+inline std::string EncodedAs(TransferEncoding encoding, std::string_view content) {
+  std::string out;
+  const auto* data = reinterpret_cast<const uint8_t*>(content.data());
+  if (encoding == TransferEncoding::kBase64) EncodeBase64(data, content.size(), out);
+  if (encoding == TransferEncoding::kQuotedPrintable) EncodeQuotedPrintable(data, content.size(), out);
+  return out;
+}
+
+using Fields = std::vector<std::pair<std::string, std::string>>;  // name, value
+
+inline Fields AllFields(FieldList& list) {
+  Fields fields;
+  for (size_t i = 0; i < list.Count(); ++i) fields.emplace_back(list.At(i)->name(), list.At(i)->ReadValue());
+  return fields;
+}
+
 inline void DumpFields(FieldList& list, const std::string& indent, std::string& out) {
-  for (size_t i = 0; i < list.Count(); ++i) {
-    out += indent + "[" + list.At(i)->name() + "] = [" + list.At(i)->ReadValue() + "]\n";
-  }
+  for (const auto& [name, value] : AllFields(list)) out += indent + "[" + name + "] = [" + value + "]\n";
 }
 
 // Everything the model holds about a part and its descendants, one item a line.
