@@ -8,6 +8,7 @@
 //   # a comment
 //   @def NAME ... @end   lines that "@NAME words" stands for; $1 to $9 are
 //                        the words after the name, $N* the words from N on
+//   @def NAME steps      the same for one line of steps
 //   @each NAME           every case of the file begins with @NAME
 //   == Case P [> calls] [! error] [= state]   a case of protocol S (SMTP),
 //                        P (POP3), I (IMAP4) or M (mailbox probe), its first
@@ -260,8 +261,12 @@ Transcript Failure(const std::string& file, int line, const std::string& problem
   return t.problem = problem, t;
 }
 
-// Macro uses replaced by their lines, $N and $N* by the words given.
+// Steps chained with " || " split, macro uses replaced by their lines, $N and $N* by the words given.
 void Expand(const Library& library, const SourceLine& use, std::vector<SourceLine>& out, int depth = 0) {
+  if (const std::size_t bar = use.text.find(" || "); bar != std::string::npos) {
+    Expand(library, {use.file, use.text.substr(0, bar), use.line}, out, depth);
+    return Expand(library, {use.file, use.text.substr(bar + 4), use.line}, out, depth);
+  }
   if (!use.text.starts_with('@')) return out.push_back(use);
   const auto [name, argument] = Split(use.text.substr(1));
   const auto macro = library.macros.find(name);
@@ -307,9 +312,10 @@ Library Read(const std::string& folder) {
       if (text.ends_with('\r')) text.pop_back();
       const SourceLine line{name, text, number + 1};
       if (text.starts_with("@def ")) {
-        defining = Trim(text.substr(5)), ++defined;
-        if (library.macros.count(defining)) library.failures.push_back(Failure(name, number + 1, "@" + defining + " defined twice"));
-        library.macros[defining];
+        const auto [macro, steps] = Split(Trim(text.substr(5)));
+        if (library.macros.count(macro)) library.failures.push_back(Failure(name, number + 1, "@" + macro + " defined twice"));
+        ++defined, library.macros[macro];
+        if (steps.empty()) defining = macro; else library.macros[macro].push_back({name, steps, number + 1});
       } else if (text == "@end") {
         defining.clear();
       } else if (!defining.empty()) {
@@ -355,10 +361,7 @@ std::vector<Transcript> LoadTranscripts(const std::string& folder) {
         }
         if (!builder) throw std::runtime_error("a line before the first case");
         std::vector<SourceLine> lines;
-        std::string chain = source.text + " || ";  // steps of the script, several to a line
-        for (std::size_t at; (at = chain.find(" || ")) != std::string::npos; chain.erase(0, at + 4)) {
-          Expand(library, {source.file, chain.substr(0, at), source.line}, lines);
-        }
+        Expand(library, source, lines);
         for (const SourceLine& line : lines) builder->Add(line);
       } catch (const std::exception& e) {
         cases.push_back(Failure(source.file, source.line, e.what()));
