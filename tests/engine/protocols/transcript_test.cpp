@@ -398,6 +398,8 @@ struct Played {
   std::vector<std::string> hidden;
   std::int32_t size = -1, flags = -1;
   std::int16_t found = -1;
+  int reports = 0;
+  std::uint64_t done = 0;
   bool changed = false, trace = false;
   long long took = 0, within = 0, total = 0;
   ImapBodyPart part;
@@ -426,6 +428,17 @@ const std::map<std::string, Verb>& Calls() {
        }},
       {"*disconnect", [](Played& r, auto&, auto&) { return r.session().Disconnect(); }},
       {"*sleep", [](Played&, auto&, auto& w) { return std::this_thread::sleep_for(std::chrono::milliseconds(Number(w[0]))), true; }},
+      // A listener for retrievals of w[0] bytes that stops them at its w[1]th report (0: never).
+      {"*progress", [](Played& r, auto&, auto& w) {
+         r.session().progress = [&r, total = std::stoull(w[0]), stop = Number(w[1])](TransferKind kind, std::uint64_t done,
+                                                                                     std::uint64_t of) {
+           EXPECT_EQ(kind, TransferKind::kRetrieve);
+           EXPECT_EQ(of, total);
+           EXPECT_TRUE(stop == 0 || r.reports < stop) << "a report after the one that stopped";
+           return r.done = done, ++r.reports != stop;
+         };
+         return true;
+       }},
       {"Ssend", [](Played& r, auto&, auto& w) { return r.smtp().Send(w[0], {w.begin() + 1, w.end()}, r.message); }},
       {"Pretrieve", [](Played& r, auto&, auto& w) { return r.pop3().Retrieve(Number(w[0])); }},
       {"Ptop", [](Played& r, auto&, auto& w) { return r.pop3().RetrieveTop(Number(w[0]), Number(w[1])); }},
@@ -517,6 +530,7 @@ std::string Field(Played& r, const std::string& name) {
   }
   const std::map<std::string, std::function<std::string()>> fields = {
       {"size", [&] { return std::to_string(r.size); }},
+      {"progress", [&] { return std::to_string(r.done); }},  // the bytes done at the last report
       {"uid", [&] { return r.uid; }},
       {"found", [&] { return std::to_string(r.found); }},
       {"flags", [&] { return std::to_string(r.flags); }},
