@@ -11,7 +11,8 @@
 //   @def NAME steps      the same for one line of steps
 //   @each NAME           every case of the file begins with @NAME
 //   == Case P [> calls] [! error] [= state]   a case of protocol S (SMTP),
-//                        P (POP3), I (IMAP4) or M (mailbox probe), its first
+//                        P (POP3), I (IMAP4), M (mailbox probe) or C (the
+//                        socket connection alone, its error a number), its first
 //                        calls, and what the last error and the protocol's
 //                        state summary must read at its end ("!" or "=" left
 //                        out: the client's first error text and state; "! *":
@@ -20,12 +21,13 @@
 //                        in order: calls (one marked "!" must fail, the
 //                        others must succeed), settings of the client, and
 //                        what the caller sees now (took< N, took>= N: the
-//                        milliseconds of the call before); ": name value"
+//                        milliseconds of the call before; no call of a C case
+//                        may spin while it waits); ": name value"
 //                        and "? field value" are lines of one of them
 //   client | reply       the server waits for the client's line(s), then
 //                        sends the reply (nothing after "|": sends nothing)
 //   < reply              the server sends the reply unasked
-//   ~N  ~close  ~tls NAME   a pause, an orderly close, a TLS handshake
+//   ~N  ~close  ~reset  ~tls NAME   a pause, an orderly or abortive close, a TLS handshake
 //   step || step         several of these steps (or macros) on one line
 //
 // Text escapes: \n a line end as the wire has it (CR LF), \r CR, \l LF, \t,
@@ -51,8 +53,11 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <ctime>
 
+#include "engine/net/socket_connection.h"
 #include "engine/platform/sockets.h"
+#include "engine/protocols/dot_terminated_block.h"
 #include "engine/protocols/mailbox_probe.h"
 #include "support/fake_server.h"
 #include "support/test_streams.h"
@@ -61,7 +66,7 @@ namespace vesk::testing {
 namespace {
 
 struct ScriptStep {
-  enum Kind { kExpect, kSend, kPause, kClose, kTls } kind;
+  enum Kind { kExpect, kSend, kPause, kClose, kReset, kTls } kind;
   std::string text;  // with "{t}" for the tag prefix and {{literals}}
   int milliseconds = 0;
 };
@@ -217,8 +222,8 @@ class CaseBuilder {
       }
     } else if (head == "<") {
       Reply(rest);
-    } else if (head == "~close") {
-      t_.script.push_back({ScriptStep::kClose});
+    } else if (head == "~close" || head == "~reset") {
+      t_.script.push_back({head == "~close" ? ScriptStep::kClose : ScriptStep::kReset});
     } else if (head == "~tls") {
       t_.script.push_back({ScriptStep::kTls, rest});
     } else if (head.starts_with('~') && head.size() > 1 && std::all_of(head.begin() + 1, head.end(), ::isdigit)) {
@@ -342,10 +347,12 @@ std::vector<Transcript> LoadTranscripts(const std::string& folder) {
     for (const SourceLine& source : body) {
       try {
         if (source.text.starts_with("== ")) {
-          static const std::regex kCase(R"(== (\S+) ([SPIM])(?: > (.*?))?(?: (!)(?: (.*?))?)?(?: (=)(?: (.*))?)?)");
+          static const std::regex kCase(R"(== (\S+) ([SPIMC])(?: > (.*?))?(?: (!)(?: (.*?))?)?(?: (=)(?: (.*))?)?)");
           std::smatch m;
           const std::string text = Trim(source.text);
-          if (!std::regex_match(text, m, kCase)) throw std::runtime_error("not == Name S|P|I|M [> calls] [! error] [= state]");
+          if (!std::regex_match(text, m, kCase)) {
+            throw std::runtime_error("not == Name S|P|I|M|C [> calls] [! error] [= state]");
+          }
           cases.push_back({source.file, m[1].str(), source.line, m[2].str()[0]});
           Transcript& t = cases.back();
           builder = std::make_unique<CaseBuilder>(t);
@@ -393,8 +400,10 @@ std::string Joined(const std::vector<T>& items, const char* separator = " ") {
 struct Played {
   Clients clients;
   MailboxProbe probe;
+  SocketConnection connection;
+  std::uint16_t port = 0;
   char protocol;
-  std::string prefix, message, summary, uid, name, content, trace_path;
+  std::string prefix, message, summary, uid, name, content, trace_path, text;
   std::vector<std::string> hidden;
   std::int32_t size = -1, flags = -1;
   std::int16_t found = -1;
@@ -411,6 +420,13 @@ struct Played {
 };
 
 int Number(const std::string& text) { return std::stoi(text); }
+
+// CPU time of the calling thread: a wait that spins shows up here.
+long long ThreadCpuMilliseconds() {
+  timespec now{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return now.tv_sec * 1000LL + now.tv_nsec / 1000000;
+}
 std::string Rest(const std::string& argument) {  // the words after the first
   const auto blank = argument.find(' ');
   return blank == std::string::npos ? "" : Unescape(argument.substr(blank + 1));
@@ -467,6 +483,21 @@ const std::map<std::string, Verb>& Calls() {
       {"Ipart", [](Played& r, auto&, auto& w) { return r.imap().FetchPart(Number(w[0]), w[1], r.content, r.part); }},
       {"Mcheck", [](Played& r, auto&, auto& w) { return CheckMailAddress(w[0], Number(w[1]), r.probe); }},
       {"Mprobe", [](Played& r, auto&, auto& w) { return r.probe.Probe(w[0], w[1]); }},
+      {"Cconnect", [](Played& r, auto&, auto&) {
+         return r.connection.Create() && r.connection.ConnectTo("127.0.0.1", r.port);
+       }},
+      {"Cline", [](Played& r, auto&, auto& w) {  // a reply line into a buffer of 260 bytes
+         char line[260] = "";
+         r.size = r.connection.ReadResponseLine(line, sizeof line, Number(w[0]));
+         return r.text = line, r.size >= 0;
+       }},
+      {"Cblock", [](Played& r, auto&, auto& w) {
+         return r.text = "left over", ReadDotTerminated(r.connection, r.text, Number(w[0]));
+       }},
+      {"Cwhole-line", [](Played& r, auto&, auto& w) { return r.connection.ReadLine(r.text, Number(w[0])); }},
+      {"Cbytes", [](Played& r, auto&, auto& w) {  // w[1] bytes appended to w[0]
+         return r.text = w[0], r.connection.ReadBytes(r.text, Number(w[1]), Number(w[2]));
+       }},
   };
   return calls;
 }
@@ -517,12 +548,15 @@ const std::map<std::string, Verb>& Settings() {
 // What the caller sees, by name.
 std::string Field(Played& r, const std::string& name) {
   ImapClient& i = r.imap();
+  const int number = r.connection.LastError();
+  if (name == "error" && r.protocol == 'C') return number ? std::to_string(number) : "";
   if (name == "error") return r.protocol == 'M' ? "" : r.session().last_error();
   if (name == "reply") return r.session().last_reply();
   if (name == "state") {
     if (r.summary == "reply") return r.session().last_reply();
     if (r.protocol == 'P') return std::to_string(r.pop3().message_count()) + "|" + r.pop3().retrieved_text();
     if (r.protocol == 'I') return i.logged_in() && i.connected() ? "logged in" : "logged out";
+    if (r.protocol == 'C') return "";
     std::vector<std::string> shown;  // SMTP: the recipients refused, and whether the connection is gone
     for (const RefusedRecipient& refused : r.smtp().refused_recipients()) shown.push_back(refused.address + "|" + refused.reply);
     if (r.protocol != 'M' && !r.smtp().connected()) shown.push_back("closed");
@@ -539,7 +573,8 @@ std::string Field(Played& r, const std::string& name) {
       {"content", [&] { return r.content; }},
       {"file", [&] { return r.part.file_name; }},
       {"messages", [&] { return std::to_string(i.message_count); }},
-      {"text", [&] { return r.protocol == 'P' ? r.pop3().retrieved_text() : i.message_text; }},
+      {"text", [&] { return r.protocol == 'C' ? r.text : r.protocol == 'P' ? r.pop3().retrieved_text() : i.message_text; }},
+      {"socket-error", [&] { return std::to_string(sockets::LastError()); }},
       {"results", [&] { return Joined(i.search_results); }},
       {"uids", [&] { return Joined(i.uid_search_results); }},
       {"validity", [&] { return std::to_string(i.uid_validity); }},
@@ -577,6 +612,7 @@ void Act(Played& r, const Transcript& t, const CaseAction& a) {
     return;
   }
   const auto started = std::chrono::steady_clock::now();
+  const long long cpu_before = ThreadCpuMilliseconds();
   bool result = false;
   try {
     result = verb->second(r, Resolve(a.argument, r.prefix), Words(Resolve(a.argument, r.prefix)));
@@ -585,6 +621,7 @@ void Act(Played& r, const Transcript& t, const CaseAction& a) {
     return;
   }
   r.took = MillisecondsSince(started), r.total += r.took;
+  if (r.protocol == 'C') EXPECT_LT(ThreadCpuMilliseconds() - cpu_before, 250) << where << ": a wait that spins";
   if (a.kind == CaseAction::kCall) EXPECT_EQ(result, !a.must_fail) << where << " -> " << Field(r, "error");
 }
 
@@ -607,11 +644,12 @@ TEST_P(Transcripts, SendExactlyTheScriptedLinesAndShowWhatTheCallerMustSee) {
       case ScriptStep::kSend: server.Send(text); break;
       case ScriptStep::kPause: server.Pause(step.milliseconds); break;
       case ScriptStep::kClose: server.Close(); break;
+      case ScriptStep::kReset: server.Reset(); break;
       case ScriptStep::kTls: server.StartTls(TlsDir() + "/" + text + ".pem", TlsDir() + "/" + text + ".key"); break;
     }
   }
   server.Start();
-  run->probe.set_host("127.0.0.1"), run->probe.set_port(server.port());
+  run->probe.set_host("127.0.0.1"), run->probe.set_port(server.port()), run->port = server.port();
   run->clients.Aim(t.protocol == 'M' ? 'S' : t.protocol, server.port());
   run->trace_path = trace_file.path;
   for (const CaseAction& action : t.actions) Act(*run, t, action);
