@@ -182,13 +182,8 @@ TEST(ImapBodyStructure, PartSpecifiersAreNumbersJoinedByPeriods) {
   }
 }
 
-struct NameCase {
-  const char* client;  // UTF-8
-  const char* wire;
-};
-
 TEST(MailboxNameEncoding, WritesAndReadsModifiedUtf7) {
-  const NameCase cases[] = {
+  const std::pair<std::string, std::string> cases[] = {  // as the client has it (UTF-8), as it goes on the wire
       {"INBOX/Sent Items", "INBOX/Sent Items"},  // printable ASCII stays byte for byte
       {"A&B", "A&-B"},
       {"&", "&-"},
@@ -199,11 +194,11 @@ TEST(MailboxNameEncoding, WritesAndReadsModifiedUtf7) {
       {"\xF0\x9F\x98\x80", "&2D3eAA-"},  // beyond U+FFFF: a surrogate pair
       {"a\xC3\xA9&\xC3\xA9", "a&AOk-&-&AOk-"},
   };
-  for (const NameCase& c : cases) {
-    EXPECT_EQ(EncodeMailboxName(c.client), c.wire) << c.client;
+  for (const auto& [client, wire] : cases) {
+    EXPECT_EQ(EncodeMailboxName(client), wire) << client;
     std::string decoded;
-    EXPECT_TRUE(DecodeMailboxName(c.wire, decoded)) << c.wire;
-    EXPECT_EQ(decoded, c.client) << c.wire;
+    EXPECT_TRUE(DecodeMailboxName(wire, decoded)) << wire;
+    EXPECT_EQ(decoded, client) << wire;
   }
   // Bytes that are not UTF-8 are taken as the characters of their numbers.
   EXPECT_EQ(EncodeMailboxName("\xFC"), "&APw-");

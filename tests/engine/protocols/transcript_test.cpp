@@ -427,10 +427,7 @@ long long ThreadCpuMilliseconds() {
   clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
   return now.tv_sec * 1000LL + now.tv_nsec / 1000000;
 }
-std::string Rest(const std::string& argument) {  // the words after the first
-  const auto blank = argument.find(' ');
-  return blank == std::string::npos ? "" : Unescape(argument.substr(blank + 1));
-}
+std::string Rest(const std::string& argument) { return Unescape(Split(argument).second); }  // the words after the first
 
 using Verb = std::function<bool(Played&, const std::string& argument, const std::vector<std::string>& words)>;
 
@@ -551,7 +548,6 @@ std::string Field(Played& r, const std::string& name) {
   const int number = r.connection.LastError();
   if (name == "error" && r.protocol == 'C') return number ? std::to_string(number) : "";
   if (name == "error") return r.protocol == 'M' ? "" : r.session().last_error();
-  if (name == "reply") return r.session().last_reply();
   if (name == "state") {
     if (r.summary == "reply") return r.session().last_reply();
     if (r.protocol == 'P') return std::to_string(r.pop3().message_count()) + "|" + r.pop3().retrieved_text();
