@@ -166,21 +166,6 @@ TEST(ParallelSessions, EightThreadsWithTheirOwnClients) {
   for (std::thread& t : threads) t.join();
 }
 
-// A server that answers up to DATA and then never reads: a message larger
-// than every buffer on the way costs the time-out, not forever.
-TEST(BrokenSession, FrozenServerCostsTheTimeOutOnWrites) {
-  testing::FakeServer frozen;
-  frozen.Send("220 hi\r\n250 hi\r\n250 ok\r\n250 ok\r\n354 go\r\n").Stall(4000).Close().Start();
-  Clients clients;
-  LineSession& c = clients.Aim('S', frozen.port(), 500);
-  const std::string big = "Subject: big\r\n\r\n" + std::string(8 << 20, 'x');
-  const auto start = std::chrono::steady_clock::now();
-  EXPECT_FALSE(c.Connect() && clients.smtp.Send("a@t", {"b@t"}, big));
-  EXPECT_LT(MillisecondsSince(start), 2500);
-  EXPECT_EQ(c.last_error(), "Socket error # 10060");
-  EXPECT_FALSE(c.connected());
-}
-
 // LastError's number: the message a failure's text was made from, the most
 // specific one when several formats fit, the server's own words otherwise.
 TEST(MessageIds, NameTheTextAFailureWasMadeFrom) {

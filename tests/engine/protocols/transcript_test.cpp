@@ -28,6 +28,7 @@
 //                        sends the reply (nothing after "|": sends nothing)
 //   < reply              the server sends the reply unasked
 //   ~N  ~close  ~reset  ~tls NAME   a pause, an orderly or abortive close, a TLS handshake
+//   ~stall N             N milliseconds without reading, the receive buffer made small
 //   step || step         several of these steps (or macros) on one line
 //
 // Text escapes: \n a line end as the wire has it (CR LF), \r CR, \l LF, \t,
@@ -66,7 +67,7 @@ namespace vesk::testing {
 namespace {
 
 struct ScriptStep {
-  enum Kind { kExpect, kSend, kPause, kClose, kReset, kTls } kind;
+  enum Kind { kExpect, kSend, kPause, kStall, kClose, kReset, kTls } kind;
   std::string text;  // with "{t}" for the tag prefix and {{literals}}
   int milliseconds = 0;
 };
@@ -224,6 +225,8 @@ class CaseBuilder {
       Reply(rest);
     } else if (head == "~close" || head == "~reset") {
       t_.script.push_back({head == "~close" ? ScriptStep::kClose : ScriptStep::kReset});
+    } else if (head == "~stall") {
+      t_.script.push_back({ScriptStep::kStall, {}, std::stoi(rest)});
     } else if (head == "~tls") {
       t_.script.push_back({ScriptStep::kTls, rest});
     } else if (head.starts_with('~') && head.size() > 1 && std::all_of(head.begin() + 1, head.end(), ::isdigit)) {
@@ -639,6 +642,7 @@ TEST_P(Transcripts, SendExactlyTheScriptedLinesAndShowWhatTheCallerMustSee) {
       case ScriptStep::kExpect: server.ExpectLine(text); break;
       case ScriptStep::kSend: server.Send(text); break;
       case ScriptStep::kPause: server.Pause(step.milliseconds); break;
+      case ScriptStep::kStall: server.Stall(step.milliseconds); break;
       case ScriptStep::kClose: server.Close(); break;
       case ScriptStep::kReset: server.Reset(); break;
       case ScriptStep::kTls: server.StartTls(TlsDir() + "/" + text + ".pem", TlsDir() + "/" + text + ".key"); break;
