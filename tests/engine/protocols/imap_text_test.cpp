@@ -1,6 +1,6 @@
 // The IMAP text that no dialogue reaches in all its corners: arguments quoted
-// or not, literal announcements, fetch items, body structures, and mailbox
-// names in modified UTF-7 (RFC 3501 section 5.1.3).
+// or not, literal announcements, the server's text, fetch items, body
+// structures, and mailbox names in modified UTF-7 (RFC 3501 section 5.1.3).
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -9,12 +9,12 @@
 #include <vector>
 
 #include "engine/protocols/imap_body_structure.h"
+#include "engine/protocols/imap_client.h"
 #include "engine/protocols/imap_mailbox_names.h"
 #include "engine/protocols/imap_responses.h"
 
 namespace vesk {
 namespace {
-
 
 TEST(ImapArguments, AtomsStayEverythingElseIsQuoted) {
   const std::pair<std::string, std::string> cases[] = {
@@ -39,6 +39,16 @@ TEST(ImapResponses, LiteralAnnouncementsEndTheLine) {
     EXPECT_EQ(FindLiteralAnnouncement(line, count), kind) << line;
     if (kind == LiteralAnnouncement::kValid) EXPECT_EQ(count, expected) << line;
   }
+}
+
+TEST(ImapResponses, ServerTextLosesWhiteSpaceAndTiming) {
+  const std::pair<std::string, std::string> cases[] = {
+      {" Mailbox doesn't exist: Foo (0.001 + 0.000 secs).", "Mailbox doesn't exist: Foo"},
+      {"[TRYCREATE] No such mailbox", "[TRYCREATE] No such mailbox"},
+      {"Completed (in two steps)", "Completed (in two steps)"},
+      {"  ", ""},
+  };
+  for (const auto& [text, shown] : cases) EXPECT_EQ(ServerText(text), shown) << text;
 }
 
 // A response as the client collects it: each piece but the last is followed
@@ -71,7 +81,6 @@ TEST(ImapResponses, FetchItemsWithLiteralsListsAndStrings) {
   EXPECT_EQ(fetch.Find("Z")->value, "44");
   EXPECT_FALSE(ReadFetch(Response({"* OK FETCH (X)"}), fetch));
 }
-
 
 // Each part as "section|type|charset|encoding|size|disposition|file name".
 std::vector<std::string> Summaries(const std::vector<ImapBodyPart>& parts) {
@@ -173,14 +182,8 @@ TEST(ImapBodyStructure, PartSpecifiersAreNumbersJoinedByPeriods) {
   }
 }
 
-
-struct NameCase {
-  const char* client;  // UTF-8
-  const char* wire;
-};
-
 TEST(MailboxNameEncoding, WritesAndReadsModifiedUtf7) {
-  const NameCase cases[] = {
+  const std::pair<std::string, std::string> cases[] = {  // as the client has it (UTF-8), as it goes on the wire
       {"INBOX/Sent Items", "INBOX/Sent Items"},  // printable ASCII stays byte for byte
       {"A&B", "A&-B"},
       {"&", "&-"},
@@ -191,11 +194,11 @@ TEST(MailboxNameEncoding, WritesAndReadsModifiedUtf7) {
       {"\xF0\x9F\x98\x80", "&2D3eAA-"},  // beyond U+FFFF: a surrogate pair
       {"a\xC3\xA9&\xC3\xA9", "a&AOk-&-&AOk-"},
   };
-  for (const NameCase& c : cases) {
-    EXPECT_EQ(EncodeMailboxName(c.client), c.wire) << c.client;
+  for (const auto& [client, wire] : cases) {
+    EXPECT_EQ(EncodeMailboxName(client), wire) << client;
     std::string decoded;
-    EXPECT_TRUE(DecodeMailboxName(c.wire, decoded)) << c.wire;
-    EXPECT_EQ(decoded, c.client) << c.wire;
+    EXPECT_TRUE(DecodeMailboxName(wire, decoded)) << wire;
+    EXPECT_EQ(decoded, client) << wire;
   }
   // Bytes that are not UTF-8 are taken as the characters of their numbers.
   EXPECT_EQ(EncodeMailboxName("\xFC"), "&APw-");

@@ -15,9 +15,6 @@
 namespace vesk {
 namespace {
 
-constexpr char kJoerg[] = "j\xC3\xB6rg@m\xC3\xBCller.example";
-constexpr char kPost[] = "post@m\xC3\xBCller.example";
-
 // The data block: the message's bytes kept, only periods doubled: those that
 // begin a line, and those after a CR or LF alone, which some receivers take
 // for a line end (so CR . CR LF cannot end the data early there). Written
@@ -86,8 +83,8 @@ TEST(SmtpDeliveryReports, ChecksWhatACallerAsksFor) {
   EXPECT_FALSE(IsValidEnvelopeId(std::string(34, '+')));  // 102 characters as xtext
   EXPECT_FALSE(IsValidEnvelopeId("inv\r\n42"));
   EXPECT_FALSE(IsValidEnvelopeId("j\xC3\xB6rg"));
-  EXPECT_EQ(AsciiEnvelopeAddress(kPost), "post@xn--mller-kva.example");
-  EXPECT_EQ(AsciiEnvelopeAddress(kJoerg), std::nullopt);
+  EXPECT_EQ(AsciiEnvelopeAddress("post@m\xC3\xBCller.example"), "post@xn--mller-kva.example");
+  EXPECT_EQ(AsciiEnvelopeAddress("j\xC3\xB6rg@m\xC3\xBCller.example"), std::nullopt);
   EXPECT_EQ(AsciiEnvelopeAddress("postmaster"), "postmaster");
 }
 

@@ -8,9 +8,11 @@
 //   # a comment
 //   @def NAME ... @end   lines that "@NAME words" stands for; $1 to $9 are
 //                        the words after the name, $N* the words from N on
+//   @def NAME steps      the same for one line of steps
 //   @each NAME           every case of the file begins with @NAME
 //   == Case P [> calls] [! error] [= state]   a case of protocol S (SMTP),
-//                        P (POP3), I (IMAP4) or M (mailbox probe), its first
+//                        P (POP3), I (IMAP4), M (mailbox probe) or C (the
+//                        socket connection alone, its error a number), its first
 //                        calls, and what the last error and the protocol's
 //                        state summary must read at its end ("!" or "=" left
 //                        out: the client's first error text and state; "! *":
@@ -19,12 +21,14 @@
 //                        in order: calls (one marked "!" must fail, the
 //                        others must succeed), settings of the client, and
 //                        what the caller sees now (took< N, took>= N: the
-//                        milliseconds of the call before); ": name value"
+//                        milliseconds of the call before; no call of a C case
+//                        may spin while it waits); ": name value"
 //                        and "? field value" are lines of one of them
 //   client | reply       the server waits for the client's line(s), then
 //                        sends the reply (nothing after "|": sends nothing)
 //   < reply              the server sends the reply unasked
-//   ~N  ~close  ~tls NAME   a pause, an orderly close, a TLS handshake
+//   ~N  ~close  ~reset  ~tls NAME   a pause, an orderly or abortive close, a TLS handshake
+//   ~stall N             N milliseconds without reading, the receive buffer made small
 //   step || step         several of these steps (or macros) on one line
 //
 // Text escapes: \n a line end as the wire has it (CR LF), \r CR, \l LF, \t,
@@ -50,8 +54,11 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <ctime>
 
+#include "engine/net/socket_connection.h"
 #include "engine/platform/sockets.h"
+#include "engine/protocols/dot_terminated_block.h"
 #include "engine/protocols/mailbox_probe.h"
 #include "support/fake_server.h"
 #include "support/test_streams.h"
@@ -60,7 +67,7 @@ namespace vesk::testing {
 namespace {
 
 struct ScriptStep {
-  enum Kind { kExpect, kSend, kPause, kClose, kTls } kind;
+  enum Kind { kExpect, kSend, kPause, kStall, kClose, kReset, kTls } kind;
   std::string text;  // with "{t}" for the tag prefix and {{literals}}
   int milliseconds = 0;
 };
@@ -216,8 +223,10 @@ class CaseBuilder {
       }
     } else if (head == "<") {
       Reply(rest);
-    } else if (head == "~close") {
-      t_.script.push_back({ScriptStep::kClose});
+    } else if (head == "~close" || head == "~reset") {
+      t_.script.push_back({head == "~close" ? ScriptStep::kClose : ScriptStep::kReset});
+    } else if (head == "~stall") {
+      t_.script.push_back({ScriptStep::kStall, {}, std::stoi(rest)});
     } else if (head == "~tls") {
       t_.script.push_back({ScriptStep::kTls, rest});
     } else if (head.starts_with('~') && head.size() > 1 && std::all_of(head.begin() + 1, head.end(), ::isdigit)) {
@@ -260,8 +269,12 @@ Transcript Failure(const std::string& file, int line, const std::string& problem
   return t.problem = problem, t;
 }
 
-// Macro uses replaced by their lines, $N and $N* by the words given.
+// Steps chained with " || " split, macro uses replaced by their lines, $N and $N* by the words given.
 void Expand(const Library& library, const SourceLine& use, std::vector<SourceLine>& out, int depth = 0) {
+  if (const std::size_t bar = use.text.find(" || "); bar != std::string::npos) {
+    Expand(library, {use.file, use.text.substr(0, bar), use.line}, out, depth);
+    return Expand(library, {use.file, use.text.substr(bar + 4), use.line}, out, depth);
+  }
   if (!use.text.starts_with('@')) return out.push_back(use);
   const auto [name, argument] = Split(use.text.substr(1));
   const auto macro = library.macros.find(name);
@@ -307,9 +320,10 @@ Library Read(const std::string& folder) {
       if (text.ends_with('\r')) text.pop_back();
       const SourceLine line{name, text, number + 1};
       if (text.starts_with("@def ")) {
-        defining = Trim(text.substr(5)), ++defined;
-        if (library.macros.count(defining)) library.failures.push_back(Failure(name, number + 1, "@" + defining + " defined twice"));
-        library.macros[defining];
+        const auto [macro, steps] = Split(Trim(text.substr(5)));
+        if (library.macros.count(macro)) library.failures.push_back(Failure(name, number + 1, "@" + macro + " defined twice"));
+        ++defined, library.macros[macro];
+        if (steps.empty()) defining = macro; else library.macros[macro].push_back({name, steps, number + 1});
       } else if (text == "@end") {
         defining.clear();
       } else if (!defining.empty()) {
@@ -336,10 +350,12 @@ std::vector<Transcript> LoadTranscripts(const std::string& folder) {
     for (const SourceLine& source : body) {
       try {
         if (source.text.starts_with("== ")) {
-          static const std::regex kCase(R"(== (\S+) ([SPIM])(?: > (.*?))?(?: (!)(?: (.*?))?)?(?: (=)(?: (.*))?)?)");
+          static const std::regex kCase(R"(== (\S+) ([SPIMC])(?: > (.*?))?(?: (!)(?: (.*?))?)?(?: (=)(?: (.*))?)?)");
           std::smatch m;
           const std::string text = Trim(source.text);
-          if (!std::regex_match(text, m, kCase)) throw std::runtime_error("not == Name S|P|I|M [> calls] [! error] [= state]");
+          if (!std::regex_match(text, m, kCase)) {
+            throw std::runtime_error("not == Name S|P|I|M|C [> calls] [! error] [= state]");
+          }
           cases.push_back({source.file, m[1].str(), source.line, m[2].str()[0]});
           Transcript& t = cases.back();
           builder = std::make_unique<CaseBuilder>(t);
@@ -355,10 +371,7 @@ std::vector<Transcript> LoadTranscripts(const std::string& folder) {
         }
         if (!builder) throw std::runtime_error("a line before the first case");
         std::vector<SourceLine> lines;
-        std::string chain = source.text + " || ";  // steps of the script, several to a line
-        for (std::size_t at; (at = chain.find(" || ")) != std::string::npos; chain.erase(0, at + 4)) {
-          Expand(library, {source.file, chain.substr(0, at), source.line}, lines);
-        }
+        Expand(library, source, lines);
         for (const SourceLine& line : lines) builder->Add(line);
       } catch (const std::exception& e) {
         cases.push_back(Failure(source.file, source.line, e.what()));
@@ -390,11 +403,15 @@ std::string Joined(const std::vector<T>& items, const char* separator = " ") {
 struct Played {
   Clients clients;
   MailboxProbe probe;
+  SocketConnection connection;
+  std::uint16_t port = 0;
   char protocol;
-  std::string prefix, message, summary, uid, name, content, trace_path;
+  std::string prefix, message, summary, uid, name, content, trace_path, text;
   std::vector<std::string> hidden;
   std::int32_t size = -1, flags = -1;
   std::int16_t found = -1;
+  int reports = 0;
+  std::uint64_t done = 0;
   bool changed = false, trace = false;
   long long took = 0, within = 0, total = 0;
   ImapBodyPart part;
@@ -406,10 +423,14 @@ struct Played {
 };
 
 int Number(const std::string& text) { return std::stoi(text); }
-std::string Rest(const std::string& argument) {  // the words after the first
-  const auto blank = argument.find(' ');
-  return blank == std::string::npos ? "" : Unescape(argument.substr(blank + 1));
+
+// CPU time of the calling thread: a wait that spins shows up here.
+long long ThreadCpuMilliseconds() {
+  timespec now{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return now.tv_sec * 1000LL + now.tv_nsec / 1000000;
 }
+std::string Rest(const std::string& argument) { return Unescape(Split(argument).second); }  // the words after the first
 
 using Verb = std::function<bool(Played&, const std::string& argument, const std::vector<std::string>& words)>;
 
@@ -423,6 +444,17 @@ const std::map<std::string, Verb>& Calls() {
        }},
       {"*disconnect", [](Played& r, auto&, auto&) { return r.session().Disconnect(); }},
       {"*sleep", [](Played&, auto&, auto& w) { return std::this_thread::sleep_for(std::chrono::milliseconds(Number(w[0]))), true; }},
+      // A listener for retrievals of w[0] bytes that stops them at its w[1]th report (0: never).
+      {"*progress", [](Played& r, auto&, auto& w) {
+         r.session().progress = [&r, total = std::stoull(w[0]), stop = Number(w[1])](TransferKind kind, std::uint64_t done,
+                                                                                     std::uint64_t of) {
+           EXPECT_EQ(kind, TransferKind::kRetrieve);
+           EXPECT_EQ(of, total);
+           EXPECT_TRUE(stop == 0 || r.reports < stop) << "a report after the one that stopped";
+           return r.done = done, ++r.reports != stop;
+         };
+         return true;
+       }},
       {"Ssend", [](Played& r, auto&, auto& w) { return r.smtp().Send(w[0], {w.begin() + 1, w.end()}, r.message); }},
       {"Pretrieve", [](Played& r, auto&, auto& w) { return r.pop3().Retrieve(Number(w[0])); }},
       {"Ptop", [](Played& r, auto&, auto& w) { return r.pop3().RetrieveTop(Number(w[0]), Number(w[1])); }},
@@ -451,6 +483,21 @@ const std::map<std::string, Verb>& Calls() {
       {"Ipart", [](Played& r, auto&, auto& w) { return r.imap().FetchPart(Number(w[0]), w[1], r.content, r.part); }},
       {"Mcheck", [](Played& r, auto&, auto& w) { return CheckMailAddress(w[0], Number(w[1]), r.probe); }},
       {"Mprobe", [](Played& r, auto&, auto& w) { return r.probe.Probe(w[0], w[1]); }},
+      {"Cconnect", [](Played& r, auto&, auto&) {
+         return r.connection.Create() && r.connection.ConnectTo("127.0.0.1", r.port);
+       }},
+      {"Cline", [](Played& r, auto&, auto& w) {  // a reply line into a buffer of 260 bytes
+         char line[260] = "";
+         r.size = r.connection.ReadResponseLine(line, sizeof line, Number(w[0]));
+         return r.text = line, r.size >= 0;
+       }},
+      {"Cblock", [](Played& r, auto&, auto& w) {
+         return r.text = "left over", ReadDotTerminated(r.connection, r.text, Number(w[0]));
+       }},
+      {"Cwhole-line", [](Played& r, auto&, auto& w) { return r.connection.ReadLine(r.text, Number(w[0])); }},
+      {"Cbytes", [](Played& r, auto&, auto& w) {  // w[1] bytes appended to w[0]
+         return r.text = w[0], r.connection.ReadBytes(r.text, Number(w[1]), Number(w[2]));
+       }},
   };
   return calls;
 }
@@ -499,12 +546,14 @@ const std::map<std::string, Verb>& Settings() {
 // What the caller sees, by name.
 std::string Field(Played& r, const std::string& name) {
   ImapClient& i = r.imap();
+  const int number = r.connection.LastError();
+  if (name == "error" && r.protocol == 'C') return number ? std::to_string(number) : "";
   if (name == "error") return r.protocol == 'M' ? "" : r.session().last_error();
-  if (name == "reply") return r.session().last_reply();
   if (name == "state") {
     if (r.summary == "reply") return r.session().last_reply();
     if (r.protocol == 'P') return std::to_string(r.pop3().message_count()) + "|" + r.pop3().retrieved_text();
     if (r.protocol == 'I') return i.logged_in() && i.connected() ? "logged in" : "logged out";
+    if (r.protocol == 'C') return "";
     std::vector<std::string> shown;  // SMTP: the recipients refused, and whether the connection is gone
     for (const RefusedRecipient& refused : r.smtp().refused_recipients()) shown.push_back(refused.address + "|" + refused.reply);
     if (r.protocol != 'M' && !r.smtp().connected()) shown.push_back("closed");
@@ -512,6 +561,7 @@ std::string Field(Played& r, const std::string& name) {
   }
   const std::map<std::string, std::function<std::string()>> fields = {
       {"size", [&] { return std::to_string(r.size); }},
+      {"progress", [&] { return std::to_string(r.done); }},  // the bytes done at the last report
       {"uid", [&] { return r.uid; }},
       {"found", [&] { return std::to_string(r.found); }},
       {"flags", [&] { return std::to_string(r.flags); }},
@@ -520,7 +570,8 @@ std::string Field(Played& r, const std::string& name) {
       {"content", [&] { return r.content; }},
       {"file", [&] { return r.part.file_name; }},
       {"messages", [&] { return std::to_string(i.message_count()); }},
-      {"text", [&] { return r.protocol == 'P' ? r.pop3().retrieved_text() : i.message_text(); }},
+      {"text", [&] { return r.protocol == 'C' ? r.text : r.protocol == 'P' ? r.pop3().retrieved_text() : i.message_text(); }},
+      {"socket-error", [&] { return std::to_string(sockets::LastError()); }},
       {"results", [&] { return Joined(i.search_results()); }},
       {"uids", [&] { return Joined(i.uid_search_results()); }},
       {"validity", [&] { return std::to_string(i.uid_validity()); }},
@@ -558,6 +609,7 @@ void Act(Played& r, const Transcript& t, const CaseAction& a) {
     return;
   }
   const auto started = std::chrono::steady_clock::now();
+  const long long cpu_before = ThreadCpuMilliseconds();
   bool result = false;
   try {
     result = verb->second(r, Resolve(a.argument, r.prefix), Words(Resolve(a.argument, r.prefix)));
@@ -566,6 +618,7 @@ void Act(Played& r, const Transcript& t, const CaseAction& a) {
     return;
   }
   r.took = MillisecondsSince(started), r.total += r.took;
+  if (r.protocol == 'C') EXPECT_LT(ThreadCpuMilliseconds() - cpu_before, 250) << where << ": a wait that spins";
   if (a.kind == CaseAction::kCall) EXPECT_EQ(result, !a.must_fail) << where << " -> " << Field(r, "error");
 }
 
@@ -587,12 +640,14 @@ TEST_P(Transcripts, SendExactlyTheScriptedLinesAndShowWhatTheCallerMustSee) {
       case ScriptStep::kExpect: server.ExpectLine(text); break;
       case ScriptStep::kSend: server.Send(text); break;
       case ScriptStep::kPause: server.Pause(step.milliseconds); break;
+      case ScriptStep::kStall: server.Stall(step.milliseconds); break;
       case ScriptStep::kClose: server.Close(); break;
+      case ScriptStep::kReset: server.Reset(); break;
       case ScriptStep::kTls: server.StartTls(TlsDir() + "/" + text + ".pem", TlsDir() + "/" + text + ".key"); break;
     }
   }
   server.Start();
-  run->probe.set_host("127.0.0.1"), run->probe.set_port(server.port());
+  run->probe.set_host("127.0.0.1"), run->probe.set_port(server.port()), run->port = server.port();
   run->clients.Aim(t.protocol == 'M' ? 'S' : t.protocol, server.port());
   run->trace_path = trace_file.path;
   for (const CaseAction& action : t.actions) Act(*run, t, action);

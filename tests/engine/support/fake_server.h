@@ -36,9 +36,9 @@ class FakeServer {
   FakeServer& Stall(int milliseconds);
   FakeServer& ExpectLine(std::string line);
   // Runs the server side of a TLS handshake with the certificate and key
-  // (PEM files); everything after it is encrypted. A failed handshake ends
-  // the script (recorded as a problem only when `must_succeed`).
-  FakeServer& StartTls(std::string certificate_file, std::string key_file, bool must_succeed = true);
+  // (PEM files); everything after it is encrypted. A failed handshake is a
+  // problem and ends the script.
+  FakeServer& StartTls(std::string certificate_file, std::string key_file);
   FakeServer& Close();  // an orderly close (FIN)
   FakeServer& Reset();  // an abortive close (RST)
 
