@@ -33,11 +33,11 @@ ImapClient::~ImapClient() {
 }
 
 std::string ImapClient::MailboxNameForClient() const {
-  return ClientMailboxName(mailbox_name_, hierarchy_delimiter_, client_separator_);
+  return ClientMailboxName(mailbox_name_, hierarchy_delimiter_, kClientSeparator);
 }
 
 void ImapClient::SetMailboxNameFromClient(std::string_view client_name) {
-  mailbox_name_ = ServerMailboxName(client_name, client_separator_, hierarchy_delimiter_);
+  mailbox_name_ = ServerMailboxName(client_name, kClientSeparator, hierarchy_delimiter_);
 }
 
 bool ImapClient::RefuseLineBreaks(std::string_view text) {
@@ -59,7 +59,7 @@ bool ImapClient::CheckMailboxName(std::string_view name) {
 // server's delimiter and quoted when it is not an atom.
 bool ImapClient::MailboxArgument(std::string_view client_name, std::string& argument) {
   if (!CheckMailboxName(client_name)) return false;
-  argument = ImapAstring(ServerMailboxName(client_name, client_separator_, hierarchy_delimiter_));
+  argument = ImapAstring(ServerMailboxName(client_name, kClientSeparator, hierarchy_delimiter_));
   return true;
 }
 

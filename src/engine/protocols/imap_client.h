@@ -55,6 +55,7 @@
 #include <initializer_list>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "engine/protocols/imap_body_structure.h"
@@ -70,6 +71,8 @@ class ImapClient : public LineSession {
   static constexpr std::uint16_t kDefaultPort = 143;
   // Longest command (without the tag) the client sends.
   static constexpr int kMaxCommandLength = 1023;
+  // The separator of levels in the mailbox names callers give and read.
+  static constexpr std::string_view kClientSeparator = "\\";
   // Longest mailbox name a caller may give.
   static constexpr int kMaxMailboxNameLength = 259;
   // Default limit of one response line (literal bytes not counted): room for
@@ -265,7 +268,6 @@ class ImapClient : public LineSession {
 
   std::string mailbox_name_ = "INBOX";
   std::string hierarchy_delimiter_ = ".";
-  std::string client_separator_ = "\\";  // the callers'; its first character counts
   std::size_t max_line_bytes_ = kDefaultMaxLineBytes;
   std::int32_t message_count_ = 0;
   std::int32_t recent_count_ = 0;

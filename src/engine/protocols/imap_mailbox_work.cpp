@@ -145,7 +145,7 @@ bool ImapClient::FindSpecialMailbox(std::string_view role, std::string& client_n
       continue;
     }
     const std::string delimiter = entry.delimiter.empty() ? hierarchy_delimiter_ : entry.delimiter;
-    client_name = ClientMailboxName(entry.name, delimiter, client_separator_);
+    client_name = ClientMailboxName(entry.name, delimiter, kClientSeparator);
     return true;
   }
   return true;

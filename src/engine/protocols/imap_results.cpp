@@ -113,7 +113,7 @@ void ImapClient::ReadList() {
     if (entry.name.empty()) {
       if (!entry.delimiter.empty()) hierarchy_delimiter_ = entry.delimiter.substr(0, 1);
     } else {
-      mailbox_list_.push_back(ClientMailboxName(entry.name, hierarchy_delimiter_, client_separator_));
+      mailbox_list_.push_back(ClientMailboxName(entry.name, hierarchy_delimiter_, kClientSeparator));
     }
   }
 }
